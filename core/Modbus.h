@@ -1,0 +1,83 @@
+// The abstract Modbus master: one operation per supported function, the
+// response checks, the retry loop and the unpacking of bits, registers and
+// 32/64-bit values. A transport supplies Transact and IsConnected.
+#pragma once
+
+#include "PerfTimer.h"
+#include "platform/Object.h"
+#include "platform/SyncObjects.h"
+
+// Statuses of the master itself; transports add their own ranges.
+enum : WORD {
+    MODBUS_OK = 0,
+    MODBUS_TIMEOUT = 1,
+    MODBUS_INVALID_RESPONSE = 2,
+    MODBUS_CRC_ERROR = 3,
+    MODBUS_WRITE_ERROR = 8,
+    MODBUS_READ_ERROR = 9,
+    MODBUS_PORT_NOT_OPENED = 10,
+    MODBUS_LOCK_TIMEOUT = 11,
+    MODBUS_EXCEPTION_BASE = 0x8000,
+};
+
+class CModbus : public CObject {
+    DECLARE_DYNAMIC(CModbus)
+
+public:
+    CModbus();
+    ~CModbus() override;
+
+    void Serialize(CArchive& ar) override;
+
+    // Sends one request frame (device, function, data) and delivers the answer
+    // frame in response. Returns 0 when an answer other than an exception
+    // answer arrived; response then holds exactly the bytes that arrived,
+    // starting with the device address. Lengths are byte counts; they are wider
+    // than the frame fields so that oversized requests reach the transport's
+    // own limit check intact.
+    virtual WORD Transact(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
+                          DWORD dwResponseLength, BOOL bFlag) = 0;
+    virtual CString GetErrorText(WORD wStatus);
+    virtual BOOL IsConnected() = 0;
+
+    WORD ReadOutputStatus(WORD nDevice, WORD wAddress, WORD wCount, CByteArray& states);
+    WORD ReadInputStatus(WORD nDevice, WORD wAddress, WORD wCount, CByteArray& states);
+    WORD ReadOutputRegisters(WORD nDevice, WORD wAddress, WORD wCount, CWordArray& values);
+    WORD ReadOutputRegistersFloat(WORD nDevice, WORD wAddress, WORD wCount, CFloatArray& values,
+                                  BOOL bReverse);
+    WORD ReadOutputRegistersDouble(WORD nDevice, WORD wAddress, WORD wCount, CDoubleArray& values,
+                                   BOOL bReverse);
+    WORD ReadInputRegisters(WORD nDevice, WORD wAddress, WORD wCount, CWordArray& values);
+    WORD ReadInputRegistersFloat(WORD nDevice, WORD wAddress, WORD wCount, CFloatArray& values,
+                                 BOOL bReverse);
+    WORD ReadInputRegistersDouble(WORD nDevice, WORD wAddress, WORD wCount, CDoubleArray& values,
+                                  BOOL bReverse);
+    WORD ForceSingleCoil(WORD nDevice, WORD wAddress, WORD wState);
+    WORD PresetSingleRegister(WORD nDevice, WORD wAddress, WORD wValue);
+    WORD LoopbackTest(WORD nDevice);
+    WORD PresetMultipleRegisters(WORD nDevice, WORD wAddress, WORD wCount,
+                                 const CWordArray& values);
+    WORD PresetRegisterFloat(WORD nDevice, WORD wAddress, float fValue, BOOL bReverse);
+    WORD PresetRegisterDouble(WORD nDevice, WORD wAddress, double dValue, BOOL bReverse);
+
+    // In throwing mode, raises a CModbusException pointer for a non-zero status.
+    void ThrowIfError(WORD wStatus);
+
+    CPerfTimer m_timer;
+    CCriticalSection m_lock;
+    WORD m_nTries = 1;
+    DWORD m_dwLockTimeout = 1000;
+    DWORD m_dwReserved = 0;
+    BOOL m_bThrowOnError = FALSE;
+
+private:
+    enum class Check { DeviceAndFunction, EchoSixBytes };
+
+    // The common exchange loop: sends request until it passes the check or the
+    // tries are used up. response holds the last answer.
+    WORD Exchange(CByteArray& request, DWORD dwResponseLength, Check check, CByteArray& response);
+    WORD ReadBits(BYTE byFunction, WORD nDevice, WORD wAddress, WORD wCount, CByteArray& states);
+    WORD ReadRegisters(BYTE byFunction, WORD nDevice, WORD wAddress, DWORD dwCount,
+                       CWordArray& values);
+    WORD WriteSingle(BYTE byFunction, WORD nDevice, WORD wAddress, WORD wValue);
+};

@@ -1,0 +1,238 @@
+#include "RemoteModbus.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstring>
+
+#include "platform/Archive.h"
+
+IMPLEMENT_DYNAMIC(CRemoteModbus, CModbus)
+
+namespace {
+SOCKADDR_IN UnconnectedAddress(WORD nPort) {
+    SOCKADDR_IN sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(nPort);
+    sa.sin_addr.s_addr = INADDR_NONE;
+    return sa;
+}
+}  // namespace
+
+CRemoteModbus::CRemoteModbus()
+    : m_addrPeer(UnconnectedAddress(502)),
+      m_addrLocal(UnconnectedAddress(502)),
+      m_rxBuffer(BUFFER_SIZE, 0),
+      m_txBuffer(BUFFER_SIZE, 0) {}
+
+CRemoteModbus::~CRemoteModbus() {
+    Disconnect();
+    m_socket.CloseQuietly();
+}
+
+int CRemoteModbus::EffectiveTimeout() const {
+    DWORD dw = m_dwTimeout != 0 ? m_dwTimeout : DEFAULT_TIMEOUT;
+    return static_cast<int>(std::min<DWORD>(dw, INT_MAX));
+}
+
+SOCKADDR_IN CRemoteModbus::AddressOf(const CString& strHost, WORD nPort) const {
+    SOCKADDR_IN sa = UnconnectedAddress(nPort);
+    sa.sin_addr.s_addr = ::inet_addr(strHost.c_str());
+    return sa;
+}
+
+BOOL CRemoteModbus::IsConnected() {
+    return ntohl(m_addrPeer.sin_addr.s_addr) != INADDR_NONE;
+}
+
+BOOL CRemoteModbus::Connect(const CString& strHost, WORD nPort, DWORD dwTimeout) {
+    CString host = strHost.empty() ? m_strHost : strHost;
+    if (nPort == 0) {
+        nPort = m_nPort;
+    }
+    Disconnect();
+    CSingleLock lock(&m_lock);
+    lock.Lock(m_dwLockTimeout);
+    SOCKADDR_IN sa = AddressOf(host, nPort);
+    if (dwTimeout == 0) {
+        dwTimeout = m_dwTimeout;
+    }
+    m_dwTimeout = dwTimeout;
+    m_strHost = host;
+    m_nPort = nPort;
+    m_nPending = 0;
+    try {
+        m_socket.Create(SOCK_STREAM);
+        if (sa.sin_addr.s_addr == INADDR_NONE) {
+            sa = GetHostByName(host.c_str(), nPort);
+        }
+        m_socket.Connect(sa, EffectiveTimeout());
+        m_socket.GetSockName(m_addrLocal);
+        m_addrPeer = sa;
+        return TRUE;
+    } catch (CBlockingSocketException* e) {
+        e->Delete();
+        m_socket.CloseQuietly();
+        return FALSE;
+    }
+}
+
+BOOL CRemoteModbus::Disconnect() {
+    CSingleLock lock(&m_lock);
+    lock.Lock(m_dwLockTimeout);
+    if (!IsConnected()) {
+        return TRUE;
+    }
+    // Whatever the host was, a disconnected master no longer reports itself
+    // connected; its next exchange answers 1004 instead of failing on a closed
+    // socket.
+    m_addrPeer = UnconnectedAddress(m_nPort);
+    m_addrLocal = m_addrPeer;
+    m_nPending = 0;
+    try {
+        m_socket.Close();
+    } catch (CBlockingSocketException* e) {
+        e->Delete();
+        m_socket.CloseQuietly();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CRemoteModbus::DropConnection() {
+    m_socket.CloseQuietly();
+    m_nPending = 0;
+}
+
+size_t CRemoteModbus::ReceiveAnswer() {
+    // One deadline for the whole answer, however the peer splits it.
+    const int nTimeout = EffectiveTimeout();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeout);
+    size_t nGot = m_nPending;
+    m_nPending = 0;
+    size_t nNeed = HEADER_SIZE;
+    char* buf = reinterpret_cast<char*>(m_rxBuffer.data());
+    for (;;) {
+        if (nGot >= HEADER_SIZE) {
+            // Only the low byte of the length field counts.
+            nNeed = HEADER_SIZE + m_rxBuffer[5];
+        }
+        if (nGot >= nNeed) {
+            break;
+        }
+        int nWait = nTimeout;
+        if (nGot > 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                throw new CBlockingSocketException("Receive timeout", 0);
+            }
+            nWait = static_cast<int>(left.count());
+        }
+        int n = m_socket.Receive(buf + nGot, static_cast<int>(BUFFER_SIZE - nGot), nWait);
+        if (n == 0) {
+            return 0;
+        }
+        nGot += static_cast<size_t>(n);
+    }
+    // Whatever came beyond this answer belongs to the next one.
+    m_nPending = nGot - nNeed;
+    return nNeed;
+}
+
+WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
+                             DWORD dwResponseLength, BOOL) {
+    if (m_bReconnect) {
+        Connect(m_strHost, m_nPort, m_dwTimeout);
+    }
+    m_timer.Start();
+    CSingleLock lock(&m_lock);
+    if (!lock.Lock(m_dwLockTimeout)) {
+        m_timer.Stop();
+        return MODBUS_LOCK_TIMEOUT;
+    }
+    if (!IsConnected()) {
+        m_timer.Stop();
+        return REMOTE_NOT_CONNECTED;
+    }
+    if (HEADER_SIZE + size_t(dwRequestLength) > m_txBuffer.size() ||
+        HEADER_SIZE + size_t(dwResponseLength) > m_rxBuffer.size() ||
+        dwRequestLength > request.size()) {
+        m_timer.Stop();
+        return REMOTE_BUFFER_OVERFLOW;
+    }
+    std::fill(m_txBuffer.begin(), m_txBuffer.end(), 0);
+    std::fill(m_rxBuffer.begin() + static_cast<std::ptrdiff_t>(m_nPending), m_rxBuffer.end(), 0);
+    m_txBuffer[4] = static_cast<BYTE>(dwRequestLength >> 8);
+    m_txBuffer[5] = static_cast<BYTE>(dwRequestLength);
+    std::copy_n(request.begin(), dwRequestLength, m_txBuffer.begin() + HEADER_SIZE);
+
+    size_t nAnswer;
+    try {
+        const int nFrame = static_cast<int>(HEADER_SIZE + dwRequestLength);
+        int nSent = m_socket.SendAll(reinterpret_cast<const char*>(m_txBuffer.data()), nFrame,
+                                     EffectiveTimeout());
+        if (nSent != nFrame) {
+            m_timer.Stop();
+            return REMOTE_WRITE_ERROR;
+        }
+        nAnswer = ReceiveAnswer();
+        m_timer.Stop();
+    } catch (CBlockingSocketException* e) {
+        e->Delete();
+        DropConnection();
+        m_timer.Stop();
+        return REMOTE_SOCKET_ERROR;
+    }
+    if (nAnswer == 0) {
+        // The peer closed before the answer was complete.
+        return REMOTE_READ_ERROR;
+    }
+    const size_t n = nAnswer - HEADER_SIZE;
+    if (n >= 2 && m_rxBuffer[7] > 0x80) {
+        BYTE e = n >= 3 ? m_rxBuffer[8] : 0;
+        if (m_bMapServerErrors && e >= m_byServerErrorBase) {
+            WORD wStatus = static_cast<WORD>(e - m_byServerErrorBase);
+            if (wStatus == 0) {
+                // Mapped to "success" but nothing arrived to read.
+                response.clear();
+            }
+            return wStatus;
+        }
+        return static_cast<WORD>(MODBUS_EXCEPTION_BASE + e);
+    }
+    // Exactly what arrived; the master refuses an answer shorter than it needs.
+    response.assign(m_rxBuffer.begin() + HEADER_SIZE, m_rxBuffer.begin() + nAnswer);
+    return MODBUS_OK;
+}
+
+CString CRemoteModbus::GetErrorText(WORD wStatus) {
+    switch (wStatus) {
+        case REMOTE_BUFFER_OVERFLOW:
+            return "Buffer Overflow";
+        case REMOTE_SOCKET_ERROR:
+            return "Socket Error";
+        case REMOTE_WRITE_ERROR:
+            return "Write Socket Error";
+        case REMOTE_READ_ERROR:
+            return "Read Socket Error";
+        case REMOTE_NOT_CONNECTED:
+            return "Socket not connected";
+        default:
+            return CModbus::GetErrorText(wStatus);
+    }
+}
+
+void CRemoteModbus::Serialize(CArchive& ar) {
+    CModbus::Serialize(ar);
+    if (ar.IsStoring()) {
+        ar << m_bReconnect << m_strHost << m_nPort << m_dwTimeout << m_bMapServerErrors
+           << m_byServerErrorBase;
+    } else {
+        ar >> m_bReconnect >> m_strHost >> m_nPort >> m_dwTimeout >> m_bMapServerErrors >>
+            m_byServerErrorBase;
+    }
+    Connect(CString(), 0, 0);
+}

@@ -1,0 +1,70 @@
+// The Modbus/TCP master: each request goes out behind the 6-byte Modbus/TCP
+// header on a TCP connection to the server, one request outstanding at a time.
+#pragma once
+
+#include "BlockingSocket.h"
+#include "core/Modbus.h"
+
+enum : WORD {
+    REMOTE_BUFFER_OVERFLOW = 1000,
+    REMOTE_SOCKET_ERROR = 1001,
+    REMOTE_WRITE_ERROR = 1002,
+    REMOTE_READ_ERROR = 1003,
+    REMOTE_NOT_CONNECTED = 1004,
+};
+
+class CRemoteModbus : public CModbus {
+    DECLARE_DYNAMIC(CRemoteModbus)
+
+public:
+    static constexpr DWORD DEFAULT_TIMEOUT = 10000;
+    static constexpr size_t BUFFER_SIZE = 1024;
+    static constexpr size_t HEADER_SIZE = 6;
+
+    CRemoteModbus();
+    ~CRemoteModbus() override;
+
+    void Serialize(CArchive& ar) override;
+    WORD Transact(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
+                  DWORD dwResponseLength, BOOL bFlag) override;
+    CString GetErrorText(WORD wStatus) override;
+    BOOL IsConnected() override;
+
+    // An empty host, a port of 0 or a time-out of 0 takes the stored value.
+    BOOL Connect(const CString& strHost, WORD nPort, DWORD dwTimeout);
+    BOOL Disconnect();
+
+    void SetHost(const CString& strHost) { m_strHost = strHost; }
+    CString GetHost() const { return m_strHost; }
+    void SetPort(WORD nPort) { m_nPort = nPort; }
+    WORD GetPort() const { return m_nPort; }
+    void SetTimeout(DWORD dwTimeout) { m_dwTimeout = dwTimeout; }
+    DWORD GetTimeout() const { return m_dwTimeout; }
+    void SetReconnect(BOOL bReconnect) { m_bReconnect = bReconnect; }
+    BOOL GetReconnect() const { return m_bReconnect; }
+
+    BOOL m_bReconnect = FALSE;
+    CString m_strHost;
+    WORD m_nPort = 502;
+    DWORD m_dwTimeout = DEFAULT_TIMEOUT;
+    BOOL m_bMapServerErrors = TRUE;
+    BYTE m_byServerErrorBase = 0x80;
+    SOCKADDR_IN m_addrPeer;
+    SOCKADDR_IN m_addrLocal;
+    CBlockingSocket m_socket;
+    CByteArray m_rxBuffer;
+    CByteArray m_txBuffer;
+
+private:
+    // The time-out in force: a stored 0 means the default.
+    int EffectiveTimeout() const;
+    SOCKADDR_IN AddressOf(const CString& strHost, WORD nPort) const;
+    // Receives until the whole answer (header and the bytes it announces) is in
+    // m_rxBuffer; returns its length, or 0 when the peer closed first.
+    size_t ReceiveAnswer();
+    void DropConnection();
+
+    // Bytes received beyond the last answer, kept at the start of m_rxBuffer:
+    // they are the beginning of the next answer on this connection.
+    size_t m_nPending = 0;
+};
