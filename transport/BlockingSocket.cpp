@@ -229,7 +229,10 @@ BOOL GetFailureText(HRESULT code, char* pchBuffer, UINT nSize) {
     }
     std::memset(pchBuffer, 0, nSize);
     DWORD dwCode = static_cast<DWORD>(code);
-    if ((dwCode & 0x1FFF0000) >> 16 == 8) {
+    // A Windows error wrapped as a COM status (facility 7) is looked up as the
+    // bare error; every other code, server failures of facility 8 included,
+    // keeps its own text.
+    if ((dwCode & 0x1FFF0000) >> 16 == 7) {
         dwCode &= 0xFFFF;
     }
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,

@@ -138,6 +138,7 @@ size_t CRemoteModbus::ReceiveAnswer() {
         nGot += static_cast<size_t>(n);
     }
     // Whatever came beyond this answer belongs to the next one.
+    m_nPendingStart = nNeed;
     m_nPending = nGot - nNeed;
     return nNeed;
 }
@@ -164,6 +165,9 @@ WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteAr
         return REMOTE_BUFFER_OVERFLOW;
     }
     std::fill(m_txBuffer.begin(), m_txBuffer.end(), 0);
+    if (m_nPending > 0) {
+        std::memmove(m_rxBuffer.data(), m_rxBuffer.data() + m_nPendingStart, m_nPending);
+    }
     std::fill(m_rxBuffer.begin() + static_cast<std::ptrdiff_t>(m_nPending), m_rxBuffer.end(), 0);
     m_txBuffer[4] = static_cast<BYTE>(dwRequestLength >> 8);
     m_txBuffer[5] = static_cast<BYTE>(dwRequestLength);

@@ -64,7 +64,8 @@ private:
     size_t ReceiveAnswer();
     void DropConnection();
 
-    // Bytes received beyond the last answer, kept at the start of m_rxBuffer:
+    // Bytes received beyond the last answer (at m_nPendingStart in m_rxBuffer):
     // they are the beginning of the next answer on this connection.
+    size_t m_nPendingStart = 0;
     size_t m_nPending = 0;
 };

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "PeerSocket.h"
+#include "transport/BlockingSocket.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long MillisSince(Clock::time_point t) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+// A connected pair: our socket and the accepted peer's descriptor.
+struct Pair {
+    CListener listener;
+    CBlockingSocket sock;
+    int peer = -1;
+
+    Pair() {
+        sock.Create();
+        sock.Connect(listener.Address(), 1000);
+        peer = listener.Accept();
+    }
+    ~Pair() {
+        sock.CloseQuietly();
+        if (peer >= 0) {
+            ::close(peer);
+        }
+    }
+};
+
+CString MessageOf(CException* e) {
+    char text[256];
+    e->GetErrorMessage(text, sizeof text);
+    e->Delete();
+    return text;
+}
+
+TEST(BlockingSocket, ReceiveTimesOutWithinItsLimit) {
+    Pair p;
+    char buf[8];
+    auto t0 = Clock::now();
+    try {
+        p.sock.Receive(buf, sizeof buf, 300);
+        FAIL() << "no time-out";
+    } catch (CBlockingSocketException* e) {
+        EXPECT_EQ(MessageOf(e), "Receive timeout error");
+    }
+    long ms = MillisSince(t0);
+    EXPECT_GE(ms, 250);
+    EXPECT_LT(ms, 2000);
+
+    // Data that arrive within the time-out are returned at once.
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_EQ(::write(p.peer, "abc", 3), 3);
+    });
+    t0 = Clock::now();
+    EXPECT_EQ(p.sock.Receive(buf, sizeof buf, 5000), 3);
+    EXPECT_LT(MillisSince(t0), 2000);
+    writer.join();
+
+    // A zero wait never blocks.
+    EXPECT_THROW(
+        {
+            try {
+                p.sock.Receive(buf, sizeof buf, 0);
+            } catch (CBlockingSocketException* e) {
+                e->Delete();
+                throw 1;
+            }
+        },
+        int);
+}
+
+TEST(BlockingSocket, PeerClosedReturnsZero) {
+    Pair p;
+    ::close(p.peer);
+    p.peer = -1;
+    char buf[4];
+    EXPECT_EQ(p.sock.Receive(buf, sizeof buf, 1000), 0);
+}
+
+TEST(BlockingSocket, SendTimesOutWhenPeerDoesNotRead) {
+    Pair p;
+    int small = 4096;
+    ::setsockopt(p.sock.m_hSocket, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    std::vector<char> chunk(65536, 'x');
+    bool bTimedOut = false;
+    for (int i = 0; i < 10000 && !bTimedOut; ++i) {
+        try {
+            p.sock.Send(chunk.data(), static_cast<int>(chunk.size()), 0);
+        } catch (CBlockingSocketException* e) {
+            EXPECT_EQ(MessageOf(e), "Send timeout error");
+            bTimedOut = true;
+        }
+    }
+    EXPECT_TRUE(bTimedOut);
+    // And a bounded wait gives up too (the peer's window may still open a
+    // little at first).
+    bTimedOut = false;
+    for (int i = 0; i < 50 && !bTimedOut; ++i) {
+        auto t0 = Clock::now();
+        try {
+            p.sock.SendAll(chunk.data(), static_cast<int>(chunk.size()), 200);
+        } catch (CBlockingSocketException* e) {
+            EXPECT_EQ(MessageOf(e), "Send timeout error");
+            EXPECT_LT(MillisSince(t0), 2000);
+            bTimedOut = true;
+        }
+    }
+    EXPECT_TRUE(bTimedOut);
+}
+
+TEST(BlockingSocket, SendAllDeliversEverythingToASlowReader) {
+    Pair p;
+    int small = 4096;
+    ::setsockopt(p.sock.m_hSocket, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    std::vector<char> data(1 << 20);
+    for (size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<char>(i * 7);
+    }
+    std::vector<char> got;
+    std::thread reader([&] {
+        char buf[1000];
+        while (got.size() < data.size()) {
+            ssize_t n = ::read(p.peer, buf, sizeof buf);
+            if (n <= 0) {
+                break;
+            }
+            got.insert(got.end(), buf, buf + n);
+        }
+    });
+    EXPECT_EQ(p.sock.SendAll(data.data(), static_cast<int>(data.size()), 5000),
+              static_cast<int>(data.size()));
+    reader.join();
+    EXPECT_EQ(got, data);
+}
+
+TEST(BlockingSocket, CloseTwiceAndQuietly) {
+    Pair p;
+    p.sock.Close();
+    EXPECT_EQ(p.sock.m_hSocket, INVALID_SOCKET);
+    try {
+        p.sock.Close();
+        FAIL() << "second close did not raise";
+    } catch (CBlockingSocketException* e) {
+        EXPECT_EQ(e->m_strOperation, "Close");
+        EXPECT_NE(e->m_nSocketError, 0);
+        e->Delete();
+    }
+    p.sock.CloseQuietly();
+    p.sock.CloseQuietly();
+    EXPECT_EQ(p.sock.m_hSocket, INVALID_SOCKET);
+}
+
+TEST(BlockingSocket, ConnectRefusedNamesTheError) {
+    SOCKADDR_IN sa;
+    {
+        CListener gone;
+        sa = gone.Address();
+    }
+    CBlockingSocket s;
+    s.Create();
+    try {
+        s.Connect(sa, 1000);
+        FAIL() << "connected to a closed port";
+    } catch (CBlockingSocketException* e) {
+        EXPECT_EQ(MessageOf(e), "Connect error #" + std::to_string(ECONNREFUSED));
+    }
+    s.CloseQuietly();
+}
+
+TEST(SocketHelpers, NamesAndAddresses) {
+    SOCKADDR_IN sa = GetHostByName("127.0.0.1", 502);
+    EXPECT_EQ(sa.sin_family, AF_INET);
+    EXPECT_EQ(ntohs(sa.sin_port), 502);
+    EXPECT_EQ(AddressToText(sa), "127.0.0.1");
+    try {
+        GetHostByName("no-such-host.invalid", 1);
+        FAIL() << "resolved a reserved name";
+    } catch (CBlockingSocketException* e) {
+        EXPECT_EQ(e->m_strOperation, "GetHostByName");
+        e->Delete();
+    }
+    EXPECT_FALSE(GetLocalHostName().empty());
+}
+
+TEST(SocketHelpers, FailureTexts) {
+    char buf[500];
+    std::memset(buf, 'q', sizeof buf);
+    EXPECT_FALSE(GetFailureText(0, buf, sizeof buf));
+    EXPECT_FALSE(GetFailureText(0x00040200, buf, sizeof buf));
+    EXPECT_EQ(buf[0], 'q');  // untouched for a success code
+
+    EXPECT_TRUE(GetFailureText(static_cast<HRESULT>(0x80040154), buf, sizeof buf));
+    EXPECT_STREQ(buf, "Class not registered");
+    EXPECT_TRUE(GetFailureText(static_cast<HRESULT>(0x800706BA), buf, sizeof buf));
+    EXPECT_STREQ(buf, "The RPC server is unavailable.");
+    EXPECT_TRUE(GetFailureText(static_cast<HRESULT>(0x80070005), buf, sizeof buf));
+    EXPECT_STREQ(buf, "Access is denied.");
+    // A failure of the server process is not an access error.
+    EXPECT_TRUE(GetFailureText(static_cast<HRESULT>(0x80080005), buf, sizeof buf));
+    EXPECT_STREQ(buf, "Server execution failed");
+    EXPECT_TRUE(GetFailureText(static_cast<HRESULT>(0x80010108), buf, sizeof buf));
+    EXPECT_STREQ(buf, "The object invoked has disconnected from its clients.");
+
+    std::memset(buf, 'q', sizeof buf);
+    EXPECT_FALSE(GetFailureText(static_cast<HRESULT>(0x80040201), buf, sizeof buf));
+    for (char c : buf) {
+        ASSERT_EQ(c, '\0');
+    }
+}
+
+}  // namespace

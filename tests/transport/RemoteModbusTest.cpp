@@ -1,0 +1,221 @@
+// The Modbus/TCP master against a peer played by hand, byte by byte.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "PeerSocket.h"
+#include "transport/RemoteModbus.h"
+
+namespace {
+
+// Reads exactly n bytes from fd within a bounded time; fewer on close/time-out.
+CByteArray ReadBytes(int fd, size_t n, int nMillis = 2000) {
+    CByteArray got;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMillis);
+    while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) != 1) {
+            continue;
+        }
+        BYTE buf[1024];
+        ssize_t r = ::read(fd, buf, std::min(sizeof buf, n - got.size()));
+        if (r <= 0) {
+            break;
+        }
+        got.insert(got.end(), buf, buf + r);
+    }
+    return got;
+}
+
+void WriteBytes(int fd, const CByteArray& bytes) {
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+struct Link {
+    CListener listener;
+    CRemoteModbus master;
+    int peer = -1;
+
+    explicit Link(DWORD dwTimeout = 1000) {
+        EXPECT_TRUE(master.Connect("127.0.0.1", listener.Port(), dwTimeout));
+        peer = listener.Accept();
+        EXPECT_GE(peer, 0);
+    }
+    ~Link() {
+        if (peer >= 0) {
+            ::close(peer);
+        }
+    }
+};
+
+TEST(RemoteModbus, NewObjectIsNotConnected) {
+    CRemoteModbus m;
+    EXPECT_FALSE(m.IsConnected());
+    CWordArray regs(1);
+    EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
+    EXPECT_EQ(m.LoopbackTest(1), REMOTE_NOT_CONNECTED);
+    EXPECT_EQ(m.GetErrorText(REMOTE_NOT_CONNECTED), "Socket not connected");
+    EXPECT_EQ(m.GetErrorText(1000), "Buffer Overflow");
+    EXPECT_EQ(m.GetErrorText(1001), "Socket Error");
+    EXPECT_EQ(m.GetErrorText(1002), "Write Socket Error");
+    EXPECT_EQ(m.GetErrorText(1003), "Read Socket Error");
+    EXPECT_EQ(m.GetErrorText(2), "invalid returned device response");
+    EXPECT_EQ(m.GetErrorText(1005), "");
+}
+
+TEST(RemoteModbus, WireFormatAndLowLengthByte) {
+    Link link;
+    CWordArray regs(10);
+    WORD wStatus = 0xFFFF;
+    std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 10, regs); });
+    EXPECT_EQ(ReadBytes(link.peer, 12),
+              (CByteArray{0, 0, 0, 0, 0, 6, 0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}));
+    // Answer with a length field of 0x0105: only its low byte counts. The 23
+    // announced bytes are followed by junk that must stay unread.
+    CByteArray answer{0x12, 0x34, 0, 0, 0x01, 23, 0x01, 0x03, 20};
+    for (int i = 0; i < 20; ++i) {
+        answer.push_back(static_cast<BYTE>(i));
+    }
+    WriteBytes(link.peer, answer);
+    client.join();
+    EXPECT_EQ(wStatus, 0);
+    EXPECT_EQ(regs[0], 0x0001);
+    EXPECT_EQ(regs[9], 0x1213);
+
+    // Bytes the peer sends beyond an answer are the start of the next one.
+    CWordArray one(1);
+    client = std::thread([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 1, one); });
+    ReadBytes(link.peer, 12);
+    WriteBytes(link.peer, {0, 0, 0, 0, 0, 5, 0x01, 0x03, 2, 0xAB, 0xCD,
+                           0, 0, 0, 0, 0, 5, 0x01, 0x03, 2, 0x00, 0x01});
+    client.join();
+    EXPECT_EQ(wStatus, 0);
+    EXPECT_EQ(one[0], 0xABCD);
+    // The second answer was already received: no new frame is needed from the peer.
+    client = std::thread([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 1, one); });
+    EXPECT_EQ(ReadBytes(link.peer, 12).size(), 12u);
+    client.join();
+    EXPECT_EQ(wStatus, 0);
+    EXPECT_EQ(one[0], 0x0001);
+}
+
+TEST(RemoteModbus, ExceptionAnswers) {
+    Link link;
+    struct Case {
+        BOOL bMap;
+        BYTE byFunction;
+        BYTE byCode;
+        WORD wExpected;
+    };
+    const Case cases[] = {
+        {TRUE, 0x83, 0x02, 0x8002}, {TRUE, 0x83, 0x81, 1},       {TRUE, 0x83, 0x8B, 11},
+        {TRUE, 0x83, 0x80, 2},      {FALSE, 0x83, 0x81, 0x8081}, {TRUE, 0x80, 0x02, 2},
+    };
+    for (const Case& c : cases) {
+        link.master.m_bMapServerErrors = c.bMap;
+        CWordArray regs(1, 7);
+        WORD wStatus = 0xFFFF;
+        std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 1, regs); });
+        ReadBytes(link.peer, 12);
+        WriteBytes(link.peer, {0, 0, 0, 0, 0, 3, 0x01, c.byFunction, c.byCode});
+        client.join();
+        EXPECT_EQ(wStatus, c.wExpected) << int(c.byFunction) << "/" << int(c.byCode);
+        EXPECT_EQ(regs[0], 0);
+    }
+}
+
+TEST(RemoteModbus, OversizedFramesAreRefusedBeforeSending) {
+    Link link;
+    EXPECT_EQ(link.master.PresetMultipleRegisters(1, 0, 506, CWordArray(506)),
+              REMOTE_BUFFER_OVERFLOW);  // 1019-byte request
+    CWordArray regs(508);
+    EXPECT_EQ(link.master.ReadOutputRegisters(1, 0, 508, regs), REMOTE_BUFFER_OVERFLOW);
+    CFloatArray floats(8192);
+    EXPECT_EQ(link.master.ReadOutputRegistersFloat(1, 0, 8192, floats, FALSE),
+              REMOTE_BUFFER_OVERFLOW);  // 32771 bytes, more than 15 bits
+    CDoubleArray doubles(16384);
+    EXPECT_EQ(link.master.ReadInputRegistersDouble(1, 0, 16384, doubles, TRUE),
+              REMOTE_BUFFER_OVERFLOW);  // 131075 bytes, more than 16 bits
+    EXPECT_TRUE(ReadBytes(link.peer, 1, 100).empty());
+}
+
+TEST(RemoteModbus, ShortTimeoutIsHonoured) {
+    Link link(150);
+    CWordArray regs(1);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(link.master.ReadOutputRegisters(1, 0, 1, regs), REMOTE_SOCKET_ERROR);
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+            .count();
+    EXPECT_GE(ms, 120);
+    EXPECT_LT(ms, 1500);
+    // The socket was closed; the master still believes itself connected until
+    // the next Connect, and answers with a socket error meanwhile.
+    EXPECT_TRUE(link.master.IsConnected());
+    EXPECT_EQ(link.master.ReadOutputRegisters(1, 0, 1, regs), REMOTE_SOCKET_ERROR);
+}
+
+TEST(RemoteModbus, StoredZeroTimeoutMeansDefault) {
+    CListener listener;
+    CRemoteModbus m;
+    m.SetTimeout(0);
+    EXPECT_TRUE(m.Connect("127.0.0.1", listener.Port(), 0));
+    int peer = listener.Accept();
+    ASSERT_GE(peer, 0);
+    CWordArray regs(1);
+    WORD wStatus = 0xFFFF;
+    std::thread client([&] { wStatus = m.ReadOutputRegisters(1, 0, 1, regs); });
+    ReadBytes(peer, 12);
+    // Still waiting after a second: a 0 was not taken as "no wait".
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    WriteBytes(peer, {0, 0, 0, 0, 0, 5, 1, 3, 2, 0, 42});
+    client.join();
+    EXPECT_EQ(wStatus, 0);
+    EXPECT_EQ(regs[0], 42);
+    ::close(peer);
+}
+
+TEST(RemoteModbus, ConnectDisconnectAndReconnectMode) {
+    CListener listener;
+    CRemoteModbus m;
+    m.SetHost("127.0.0.1");
+    m.SetPort(listener.Port());
+    m.SetTimeout(1000);
+    EXPECT_TRUE(m.Connect(CString(), 0, 0));
+    EXPECT_TRUE(m.IsConnected());
+    EXPECT_EQ(m.GetPort(), listener.Port());
+    int first = listener.Accept();
+    EXPECT_TRUE(m.Disconnect());
+    EXPECT_FALSE(m.IsConnected());
+    CWordArray regs(1);
+    EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
+    ::close(first);
+
+    // Reconnect mode: a fresh connection for every exchange.
+    m.SetReconnect(TRUE);
+    for (int i = 0; i < 2; ++i) {
+        WORD wStatus = 0xFFFF;
+        std::thread client([&] { wStatus = m.ReadOutputRegisters(1, 0, 1, regs); });
+        int peer = listener.Accept();
+        ASSERT_GE(peer, 0);
+        ReadBytes(peer, 12);
+        WriteBytes(peer, {0, 0, 0, 0, 0, 5, 1, 3, 2, 0, static_cast<BYTE>(i)});
+        client.join();
+        EXPECT_EQ(wStatus, 0);
+        EXPECT_EQ(regs[0], i);
+        ::close(peer);
+    }
+}
+
+TEST(RemoteModbus, FailedConnectLeavesItUnconnected) {
+    CRemoteModbus m;
+    EXPECT_FALSE(m.Connect("no-such-host.invalid", 502, 500));
+    EXPECT_EQ(m.m_socket.m_hSocket, INVALID_SOCKET);
+    EXPECT_EQ(m.GetHost(), "no-such-host.invalid");
+    EXPECT_EQ(m.GetTimeout(), 500u);
+    CWordArray regs(1);
+    EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
+}
+
+}  // namespace
