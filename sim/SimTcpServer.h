@@ -1,0 +1,93 @@
+// A Modbus/TCP slave for a CSimDevice: one thread accepts, one thread serves
+// each connection. Requests may arrive in any number of segments and several
+// in one; each answer carries its request's transaction and protocol ids.
+// A malformed header (protocol id other than 0, length below 2 or above 254)
+// closes the connection. Fault rules (SimFaults.h) alter chosen answers.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "SimDevice.h"
+#include "SimFaults.h"
+
+class CSimTcpServer {
+public:
+    static constexpr size_t DEFAULT_MAX_CONNECTIONS = 16;
+
+    explicit CSimTcpServer(CSimDevice& device);
+    ~CSimTcpServer();
+    CSimTcpServer(const CSimTcpServer&) = delete;
+    CSimTcpServer& operator=(const CSimTcpServer&) = delete;
+
+    // Settings taking effect at the next Start. The address is a dotted IPv4
+    // address; port 0 lets the system pick one.
+    void SetAddress(const CString& strAddress) { m_strAddress = strAddress; }
+    void SetPort(WORD nPort) { m_nPort = nPort; }
+    // Connections beyond this many at once are closed as soon as accepted.
+    void SetMaxConnections(size_t nMax) { m_nMaxConnections = nMax; }
+    // Receives one line per event; called from the serving threads.
+    void SetLog(std::function<void(const CString&)> log) { m_log = std::move(log); }
+
+    // Binds, listens and starts serving; FALSE with GetError() on failure.
+    BOOL Start();
+    // Closes the listener and every connection and joins every thread.
+    void Stop();
+    BOOL IsRunning() const { return m_bRunning; }
+
+    CString GetAddress() const { return m_strAddress; }
+    // The bound port once started.
+    WORD GetPort() const { return m_nPort; }
+    CString GetError() const { return m_strError; }
+
+    ULONGLONG GetRequestCount() const { return m_nRequests; }
+    ULONGLONG GetConnectionCount() const { return m_nConnections; }
+
+    // Rules may be changed while serving.
+    void AddFault(const CSimFaultRule& rule) { m_faults.Add(rule, m_nRequests); }
+    void ClearFaults() { m_faults.Clear(); }
+
+private:
+    class CConnection {
+    public:
+        std::thread m_thread;
+        int m_hSocket = -1;
+        ULONGLONG m_nId = 0;
+        std::atomic<bool> m_bDone{false};
+    };
+
+    void AcceptLoop();
+    void Serve(CConnection* pConnection);
+    // Answers the complete request frame; false when the connection must end.
+    bool HandleRequest(CConnection* pConnection, const BYTE* frame, size_t nFrame);
+    bool SendAnswer(int hSocket, const CByteArray& out, const CSimFaultRule* pFault);
+    bool SendBytes(int hSocket, const BYTE* p, size_t n);
+    // Waits nMillis unless the server stops first; false when it stops.
+    bool Pause(int nMillis);
+    // Joins and releases connections that ended (all of them when bAll).
+    void Reap(bool bAll);
+    void Log(const CString& strLine);
+    BOOL Fail(const CString& strWhat);
+
+    CSimDevice& m_device;
+    CSimFaults m_faults;
+    CString m_strAddress = "127.0.0.1";
+    WORD m_nPort = 0;
+    size_t m_nMaxConnections = DEFAULT_MAX_CONNECTIONS;
+    std::function<void(const CString&)> m_log;
+    CString m_strError;
+
+    BOOL m_bRunning = FALSE;
+    int m_hListen = -1;
+    // Readable once Stop is under way: wakes every waiting thread.
+    int m_hStopEvent = -1;
+    std::thread m_acceptThread;
+    std::mutex m_connectionsMutex;
+    std::list<std::unique_ptr<CConnection>> m_connections;
+    std::atomic<ULONGLONG> m_nRequests{0};
+    std::atomic<ULONGLONG> m_nConnections{0};
+};

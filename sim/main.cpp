@@ -1,0 +1,438 @@
+// regprobe-sim: a simulated Modbus/TCP device for trying out and testing
+// masters, with faults on demand.
+#include <signal.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "SimDevice.h"
+#include "SimFaults.h"
+#include "SimTcpServer.h"
+
+namespace {
+using Table = CSimDevice::Table;
+
+const char HELP_TEXT[] = R"(Usage: regprobe-sim [OPTION]...
+Simulates a Modbus/TCP device (slave) with coils, discrete inputs, holding
+registers and input registers. Answers functions 1, 2, 3, 4, 5, 6, 8 (sub-
+function 0), 15 and 16. Runs until interrupted (SIGINT or SIGTERM).
+
+  --listen ADDR:PORT    listen on IPv4 address ADDR, port PORT
+                        (default 127.0.0.1:5020). Port 0 picks a free port.
+                        Once listening, prints "listening on ADDR:PORT".
+  --units LIST          unit ids that answer, e.g. 1,2,10-20, or "all"
+                        (default: all, 0-255). Requests for other units get
+                        no answer, as from a gateway with no device there.
+  --size TABLE=N        entries in TABLE (default 10000, at most 65536)
+  --fill TABLE=V        initial value of every entry of TABLE (default 0)
+  --coils ADDR=B,B,...  coil values (0 or 1) from address ADDR on
+  --discrete ADDR=B,... discrete input values from ADDR on
+  --holding ADDR=V,...  holding register values from ADDR on
+  --input ADDR=V,...    input register values from ADDR on
+  --float ADDR=F[:reverse]
+                        a 32-bit float in holding registers ADDR, ADDR+1;
+                        least significant word first, most significant
+                        first with :reverse
+  --double ADDR=F[:reverse]
+                        a 64-bit float in holding registers ADDR..ADDR+3
+  --input-float ADDR=F[:reverse], --input-double ADDR=F[:reverse]
+                        the same in input registers
+  --fault RULE          inject a fault; repeat for several rules (see below)
+  --max-clients N       connections served at once (default 16); more are
+                        closed as soon as accepted
+  --animate             input register 0 counts up, 1 goes up and down
+                        between 0 and 100, 2-3 hold a float sine wave (least
+                        significant word first) and discrete input 0 blinks,
+                        every 500 ms
+  --verbose             print connections, requests and applied faults
+  --help                print this help and exit
+
+TABLE is coils, discrete, holding or input. Numbers are decimal or 0x hex;
+register values may also be -32768..-1 (two's complement).
+
+Fault RULE: KIND[=VALUE][@SELECTOR][:LIMIT]
+  KIND[=VALUE]
+    delay=MS            answer after MS milliseconds
+    exception=CODE      answer exception CODE (0-255); request not executed
+    wrong-unit[=U]      answer carries unit U (default: request's + 1)
+    wrong-function[=F]  answer carries function F (default: request's + 1)
+    cut-short=K         send only K bytes of the answer PDU; the length field
+                        announces just those
+    bad-length[=K]      the length field announces K (default 1) bytes more
+                        than are sent; the connection stays open, so the
+                        master must time out
+    split-header[=MS]   send the header as 3 + 3 bytes, then the rest, MS
+                        (default 20) ms apart
+    byte-by-byte[=MS]   send the answer one byte at a time, MS (default 2)
+                        ms apart
+    close               close the connection instead of answering; request
+                        not executed
+    no-answer           swallow the request, keep the connection; request
+                        not executed
+    extra-bytes=K       K garbage bytes (0xEE) follow the answer in the same
+                        send; extra-bytes=0xHEX... sends exactly those bytes
+  @SELECTOR (without it, every request)
+    A or A-B            requests whose start address is in A..B
+    A-B/fnN or fnN      only requests of function N
+    request=N           the Nth request the server receives, counted from 1
+    next=K              the K requests after the rule is added
+  :LIMIT                apply the rule at most LIMIT times
+  The first matching rule applies; a request gets at most one fault.
+  Requests without a start address (function 8, unknown functions) never
+  match an address range.
+
+Examples:
+  regprobe-sim --listen 127.0.0.1:0 --holding 0=1,2,3 --float 100=1.5:reverse
+  regprobe-sim --fault delay=200@0-9 --fault exception=2@100-199:3
+  regprobe-sim --fault close@request=5 --fault no-answer@fn6
+)";
+
+const char* const VALUE_OPTIONS[] = {
+    "--listen",      "--units",        "--size",        "--fill",  "--coils",
+    "--discrete",    "--holding",      "--input",       "--float", "--double",
+    "--input-float", "--input-double", "--max-clients", "--fault",
+};
+
+struct Options {
+    CString strAddress = "127.0.0.1";
+    WORD nPort = 5020;
+    size_t nMaxClients = CSimTcpServer::DEFAULT_MAX_CONNECTIONS;
+    bool bAnimate = false;
+    bool bVerbose = false;
+    size_t nSizes[4] = {CSimDevice::DEFAULT_SIZE, CSimDevice::DEFAULT_SIZE,
+                        CSimDevice::DEFAULT_SIZE, CSimDevice::DEFAULT_SIZE};
+    WORD wFills[4] = {0, 0, 0, 0};
+    // Empty: every unit answers.
+    std::vector<std::pair<unsigned, unsigned>> units;
+    // Applied in the given order once the tables have their size.
+    std::vector<std::function<bool(CSimDevice&)>> values;
+    std::vector<CSimFaultRule> faults;
+};
+
+bool ParseUnsigned(const CString& s, unsigned long long nMax, unsigned long long& v) {
+    if (s.empty()) {
+        return false;
+    }
+    bool bHex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+    const char* pszDigits = s.c_str() + (bHex ? 2 : 0);
+    // strtoull would skip blanks and take a sign.
+    if (!std::isxdigit(static_cast<unsigned char>(*pszDigits))) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    v = std::strtoull(pszDigits, &end, bHex ? 16 : 10);
+    return errno == 0 && *end == '\0' && v <= nMax;
+}
+
+bool ParseRegister(const CString& s, WORD& w) {
+    unsigned long long v;
+    if (!s.empty() && s[0] == '-') {
+        if (!ParseUnsigned(s.substr(1), 32768, v)) {
+            return false;
+        }
+        w = static_cast<WORD>(0x10000 - v);
+        return true;
+    }
+    if (!ParseUnsigned(s, 0xFFFF, v)) {
+        return false;
+    }
+    w = static_cast<WORD>(v);
+    return true;
+}
+
+bool ParseTable(const CString& s, Table& table) {
+    const std::pair<const char*, Table> names[] = {{"coils", Table::Coils},
+                                                   {"discrete", Table::DiscreteInputs},
+                                                   {"holding", Table::HoldingRegisters},
+                                                   {"input", Table::InputRegisters}};
+    for (const auto& [pszName, t] : names) {
+        if (s == pszName) {
+            table = t;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<CString> Split(const CString& s, char c) {
+    std::vector<CString> parts;
+    size_t nStart = 0;
+    for (;;) {
+        size_t nPos = s.find(c, nStart);
+        parts.push_back(s.substr(nStart, nPos - nStart));
+        if (nPos == CString::npos) {
+            return parts;
+        }
+        nStart = nPos + 1;
+    }
+}
+
+bool ParseListen(const CString& s, Options& opt) {
+    size_t nColon = s.rfind(':');
+    unsigned long long v;
+    if (nColon == CString::npos || nColon == 0 || !ParseUnsigned(s.substr(nColon + 1), 65535, v)) {
+        return false;
+    }
+    opt.strAddress = s.substr(0, nColon);
+    opt.nPort = static_cast<WORD>(v);
+    return true;
+}
+
+bool ParseUnits(const CString& s, Options& opt) {
+    opt.units.clear();
+    if (s == "all") {
+        return true;
+    }
+    for (const CString& part : Split(s, ',')) {
+        std::vector<CString> ends = Split(part, '-');
+        unsigned long long first, last;
+        if (ends.size() > 2 || !ParseUnsigned(ends[0], 255, first) ||
+            !ParseUnsigned(ends.back(), 255, last) || last < first) {
+            return false;
+        }
+        opt.units.emplace_back(unsigned(first), unsigned(last));
+    }
+    return true;
+}
+
+// TABLE=N for --size and --fill.
+bool ParseTableSetting(const CString& s, bool bSize, Options& opt) {
+    size_t nEquals = s.find('=');
+    Table table;
+    if (nEquals == CString::npos || !ParseTable(s.substr(0, nEquals), table)) {
+        return false;
+    }
+    CString value = s.substr(nEquals + 1);
+    const size_t t = static_cast<size_t>(table);
+    if (bSize) {
+        unsigned long long v = 0;
+        if (!ParseUnsigned(value, CSimDevice::MAX_SIZE, v)) {
+            return false;
+        }
+        opt.nSizes[t] = size_t(v);
+        return true;
+    }
+    return ParseRegister(value, opt.wFills[t]);
+}
+
+// ADDR=V,V,... for --coils, --discrete, --holding and --input.
+bool ParseValues(const CString& s, Table table, Options& opt) {
+    size_t nEquals = s.find('=');
+    unsigned long long nAddress;
+    if (nEquals == CString::npos || !ParseUnsigned(s.substr(0, nEquals), 0xFFFF, nAddress)) {
+        return false;
+    }
+    CWordArray values;
+    bool bBits = table == Table::Coils || table == Table::DiscreteInputs;
+    for (const CString& part : Split(s.substr(nEquals + 1), ',')) {
+        WORD w;
+        if (!ParseRegister(part, w) || (bBits && w > 1)) {
+            return false;
+        }
+        values.push_back(w);
+    }
+    opt.values.push_back([table, nAddress, values](CSimDevice& d) {
+        return d.SetValues(table, size_t(nAddress), values) != 0;
+    });
+    return true;
+}
+
+// ADDR=F[:reverse] for the float and double options.
+bool ParseReal(const CString& s, Table table, bool bDouble, Options& opt) {
+    size_t nEquals = s.find('=');
+    unsigned long long nAddress;
+    if (nEquals == CString::npos || !ParseUnsigned(s.substr(0, nEquals), 0xFFFF, nAddress)) {
+        return false;
+    }
+    CString value = s.substr(nEquals + 1);
+    BOOL bReverse = FALSE;
+    const CString suffix = ":reverse";
+    if (value.size() > suffix.size() &&
+        value.compare(value.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        bReverse = TRUE;
+        value.resize(value.size() - suffix.size());
+    }
+    char* end = nullptr;
+    double d = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0') {
+        return false;
+    }
+    opt.values.push_back([=](CSimDevice& dev) {
+        return (bDouble
+                    ? dev.SetDouble(table, size_t(nAddress), d, bReverse)
+                    : dev.SetFloat(table, size_t(nAddress), static_cast<float>(d), bReverse)) != 0;
+    });
+    return true;
+}
+
+// Returns 0 to go on, or the exit status.
+int ParseArguments(int argc, char** argv, Options& opt) {
+    for (int i = 1; i < argc; ++i) {
+        CString arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(HELP_TEXT, stdout);
+            return -1;
+        }
+        if (arg == "--animate" || arg == "--verbose") {
+            (arg == "--animate" ? opt.bAnimate : opt.bVerbose) = true;
+            continue;
+        }
+        CString value;
+        size_t nEquals = arg.find('=');
+        bool bInline = arg.rfind("--", 0) == 0 && nEquals != CString::npos;
+        if (bInline) {
+            value = arg.substr(nEquals + 1);
+            arg.resize(nEquals);
+        }
+        bool bKnown = false;
+        for (const char* pszName : VALUE_OPTIONS) {
+            bKnown = bKnown || arg == pszName;
+        }
+        if (!bKnown) {
+            std::fprintf(stderr, "regprobe-sim: unknown option %s (see --help)\n", arg.c_str());
+            return 2;
+        }
+        if (!bInline) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "regprobe-sim: %s needs a value (see --help)\n", arg.c_str());
+                return 2;
+            }
+            value = argv[++i];
+        }
+        bool bOk;
+        CString strError;
+        unsigned long long v = 0;
+        if (arg == "--listen") {
+            bOk = ParseListen(value, opt);
+        } else if (arg == "--units") {
+            bOk = ParseUnits(value, opt);
+        } else if (arg == "--size" || arg == "--fill") {
+            bOk = ParseTableSetting(value, arg == "--size", opt);
+        } else if (arg == "--coils") {
+            bOk = ParseValues(value, Table::Coils, opt);
+        } else if (arg == "--discrete") {
+            bOk = ParseValues(value, Table::DiscreteInputs, opt);
+        } else if (arg == "--holding") {
+            bOk = ParseValues(value, Table::HoldingRegisters, opt);
+        } else if (arg == "--input") {
+            bOk = ParseValues(value, Table::InputRegisters, opt);
+        } else if (arg == "--float" || arg == "--double") {
+            bOk = ParseReal(value, Table::HoldingRegisters, arg == "--double", opt);
+        } else if (arg == "--input-float" || arg == "--input-double") {
+            bOk = ParseReal(value, Table::InputRegisters, arg == "--input-double", opt);
+        } else if (arg == "--max-clients") {
+            bOk = ParseUnsigned(value, 1024, v) && v > 0;
+            opt.nMaxClients = size_t(v);
+        } else if (arg == "--fault") {
+            CSimFaultRule rule;
+            bOk = CSimFaults::Parse(value, rule, strError) != FALSE;
+            opt.faults.push_back(rule);
+        } else {
+            bOk = false;
+        }
+        if (!bOk) {
+            std::fprintf(stderr, "regprobe-sim: bad value for %s: '%s'%s%s\n", arg.c_str(),
+                         value.c_str(), strError.empty() ? "" : ": ", strError.c_str());
+            return 2;
+        }
+    }
+    return 0;
+}
+
+// One step of --animate; nTick counts half seconds.
+void Animate(CSimDevice& device, unsigned long nTick) {
+    device.SetValue(Table::InputRegisters, 0, static_cast<WORD>(nTick));
+    unsigned long nPhase = nTick % 200;
+    device.SetValue(Table::InputRegisters, 1,
+                    static_cast<WORD>(nPhase <= 100 ? nPhase : 200 - nPhase));
+    const double kPi = 3.14159265358979323846;
+    device.SetFloat(Table::InputRegisters, 2,
+                    static_cast<float>(100.0 * std::sin(nTick * kPi / 20)), FALSE);
+    device.SetValue(Table::DiscreteInputs, 0, static_cast<WORD>(nTick / 2 % 2));
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    int rc = ParseArguments(argc, argv, opt);
+    if (rc != 0) {
+        return rc < 0 ? 0 : rc;
+    }
+    CSimDevice device;
+    for (size_t t = 0; t < 4; ++t) {
+        device.Resize(static_cast<Table>(t), opt.nSizes[t], opt.wFills[t]);
+    }
+    if (!opt.units.empty()) {
+        device.SetAllUnits(FALSE);
+        for (auto [first, last] : opt.units) {
+            for (unsigned u = first; u <= last; ++u) {
+                device.SetUnit(static_cast<BYTE>(u), TRUE);
+            }
+        }
+    }
+    for (auto& apply : opt.values) {
+        if (!apply(device)) {
+            std::fputs("regprobe-sim: a value lies beyond the end of its table\n", stderr);
+            return 2;
+        }
+    }
+
+    // The serving threads inherit this mask: only the main thread takes the
+    // stop signals, synchronously.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    CSimTcpServer server(device);
+    server.SetAddress(opt.strAddress);
+    server.SetPort(opt.nPort);
+    server.SetMaxConnections(opt.nMaxClients);
+    std::mutex logMutex;
+    if (opt.bVerbose) {
+        server.SetLog([&logMutex](const CString& strLine) {
+            std::lock_guard<std::mutex> guard(logMutex);
+            std::fprintf(stderr, "%s\n", strLine.c_str());
+        });
+    }
+    for (const CSimFaultRule& rule : opt.faults) {
+        server.AddFault(rule);
+        if (opt.bVerbose) {
+            std::fprintf(stderr, "fault %s\n", CSimFaults::Describe(rule).c_str());
+        }
+    }
+    if (!server.Start()) {
+        std::fprintf(stderr, "regprobe-sim: %s\n", server.GetError().c_str());
+        return 1;
+    }
+    std::printf("listening on %s:%u\n", server.GetAddress().c_str(), unsigned(server.GetPort()));
+    std::fflush(stdout);
+
+    unsigned long nTick = 0;
+    for (;;) {
+        if (opt.bAnimate) {
+            Animate(device, nTick++);
+        }
+        timespec wait{0, 500 * 1000 * 1000};
+        int nSignal = sigtimedwait(&stopSignals, nullptr, &wait);
+        if (nSignal == SIGINT || nSignal == SIGTERM) {
+            break;
+        }
+    }
+    server.Stop();
+    if (opt.bVerbose) {
+        std::fprintf(stderr, "stopped after %llu connections, %llu requests\n",
+                     static_cast<unsigned long long>(server.GetConnectionCount()),
+                     static_cast<unsigned long long>(server.GetRequestCount()));
+    }
+    return 0;
+}

@@ -1,0 +1,96 @@
+#include "sim/SimFaults.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+using Kind = CSimFaultRule::Kind;
+using Select = CSimFaultRule::Select;
+
+CSimFaultRule Parsed(const CString& strText) {
+    CSimFaultRule rule;
+    CString strError;
+    EXPECT_TRUE(CSimFaults::Parse(strText, rule, strError)) << strText << ": " << strError;
+    return rule;
+}
+
+// The kind of the rule that request nRequest with this PDU gets, or -1.
+int Applied(CSimFaults& faults, ULONGLONG nRequest, const CByteArray& pdu) {
+    CSimFaultRule rule;
+    if (!faults.Match(nRequest, pdu.data(), pdu.size(), rule)) {
+        return -1;
+    }
+    return static_cast<int>(rule.m_kind);
+}
+}  // namespace
+
+TEST(SimFaults, ParsesTheRuleGrammar) {
+    CSimFaultRule rule = Parsed("exception=0x81@100-199/fn3:3");
+    EXPECT_EQ(rule.m_kind, Kind::Exception);
+    EXPECT_EQ(rule.m_dwValue, 0x81u);
+    EXPECT_EQ(rule.m_select, Select::AddressRange);
+    EXPECT_EQ(rule.m_wFirst, 100);
+    EXPECT_EQ(rule.m_wLast, 199);
+    EXPECT_EQ(rule.m_byFunction, 3);
+    EXPECT_EQ(rule.m_nLimit, 3u);
+
+    rule = Parsed("close@request=5");
+    EXPECT_EQ(rule.m_kind, Kind::Close);
+    EXPECT_EQ(rule.m_select, Select::RequestNumber);
+    EXPECT_EQ(rule.m_nRequest, 5u);
+    EXPECT_EQ(rule.m_nLimit, 0u);
+
+    rule = Parsed("wrong-unit");
+    EXPECT_FALSE(rule.m_bHasValue);
+    EXPECT_EQ(rule.ValueOr(9), 9u);
+    EXPECT_EQ(rule.m_select, Select::Any);
+
+    rule = Parsed("extra-bytes=0x0001fF");
+    EXPECT_EQ(rule.m_extra, (CByteArray{0x00, 0x01, 0xFF}));
+
+    for (const char* pszText :
+         {"delay=200@7", "no-answer@fn6", "split-header@next=2:1", "bad-length=4@0-65535",
+          "extra-bytes=0x0A0B:2", "cut-short=3@10-20/fn16"}) {
+        EXPECT_EQ(CSimFaults::Describe(Parsed(pszText)), pszText);
+    }
+
+    CString strError;
+    for (const char* pszText :
+         {"", "delay", "close=1", "explode", "delay=x", "exception=256", "delay=5@", "delay=5@9-3",
+          "delay=5@1-70000", "delay=5@1-2/3", "delay=5@fn0", "delay=5@request=0", "delay=5:0",
+          "delay=5:x", "extra-bytes=0x123", "extra-bytes=0xZZ", "delay=010x"}) {
+        EXPECT_FALSE(CSimFaults::Parse(pszText, rule, strError)) << pszText;
+        EXPECT_FALSE(strError.empty()) << pszText;
+        strError.clear();
+    }
+}
+
+TEST(SimFaults, MatchesBySelectorInOrderWithinLimits) {
+    CSimFaults faults;
+    faults.Add(Parsed("exception=2@100-199/fn3:2"), 0);
+    faults.Add(Parsed("delay=1@100-199"), 0);
+    faults.Add(Parsed("close@request=7"), 0);
+    faults.Add(Parsed("no-answer@next=2"), 3);
+
+    const CByteArray read150{3, 0, 150, 0, 1};
+    const CByteArray write150{6, 0, 150, 0, 1};
+    EXPECT_EQ(Applied(faults, 1, read150), int(Kind::Exception));
+    EXPECT_EQ(Applied(faults, 2, write150), int(Kind::Delay));
+    EXPECT_EQ(Applied(faults, 3, read150), int(Kind::Exception));
+    // Used up: the next matching rule takes over.
+    EXPECT_EQ(Applied(faults, 4, read150), int(Kind::Delay));
+    // next=2 added after request 3 covers requests 4 and 5 only.
+    EXPECT_EQ(Applied(faults, 5, {3, 0, 10, 0, 1}), int(Kind::NoAnswer));
+    EXPECT_EQ(Applied(faults, 6, {3, 0, 10, 0, 1}), -1);
+    EXPECT_EQ(Applied(faults, 7, {3, 0, 10, 0, 1}), int(Kind::Close));
+    EXPECT_EQ(Applied(faults, 8, {3, 0, 10, 0, 1}), -1);
+    // Diagnostics carries no start address.
+    EXPECT_EQ(Applied(faults, 9, {8, 0, 150, 0, 0}), -1);
+    EXPECT_EQ(Applied(faults, 10, {3, 0, 200, 0, 1}), -1);
+    EXPECT_EQ(Applied(faults, 11, {3, 0, 99, 0, 1}), -1);
+
+    faults.Clear();
+    EXPECT_EQ(faults.GetCount(), 0u);
+    EXPECT_EQ(Applied(faults, 12, read150), -1);
+    faults.Add(Parsed("wrong-function@fn8"), 12);
+    EXPECT_EQ(Applied(faults, 13, {8, 0, 0, 0, 0}), int(Kind::WrongFunction));
+}

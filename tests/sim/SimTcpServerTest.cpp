@@ -1,0 +1,192 @@
+#include "sim/SimTcpServer.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// A bare client for frames the master would never send.
+class CRawClient {
+public:
+    explicit CRawClient(WORD nPort) {
+        m_hSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(nPort);
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_bConnected = ::connect(m_hSocket, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    }
+    ~CRawClient() { ::close(m_hSocket); }
+
+    void Send(const CByteArray& bytes) {
+        ASSERT_EQ(::send(m_hSocket, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  ssize_t(bytes.size()));
+    }
+    // Collects bytes until nWant arrived, the peer closed or nMillis passed.
+    CByteArray Receive(size_t nWant, int nMillis) {
+        CByteArray got;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
+        while (got.size() < nWant && !m_bClosed) {
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd pfd{m_hSocket, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&pfd, 1, int(left.count())) <= 0) {
+                break;
+            }
+            BYTE buf[300];
+            ssize_t n = ::recv(m_hSocket, buf, sizeof buf, 0);
+            if (n <= 0) {
+                m_bClosed = true;
+            } else {
+                got.insert(got.end(), buf, buf + n);
+            }
+        }
+        return got;
+    }
+
+    int m_hSocket;
+    bool m_bConnected = false;
+    bool m_bClosed = false;
+};
+
+CByteArray ReadRequest(WORD wTransaction, BYTE unit, WORD wAddress, WORD wCount) {
+    return {HIBYTE(wTransaction),
+            LOBYTE(wTransaction),
+            0,
+            0,
+            0,
+            6,
+            unit,
+            3,
+            HIBYTE(wAddress),
+            LOBYTE(wAddress),
+            HIBYTE(wCount),
+            LOBYTE(wCount)};
+}
+
+class SimTcpServer : public testing::Test {
+protected:
+    void SetUp() override {
+        m_device.SetHoldingRegister(0, 0x0102);
+        m_device.SetHoldingRegister(1, 0x0304);
+        ASSERT_TRUE(m_server.Start()) << m_server.GetError();
+        ASSERT_NE(m_server.GetPort(), 0);
+    }
+    void Fault(const char* pszRule) {
+        CSimFaultRule rule;
+        CString strError;
+        ASSERT_TRUE(CSimFaults::Parse(pszRule, rule, strError)) << strError;
+        m_server.AddFault(rule);
+    }
+
+    CSimDevice m_device;
+    CSimTcpServer m_server{m_device};
+};
+}  // namespace
+
+TEST_F(SimTcpServer, ReassemblesRequestsAndEchoesTheirIds) {
+    CRawClient client(m_server.GetPort());
+    ASSERT_TRUE(client.m_bConnected);
+    const CByteArray request = ReadRequest(0x1234, 1, 0, 1);
+    const CByteArray answer{0x12, 0x34, 0, 0, 0, 5, 1, 3, 2, 0x01, 0x02};
+    for (size_t nCut : {2, 7}) {
+        client.Send(CByteArray(request.begin(), request.begin() + nCut));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        client.Send(CByteArray(request.begin() + nCut, request.end()));
+        EXPECT_EQ(client.Receive(answer.size(), 1000), answer);
+    }
+    // Two requests in one segment: two answers, in order.
+    CByteArray both = ReadRequest(0xA001, 1, 1, 1);
+    CByteArray second = ReadRequest(0xA002, 1, 0, 2);
+    both.insert(both.end(), second.begin(), second.end());
+    client.Send(both);
+    EXPECT_EQ(client.Receive(24, 1000), (CByteArray{0xA0, 1, 0, 0, 0, 5, 1, 3, 2, 3, 4, 0xA0,
+                                                    2,    0, 0, 0, 7, 1, 3, 4, 1, 2, 3, 4}));
+    EXPECT_EQ(m_server.GetRequestCount(), 4u);
+}
+
+TEST_F(SimTcpServer, AbsentUnitsStaySilentOnAnOpenConnection) {
+    m_device.SetAllUnits(FALSE);
+    m_device.SetUnit(7, TRUE);
+    CRawClient client(m_server.GetPort());
+    client.Send(ReadRequest(1, 1, 0, 1));
+    EXPECT_TRUE(client.Receive(1, 200).empty());
+    client.Send(ReadRequest(2, 7, 0, 1));
+    EXPECT_EQ(client.Receive(11, 1000), (CByteArray{0, 2, 0, 0, 0, 5, 7, 3, 2, 1, 2}));
+    EXPECT_FALSE(client.m_bClosed);
+}
+
+TEST_F(SimTcpServer, MalformedHeadersCloseTheConnection) {
+    const CByteArray headers[] = {
+        {0, 1, 0, 1, 0, 6, 1, 3, 0, 0, 0, 1},  // protocol 1
+        {0, 1, 0, 0, 0, 1, 1},                 // no function code
+        {0, 1, 0, 0, 0, 255, 1, 3},            // longer than any frame
+    };
+    for (const CByteArray& header : headers) {
+        CRawClient client(m_server.GetPort());
+        client.Send(header);
+        EXPECT_TRUE(client.Receive(1, 1000).empty());
+        EXPECT_TRUE(client.m_bClosed);
+    }
+    EXPECT_EQ(m_server.GetRequestCount(), 0u);
+}
+
+TEST_F(SimTcpServer, FaultsShapeTheFrame) {
+    Fault("cut-short=2@request=1");
+    Fault("bad-length=5@request=2");
+    Fault("wrong-unit=9@request=3");
+    Fault("extra-bytes=2@request=4");
+    CRawClient client(m_server.GetPort());
+    client.Send(ReadRequest(1, 1, 0, 2));
+    EXPECT_EQ(client.Receive(9, 1000), (CByteArray{0, 1, 0, 0, 0, 3, 1, 3, 4}));
+    client.Send(ReadRequest(2, 1, 0, 1));
+    EXPECT_EQ(client.Receive(12, 300), (CByteArray{0, 2, 0, 0, 0, 10, 1, 3, 2, 1, 2}));
+    client.Send(ReadRequest(3, 1, 0, 1));
+    EXPECT_EQ(client.Receive(11, 1000), (CByteArray{0, 3, 0, 0, 0, 5, 9, 3, 2, 1, 2}));
+    client.Send(ReadRequest(4, 1, 0, 1));
+    EXPECT_EQ(client.Receive(14, 300), (CByteArray{0, 4, 0, 0, 0, 5, 1, 3, 2, 1, 2, 0xEE, 0xEE}));
+    EXPECT_FALSE(client.m_bClosed);
+}
+
+TEST_F(SimTcpServer, StopEndsConnectionsAndPendingAnswers) {
+    Fault("delay=20000");
+    CRawClient client(m_server.GetPort());
+    client.Send(ReadRequest(1, 1, 0, 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto start = Clock::now();
+    m_server.Stop();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    EXPECT_TRUE(client.Receive(1, 1000).empty());
+    EXPECT_TRUE(client.m_bClosed);
+    EXPECT_FALSE(m_server.IsRunning());
+}
+
+TEST_F(SimTcpServer, LimitsConnectionsAndRefusesBadAddresses) {
+    m_server.Stop();
+    m_server.SetMaxConnections(1);
+    ASSERT_TRUE(m_server.Start());
+    CRawClient first(m_server.GetPort());
+    first.Send(ReadRequest(1, 1, 0, 1));
+    EXPECT_EQ(first.Receive(11, 1000).size(), 11u);
+    CRawClient second(m_server.GetPort());
+    EXPECT_TRUE(second.Receive(1, 1000).empty());
+    EXPECT_TRUE(second.m_bClosed);
+    EXPECT_EQ(m_server.GetConnectionCount(), 2u);
+
+    CSimTcpServer other(m_device);
+    other.SetPort(m_server.GetPort());
+    EXPECT_FALSE(other.Start());
+    EXPECT_FALSE(other.GetError().empty());
+    other.SetAddress("localhost");
+    other.SetPort(0);
+    EXPECT_FALSE(other.Start());
+    EXPECT_FALSE(other.IsRunning());
+}
