@@ -1,0 +1,398 @@
+// Exchanges per second of our Modbus/TCP master against libmodbus's master and
+// a bare socket ping-pong, all reading the same 10 holding registers from one
+// libmodbus slave in a child process. Client and server share one CPU so that
+// every contender pays for the server's work alike. Every answer is checked.
+#include <arpa/inet.h>
+#include <modbus.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "transport/RemoteModbus.h"
+
+namespace {
+constexpr int kCount = 10;
+constexpr unsigned kWatchdogSeconds = 600;  // no run may hang the machine
+constexpr std::array<BYTE, 12> kRequest = {0, 0, 0, 0, 0, 6, 1, 3, 0, 0, 0, kCount};
+constexpr size_t kAnswerSize = 9 + 2 * kCount;
+
+WORD Value(int i) {
+    return static_cast<WORD>(0x1357 + 0x0F1E * i);
+}
+
+struct Options {
+    int nRounds = 7;
+    int nPersistent = 20000;
+    int nReconnect = 2000;
+    int nCpu = 0;
+};
+
+void Usage(const char* pchName) {
+    std::fprintf(stderr,
+                 "usage: %s [--rounds N>=5] [--persistent N] [--reconnect N] [--cpu N|-1]\n"
+                 "  --rounds      rounds; each runs every contender once per mode (7)\n"
+                 "  --persistent  exchanges per contender and round on one connection (20000)\n"
+                 "  --reconnect   exchanges per contender and round, one connection each (2000)\n"
+                 "  --cpu         CPU that both the client and the server process run on (0);\n"
+                 "                -1 leaves the scheduler free\n",
+                 pchName);
+}
+
+bool ParseOptions(int argc, char** argv, Options& opt) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        int* target = arg == "--rounds"       ? &opt.nRounds
+                      : arg == "--persistent" ? &opt.nPersistent
+                      : arg == "--reconnect"  ? &opt.nReconnect
+                      : arg == "--cpu"        ? &opt.nCpu
+                                              : nullptr;
+        if (target == nullptr || i + 1 >= argc) {
+            return false;
+        }
+        char* end = nullptr;
+        long v = std::strtol(argv[++i], &end, 10);
+        if (*end != '\0' || v < -1 || v > 100000000) {
+            return false;
+        }
+        *target = static_cast<int>(v);
+    }
+    // A median needs several rounds to mean anything.
+    return opt.nRounds >= 5 && opt.nPersistent > 0 && opt.nReconnect > 0;
+}
+
+sockaddr_in Loopback(int nPort) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(static_cast<uint16_t>(nPort));
+    return sa;
+}
+
+// The child: a libmodbus slave serving every connection until it is killed.
+[[noreturn]] void Serve(int hListen, int nPort) {
+    modbus_t* ctx = modbus_new_tcp("127.0.0.1", nPort);
+    modbus_mapping_t* map = modbus_mapping_new(0, 0, kCount, 0);
+    if (ctx == nullptr || map == nullptr) {
+        _exit(2);
+    }
+    for (int i = 0; i < kCount; ++i) {
+        map->tab_registers[i] = Value(i);
+    }
+    std::vector<pollfd> fds{{hListen, POLLIN, 0}};
+    uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
+    for (;;) {
+        if (::poll(fds.data(), fds.size(), -1) <= 0) {
+            continue;
+        }
+        for (size_t i = fds.size(); i-- > 1;) {
+            if (fds[i].revents == 0) {
+                continue;
+            }
+            modbus_set_socket(ctx, fds[i].fd);
+            int rc = modbus_receive(ctx, query);
+            if (rc > 0) {
+                modbus_reply(ctx, query, rc, map);
+            } else if (rc < 0) {
+                ::close(fds[i].fd);
+                fds.erase(fds.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+        }
+        if (fds[0].revents & POLLIN) {
+            int h = ::accept4(hListen, nullptr, nullptr, SOCK_CLOEXEC);
+            if (h >= 0) {
+                fds.push_back({h, POLLIN, 0});
+            }
+        }
+    }
+}
+
+class CContender {
+public:
+    virtual ~CContender() = default;
+    // One read of the 10 registers; false unless the values are right.
+    virtual bool Exchange() = 0;
+};
+
+class COurs : public CContender {
+public:
+    COurs(int nPort, bool bReconnect) {
+        if (!m_master.Connect("127.0.0.1", static_cast<WORD>(nPort), 2000)) {
+            throw std::runtime_error("regprobe master cannot connect");
+        }
+        m_master.SetReconnect(bReconnect ? TRUE : FALSE);
+        for (int i = 0; i < kCount; ++i) {
+            m_expected.push_back(Value(i));
+        }
+    }
+    bool Exchange() override {
+        return m_master.ReadOutputRegisters(1, 0, kCount, m_values) == 0 && m_values == m_expected;
+    }
+
+private:
+    CRemoteModbus m_master;
+    CWordArray m_values = CWordArray(kCount);
+    CWordArray m_expected;
+};
+
+class CLibmodbus : public CContender {
+public:
+    CLibmodbus(int nPort, bool bReconnect) : m_bReconnect(bReconnect) {
+        m_pCtx = modbus_new_tcp("127.0.0.1", nPort);
+        if (m_pCtx == nullptr) {
+            throw std::runtime_error("libmodbus context");
+        }
+        modbus_set_response_timeout(m_pCtx, 2, 0);
+        if (!m_bReconnect && modbus_connect(m_pCtx) != 0) {
+            throw std::runtime_error("libmodbus master cannot connect");
+        }
+    }
+    ~CLibmodbus() override {
+        modbus_close(m_pCtx);
+        modbus_free(m_pCtx);
+    }
+    bool Exchange() override {
+        if (m_bReconnect && modbus_connect(m_pCtx) != 0) {
+            return false;
+        }
+        int n = modbus_read_registers(m_pCtx, 0, kCount, m_values);
+        if (m_bReconnect) {
+            modbus_close(m_pCtx);
+        }
+        if (n != kCount) {
+            return false;
+        }
+        for (int i = 0; i < kCount; ++i) {
+            if (m_values[i] != Value(i)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    modbus_t* m_pCtx;
+    bool m_bReconnect;
+    uint16_t m_values[kCount];
+};
+
+// The floor: nothing but the system calls an exchange cannot do without.
+class CRawSocket : public CContender {
+public:
+    CRawSocket(int nPort, bool bReconnect) : m_sa(Loopback(nPort)), m_bReconnect(bReconnect) {
+        m_expected = {0, 0, 0, 0, 0, 3 + 2 * kCount, 1, 3, 2 * kCount};
+        for (int i = 0; i < kCount; ++i) {
+            m_expected.push_back(HIBYTE(Value(i)));
+            m_expected.push_back(LOBYTE(Value(i)));
+        }
+        if (!m_bReconnect && !Open()) {
+            throw std::runtime_error("raw socket cannot connect");
+        }
+    }
+    ~CRawSocket() override {
+        if (m_h >= 0) {
+            ::close(m_h);
+        }
+    }
+    bool Exchange() override {
+        if (m_bReconnect && !Open()) {
+            return false;
+        }
+        bool bOk = ::send(m_h, kRequest.data(), kRequest.size(), MSG_NOSIGNAL) ==
+                   static_cast<ssize_t>(kRequest.size());
+        size_t nGot = 0;
+        while (bOk && nGot < kAnswerSize) {
+            ssize_t n = ::recv(m_h, m_answer + nGot, sizeof m_answer - nGot, 0);
+            bOk = n > 0;
+            nGot += bOk ? static_cast<size_t>(n) : 0;
+        }
+        if (m_bReconnect) {
+            ::close(m_h);
+            m_h = -1;
+        }
+        return bOk && nGot == kAnswerSize &&
+               std::memcmp(m_answer, m_expected.data(), kAnswerSize) == 0;
+    }
+
+private:
+    bool Open() {
+        m_h = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (m_h >= 0 &&
+            ::connect(m_h, reinterpret_cast<const sockaddr*>(&m_sa), sizeof m_sa) == 0) {
+            return true;
+        }
+        if (m_h >= 0) {
+            ::close(m_h);
+            m_h = -1;
+        }
+        return false;
+    }
+
+    sockaddr_in m_sa;
+    bool m_bReconnect;
+    int m_h = -1;
+    std::vector<BYTE> m_expected;
+    BYTE m_answer[64];
+};
+
+// Exchanges per second over n verified exchanges; 0 after a wrong answer.
+double Measure(CContender& c, int n) {
+    auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < n; ++i) {
+        if (!c.Exchange()) {
+            return 0;
+        }
+    }
+    std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+    return n / dt.count();
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    size_t m = v.size() / 2;
+    return v.size() % 2 != 0 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
+void StopServer(pid_t pid) {
+    ::kill(pid, SIGTERM);
+    for (int i = 0; i < 200; ++i) {
+        if (::waitpid(pid, nullptr, WNOHANG) == pid) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    if (!ParseOptions(argc, argv, opt)) {
+        Usage(argv[0]);
+        return 2;
+    }
+    alarm(kWatchdogSeconds);
+    if (opt.nCpu >= 0) {
+        // Set before the fork: the server inherits it.
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(opt.nCpu, &set);
+        if (::sched_setaffinity(0, sizeof set, &set) != 0) {
+            std::fprintf(stderr, "cannot run on CPU %d: %s\n", opt.nCpu, std::strerror(errno));
+            return 2;
+        }
+    }
+
+    int hListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa = Loopback(0);
+    socklen_t len = sizeof sa;
+    if (hListen < 0 || ::bind(hListen, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        ::listen(hListen, 128) != 0 ||
+        ::getsockname(hListen, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+        std::perror("listen on 127.0.0.1");
+        return 1;
+    }
+    const int nPort = ntohs(sa.sin_port);
+    const pid_t parent = ::getpid();
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        std::perror("fork");
+        return 1;
+    }
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) {
+            _exit(1);
+        }
+        Serve(hListen, nPort);
+    }
+    ::close(hListen);
+
+    static const char* const kNames[] = {"regprobe", "libmodbus", "raw socket"};
+    static const char* const kModes[] = {"persistent", "reconnect"};
+    const int nPerRound[] = {opt.nPersistent, opt.nReconnect};
+    // rates[mode][contender][round]
+    std::vector<double> rates[2][3];
+    int rc = 0;
+    try {
+        std::unique_ptr<CContender> contenders[2][3];
+        for (int m = 0; m < 2; ++m) {
+            contenders[m][0] = std::make_unique<COurs>(nPort, m == 1);
+            contenders[m][1] = std::make_unique<CLibmodbus>(nPort, m == 1);
+            contenders[m][2] = std::make_unique<CRawSocket>(nPort, m == 1);
+        }
+        // One unrecorded round warms caches, allocators and the server.
+        for (int round = -1; round < opt.nRounds && rc == 0; ++round) {
+            for (int m = 0; m < 2 && rc == 0; ++m) {
+                for (int k = 0; k < 3; ++k) {
+                    // Each round starts with another contender to spread drift.
+                    int c = (k + std::max(round, 0)) % 3;
+                    int n = round < 0 ? std::max(1, nPerRound[m] / 10) : nPerRound[m];
+                    double rate = Measure(*contenders[m][c], n);
+                    if (rate == 0) {
+                        std::fprintf(stderr, "%s, %s: wrong or no answer\n", kNames[c], kModes[m]);
+                        rc = 1;
+                        break;
+                    }
+                    if (round >= 0) {
+                        rates[m][c].push_back(rate);
+                    }
+                }
+            }
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        rc = 1;
+    }
+    StopServer(pid);
+    if (rc != 0) {
+        return rc;
+    }
+
+    std::printf("Modbus/TCP: read 10 holding registers (12-byte request, 29-byte answer)\n");
+    std::printf("server: libmodbus %s slave in a child process on 127.0.0.1:%d\n",
+                LIBMODBUS_VERSION_STRING, nPort);
+    if (opt.nCpu >= 0) {
+        std::printf("client and server both pinned to CPU %d\n", opt.nCpu);
+    } else {
+        std::printf("client and server not pinned\n");
+    }
+    std::printf("%d rounds of %d persistent and %d reconnecting exchanges per contender\n\n",
+                opt.nRounds, opt.nPersistent, opt.nReconnect);
+    std::printf("%-11s %-11s %14s %12s %12s\n", "mode", "contender", "median/s", "min/s", "max/s");
+    double medians[2][3];
+    for (int m = 0; m < 2; ++m) {
+        for (int c = 0; c < 3; ++c) {
+            medians[m][c] = Median(rates[m][c]);
+            auto [lo, hi] = std::minmax_element(rates[m][c].begin(), rates[m][c].end());
+            std::printf("%-11s %-11s %14.0f %12.0f %12.0f\n", kModes[m], kNames[c], medians[m][c],
+                        *lo, *hi);
+        }
+    }
+    std::printf("\n%-11s %16s %12s %8s\n", "mode", "ours/libmodbus", "ours/raw", "goal");
+    const double goals[] = {1.1, 1.0};
+    for (int m = 0; m < 2; ++m) {
+        double vsLib = medians[m][0] / medians[m][1];
+        std::printf("%-11s %16.3f %12.3f %5s%.2f %s\n", kModes[m], vsLib,
+                    medians[m][0] / medians[m][2], ">=", goals[m],
+                    vsLib >= goals[m] ? "met" : "NOT met");
+    }
+    return 0;
+}
