@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "PeerSocket.h"
+#include "platform/Archive.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -216,6 +217,45 @@ TEST(RemoteModbus, FailedConnectLeavesItUnconnected) {
     EXPECT_EQ(m.GetTimeout(), 500u);
     CWordArray regs(1);
     EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
+}
+
+TEST(RemoteModbus, SettingsRecordBytesAndReconnectAfterLoading) {
+    CRemoteModbus fresh;
+    CMemFile file;
+    {
+        CArchive ar(&file, CArchive::store);
+        fresh.Serialize(ar);
+        ar.Close();
+    }
+    const CByteArray defaults{0x01, 0x00, 0, 0, 0,    0,    0,    0, 0,
+                              0,                                   // tries, throw, reserved
+                              0,    0,    0, 0, 0x00, 0xF6, 0x01,  // reconnect, host, port
+                              0x10, 0x27, 0, 0, 1,    0,    0,    0, 0x80};  // time-out, map, base
+    EXPECT_EQ(file.GetData(), defaults);
+
+    CListener listener;
+    CRemoteModbus source;
+    source.SetHost("127.0.0.1");
+    source.SetPort(listener.Port());
+    source.SetTimeout(750);
+    source.m_byServerErrorBase = 0x90;
+    CMemFile saved;
+    {
+        CArchive ar(&saved, CArchive::store);
+        source.Serialize(ar);  // storing connects too
+        ar.Close();
+    }
+    EXPECT_TRUE(source.IsConnected());
+    CMemFile in(saved.GetData());
+    CArchive ar(&in, CArchive::load);
+    CRemoteModbus loaded;
+    loaded.Serialize(ar);
+    EXPECT_TRUE(loaded.IsConnected());
+    EXPECT_EQ(loaded.GetHost(), "127.0.0.1");
+    EXPECT_EQ(loaded.GetPort(), listener.Port());
+    EXPECT_EQ(loaded.GetTimeout(), 750u);
+    EXPECT_EQ(loaded.m_byServerErrorBase, 0x90);
+    EXPECT_EQ(in.GetRemaining(), 0u);
 }
 
 }  // namespace
