@@ -148,12 +148,12 @@ WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteAr
     if (m_bReconnect) {
         Connect(m_strHost, m_nPort, m_dwTimeout);
     }
-    m_timer.Start();
     CSingleLock lock(&m_lock);
     if (!lock.Lock(m_dwLockTimeout)) {
-        m_timer.Stop();
         return MODBUS_LOCK_TIMEOUT;
     }
+    // Stamped under the lock: two threads' exchanges never mix their stamps.
+    m_timer.Start();
     if (!IsConnected()) {
         m_timer.Stop();
         return REMOTE_NOT_CONNECTED;
