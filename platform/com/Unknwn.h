@@ -1,0 +1,69 @@
+// IUnknown, IDispatch and IClassFactory in the Windows vtable order. No
+// interface declares a virtual destructor: it would take vtable slots.
+#pragma once
+
+#include "ComBase.h"
+
+struct ITypeInfo;
+struct tagVARIANT;
+using VARIANT = tagVARIANT;
+using VARIANTARG = tagVARIANT;
+
+struct DISPPARAMS {
+    VARIANTARG* rgvarg;
+    DISPID* rgdispidNamedArgs;
+    UINT cArgs;
+    UINT cNamedArgs;
+};
+
+struct EXCEPINFO {
+    WORD wCode;
+    WORD wReserved;
+    BSTR bstrSource;
+    BSTR bstrDescription;
+    BSTR bstrHelpFile;
+    DWORD dwHelpContext;
+    void* pvReserved;
+    HRESULT (*pfnDeferredFillIn)(EXCEPINFO*);
+    SCODE scode;
+};
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+
+struct IUnknown {
+    virtual HRESULT QueryInterface(REFIID riid, void** ppvObject) = 0;  // 0
+    virtual ULONG AddRef() = 0;                                         // 1
+    virtual ULONG Release() = 0;                                        // 2
+};
+
+struct IDispatch : IUnknown {
+    virtual HRESULT GetTypeInfoCount(UINT* pctinfo) = 0;                           // 3
+    virtual HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;  // 4
+    virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                  DISPID* rgDispId) = 0;  // 5
+    virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                           DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                           UINT* puArgErr) = 0;  // 6
+};
+
+struct IClassFactory : IUnknown {
+    virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;  // 3
+    virtual HRESULT LockServer(BOOL fLock) = 0;                                              // 4
+};
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+// Zero-based vtable slot of a virtual member function, for checking interface
+// layouts (Itanium C++ ABI: a virtual member pointer holds 1 + slot offset).
+template <typename F>
+std::size_t VtableSlotOf(F pmf) {
+    static_assert(sizeof(F) >= sizeof(std::uintptr_t));
+    std::uintptr_t raw;
+    __builtin_memcpy(&raw, &pmf, sizeof raw);
+    return (raw - 1) / sizeof(void*);
+}
