@@ -1,0 +1,337 @@
+// An in-process stand-in for the serial automation server: properties kept in
+// memory, Transfer answered from a script, every call observable. Register
+// it behind activation with CFakeServerRegistration.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <functional>
+
+#include "platform/com/ComApi.h"
+#include "transport/ModbusSerialServer.h"
+#include "transport/OleSafeArrayEx.h"
+
+class CFakeTcpServer : public IModbusTcpServer {
+public:
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IDispatch ||
+            (riid == IID_IModbusTcpServer && m_hrQuery == S_OK)) {
+            *ppv = static_cast<IModbusTcpServer*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return riid == IID_IModbusTcpServer ? m_hrQuery : E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++m_nRefs; }
+    ULONG Release() override { return --m_nRefs; }  // owned by the test
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT get_Address(BSTR* pVal) override {
+        *pVal = AllocBstr(m_strAddress);
+        return S_OK;
+    }
+    HRESULT put_Address(BSTR newVal) override {
+        m_strAddress = BstrToString(newVal);
+        return S_OK;
+    }
+    HRESULT get_Port(LONG* pVal) override {
+        *pVal = m_nPort;
+        return S_OK;
+    }
+    HRESULT put_Port(SHORT newVal) override {
+        m_nPort = static_cast<WORD>(newVal);
+        return S_OK;
+    }
+    HRESULT Start(VARIANT_BOOL* pResult) override {
+        m_bRunning = true;
+        ++m_nStarts;
+        *pResult = VARIANT_TRUE;
+        return S_OK;
+    }
+    HRESULT Stop(VARIANT_BOOL* pResult) override {
+        m_bRunning = false;
+        *pResult = VARIANT_TRUE;
+        return S_OK;
+    }
+    HRESULT get_Running(VARIANT_BOOL* pVal) override {
+        *pVal = m_bRunning ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+
+    std::atomic<int> m_nRefs{0};
+    HRESULT m_hrQuery = S_OK;
+    CString m_strAddress = "0.0.0.0";
+    WORD m_nPort = 502;
+    bool m_bRunning = false;
+    int m_nStarts = 0;
+};
+
+class CFakeSerialServer : public IModbusSerialPort {
+public:
+    // One scripted answer of Transfer.
+    struct Scripted {
+        HRESULT hr = S_OK;
+        LONG nStatus = 0;
+        // Fills the response VARIANT; by default a VT_UI1 array of bytes.
+        std::function<void(VARIANT*)> fill;
+        CByteArray bytes;
+    };
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IModbusSerialPort) {
+            *ppv = static_cast<IModbusSerialPort*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++m_nRefs; }
+    ULONG Release() override { return --m_nRefs; }  // owned by the test
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+#define FAKE_RESERVED(n)             \
+    HRESULT Reserved##n() override { \
+        return E_NOTIMPL;            \
+    }
+    FAKE_RESERVED(7)
+    FAKE_RESERVED(18)
+    FAKE_RESERVED(19)
+    FAKE_RESERVED(20)
+    FAKE_RESERVED(21)
+    FAKE_RESERVED(22)
+    FAKE_RESERVED(23)
+    FAKE_RESERVED(24)
+    FAKE_RESERVED(25)
+    FAKE_RESERVED(26)
+    FAKE_RESERVED(27)
+    FAKE_RESERVED(28)
+    FAKE_RESERVED(29)
+    FAKE_RESERVED(31)
+    FAKE_RESERVED(32)
+    FAKE_RESERVED(33)
+    FAKE_RESERVED(34)
+    FAKE_RESERVED(37)
+    FAKE_RESERVED(48)
+#undef FAKE_RESERVED
+
+    // Getters leave garbage above the bits that count, as a server may.
+    HRESULT get_Port(LONG* pVal) override {
+        *pVal = 0x7F00 | m_nPort;
+        return S_OK;
+    }
+    HRESULT put_Port(SHORT newVal) override {
+        m_nPort = static_cast<BYTE>(newVal);
+        return S_OK;
+    }
+    HRESULT get_BaudRate(LONG* pVal) override {
+        *pVal = m_nBaudRate;
+        return S_OK;
+    }
+    HRESULT put_BaudRate(LONG newVal) override {
+        m_nBaudRate = newVal;
+        return S_OK;
+    }
+    HRESULT get_Parity(SHORT* pVal) override {
+        *pVal = static_cast<SHORT>(0x5500 | m_nParity);
+        return S_OK;
+    }
+    HRESULT put_Parity(SHORT newVal) override {
+        m_nParity = static_cast<BYTE>(newVal);
+        return S_OK;
+    }
+    HRESULT get_FlowControl(LONG* pVal) override {
+        *pVal = m_nFlowControl;
+        return S_OK;
+    }
+    HRESULT put_FlowControl(SHORT newVal) override {
+        m_nFlowControl = static_cast<BYTE>(newVal);
+        return S_OK;
+    }
+    HRESULT Connect(VARIANT_BOOL* pResult) override {
+        ++m_nConnects;
+        m_bActive = m_bConnectSucceeds;
+        *pResult = m_bActive ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT SelectPort(BSTR name, LONG nOne, SHORT* pResult) override {
+        m_strSelected = BstrToString(name);
+        m_nSelectArg = nOne;
+        *pResult = 1;
+        return S_OK;
+    }
+    HRESULT get_Active(VARIANT_BOOL* pVal) override {
+        *pVal = m_bActive ? m_vbActiveTrue : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT Transfer(VARIANT request, LONG nRequestLength, VARIANT* pResponse, LONG nResponseLength,
+                     VARIANT* pExtra, LONG* pStatus) override {
+        COleSafeArrayEx helper;
+        m_lastRequest.clear();
+        m_bRequestWasArray =
+            helper.ToByteArray(m_lastRequest, &request) && request.vt == (VT_ARRAY | VT_UI1);
+        m_nLastRequestLength = nRequestLength;
+        m_nLastResponseLength = nResponseLength;
+        m_vtLastExtra = pExtra != nullptr ? pExtra->vt : VARTYPE(0xFFFF);
+        ++m_nTransfers;
+        if (m_answers.empty()) {
+            *pStatus = MODBUS_SERVER_STATUS_BASE + 1;
+            return S_OK;
+        }
+        Scripted a = m_answers.front();
+        m_answers.pop_front();
+        if (a.fill) {
+            a.fill(pResponse);
+        } else {
+            helper.FromByteArray(a.bytes, pResponse, VT_UI1);
+        }
+        *pStatus = a.nStatus;
+        return a.hr;
+    }
+    HRESULT get_TcpServer(IDispatch** ppVal) override {
+        if (m_hrTcpServer != S_OK) {
+            *ppVal = nullptr;
+            return m_hrTcpServer;
+        }
+        m_tcp.AddRef();
+        *ppVal = &m_tcp;
+        return S_OK;
+    }
+    HRESULT get_SilentInterval(LONG* pVal) override {
+        *pVal = m_nSilentInterval;
+        return S_OK;
+    }
+    HRESULT put_SilentInterval(LONG newVal) override {
+        m_nSilentInterval = newVal;
+        return S_OK;
+    }
+    HRESULT get_Timeout(LONG* pVal) override {
+        *pVal = m_nTimeout;
+        return S_OK;
+    }
+    HRESULT put_Timeout(LONG newVal) override {
+        m_nTimeout = newVal;
+        return S_OK;
+    }
+    HRESULT get_StopBits(SHORT* pVal) override {
+        *pVal = static_cast<SHORT>(0x3300 | m_nStopBits);
+        return S_OK;
+    }
+    HRESULT put_StopBits(SHORT newVal) override {
+        m_nStopBits = static_cast<BYTE>(newVal);
+        return S_OK;
+    }
+    HRESULT get_Mode(SHORT* pVal) override {
+        *pVal = m_nMode;
+        return S_OK;
+    }
+    HRESULT put_Mode(SHORT newVal) override {
+        m_nMode = newVal;
+        return S_OK;
+    }
+    HRESULT get_ByteSize(SHORT* pVal) override {
+        *pVal = m_nByteSize;
+        return S_OK;
+    }
+    HRESULT put_ByteSize(SHORT newVal) override {
+        m_nByteSize = newVal;
+        return S_OK;
+    }
+    HRESULT get_ErrorDelay(LONG* pVal) override {
+        *pVal = m_nErrorDelay;
+        return S_OK;
+    }
+    HRESULT put_ErrorDelay(LONG newVal) override {
+        m_nErrorDelay = newVal;
+        return S_OK;
+    }
+
+    void Answer(CByteArray bytes) {
+        Scripted a;
+        a.bytes = std::move(bytes);
+        m_answers.push_back(a);
+    }
+    void Fail(LONG nStatus, HRESULT hr = S_OK) {
+        Scripted a;
+        a.nStatus = nStatus;
+        a.hr = hr;
+        m_answers.push_back(a);
+    }
+
+    std::atomic<int> m_nRefs{0};
+    BYTE m_nPort = 1;
+    LONG m_nBaudRate = 9600;
+    BYTE m_nParity = 0;
+    BYTE m_nFlowControl = 0;
+    BYTE m_nStopBits = 0;
+    SHORT m_nMode = 0;
+    SHORT m_nByteSize = 8;
+    LONG m_nTimeout = 1000;
+    LONG m_nSilentInterval = 5;
+    LONG m_nErrorDelay = 100;
+    bool m_bActive = false;
+    bool m_bConnectSucceeds = true;
+    VARIANT_BOOL m_vbActiveTrue = VARIANT_TRUE;
+    int m_nConnects = 0;
+    CString m_strSelected;
+    LONG m_nSelectArg = 0;
+    HRESULT m_hrTcpServer = S_OK;
+    CFakeTcpServer m_tcp;
+
+    std::deque<Scripted> m_answers;
+    CByteArray m_lastRequest;
+    bool m_bRequestWasArray = false;
+    LONG m_nLastRequestLength = -1;
+    LONG m_nLastResponseLength = -1;
+    VARTYPE m_vtLastExtra = 0xFFFF;
+    int m_nTransfers = 0;
+};
+
+// Hands out one fake server for CLSID_ModbusSerialServer in the contexts given,
+// for as long as it lives; records the contexts that activation asked for.
+class CFakeServerRegistration : public IClassFactory {
+public:
+    CFakeServerRegistration(CFakeSerialServer& server, DWORD dwClsContext) : m_server(server) {
+        CoRegisterClassObject(CLSID_ModbusSerialServer, this, dwClsContext, REGCLS_MULTIPLEUSE,
+                              &m_dwCookie);
+    }
+    ~CFakeServerRegistration() { CoRevokeClassObject(m_dwCookie); }
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+            *ppv = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override {
+        if (pUnkOuter != nullptr) {
+            return E_NOINTERFACE;
+        }
+        if (FAILED(m_hrCreate)) {
+            *ppv = nullptr;
+            return m_hrCreate;
+        }
+        ++m_nCreated;
+        return m_server.QueryInterface(riid, ppv);
+    }
+    HRESULT LockServer(BOOL) override { return S_OK; }
+
+    CFakeSerialServer& m_server;
+    DWORD m_dwCookie = 0;
+    HRESULT m_hrCreate = S_OK;
+    int m_nCreated = 0;
+};

@@ -1,0 +1,368 @@
+#include "AutoModbus.h"
+
+#include <cstdio>
+
+#include "OleSafeArrayEx.h"
+#include "platform/Archive.h"
+#include "platform/com/ComApi.h"
+
+IMPLEMENT_DYNAMIC(CAutoModbus, CModbus)
+
+namespace {
+// A BSTR from an ANSI string in two conversion passes; null when empty.
+BSTR ToBstr(const CString& s) {
+    int n = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, s.data(), static_cast<int>(s.size()),
+                                nullptr, 0);
+    BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(n));
+    if (bstr != nullptr && n > 0) {
+        MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, s.data(), static_cast<int>(s.size()), bstr, n);
+    }
+    return bstr;
+}
+
+}  // namespace
+
+CAutoModbus::CAutoModbus() = default;
+
+CAutoModbus::~CAutoModbus() {
+    ReleaseServer();
+}
+
+void CAutoModbus::ReleaseServer() {
+    if (m_pTcpServer != nullptr) {
+        m_pTcpServer->Release();
+        m_pTcpServer = nullptr;
+    }
+    if (m_pPort != nullptr) {
+        m_pPort->Release();
+        m_pPort = nullptr;
+    }
+}
+
+HRESULT CAutoModbus::Create(CString strServer, CString strPort) {
+    COSERVERINFO serverInfo{};
+    OLECHAR wszName[260] = {};
+    COSERVERINFO* pServerInfo = nullptr;
+    DWORD dwClsCtx = CLSCTX_LOCAL_SERVER;
+    if (!strServer.empty()) {
+        MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, strServer.c_str(), -1, wszName, 260);
+        wszName[259] = u'\0';
+        serverInfo.pwszName = wszName;
+        pServerInfo = &serverInfo;
+        dwClsCtx = CLSCTX_REMOTE_SERVER;
+    }
+    MULTI_QI qi{&IID_IModbusSerialPort, nullptr, S_OK};
+
+    ReleaseServer();
+    m_strServer.clear();
+    m_strPort.clear();
+
+    HRESULT hr =
+        CoCreateInstanceEx(CLSID_ModbusSerialServer, nullptr, dwClsCtx, pServerInfo, 1, &qi);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (FAILED(qi.hr)) {
+        return qi.hr;
+    }
+    m_pPort = static_cast<IModbusSerialPort*>(qi.pItf);
+
+    BSTR bstrPort = ToBstr(strPort);
+    SHORT nSelected = 0;
+    m_pPort->SelectPort(bstrPort, 1, &nSelected);
+    m_strServer = strServer;
+    m_strPort = strPort;
+
+    IDispatch* pDispatch = nullptr;
+    hr = m_pPort->get_TcpServer(&pDispatch);
+    if (hr != S_OK) {
+        if (pDispatch != nullptr) {
+            pDispatch->Release();
+        }
+        SysFreeString(bstrPort);
+        return hr;
+    }
+    IModbusTcpServer* pTcpServer = nullptr;
+    hr = pDispatch != nullptr ? pDispatch->QueryInterface(IID_IModbusTcpServer,
+                                                          reinterpret_cast<void**>(&pTcpServer))
+                              : E_POINTER;
+    if (pDispatch != nullptr) {
+        pDispatch->Release();
+    }
+    SysFreeString(bstrPort);
+    if (hr != S_OK) {
+        if (pTcpServer != nullptr) {
+            pTcpServer->Release();
+        }
+        return hr;
+    }
+    m_pTcpServer = pTcpServer;
+    return S_OK;
+}
+
+WORD CAutoModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
+                           DWORD dwResponseLength, BOOL bFlag) {
+    COleSafeArrayEx req;
+    if (!req.FromByteArray(request, nullptr, VT_UI1)) {
+        return AUTO_BUILD_ARRAY_ERROR;
+    }
+    COleSafeArrayEx resp;
+    COleSafeArrayEx extra;
+    if (bFlag) {
+        extra.vt = VT_I2;
+        extra.iVal = 0;
+    }
+    LONG nStatus = 0;
+    if (m_pPort == nullptr) {
+        return AUTO_AUTOMATION_ERROR;
+    }
+    // The request goes by value: the callee gets a view, the array stays ours.
+    VARIANT byValue = req;
+    HRESULT hr = m_pPort->Transfer(byValue, static_cast<LONG>(dwRequestLength), &resp,
+                                   static_cast<LONG>(dwResponseLength), &extra, &nStatus);
+    if (FAILED(hr)) {
+        return AUTO_AUTOMATION_ERROR;
+    }
+    const BOOL bArray = resp.ToByteArray(response);
+    if (nStatus == 0) {
+        return bArray ? WORD(MODBUS_OK) : WORD(AUTO_BUILD_ARRAY_ERROR);
+    }
+    // A failed exchange reports its own status whether or not an array came.
+    if ((static_cast<DWORD>(nStatus) & 0x1FFF0000) == 0x00040000) {
+        return static_cast<WORD>(nStatus - 0x200);
+    }
+    return AUTO_AUTOMATION_ERROR;
+}
+
+CString CAutoModbus::GetErrorText(WORD wStatus) {
+    switch (wStatus) {
+        case AUTO_AUTOMATION_ERROR:
+            return "Automation Error";
+        case AUTO_BUILD_ARRAY_ERROR:
+            return "Build Array Error";
+        default:
+            return CModbus::GetErrorText(wStatus);
+    }
+}
+
+BOOL CAutoModbus::IsConnected() {
+    if (m_pPort == nullptr) {
+        return FALSE;
+    }
+    VARIANT_BOOL bActive = VARIANT_FALSE;
+    m_pPort->get_Active(&bActive);
+    return bActive == VARIANT_TRUE;
+}
+
+// Port and flow control come as zeroed 32-bit values, parity and stop bits as
+// 16-bit ones; only their low byte counts.
+BYTE CAutoModbus::GetPort() {
+    LONG n = 0;
+    if (m_pPort != nullptr) {
+        m_pPort->get_Port(&n);
+    }
+    return static_cast<BYTE>(n);
+}
+
+void CAutoModbus::SetPort(BYTE nPort) {
+    if (m_pPort != nullptr) {
+        m_pPort->put_Port(nPort);
+    }
+}
+
+LONG CAutoModbus::GetBaudRate() {
+    LONG n = 0;
+    if (m_pPort != nullptr) {
+        m_pPort->get_BaudRate(&n);
+    }
+    return n;
+}
+
+void CAutoModbus::SetBaudRate(LONG nBaudRate) {
+    if (m_pPort != nullptr) {
+        m_pPort->put_BaudRate(nBaudRate);
+    }
+}
+
+BYTE CAutoModbus::GetParity() {
+    SHORT n = 0;
+    if (m_pPort != nullptr) {
+        m_pPort->get_Parity(&n);
+    }
+    return static_cast<BYTE>(n);
+}
+
+void CAutoModbus::SetParity(BYTE nParity) {
+    if (m_pPort != nullptr) {
+        m_pPort->put_Parity(nParity);
+    }
+}
+
+BYTE CAutoModbus::GetFlowControl() {
+    LONG n = 0;
+    if (m_pPort != nullptr) {
+        m_pPort->get_FlowControl(&n);
+    }
+    return static_cast<BYTE>(n);
+}
+
+void CAutoModbus::SetFlowControl(BYTE nFlowControl) {
+    if (m_pPort != nullptr) {
+        m_pPort->put_FlowControl(nFlowControl);
+    }
+}
+
+BYTE CAutoModbus::GetStopBits() {
+    SHORT n = 0;
+    if (m_pPort != nullptr) {
+        m_pPort->get_StopBits(&n);
+    }
+    return static_cast<BYTE>(n);
+}
+
+void CAutoModbus::SetStopBits(BYTE nStopBits) {
+    if (m_pPort != nullptr) {
+        m_pPort->put_StopBits(nStopBits);
+    }
+}
+
+SHORT CAutoModbus::GetByteSize() {
+    SHORT n = 0;
+    if (m_pPort != nullptr) {
+        m_pPort->get_ByteSize(&n);
+    }
+    return n;
+}
+
+void CAutoModbus::SetByteSize(SHORT nByteSize) {
+    if (m_pPort != nullptr) {
+        m_pPort->put_ByteSize(nByteSize);
+    }
+}
+
+SHORT CAutoModbus::GetMode() {
+    SHORT n = 0;
+    if (m_pPort != nullptr) {
+        m_pPort->get_Mode(&n);
+    }
+    return n;
+}
+
+void CAutoModbus::SetMode(SHORT nMode) {
+    if (m_pPort != nullptr) {
+        m_pPort->put_Mode(nMode);
+    }
+}
+
+LONG CAutoModbus::GetTimeout() {
+    LONG n = 0;
+    if (m_pPort != nullptr) {
+        m_pPort->get_Timeout(&n);
+    }
+    return n;
+}
+
+void CAutoModbus::SetTimeout(LONG nTimeout) {
+    if (m_pPort != nullptr) {
+        m_pPort->put_Timeout(nTimeout);
+    }
+}
+
+LONG CAutoModbus::GetSilentInterval() {
+    LONG n = 0;
+    if (m_pPort != nullptr) {
+        m_pPort->get_SilentInterval(&n);
+    }
+    return n;
+}
+
+void CAutoModbus::SetSilentInterval(LONG nSilentInterval) {
+    if (m_pPort != nullptr) {
+        m_pPort->put_SilentInterval(nSilentInterval);
+    }
+}
+
+LONG CAutoModbus::GetErrorDelay() {
+    LONG n = 0;
+    if (m_pPort != nullptr) {
+        m_pPort->get_ErrorDelay(&n);
+    }
+    return n;
+}
+
+void CAutoModbus::SetErrorDelay(LONG nErrorDelay) {
+    if (m_pPort != nullptr) {
+        m_pPort->put_ErrorDelay(nErrorDelay);
+    }
+}
+
+BOOL CAutoModbus::Connect() {
+    VARIANT_BOOL bOpen = VARIANT_FALSE;
+    if (m_pPort != nullptr) {
+        m_pPort->Connect(&bOpen);
+    }
+    return bOpen == VARIANT_TRUE;
+}
+
+void CAutoModbus::Serialize(CArchive& ar) {
+    CModbus::Serialize(ar);
+    if (ar.IsStoring()) {
+        ar << m_strServer << m_strPort;
+        // The server's values at this moment, each widened to 32 bits.
+        ar << DWORD(GetPort()) << DWORD(WORD(GetByteSize())) << DWORD(WORD(GetMode()))
+           << DWORD(GetStopBits()) << DWORD(GetFlowControl()) << DWORD(GetSilentInterval())
+           << DWORD(GetTimeout()) << DWORD(GetParity()) << DWORD(GetBaudRate())
+           << DWORD(GetErrorDelay());
+        if (m_pTcpServer != nullptr) {
+            VARIANT_BOOL bRunning = VARIANT_FALSE;
+            m_pTcpServer->get_Running(&bRunning);
+            BSTR bstrAddress = nullptr;
+            m_pTcpServer->get_Address(&bstrAddress);
+            CString strAddress = BstrToString(bstrAddress);
+            SysFreeString(bstrAddress);
+            LONG nPort = 0;
+            m_pTcpServer->get_Port(&nPort);
+            ar << WORD(bRunning) << strAddress << DWORD(nPort);
+        } else {
+            ar << WORD(0) << CString() << DWORD(0);
+        }
+        return;
+    }
+
+    DWORD dwPort = 0;
+    ar >> m_strServer >> m_strPort >> dwPort;
+    char szPort[32];
+    std::snprintf(szPort, sizeof szPort, "com%d", static_cast<int>(dwPort));
+    HRESULT hr = Create(m_strServer, szPort);
+    DWORD v[9];
+    for (DWORD& d : v) {
+        ar >> d;
+    }
+    if (SUCCEEDED(hr)) {
+        SetByteSize(static_cast<SHORT>(v[0]));
+        SetMode(static_cast<SHORT>(v[1]));
+        SetStopBits(static_cast<BYTE>(v[2]));
+        SetFlowControl(static_cast<BYTE>(v[3]));
+        SetSilentInterval(static_cast<LONG>(v[4]));
+        SetTimeout(static_cast<LONG>(v[5]));
+        SetParity(static_cast<BYTE>(v[6]));
+        SetBaudRate(static_cast<LONG>(v[7]));
+        SetErrorDelay(static_cast<LONG>(v[8]));
+        SetPort(static_cast<BYTE>(dwPort));
+        Connect();
+    }
+    WORD wEnabled = 0;
+    CString strAddress;
+    DWORD dwTcpPort = 0;
+    ar >> wEnabled >> strAddress >> dwTcpPort;
+    if (m_pTcpServer != nullptr) {
+        m_pTcpServer->put_Port(static_cast<SHORT>(dwTcpPort));
+        BSTR bstrAddress = ToBstr(strAddress);
+        m_pTcpServer->put_Address(bstrAddress);
+        SysFreeString(bstrAddress);
+        if (wEnabled == 0xFFFF) {
+            VARIANT_BOOL bRunning = VARIANT_FALSE;
+            m_pTcpServer->Start(&bRunning);
+        }
+    }
+}

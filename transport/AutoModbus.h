@@ -1,0 +1,65 @@
+// The master of a serial line behind the external automation server: each
+// request frame goes to the server's Transfer in a safe array, the answer
+// comes back the same way, and the server's status becomes a master status.
+#pragma once
+
+#include "ModbusSerialServer.h"
+#include "core/Modbus.h"
+
+enum : WORD {
+    AUTO_AUTOMATION_ERROR = 2000,
+    AUTO_BUILD_ARRAY_ERROR = 2001,
+};
+
+class CAutoModbus : public CModbus {
+    DECLARE_DYNAMIC(CAutoModbus)
+
+public:
+    CAutoModbus();
+    // Releases the server objects; the port's settings and the server's TCP
+    // server stay as they are.
+    ~CAutoModbus() override;
+
+    void Serialize(CArchive& ar) override;
+    WORD Transact(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
+                  DWORD dwResponseLength, BOOL bFlag) override;
+    CString GetErrorText(WORD wStatus) override;
+    // TRUE when the server reports the port open (by any of its clients).
+    BOOL IsConnected() override;
+
+    // Creates the server object on this machine (empty name) or on the named
+    // one, and selects the port ("com1".."com8"). 0, or the failing HRESULT.
+    HRESULT Create(CString strServer, CString strPort);
+    void ReleaseServer();
+    CString GetServerName() const { return m_strServer; }
+
+    // The port's settings on the server. Without a server object getters
+    // answer 0 and setters do nothing.
+    BYTE GetPort();
+    void SetPort(BYTE nPort);
+    LONG GetBaudRate();
+    void SetBaudRate(LONG nBaudRate);
+    BYTE GetParity();
+    void SetParity(BYTE nParity);
+    BYTE GetFlowControl();
+    void SetFlowControl(BYTE nFlowControl);
+    BYTE GetStopBits();
+    void SetStopBits(BYTE nStopBits);
+    SHORT GetByteSize();
+    void SetByteSize(SHORT nByteSize);
+    SHORT GetMode();
+    void SetMode(SHORT nMode);
+    LONG GetTimeout();
+    void SetTimeout(LONG nTimeout);
+    LONG GetSilentInterval();
+    void SetSilentInterval(LONG nSilentInterval);
+    LONG GetErrorDelay();
+    void SetErrorDelay(LONG nErrorDelay);
+    // Opens the port with the current settings; TRUE when the server did.
+    BOOL Connect();
+
+    IModbusSerialPort* m_pPort = nullptr;
+    IModbusTcpServer* m_pTcpServer = nullptr;
+    CString m_strServer;
+    CString m_strPort;
+};
