@@ -1,0 +1,18 @@
+// The configuration file "Regpr.cfg": saved atomically, loaded defensively.
+#pragma once
+
+#include "Connections.h"
+
+constexpr const char* CONFIG_FILE_NAME = "Regpr.cfg";
+
+// Writes the collection to a temporary file beside strPath, flushes it to the
+// disk and renames it over strPath. On failure the old file is left as it
+// was, FALSE is returned and pstrError (when given) says what failed.
+BOOL SaveConnections(CConnections& connections, const CString& strPath,
+                     CString* pstrError = nullptr);
+
+// Adds the file's records to the collection. A file that cannot be opened
+// adds nothing; a file that ends early or holds a record that cannot be taken
+// keeps the records read before. Returns FALSE when the file could not be
+// opened.
+BOOL LoadConnections(CConnections& connections, const CString& strPath);

@@ -1,0 +1,373 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "../transport/FakeSerialServer.h"
+#include "../transport/PeerSocket.h"
+#include "connections/ConfigFile.h"
+#include "platform/Archive.h"
+#include "transport/AutoModbus.h"
+#include "transport/RemoteModbus.h"
+
+namespace {
+
+CByteArray Save(CConnections& c) {
+    CMemFile file;
+    CArchive ar(&file, CArchive::store);
+    c.Serialize(ar);
+    ar.Close();
+    return file.GetData();
+}
+
+// Loads as the Load command does: an early end keeps what was read.
+void Load(CConnections& c, const CByteArray& bytes) {
+    CMemFile file(bytes);
+    CArchive ar(&file, CArchive::load);
+    try {
+        c.Serialize(ar);
+    } catch (CException* e) {
+        e->Delete();
+    }
+}
+
+std::vector<CString> Names(const CConnections& c) {
+    std::vector<CString> names;
+    POSITION pos = c.GetStartPosition();
+    while (pos != nullptr) {
+        CString name;
+        CConnection* p = nullptr;
+        c.GetNextAssoc(pos, name, p);
+        names.push_back(name);
+    }
+    return names;
+}
+
+CByteArray Counted(const CString& s) {
+    CByteArray b{static_cast<BYTE>(s.size())};
+    b.insert(b.end(), s.begin(), s.end());
+    return b;
+}
+
+class Connections : public testing::Test {
+protected:
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    void TearDown() override { CoUninitialize(); }
+};
+
+TEST_F(Connections, RecordsOwnTheirMasters) {
+    CConnections c;
+    CConnection* a = c.Add("plc", CONNECTION_OPEN_MODBUS);
+    ASSERT_NE(a, nullptr);
+    EXPECT_NE(a->GetRemoteModbus(), nullptr);
+    EXPECT_EQ(a->GetAutoModbus(), nullptr);
+    EXPECT_EQ(c.Add("plc", CONNECTION_LOCAL_DCOM), nullptr);  // taken
+    CConnection* b = c.Add("PLC", CONNECTION_LOCAL_DCOM);     // names are case-sensitive
+    ASSERT_NE(b, nullptr);
+    EXPECT_NE(b->GetAutoModbus(), nullptr);
+    EXPECT_EQ(b->GetRemoteModbus(), nullptr);
+    EXPECT_EQ(c.GetCount(), 2u);
+    EXPECT_STREQ(ConnectionTypeLabel(CONNECTION_LOCAL_DCOM), "Local/DCom");
+    EXPECT_STREQ(ConnectionTypeLabel(CONNECTION_OPEN_MODBUS), "Open Modbus");
+    CConnection* found = nullptr;
+    EXPECT_TRUE(c.Lookup("PLC", found));
+    EXPECT_EQ(found, b);
+    c.Remove("absent");
+    c.Remove("plc");
+    EXPECT_FALSE(c.Lookup("plc", found));
+    c.RemoveAll();
+    EXPECT_TRUE(c.IsEmpty());
+}
+
+TEST_F(Connections, IterationFollowsTheHashBuckets) {
+    // Computed here independently: bucket = (33 * h + signed byte) % 17.
+    auto bucket = [](const CString& s) {
+        std::uint32_t h = 0;
+        for (char ch : s) {
+            h = 33 * h +
+                static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(ch)));
+        }
+        return h % 17;
+    };
+    const std::vector<CString> inserted = {
+        "com1",   "COM1", "Boiler", "line 2", "a",  "b",       "c", "\xC3\xA9t\xC3\xA9",
+        "pump-7", "x",    "y",      "z",      "zz", "Turbine", "q", "r",
+        "s",      "t",    "u",      "v"};
+    CConnections c;
+    for (const CString& n : inserted) {
+        ASSERT_NE(c.Add(n, CONNECTION_OPEN_MODBUS), nullptr);
+    }
+    std::map<UINT, std::vector<CString>> buckets;
+    for (const CString& n : inserted) {
+        auto& chain = buckets[bucket(n)];
+        chain.insert(chain.begin(), n);  // the newest first
+    }
+    std::vector<CString> expected;
+    for (auto& [b, chain] : buckets) {
+        expected.insert(expected.end(), chain.begin(), chain.end());
+    }
+    EXPECT_EQ(Names(c), expected);
+    EXPECT_EQ(HashKey("\xFF"), 0xFFFFFFFFu);  // characters are signed bytes
+}
+
+TEST_F(Connections, GoldenBytes) {
+    CConnections c;
+    EXPECT_EQ(Save(c), (CByteArray{0, 0, 0, 0}));
+    Load(c, {0, 0, 0, 0});
+    EXPECT_TRUE(c.IsEmpty());
+    Load(c, {0xFF, 0xFF, 0xFF, 0xFF});  // a negative count means none
+    EXPECT_TRUE(c.IsEmpty());
+
+    c.Add("plc", CONNECTION_OPEN_MODBUS);
+    CByteArray expected{
+        1,    0,    0, 0, 3, 'p',  'l',  'c', 2,   0, 0,  // count, name, kind, reserved
+        1,    0,    0, 0, 0, 0,    0,    0,   0,   0,     // tries, throw, reserved word
+        0,    0,    0, 0, 0, 0xF6, 0x01,                  // reconnect, host, port
+        0x10, 0x27, 0, 0, 1, 0,    0,    0,   0x80};      // time-out, map, base
+    EXPECT_EQ(Save(c), expected);
+    c.RemoveAll();
+
+    CFakeSerialServer server;
+    CFakeServerRegistration reg(server, CLSCTX_LOCAL_SERVER);
+    CConnection* p = c.Add("line", CONNECTION_LOCAL_DCOM);
+    ASSERT_EQ(p->GetAutoModbus()->Create("", "com5"), S_OK);
+    server.m_nPort = 5;
+    server.m_nBaudRate = 115200;
+    server.m_nParity = 1;
+    server.m_nStopBits = 0;
+    server.m_nByteSize = 8;
+    server.m_nMode = 0;
+    server.m_nFlowControl = 4;
+    server.m_nTimeout = 500;
+    server.m_nSilentInterval = 3;
+    server.m_nErrorDelay = 0;
+    const CByteArray local{
+        1,    0, 0,   0,   4,   'l', 'i', 'n', 'e', 1,    0,    0,  // count, name, kind, reserved
+        1,    0, 0,   0,   0,   0,   0,   0,   0,   0,              // master settings
+        0,    4, 'c', 'o', 'm', '5',                                // server, port name
+        5,    0, 0,   0,   8,   0,   0,   0,   0,   0,    0,    0,  // port, byte size, mode
+        0,    0, 0,   0,   4,   0,   0,   0,   3,   0,    0,    0,  // stop, flow, silent
+        0xF4, 1, 0,   0,   1,   0,   0,   0,   0,   0xC2, 1,    0,  // time-out, parity, baud
+        0,    0, 0,   0,                                            // error delay
+        0,    0, 7,   '0', '.', '0', '.', '0', '.', '0',  0xF6, 1, 0, 0};
+    EXPECT_EQ(Save(c), local);
+    // Values changed by another client of the server are what is saved.
+    server.m_nBaudRate = 9600;
+    CByteArray again = Save(c);
+    EXPECT_EQ(again[60], 0x80);  // baud rate 9600
+    EXPECT_EQ(again[61], 0x25);
+}
+
+TEST_F(Connections, LongNamesAndUtf16Names) {
+    CConnections c;
+    for (size_t n : {254, 255, 65533, 65534, 70000}) {
+        CString name(n, 'n');
+        name[0] = static_cast<char>('0' + n % 10);
+        ASSERT_NE(c.Add(name, CONNECTION_OPEN_MODBUS), nullptr);
+    }
+    c.Add("com1", CONNECTION_OPEN_MODBUS);
+    c.Add("COM1", CONNECTION_OPEN_MODBUS);
+    CByteArray bytes = Save(c);
+    CConnections loaded;
+    Load(loaded, bytes);
+    std::vector<CString> expected = Names(c), got = Names(loaded);
+    std::sort(expected.begin(), expected.end());
+    std::sort(got.begin(), got.end());
+    EXPECT_TRUE(got == expected);  // (no printing of 70000-character names)
+    // Loading inserts in saved order, which reverses names that share a
+    // bucket; a second round trip restores the first file exactly.
+    CConnections twice;
+    Load(twice, Save(loaded));
+    EXPECT_TRUE(Save(twice) == bytes);
+
+    // A name in the UTF-16 form comes back as UTF-8.
+    CByteArray utf16{1, 0, 0, 0, 0xFF, 0xFE, 0xFF, 2, 'p', 0, 0xE9, 0, 2, 0, 0};
+    CByteArray master(26, 0);
+    master[0] = 1;  // tries; the rest zeros and an empty host
+    utf16.insert(utf16.end(), master.begin(), master.end());
+    CConnections u;
+    Load(u, utf16);
+    CConnection* p = nullptr;
+    EXPECT_TRUE(u.Lookup("p\xC3\xA9", p));
+}
+
+TEST_F(Connections, FilesThatAreNotOurs) {
+    CConnections src;
+    src.Add("a", CONNECTION_OPEN_MODBUS);
+    CByteArray one = Save(src);
+    CByteArray record(one.begin() + 4, one.end());
+
+    // Unknown kind second: the first stays, loading stops there.
+    CByteArray bytes{3, 0, 0, 0};
+    bytes.insert(bytes.end(), record.begin(), record.end());
+    CByteArray odd = Counted("odd");
+    bytes.insert(bytes.end(), odd.begin(), odd.end());
+    bytes.insert(bytes.end(), {7, 0, 0});
+    bytes.insert(bytes.end(), record.begin(), record.end());
+    CConnections c;
+    Load(c, bytes);
+    EXPECT_EQ(Names(c), std::vector<CString>{"a"});
+
+    // The same name twice: the first wins, loading stops.
+    CByteArray twice{2, 0, 0, 0};
+    twice.insert(twice.end(), record.begin(), record.end());
+    twice.insert(twice.end(), record.begin(), record.end());
+    CConnections d;
+    Load(d, twice);
+    EXPECT_EQ(d.GetCount(), 1u);
+
+    // A count far beyond what the file holds ends at the file's end.
+    CByteArray huge{0xFF, 0xFF, 0xFF, 0x7F};
+    huge.insert(huge.end(), record.begin(), record.end());
+    CConnections e;
+    Load(e, huge);
+    EXPECT_EQ(e.GetCount(), 1u);
+}
+
+TEST_F(Connections, CutAtEveryOffset) {
+    CFakeSerialServer server;
+    CFakeServerRegistration reg(server, CLSCTX_LOCAL_SERVER);
+    CConnections src;
+    src.Add("first", CONNECTION_OPEN_MODBUS);
+    CConnection* p = src.Add("second", CONNECTION_LOCAL_DCOM);
+    ASSERT_EQ(p->GetAutoModbus()->Create("", "com1"), S_OK);
+    src.Add("third", CONNECTION_OPEN_MODBUS);
+    CByteArray bytes = Save(src);
+    p->GetAutoModbus()->ReleaseServer();
+    const std::vector<CString> order = Names(src);
+
+    for (size_t cut = 0; cut < bytes.size(); ++cut) {
+        CConnections c;
+        Load(c, CByteArray(bytes.begin(), bytes.begin() + cut));
+        std::vector<CString> names = Names(c);
+        // What loaded is a prefix of the saved order, each record whole.
+        ASSERT_LE(names.size(), order.size()) << cut;
+        POSITION pos = c.GetStartPosition();
+        while (pos != nullptr) {
+            CString name;
+            CConnection* q = nullptr;
+            c.GetNextAssoc(pos, name, q);
+            ASSERT_NE(q->m_pModbus, nullptr) << cut;
+            if (q->GetAutoModbus() != nullptr) {
+                EXPECT_NE(q->GetAutoModbus()->m_pPort, nullptr) << cut;
+            }
+        }
+        c.RemoveAll();
+    }
+    CConnections whole;
+    Load(whole, bytes);
+    EXPECT_EQ(Names(whole), order);
+}
+
+TEST_F(Connections, UnreachableServerIsDroppedOthersLoad) {
+    CByteArray bytes;
+    {
+        CFakeSerialServer server;
+        CFakeServerRegistration reg(server, CLSCTX_LOCAL_SERVER);
+        CConnections src;
+        for (const char* name : {"m1", "m2", "m3", "m4"}) {
+            src.Add(name, CONNECTION_OPEN_MODBUS);
+        }
+        CConnection* p = src.Add("serial", CONNECTION_LOCAL_DCOM);
+        ASSERT_EQ(p->GetAutoModbus()->Create("", "com1"), S_OK);
+        bytes = Save(src);
+    }
+    CConnections c;  // no server registered now
+    Load(c, bytes);
+    CConnection* p = nullptr;
+    EXPECT_FALSE(c.Lookup("serial", p));
+    EXPECT_EQ(c.GetCount(), 4u);
+}
+
+TEST_F(Connections, OpenModbusReconnectsAfterSavingAndLoading) {
+    CListener listener;
+    CConnections c;
+    CRemoteModbus* m = c.Add("tcp", CONNECTION_OPEN_MODBUS)->GetRemoteModbus();
+    m->SetHost("127.0.0.1");
+    m->SetPort(listener.Port());
+    m->SetTimeout(700);
+    EXPECT_FALSE(m->IsConnected());
+    CByteArray bytes = Save(c);
+    EXPECT_TRUE(m->IsConnected());
+    EXPECT_GE(listener.Accept(), 0);
+
+    CConnections loaded;
+    Load(loaded, bytes);
+    CConnection* p = nullptr;
+    ASSERT_TRUE(loaded.Lookup("tcp", p));
+    EXPECT_TRUE(p->GetRemoteModbus()->IsConnected());
+    EXPECT_EQ(p->GetRemoteModbus()->GetTimeout(), 700u);
+    EXPECT_EQ(p->GetRemoteModbus()->GetPort(), listener.Port());
+    EXPECT_GE(listener.Accept(), 0);
+}
+
+class ConfigFile : public Connections {
+protected:
+    void SetUp() override {
+        Connections::SetUp();
+        char dir[] = "/tmp/regprobe-cfg-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        m_strDir = dir;
+        m_strPath = m_strDir + "/Regpr.cfg";
+    }
+    void TearDown() override {
+        std::system(("rm -rf '" + m_strDir + "'").c_str());
+        Connections::TearDown();
+    }
+    CByteArray ReadFile() {
+        std::ifstream in(m_strPath, std::ios::binary);
+        return CByteArray(std::istreambuf_iterator<char>(in), {});
+    }
+
+    CString m_strDir;
+    CString m_strPath;
+};
+
+TEST_F(ConfigFile, SaveAndLoadThroughTheDisk) {
+    CConnections c;
+    c.Add("one", CONNECTION_OPEN_MODBUS);
+    CString strError;
+    ASSERT_TRUE(SaveConnections(c, m_strPath, &strError)) << strError;
+    EXPECT_EQ(ReadFile(), Save(c));
+    CConnections loaded;
+    EXPECT_TRUE(LoadConnections(loaded, m_strPath));
+    EXPECT_EQ(loaded.GetCount(), 1u);
+    EXPECT_FALSE(LoadConnections(loaded, m_strDir + "/absent.cfg"));
+    // Nothing but the file is left behind in the directory.
+    EXPECT_EQ(std::system(("test $(ls -A '" + m_strDir + "' | wc -l) -eq 1").c_str()), 0);
+}
+
+TEST_F(ConfigFile, FailedSaveLeavesTheOldFile) {
+    CConnections c;
+    c.Add("old", CONNECTION_OPEN_MODBUS);
+    ASSERT_TRUE(SaveConnections(c, m_strPath));
+    const CByteArray before = ReadFile();
+
+    // A write error part-way: the file size limit stops the save after 100 bytes.
+    c.Add(CString(5000, 'x'), CONNECTION_OPEN_MODBUS);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    CString strError;
+    BOOL bSaved = SaveConnections(c, m_strPath, &strError);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(bSaved);
+    EXPECT_FALSE(strError.empty());
+    EXPECT_EQ(ReadFile(), before);
+    EXPECT_EQ(std::system(("test $(ls -A '" + m_strDir + "' | wc -l) -eq 1").c_str()), 0);
+
+    // A directory that does not exist.
+    EXPECT_FALSE(SaveConnections(c, m_strDir + "/none/Regpr.cfg", &strError));
+}
+
+}  // namespace
