@@ -11,6 +11,7 @@ packages=(
   libmodbus-dev libssl-dev
   python3 python3-pymodbus python3-serial-asyncio
   mbpoll socat util-linux
+  xvfb openbox trayer xdotool x11-utils
 )
 
 missing=()
