@@ -22,7 +22,10 @@ const MessageEntry kMessages[] = {
     {0x000006BA, "The RPC server is unavailable.\r\n"},
     {0x000006BE, "The remote procedure call failed.\r\n"},
     {0x000006BF, "The remote procedure call failed and did not execute.\r\n"},
+    {0x000006CC, "The endpoint is a duplicate.\r\n"},
+    {0x000006D1, "The procedure number is out of range.\r\n"},
     {0x000006D9, "There are no more endpoints available from the endpoint mapper.\r\n"},
+    {0x000006F7, "The stub received bad data.\r\n"},
     {0x00002726, "An invalid argument was supplied.\r\n"},
     {0x0000274C,
      "A connection attempt failed because the connected party did not properly respond after a "
@@ -59,6 +62,9 @@ const MessageEntry kMessages[] = {
     {0x800706BA, "The RPC server is unavailable.\r\n"},
     {0x800706BE, "The remote procedure call failed.\r\n"},
     {0x800706BF, "The remote procedure call failed and did not execute.\r\n"},
+    {0x800706CC, "The endpoint is a duplicate.\r\n"},
+    {0x800706D1, "The procedure number is out of range.\r\n"},
+    {0x800706F7, "The stub received bad data.\r\n"},
     {0x80080005, "Server execution failed\r\n"},
 };
 }  // namespace

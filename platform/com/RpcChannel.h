@@ -1,0 +1,55 @@
+// The client end of one connection to a server process. Any number of
+// threads may call through it at once: each call waits for the answer with
+// its own call id, which a reader thread hands over. When the connection
+// dies every waiting call and every later one fails with RPC_E_DISCONNECTED
+// at once; a call that outlives the call time-out gives up the connection
+// (its answer could no longer be matched to anything).
+#pragma once
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "RpcFrameReader.h"
+#include "RpcSocket.h"
+
+class CRpcChannel {
+public:
+    // Takes a connected socket past its handshake and starts reading it.
+    CRpcChannel(CRpcSocket&& socket, DWORD dwCallTimeout);
+    // Closes the connection and waits for the reader thread.
+    ~CRpcChannel();
+    CRpcChannel(const CRpcChannel&) = delete;
+    CRpcChannel& operator=(const CRpcChannel&) = delete;
+
+    // Sends the request under a fresh call id and waits for the answer,
+    // whose body (after type and call id) becomes *pAnswer. Returns S_OK, or
+    // RPC_E_DISCONNECTED, or ERROR_TIMEOUT as an HRESULT.
+    HRESULT Call(CRpcFrameWriter& request, CRpcFrameReader* pAnswer);
+    // Sends a message that has no answer; nothing happens on a dead channel.
+    void Post(CRpcFrameWriter& message);
+    bool IsAlive();
+
+private:
+    struct CPendingCall {
+        std::condition_variable m_cvDone;
+        bool m_bDone = false;
+        std::vector<BYTE> m_answer;
+    };
+
+    void ReadAnswers();
+    // Marks the channel dead and wakes every waiting call.
+    void Fail();
+    bool Send(CRpcFrameWriter& frame);
+
+    CRpcSocket m_socket;
+    const DWORD m_dwCallTimeout;
+    std::mutex m_sendMutex;
+    std::mutex m_mutex;  // guards the fields below
+    bool m_bDead = false;
+    DWORD m_dwNextCallId = 1;
+    std::map<DWORD, CPendingCall*> m_pending;
+    std::thread m_reader;
+};

@@ -1,0 +1,315 @@
+#include "RpcServer.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "RpcFrame.h"
+#include "RpcServerConnection.h"
+#include "RpcSettings.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kMaxConnections = 64;
+
+// Tells the client that started this process on demand that it listens;
+// the descriptor is checked to be a pipe before it is written to.
+void SignalReady() {
+    static std::atomic<bool> s_bSignalled{false};
+    if (s_bSignalled.exchange(true)) {
+        return;
+    }
+    const char* pszFd = std::getenv(RPC_READY_FD_VARIABLE);
+    if (pszFd == nullptr) {
+        return;
+    }
+    int hFd = std::atoi(pszFd);
+    struct stat st {};
+    if (hFd > 2 && ::fstat(hFd, &st) == 0 && S_ISFIFO(st.st_mode)) {
+        ssize_t n = ::write(hFd, "R", 1);
+        (void)n;
+        ::close(hFd);
+    }
+}
+
+// "host" or "host:port" with the port in range.
+bool SplitAddress(const std::string& strAddress, std::string* pstrHost, WORD* pnPort) {
+    size_t nColon = strAddress.rfind(':');
+    *pstrHost = strAddress.substr(0, nColon);
+    *pnPort = RPC_DEFAULT_PORT;
+    if (nColon == std::string::npos) {
+        return !pstrHost->empty();
+    }
+    std::string strPort = strAddress.substr(nColon + 1);
+    if (strPort.empty() || strPort.size() > 5 ||
+        strPort.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    unsigned long nPort = std::strtoul(strPort.c_str(), nullptr, 10);
+    *pnPort = static_cast<WORD>(nPort);
+    return nPort <= 65535 && !pstrHost->empty();
+}
+}  // namespace
+
+CRpcServer::CRpcServer() : m_idleSince(Clock::now().time_since_epoch().count()) {}
+
+CRpcServer::~CRpcServer() {
+    Stop();
+}
+
+HRESULT CRpcServer::ListenLocal(REFCLSID rclsid) {
+    std::string strDir;
+    HRESULT hr = RpcGetRuntimeDirectory(&strDir);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    std::string strBase = strDir + "/" + RpcGuidToName(rclsid);
+    std::string strPath = strBase + ".sock";
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (strPath.size() >= sizeof addr.sun_path) {
+        return E_INVALIDARG;
+    }
+    strPath.copy(addr.sun_path, strPath.size());
+    // Whoever holds the lock owns the socket; a socket file without a holder
+    // was left by a server that died.
+    int hLock = ::open((strBase + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (hLock < 0) {
+        return E_ACCESSDENIED;
+    }
+    if (::flock(hLock, LOCK_EX | LOCK_NB) != 0) {
+        ::close(hLock);
+        return RPC_S_DUPLICATE_ENDPOINT_HR;
+    }
+    ::unlink(strPath.c_str());
+    int hSocket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (hSocket < 0 || ::bind(hSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::chmod(strPath.c_str(), 0600) != 0 || ::listen(hSocket, 16) != 0) {
+        if (hSocket >= 0) {
+            ::close(hSocket);
+        }
+        ::close(hLock);
+        return E_FAIL;
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_listeners.push_back({hSocket, true, strPath, hLock, nullptr});
+    }
+    StartAccepting();
+    SignalReady();
+    return S_OK;
+}
+
+HRESULT CRpcServer::ListenTcp(const char* pszAddress, const char* pszKeyFile, WORD* pnPort) {
+    if (pszAddress == nullptr || pszKeyFile == nullptr) {
+        return E_INVALIDARG;
+    }
+    auto pKey = std::make_unique<CRpcAccessKey>();
+    HRESULT hr = pKey->Load(pszKeyFile);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    std::string strHost;
+    WORD nPort;
+    if (!SplitAddress(pszAddress, &strHost, &nPort)) {
+        return E_INVALIDARG;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* pResult = nullptr;
+    if (::getaddrinfo(strHost.c_str(), nullptr, &hints, &pResult) != 0 || pResult == nullptr) {
+        return E_INVALIDARG;
+    }
+    sockaddr_in addr{};
+    __builtin_memcpy(&addr, pResult->ai_addr, sizeof addr);
+    ::freeaddrinfo(pResult);
+    addr.sin_port = htons(nPort);
+    int hSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    socklen_t len = sizeof addr;
+    if (hSocket < 0 || ::setsockopt(hSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(hSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(hSocket, 16) != 0 ||
+        ::getsockname(hSocket, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        hr = errno == EADDRINUSE ? RPC_S_DUPLICATE_ENDPOINT_HR : E_FAIL;
+        if (hSocket >= 0) {
+            ::close(hSocket);
+        }
+        return hr;
+    }
+    if (pnPort != nullptr) {
+        *pnPort = ntohs(addr.sin_port);
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_listeners.push_back({hSocket, false, std::string(), -1, pKey.get()});
+        m_keys.push_back(std::move(pKey));
+    }
+    StartAccepting();
+    return S_OK;
+}
+
+void CRpcServer::StartAccepting() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (m_acceptor.joinable()) {
+        Wake();  // to take up the new listener
+        return;
+    }
+    if (m_wakePipe[0] < 0 && ::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        m_wakePipe[0] = m_wakePipe[1] = -1;
+    }
+    m_acceptor = std::thread(&CRpcServer::Accept, this);
+}
+
+void CRpcServer::Wake() {
+    if (m_wakePipe[1] >= 0) {
+        ssize_t n = ::write(m_wakePipe[1], "w", 1);
+        (void)n;
+    }
+}
+
+void CRpcServer::Accept() {
+    std::vector<pollfd> fds;
+    std::vector<CListener> listeners;
+    while (!m_bStopping) {
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            listeners = m_listeners;
+        }
+        fds.clear();
+        fds.push_back({m_wakePipe[0], POLLIN, 0});
+        for (const CListener& l : listeners) {
+            fds.push_back({l.hSocket, POLLIN, 0});
+        }
+        // The time-out only paces the reaping of finished connections.
+        if (::poll(fds.data(), fds.size(), 200) > 0) {
+            char drain[64];
+            if (fds[0].revents != 0) {
+                while (::read(m_wakePipe[0], drain, sizeof drain) > 0) {
+                }
+            }
+            for (size_t i = 0; i < listeners.size() && !m_bStopping; ++i) {
+                if (fds[i + 1].revents & POLLIN) {
+                    AcceptOne(listeners[i]);
+                }
+            }
+        }
+        Reap(false);
+    }
+}
+
+void CRpcServer::AcceptOne(const CListener& listener) {
+    int hSocket = ::accept4(listener.hSocket, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (hSocket < 0) {
+        return;
+    }
+    CRpcSocket socket(hSocket);
+    if (listener.bLocal) {
+        uid_t uid;
+        if (!socket.GetPeerUid(&uid) || uid != ::geteuid()) {
+            return;  // another user's process
+        }
+    } else {
+        socket.SetTcpOptions();
+    }
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (m_connections.size() >= kMaxConnections) {
+        return;
+    }
+    auto pConnection = std::make_unique<CRpcServerConnection>(
+        *this, std::move(socket), listener.bLocal ? nullptr : listener.pKey);
+    ConnectionOpened();
+    pConnection->Start();
+    m_connections.push_back(std::move(pConnection));
+}
+
+void CRpcServer::Reap(bool bAll) {
+    std::vector<std::unique_ptr<CRpcServerConnection>> finished;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        for (auto it = m_connections.begin(); it != m_connections.end();) {
+            if (bAll || (*it)->IsFinished()) {
+                finished.push_back(std::move(*it));
+                it = m_connections.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& pConnection : finished) {
+        pConnection->Stop();
+    }
+    // Destroying a connection waits for its thread.
+    finished.clear();
+}
+
+void CRpcServer::Stop() {
+    m_bStopping = true;
+    std::thread acceptor;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        Wake();
+        acceptor.swap(m_acceptor);
+    }
+    if (acceptor.joinable()) {
+        acceptor.join();
+    }
+    std::vector<CListener> listeners;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        listeners.swap(m_listeners);
+    }
+    for (const CListener& l : listeners) {
+        ::close(l.hSocket);
+        if (l.bLocal) {
+            ::unlink(l.strPath.c_str());
+            ::close(l.hLock);
+        }
+    }
+    Reap(true);
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_keys.clear();
+        for (int& h : m_wakePipe) {
+            if (h >= 0) {
+                ::close(h);
+                h = -1;
+            }
+        }
+    }
+    m_bStopping = false;
+}
+
+DWORD CRpcServer::GetIdleMillis() const {
+    if (m_nConnections != 0) {
+        return 0;
+    }
+    auto since = Clock::time_point(Clock::duration(m_idleSince.load()));
+    auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since);
+    return idle.count() > 0 ? static_cast<DWORD>(idle.count()) : 0;
+}
+
+std::unique_lock<std::mutex> CRpcServer::EnterObjects() {
+    return m_bOneCallAtATime ? std::unique_lock<std::mutex>(m_objectsMutex)
+                             : std::unique_lock<std::mutex>();
+}
+
+void CRpcServer::ConnectionOpened() {
+    ++m_nConnections;
+}
+
+void CRpcServer::ConnectionClosed() {
+    m_idleSince = Clock::now().time_since_epoch().count();
+    --m_nConnections;
+}

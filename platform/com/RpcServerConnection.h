@@ -1,0 +1,78 @@
+// The server end of one client connection: after the handshake a reader
+// takes frames in order; releases are done at once, calls, queries and
+// activations go to up to four worker threads, so a slow call does not hold
+// up the others and answers may come back in any order. Every interface
+// handed to the client is one entry in the connection's object table holding
+// one reference; the entries still there when the connection ends are
+// released then.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "RpcAccessKey.h"
+#include "RpcInterfaceHandler.h"
+
+class CRpcServer;
+
+class CRpcServerConnection final : public CRpcObjectExporter {
+public:
+    // pKey null: a local connection, already checked to be this user's.
+    CRpcServerConnection(CRpcServer& server, CRpcSocket&& socket, const CRpcAccessKey* pKey);
+    ~CRpcServerConnection();
+    CRpcServerConnection(const CRpcServerConnection&) = delete;
+    CRpcServerConnection& operator=(const CRpcServerConnection&) = delete;
+
+    // Starts the connection's thread.
+    void Start();
+    // Makes the connection end; Join() waits for it.
+    void Stop();
+    void Join();
+    bool IsFinished();
+
+    void PutInterface(CRpcFrameWriter& results, IUnknown* pItf, REFIID riid) override;
+
+private:
+    struct CExport {
+        IUnknown* pItf;  // the pointer to the interface, with one reference
+        IID iid;
+        CRpcInterfaceHandler* pHandler;
+    };
+
+    void Run();
+    void Serve();
+    void Work();
+    void Handle(std::vector<BYTE>& body);
+    void HandleCall(CRpcFrameReader& request, CRpcFrameWriter& answer);
+    void HandleQuery(CRpcFrameReader& request, CRpcFrameWriter& answer);
+    void HandleActivate(CRpcFrameReader& request, CRpcFrameWriter& answer);
+    void HandleRelease(CRpcFrameReader& request);
+    // Adds the interface (its reference taken over) to the table; 0 when
+    // the table is full or the interface has no handler (then released).
+    DWORD Export(IUnknown* pItf, REFIID riid);
+    // The exported interface (exported as *piid unless null) with a
+    // reference for the caller; null when there is none.
+    IUnknown* Find(DWORD dwObjectId, const IID* piid, CRpcInterfaceHandler** ppHandler);
+    void ReleaseAll();
+
+    CRpcServer& m_server;
+    CRpcSocket m_socket;
+    const CRpcAccessKey* m_pKey;
+    std::thread m_thread;
+    std::mutex m_sendMutex;
+
+    std::mutex m_mutex;  // guards the fields below
+    std::condition_variable m_cvWork;
+    std::condition_variable m_cvRoom;
+    std::deque<std::vector<BYTE>> m_queue;
+    std::vector<std::thread> m_workers;
+    size_t m_nIdleWorkers = 0;
+    bool m_bEnding = false;
+    bool m_bFinished = false;
+    std::map<DWORD, CExport> m_objects;
+    DWORD m_dwNextObjectId = 1;
+};

@@ -1,0 +1,177 @@
+#include "RpcSettings.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+namespace {
+constexpr DWORD kDefaultCallTimeout = 120000;
+
+struct CLocalServer {
+    CLSID clsid;
+    std::string strExe;
+};
+
+std::mutex g_mutex;  // guards the settings below
+std::vector<CLocalServer> g_localServers;
+std::string g_strRuntimeDir;
+std::string g_strKeyFile;
+DWORD g_dwCallTimeout = kDefaultCallTimeout;
+
+std::string DirectoryOfExecutable() {
+    char path[4096];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) {
+        return ".";
+    }
+    std::string str(path, size_t(n));
+    size_t nSlash = str.rfind('/');
+    return nSlash == std::string::npos ? "." : str.substr(0, nSlash == 0 ? 1 : nSlash);
+}
+
+std::string Environment(const char* pszName) {
+    const char* psz = std::getenv(pszName);
+    return psz != nullptr ? std::string(psz) : std::string();
+}
+
+std::string HomeDirectory() {
+    std::string str = Environment("HOME");
+    if (!str.empty()) {
+        return str;
+    }
+    passwd pw{};
+    passwd* pResult = nullptr;
+    char buf[4096];
+    if (::getpwuid_r(::geteuid(), &pw, buf, sizeof buf, &pResult) == 0 && pResult != nullptr &&
+        pw.pw_dir != nullptr) {
+        return pw.pw_dir;
+    }
+    return "/";
+}
+
+// Creates the last component 0700 when missing, then checks it is a
+// directory of this user closed to everyone else.
+HRESULT MakePrivateDirectory(const std::string& strPath) {
+    if (::mkdir(strPath.c_str(), 0700) != 0 && errno != EEXIST) {
+        return HRESULT_FROM_WIN32(3);  // ERROR_PATH_NOT_FOUND
+    }
+    struct stat st {};
+    if (::lstat(strPath.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+        (st.st_mode & 077) != 0) {
+        return E_ACCESSDENIED;
+    }
+    return S_OK;
+}
+}  // namespace
+
+HRESULT CoRegisterLocalServer(REFCLSID rclsid, const char* pszExePath) {
+    std::string strExe;
+    if (pszExePath != nullptr) {
+        if (pszExePath[0] == '\0') {
+            return E_INVALIDARG;
+        }
+        strExe = pszExePath[0] == '/' ? std::string(pszExePath)
+                                      : DirectoryOfExecutable() + "/" + pszExePath;
+    }
+    std::lock_guard<std::mutex> guard(g_mutex);
+    for (auto it = g_localServers.begin(); it != g_localServers.end(); ++it) {
+        if (it->clsid == rclsid) {
+            g_localServers.erase(it);
+            break;
+        }
+    }
+    if (!strExe.empty()) {
+        g_localServers.push_back({rclsid, strExe});
+    }
+    return S_OK;
+}
+
+HRESULT CoSetRuntimeDirectory(const char* pszPath) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    g_strRuntimeDir = pszPath != nullptr ? pszPath : "";
+    return S_OK;
+}
+
+HRESULT CoSetAccessKeyFile(const char* pszPath) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    g_strKeyFile = pszPath != nullptr ? pszPath : "";
+    return S_OK;
+}
+
+HRESULT CoSetCallTimeout(DWORD dwMillis) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    g_dwCallTimeout = dwMillis != 0 ? dwMillis : kDefaultCallTimeout;
+    return S_OK;
+}
+
+std::string RpcGetLocalServer(REFCLSID rclsid) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    for (const CLocalServer& s : g_localServers) {
+        if (s.clsid == rclsid) {
+            return s.strExe;
+        }
+    }
+    return std::string();
+}
+
+HRESULT RpcGetRuntimeDirectory(std::string* pstrPath) {
+    std::string strPath;
+    {
+        std::lock_guard<std::mutex> guard(g_mutex);
+        strPath = g_strRuntimeDir;
+    }
+    if (strPath.empty()) {
+        strPath = Environment(RPC_RUNTIME_DIR_VARIABLE);
+    }
+    if (strPath.empty()) {
+        std::string strXdg = Environment("XDG_RUNTIME_DIR");
+        strPath =
+            !strXdg.empty() ? strXdg + "/regprobe" : "/tmp/regprobe-" + std::to_string(::geteuid());
+    }
+    while (strPath.size() > 1 && strPath.back() == '/') {
+        strPath.pop_back();
+    }
+    HRESULT hr = MakePrivateDirectory(strPath);
+    if (SUCCEEDED(hr)) {
+        *pstrPath = strPath;
+    }
+    return hr;
+}
+
+std::string RpcGetAccessKeyFile() {
+    {
+        std::lock_guard<std::mutex> guard(g_mutex);
+        if (!g_strKeyFile.empty()) {
+            return g_strKeyFile;
+        }
+    }
+    std::string strConfig = Environment("XDG_CONFIG_HOME");
+    if (strConfig.empty()) {
+        strConfig = HomeDirectory() + "/.config";
+    }
+    return strConfig + "/regprobe/access.key";
+}
+
+DWORD RpcGetCallTimeout() {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    return g_dwCallTimeout;
+}
+
+std::string RpcGuidToName(REFGUID guid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", guid.Data1,
+                  guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2],
+                  guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    return text;
+}
+
+bool& RpcServingActivation() {
+    thread_local bool t_bServing = false;
+    return t_bServing;
+}

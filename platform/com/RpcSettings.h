@@ -1,0 +1,43 @@
+// Settings of out-of-process activation, shared by clients and servers.
+//
+// Local servers listen on <runtime directory>/<CLSID>.sock, the CLSID in
+// lower-case hex with dashes and no braces. The runtime directory is the one
+// set with CoSetRuntimeDirectory, else $REGPROBE_COM_RUNTIME_DIR, else
+// $XDG_RUNTIME_DIR/regprobe, else /tmp/regprobe-<uid>; it is created 0700
+// and refused when another user owns it or others may enter it.
+#pragma once
+
+#include <string>
+
+#include "ComBase.h"
+
+// The executable that serves the class on this machine, started on demand
+// with the argument --activated. A relative path is taken beside the running
+// executable; a null path removes the entry.
+HRESULT CoRegisterLocalServer(REFCLSID rclsid, const char* pszExePath);
+// Null goes back to the default.
+HRESULT CoSetRuntimeDirectory(const char* pszPath);
+// The key file of remote activation; null goes back to the default,
+// $XDG_CONFIG_HOME/regprobe/access.key, else ~/.config/regprobe/access.key.
+HRESULT CoSetAccessKeyFile(const char* pszPath);
+// How long one call through a proxy may take, in milliseconds (default two
+// minutes; 0 restores it). A call that takes longer fails and closes its
+// connection.
+HRESULT CoSetCallTimeout(DWORD dwMillis);
+
+// For the remoting layer itself.
+constexpr const char* RPC_RUNTIME_DIR_VARIABLE = "REGPROBE_COM_RUNTIME_DIR";
+// The descriptor on which a server started on demand says it listens.
+constexpr const char* RPC_READY_FD_VARIABLE = "REGPROBE_COM_READY_FD";
+
+// Empty when the class has no executable.
+std::string RpcGetLocalServer(REFCLSID rclsid);
+// Creates the directory when missing; E_ACCESSDENIED when it is not private.
+HRESULT RpcGetRuntimeDirectory(std::string* pstrPath);
+std::string RpcGetAccessKeyFile();
+DWORD RpcGetCallTimeout();
+// "6a1f0c3e-24b7-4d19-9c52-7e0b3d8a1f40"
+std::string RpcGuidToName(REFGUID guid);
+// Set while a server creates an object for a client: the creation must not
+// leave the process.
+bool& RpcServingActivation();

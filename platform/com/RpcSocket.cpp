@@ -1,0 +1,202 @@
+#include "RpcSocket.h"
+
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "RpcFrame.h"
+#include "RpcFrameReader.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds until the deadline for poll(): -1 without one, 0 when past.
+int PollWait(bool bLimited, Clock::time_point deadline) {
+    if (!bLimited) {
+        return -1;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Waits for the events; false on time-out or a failed poll.
+bool WaitFor(int hSocket, short events, bool bLimited, Clock::time_point deadline) {
+    for (;;) {
+        pollfd p{hSocket, events, 0};
+        int rc = ::poll(&p, 1, PollWait(bLimited, deadline));
+        if (rc > 0) {
+            return true;
+        }
+        if (rc == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+}
+}  // namespace
+
+CRpcSocket& CRpcSocket::operator=(CRpcSocket&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_hSocket = other.m_hSocket;
+        other.m_hSocket = -1;
+    }
+    return *this;
+}
+
+void CRpcSocket::Close() {
+    if (m_hSocket >= 0) {
+        ::close(m_hSocket);
+        m_hSocket = -1;
+    }
+}
+
+void CRpcSocket::Shutdown() {
+    if (m_hSocket >= 0) {
+        ::shutdown(m_hSocket, SHUT_RDWR);
+    }
+}
+
+bool CRpcSocket::SendAll(const BYTE* pb, size_t n, int nMillis) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
+    size_t nSent = 0;
+    while (nSent < n) {
+        ssize_t rc = ::send(m_hSocket, pb + nSent, n - nSent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (rc > 0) {
+            nSent += size_t(rc);
+            continue;
+        }
+        if (rc < 0 && errno == EINTR) {
+            continue;
+        }
+        if (rc < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+            WaitFor(m_hSocket, POLLOUT, nMillis >= 0, deadline)) {
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+bool CRpcSocket::SendFrame(CRpcFrameWriter& frame, int nMillis) {
+    return frame.Seal() && SendAll(frame.GetBytes().data(), frame.GetBytes().size(), nMillis);
+}
+
+bool CRpcSocket::ReceiveAll(BYTE* pb, size_t n, int nMillis, bool* pbClosed) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
+    size_t nGot = 0;
+    *pbClosed = false;
+    while (nGot < n) {
+        if (!WaitFor(m_hSocket, POLLIN, nMillis >= 0, deadline)) {
+            return false;
+        }
+        ssize_t rc = ::recv(m_hSocket, pb + nGot, n - nGot, MSG_DONTWAIT);
+        if (rc > 0) {
+            nGot += size_t(rc);
+        } else if (rc == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+            *pbClosed = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+CRpcSocket::EReceive CRpcSocket::ReceiveFrame(std::vector<BYTE>& body, int nMillis) {
+    auto start = Clock::now();
+    BYTE header[RPC_FRAME_HEADER];
+    bool bClosed = false;
+    if (!ReceiveAll(header, sizeof header, nMillis, &bClosed)) {
+        return bClosed ? RECEIVE_CLOSED : RECEIVE_TIMEOUT;
+    }
+    size_t n = CRpcFrameReader::BodyLengthOf(header);
+    if (n == 0) {
+        return RECEIVE_MALFORMED;
+    }
+    int nLeft = nMillis;
+    if (nMillis >= 0) {
+        auto used = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        nLeft = used.count() < nMillis ? nMillis - static_cast<int>(used.count()) : 0;
+    }
+    body.resize(n);
+    if (!ReceiveAll(body.data(), n, nLeft, &bClosed)) {
+        return bClosed ? RECEIVE_CLOSED : RECEIVE_TIMEOUT;
+    }
+    return RECEIVE_OK;
+}
+
+int CRpcSocket::ConnectUnix(const std::string& strPath) {
+    Close();
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (strPath.size() >= sizeof addr.sun_path) {
+        return ENAMETOOLONG;
+    }
+    strPath.copy(addr.sun_path, strPath.size());
+    m_hSocket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_hSocket < 0) {
+        return errno;
+    }
+    int rc;
+    do {
+        rc = ::connect(m_hSocket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        int err = errno;
+        Close();
+        return err;
+    }
+    return 0;
+}
+
+int CRpcSocket::ConnectTcp(const sockaddr_in& addr, int nMillis) {
+    Close();
+    // Left non-blocking: every transfer waits in poll.
+    m_hSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (m_hSocket < 0) {
+        return errno;
+    }
+    int err = 0;
+    if (::connect(m_hSocket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        err = errno;
+        if (err == EINPROGRESS || err == EINTR) {
+            auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
+            socklen_t len = sizeof err;
+            if (!WaitFor(m_hSocket, POLLOUT, true, deadline)) {
+                err = ETIMEDOUT;
+            } else if (::getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
+                err = errno;
+            }
+        }
+    }
+    if (err != 0) {
+        Close();
+        return err;
+    }
+    SetTcpOptions();
+    return 0;
+}
+
+bool CRpcSocket::GetPeerUid(uid_t* pUid) const {
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    if (::getsockopt(m_hSocket, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) {
+        return false;
+    }
+    *pUid = cred.uid;
+    return true;
+}
+
+void CRpcSocket::SetTcpOptions() {
+    int on = 1;
+    ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // A peer that vanished without closing is noticed within about a minute.
+    ::setsockopt(m_hSocket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    int idle = 30, interval = 10, count = 3;
+    ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+}

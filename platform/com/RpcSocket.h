@@ -1,0 +1,51 @@
+// One stream socket of the remoting layer (Unix-domain or TCP), closed when
+// destroyed, with whole-frame sends and receives under a time limit.
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "RpcFrameWriter.h"
+
+class CRpcSocket {
+public:
+    enum EReceive { RECEIVE_OK, RECEIVE_CLOSED, RECEIVE_TIMEOUT, RECEIVE_MALFORMED };
+
+    CRpcSocket() = default;
+    explicit CRpcSocket(int hSocket) : m_hSocket(hSocket) {}
+    ~CRpcSocket() { Close(); }
+    CRpcSocket(const CRpcSocket&) = delete;
+    CRpcSocket& operator=(const CRpcSocket&) = delete;
+    CRpcSocket(CRpcSocket&& other) noexcept : m_hSocket(other.m_hSocket) { other.m_hSocket = -1; }
+    CRpcSocket& operator=(CRpcSocket&& other) noexcept;
+
+    bool IsOpen() const { return m_hSocket >= 0; }
+    int GetHandle() const { return m_hSocket; }
+    void Close();
+    // Ends both directions; a thread blocked reading the socket wakes up.
+    void Shutdown();
+
+    // Waits are in milliseconds; a negative wait has no limit (the reader
+    // threads, which Shutdown wakes).
+    bool SendAll(const BYTE* pb, size_t n, int nMillis);
+    // Seals and sends the frame; false when it is too large or not sent whole.
+    bool SendFrame(CRpcFrameWriter& frame, int nMillis);
+    EReceive ReceiveFrame(std::vector<BYTE>& body, int nMillis);
+
+    // Connects to a Unix-domain socket; returns 0 or the errno of the failure.
+    int ConnectUnix(const std::string& strPath);
+    // Connects over TCP within nMillis; returns 0 or the errno of the failure.
+    int ConnectTcp(const sockaddr_in& addr, int nMillis);
+    // The user id of the process at the other end of a Unix-domain socket.
+    bool GetPeerUid(uid_t* pUid) const;
+    // Keep-alive probes and no small-packet delay for TCP connections.
+    void SetTcpOptions();
+
+private:
+    bool ReceiveAll(BYTE* pb, size_t n, int nMillis, bool* pbClosed);
+
+    int m_hSocket = -1;
+};
