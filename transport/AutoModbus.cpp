@@ -2,13 +2,29 @@
 
 #include <cstdio>
 
+#include <mutex>
+
+#include "ModbusSerialServerPs.h"
 #include "OleSafeArrayEx.h"
 #include "platform/Archive.h"
 #include "platform/com/ComApi.h"
+#include "platform/com/RpcSettings.h"
 
 IMPLEMENT_DYNAMIC(CAutoModbus, CModbus)
 
 namespace {
+// The server's interfaces must be known to the remoting layer, and its class
+// to local activation (the program beside ours, unless registered already).
+void RegisterServerClass() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        RegisterModbusSerialServerPs();
+        if (RpcGetLocalServer(CLSID_ModbusSerialServer).empty()) {
+            CoRegisterLocalServer(CLSID_ModbusSerialServer, MODBUS_SERIAL_SERVER_PROGRAM);
+        }
+    });
+}
+
 // A BSTR from an ANSI string in two conversion passes; null when empty.
 BSTR ToBstr(const CString& s) {
     int n = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, s.data(), static_cast<int>(s.size()),
@@ -52,6 +68,7 @@ HRESULT CAutoModbus::Create(CString strServer, CString strPort) {
         dwClsCtx = CLSCTX_REMOTE_SERVER;
     }
     MULTI_QI qi{&IID_IModbusSerialPort, nullptr, S_OK};
+    RegisterServerClass();
 
     ReleaseServer();
     m_strServer.clear();

@@ -6,6 +6,8 @@
 #include "platform/com/OleAuto.h"
 
 extern const CLSID CLSID_ModbusSerialServer;
+// The program that serves the class on this machine, beside ours.
+constexpr const char* MODBUS_SERIAL_SERVER_PROGRAM = "modbus-serial-server";
 extern const IID IID_IModbusSerialPort;
 extern const IID IID_IModbusTcpServer;
 
