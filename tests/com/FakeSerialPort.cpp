@@ -139,6 +139,18 @@ bool CFakeSerialPort::RunCommand(const VARIANT& request, VARIANT* pResponse) {
         case 0x05:
             PutBytes(pResponse, LittleEndian(static_cast<DWORD>(g_nMostRunning.exchange(0))));
             return true;
+        case 0x06:
+            // Waits for a second transfer to run beside this one, or gives up.
+            if (n >= 4) {
+                auto until = std::chrono::steady_clock::now() +
+                             std::chrono::milliseconds(pb[2] + 256 * pb[3]);
+                while (g_nTransfersRunning < 2 && std::chrono::steady_clock::now() < until) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                }
+                // Let the other one see this one too.
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            return false;
         default:
             return false;
     }

@@ -7,6 +7,8 @@
 //   F0 03           kills its own process with SIGKILL after 100 ms
 //   F0 04           the server's process id (4 bytes, little-endian)
 //   F0 05           the most transfers seen running at once, then forgets it
+//   F0 06 lo hi ..  waits until another transfer runs beside it, at most
+//                   lo + 256 * hi ms, then echoes
 // An echo's status is nRequestLength * 1000 + nResponseLength (+ 500 when
 // pExtra is null); pExtra comes back changed: I2/I4 plus one, a string with
 // "!" appended, a byte array reversed, an empty variant as the string

@@ -200,12 +200,12 @@ TEST_F(RemoteActivation, TwoThreadsShareTheConnection) {
     pPort->Release();
 }
 
-// Two slow calls at once, each on its own thread; the server reports how
-// many it saw running together.
+// Two calls at once, each on its own thread and waiting for the other; the
+// server reports how many it saw running together.
 LONG MostTransfersAtOnce(IModbusSerialPort* pPort) {
     RunFakeCommand(pPort, 0x05);
     auto slowCall = [pPort] {
-        VARIANT slow = MakeArray(VT_UI1, 0, {FAKE_COMMAND, 0x02, 0x2C, 0x01});  // 300 ms
+        VARIANT slow = MakeArray(VT_UI1, 0, {FAKE_COMMAND, 0x06, 0xE8, 0x03});  // 1000 ms
         VARIANT response;
         VariantInit(&response);
         LONG nStatus;
