@@ -25,6 +25,9 @@ constexpr KindName KIND_NAMES[] = {
     {Kind::Close, "close", -1},
     {Kind::NoAnswer, "no-answer", -1},
     {Kind::ExtraBytes, "extra-bytes", 1},
+    {Kind::BadCrc, "bad-crc", -1},
+    {Kind::Gap, "gap", 1},
+    {Kind::Garbage, "garbage", 1},
 };
 
 int HexDigit(char c) {
@@ -198,7 +201,7 @@ BOOL CSimFaults::Parse(const CString& strText, CSimFaultRule& rule, CString& str
     }
     ULONGLONG nMax = 255;
     if (rule.m_kind == Kind::Delay || rule.m_kind == Kind::SplitHeader ||
-        rule.m_kind == Kind::ByteByByte) {
+        rule.m_kind == Kind::ByteByByte || rule.m_kind == Kind::Gap) {
         nMax = 600000;
     }
     if (!ParseNumber(value, nMax, v)) {

@@ -20,6 +20,12 @@
 //   no-answer           the request is swallowed; the connection stays
 //   extra-bytes=K       K garbage bytes (0xEE) follow the answer in the same
 //                       send; extra-bytes=0x0A0B.. sends those bytes instead
+// Serial lines only (Modbus/TCP ignores them):
+//   bad-crc             the answer carries a wrong CRC (RTU) or LRC (ASCII)
+//   gap=MS              the answer stops halfway for MS milliseconds, longer
+//                       than the silent interval that ends an RTU frame
+//   garbage=K           K junk bytes (0xEE) go out just before the answer
+// On a serial line close acts as no-answer: there is no connection to close.
 // SELECTOR (none: every request):
 //   A or A-B            requests whose start address lies in A..B
 //   A-B/fnN, fnN        ... only for function N
@@ -50,6 +56,9 @@ public:
         Close,
         NoAnswer,
         ExtraBytes,
+        BadCrc,
+        Gap,
+        Garbage,
     };
     enum class Select { Any, AddressRange, RequestNumber, NextRequests };
 

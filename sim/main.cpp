@@ -1,5 +1,5 @@
-// regprobe-sim: a simulated Modbus/TCP device for trying out and testing
-// masters, with faults on demand.
+// regprobe-sim: a simulated Modbus device on Modbus/TCP or a serial line for
+// trying out and testing masters, with faults on demand.
 #include <signal.h>
 
 #include <cctype>
@@ -14,19 +14,30 @@
 
 #include "SimDevice.h"
 #include "SimFaults.h"
+#include "SimSerialServer.h"
 #include "SimTcpServer.h"
 
 namespace {
 using Table = CSimDevice::Table;
 
 const char HELP_TEXT[] = R"(Usage: regprobe-sim [OPTION]...
-Simulates a Modbus/TCP device (slave) with coils, discrete inputs, holding
-registers and input registers. Answers functions 1, 2, 3, 4, 5, 6, 8 (sub-
-function 0), 15 and 16. Runs until interrupted (SIGINT or SIGTERM).
+Simulates a Modbus device (slave) with coils, discrete inputs, holding
+registers and input registers, on Modbus/TCP or on a serial line (RTU or
+ASCII). Answers functions 1, 2, 3, 4, 5, 6, 8 (sub-function 0), 15 and 16.
+Runs until interrupted (SIGINT or SIGTERM).
 
   --listen ADDR:PORT    listen on IPv4 address ADDR, port PORT
                         (default 127.0.0.1:5020). Port 0 picks a free port.
                         Once listening, prints "listening on ADDR:PORT".
+                        With --serial or --pty only when given.
+  --serial PATH         serve the serial device (tty) PATH
+  --pty                 make a pseudo-terminal and serve it; prints
+                        "pty /dev/pts/N", the device a master opens
+  --mode rtu|ascii      serial framing (default rtu)
+  --baud N              serial bit/s (default 9600); on a pty it only sets
+                        the silence (3.5 characters) that ends an RTU request
+  --format DPS          data bits 7 or 8, parity N, O, E or M, stop bits 1
+                        or 2 of the --serial device (default 8N1)
   --units LIST          unit ids that answer, e.g. 1,2,10-20, or "all"
                         (default: all, 0-255). Requests for other units get
                         no answer, as from a gateway with no device there.
@@ -78,6 +89,13 @@ Fault RULE: KIND[=VALUE][@SELECTOR][:LIMIT]
                         not executed
     extra-bytes=K       K garbage bytes (0xEE) follow the answer in the same
                         send; extra-bytes=0xHEX... sends exactly those bytes
+    On a serial line only (Modbus/TCP ignores them):
+    bad-crc             the answer carries a wrong CRC (RTU) or LRC (ASCII)
+    gap=MS              the answer stops halfway for MS ms, longer than the
+                        silence that ends an RTU frame
+    garbage=K           K junk bytes (0xEE) go out just before the answer
+    On a serial line close acts as no-answer, and bad-length makes the byte
+    count of a read answer announce K more bytes than follow.
   @SELECTOR (without it, every request)
     A or A-B            requests whose start address is in A..B
     A-B/fnN or fnN      only requests of function N
@@ -92,12 +110,13 @@ Examples:
   regprobe-sim --listen 127.0.0.1:0 --holding 0=1,2,3 --float 100=1.5:reverse
   regprobe-sim --fault delay=200@0-9 --fault exception=2@100-199:3
   regprobe-sim --fault close@request=5 --fault no-answer@fn6
+  regprobe-sim --pty --mode ascii --fault bad-crc@request=2 --fault garbage=3@fn4
 )";
 
 const char* const VALUE_OPTIONS[] = {
-    "--listen",      "--units",        "--size",        "--fill",  "--coils",
-    "--discrete",    "--holding",      "--input",       "--float", "--double",
-    "--input-float", "--input-double", "--max-clients", "--fault",
+    "--listen",      "--units", "--size",   "--fill",   "--coils",       "--discrete",
+    "--holding",     "--input", "--float",  "--double", "--input-float", "--input-double",
+    "--max-clients", "--fault", "--serial", "--mode",   "--baud",        "--format",
 };
 
 struct Options {
@@ -106,6 +125,12 @@ struct Options {
     size_t nMaxClients = CSimTcpServer::DEFAULT_MAX_CONNECTIONS;
     bool bAnimate = false;
     bool bVerbose = false;
+    bool bListenGiven = false;
+    CString strSerial;
+    bool bPty = false;
+    CSimSerialServer::EMode mode = CSimSerialServer::EMode::RTU;
+    LONG nBaudRate = 9600;
+    CString strFormat = "8N1";
     size_t nSizes[4] = {CSimDevice::DEFAULT_SIZE, CSimDevice::DEFAULT_SIZE,
                         CSimDevice::DEFAULT_SIZE, CSimDevice::DEFAULT_SIZE};
     WORD wFills[4] = {0, 0, 0, 0};
@@ -281,8 +306,8 @@ int ParseArguments(int argc, char** argv, Options& opt) {
             std::fputs(HELP_TEXT, stdout);
             return -1;
         }
-        if (arg == "--animate" || arg == "--verbose") {
-            (arg == "--animate" ? opt.bAnimate : opt.bVerbose) = true;
+        if (arg == "--animate" || arg == "--verbose" || arg == "--pty") {
+            (arg == "--animate" ? opt.bAnimate : arg == "--pty" ? opt.bPty : opt.bVerbose) = true;
             continue;
         }
         CString value;
@@ -312,6 +337,22 @@ int ParseArguments(int argc, char** argv, Options& opt) {
         unsigned long long v = 0;
         if (arg == "--listen") {
             bOk = ParseListen(value, opt);
+            opt.bListenGiven = true;
+        } else if (arg == "--serial") {
+            bOk = !value.empty();
+            opt.strSerial = value;
+        } else if (arg == "--mode") {
+            bOk = value == "rtu" || value == "ascii";
+            opt.mode =
+                value == "ascii" ? CSimSerialServer::EMode::ASCII : CSimSerialServer::EMode::RTU;
+        } else if (arg == "--baud") {
+            bOk = ParseUnsigned(value, CSerialSettings::MAX_BAUD_RATE, v) &&
+                  CSerialSettings::IsValidBaudRate(LONG(v));
+            opt.nBaudRate = LONG(v);
+        } else if (arg == "--format") {
+            opt.strFormat = value;
+            CSerialSettings settings;
+            bOk = CSimSerialServer::ParseFormat(value, settings) != FALSE;
         } else if (arg == "--units") {
             bOk = ParseUnits(value, opt);
         } else if (arg == "--size" || arg == "--fill") {
@@ -366,6 +407,10 @@ int main(int argc, char** argv) {
     if (rc != 0) {
         return rc < 0 ? 0 : rc;
     }
+    if (opt.bPty && !opt.strSerial.empty()) {
+        std::fputs("regprobe-sim: --pty and --serial exclude each other\n", stderr);
+        return 2;
+    }
     CSimDevice device;
     for (size_t t = 0; t < 4; ++t) {
         device.Resize(static_cast<Table>(t), opt.nSizes[t], opt.wFills[t]);
@@ -393,29 +438,56 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    CSimTcpServer server(device);
-    server.SetAddress(opt.strAddress);
-    server.SetPort(opt.nPort);
-    server.SetMaxConnections(opt.nMaxClients);
     std::mutex logMutex;
-    if (opt.bVerbose) {
-        server.SetLog([&logMutex](const CString& strLine) {
-            std::lock_guard<std::mutex> guard(logMutex);
-            std::fprintf(stderr, "%s\n", strLine.c_str());
-        });
-    }
+    auto log = [&logMutex](const CString& strLine) {
+        std::lock_guard<std::mutex> guard(logMutex);
+        std::fprintf(stderr, "%s\n", strLine.c_str());
+    };
     for (const CSimFaultRule& rule : opt.faults) {
-        server.AddFault(rule);
         if (opt.bVerbose) {
             std::fprintf(stderr, "fault %s\n", CSimFaults::Describe(rule).c_str());
         }
     }
-    if (!server.Start()) {
-        std::fprintf(stderr, "regprobe-sim: %s\n", server.GetError().c_str());
-        return 1;
+    const bool bSerial = opt.bPty || !opt.strSerial.empty();
+    CSimSerialServer serial(device);
+    if (bSerial) {
+        serial.SetMode(opt.mode);
+        serial.SetBaudRate(opt.nBaudRate);
+        serial.SetFormat(opt.strFormat);
+        if (opt.bVerbose) {
+            serial.SetLog(log);
+        }
+        for (const CSimFaultRule& rule : opt.faults) {
+            serial.AddFault(rule);
+        }
+        if (!(opt.bPty ? serial.StartPty() : serial.StartDevice(opt.strSerial))) {
+            std::fprintf(stderr, "regprobe-sim: %s\n", serial.GetError().c_str());
+            return 1;
+        }
+        if (opt.bPty) {
+            std::printf("pty %s\n", serial.GetPath().c_str());
+            std::fflush(stdout);
+        }
     }
-    std::printf("listening on %s:%u\n", server.GetAddress().c_str(), unsigned(server.GetPort()));
-    std::fflush(stdout);
+    CSimTcpServer server(device);
+    if (!bSerial || opt.bListenGiven) {
+        server.SetAddress(opt.strAddress);
+        server.SetPort(opt.nPort);
+        server.SetMaxConnections(opt.nMaxClients);
+        if (opt.bVerbose) {
+            server.SetLog(log);
+        }
+        for (const CSimFaultRule& rule : opt.faults) {
+            server.AddFault(rule);
+        }
+        if (!server.Start()) {
+            std::fprintf(stderr, "regprobe-sim: %s\n", server.GetError().c_str());
+            return 1;
+        }
+        std::printf("listening on %s:%u\n", server.GetAddress().c_str(),
+                    unsigned(server.GetPort()));
+        std::fflush(stdout);
+    }
 
     unsigned long nTick = 0;
     for (;;) {
@@ -429,10 +501,13 @@ int main(int argc, char** argv) {
         }
     }
     server.Stop();
+    serial.Stop();
     if (opt.bVerbose) {
-        std::fprintf(stderr, "stopped after %llu connections, %llu requests\n",
+        std::fprintf(stderr,
+                     "stopped after %llu connections, %llu requests, %llu serial requests\n",
                      static_cast<unsigned long long>(server.GetConnectionCount()),
-                     static_cast<unsigned long long>(server.GetRequestCount()));
+                     static_cast<unsigned long long>(server.GetRequestCount()),
+                     static_cast<unsigned long long>(serial.GetRequestCount()));
     }
     return 0;
 }

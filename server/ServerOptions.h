@@ -1,0 +1,27 @@
+// The command line of modbus-serial-server.
+#pragma once
+
+#include "PortMap.h"
+#include "ServerLog.h"
+
+class CServerOptions {
+public:
+    enum class EParse { RUN, HELP, BAD };
+
+    static const char HELP_TEXT[];
+    static constexpr int DEFAULT_LINGER_SECONDS = 10;
+
+    // Reads the options and then the port map: the default configuration
+    // file when it exists (or the one named by --config, which must), then
+    // every --port on top. On BAD strError says why.
+    EParse Parse(int argc, const char* const* argv, CString& strError);
+
+    bool m_bForeground = false;
+    bool m_bActivated = false;
+    int m_nLingerSeconds = DEFAULT_LINGER_SECONDS;
+    CString m_strListen;
+    CString m_strKeyFile;
+    CString m_strConfig;
+    CServerLog::ELevel m_logLevel = CServerLog::LEVEL_WARN;
+    CPortMap m_portMap;
+};

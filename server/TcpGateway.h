@@ -1,0 +1,89 @@
+// The Modbus/TCP side of a serial port: a listener whose requests go out on
+// the port's line, one at a time with every other client of the port. The
+// answer carries the request's transaction id and unit id. When the line
+// cannot give an answer the client gets an exception answer instead:
+//   0x0A (gateway path unavailable) when the port is not open or the device
+//        went away;
+//   0x0B (target device failed to respond) when nothing valid came back in
+//        time, a wrong CRC or LRC included, since that device did not answer
+//        usably either.
+// A request to unit 0 is a broadcast and gets no answer. Requests may come
+// split over segments or several in one; a malformed header closes that
+// connection. At most MAX_CONNECTIONS clients are served at once.
+#pragma once
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "transport/ModbusSerialServer.h"
+
+class CSerialPort;
+
+class CTcpGateway final : public IModbusTcpServer {
+public:
+    static constexpr size_t MAX_CONNECTIONS = 8;
+
+    CTcpGateway(std::weak_ptr<CSerialPort> pPort, const CString& strName);
+    CTcpGateway(const CTcpGateway&) = delete;
+    CTcpGateway& operator=(const CTcpGateway&) = delete;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+    HRESULT GetTypeInfoCount(UINT* pctinfo) override;
+    HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                          DISPID* rgDispId) override;
+    HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                   DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                   UINT* puArgErr) override;
+
+    HRESULT get_Address(BSTR* pVal) override;
+    // A dotted IPv4 address; used at the next Start.
+    HRESULT put_Address(BSTR newVal) override;
+    // The port listened on once running (the one the system chose for 0).
+    HRESULT get_Port(LONG* pVal) override;
+    HRESULT put_Port(SHORT newVal) override;
+    HRESULT Start(VARIANT_BOOL* pResult) override;
+    HRESULT Stop(VARIANT_BOOL* pResult) override;
+    HRESULT get_Running(VARIANT_BOOL* pVal) override;
+
+    BOOL StartListening();
+    // Closes the listener and every connection and joins their threads.
+    void StopListening();
+    BOOL IsRunning() const { return m_bRunning; }
+
+private:
+    class CConnection {
+    public:
+        std::thread m_thread;
+        int m_hSocket = -1;
+        std::atomic<bool> m_bDone{false};
+    };
+
+    ~CTcpGateway();
+    void AcceptLoop();
+    void Serve(CConnection* pConnection);
+    // Answers one complete request frame; false when the connection must end.
+    bool HandleRequest(int hSocket, const BYTE* pbFrame, size_t nFrame);
+    void Reap(bool bAll);
+
+    std::atomic<ULONG> m_nRefs{1};
+    const std::weak_ptr<CSerialPort> m_pPort;
+    const CString m_strName;
+
+    // Guards the settings and starting and stopping.
+    mutable std::mutex m_mutex;
+    CString m_strAddress = "0.0.0.0";
+    WORD m_nPort = 502;
+    std::atomic<BOOL> m_bRunning{FALSE};
+    int m_hListen = -1;
+    // Readable once stopping: wakes every serving thread.
+    int m_hStopEvent = -1;
+    std::thread m_acceptThread;
+    std::mutex m_connectionsMutex;
+    std::list<std::unique_ptr<CConnection>> m_connections;
+};

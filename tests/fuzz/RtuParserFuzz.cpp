@@ -1,0 +1,66 @@
+// Feeds arbitrary bytes to the RTU reader, as answers to a chosen request or
+// as requests, in pieces of a chosen size with silences between frames, and
+// checks what it accepts: a whole frame is exactly the bytes taken, its CRC
+// holds and it is no larger than Modbus allows.
+#include <cstddef>
+#include <cstdint>
+
+#include "server/RtuFrame.h"
+#include "server/RtuParser.h"
+
+namespace {
+void Check(bool bHolds) {
+    if (!bHolds) {
+        __builtin_trap();
+    }
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 3) {
+        return 0;
+    }
+    // Options: request or answer, the request's function, the piece size.
+    const BYTE request[] = {0x01, data[1], 0x00, 0x00, 0x00, 0x0A};
+    const bool bRequests = (data[0] & 1) != 0;
+    const size_t nPiece = 1 + data[2] % 64;
+    data += 3;
+    size -= 3;
+
+    CRtuParser parser;
+    CByteArray taken;
+    auto restart = [&] {
+        taken.clear();
+        if (bRequests) {
+            parser.ExpectRequest();
+        } else {
+            parser.ExpectAnswerTo(request, sizeof request);
+        }
+    };
+    restart();
+    size_t nPos = 0;
+    while (nPos < size) {
+        const size_t n = std::min(nPiece, size - nPos);
+        size_t nUsed = 0;
+        CFrameParser::EState state = parser.Feed(data + nPos, n, &nUsed);
+        Check(nUsed <= n);
+        taken.insert(taken.end(), data + nPos, data + nPos + nUsed);
+        nPos += nUsed;
+        // A piece whose last byte is 0 stands for a silence after it.
+        if (state == CFrameParser::EState::NEED_MORE && nUsed == n && data[nPos - 1] == 0) {
+            state = parser.EndOfFrame();
+        }
+        if (state == CFrameParser::EState::COMPLETE) {
+            const CByteArray& frame = parser.GetFrame();
+            Check(frame.size() >= 2 && frame.size() <= CFrameParser::MAX_ADU);
+            Check(CRtuFrame::Encode(frame.data(), frame.size()) == taken);
+        }
+        if (state != CFrameParser::EState::NEED_MORE) {
+            Check(taken.size() <= CFrameParser::MAX_ADU + 2);
+            restart();
+        } else {
+            Check(nUsed == n);
+        }
+    }
+    return 0;
+}

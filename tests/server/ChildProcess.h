@@ -1,0 +1,38 @@
+// A program the tests run: its standard input and output are pipes to the
+// test, its standard error is the test's. Every wait is bounded; a child
+// still running at the end is stopped with SIGTERM and, if it lingers,
+// killed.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+class CChildProcess {
+public:
+    CChildProcess() = default;
+    ~CChildProcess();
+    CChildProcess(const CChildProcess&) = delete;
+    CChildProcess& operator=(const CChildProcess&) = delete;
+
+    // argv[0] is the program's path; environment entries "NAME=VALUE" are
+    // added to (or replace those of) the test's.
+    bool Start(const std::vector<std::string>& argv,
+               const std::vector<std::string>& environment = {});
+    // One line of output without its newline; false at a time-out or end.
+    bool ReadLine(std::string& strLine, int nMillis);
+    // The output until the child closes it, or nMillis.
+    std::string ReadAll(int nMillis);
+    void CloseInput();
+    void Signal(int nSignal);
+    // The exit status once the child ended within nMillis, else -1 (a
+    // child ended by a signal gives 128 + the signal).
+    int Wait(int nMillis);
+
+private:
+    pid_t m_pid = -1;
+    int m_hInput = -1;
+    int m_hOutput = -1;
+    std::string m_strPending;
+};
