@@ -117,6 +117,9 @@ TEST_F(Connections, IterationFollowsTheHashBuckets) {
 }
 
 TEST_F(Connections, GoldenBytes) {
+    // The fake outlives the collection that holds its references.
+    CFakeSerialServer server;
+    CFakeServerRegistration reg(server, CLSCTX_LOCAL_SERVER);
     CConnections c;
     EXPECT_EQ(Save(c), (CByteArray{0, 0, 0, 0}));
     Load(c, {0, 0, 0, 0});
@@ -133,8 +136,6 @@ TEST_F(Connections, GoldenBytes) {
     EXPECT_EQ(Save(c), expected);
     c.RemoveAll();
 
-    CFakeSerialServer server;
-    CFakeServerRegistration reg(server, CLSCTX_LOCAL_SERVER);
     CConnection* p = c.Add("line", CONNECTION_LOCAL_DCOM);
     ASSERT_EQ(p->GetAutoModbus()->Create("", "com5"), S_OK);
     server.m_nPort = 5;
