@@ -89,7 +89,10 @@ void CRpcServerConnection::Serve() {
         m_cvRoom.wait(lock, [this] { return m_queue.size() < kMaxQueued || m_bEnding; });
         m_queue.push_back(std::move(body));
         body = std::vector<BYTE>();
-        if (m_nIdleWorkers == 0 && m_workers.size() < kMaxWorkers) {
+        // A worker counts as idle until it wakes and takes a request, so it
+        // is the requests waiting, not the idle count alone, that say whether
+        // another worker is needed.
+        if (m_queue.size() > m_nIdleWorkers && m_workers.size() < kMaxWorkers) {
             m_workers.emplace_back(&CRpcServerConnection::Work, this);
         } else {
             m_cvWork.notify_one();
