@@ -25,16 +25,21 @@ bool CRpcChannel::IsAlive() {
 }
 
 void CRpcChannel::Fail() {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    if (!m_bDead) {
-        m_bDead = true;
-        m_socket.Shutdown();
+    std::map<DWORD, std::shared_ptr<CPendingCall>> failed;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (!m_bDead) {
+            m_bDead = true;
+            m_socket.Shutdown();
+        }
+        for (auto& entry : m_pending) {
+            entry.second->m_bDone = true;
+        }
+        failed.swap(m_pending);
     }
-    for (auto& entry : m_pending) {
-        entry.second->m_bDone = true;
+    for (auto& entry : failed) {
         entry.second->m_cvDone.notify_one();
     }
-    m_pending.clear();
 }
 
 bool CRpcChannel::Send(CRpcFrameWriter& frame) {
@@ -51,21 +56,27 @@ void CRpcChannel::ReadAnswers() {
         }
         DWORD dwCallId =
             DWORD(body[1]) | DWORD(body[2]) << 8 | DWORD(body[3]) << 16 | DWORD(body[4]) << 24;
-        std::lock_guard<std::mutex> guard(m_mutex);
-        auto it = m_pending.find(dwCallId);
-        if (it == m_pending.end()) {
-            continue;  // the caller gave up before the answer came
+        std::shared_ptr<CPendingCall> pCall;
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            auto it = m_pending.find(dwCallId);
+            if (it == m_pending.end()) {
+                continue;  // the caller gave up before the answer came
+            }
+            pCall = std::move(it->second);
+            m_pending.erase(it);
+            pCall->m_answer.swap(body);
+            pCall->m_bDone = true;
         }
-        it->second->m_answer.swap(body);
-        it->second->m_bDone = true;
-        it->second->m_cvDone.notify_one();
-        m_pending.erase(it);
+        // Woken without the lock held, the caller need not wait for it again.
+        pCall->m_cvDone.notify_one();
     }
     Fail();
 }
 
 HRESULT CRpcChannel::Call(CRpcFrameWriter& request, CRpcFrameReader* pAnswer) {
-    CPendingCall call;
+    auto pCall = std::make_shared<CPendingCall>();
+    CPendingCall& call = *pCall;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         if (m_bDead) {
@@ -76,7 +87,7 @@ HRESULT CRpcChannel::Call(CRpcFrameWriter& request, CRpcFrameReader* pAnswer) {
             m_dwNextCallId = 1;
         }
         request.SetCallId(dwCallId);
-        m_pending[dwCallId] = &call;
+        m_pending[dwCallId] = pCall;
     }
     if (!Send(request)) {
         Fail();

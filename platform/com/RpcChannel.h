@@ -50,6 +50,8 @@ private:
     std::mutex m_mutex;  // guards the fields below
     bool m_bDead = false;
     DWORD m_dwNextCallId = 1;
-    std::map<DWORD, CPendingCall*> m_pending;
+    // Shared with the waiting caller, so the reader can wake it after letting
+    // go of the lock without the call's state vanishing under it.
+    std::map<DWORD, std::shared_ptr<CPendingCall>> m_pending;
     std::thread m_reader;
 };

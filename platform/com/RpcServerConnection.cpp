@@ -85,16 +85,23 @@ void CRpcServerConnection::Serve() {
         if (byType != RPC_MSG_CALL && byType != RPC_MSG_QUERY && byType != RPC_MSG_ACTIVATE) {
             return;  // not a client of this protocol
         }
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_cvRoom.wait(lock, [this] { return m_queue.size() < kMaxQueued || m_bEnding; });
-        m_queue.push_back(std::move(body));
-        body = std::vector<BYTE>();
-        // A worker counts as idle until it wakes and takes a request, so it
-        // is the requests waiting, not the idle count alone, that say whether
-        // another worker is needed.
-        if (m_queue.size() > m_nIdleWorkers && m_workers.size() < kMaxWorkers) {
-            m_workers.emplace_back(&CRpcServerConnection::Work, this);
-        } else {
+        bool bWake = false;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_cvRoom.wait(lock, [this] { return m_queue.size() < kMaxQueued || m_bEnding; });
+            m_queue.push_back(std::move(body));
+            body = std::vector<BYTE>();
+            // A worker counts as idle until it wakes and takes a request, so
+            // it is the requests waiting, not the idle count alone, that say
+            // whether another worker is needed.
+            if (m_queue.size() > m_nIdleWorkers && m_workers.size() < kMaxWorkers) {
+                m_workers.emplace_back(&CRpcServerConnection::Work, this);
+            } else {
+                bWake = true;
+            }
+        }
+        // Woken without the lock held, the worker need not wait for it again.
+        if (bWake) {
             m_cvWork.notify_one();
         }
     }
