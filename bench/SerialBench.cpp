@@ -1,0 +1,622 @@
+// Exchanges per second of our serial path (CAutoModbus, local activation,
+// modbus-serial-server in its own process, a pty) against a libmodbus RTU
+// master on a pty, each reading the same 10 holding registers from its own
+// regprobe-sim: same program, same data, same settings. Every process runs on
+// one CPU so that each contender pays for all the work it causes. Every
+// answer is checked.
+#include <fcntl.h>
+#include <modbus.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/com/ComApi.h"
+#include "platform/com/RpcSettings.h"
+#include "server/SerialSettings.h"
+#include "transport/AutoModbus.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+constexpr int kCount = 10;
+constexpr LONG kBaudRate = 115200;
+constexpr unsigned kWatchdogSeconds = 600;  // no run may hang the machine
+constexpr int kStartMillis = 5000;
+constexpr double kGoalMicros = 100;
+
+WORD Value(int i) {
+    return static_cast<WORD>(0x1357 + 0x0F1E * i);
+}
+
+// What both contenders run: 8N1 at 115200 bit/s, RTU, no flow control, and
+// the shortest silent interval the server allows.
+CSerialSettings LineSettings() {
+    CSerialSettings s;
+    s.m_nBaudRate = kBaudRate;
+    s.m_nParity = CSerialSettings::PARITY_NONE;
+    s.m_nByteSize = 8;
+    s.m_nStopBits = CSerialSettings::STOP_ONE;
+    s.m_nFlowControl = 0;
+    s.m_nMode = CSerialSettings::MODE_RTU;
+    s.m_nSilentInterval = 0;
+    s.m_nTimeout = 1000;
+    return s;
+}
+
+struct Options {
+    int nRounds = 7;
+    int nExchanges = 1000;
+    int nCpu = 0;
+};
+
+void Usage(const char* pchName) {
+    std::fprintf(stderr,
+                 "usage: %s [--rounds N>=5] [--exchanges N] [--cpu N|-1]\n"
+                 "  --rounds     rounds; each runs every contender once per mode (7)\n"
+                 "  --exchanges  exchanges per contender, mode and round (1000)\n"
+                 "  --cpu        CPU that the bench, the server and the simulators run on (0);\n"
+                 "               -1 leaves the scheduler free\n",
+                 pchName);
+}
+
+bool ParseOptions(int argc, char** argv, Options& opt) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        int* target = arg == "--rounds"      ? &opt.nRounds
+                      : arg == "--exchanges" ? &opt.nExchanges
+                      : arg == "--cpu"       ? &opt.nCpu
+                                             : nullptr;
+        if (target == nullptr || i + 1 >= argc) {
+            return false;
+        }
+        char* end = nullptr;
+        long v = std::strtol(argv[++i], &end, 10);
+        if (*end != '\0' || v < -1 || v > 100000000) {
+            return false;
+        }
+        *target = static_cast<int>(v);
+    }
+    // A median needs several rounds to mean anything.
+    return opt.nRounds >= 5 && opt.nExchanges > 0;
+}
+
+// A program run by the bench, its output a pipe to us. It dies with us.
+class CChild {
+public:
+    CChild() = default;
+    ~CChild() { Stop(); }
+    CChild(const CChild&) = delete;
+    CChild& operator=(const CChild&) = delete;
+
+    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+        int hPipe[2];
+        if (::pipe2(hPipe, O_CLOEXEC) != 0) {
+            return false;
+        }
+        std::vector<char*> argv;
+        for (const std::string& s : args) {
+            argv.push_back(const_cast<char*>(s.c_str()));
+        }
+        argv.push_back(nullptr);
+        const pid_t parent = ::getpid();
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent) {
+                _exit(127);
+            }
+            int hNull = ::open("/dev/null", O_RDONLY);
+            if (hNull < 0 || ::dup2(hNull, 0) < 0 || ::dup2(hPipe[1], 1) < 0) {
+                _exit(127);
+            }
+            for (const std::string& s : env) {
+                ::putenv(const_cast<char*>(s.c_str()));
+            }
+            ::execv(argv[0], argv.data());
+            _exit(127);
+        }
+        ::close(hPipe[1]);
+        if (m_pid < 0) {
+            ::close(hPipe[0]);
+            return false;
+        }
+        m_hOut = hPipe[0];
+        return true;
+    }
+
+    bool ReadLine(std::string& strLine, int nMillis) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
+        for (;;) {
+            size_t nEnd = m_strPending.find('\n');
+            if (nEnd != std::string::npos) {
+                strLine = m_strPending.substr(0, nEnd);
+                m_strPending.erase(0, nEnd + 1);
+                return true;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd pfd{m_hOut, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&pfd, 1, int(left.count())) <= 0) {
+                return false;
+            }
+            char buffer[256];
+            ssize_t n = ::read(m_hOut, buffer, sizeof buffer);
+            if (n <= 0) {
+                return false;
+            }
+            m_strPending.append(buffer, size_t(n));
+        }
+    }
+
+    bool IsRunning() const { return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; }
+    pid_t GetPid() const { return m_pid; }
+
+    void Stop() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            bool bGone = false;
+            for (int i = 0; i < 200 && !bGone; ++i) {
+                bGone = ::waitpid(m_pid, nullptr, WNOHANG) == m_pid;
+                if (!bGone) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+            }
+            if (!bGone) {
+                ::kill(m_pid, SIGKILL);
+                ::waitpid(m_pid, nullptr, 0);
+            }
+            m_pid = -1;
+        }
+        if (m_hOut >= 0) {
+            ::close(m_hOut);
+            m_hOut = -1;
+        }
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_hOut = -1;
+    std::string m_strPending;
+};
+
+// A regprobe-sim on a pty of its own; GetPath() is the end a master opens.
+class CSimulator {
+public:
+    bool Start() {
+        std::string strHolding = "0=";
+        for (int i = 0; i < kCount; ++i) {
+            if (i > 0) {
+                strHolding += ',';
+            }
+            strHolding += std::to_string(Value(i));
+        }
+        std::string strLine;
+        if (!m_child.Start({REGPROBE_SIM_PROGRAM, "--pty", "--mode", "rtu", "--baud",
+                            std::to_string(kBaudRate), "--format", "8N1", "--holding", strHolding},
+                           {}) ||
+            !m_child.ReadLine(strLine, kStartMillis) || strLine.rfind("pty /dev/", 0) != 0) {
+            return false;
+        }
+        m_strPath = strLine.substr(4);
+        // Held to read back the line settings the master leaves on the pty.
+        m_hWatch = ::open(m_strPath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        return m_hWatch >= 0;
+    }
+    ~CSimulator() {
+        if (m_hWatch >= 0) {
+            ::close(m_hWatch);
+        }
+    }
+    const std::string& GetPath() const { return m_strPath; }
+    bool GetLineSettings(termios& tio) const { return ::tcgetattr(m_hWatch, &tio) == 0; }
+    void Stop() { m_child.Stop(); }
+
+private:
+    CChild m_child;
+    std::string m_strPath;
+    int m_hWatch = -1;
+};
+
+// The pty settings that decide how bytes cross it.
+std::string DescribeLine(const termios& tio) {
+    static const std::pair<speed_t, const char*> kSpeeds[] = {
+        {B9600, "9600"},     {B19200, "19200"},   {B38400, "38400"},   {B57600, "57600"},
+        {B115200, "115200"}, {B230400, "230400"}, {B460800, "460800"}, {B921600, "921600"}};
+    std::string s = "speed ?";
+    for (const auto& [speed, pszName] : kSpeeds) {
+        if (::cfgetospeed(&tio) == speed && ::cfgetispeed(&tio) == speed) {
+            s = std::string(pszName) + " bit/s";
+        }
+    }
+    s += (tio.c_cflag & CSIZE) == CS8 ? " 8" : " 7";
+    s += !(tio.c_cflag & PARENB) ? "N" : (tio.c_cflag & PARODD) ? "O" : "E";
+    s += (tio.c_cflag & CSTOPB) ? "2" : "1";
+    const bool bRts = (tio.c_cflag & CRTSCTS) != 0;
+    const bool bXon = (tio.c_iflag & (IXON | IXOFF)) != 0;
+    s += !bRts && !bXon ? ", no flow control" : bRts ? ", RTS/CTS" : ", XON/XOFF";
+    const bool bRaw = !(tio.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | PARMRK | INPCK)) &&
+                      !(tio.c_oflag & OPOST) && !(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN));
+    s += bRaw ? ", raw" : ", NOT raw";
+    s += ", VMIN " + std::to_string(tio.c_cc[VMIN]) + " VTIME " + std::to_string(tio.c_cc[VTIME]);
+    return s;
+}
+
+class CContender {
+public:
+    virtual ~CContender() = default;
+    // One read of the 10 registers; false unless the values are right.
+    virtual bool Exchange() = 0;
+};
+
+// Our whole path: every exchange is a call into modbus-serial-server.
+class COurs : public CContender {
+public:
+    explicit COurs(const CSerialSettings& s) {
+        HRESULT hr = m_master.Create("", "com1");
+        if (hr != S_OK) {
+            char szText[80];
+            std::snprintf(szText, sizeof szText, "activation of modbus-serial-server: 0x%08X",
+                          static_cast<unsigned>(hr));
+            throw std::runtime_error(szText);
+        }
+        m_master.SetMode(static_cast<SHORT>(s.m_nMode));
+        m_master.SetBaudRate(s.m_nBaudRate);
+        m_master.SetParity(static_cast<BYTE>(s.m_nParity));
+        m_master.SetByteSize(static_cast<SHORT>(s.m_nByteSize));
+        m_master.SetStopBits(static_cast<BYTE>(s.m_nStopBits));
+        m_master.SetFlowControl(static_cast<BYTE>(s.m_nFlowControl));
+        m_master.SetSilentInterval(s.m_nSilentInterval);
+        m_master.SetTimeout(s.m_nTimeout);
+        // The server must run exactly what the comparison assumes.
+        if (m_master.GetMode() != s.m_nMode || m_master.GetBaudRate() != s.m_nBaudRate ||
+            m_master.GetParity() != s.m_nParity || m_master.GetByteSize() != s.m_nByteSize ||
+            m_master.GetStopBits() != s.m_nStopBits || m_master.GetFlowControl() != 0 ||
+            m_master.GetSilentInterval() != s.m_nSilentInterval) {
+            throw std::runtime_error("modbus-serial-server did not take the line settings");
+        }
+        if (!m_master.Connect()) {
+            throw std::runtime_error("modbus-serial-server cannot open COM1");
+        }
+        for (int i = 0; i < kCount; ++i) {
+            m_expected.push_back(Value(i));
+        }
+    }
+    bool Exchange() override {
+        return m_master.ReadOutputRegisters(1, 0, kCount, m_values) == 0 && m_values == m_expected;
+    }
+
+private:
+    CAutoModbus m_master;
+    CWordArray m_values = CWordArray(kCount);
+    CWordArray m_expected;
+};
+
+// libmodbus's RTU master on its pty. It sends as soon as asked; keeping the
+// inter-frame silence is ours to do, timed as the server times it: from the
+// moment the previous answer was complete.
+class CLibmodbusLine {
+public:
+    CLibmodbusLine(const std::string& strPath, const CSerialSettings& s) : m_gap(s.GapMicros()) {
+        m_pCtx = modbus_new_rtu(strPath.c_str(), int(s.m_nBaudRate), 'N', 8, 1);
+        if (m_pCtx == nullptr) {
+            throw std::runtime_error("libmodbus context");
+        }
+        modbus_set_slave(m_pCtx, 1);
+        modbus_set_response_timeout(m_pCtx, uint32_t(s.m_nTimeout / 1000),
+                                    uint32_t(s.m_nTimeout % 1000 * 1000));
+        if (modbus_connect(m_pCtx) != 0) {
+            modbus_free(m_pCtx);
+            throw std::runtime_error("libmodbus cannot open " + strPath);
+        }
+        m_last = Clock::now();
+    }
+    ~CLibmodbusLine() {
+        modbus_close(m_pCtx);
+        modbus_free(m_pCtx);
+    }
+    bool Read(bool bKeepSilence) {
+        if (bKeepSilence) {
+            std::this_thread::sleep_until(m_last + m_gap);
+        }
+        int n = modbus_read_registers(m_pCtx, 0, kCount, m_values);
+        m_last = Clock::now();
+        if (n != kCount) {
+            return false;
+        }
+        for (int i = 0; i < kCount; ++i) {
+            if (m_values[i] != Value(i)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    modbus_t* m_pCtx;
+    std::chrono::microseconds m_gap;
+    Clock::time_point m_last;
+    uint16_t m_values[kCount];
+};
+
+class CLibmodbus : public CContender {
+public:
+    CLibmodbus(CLibmodbusLine& line, bool bKeepSilence)
+        : m_line(line), m_bKeepSilence(bKeepSilence) {}
+    bool Exchange() override { return m_line.Read(m_bKeepSilence); }
+
+private:
+    CLibmodbusLine& m_line;
+    bool m_bKeepSilence;
+};
+
+enum EMode { BACK_TO_BACK, IDLE_LINE, MODE_COUNT };
+enum EContender { OURS, LIBMODBUS, LIBMODBUS_NO_SILENCE, CONTENDER_COUNT };
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    size_t m = v.size() / 2;
+    return v.size() % 2 != 0 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
+// One contender's round: exchanges per second (0 after a wrong answer) and
+// the median time of one exchange, which a few long stalls cannot move.
+struct CRound {
+    double dRate = 0;
+    double dMedianMicros = 0;
+};
+
+// On an idle line each exchange follows an untimed pause of the inter-frame
+// silence, so that no one waits for the silence inside the exchange.
+CRound Measure(CContender& c, int n, EMode mode, std::chrono::microseconds gap) {
+    std::vector<double> micros;
+    micros.reserve(size_t(n));
+    Clock::duration busy{};
+    const auto t0 = Clock::now();
+    for (int i = 0; i < n; ++i) {
+        const auto start = Clock::now();
+        if (!c.Exchange()) {
+            return {};
+        }
+        const Clock::duration dt = Clock::now() - start;
+        micros.push_back(std::chrono::duration<double, std::micro>(dt).count());
+        if (mode == IDLE_LINE) {
+            busy += dt;
+            std::this_thread::sleep_for(gap);
+        }
+    }
+    if (mode == BACK_TO_BACK) {
+        busy = Clock::now() - t0;
+    }
+    return {n / std::chrono::duration<double>(busy).count(), Median(std::move(micros))};
+}
+
+// Starts modbus-serial-server on COM1 = the pty and waits until it listens.
+bool StartServer(CChild& server, const std::string& strDir, const std::string& strPty) {
+    if (!server.Start({REGPROBE_SERVER_PROGRAM, "--foreground", "--port", "COM1=" + strPty},
+                      {std::string(RPC_RUNTIME_DIR_VARIABLE) + "=" + strDir})) {
+        return false;
+    }
+    const std::string strSocket = strDir + "/" + RpcGuidToName(CLSID_ModbusSerialServer) + ".sock";
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kStartMillis);
+    struct stat st {};
+    while (::stat(strSocket.c_str(), &st) != 0) {
+        if (Clock::now() > deadline || !server.IsRunning()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+void RemoveRuntimeDirectory(const std::string& strDir) {
+    const std::string strBase = strDir + "/" + RpcGuidToName(CLSID_ModbusSerialServer);
+    ::unlink((strBase + ".sock").c_str());
+    ::unlink((strBase + ".lock").c_str());
+    ::rmdir(strDir.c_str());
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    if (!ParseOptions(argc, argv, opt)) {
+        Usage(argv[0]);
+        return 2;
+    }
+    alarm(kWatchdogSeconds);
+    if (opt.nCpu >= 0) {
+        // Set before any child starts: they all inherit it.
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(opt.nCpu, &set);
+        if (::sched_setaffinity(0, sizeof set, &set) != 0) {
+            std::fprintf(stderr, "cannot run on CPU %d: %s\n", opt.nCpu, std::strerror(errno));
+            return 2;
+        }
+    }
+    char szDir[] = "/tmp/regprobe-bench-serial-XXXXXX";
+    if (::mkdtemp(szDir) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const CSerialSettings settings = LineSettings();
+    const std::chrono::microseconds gap(settings.GapMicros());
+
+    static const char* const kNames[] = {"regprobe", "libmodbus", "libmodbus, no silence"};
+    static const char* const kModes[] = {"back-to-back", "idle line"};
+    // rounds[mode][contender][round]; the last contender runs back to back only.
+    std::vector<CRound> rounds[MODE_COUNT][CONTENDER_COUNT];
+    // Per round, ours minus libmodbus: mean and median time of an exchange.
+    std::vector<double> meanDiffs[MODE_COUNT];
+    std::vector<double> medianDiffs[MODE_COUNT];
+    std::string strLine[2];
+    std::string strPath[2];
+    pid_t serverPid = -1;
+    int rc = 0;
+    {
+        CSimulator sims[2];
+        CChild server;
+        if (!sims[0].Start() || !sims[1].Start()) {
+            std::fprintf(stderr, "cannot start %s\n", REGPROBE_SIM_PROGRAM);
+            RemoveRuntimeDirectory(szDir);
+            return 1;
+        }
+        strPath[0] = sims[0].GetPath();
+        strPath[1] = sims[1].GetPath();
+        if (!StartServer(server, szDir, strPath[0])) {
+            std::fprintf(stderr, "cannot start %s\n", REGPROBE_SERVER_PROGRAM);
+            RemoveRuntimeDirectory(szDir);
+            return 1;
+        }
+        serverPid = server.GetPid();
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        CoSetRuntimeDirectory(szDir);
+        // Never anything but the server started above.
+        CoRegisterLocalServer(CLSID_ModbusSerialServer, REGPROBE_SERVER_PROGRAM);
+        try {
+            COurs ours(settings);
+            CLibmodbusLine line(strPath[1], settings);
+            CLibmodbus libmodbus(line, true);
+            CLibmodbus libmodbusNoSilence(line, false);
+            CContender* contenders[CONTENDER_COUNT] = {&ours, &libmodbus, &libmodbusNoSilence};
+            // Both masters have set up their line now: it must be the same.
+            termios tio[2];
+            for (int i = 0; i < 2; ++i) {
+                if (!sims[i].GetLineSettings(tio[i])) {
+                    throw std::runtime_error("cannot read the settings of " + strPath[i]);
+                }
+                strLine[i] = DescribeLine(tio[i]);
+            }
+            if (strLine[0] != strLine[1]) {
+                throw std::runtime_error("the lines differ: " + strPath[0] + " " + strLine[0] +
+                                         "; " + strPath[1] + " " + strLine[1]);
+            }
+            // One unrecorded round warms caches, allocators and the processes.
+            for (int round = -1; round < opt.nRounds && rc == 0; ++round) {
+                for (int m = 0; m < MODE_COUNT && rc == 0; ++m) {
+                    const int nContenders = m == BACK_TO_BACK ? CONTENDER_COUNT : 2;
+                    CRound got[CONTENDER_COUNT];
+                    for (int k = 0; k < nContenders; ++k) {
+                        // Each round starts with another contender to spread drift.
+                        int c = (k + std::max(round, 0)) % nContenders;
+                        int n = round < 0 ? std::max(1, opt.nExchanges / 10) : opt.nExchanges;
+                        got[c] = Measure(*contenders[c], n, EMode(m), gap);
+                        if (got[c].dRate == 0) {
+                            std::fprintf(stderr, "%s, %s: wrong or no answer\n", kNames[c],
+                                         kModes[m]);
+                            rc = 1;
+                            break;
+                        }
+                    }
+                    if (round >= 0 && rc == 0) {
+                        for (int c = 0; c < nContenders; ++c) {
+                            rounds[m][c].push_back(got[c]);
+                        }
+                        meanDiffs[m].push_back(1e6 / got[OURS].dRate - 1e6 / got[LIBMODBUS].dRate);
+                        medianDiffs[m].push_back(got[OURS].dMedianMicros -
+                                                 got[LIBMODBUS].dMedianMicros);
+                    }
+                }
+            }
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            rc = 1;
+        }
+        CoUninitialize();
+        server.Stop();
+        sims[0].Stop();
+        sims[1].Stop();
+    }
+    RemoveRuntimeDirectory(szDir);
+    if (rc != 0) {
+        return rc;
+    }
+
+    std::printf(
+        "Modbus RTU on pseudo-terminals: read 10 holding registers (function 3, "
+        "8-byte request, 25-byte answer)\n");
+    std::printf(
+        "device:    %s --pty --mode rtu --baud %ld --format 8N1, one per contender, "
+        "same registers\n",
+        REGPROBE_SIM_PROGRAM, long(kBaudRate));
+    std::printf(
+        "regprobe:  CAutoModbus -> local activation -> modbus-serial-server --port COM1=%s "
+        "(pid %d)\n",
+        strPath[0].c_str(), int(serverPid));
+    std::printf("libmodbus: %s modbus_new_rtu(\"%s\", %ld, 'N', 8, 1)\n", LIBMODBUS_VERSION_STRING,
+                strPath[1].c_str(), long(kBaudRate));
+    std::printf("line, read back from both ptys: %s (a pty has no wire time)\n",
+                strLine[0].c_str());
+    std::printf(
+        "RTU inter-frame silence: %lld us on every side (silent interval %ld ms, "
+        "3.5 characters = %lld us, floor 1750 us)\n",
+        static_cast<long long>(gap.count()), long(settings.m_nSilentInterval),
+        static_cast<long long>((settings.TransmitMicros(7) + 1) / 2));
+    std::printf(
+        "  modbus-serial-server waits it after each answer before the next request;\n"
+        "  the libmodbus contender waits it the same way (libmodbus itself does not);\n"
+        "  requests and answers of function 3 end by their length, never by a "
+        "silence\n");
+    std::printf(
+        "back-to-back: each master reads as fast as it may; the hop's way back and the "
+        "next call overlap the silence\n");
+    std::printf(
+        "idle line:    the silence has passed before each request (untimed pause); "
+        "only the exchange is timed\n");
+    if (opt.nCpu >= 0) {
+        std::printf("bench, server and simulators all pinned to CPU %d\n", opt.nCpu);
+    } else {
+        std::printf("processes not pinned\n");
+    }
+    std::printf("%d rounds of %d exchanges per contender and mode\n\n", opt.nRounds,
+                opt.nExchanges);
+    std::printf("%-13s %-22s %9s %9s %9s %12s\n", "mode", "contender", "median/s", "min/s", "max/s",
+                "median us");
+    for (int m = 0; m < MODE_COUNT; ++m) {
+        for (int c = 0; c < CONTENDER_COUNT; ++c) {
+            if (rounds[m][c].empty()) {
+                continue;
+            }
+            std::vector<double> rates;
+            std::vector<double> medians;
+            for (const CRound& r : rounds[m][c]) {
+                rates.push_back(r.dRate);
+                medians.push_back(r.dMedianMicros);
+            }
+            auto [lo, hi] = std::minmax_element(rates.begin(), rates.end());
+            std::printf("%-13s %-22s %9.0f %9.0f %9.0f %12.1f%s\n", kModes[m], kNames[c],
+                        Median(rates), *lo, *hi, Median(medians),
+                        c == LIBMODBUS_NO_SILENCE ? "  (reference, not compared)" : "");
+        }
+    }
+    std::printf(
+        "\n(median us: the median exchange of a round, median over rounds; it leaves "
+        "out stalls)\n");
+    std::printf("\nours - libmodbus, us per exchange, median of the per-round differences:\n");
+    std::printf("%-13s %12s %14s %12s\n", "mode", "from rates", "from medians", "goal");
+    bool bMet = true;
+    for (int m = 0; m < MODE_COUNT; ++m) {
+        const double d = Median(meanDiffs[m]);
+        bMet = bMet && d < kGoalMicros;
+        std::printf("%-13s %12.1f %14.1f %5s%.0f %s\n", kModes[m], d, Median(medianDiffs[m]), "< ",
+                    kGoalMicros, d < kGoalMicros ? "met" : "NOT met");
+    }
+    std::printf("\nserver hop adds < %.0f us per exchange: %s\n", kGoalMicros,
+                bMet ? "met" : "NOT met");
+    return 0;
+}
