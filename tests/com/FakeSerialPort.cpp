@@ -5,163 +5,87 @@
 
 #include <chrono>
 #include <thread>
-#include <vector>
 
-std::atomic<int> CFakeSerialPort::s_nLiveObjects{0};
+std::atomic<int> g_nLiveFakes{0};
+std::atomic<int> g_nMostRunning{0};
 
 namespace {
 std::atomic<int> g_nTransfersRunning{0};
-std::atomic<int> g_nMostRunning{0};
 
-void PutBytes(VARIANT* pvar, const std::vector<BYTE>& bytes) {
-    SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    if (!bytes.empty()) {
-        __builtin_memcpy(psa->pvData, bytes.data(), bytes.size());
-    }
+void PutLong(VARIANT* pvar, DWORD dw) {
     pvar->vt = VT_ARRAY | VT_UI1;
-    pvar->parray = psa;
+    pvar->parray = SafeArrayCreateVector(VT_UI1, 0, 4);
+    __builtin_memcpy(pvar->parray->pvData, &dw, 4);
 }
 
-std::vector<BYTE> LittleEndian(DWORD dw) {
-    return {BYTE(dw), BYTE(dw >> 8), BYTE(dw >> 16), BYTE(dw >> 24)};
+void Sleep(int nMillis) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(nMillis));
 }
 
-void ChangeExtra(VARIANT* pExtra) {
-    switch (pExtra->vt) {
-        case VT_EMPTY:
-            pExtra->vt = VT_BSTR;
-            pExtra->bstrVal = AllocBstr("extra");
-            break;
-        case VT_I2:
-            ++pExtra->iVal;
-            break;
-        case VT_I4:
-            ++pExtra->lVal;
-            break;
-        case VT_BSTR: {
-            std::string str = BstrToString(pExtra->bstrVal) + "!";
-            SysFreeString(pExtra->bstrVal);
-            pExtra->bstrVal = AllocBstr(str);
-            break;
-        }
-        case VT_ARRAY | VT_UI1: {
-            SAFEARRAY* psa = pExtra->parray;
-            auto* pb = static_cast<BYTE*>(psa->pvData);
-            for (ULONG i = 0, j = psa->rgsabound[0].cElements; i + 1 < j; ++i, --j) {
-                std::swap(pb[i], pb[j - 1]);
+// Answers a command request; false when the request is none or asks for an echo.
+bool RunCommand(const VARIANT& request, VARIANT* pResponse) {
+    const SAFEARRAY* psa = request.parray;
+    if (request.vt != (VT_ARRAY | VT_UI1) || psa == nullptr || psa->rgsabound[0].cElements < 4 ||
+        static_cast<BYTE*>(psa->pvData)[0] != FAKE_COMMAND) {
+        return false;
+    }
+    const auto* pb = static_cast<const BYTE*>(psa->pvData);
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(pb[2] + 256 * pb[3]);
+    switch (pb[1]) {
+        case 0x01:
+            PutLong(pResponse, static_cast<DWORD>(g_nLiveFakes.load()));
+            return true;
+        case 0x02:
+            std::this_thread::sleep_until(until);
+            return false;
+        case 0x03:
+            Sleep(100);
+            ::kill(::getpid(), SIGKILL);
+            return true;
+        case 0x04:
+            PutLong(pResponse, static_cast<DWORD>(::getpid()));
+            return true;
+        case 0x05:
+            while (g_nTransfersRunning < 2 && std::chrono::steady_clock::now() < until) {
+                Sleep(2);
             }
-            break;
-        }
+            Sleep(20);  // lets the other one see this one too
+            return false;
         default:
-            break;
+            return false;
     }
 }
 }  // namespace
 
-CFakeSerialPort::CFakeSerialPort() {
-    ++s_nLiveObjects;
+HRESULT CFakeTcpServer::get_Address(BSTR* pVal) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    *pVal = SysAllocStringLen(m_strAddress.data(), static_cast<UINT>(m_strAddress.size()));
+    return S_OK;
+}
+
+HRESULT CFakeTcpServer::put_Address(BSTR newVal) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_strAddress.assign(newVal != nullptr ? newVal : u"", SysStringLen(newVal));
+    return S_OK;
 }
 
 CFakeSerialPort::~CFakeSerialPort() {
     if (m_pTcpServer != nullptr) {
         m_pTcpServer->Release();
     }
-    --s_nLiveObjects;
-}
-
-HRESULT CFakeSerialPort::QueryInterface(REFIID riid, void** ppv) {
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IModbusSerialPort) {
-        *ppv = static_cast<IModbusSerialPort*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CFakeSerialPort::Release() {
-    ULONG nLeft = --m_nRefs;
-    if (nLeft == 0) {
-        delete this;
-    }
-    return nLeft;
-}
-
-HRESULT CFakeSerialPort::Connect(VARIANT_BOOL* pResult) {
-    m_bActive = true;
-    *pResult = VARIANT_TRUE;
-    return S_OK;
 }
 
 HRESULT CFakeSerialPort::SelectPort(BSTR name, LONG nOne, SHORT* pResult) {
     std::string strName = BstrToString(name);
-    SHORT nPort = -1;
-    if (strName.size() == 4 && strName.compare(0, 3, "com") == 0 && strName[3] >= '1' &&
-        strName[3] <= '8' && nOne == 1) {
-        nPort = static_cast<SHORT>(strName[3] - '0');
-        m_nPort = nPort;
-    }
-    if (pResult != nullptr) {
-        *pResult = nPort;
-    }
+    *pResult = static_cast<SHORT>(strName.size() == 4 && nOne == 1 ? strName[3] - '0' : -1);
     return S_OK;
-}
-
-HRESULT CFakeSerialPort::get_Active(VARIANT_BOOL* pVal) {
-    *pVal = m_bActive ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
-}
-
-bool CFakeSerialPort::RunCommand(const VARIANT& request, VARIANT* pResponse) {
-    if (request.vt != (VT_ARRAY | VT_UI1) || request.parray == nullptr ||
-        request.parray->rgsabound[0].cElements < 2 ||
-        static_cast<BYTE*>(request.parray->pvData)[0] != FAKE_COMMAND) {
-        return false;
-    }
-    const auto* pb = static_cast<const BYTE*>(request.parray->pvData);
-    ULONG n = request.parray->rgsabound[0].cElements;
-    switch (pb[1]) {
-        case 0x01:
-            PutBytes(pResponse, LittleEndian(static_cast<DWORD>(s_nLiveObjects.load())));
-            return true;
-        case 0x02:
-            if (n >= 4) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(pb[2] + 256 * pb[3]));
-            }
-            return false;
-        case 0x03:
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            ::kill(::getpid(), SIGKILL);
-            return true;
-        case 0x04:
-            PutBytes(pResponse, LittleEndian(static_cast<DWORD>(::getpid())));
-            return true;
-        case 0x05:
-            PutBytes(pResponse, LittleEndian(static_cast<DWORD>(g_nMostRunning.exchange(0))));
-            return true;
-        case 0x06:
-            // Waits for a second transfer to run beside this one, or gives up.
-            if (n >= 4) {
-                auto until = std::chrono::steady_clock::now() +
-                             std::chrono::milliseconds(pb[2] + 256 * pb[3]);
-                while (g_nTransfersRunning < 2 && std::chrono::steady_clock::now() < until) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                }
-                // Let the other one see this one too.
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-            return false;
-        default:
-            return false;
-    }
 }
 
 HRESULT CFakeSerialPort::Transfer(VARIANT request, LONG nRequestLength, VARIANT* pResponse,
                                   LONG nResponseLength, VARIANT* pExtra, LONG* pStatus) {
     if (nRequestLength == -1) {
-        if (pStatus != nullptr) {
-            *pStatus = 123;
-        }
+        *pStatus = 123;
         return FAKE_TRANSFER_FAILED;
     }
     int nRunning = ++g_nTransfersRunning;
@@ -170,16 +94,17 @@ HRESULT CFakeSerialPort::Transfer(VARIANT request, LONG nRequestLength, VARIANT*
             break;
         }
     }
-    if (pResponse != nullptr && !RunCommand(request, pResponse)) {
+    if (!RunCommand(request, pResponse)) {
         VariantCopy(pResponse, &request);
     }
     --g_nTransfersRunning;
-    if (pExtra != nullptr) {
-        ChangeExtra(pExtra);
+    if (pExtra != nullptr && pExtra->vt == VT_I2) {
+        ++pExtra->iVal;
+    } else if (pExtra != nullptr && pExtra->vt == VT_EMPTY) {
+        pExtra->vt = VT_BSTR;
+        pExtra->bstrVal = AllocBstr("extra");
     }
-    if (pStatus != nullptr) {
-        *pStatus = nRequestLength * 1000 + nResponseLength + (pExtra == nullptr ? 500 : 0);
-    }
+    *pStatus = nRequestLength * 1000 + nResponseLength + (pExtra == nullptr ? 500 : 0);
     return S_OK;
 }
 
@@ -191,4 +116,11 @@ HRESULT CFakeSerialPort::get_TcpServer(IDispatch** ppVal) {
     m_pTcpServer->AddRef();
     *ppVal = m_pTcpServer;
     return S_OK;
+}
+
+HRESULT CFakeClassFactory::CreateInstance(IUnknown*, REFIID riid, void** ppv) {
+    auto* pPort = new CFakeSerialPort();
+    HRESULT hr = pPort->QueryInterface(riid, ppv);
+    pPort->Release();
+    return hr;
 }

@@ -8,23 +8,14 @@
 #include <cstring>
 #include <vector>
 
-inline std::vector<uint16_t> WordsOf(uint64_t bits, size_t nWords, bool bReverse) {
+template <class T>
+std::vector<uint16_t> WordsOf(T value, bool bReverse) {
+    constexpr size_t nWords = sizeof value / 2;
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof value);
     std::vector<uint16_t> words;
     for (size_t k = 0; k < nWords; ++k) {
-        size_t shift = bReverse ? 16 * (nWords - 1 - k) : 16 * k;
-        words.push_back(static_cast<uint16_t>(bits >> shift));
+        words.push_back(static_cast<uint16_t>(bits >> 16 * (bReverse ? nWords - 1 - k : k)));
     }
     return words;
-}
-
-inline std::vector<uint16_t> WordsOf(float f, bool bReverse) {
-    uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return WordsOf(bits, 2, bReverse);
-}
-
-inline std::vector<uint16_t> WordsOf(double d, bool bReverse) {
-    uint64_t bits;
-    std::memcpy(&bits, &d, sizeof bits);
-    return WordsOf(bits, 4, bReverse);
 }

@@ -1,7 +1,6 @@
-// A program the tests run: its standard input and output are pipes to the
-// test, its standard error is the test's. Every wait is bounded; a child
-// still running at the end is stopped with SIGTERM and, if it lingers,
-// killed.
+// A program the tests run, its standard input /dev/null and its standard
+// output a pipe to the test. Every wait is bounded; a child still running at
+// the end is stopped with SIGTERM and, if it lingers, killed.
 #pragma once
 
 #include <sys/types.h>
@@ -16,15 +15,10 @@ public:
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
-    // argv[0] is the program's path; environment entries "NAME=VALUE" are
-    // added to (or replace those of) the test's.
-    bool Start(const std::vector<std::string>& argv,
-               const std::vector<std::string>& environment = {});
+    // argv[0] is the program's path.
+    bool Start(const std::vector<std::string>& argv);
     // One line of output without its newline; false at a time-out or end.
     bool ReadLine(std::string& strLine, int nMillis);
-    // The output until the child closes it, or nMillis.
-    std::string ReadAll(int nMillis);
-    void CloseInput();
     void Signal(int nSignal);
     // The exit status once the child ended within nMillis, else -1 (a
     // child ended by a signal gives 128 + the signal).
@@ -32,7 +26,6 @@ public:
 
 private:
     pid_t m_pid = -1;
-    int m_hInput = -1;
     int m_hOutput = -1;
     std::string m_strPending;
 };

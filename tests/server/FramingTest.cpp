@@ -18,16 +18,30 @@ CByteArray Rtu(const CByteArray& adu) {
     return CRtuFrame::Encode(adu.data(), adu.size());
 }
 
-// Feeds the frame in pieces of nStep bytes; the state after the last piece.
-EState FeedInSteps(CFrameParser& parser, const CByteArray& frame, size_t nStep) {
-    EState state = EState::NEED_MORE;
-    for (size_t i = 0; i < frame.size() && state == EState::NEED_MORE; i += nStep) {
-        state = parser.Feed(frame.data() + i, std::min(nStep, frame.size() - i), nullptr);
-    }
-    return state;
+CByteArray Concat(CByteArray a, const CByteArray& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 const CByteArray READ_REQUEST{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
+const CByteArray ODD_REQUEST{0x01, 0x41};  // a function of unknown length
+
+// Feeds the input in pieces of nStep bytes as the answer to the request (a
+// request itself when none is given); with bSilence the line then falls
+// silent.
+EState Read(CFrameParser& parser, const CByteArray& input, bool bSilence, size_t nStep = 1000,
+            const CByteArray& request = READ_REQUEST) {
+    if (request.empty()) {
+        parser.ExpectRequest();
+    } else {
+        parser.ExpectAnswerTo(request.data(), request.size());
+    }
+    EState state = EState::NEED_MORE;
+    for (size_t i = 0; i < input.size() && state == EState::NEED_MORE; i += nStep) {
+        state = parser.Feed(input.data() + i, std::min(nStep, input.size() - i), nullptr);
+    }
+    return bSilence ? parser.EndOfFrame() : state;
+}
 
 TEST(Framing, KnownFrames) {
     EXPECT_EQ(Rtu(READ_REQUEST), (CByteArray{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD}));
@@ -37,114 +51,72 @@ TEST(Framing, KnownFrames) {
     EXPECT_EQ(CAsciiFrame::Encode(one.data(), one.size()), Bytes(":010300000001FB\r\n"));
     const CByteArray write{0xF7, 0x06, 0x12, 0x34, 0xAB, 0xCD};
     EXPECT_EQ(CAsciiFrame::Encode(write.data(), write.size()), Bytes(":F7061234ABCD45\r\n"));
-    EXPECT_EQ(CAsciiFrame::Lrc(nullptr, 0), 0);
 }
 
-TEST(Framing, RtuAnswerEndsWhenTheFunctionSaysSo) {
-    const CByteArray answer = Rtu({0x01, 0x03, 0x04, 0x12, 0x34, 0x56, 0x78});
-    for (size_t nStep : {size_t(1), size_t(3), answer.size()}) {
-        CRtuParser parser;
-        parser.ExpectAnswerTo(READ_REQUEST.data(), READ_REQUEST.size());
-        EXPECT_FALSE(parser.HasStarted());
-        EXPECT_EQ(FeedInSteps(parser, answer, nStep), EState::COMPLETE) << nStep;
-        EXPECT_EQ(parser.GetFrame(), (CByteArray{0x01, 0x03, 0x04, 0x12, 0x34, 0x56, 0x78}));
-    }
-    // Bytes after a complete frame are left to the caller.
-    CByteArray withTail = Rtu({0x01, 0x83, 0x02});
-    withTail.push_back(0xEE);
+TEST(Framing, RtuReader) {
+    const CByteArray adu{0x01, 0x03, 0x04, 0x12, 0x34, 0x56, 0x78};
     CRtuParser parser;
+    // Whole, in any pieces: done with the last byte, no silence needed.
+    for (size_t nStep : {size_t(1), size_t(3), size_t(9)}) {
+        EXPECT_EQ(Read(parser, Rtu(adu), false, nStep), EState::COMPLETE) << nStep;
+        EXPECT_EQ(parser.GetFrame(), adu);
+    }
+    const CByteArray request = Rtu({0x05, 0x10, 0x00, 0x01, 0x00, 0x02, 0x04, 1, 2, 3, 4});
+    EXPECT_EQ(Read(parser, request, false, 2, {}), EState::COMPLETE);
+    EXPECT_EQ(parser.GetFrame().size(), 11u);
+    // An exception answer is 5 bytes; what follows is left to the caller.
+    const CByteArray withTail = Concat(Rtu({0x01, 0x83, 0x02}), {0xEE});
     parser.ExpectAnswerTo(READ_REQUEST.data(), READ_REQUEST.size());
     size_t nUsed = 0;
     EXPECT_EQ(parser.Feed(withTail.data(), withTail.size(), &nUsed), EState::COMPLETE);
     EXPECT_EQ(nUsed, 5u);
-}
+    // A function of unknown length ends at the silence.
+    EXPECT_EQ(Read(parser, Rtu({0x01, 0x41, 0x01, 0x02, 0x03}), false, 1000, ODD_REQUEST),
+              EState::NEED_MORE);
+    EXPECT_EQ(parser.EndOfFrame(), EState::COMPLETE);
+    EXPECT_EQ(parser.GetFrame().size(), 5u);
 
-TEST(Framing, RtuFailuresAreReported) {
-    CRtuParser parser;
     const CByteArray good = Rtu({0x01, 0x03, 0x02, 0x00, 0x07});
-    // A flipped bit anywhere spoils the frame: a changed function or byte
-    // count leaves it to the silence to end it.
+    // A flipped bit anywhere spoils the frame; a changed byte count leaves
+    // it to the silence to end it, short.
     for (size_t i = 0; i < good.size(); ++i) {
         CByteArray bad = good;
         bad[i] ^= 0x10;
-        parser.ExpectAnswerTo(READ_REQUEST.data(), READ_REQUEST.size());
-        EState state = parser.Feed(bad.data(), bad.size(), nullptr);
-        if (state == EState::NEED_MORE) {
-            state = parser.EndOfFrame();
-        }
-        EXPECT_EQ(state, i == 2 ? EState::MALFORMED : EState::BAD_CHECKSUM) << i;
+        const EState state = Read(parser, bad, false);
+        EXPECT_EQ(state == EState::NEED_MORE ? parser.EndOfFrame() : state,
+                  i == 2 ? EState::MALFORMED : EState::BAD_CHECKSUM)
+            << i;
     }
-    // Cut off: only silence ends it, and it is short.
-    parser.ExpectAnswerTo(READ_REQUEST.data(), READ_REQUEST.size());
-    EXPECT_EQ(parser.Feed(good.data(), good.size() - 1, nullptr), EState::NEED_MORE);
-    EXPECT_EQ(parser.EndOfFrame(), EState::MALFORMED);
-    // Silence before anything came is no frame at all.
-    parser.ExpectAnswerTo(READ_REQUEST.data(), READ_REQUEST.size());
-    EXPECT_EQ(parser.EndOfFrame(), EState::NEED_MORE);
-    // A function whose length nobody knows ends at the silence.
-    const BYTE odd[] = {0x01, 0x41};
-    const CByteArray oddAnswer = Rtu({0x01, 0x41, 0x01, 0x02, 0x03});
-    parser.ExpectAnswerTo(odd, sizeof odd);
-    EXPECT_EQ(parser.Feed(oddAnswer.data(), oddAnswer.size(), nullptr), EState::NEED_MORE);
-    EXPECT_EQ(parser.EndOfFrame(), EState::COMPLETE);
-    EXPECT_EQ(parser.GetFrame().size(), 5u);
-    // Noise before a frame cannot be told from it.
-    CByteArray noisy{0xEE, 0xEE};
-    noisy.insert(noisy.end(), good.begin(), good.end());
-    parser.ExpectAnswerTo(READ_REQUEST.data(), READ_REQUEST.size());
-    parser.Feed(noisy.data(), noisy.size(), nullptr);
-    EXPECT_NE(parser.EndOfFrame(), EState::COMPLETE);
-}
-
-TEST(Framing, RtuInputIsBounded) {
-    CRtuParser parser;
-    const BYTE odd[] = {0x01, 0x41};
+    EXPECT_EQ(Read(parser, CByteArray(good.begin(), good.end() - 1), true), EState::MALFORMED);
+    EXPECT_EQ(Read(parser, {}, true), EState::NEED_MORE);
+    EXPECT_EQ(Read(parser, Concat({0xEE, 0xEE}, good), true), EState::BAD_CHECKSUM);
+    // Input is bounded: by the byte count as soon as it is read, else by
+    // the largest frame.
+    EXPECT_EQ(Read(parser, {0x01, 0x03, 0xFF}, false), EState::OVERSIZED);
     const CByteArray flood(300, 0x41);
-    parser.ExpectAnswerTo(odd, sizeof odd);
-    size_t nUsed = 0;
+    parser.ExpectAnswerTo(ODD_REQUEST.data(), ODD_REQUEST.size());
     EXPECT_EQ(parser.Feed(flood.data(), flood.size(), &nUsed), EState::OVERSIZED);
     EXPECT_EQ(nUsed, CFrameParser::MAX_ADU + 2);
-    // A byte count no RTU frame can hold fails as soon as it is read.
-    const CByteArray huge{0x01, 0x03, 0xFF};
-    parser.ExpectAnswerTo(READ_REQUEST.data(), READ_REQUEST.size());
-    EXPECT_EQ(parser.Feed(huge.data(), huge.size(), nullptr), EState::OVERSIZED);
 }
 
-TEST(Framing, RtuRequestsForTheSlaveSide) {
-    const CByteArray request = Rtu({0x05, 0x10, 0x00, 0x01, 0x00, 0x02, 0x04, 1, 2, 3, 4});
-    CRtuParser parser;
-    parser.ExpectRequest();
-    EXPECT_EQ(FeedInSteps(parser, request, 2), EState::COMPLETE);
-    EXPECT_EQ(parser.GetFrame().size(), 11u);
-}
-
-TEST(Framing, AsciiAnswerSkipsNoiseAndTakesEitherCase) {
+TEST(Framing, AsciiReader) {
     const CByteArray adu{0x01, 0x03, 0x02, 0xAB, 0xCD};
-    CByteArray frame = Bytes("\xEE\x01garbage\r\n");
-    const CByteArray encoded = CAsciiFrame::Encode(adu.data(), adu.size());
-    frame.insert(frame.end(), encoded.begin(), encoded.end());
-    for (size_t nStep : {size_t(1), size_t(4), frame.size()}) {
-        CAsciiParser parser;
-        parser.ExpectAnswerTo(READ_REQUEST.data(), READ_REQUEST.size());
-        EXPECT_EQ(FeedInSteps(parser, frame, nStep), EState::COMPLETE) << nStep;
+    const CByteArray noisy =
+        Concat(Bytes("\xEE\x01garbage\r\n"), CAsciiFrame::Encode(adu.data(), adu.size()));
+    CAsciiParser parser;
+    for (size_t nStep : {size_t(1), size_t(4), noisy.size()}) {
+        EXPECT_EQ(Read(parser, noisy, false, nStep), EState::COMPLETE) << nStep;
         EXPECT_EQ(parser.GetFrame(), adu);
     }
-    CAsciiParser parser;
-    parser.ExpectAnswerTo(READ_REQUEST.data(), READ_REQUEST.size());
-    const CByteArray lower = Bytes(":010302abcd82\r\n");
-    EXPECT_EQ(parser.Feed(lower.data(), lower.size(), nullptr), EState::COMPLETE);
-    // A ':' starts the frame over, whatever came before it.
-    parser.ExpectAnswerTo(READ_REQUEST.data(), READ_REQUEST.size());
-    const CByteArray restarted = Bytes(":0103:010302ABCD82\r\n");
-    EXPECT_EQ(parser.Feed(restarted.data(), restarted.size(), nullptr), EState::COMPLETE);
-}
-
-TEST(Framing, AsciiFailuresAreReported) {
+    const CByteArray flood = Concat(Bytes(":"), CByteArray(2 * (CFrameParser::MAX_ADU + 2), '4'));
+    EXPECT_EQ(Read(parser, flood, false, 1000, ODD_REQUEST), EState::OVERSIZED);
     struct Case {
         const char* pszInput;
         EState expected;
     };
     const Case cases[] = {
+        {":010302abcd82\r\n", EState::COMPLETE},       // lower case
+        {":0103:010302ABCD82\r\n", EState::COMPLETE},  // ':' starts over
         {":010302ABCD83\r\n", EState::BAD_CHECKSUM},
         {":010302ABXD82\r\n", EState::MALFORMED},  // not a digit
         {":010302ABCD8\r\n", EState::MALFORMED},   // half a byte
@@ -155,24 +127,8 @@ TEST(Framing, AsciiFailuresAreReported) {
         {"010302ABCD82\r\n", EState::NEED_MORE},   // never began
     };
     for (const Case& c : cases) {
-        CAsciiParser parser;
-        parser.ExpectAnswerTo(READ_REQUEST.data(), READ_REQUEST.size());
-        const CByteArray input = Bytes(c.pszInput);
-        EXPECT_EQ(parser.Feed(input.data(), input.size(), nullptr), c.expected) << c.pszInput;
+        EXPECT_EQ(Read(parser, Bytes(c.pszInput), false), c.expected) << c.pszInput;
     }
-    CAsciiParser parser;
-    parser.ExpectAnswerTo(READ_REQUEST.data(), READ_REQUEST.size());
-    const CByteArray open = Bytes(":0103");
-    parser.Feed(open.data(), open.size(), nullptr);
-    EXPECT_EQ(parser.EndOfFrame(), EState::MALFORMED);
-}
-
-TEST(Framing, AsciiInputIsBounded) {
-    CAsciiParser parser;
-    const BYTE odd[] = {0x01, 0x41};
-    parser.ExpectAnswerTo(odd, sizeof odd);
-    CByteArray flood = Bytes(":");
-    flood.insert(flood.end(), 2 * (CFrameParser::MAX_ADU + 2), '4');
-    EXPECT_EQ(parser.Feed(flood.data(), flood.size(), nullptr), EState::OVERSIZED);
+    EXPECT_EQ(Read(parser, Bytes(":0103"), true), EState::MALFORMED);
 }
 }  // namespace

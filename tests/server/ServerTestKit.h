@@ -1,21 +1,51 @@
-// What the serial server's tests share: an exchange through the interface
-// with everything it reports, and a catch of the server's log.
+// What the serial server's tests share: a port object set up on a device,
+// an exchange through the interface with everything it reports, fault rules
+// for the simulator, a raw Modbus/TCP client and a catch of the server's log.
 #pragma once
 
-#include <algorithm>
-#include <mutex>
-#include <vector>
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <memory>
+#include <mutex>
+
+#include "server/SerialPortObject.h"
 #include "server/ServerLog.h"
+#include "sim/SimFaults.h"
 #include "transport/ModbusSerialServer.h"
 #include "transport/OleSafeArrayEx.h"
+
+// A port object on COMn, mapped to strPath and connected; null when the
+// device does not open.
+inline IModbusSerialPort* OpenPort(std::shared_ptr<CSerialPorts>& pPorts, int nPort,
+                                   const CString& strPath, SHORT nMode, LONG nTimeout = 300) {
+    CPortMap map;
+    map.SetPath(nPort, strPath);
+    pPorts = std::make_shared<CSerialPorts>(map);
+    IModbusSerialPort* pPort = new CSerialPortObject(pPorts);
+    pPort->put_Port(static_cast<SHORT>(nPort));
+    pPort->put_Mode(nMode);
+    pPort->put_Timeout(nTimeout);
+    pPort->put_ErrorDelay(0);
+    VARIANT_BOOL bOpen = VARIANT_FALSE;
+    pPort->Connect(&bOpen);
+    if (bOpen != VARIANT_TRUE) {
+        pPort->Release();
+        return nullptr;
+    }
+    return pPort;
+}
 
 class CExchange {
 public:
     HRESULT m_hr = E_FAIL;
     LONG m_nStatus = -1;
     CByteArray m_answer;
-    // The response came as a 1-D VT_UI1 array, as the contract wants.
+    // The response came as a 1-D VT_UI1 array, as the interface promises.
     bool m_bArray = false;
 };
 
@@ -36,30 +66,71 @@ inline constexpr LONG ServerStatus(WORD wStatus) {
     return MODBUS_SERVER_STATUS_BASE + wStatus;
 }
 
-// Holds the log's lines (at every level) while alive.
+inline CSimFaultRule Rule(const char* pszText) {
+    CSimFaultRule rule;
+    CString strError;
+    EXPECT_TRUE(CSimFaults::Parse(pszText, rule, strError)) << strError;
+    return rule;
+}
+
+inline CByteArray Mbap(WORD wTransaction, const CByteArray& adu) {
+    CByteArray frame{HIBYTE(wTransaction),         LOBYTE(wTransaction), 0, 0, 0,
+                     static_cast<BYTE>(adu.size())};
+    frame.insert(frame.end(), adu.begin(), adu.end());
+    return frame;
+}
+
+// A TCP client on 127.0.0.1 that sends and receives bytes as they are.
+class CRawClient {
+public:
+    explicit CRawClient(LONG nPort) : m_hSocket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(static_cast<uint16_t>(nPort));
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_bConnected = ::connect(m_hSocket, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    }
+    ~CRawClient() { ::close(m_hSocket); }
+    CRawClient(const CRawClient&) = delete;
+    CRawClient& operator=(const CRawClient&) = delete;
+
+    void Send(const CByteArray& bytes) {
+        ASSERT_EQ(::send(m_hSocket, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  ssize_t(bytes.size()));
+    }
+    // What arrives of nWant bytes within nMillis; m_bClosed once the peer
+    // closed the connection with nothing more to read.
+    CByteArray Receive(size_t nWant, int nMillis) {
+        timeval tv{nMillis / 1000, (nMillis % 1000) * 1000};
+        ::setsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        CByteArray got(nWant);
+        const ssize_t n = ::recv(m_hSocket, got.data(), nWant, MSG_WAITALL);
+        m_bClosed = m_bClosed || n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+        got.resize(n > 0 ? size_t(n) : 0);
+        return got;
+    }
+
+    int m_hSocket;
+    bool m_bConnected = false;
+    bool m_bClosed = false;
+};
+
+// Holds the log's lines while alive.
 class CLogCapture {
 public:
     CLogCapture() {
-        m_oldLevel = CServerLog::GetLevel();
-        CServerLog::SetLevel(CServerLog::LEVEL_DEBUG);
         CServerLog::SetSink([this](CServerLog::ELevel, const CString& strLine) {
             std::lock_guard<std::mutex> guard(m_mutex);
-            m_lines.push_back(strLine);
+            m_strLog += strLine + "\n";
         });
     }
-    ~CLogCapture() {
-        CServerLog::SetSink(nullptr);
-        CServerLog::SetLevel(m_oldLevel);
-    }
+    ~CLogCapture() { CServerLog::SetSink(nullptr); }
     bool Contains(const CString& strText) {
         std::lock_guard<std::mutex> guard(m_mutex);
-        return std::any_of(m_lines.begin(), m_lines.end(), [&](const CString& strLine) {
-            return strLine.find(strText) != CString::npos;
-        });
+        return m_strLog.find(strText) != CString::npos;
     }
 
 private:
-    CServerLog::ELevel m_oldLevel;
     std::mutex m_mutex;
-    std::vector<CString> m_lines;
+    CString m_strLog;
 };

@@ -1,15 +1,17 @@
 #!/usr/bin/python3
-"""Modbus ASCII slave (unit 7) on a serial device for the serial server's tests.
+"""Modbus ASCII slave (unit 7) for the serial server's tests.
 
-Usage: pymodbus_ascii_slave.py DEVICE
-Prints "ready" once the device is open (or "skip REASON" when pymodbus is
-missing) and serves until its standard input closes or the time limit passes.
-Addresses are used as given. The contents must match SerialPeerTest.cpp.
+Joins two pseudo-terminals like a null-modem cable, serves one end with
+pymodbus and prints "ready PATH" with the device of the other end for the
+test (or "skip REASON" when pymodbus is missing). Serves until it is stopped
+or the time limit passes. The contents must match SerialPeerTest.cpp.
 """
 
 import asyncio
 import logging
+import os
 import sys
+import tty
 
 try:
     from pymodbus.datastore import (
@@ -25,62 +27,33 @@ except ImportError as exc:
     sys.exit(3)
 
 SIZE = 100
-UNIT = 7
 TIME_LIMIT = 60.0
 
 
-def holding(i):
-    return (i * 7919 + 13) & 0xFFFF
-
-
-def input_register(i):
-    return (i * 40503 + 101) & 0xFFFF
-
-
-def coil(i):
-    return i % 3 == 0
-
-
-async def wait_for_stdin_close():
+async def main():
+    # Each device stays open here, so that its master never sees a hang-up.
+    ends = [os.openpty() for _ in range(2)]
     loop = asyncio.get_running_loop()
-    closed = loop.create_future()
-
-    def on_input():
-        try:
-            data = sys.stdin.buffer.raw.read(4096)
-        except OSError:
-            data = b""
-        if not data and not closed.done():
-            closed.set_result(None)
-
-    loop.add_reader(sys.stdin.fileno(), on_input)
-    try:
-        await asyncio.wait_for(closed, TIME_LIMIT)
-    except asyncio.TimeoutError:
-        pass
-    loop.remove_reader(sys.stdin.fileno())
-
-
-async def main(device):
+    for (master, device), (other, _) in zip(ends, reversed(ends)):
+        tty.setraw(device)
+        loop.add_reader(master, lambda m=master, o=other: os.write(o, os.read(m, 512)))
+    coils = [i % 3 == 0 for i in range(SIZE)]
     slave = ModbusSlaveContext(
-        co=ModbusSequentialDataBlock(0, [coil(i) for i in range(SIZE)]),
-        di=ModbusSequentialDataBlock(0, [not coil(i) for i in range(SIZE)]),
-        hr=ModbusSequentialDataBlock(0, [holding(i) for i in range(SIZE)]),
-        ir=ModbusSequentialDataBlock(0, [input_register(i) for i in range(SIZE)]),
+        co=ModbusSequentialDataBlock(0, coils),
+        di=ModbusSequentialDataBlock(0, [not c for c in coils]),
+        hr=ModbusSequentialDataBlock(0, [(i * 7919 + 13) & 0xFFFF for i in range(SIZE)]),
+        ir=ModbusSequentialDataBlock(0, [(i * 40503 + 101) & 0xFFFF for i in range(SIZE)]),
         zero_mode=True,
     )
-    context = ModbusServerContext(slaves={UNIT: slave}, single=False)
-    server = ModbusSerialServer(context, framer=ModbusAsciiFramer, port=device,
+    context = ModbusServerContext(slaves={7: slave}, single=False)
+    server = ModbusSerialServer(context, framer=ModbusAsciiFramer, port=os.ttyname(ends[0][1]),
                                 baudrate=9600, ignore_missing_slaves=True)
     await server.start()
-    print("ready", flush=True)
-    await wait_for_stdin_close()
+    print("ready", os.ttyname(ends[1][1]), flush=True)
+    await asyncio.sleep(TIME_LIMIT)
     await server.shutdown()
 
 
 if __name__ == "__main__":
     logging.getLogger().setLevel(logging.CRITICAL)
-    if len(sys.argv) != 2:
-        print("usage: pymodbus_ascii_slave.py DEVICE", file=sys.stderr)
-        sys.exit(2)
-    asyncio.run(main(sys.argv[1]))
+    asyncio.run(main())

@@ -4,7 +4,6 @@
 
 namespace {
 using Kind = CSimFaultRule::Kind;
-using Select = CSimFaultRule::Select;
 
 CSimFaultRule Parsed(const CString& strText) {
     CSimFaultRule rule;
@@ -24,35 +23,18 @@ int Applied(CSimFaults& faults, ULONGLONG nRequest, const CByteArray& pdu) {
 }  // namespace
 
 TEST(SimFaults, ParsesTheRuleGrammar) {
-    CSimFaultRule rule = Parsed("exception=0x81@100-199/fn3:3");
-    EXPECT_EQ(rule.m_kind, Kind::Exception);
-    EXPECT_EQ(rule.m_dwValue, 0x81u);
-    EXPECT_EQ(rule.m_select, Select::AddressRange);
-    EXPECT_EQ(rule.m_wFirst, 100);
-    EXPECT_EQ(rule.m_wLast, 199);
-    EXPECT_EQ(rule.m_byFunction, 3);
-    EXPECT_EQ(rule.m_nLimit, 3u);
-
-    rule = Parsed("close@request=5");
-    EXPECT_EQ(rule.m_kind, Kind::Close);
-    EXPECT_EQ(rule.m_select, Select::RequestNumber);
-    EXPECT_EQ(rule.m_nRequest, 5u);
-    EXPECT_EQ(rule.m_nLimit, 0u);
-
-    rule = Parsed("wrong-unit");
-    EXPECT_FALSE(rule.m_bHasValue);
-    EXPECT_EQ(rule.ValueOr(9), 9u);
-    EXPECT_EQ(rule.m_select, Select::Any);
-
-    rule = Parsed("extra-bytes=0x0001fF");
-    EXPECT_EQ(rule.m_extra, (CByteArray{0x00, 0x01, 0xFF}));
-
+    // Every part of a rule shows in its description.
+    EXPECT_EQ(CSimFaults::Describe(Parsed("exception=0x81@100-199/fn3:3")),
+              "exception=129@100-199/fn3:3");
+    EXPECT_EQ(Parsed("extra-bytes=0x0001fF").m_extra, (CByteArray{0x00, 0x01, 0xFF}));
+    EXPECT_EQ(Parsed("wrong-unit").ValueOr(9), 9u);
     for (const char* pszText :
-         {"delay=200@7", "no-answer@fn6", "split-header@next=2:1", "bad-length=4@0-65535",
-          "extra-bytes=0x0A0B:2", "cut-short=3@10-20/fn16"}) {
+         {"close@request=5", "wrong-unit", "delay=200@7", "no-answer@fn6", "split-header@next=2:1",
+          "bad-length=4@0-65535", "extra-bytes=0x0A0B:2", "cut-short=3@10-20/fn16"}) {
         EXPECT_EQ(CSimFaults::Describe(Parsed(pszText)), pszText);
     }
 
+    CSimFaultRule rule;
     CString strError;
     for (const char* pszText :
          {"", "delay", "close=1", "explode", "delay=x", "exception=256", "delay=5@", "delay=5@9-3",
