@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Takes a PNG picture of regprobe's main window on a private X server
+# (Xvfb with openbox), the splash screen suppressed.
+#   scripts/screenshot.sh [--binary PATH] [--output PATH] [--build DIR]
+# Defaults: the build directory build/, its shell/regprobe, build/screenshot.png.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build
+binary=
+output=
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --binary) binary=$2; shift 2 ;;
+    --output) output=$2; shift 2 ;;
+    --build) build=$2; shift 2 ;;
+    -h|--help) sed -n '2,5p' "$0"; exit 0 ;;
+    *) echo "screenshot.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+binary=${binary:-$build/shell/regprobe}
+output=${output:-$build/screenshot.png}
+[ -x "$binary" ] || { echo "screenshot.sh: no executable $binary (build it first)" >&2; exit 1; }
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A free display number: no lock file and no socket.
+display=
+for n in $(seq 90 140); do
+  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
+done
+[ -n "$display" ] || { echo "screenshot.sh: no free display" >&2; exit 1; }
+
+# The frame buffer goes to a file (XWD format) we can read back.
+Xvfb ":$display" -screen 0 1280x800x24 -fbdir "$work" -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=":$display"
+for _ in $(seq 1 100); do
+  xdpyinfo >/dev/null 2>&1 && break
+  sleep 0.1
+done
+xdpyinfo >/dev/null 2>&1 || { echo "screenshot.sh: Xvfb did not start" >&2; exit 1; }
+
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+pids+=($!)
+sleep 0.5
+
+export QT_QPA_PLATFORM=xcb
+"$binary" -Embedding >"$work/regprobe.log" 2>&1 &
+pids+=($!)
+
+window=
+for _ in $(seq 1 100); do
+  window=$(xdotool search --onlyvisible --name '^Regprobe$' 2>/dev/null | head -n1 || true)
+  [ -n "$window" ] && break
+  sleep 0.1
+done
+[ -n "$window" ] || { echo "screenshot.sh: the main window did not appear" >&2; cat "$work/regprobe.log" >&2; exit 1; }
+xdotool mousemove 1279 799  # the pointer out of the picture
+sleep 1  # let it paint
+
+# The window manager's frame around the window: climb to the child of the root.
+root=$(xwininfo -root | awk '/Window id:/ {print $4}')
+frame=$window
+for _ in $(seq 1 10); do
+  parent=$(xwininfo -tree -id "$frame" | awk '/Parent window id:/ {print $4}')
+  [ "$parent" = "$root" ] && break
+  frame=$parent
+done
+read -r x y w h < <(xwininfo -id "$frame" |
+  awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}')
+
+mkdir -p "$(dirname "$output")"
+/usr/bin/python3 - "$work/Xvfb_screen0" "$output" "$x" "$y" "$w" "$h" <<'PY'
+import struct, sys, zlib
+src, dst, x0, y0, w, h = sys.argv[1], sys.argv[2], *map(int, sys.argv[3:])
+data = open(src, 'rb').read()
+hdr = struct.unpack('>25I', data[:100])
+header_size, width, height = hdr[0], hdr[4], hdr[5]
+byte_order, bpp, bytes_per_line, ncolors = hdr[7], hdr[11], hdr[12], hdr[19]
+if bpp != 32:
+    sys.exit('unexpected depth %d' % bpp)
+pixels = data[header_size + 12 * ncolors:]
+x0, y0 = max(0, x0), max(0, y0)
+w, h = min(w, width - x0), min(h, height - y0)
+rows = bytearray()
+for y in range(y0, y0 + h):
+    line = pixels[y * bytes_per_line + 4 * x0: y * bytes_per_line + 4 * (x0 + w)]
+    rows.append(0)
+    for i in range(0, len(line), 4):
+        b, g, r = (line[i], line[i + 1], line[i + 2]) if byte_order == 0 else (line[i + 3], line[i + 2], line[i + 1])
+        rows += bytes((r, g, b))
+def chunk(kind, body):
+    return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body) & 0xffffffff)
+png = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, 8, 2, 0, 0, 0)) \
+    + chunk(b'IDAT', zlib.compress(bytes(rows), 9)) + chunk(b'IEND', b'')
+open(dst, 'wb').write(png)
+PY
+echo "screenshot.sh: wrote $output (${w}x${h})"

@@ -1,0 +1,163 @@
+#include "MainFrm.h"
+
+#include "Splash.h"
+#include "platform/Unicode.h"
+#include "platform/ui/FileDialog.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/ui/TypeLib.h"
+#include "res/Resource.h"
+
+IMPLEMENT_DYNAMIC(CMainFrame, CMDIFrameWnd)
+
+namespace {
+const UINT indicators[] = {
+    ID_SEPARATOR,  // the message pane
+    ID_INDICATOR_CAPS,
+    ID_INDICATOR_NUM,
+    ID_INDICATOR_SCRL,
+};
+
+CMainFrame::PFN_CONNECTIONS_DLG& ConnectionsDialog() {
+    static CMainFrame::PFN_CONNECTIONS_DLG pfnRun;
+    return pfnRun;
+}
+
+// Room for a path as the system's own calls take it.
+constexpr size_t kMaxPath = 260;
+}  // namespace
+
+CMainFrame::CMainFrame() : m_trayIcon(IDR_TRAYICON) {
+    MapCommand(ID_OPTIONS_CONNECTIONS, [this] { OnConnections(); });
+    MapCommand(ID_TRAY_POLL_DEVICE, [this] { OnPollDevice(); });
+    MapCommand(ID_TRAY_CONNECTIONS, [this] { OnTrayConnections(); });
+    MapCommand(ID_TRAY_TERMINATE, [this] { OnClose(); });
+    MapCommand(ID_OPTIONS_REGISTER_TYPELIB, [this] { OnRegisterTypeLibrary(); });
+}
+
+CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::SetConnectionsDialog(PFN_CONNECTIONS_DLG pfnRun) {
+    ConnectionsDialog() = std::move(pfnRun);
+}
+
+BOOL CMainFrame::PreCreateWindow(CREATESTRUCT& cs) {
+    return CMDIFrameWnd::PreCreateWindow(cs);
+}
+
+LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_USER) {
+        return OnTrayNotification(wParam, lParam);
+    }
+    return CMDIFrameWnd::WindowProc(message, wParam, lParam);
+}
+
+int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
+    if (CMDIFrameWnd::OnCreate(lpCreateStruct) == -1) {
+        return -1;
+    }
+    if (!m_wndToolBar.Create(this, WS_CHILD | WS_VISIBLE | CBRS_TOP, AFX_IDW_TOOLBAR) ||
+        !m_wndToolBar.LoadToolBar(IDR_MAINFRAME)) {
+        return -1;
+    }
+    if (!m_wndStatusBar.Create(this, WS_CHILD | WS_VISIBLE | CBRS_BOTTOM, AFX_IDW_STATUS_BAR) ||
+        !m_wndStatusBar.SetIndicators(indicators, sizeof indicators / sizeof indicators[0])) {
+        return -1;
+    }
+    m_wndToolBar.SetBarStyle(m_wndToolBar.GetBarStyle() | CBRS_TOOLTIPS | CBRS_FLYBY |
+                             CBRS_SIZE_DYNAMIC);
+    m_wndToolBar.EnableDocking(CBRS_ALIGN_ANY);
+    EnableDocking(CBRS_ALIGN_ANY);
+    DockControlBar(&m_wndToolBar);
+
+    CSplashWnd::ShowSplashScreen(this);
+
+    m_trayIcon.SetNotificationWnd(this, WM_USER);
+    m_trayIcon.SetIcon(0U);
+    return 0;
+}
+
+LRESULT CMainFrame::OnTrayNotification(WPARAM wParam, LPARAM lParam) {
+    return m_trayIcon.OnTrayNotification(wParam, lParam);
+}
+
+void CMainFrame::OnSize(UINT nType, int cx, int cy) {
+    CMDIFrameWnd::OnSize(nType, cx, cy);
+    if (nType == SIZE_MINIMIZED) {
+        // Hidden only when the icon is there to bring the window back: a
+        // desktop without a notification area keeps it in the task bar.
+        if (m_trayIcon.SetIcon(IDR_TRAYICON)) {
+            ShowWindow(SW_HIDE);
+        }
+    } else {
+        m_trayIcon.SetIcon(0U);
+    }
+}
+
+void CMainFrame::OnShowWindow(BOOL bShow, UINT nStatus) {
+    CMDIFrameWnd::OnShowWindow(bShow, nStatus);
+}
+
+void CMainFrame::OnClose() {
+    if (m_bConnectionsDlgOpen) {
+        m_bCloseAfterDialog = TRUE;
+        return;
+    }
+    CMDIFrameWnd::OnClose();
+}
+
+void CMainFrame::OnConnections() {
+    if (MDIGetActive() != nullptr) {
+        ShowWindow(SW_SHOWNORMAL);
+        AfxMessageBox("Close All documents before configuring connections", MB_OK);
+        return;
+    }
+    m_bConnectionsDlgOpen = TRUE;
+    if (ConnectionsDialog()) {
+        ConnectionsDialog()();
+    }
+    m_bConnectionsDlgOpen = FALSE;
+    if (m_bCloseAfterDialog) {
+        m_bCloseAfterDialog = FALSE;
+        OnClose();
+    }
+}
+
+void CMainFrame::OnPollDevice() {
+    ShowWindow(SW_SHOWNORMAL);
+}
+
+void CMainFrame::OnTrayConnections() {
+    if (m_bConnectionsDlgOpen) {
+        return;
+    }
+    OnConnections();
+}
+
+void CMainFrame::OnRegisterTypeLibrary() {
+    CFileDialog dlg(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                    "Library Files (*.tlb)|*.tlb|All Files (*.*)|*.*||", this);
+    if (dlg.DoModal() != IDOK) {
+        return;
+    }
+    if (RegisterTypeLibrary(dlg.GetPathName().c_str())) {
+        AfxMessageBox("Library registred", MB_OK);
+    } else {
+        AfxMessageBox("Library registred failed", MB_OK);
+    }
+}
+
+BOOL CMainFrame::RegisterTypeLibrary(const char* pszPath) {
+    std::u16string strWide = MultiByteToWide(pszPath);
+    if (strWide.size() >= kMaxPath) {
+        return FALSE;  // longer than the path buffer
+    }
+    OLECHAR wszPath[kMaxPath] = {};
+    strWide.copy(wszPath, strWide.size());
+    ITypeLib* pTypeLib = nullptr;
+    if (FAILED(LoadTypeLib(wszPath, &pTypeLib))) {
+        return FALSE;
+    }
+    HRESULT hr = RegisterTypeLib(pTypeLib, wszPath, nullptr);
+    pTypeLib->Release();
+    return hr == S_OK;
+}

@@ -1,0 +1,147 @@
+// On a real X server with a window manager and a notification area:
+// minimising hides the frame behind the icon; a double click on the icon,
+// or Poll Device from its menu, brings the frame back and removes the icon.
+// Input comes from xdotool, as a user's would.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+#include "../UiTestSupport.h"
+#include "res/Resource.h"
+#include "shell/MainFrm.h"
+
+namespace {
+// The icon's own window, once shown.
+QWidget* TrayIconWidget() {
+    for (QWidget* pWidget : QApplication::topLevelWidgets()) {
+        if (qstrcmp(pWidget->metaObject()->className(), "QSystemTrayIconSys") == 0 &&
+            pWidget->isVisible()) {
+            return pWidget;
+        }
+    }
+    return nullptr;
+}
+
+// Runs a command to its end, at most 10 s; its standard output.
+QString RunCommand(const QString& strProgram, const QStringList& args) {
+    QProcess process;
+    process.start(strProgram, args);
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(1000);
+        ADD_FAILURE() << "timed out: " << strProgram.toStdString();
+    }
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+// The centre of a window in root coordinates, as the X server has it.
+QPoint ScreenCentre(WId window) {
+    QString info =
+        RunCommand(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
+    int x = -1, y = -1, w = 0, h = 0;
+    for (const QString& line : info.split(QLatin1Char('\n'))) {
+        QString value = line.section(QLatin1Char(':'), 1).trimmed();
+        if (line.contains(QLatin1String("Absolute upper-left X"))) {
+            x = value.toInt();
+        } else if (line.contains(QLatin1String("Absolute upper-left Y"))) {
+            y = value.toInt();
+        } else if (line.trimmed().startsWith(QLatin1String("Width:"))) {
+            w = value.toInt();
+        } else if (line.trimmed().startsWith(QLatin1String("Height:"))) {
+            h = value.toInt();
+        }
+    }
+    return QPoint(x + w / 2, y + h / 2);
+}
+
+class TrayX11Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); },
+                            std::chrono::seconds(10)))
+            << "no notification area on this display";
+        ASSERT_TRUE(m_app.InitInstance());
+        m_pFrame = MainFrame();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pFrame, 10000));
+    }
+    void TearDown() override {
+        if (AfxGetMainWnd() != nullptr) {
+            MainFrame()->SendCommand(ID_TRAY_TERMINATE);
+        }
+    }
+
+    // Minimised through the window manager, as its button would.
+    void MinimiseToTray() {
+        RunCommand(QStringLiteral("xdotool"),
+                   {QStringLiteral("windowminimize"), QString::number(m_pFrame->winId())});
+        ASSERT_TRUE(WaitFor([&] { return !m_pFrame->isVisible() && TrayIconWidget() != nullptr; },
+                            std::chrono::seconds(10)));
+        // Embedded and mapped in the tray.
+        ASSERT_TRUE(WaitFor([&] { return ScreenCentre(TrayIconWidget()->winId()).x() > 0; },
+                            std::chrono::seconds(5)));
+        Pump(std::chrono::milliseconds(300));
+    }
+
+    bool RestoredWithoutIcon() {
+        return WaitFor(
+            [&] {
+                return m_pFrame->isVisible() && !m_pFrame->isMinimized() &&
+                       TrayIconWidget() == nullptr;
+            },
+            std::chrono::seconds(10));
+    }
+
+    CTestApp m_app{{"-Embedding"}};
+    CMainFrame* m_pFrame = nullptr;
+};
+}  // namespace
+
+TEST_F(TrayX11Test, DoubleClickOnTheIconRestores) {
+    MinimiseToTray();
+    QPoint centre = ScreenCentre(TrayIconWidget()->winId());
+    RunCommand(
+        QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()),
+         QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+         QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
+    EXPECT_TRUE(RestoredWithoutIcon());
+}
+
+TEST_F(TrayX11Test, PollDeviceFromTheIconsMenuRestores) {
+    MinimiseToTray();
+    QPoint centre = ScreenCentre(TrayIconWidget()->winId());
+    // The menu runs its own loop once open, so the keys that pick its first
+    // item are typed by a process already on its way.
+    QProcess xdotool;
+    xdotool.start(
+        QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()),
+         QStringLiteral("click"), QStringLiteral("3"), QStringLiteral("sleep"), QStringLiteral("1"),
+         QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Return")});
+    EXPECT_TRUE(RestoredWithoutIcon());
+    EXPECT_TRUE(xdotool.waitForFinished(10000));
+}
+
+TEST_F(TrayX11Test, MaximiseAndRestoreLeaveNoIcon) {
+    m_pFrame->showMaximized();
+    EXPECT_TRUE(WaitFor([&] { return m_pFrame->isMaximized(); }, std::chrono::seconds(5)));
+    m_pFrame->showNormal();
+    Pump(std::chrono::milliseconds(300));
+    EXPECT_EQ(TrayIconWidget(), nullptr);
+    EXPECT_TRUE(m_pFrame->isVisible());
+}
+
+TEST_F(TrayX11Test, CapsLockShowsInTheStatusBar) {
+    m_pFrame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_pFrame, 5000));
+    CStatusBar& bar = m_pFrame->m_wndStatusBar;
+    EXPECT_EQ(bar.GetPaneText(1), "");
+    RunCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Caps_Lock")});
+    EXPECT_TRUE(WaitFor([&] { return bar.GetPaneText(1) == "CAP"; }, std::chrono::seconds(5)));
+    RunCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Caps_Lock")});
+    EXPECT_TRUE(WaitFor([&] { return bar.GetPaneText(1).empty(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(bar.GetPaneText(2), "");  // Num Lock stays off
+}
