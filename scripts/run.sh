@@ -1,16 +1,32 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, starts the simulated device on 127.0.0.1
-# and polls it through our Modbus/TCP master until Ctrl-C.
-# Arguments go to regprobe-poll (see ./scripts/run.sh --help); without any it
-# polls the simulator's moving input registers 0 and 1 once a second.
+# (port 1502, or a free one when that is taken) and then the desktop
+# application; both end when the application is closed or on Ctrl-C.
+#   scripts/run.sh                 simulator + application
+#   scripts/run.sh --poll [ARGS]   simulator + the command-line poller instead
+#                                  (ARGS go to regprobe-poll; --poll --help lists them)
+# Without a display (no $DISPLAY or $WAYLAND_DISPLAY) the poller is used.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+mode=app
+if [ "${1:-}" = "--poll" ]; then
+  mode=poll
+  shift
+elif [ $# -gt 0 ]; then
+  sed -n '2,8p' "$0"
+  exit 2
+fi
+if [ "$mode" = app ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "run.sh: no display; polling the simulator from the command line instead"
+  mode=poll
+fi
+
 ./scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C build -j"$(nproc)" regprobe-sim regprobe-poll
+ninja -C build -j"$(nproc)" regprobe-sim regprobe-poll regprobe modbus-serial-server
 
-if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
+if [ "$mode" = poll ] && { [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; }; then
   exec ./build/tools/regprobe-poll --help
 fi
 
@@ -23,17 +39,36 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-mkfifo "$workdir/out"
-./build/sim/regprobe-sim --listen 127.0.0.1:0 --animate \
-  --holding 0=100,200,300 --float 10=3.14159 --double 20=2.718281828:reverse \
-  --coils 0=1,0,1,1 >"$workdir/out" &
-sim_pid=$!
-exec 3<"$workdir/out"
-read -r -t 10 line <&3 || { echo "run.sh: the simulator did not start" >&2; exit 1; }
-port=${line##*:}
-echo "$line (regprobe-sim; holding 0-2 = 100,200,300, float at 10, reversed double at 20)"
+# Starts the simulator on the given port and reads back where it listens.
+start_sim() {
+  mkfifo "$workdir/out$1"
+  ./build/sim/regprobe-sim --listen "127.0.0.1:$1" --animate \
+    --holding 0=100,200,300 --float 10=3.14159 --double 20=2.718281828:reverse \
+    --coils 0=1,0,1,1 >"$workdir/out$1" 2>"$workdir/err$1" &
+  sim_pid=$!
+  exec 3<"$workdir/out$1"
+  if read -r -t 10 line <&3; then
+    port=${line##*:}
+    return 0
+  fi
+  wait "$sim_pid" 2>/dev/null
+  sim_pid=
+  return 1
+}
+start_sim 1502 || start_sim 0 || {
+  echo "run.sh: the simulator did not start" >&2
+  cat "$workdir"/err* >&2
+  exit 1
+}
+echo "$line (regprobe-sim; unit 1, holding 0-2 = 100,200,300, float at 10, reversed double at 20,"
+echo "  moving input registers 0 and 1, coils 0-3 = 1,0,1,1)"
 
-if [ $# -eq 0 ]; then
-  set -- --function input-registers --address 0 --count 2 --type uint16
+if [ "$mode" = poll ]; then
+  if [ $# -eq 0 ]; then
+    set -- --function input-registers --address 0 --count 2 --type uint16
+  fi
+  ./build/tools/regprobe-poll --host 127.0.0.1 --port "$port" "$@"
+else
+  echo "Starting regprobe: the simulator is an \"Open Modbus\" device at 127.0.0.1, port $port."
+  ./build/shell/regprobe
 fi
-./build/tools/regprobe-poll --host 127.0.0.1 --port "$port" "$@"

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang clang-format
   libclang-rt-14-dev
-  qt6-base-dev
+  qt6-base-dev libx11-dev
   libgtest-dev libgmock-dev
   libmodbus-dev libssl-dev
   python3 python3-pymodbus python3-serial-asyncio
