@@ -12,33 +12,18 @@
 #include <cstring>
 #include <iterator>
 
+#include "MbapFramer.h"
 #include "SerialPort.h"
 #include "ServerLog.h"
 #include "core/Modbus.h"
 
 namespace {
-constexpr size_t MBAP_SIZE = 7;  // the header with the unit id
-constexpr WORD MAX_LENGTH_FIELD = 254;
+constexpr size_t MBAP_SIZE = CMbapFramer::HEADER_SIZE;
 constexpr BYTE GATEWAY_PATH_UNAVAILABLE = 0x0A;
 constexpr BYTE GATEWAY_TARGET_FAILED = 0x0B;
 // A client that stops reading must not hold a serving thread for ever.
 constexpr int SEND_TIMEOUT_MS = 2000;
 constexpr int REAP_INTERVAL_MS = 250;
-
-bool SendAll(int hSocket, const BYTE* pb, size_t n) {
-    while (n > 0) {
-        const ssize_t nSent = ::send(hSocket, pb, n, MSG_NOSIGNAL);
-        if (nSent < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        pb += nSent;
-        n -= size_t(nSent);
-    }
-    return true;
-}
 }  // namespace
 
 CTcpGateway::CTcpGateway(std::weak_ptr<CSerialPort> pPort, const CString& strName)
@@ -265,44 +250,12 @@ void CTcpGateway::AcceptLoop() {
 
 void CTcpGateway::Serve(CConnection* pConnection) {
     const int hSocket = pConnection->m_hSocket;
-    CByteArray pending;
-    BYTE chunk[512];
-    bool bOpen = true;
-    while (bOpen) {
-        pollfd pfds[2] = {{m_hStopEvent, POLLIN, 0}, {hSocket, POLLIN, 0}};
-        const int rc = ::poll(pfds, 2, -1);
-        if (rc < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            break;
-        }
-        if (pfds[0].revents != 0) {
-            break;
-        }
-        const ssize_t n = ::recv(hSocket, chunk, sizeof chunk, 0);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            break;
-        }
-        pending.insert(pending.end(), chunk, chunk + n);
-        while (bOpen && pending.size() >= 6) {
-            const WORD wProtocol = static_cast<WORD>((pending[2] << 8) | pending[3]);
-            const WORD wLength = static_cast<WORD>((pending[4] << 8) | pending[5]);
-            if (wProtocol != 0 || wLength < 2 || wLength > MAX_LENGTH_FIELD) {
-                CServerLog::Warn(m_strName + ": malformed request header; closing the connection");
-                bOpen = false;
-                break;
-            }
-            const size_t nFrame = 6 + size_t(wLength);
-            if (pending.size() < nFrame) {
-                break;
-            }
-            bOpen = HandleRequest(hSocket, pending.data(), nFrame);
-            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(nFrame));
-        }
+    CMbapFramer framer;
+    const auto end = framer.Serve(hSocket, m_hStopEvent, [&](const BYTE* pbFrame, size_t nFrame) {
+        return HandleRequest(hSocket, pbFrame, nFrame);
+    });
+    if (end == CMbapFramer::EEnd::Malformed) {
+        CServerLog::Warn(m_strName + ": malformed request header; closing the connection");
     }
     // The descriptor is closed once this thread is joined, so that its
     // number cannot be reused meanwhile.
@@ -333,11 +286,6 @@ bool CTcpGateway::HandleRequest(int hSocket, const BYTE* pbFrame, size_t nFrame)
         pdu = {static_cast<BYTE>(pbAdu[1] | 0x80),
                bPathDown ? GATEWAY_PATH_UNAVAILABLE : GATEWAY_TARGET_FAILED};
     }
-    CByteArray out(pbFrame, pbFrame + 4);  // transaction and protocol ids
-    const size_t nLength = 1 + pdu.size();
-    out.push_back(static_cast<BYTE>(nLength >> 8));
-    out.push_back(static_cast<BYTE>(nLength));
-    out.push_back(pbAdu[0]);
-    out.insert(out.end(), pdu.begin(), pdu.end());
-    return SendAll(hSocket, out.data(), out.size());
+    const CByteArray out = CMbapFramer::Answer(pbFrame, pbAdu[0], pdu);
+    return CMbapFramer::Send(hSocket, out.data(), out.size());
 }

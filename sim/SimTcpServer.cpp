@@ -14,12 +14,13 @@
 #include <cstring>
 #include <iterator>
 
+#include "server/MbapFramer.h"
+
 namespace {
 using Clock = std::chrono::steady_clock;
 using Kind = CSimFaultRule::Kind;
 
-constexpr size_t MBAP_SIZE = 7;  // the header including the unit id
-constexpr WORD MAX_LENGTH_FIELD = 254;
+constexpr size_t MBAP_SIZE = CMbapFramer::HEADER_SIZE;
 // A connection thread would otherwise sit forever on a peer that stopped reading.
 constexpr int SEND_TIMEOUT_MS = 2000;
 // How often the accept loop looks for ended connections to release.
@@ -198,47 +199,15 @@ void CSimTcpServer::AcceptLoop() {
 void CSimTcpServer::Serve(CConnection* pConnection) {
     const int hSocket = pConnection->m_hSocket;
     const CString strName = "connection " + std::to_string(pConnection->m_nId);
-    CByteArray pending;
-    BYTE chunk[512];
-    bool bOpen = true;
-    while (bOpen) {
-        pollfd pfds[2] = {{m_hStopEvent, POLLIN, 0}, {hSocket, POLLIN, 0}};
-        int rc = ::poll(pfds, 2, -1);
-        if (rc < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            break;
-        }
-        if (pfds[0].revents != 0) {
-            break;
-        }
-        ssize_t n = ::recv(hSocket, chunk, sizeof chunk, 0);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            Log(strName + " closed by the peer");
-            break;
-        }
-        pending.insert(pending.end(), chunk, chunk + n);
-        // Every complete request in what has arrived, in order.
-        while (bOpen && pending.size() >= 6) {
-            const WORD wProtocol = static_cast<WORD>((pending[2] << 8) | pending[3]);
-            const WORD wLength = static_cast<WORD>((pending[4] << 8) | pending[5]);
-            if (wProtocol != 0 || wLength < 2 || wLength > MAX_LENGTH_FIELD) {
-                Log(strName + ": malformed header (protocol " + std::to_string(wProtocol) +
-                    ", length " + std::to_string(wLength) + "), closing");
-                bOpen = false;
-                break;
-            }
-            const size_t nFrame = 6 + size_t(wLength);
-            if (pending.size() < nFrame) {
-                break;
-            }
-            bOpen = HandleRequest(pConnection, pending.data(), nFrame);
-            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(nFrame));
-        }
+    CMbapFramer framer;
+    const auto end = framer.Serve(hSocket, m_hStopEvent, [&](const BYTE* frame, size_t nFrame) {
+        return HandleRequest(pConnection, frame, nFrame);
+    });
+    if (end == CMbapFramer::EEnd::PeerClosed) {
+        Log(strName + " closed by the peer");
+    } else if (end == CMbapFramer::EEnd::Malformed) {
+        Log(strName + ": malformed header (protocol " + std::to_string(framer.GetProtocol()) +
+            ", length " + std::to_string(framer.GetLength()) + "), closing");
     }
     // The descriptor itself is closed by Reap once this thread is joined, so
     // that its number cannot be reused while the server still holds it.
@@ -284,15 +253,8 @@ bool CSimTcpServer::HandleRequest(CConnection* pConnection, const BYTE* frame, s
     if (bFault && fault.m_kind == Kind::CutShort && fault.m_dwValue < answer.size()) {
         answer.resize(fault.m_dwValue);
     }
-    size_t nLength = 1 + answer.size();
-    if (bFault && fault.m_kind == Kind::BadLength) {
-        nLength += fault.ValueOr(1);
-    }
-    CByteArray out(frame, frame + 4);
-    out.push_back(static_cast<BYTE>(nLength >> 8));
-    out.push_back(static_cast<BYTE>(nLength));
-    out.push_back(unit);
-    out.insert(out.end(), answer.begin(), answer.end());
+    CByteArray out = CMbapFramer::Answer(
+        frame, unit, answer, bFault && fault.m_kind == Kind::BadLength ? fault.ValueOr(1) : 0);
     if (bFault && fault.m_kind == Kind::WrongUnit) {
         out[6] = static_cast<BYTE>(fault.ValueOr(static_cast<BYTE>(unit + 1)));
     }
@@ -309,36 +271,21 @@ bool CSimTcpServer::HandleRequest(CConnection* pConnection, const BYTE* frame, s
     return SendAnswer(pConnection->m_hSocket, out, bFault ? &fault : nullptr);
 }
 
-bool CSimTcpServer::SendBytes(int hSocket, const BYTE* p, size_t n) {
-    while (n > 0) {
-        ssize_t nSent = ::send(hSocket, p, n, MSG_NOSIGNAL);
-        if (nSent < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        p += nSent;
-        n -= static_cast<size_t>(nSent);
-    }
-    return true;
-}
-
 bool CSimTcpServer::SendAnswer(int hSocket, const CByteArray& out, const CSimFaultRule* pFault) {
     if (pFault != nullptr && pFault->m_kind == Kind::SplitHeader) {
         const int nPause = static_cast<int>(pFault->ValueOr(20));
-        return SendBytes(hSocket, out.data(), 3) && Pause(nPause) &&
-               SendBytes(hSocket, out.data() + 3, 3) && Pause(nPause) &&
-               SendBytes(hSocket, out.data() + 6, out.size() - 6);
+        return CMbapFramer::Send(hSocket, out.data(), 3) && Pause(nPause) &&
+               CMbapFramer::Send(hSocket, out.data() + 3, 3) && Pause(nPause) &&
+               CMbapFramer::Send(hSocket, out.data() + 6, out.size() - 6);
     }
     if (pFault != nullptr && pFault->m_kind == Kind::ByteByByte) {
         const int nPause = static_cast<int>(pFault->ValueOr(2));
         for (size_t i = 0; i < out.size(); ++i) {
-            if ((i > 0 && !Pause(nPause)) || !SendBytes(hSocket, &out[i], 1)) {
+            if ((i > 0 && !Pause(nPause)) || !CMbapFramer::Send(hSocket, &out[i], 1)) {
                 return false;
             }
         }
         return true;
     }
-    return SendBytes(hSocket, out.data(), out.size());
+    return CMbapFramer::Send(hSocket, out.data(), out.size());
 }

@@ -65,7 +65,6 @@ private:
     // Answers the complete request frame; false when the connection must end.
     bool HandleRequest(CConnection* pConnection, const BYTE* frame, size_t nFrame);
     bool SendAnswer(int hSocket, const CByteArray& out, const CSimFaultRule* pFault);
-    bool SendBytes(int hSocket, const BYTE* p, size_t n);
     // Waits nMillis unless the server stops first; false when it stops.
     bool Pause(int nMillis);
     // Joins and releases connections that ended (all of them when bAll).
