@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <modbus.h>
 #include <poll.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -15,17 +14,15 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/RpcSettings.h"
 #include "server/SerialSettings.h"
@@ -36,7 +33,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kCount = 10;
 constexpr LONG kBaudRate = 115200;
-constexpr unsigned kWatchdogSeconds = 600;  // no run may hang the machine
 constexpr int kStartMillis = 5000;
 constexpr double kGoalMicros = 100;
 
@@ -76,24 +72,12 @@ void Usage(const char* pchName) {
 }
 
 bool ParseOptions(int argc, char** argv, Options& opt) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        int* target = arg == "--rounds"      ? &opt.nRounds
-                      : arg == "--exchanges" ? &opt.nExchanges
-                      : arg == "--cpu"       ? &opt.nCpu
-                                             : nullptr;
-        if (target == nullptr || i + 1 >= argc) {
-            return false;
-        }
-        char* end = nullptr;
-        long v = std::strtol(argv[++i], &end, 10);
-        if (*end != '\0' || v < -1 || v > 100000000) {
-            return false;
-        }
-        *target = static_cast<int>(v);
-    }
-    // A median needs several rounds to mean anything.
-    return opt.nRounds >= 5 && opt.nExchanges > 0;
+    return ParseIntOptions(argc, argv,
+                           {{"--rounds", &opt.nRounds},
+                            {"--exchanges", &opt.nExchanges},
+                            {"--cpu", &opt.nCpu}}) &&
+           // A median needs several rounds to mean anything.
+           opt.nRounds >= 5 && opt.nExchanges > 0;
 }
 
 // A program run by the bench, its output a pipe to us. It dies with us.
@@ -169,18 +153,7 @@ public:
 
     void Stop() {
         if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            bool bGone = false;
-            for (int i = 0; i < 200 && !bGone; ++i) {
-                bGone = ::waitpid(m_pid, nullptr, WNOHANG) == m_pid;
-                if (!bGone) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                }
-            }
-            if (!bGone) {
-                ::kill(m_pid, SIGKILL);
-                ::waitpid(m_pid, nullptr, 0);
-            }
+            StopProcess(m_pid);
             m_pid = -1;
         }
         if (m_hOut >= 0) {
@@ -368,12 +341,6 @@ private:
 enum EMode { BACK_TO_BACK, IDLE_LINE, MODE_COUNT };
 enum EContender { OURS, LIBMODBUS, LIBMODBUS_NO_SILENCE, CONTENDER_COUNT };
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    size_t m = v.size() / 2;
-    return v.size() % 2 != 0 ? v[m] : (v[m - 1] + v[m]) / 2;
-}
-
 // One contender's round: exchanges per second (0 after a wrong answer) and
 // the median time of one exchange, which a few long stalls cannot move.
 struct CRound {
@@ -439,15 +406,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     alarm(kWatchdogSeconds);
-    if (opt.nCpu >= 0) {
-        // Set before any child starts: they all inherit it.
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        CPU_SET(opt.nCpu, &set);
-        if (::sched_setaffinity(0, sizeof set, &set) != 0) {
-            std::fprintf(stderr, "cannot run on CPU %d: %s\n", opt.nCpu, std::strerror(errno));
-            return 2;
-        }
+    // Set before any child starts: they all inherit it.
+    if (!PinToCpu(opt.nCpu)) {
+        return 2;
     }
     char szDir[] = "/tmp/regprobe-bench-serial-XXXXXX";
     if (::mkdtemp(szDir) == nullptr) {
@@ -507,15 +468,14 @@ int main(int argc, char** argv) {
                                          "; " + strPath[1] + " " + strLine[1]);
             }
             // One unrecorded round warms caches, allocators and the processes.
-            for (int round = -1; round < opt.nRounds && rc == 0; ++round) {
+            for (int round = kWarmUpRound; round < opt.nRounds && rc == 0; ++round) {
                 for (int m = 0; m < MODE_COUNT && rc == 0; ++m) {
                     const int nContenders = m == BACK_TO_BACK ? CONTENDER_COUNT : 2;
                     CRound got[CONTENDER_COUNT];
                     for (int k = 0; k < nContenders; ++k) {
-                        // Each round starts with another contender to spread drift.
-                        int c = (k + std::max(round, 0)) % nContenders;
-                        int n = round < 0 ? std::max(1, opt.nExchanges / 10) : opt.nExchanges;
-                        got[c] = Measure(*contenders[c], n, EMode(m), gap);
+                        const int c = ContenderAt(round, k, nContenders);
+                        got[c] = Measure(*contenders[c], ExchangesIn(round, opt.nExchanges),
+                                         EMode(m), gap);
                         if (got[c].dRate == 0) {
                             std::fprintf(stderr, "%s, %s: wrong or no answer\n", kNames[c],
                                          kModes[m]);
@@ -523,7 +483,7 @@ int main(int argc, char** argv) {
                             break;
                         }
                     }
-                    if (round >= 0 && rc == 0) {
+                    if (round != kWarmUpRound && rc == 0) {
                         for (int c = 0; c < nContenders; ++c) {
                             rounds[m][c].push_back(got[c]);
                         }
@@ -598,9 +558,9 @@ int main(int argc, char** argv) {
                 rates.push_back(r.dRate);
                 medians.push_back(r.dMedianMicros);
             }
-            auto [lo, hi] = std::minmax_element(rates.begin(), rates.end());
+            const CSpread spread = Spread(rates);
             std::printf("%-13s %-22s %9.0f %9.0f %9.0f %12.1f%s\n", kModes[m], kNames[c],
-                        Median(rates), *lo, *hi, Median(medians),
+                        spread.dMedian, spread.dMin, spread.dMax, Median(medians),
                         c == LIBMODBUS_NO_SILENCE ? "  (reference, not compared)" : "");
         }
     }

@@ -8,19 +8,17 @@
 #include <X11/Xlib.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "BenchSupport.h"
 
 extern char** environ;
 
@@ -48,18 +46,6 @@ pid_t Spawn(const std::vector<std::string>& argv) {
     return nError == 0 ? pid : -1;
 }
 
-void Stop(pid_t pid) {
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) {
-            return;
-        }
-        usleep(20000);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
-
 // Starts a private X server when there is none; its pid, or 0.
 pid_t StartXvfb() {
     if (std::getenv("DISPLAY") != nullptr) {
@@ -73,8 +59,8 @@ pid_t StartXvfb() {
             continue;
         }
         std::string display = ":" + std::to_string(n);
-        pid_t pid =
-            Spawn({"/usr/bin/Xvfb", display, "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        pid_t pid = Spawn({"/usr/bin/Xvfb", display, "-screen", "0", "1280x800x24", "-nolisten",
+                           "tcp", "-noreset"});
         if (pid <= 0) {
             return -1;
         }
@@ -86,7 +72,7 @@ pid_t StartXvfb() {
             }
             usleep(100000);
         }
-        Stop(pid);
+        StopProcess(pid);
         return -1;
     }
     return -1;
@@ -123,7 +109,7 @@ double TimeToMap(Display* pDisplay, const std::vector<std::string>& argv) {
             break;
         }
     }
-    Stop(pid);
+    StopProcess(pid);
     return ms;
 }
 
@@ -132,15 +118,10 @@ struct CXvfbGuard {
     pid_t pid;
     ~CXvfbGuard() {
         if (pid > 0) {
-            Stop(pid);
+            StopProcess(pid);
         }
     }
 };
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 }  // namespace
 
 int main() {
@@ -155,10 +136,7 @@ int main() {
         return 1;
     }
     setenv("QT_QPA_PLATFORM", "xcb", 1);
-    cpu_set_t cpus;
-    CPU_ZERO(&cpus);
-    CPU_SET(0, &cpus);
-    sched_setaffinity(0, sizeof cpus, &cpus);  // the children inherit it
+    PinToCpu(0);  // the children inherit it
 
     const std::vector<std::string> regprobe = {REGPROBE_PROGRAM, "-Embedding"};
     const std::vector<std::string> minimal = {REGPROBE_MINIMAL_PROGRAM};

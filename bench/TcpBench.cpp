@@ -6,30 +6,24 @@
 #include <modbus.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
-#include <string>
-#include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
 constexpr int kCount = 10;
-constexpr unsigned kWatchdogSeconds = 600;  // no run may hang the machine
 constexpr std::array<BYTE, 12> kRequest = {0, 0, 0, 0, 0, 6, 1, 3, 0, 0, 0, kCount};
 constexpr size_t kAnswerSize = 9 + 2 * kCount;
 
@@ -56,25 +50,13 @@ void Usage(const char* pchName) {
 }
 
 bool ParseOptions(int argc, char** argv, Options& opt) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        int* target = arg == "--rounds"       ? &opt.nRounds
-                      : arg == "--persistent" ? &opt.nPersistent
-                      : arg == "--reconnect"  ? &opt.nReconnect
-                      : arg == "--cpu"        ? &opt.nCpu
-                                              : nullptr;
-        if (target == nullptr || i + 1 >= argc) {
-            return false;
-        }
-        char* end = nullptr;
-        long v = std::strtol(argv[++i], &end, 10);
-        if (*end != '\0' || v < -1 || v > 100000000) {
-            return false;
-        }
-        *target = static_cast<int>(v);
-    }
-    // A median needs several rounds to mean anything.
-    return opt.nRounds >= 5 && opt.nPersistent > 0 && opt.nReconnect > 0;
+    return ParseIntOptions(argc, argv,
+                           {{"--rounds", &opt.nRounds},
+                            {"--persistent", &opt.nPersistent},
+                            {"--reconnect", &opt.nReconnect},
+                            {"--cpu", &opt.nCpu}}) &&
+           // A median needs several rounds to mean anything.
+           opt.nRounds >= 5 && opt.nPersistent > 0 && opt.nReconnect > 0;
 }
 
 sockaddr_in Loopback(int nPort) {
@@ -263,23 +245,6 @@ double Measure(CContender& c, int n) {
     return n / dt.count();
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    size_t m = v.size() / 2;
-    return v.size() % 2 != 0 ? v[m] : (v[m - 1] + v[m]) / 2;
-}
-
-void StopServer(pid_t pid) {
-    ::kill(pid, SIGTERM);
-    for (int i = 0; i < 200; ++i) {
-        if (::waitpid(pid, nullptr, WNOHANG) == pid) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -289,15 +254,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     alarm(kWatchdogSeconds);
-    if (opt.nCpu >= 0) {
-        // Set before the fork: the server inherits it.
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        CPU_SET(opt.nCpu, &set);
-        if (::sched_setaffinity(0, sizeof set, &set) != 0) {
-            std::fprintf(stderr, "cannot run on CPU %d: %s\n", opt.nCpu, std::strerror(errno));
-            return 2;
-        }
+    // Set before the fork: the server inherits it.
+    if (!PinToCpu(opt.nCpu)) {
+        return 2;
     }
 
     int hListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -339,19 +298,17 @@ int main(int argc, char** argv) {
             contenders[m][2] = std::make_unique<CRawSocket>(nPort, m == 1);
         }
         // One unrecorded round warms caches, allocators and the server.
-        for (int round = -1; round < opt.nRounds && rc == 0; ++round) {
+        for (int round = kWarmUpRound; round < opt.nRounds && rc == 0; ++round) {
             for (int m = 0; m < 2 && rc == 0; ++m) {
                 for (int k = 0; k < 3; ++k) {
-                    // Each round starts with another contender to spread drift.
-                    int c = (k + std::max(round, 0)) % 3;
-                    int n = round < 0 ? std::max(1, nPerRound[m] / 10) : nPerRound[m];
-                    double rate = Measure(*contenders[m][c], n);
+                    const int c = ContenderAt(round, k, 3);
+                    double rate = Measure(*contenders[m][c], ExchangesIn(round, nPerRound[m]));
                     if (rate == 0) {
                         std::fprintf(stderr, "%s, %s: wrong or no answer\n", kNames[c], kModes[m]);
                         rc = 1;
                         break;
                     }
-                    if (round >= 0) {
+                    if (round != kWarmUpRound) {
                         rates[m][c].push_back(rate);
                     }
                 }
@@ -361,7 +318,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", e.what());
         rc = 1;
     }
-    StopServer(pid);
+    StopProcess(pid);
     if (rc != 0) {
         return rc;
     }
@@ -380,10 +337,10 @@ int main(int argc, char** argv) {
     double medians[2][3];
     for (int m = 0; m < 2; ++m) {
         for (int c = 0; c < 3; ++c) {
-            medians[m][c] = Median(rates[m][c]);
-            auto [lo, hi] = std::minmax_element(rates[m][c].begin(), rates[m][c].end());
-            std::printf("%-11s %-11s %14.0f %12.0f %12.0f\n", kModes[m], kNames[c], medians[m][c],
-                        *lo, *hi);
+            const CSpread spread = Spread(rates[m][c]);
+            medians[m][c] = spread.dMedian;
+            std::printf("%-11s %-11s %14.0f %12.0f %12.0f\n", kModes[m], kNames[c], spread.dMedian,
+                        spread.dMin, spread.dMax);
         }
     }
     std::printf("\n%-11s %16s %12s %8s\n", "mode", "ours/libmodbus", "ours/raw", "goal");

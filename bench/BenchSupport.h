@@ -1,0 +1,50 @@
+// What the benches share: their integer options, pinning to one CPU, the
+// watchdog, stopping a child process, and the rounds they measure in and the
+// medians they report.
+#pragma once
+
+#include <sys/types.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <vector>
+
+// No run may hang the machine.
+constexpr unsigned kWatchdogSeconds = 600;
+
+struct CIntOption {
+    const char* pszName;  // e.g. "--rounds"
+    int* pValue;
+};
+
+// Sets the named options from "--name N" pairs, each N from -1 to 10^8;
+// false on anything else.
+bool ParseIntOptions(int argc, char** argv, std::initializer_list<CIntOption> options);
+
+// Pins this process, and every child it starts from now on, to CPU nCpu;
+// true at once for -1. Prints why on failure.
+bool PinToCpu(int nCpu);
+
+// SIGTERM, then SIGKILL after 2 s; reaps the process either way.
+void StopProcess(pid_t pid);
+
+// Rounds run from -1, an unrecorded warm-up round doing a tenth of the
+// exchanges, to the last recorded one.
+constexpr int kWarmUpRound = -1;
+inline int ExchangesIn(int round, int n) {
+    return round == kWarmUpRound ? std::max(1, n / 10) : n;
+}
+// The contender that runs k-th of nContenders in a round: each round starts
+// with another one, to spread drift.
+inline int ContenderAt(int round, int k, int nContenders) {
+    return (k + std::max(round, 0)) % nContenders;
+}
+
+double Median(std::vector<double> v);
+
+struct CSpread {
+    double dMedian;
+    double dMin;
+    double dMax;
+};
+CSpread Spread(const std::vector<double>& v);
