@@ -39,7 +39,7 @@ done
 [ -n "$display" ] || { echo "screenshot.sh: no free display" >&2; exit 1; }
 
 # The frame buffer goes to a file (XWD format) we can read back.
-Xvfb ":$display" -screen 0 1280x800x24 -fbdir "$work" -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb ":$display" -screen 0 1280x800x24 -fbdir "$work" -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=":$display"
 for _ in $(seq 1 100); do

@@ -2,7 +2,8 @@
 # Runs a program on a private X server (Xvfb) with a window manager (openbox)
 # and a notification area (trayer), then takes them down again.
 #   run_xvfb.sh PROGRAM [ARGS...]
-# Every wait is bounded; the program itself gets at most 150 s.
+# Every wait is bounded (30 s to start each helper, which a busy machine can
+# need); the program itself gets at most 150 s.
 set -uo pipefail
 [ $# -ge 1 ] || { sed -n '2,5p' "$0"; exit 2; }
 
@@ -30,24 +31,26 @@ for n in $(seq 150 250); do
 done
 [ -n "$display" ] || { echo "run_xvfb.sh: no free display" >&2; exit 1; }
 
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# -noreset: otherwise the server resets when its last client (the probe
+# below) leaves, and a client connecting during the reset is refused.
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=":$display"
-wait_for 100 xdpyinfo || { echo "run_xvfb.sh: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+wait_for 300 xdpyinfo || { echo "run_xvfb.sh: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 
 # The icon goes to an X tray, not over D-Bus.
 unset DBUS_SESSION_BUS_ADDRESS
 
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
-wait_for 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
-  { echo "run_xvfb.sh: openbox did not start" >&2; exit 1; }
+wait_for 300 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
+  { echo "run_xvfb.sh: openbox did not start" >&2; cat "$work/openbox.log" >&2; exit 1; }
 
 trayer --edge bottom --align right --widthtype pixel --width 160 --heighttype pixel --height 28 \
   --SetDockType true --transparent false --tint 0xc0c0c0 >"$work/trayer.log" 2>&1 &
 pids+=($!)
-wait_for 100 xdotool search --class trayer ||
-  { echo "run_xvfb.sh: trayer did not start" >&2; exit 1; }
+wait_for 300 xdotool search --class trayer ||
+  { echo "run_xvfb.sh: trayer did not start" >&2; cat "$work/trayer.log" >&2; exit 1; }
 
 export QT_QPA_PLATFORM=xcb
 timeout -k 5 150 "$@"
