@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -58,27 +57,15 @@ TEST(BlockingSocket, ReceiveTimesOutWithinItsLimit) {
     EXPECT_GE(ms, 250);
     EXPECT_LT(ms, 2000);
 
-    // Data that arrive within the time-out are returned at once.
-    std::thread writer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        ASSERT_EQ(::write(p.peer, "abc", 3), 3);
-    });
-    t0 = Clock::now();
-    EXPECT_EQ(p.sock.Receive(buf, sizeof buf, 5000), 3);
-    EXPECT_LT(MillisSince(t0), 2000);
-    writer.join();
-
+    // Data that arrive within the time-out are returned at once: see the
+    // delayed answers in RemoteModbusSimTest.
     // A zero wait never blocks.
-    EXPECT_THROW(
-        {
-            try {
-                p.sock.Receive(buf, sizeof buf, 0);
-            } catch (CBlockingSocketException* e) {
-                e->Delete();
-                throw 1;
-            }
-        },
-        int);
+    try {
+        p.sock.Receive(buf, sizeof buf, 0);
+        ADD_FAILURE() << "a zero wait returned data";
+    } catch (CBlockingSocketException* e) {
+        e->Delete();
+    }
 }
 
 TEST(BlockingSocket, PeerClosedReturnsZero) {
@@ -179,18 +166,9 @@ TEST(BlockingSocket, ConnectRefusedNamesTheError) {
     s.CloseQuietly();
 }
 
+// Resolving, and a name that does not resolve, are in RemoteModbusTest.
 TEST(SocketHelpers, NamesAndAddresses) {
-    SOCKADDR_IN sa = GetHostByName("127.0.0.1", 502);
-    EXPECT_EQ(sa.sin_family, AF_INET);
-    EXPECT_EQ(ntohs(sa.sin_port), 502);
-    EXPECT_EQ(AddressToText(sa), "127.0.0.1");
-    try {
-        GetHostByName("no-such-host.invalid", 1);
-        FAIL() << "resolved a reserved name";
-    } catch (CBlockingSocketException* e) {
-        EXPECT_EQ(e->m_strOperation, "GetHostByName");
-        e->Delete();
-    }
+    EXPECT_EQ(AddressToText(GetHostByName("127.0.0.1", 502)), "127.0.0.1");
     EXPECT_FALSE(GetLocalHostName().empty());
 }
 
@@ -205,13 +183,9 @@ TEST(SocketHelpers, FailureTexts) {
     EXPECT_STREQ(buf, "Class not registered");
     EXPECT_TRUE(GetFailureText(static_cast<HRESULT>(0x800706BA), buf, sizeof buf));
     EXPECT_STREQ(buf, "The RPC server is unavailable.");
-    EXPECT_TRUE(GetFailureText(static_cast<HRESULT>(0x80070005), buf, sizeof buf));
-    EXPECT_STREQ(buf, "Access is denied.");
     // A failure of the server process is not an access error.
     EXPECT_TRUE(GetFailureText(static_cast<HRESULT>(0x80080005), buf, sizeof buf));
     EXPECT_STREQ(buf, "Server execution failed");
-    EXPECT_TRUE(GetFailureText(static_cast<HRESULT>(0x80010108), buf, sizeof buf));
-    EXPECT_STREQ(buf, "The object invoked has disconnected from its clients.");
 
     std::memset(buf, 'q', sizeof buf);
     EXPECT_FALSE(GetFailureText(static_cast<HRESULT>(0x80040201), buf, sizeof buf));

@@ -11,6 +11,18 @@
 #include "transport/ModbusSerialServer.h"
 #include "transport/OleSafeArrayEx.h"
 
+// A property kept in a member. Getters may set garbage above the bits
+// that count, as a server may.
+#define FAKE_PROPERTY(name, getType, putType, member, garbage) \
+    HRESULT get_##name(getType* pVal) override {               \
+        *pVal = static_cast<getType>((garbage) | member);      \
+        return S_OK;                                           \
+    }                                                          \
+    HRESULT put_##name(putType newVal) override {              \
+        member = static_cast<decltype(member)>(newVal);        \
+        return S_OK;                                           \
+    }
+
 class CFakeTcpServer : public IModbusTcpServer {
 public:
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
@@ -39,14 +51,7 @@ public:
         m_strAddress = BstrToString(newVal);
         return S_OK;
     }
-    HRESULT get_Port(LONG* pVal) override {
-        *pVal = m_nPort;
-        return S_OK;
-    }
-    HRESULT put_Port(SHORT newVal) override {
-        m_nPort = static_cast<WORD>(newVal);
-        return S_OK;
-    }
+    FAKE_PROPERTY(Port, LONG, SHORT, m_nPort, 0)
     HRESULT Start(VARIANT_BOOL* pResult) override {
         m_bRunning = true;
         ++m_nStarts;
@@ -124,39 +129,17 @@ public:
     FAKE_RESERVED(48)
 #undef FAKE_RESERVED
 
-    // Getters leave garbage above the bits that count, as a server may.
-    HRESULT get_Port(LONG* pVal) override {
-        *pVal = 0x7F00 | m_nPort;
-        return S_OK;
-    }
-    HRESULT put_Port(SHORT newVal) override {
-        m_nPort = static_cast<BYTE>(newVal);
-        return S_OK;
-    }
-    HRESULT get_BaudRate(LONG* pVal) override {
-        *pVal = m_nBaudRate;
-        return S_OK;
-    }
-    HRESULT put_BaudRate(LONG newVal) override {
-        m_nBaudRate = newVal;
-        return S_OK;
-    }
-    HRESULT get_Parity(SHORT* pVal) override {
-        *pVal = static_cast<SHORT>(0x5500 | m_nParity);
-        return S_OK;
-    }
-    HRESULT put_Parity(SHORT newVal) override {
-        m_nParity = static_cast<BYTE>(newVal);
-        return S_OK;
-    }
-    HRESULT get_FlowControl(LONG* pVal) override {
-        *pVal = m_nFlowControl;
-        return S_OK;
-    }
-    HRESULT put_FlowControl(SHORT newVal) override {
-        m_nFlowControl = static_cast<BYTE>(newVal);
-        return S_OK;
-    }
+    FAKE_PROPERTY(Port, LONG, SHORT, m_nPort, 0x7F00)
+    FAKE_PROPERTY(BaudRate, LONG, LONG, m_nBaudRate, 0)
+    FAKE_PROPERTY(Parity, SHORT, SHORT, m_nParity, 0x5500)
+    FAKE_PROPERTY(FlowControl, LONG, SHORT, m_nFlowControl, 0)
+    FAKE_PROPERTY(SilentInterval, LONG, LONG, m_nSilentInterval, 0)
+    FAKE_PROPERTY(Timeout, LONG, LONG, m_nTimeout, 0)
+    FAKE_PROPERTY(StopBits, SHORT, SHORT, m_nStopBits, 0x3300)
+    FAKE_PROPERTY(Mode, SHORT, SHORT, m_nMode, 0)
+    FAKE_PROPERTY(ByteSize, SHORT, SHORT, m_nByteSize, 0)
+    FAKE_PROPERTY(ErrorDelay, LONG, LONG, m_nErrorDelay, 0)
+
     HRESULT Connect(VARIANT_BOOL* pResult) override {
         ++m_nConnects;
         m_bActive = m_bConnectSucceeds;
@@ -182,7 +165,6 @@ public:
         m_nLastRequestLength = nRequestLength;
         m_nLastResponseLength = nResponseLength;
         m_vtLastExtra = pExtra != nullptr ? pExtra->vt : VARTYPE(0xFFFF);
-        ++m_nTransfers;
         if (m_answers.empty()) {
             *pStatus = MODBUS_SERVER_STATUS_BASE + 1;
             return S_OK;
@@ -206,55 +188,6 @@ public:
         *ppVal = &m_tcp;
         return S_OK;
     }
-    HRESULT get_SilentInterval(LONG* pVal) override {
-        *pVal = m_nSilentInterval;
-        return S_OK;
-    }
-    HRESULT put_SilentInterval(LONG newVal) override {
-        m_nSilentInterval = newVal;
-        return S_OK;
-    }
-    HRESULT get_Timeout(LONG* pVal) override {
-        *pVal = m_nTimeout;
-        return S_OK;
-    }
-    HRESULT put_Timeout(LONG newVal) override {
-        m_nTimeout = newVal;
-        return S_OK;
-    }
-    HRESULT get_StopBits(SHORT* pVal) override {
-        *pVal = static_cast<SHORT>(0x3300 | m_nStopBits);
-        return S_OK;
-    }
-    HRESULT put_StopBits(SHORT newVal) override {
-        m_nStopBits = static_cast<BYTE>(newVal);
-        return S_OK;
-    }
-    HRESULT get_Mode(SHORT* pVal) override {
-        *pVal = m_nMode;
-        return S_OK;
-    }
-    HRESULT put_Mode(SHORT newVal) override {
-        m_nMode = newVal;
-        return S_OK;
-    }
-    HRESULT get_ByteSize(SHORT* pVal) override {
-        *pVal = m_nByteSize;
-        return S_OK;
-    }
-    HRESULT put_ByteSize(SHORT newVal) override {
-        m_nByteSize = newVal;
-        return S_OK;
-    }
-    HRESULT get_ErrorDelay(LONG* pVal) override {
-        *pVal = m_nErrorDelay;
-        return S_OK;
-    }
-    HRESULT put_ErrorDelay(LONG newVal) override {
-        m_nErrorDelay = newVal;
-        return S_OK;
-    }
-
     void Answer(CByteArray bytes) {
         Scripted a;
         a.bytes = std::move(bytes);
@@ -293,7 +226,6 @@ public:
     LONG m_nLastRequestLength = -1;
     LONG m_nLastResponseLength = -1;
     VARTYPE m_vtLastExtra = 0xFFFF;
-    int m_nTransfers = 0;
 };
 
 // Hands out one fake server for CLSID_ModbusSerialServer in the contexts given,
@@ -325,7 +257,6 @@ public:
             *ppv = nullptr;
             return m_hrCreate;
         }
-        ++m_nCreated;
         return m_server.QueryInterface(riid, ppv);
     }
     HRESULT LockServer(BOOL) override { return S_OK; }
@@ -333,5 +264,6 @@ public:
     CFakeSerialServer& m_server;
     DWORD m_dwCookie = 0;
     HRESULT m_hrCreate = S_OK;
-    int m_nCreated = 0;
 };
+
+#undef FAKE_PROPERTY

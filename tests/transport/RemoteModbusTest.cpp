@@ -50,19 +50,34 @@ struct Link {
     }
 };
 
-TEST(RemoteModbus, NewObjectIsNotConnected) {
+TEST(RemoteModbus, UnconnectedUntilConnectedAndAfterDisconnectOrAFailedConnect) {
     CRemoteModbus m;
-    EXPECT_FALSE(m.IsConnected());
     CWordArray regs(1);
-    EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
+    EXPECT_FALSE(m.IsConnected());
     EXPECT_EQ(m.LoopbackTest(1), REMOTE_NOT_CONNECTED);
     EXPECT_EQ(m.GetErrorText(REMOTE_NOT_CONNECTED), "Socket not connected");
-    EXPECT_EQ(m.GetErrorText(1000), "Buffer Overflow");
-    EXPECT_EQ(m.GetErrorText(1001), "Socket Error");
-    EXPECT_EQ(m.GetErrorText(1002), "Write Socket Error");
-    EXPECT_EQ(m.GetErrorText(1003), "Read Socket Error");
-    EXPECT_EQ(m.GetErrorText(2), "invalid returned device response");
-    EXPECT_EQ(m.GetErrorText(1005), "");
+    EXPECT_EQ(m.GetErrorText(REMOTE_BUFFER_OVERFLOW), "Buffer Overflow");
+    EXPECT_EQ(m.GetErrorText(2), "invalid returned device response");  // the base's texts
+
+    // The stored settings serve when none are given.
+    CListener listener;
+    m.SetHost("127.0.0.1");
+    m.SetPort(listener.Port());
+    m.SetTimeout(1000);
+    EXPECT_TRUE(m.Connect(CString(), 0, 0));
+    EXPECT_TRUE(m.IsConnected());
+    EXPECT_EQ(m.GetPort(), listener.Port());
+    int first = listener.Accept();
+    EXPECT_TRUE(m.Disconnect());
+    EXPECT_FALSE(m.IsConnected());
+    EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
+    ::close(first);
+
+    EXPECT_FALSE(m.Connect("no-such-host.invalid", 502, 500));
+    EXPECT_EQ(m.m_socket.m_hSocket, INVALID_SOCKET);
+    EXPECT_EQ(m.GetHost(), "no-such-host.invalid");
+    EXPECT_EQ(m.GetTimeout(), 500u);
+    EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
 }
 
 TEST(RemoteModbus, WireFormatAndLowLengthByte) {
@@ -125,66 +140,23 @@ TEST(RemoteModbus, OversizedFramesAreRefusedBeforeSending) {
 }
 
 TEST(RemoteModbus, StoredZeroTimeoutMeansDefault) {
-    CListener listener;
-    CRemoteModbus m;
-    m.SetTimeout(0);
-    EXPECT_TRUE(m.Connect("127.0.0.1", listener.Port(), 0));
-    int peer = listener.Accept();
-    ASSERT_GE(peer, 0);
+    Link link;
+    link.master.SetTimeout(0);
     CWordArray regs(1);
     WORD wStatus = 0xFFFF;
-    std::thread client([&] { wStatus = m.ReadOutputRegisters(1, 0, 1, regs); });
-    ReadBytes(peer, 12);
+    std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 1, regs); });
+    ReadBytes(link.peer, 12);
     // Still waiting after a second: a 0 was not taken as "no wait".
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    WriteBytes(peer, {0, 0, 0, 0, 0, 5, 1, 3, 2, 0, 42});
+    WriteBytes(link.peer, {0, 0, 0, 0, 0, 5, 1, 3, 2, 0, 42});
     client.join();
     EXPECT_EQ(wStatus, 0);
     EXPECT_EQ(regs[0], 42);
-    ::close(peer);
 }
 
-TEST(RemoteModbus, StoredSettingsConnectAndDisconnectLeavesItUnconnected) {
-    CListener listener;
-    CRemoteModbus m;
-    m.SetHost("127.0.0.1");
-    m.SetPort(listener.Port());
-    m.SetTimeout(1000);
-    EXPECT_TRUE(m.Connect(CString(), 0, 0));
-    EXPECT_TRUE(m.IsConnected());
-    EXPECT_EQ(m.GetPort(), listener.Port());
-    int first = listener.Accept();
-    EXPECT_TRUE(m.Disconnect());
-    EXPECT_FALSE(m.IsConnected());
-    CWordArray regs(1);
-    EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
-    ::close(first);
-}
-
-TEST(RemoteModbus, FailedConnectLeavesItUnconnected) {
-    CRemoteModbus m;
-    EXPECT_FALSE(m.Connect("no-such-host.invalid", 502, 500));
-    EXPECT_EQ(m.m_socket.m_hSocket, INVALID_SOCKET);
-    EXPECT_EQ(m.GetHost(), "no-such-host.invalid");
-    EXPECT_EQ(m.GetTimeout(), 500u);
-    CWordArray regs(1);
-    EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
-}
-
-TEST(RemoteModbus, SettingsRecordBytesAndReconnectAfterLoading) {
-    CRemoteModbus fresh;
-    CMemFile file;
-    {
-        CArchive ar(&file, CArchive::store);
-        fresh.Serialize(ar);
-        ar.Close();
-    }
-    const CByteArray defaults{0x01, 0x00, 0, 0, 0,    0,    0,    0, 0,
-                              0,                                   // tries, throw, reserved
-                              0,    0,    0, 0, 0x00, 0xF6, 0x01,  // reconnect, host, port
-                              0x10, 0x27, 0, 0, 1,    0,    0,    0, 0x80};  // time-out, map, base
-    EXPECT_EQ(file.GetData(), defaults);
-
+// The record's bytes with the defaults, and reconnecting after loading, are
+// in ConnectionsTest; here every stored setting comes back.
+TEST(RemoteModbus, SettingsRoundTripAndReconnectAfterLoading) {
     CListener listener;
     CRemoteModbus source;
     source.SetHost("127.0.0.1");

@@ -12,9 +12,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolButton>
-#include <fstream>
 
+#include "TypeLibBuilder.h"
 #include "UiTestSupport.h"
 #include "connections/Connections.h"
 #include "platform/ui/AfxRes.h"
@@ -38,45 +37,12 @@ QAction* MenuItem(CMainFrame* pFrame, UINT nID) {
     return nullptr;
 }
 
-void WriteBytes(const std::string& strPath, const char* psz) {
-    std::ofstream(strPath) << psz;
-}
-
-// Closes the About box that the command opens, and reports what it showed.
-struct CAboutWatch {
-    int nShown = 0;
-    QString strTitle;
-    QStringList texts;
-
-    void Arm(int nKey) {
-        WhenModal([this, nKey](QWidget* pDialog) {
-            ++nShown;
-            strTitle = pDialog->windowTitle();
-            for (QLabel* pLabel : pDialog->findChildren<QLabel*>()) {
-                if (!pLabel->text().isEmpty()) {
-                    texts << pLabel->text();
-                }
-            }
-            QTest::keyClick(pDialog, static_cast<Qt::Key>(nKey));
-        });
-    }
-};
-
-class CommandTest : public ::testing::Test {
+class CommandTest : public CFrameTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_app.InitInstance());
-        m_pFrame = MainFrame();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(m_pFrame));
-    }
     void TearDown() override {
         CMainFrame::SetConnectionsDialog(nullptr);
-        theConnections.RemoveAll();
+        CFrameTest::TearDown();
     }
-
-    CTestApp m_app{{"-Embedding"}};
-    CMainFrame* m_pFrame = nullptr;
-    CMessageBoxRecorder m_boxes;
 };
 }  // namespace
 
@@ -94,34 +60,35 @@ TEST_F(CommandTest, NewReachesTheApplicationFromMenuKeyAndToolBar) {
     EXPECT_TRUE(m_app.GetDocTemplates().front()->GetDocuments().empty());
 }
 
-TEST_F(CommandTest, NewWithAConnectionOpensAWindow) {
-    theConnections.Add("127.0.0.1:502", CONNECTION_OPEN_MODBUS);
-    QTest::keyClick(m_pFrame->windowHandle(), Qt::Key_N, Qt::ControlModifier);
-    EXPECT_TRUE(m_boxes.m_boxes.empty());
-    ASSERT_EQ(m_pFrame->GetMDIClient()->subWindowList().size(), 1);
-    EXPECT_TRUE(m_pFrame->MDIGetActive()->isVisible());
-}
-
 TEST_F(CommandTest, AboutOpensOneModalBoxThatOkEnterAndEscClose) {
-    CAboutWatch watch;
-    for (int nKey : {Qt::Key_Return, Qt::Key_Escape, Qt::Key_Enter}) {
-        watch.Arm(nKey);
-        MenuItem(m_pFrame, ID_APP_ABOUT)->trigger();  // returns once the box is closed
+    int nShown = 0;
+    for (int nKey : std::initializer_list<int>{Qt::Key_Return, Qt::Key_Escape, Qt::Key_Enter, 0}) {
+        WhenModal([&](QWidget* pDialog) {
+            ++nShown;
+            EXPECT_EQ(pDialog->windowTitle(), QStringLiteral("About Regprobe"));
+            QStringList texts;
+            for (QLabel* pLabel : pDialog->findChildren<QLabel*>()) {
+                texts << pLabel->text();
+            }
+            EXPECT_TRUE(texts.contains(QStringLiteral("Regprobe Version 1.0")));
+            if (nKey != 0) {
+                QTest::keyClick(pDialog, static_cast<Qt::Key>(nKey));
+            } else {
+                auto* pOk = qobject_cast<QPushButton*>(GetDlgItem(pDialog, IDOK));
+                ASSERT_NE(pOk, nullptr);
+                pOk->click();
+            }
+        });
+        // From the menu and from the tool bar; either returns once the box
+        // is closed.
+        if (nKey != 0) {
+            MenuItem(m_pFrame, ID_APP_ABOUT)->trigger();
+        } else {
+            m_pFrame->m_wndToolBar.GetButton(ID_APP_ABOUT)->trigger();
+        }
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     }
-    EXPECT_EQ(watch.nShown, 3);
-    EXPECT_EQ(watch.strTitle, QStringLiteral("About Regprobe"));
-    EXPECT_TRUE(watch.texts.contains(QStringLiteral("Regprobe Version 1.0")));
-
-    // The tool bar's button and the OK button.
-    WhenModal([](QWidget* pDialog) {
-        auto* pOk = qobject_cast<QPushButton*>(GetDlgItem(pDialog, IDOK));
-        ASSERT_NE(pOk, nullptr);
-        EXPECT_EQ(pOk->text(), QStringLiteral("OK"));
-        pOk->click();
-    });
-    m_pFrame->m_wndToolBar.GetButton(ID_APP_ABOUT)->trigger();
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(nShown, 4);
 }
 
 TEST_F(CommandTest, ConnectionsRunsTheDialogOnceWithItsFlagSet) {
@@ -214,7 +181,7 @@ TEST_F(CommandTest, OpenAndSaveGoThroughTheFramework) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     std::string strOpen = dir.filePath(QStringLiteral("bench.cfg")).toStdString();
-    WriteBytes(strOpen, "anything");
+    WriteFile(strOpen, {'x'});
     {
         // Ctrl+O: the application's open; a file opens a window even while
         // no connection exists, since only a new document is refused.

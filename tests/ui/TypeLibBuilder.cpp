@@ -1,21 +1,23 @@
 #include "TypeLibBuilder.h"
 
-#include <cstring>
 #include <fstream>
+#include <initializer_list>
 
 namespace {
-void Put16(std::vector<BYTE>& out, unsigned v) {
-    out.push_back(static_cast<BYTE>(v));
-    out.push_back(static_cast<BYTE>(v >> 8));
+void Put16(std::vector<BYTE>& out, std::initializer_list<unsigned> values) {
+    for (unsigned v : values) {
+        out.push_back(static_cast<BYTE>(v));
+        out.push_back(static_cast<BYTE>(v >> 8));
+    }
 }
-void Put32(std::vector<BYTE>& out, DWORD v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
+void Put32(std::vector<BYTE>& out, std::initializer_list<DWORD> values) {
+    for (DWORD v : values) {
+        Put16(out, {v & 0xFFFF, v >> 16});
+    }
 }
 void PutGuid(std::vector<BYTE>& out, const GUID& g) {
-    Put32(out, g.Data1);
-    Put16(out, g.Data2);
-    Put16(out, g.Data3);
+    Put32(out, {g.Data1});
+    Put16(out, {g.Data2, g.Data3});
     out.insert(out.end(), g.Data4, g.Data4 + 8);
 }
 }  // namespace
@@ -23,78 +25,49 @@ void PutGuid(std::vector<BYTE>& out, const GUID& g) {
 std::vector<BYTE> MakeMsftTypeLib(const GUID& guid, WORD wMajor, WORD wMinor, LCID lcid,
                                   SYSKIND syskind) {
     std::vector<BYTE> out;
-    Put32(out, 0x5446534D);  // "MSFT"
-    Put32(out, 0x00010002);
-    Put32(out, 0);  // the library's GUID is the table's first entry
-    Put32(out, lcid);
-    Put32(out, lcid);
-    Put32(out, 0x40 | syskind);
-    Put32(out, static_cast<DWORD>(wMinor) << 16 | wMajor);
-    Put32(out, 0);  // flags
-    Put32(out, 0);  // no type descriptions
-    Put32(out, 0xFFFFFFFF);
-    Put32(out, 0);
-    Put32(out, 0);
-    Put32(out, 0);
-    Put32(out, 0);
-    Put32(out, 0xFFFFFFFF);
-    Put32(out, 0xFFFFFFFF);
-    Put32(out, 0xFFFFFFFF);
-    Put32(out, 0x20);
-    Put32(out, 0x80);
-    Put32(out, 0xFFFFFFFF);
-    Put32(out, 0);
-    const DWORD nDirectory = 0x54;
-    const DWORD nGuidTable = nDirectory + 15 * 16;
+    // "MSFT", version, the library's GUID at the table's first entry, the
+    // locales, platform, version, no flags, no type descriptions, then
+    // offsets and sizes of what this library does not have.
+    const DWORD dwPlatform = 0x40U | syskind;
+    const DWORD dwVersion = static_cast<DWORD>(wMinor) << 16 | wMajor;
+    const DWORD dwNone = 0xFFFFFFFF;
+    Put32(out, {0x5446534D, 0x00010002, 0,      lcid, lcid, dwPlatform, dwVersion,
+                0,          0,          dwNone, 0,    0,    0,          0,
+                dwNone,     dwNone,     dwNone, 0x20, 0x80, dwNone,     0});
+    // The segment directory: only the GUID table is there.
+    const DWORD nGuidTable = 0x54 + 15 * 16;
     for (int i = 0; i < 15; ++i) {
-        bool bGuids = i == 5;
-        Put32(out, bGuids ? nGuidTable : 0xFFFFFFFF);
-        Put32(out, bGuids ? 24 : 0);
-        Put32(out, 0xFFFFFFFF);
-        Put32(out, 0x0F);
+        Put32(out, {i == 5 ? nGuidTable : dwNone, i == 5 ? 24U : 0U, dwNone, 0x0F});
     }
     PutGuid(out, guid);
-    Put32(out, 0xFFFFFFFF);
-    Put32(out, 0xFFFFFFFF);
+    Put32(out, {dwNone, dwNone});
     return out;
 }
 
 std::vector<BYTE> MakeSltgTypeLib(const GUID& guid, WORD wMajor, WORD wMinor, LCID lcid,
                                   SYSKIND syskind) {
     std::vector<BYTE> out;
-    Put32(out, 0x47544C53);  // "SLTG"
-    Put16(out, 2);           // one block entry
-    Put16(out, 9);
-    Put16(out, 0);
-    Put16(out, 1);
-    GUID format = {0x00020430, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-    PutGuid(out, format);
-    Put32(out, 0);
-    Put32(out, 0xFFFF0000);
+    Put32(out, {0x47544C53});  // "SLTG"
+    Put16(out, {2, 9, 0, 1});  // one block entry
+    PutGuid(out, {0x00020430, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}});
+    Put32(out, {0, 0xFFFF0000});
     // The block entry: 8 bytes long, index string at the magic, no next.
-    Put32(out, 8);
-    Put16(out, 0);
-    Put16(out, 0);
+    Put32(out, {8});
+    Put16(out, {0, 0});
     out.push_back(0x01);
     const char magic[12] = {'C', 'o', 'm', 'p', 'O', 'b', 'j', 0, 'd', 'i', 'r', 0};
     out.insert(out.end(), magic, magic + 12);
     out.insert(out.end(), 9, 0);     // pad, no index strings with one block
     out.insert(out.end(), 8, 0xAB);  // the block itself
-    // The library block.
-    Put16(out, 0x51CC);
-    Put16(out, 3);
-    Put16(out, 0);
-    Put16(out, 0xFFFF);  // reserved name
-    Put16(out, 4);       // help string
+    // The library block: magic, reserved name, help string "help", no help
+    // file, then platform, locale, version and GUID.
+    Put16(out, {0x51CC, 3, 0, 0xFFFF, 4});
     out.insert(out.end(), {'h', 'e', 'l', 'p'});
-    Put16(out, 0xFFFF);  // no help file
-    Put32(out, 0);
-    Put16(out, syskind);
-    Put16(out, lcid);
-    Put32(out, 0);
-    Put16(out, 0);
-    Put16(out, wMajor);
-    Put16(out, wMinor);
+    Put16(out, {0xFFFF});
+    Put32(out, {0});
+    Put16(out, {syskind, lcid});
+    Put32(out, {0});
+    Put16(out, {0, wMajor, wMinor});
     PutGuid(out, guid);
     return out;
 }

@@ -5,8 +5,10 @@
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QPointer>
+#include <QTest>
 #include <QTimer>
 
+#include "connections/Connections.h"
 #include "shell/MainFrm.h"
 
 bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
@@ -61,12 +63,7 @@ CMessageBoxRecorder::CMessageBoxRecorder() {
         if (m_pfnOnShow) {
             m_pfnOnShow(strText);
         }
-        if (m_answers.empty()) {
-            return IDOK;
-        }
-        int nAnswer = m_answers.front();
-        m_answers.pop_front();
-        return nAnswer;
+        return IDOK;
     });
 }
 
@@ -94,8 +91,8 @@ CNotifyIconRecorder::~CNotifyIconRecorder() {
 }
 
 CTrackMenuRecorder::CTrackMenuRecorder(UINT nChoose) : m_nChoose(nChoose) {
-    m_previous = AfxSetTrackPopupMenuHook([this](HMENU hMenu, POINT pt) {
-        Shown shown{{}, {}, pt};
+    m_previous = AfxSetTrackPopupMenuHook([this](HMENU hMenu, POINT) {
+        Shown shown;
         for (QAction* pAction : hMenu->actions()) {
             shown.items.push_back(pAction->isSeparator() ? CString()
                                                          : pAction->text().toStdString());
@@ -137,20 +134,6 @@ bool CMessageSink::event(QEvent* pEvent) {
 }
 
 namespace {
-std::vector<std::string> WithProgramName(std::vector<std::string> args) {
-    args.insert(args.begin(), "regprobe");
-    return args;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (std::string& s : args) {
-        argv.push_back(s.data());
-    }
-    argv.push_back(nullptr);
-    return argv;
-}
-
 // The base class copies the arguments as it is constructed; they are built
 // before it here.
 std::vector<std::string> g_args;
@@ -158,8 +141,13 @@ std::vector<char*> g_argv;
 int g_argc;
 
 int& PrepareArgs(std::vector<std::string> args) {
-    g_args = WithProgramName(std::move(args));
-    g_argv = Pointers(g_args);
+    g_args = std::move(args);
+    g_args.insert(g_args.begin(), "regprobe");
+    g_argv.clear();
+    for (std::string& s : g_args) {
+        g_argv.push_back(s.data());
+    }
+    g_argv.push_back(nullptr);
     g_argc = static_cast<int>(g_args.size());
     return g_argc;
 }
@@ -186,4 +174,14 @@ BOOL CTestApp::InitializeCom() {
 
 CMainFrame* MainFrame() {
     return dynamic_cast<CMainFrame*>(AfxGetMainWnd());
+}
+
+void CFrameTest::SetUp() {
+    ASSERT_TRUE(m_app.InitInstance());
+    m_pFrame = MainFrame();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_pFrame));
+}
+
+void CFrameTest::TearDown() {
+    theConnections.RemoveAll();
 }

@@ -1,11 +1,12 @@
 // Helpers for the user-interface tests: recorders standing in for message
 // boxes, the shell, menus and file dialogs; bounded waits; an application
-// whose start-up steps can be made to fail.
+// whose start-up steps can be made to fail, and a fixture that starts it.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <QWidget>
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,7 +27,7 @@ void Pump(std::chrono::milliseconds duration);
 // at most 5 s). A dialog still open 5 s after the action ends with -2.
 void WhenModal(std::function<void(QWidget*)> action);
 
-// Records every message box; answers from a queue, then IDOK.
+// Records every message box and answers IDOK.
 class CMessageBoxRecorder {
 public:
     CMessageBoxRecorder();
@@ -37,7 +38,6 @@ public:
         UINT nType;
     };
     std::vector<Box> m_boxes;
-    std::deque<int> m_answers;
     std::function<void(const CString&)> m_pfnOnShow;
 
     std::vector<CString> Texts() const;
@@ -72,7 +72,6 @@ public:
     struct Shown {
         std::vector<CString> items;  // "" for separators
         std::vector<bool> bold;
-        POINT pt;
     };
     std::vector<Shown> m_shown;
     UINT m_nChoose;
@@ -132,3 +131,15 @@ private:
 // The main frame of the running test application.
 class CMainFrame;
 CMainFrame* MainFrame();
+
+// The application started as when embedded (no splash), its main frame
+// active; the connections it made are removed afterwards.
+class CFrameTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    CTestApp m_app{{"-Embedding"}};
+    CMainFrame* m_pFrame = nullptr;
+    CMessageBoxRecorder m_boxes;
+};
