@@ -85,62 +85,35 @@ struct CVersionInfo {
 // Resource-script statements.
 inline constexpr DWORD RC_CHILD = WS_CHILD | WS_VISIBLE;
 
-inline CDialogItemTemplate LTEXT(const char* text, int id, short x, short y, short cx, short cy,
-                                 DWORD style = 0) {
-    return {CtlClass::Static, id, text, 0, x, y, cx, cy, RC_CHILD | SS_LEFT | WS_GROUP | style, 0};
-}
-inline CDialogItemTemplate EDITTEXT(int id, short x, short y, short cx, short cy, DWORD style = 0) {
-    return {CtlClass::Edit,
-            id,
-            "",
-            0,
-            x,
-            y,
-            cx,
-            cy,
-            RC_CHILD | ES_LEFT | WS_BORDER | WS_TABSTOP | style,
-            0};
-}
-inline CDialogItemTemplate PUSHBUTTON(const char* text, int id, short x, short y, short cx,
-                                      short cy, DWORD style = 0) {
-    return {CtlClass::Button,
-            id,
-            text,
-            0,
-            x,
-            y,
-            cx,
-            cy,
-            RC_CHILD | BS_PUSHBUTTON | WS_TABSTOP | style,
-            0};
-}
-inline CDialogItemTemplate DEFPUSHBUTTON(const char* text, int id, short x, short y, short cx,
-                                         short cy, DWORD style = 0) {
-    return {CtlClass::Button,
-            id,
-            text,
-            0,
-            x,
-            y,
-            cx,
-            cy,
-            RC_CHILD | BS_DEFPUSHBUTTON | WS_TABSTOP | style,
-            0};
-}
-inline CDialogItemTemplate GROUPBOX(const char* text, int id, short x, short y, short cx, short cy,
-                                    DWORD style = 0) {
-    return {CtlClass::Button, id, text, 0, x, y, cx, cy, RC_CHILD | BS_GROUPBOX | style, 0};
-}
-inline CDialogItemTemplate COMBOBOX(int id, short x, short y, short cx, short cy, DWORD style) {
-    return {CtlClass::ComboBox, id, "", 0, x, y, cx, cy, RC_CHILD | style, 0};
-}
-inline CDialogItemTemplate LISTBOX(int id, short x, short y, short cx, short cy, DWORD style) {
-    return {CtlClass::ListBox, id, "", 0, x, y, cx, cy, RC_CHILD | style, 0};
-}
-inline CDialogItemTemplate ICON(UINT icon, int id, short x, short y, short cx, short cy) {
-    return {CtlClass::Static, id, "", icon, x, y, cx, cy, RC_CHILD | SS_ICON, 0};
-}
 inline CDialogItemTemplate CONTROL(const char* text, int id, CtlClass cls, DWORD style, short x,
                                    short y, short cx, short cy, DWORD exStyle = 0) {
     return {cls, id, text, 0, x, y, cx, cy, RC_CHILD | style, exStyle};
+}
+inline CDialogItemTemplate LTEXT(const char* text, int id, short x, short y, short cx, short cy,
+                                 DWORD style = 0) {
+    return CONTROL(text, id, CtlClass::Static, SS_LEFT | WS_GROUP | style, x, y, cx, cy);
+}
+inline CDialogItemTemplate EDITTEXT(int id, short x, short y, short cx, short cy, DWORD style = 0) {
+    return CONTROL("", id, CtlClass::Edit, ES_LEFT | WS_BORDER | WS_TABSTOP | style, x, y, cx, cy);
+}
+inline CDialogItemTemplate PUSHBUTTON(const char* text, int id, short x, short y, short cx,
+                                      short cy, DWORD style = 0) {
+    return CONTROL(text, id, CtlClass::Button, BS_PUSHBUTTON | WS_TABSTOP | style, x, y, cx, cy);
+}
+inline CDialogItemTemplate DEFPUSHBUTTON(const char* text, int id, short x, short y, short cx,
+                                         short cy, DWORD style = 0) {
+    return CONTROL(text, id, CtlClass::Button, BS_DEFPUSHBUTTON | WS_TABSTOP | style, x, y, cx, cy);
+}
+inline CDialogItemTemplate GROUPBOX(const char* text, int id, short x, short y, short cx, short cy,
+                                    DWORD style = 0) {
+    return CONTROL(text, id, CtlClass::Button, BS_GROUPBOX | style, x, y, cx, cy);
+}
+inline CDialogItemTemplate COMBOBOX(int id, short x, short y, short cx, short cy, DWORD style) {
+    return CONTROL("", id, CtlClass::ComboBox, style, x, y, cx, cy);
+}
+inline CDialogItemTemplate LISTBOX(int id, short x, short y, short cx, short cy, DWORD style) {
+    return CONTROL("", id, CtlClass::ListBox, style, x, y, cx, cy);
+}
+inline CDialogItemTemplate ICON(UINT icon, int id, short x, short y, short cx, short cy) {
+    return {CtlClass::Static, id, "", icon, x, y, cx, cy, RC_CHILD | SS_ICON, 0};
 }
