@@ -12,7 +12,7 @@ ninja -C build-fuzz -j"$(nproc)"
 
 # The targets tests/fuzz/CMakeLists.txt defines; binaries left in the build
 # directory by targets since removed are not run.
-for name in $(sed -n 's/^add_executable(\(fuzz_[a-z_]*\) .*/\1/p' tests/fuzz/CMakeLists.txt); do
+for name in $(sed -n 's/^regprobe_fuzz_target(\(fuzz_[a-z_]*\) .*/\1/p' tests/fuzz/CMakeLists.txt); do
   target="build-fuzz/tests/fuzz/$name"
   [ -x "$target" ] || continue
   corpus="build-fuzz/corpus/$name"
