@@ -1,22 +1,27 @@
 #include "RpcChannel.h"
 
+#include <poll.h>
+
+#include <cerrno>
 #include <chrono>
 
 #include "RpcFrame.h"
 
 namespace {
+using Clock = std::chrono::steady_clock;
+
 // Sends wait at most this long for room in the socket.
 constexpr int kSendMillis = 10000;
 }  // namespace
 
 CRpcChannel::CRpcChannel(CRpcSocket&& socket, DWORD dwCallTimeout)
     : m_socket(std::move(socket)), m_dwCallTimeout(dwCallTimeout) {
-    m_reader = std::thread(&CRpcChannel::ReadAnswers, this);
+    m_watcher = std::thread(&CRpcChannel::Watch, this);
 }
 
 CRpcChannel::~CRpcChannel() {
     m_socket.Shutdown();
-    m_reader.join();
+    m_watcher.join();
 }
 
 bool CRpcChannel::IsAlive() {
@@ -37,6 +42,7 @@ void CRpcChannel::Fail() {
         }
         failed.swap(m_pending);
     }
+    m_cvReader.notify_one();
     for (auto& entry : failed) {
         entry.second->m_cvDone.notify_one();
     }
@@ -47,31 +53,65 @@ bool CRpcChannel::Send(CRpcFrameWriter& frame) {
     return m_socket.SendFrame(frame, kSendMillis);
 }
 
-void CRpcChannel::ReadAnswers() {
-    std::vector<BYTE> body;
+void CRpcChannel::Watch() {
+    // Answers do not wake this, only a hang-up or an error: the callers read
+    // the answers themselves.
     for (;;) {
-        if (m_socket.ReceiveFrame(body, -1) != CRpcSocket::RECEIVE_OK ||
-            body[0] != RPC_MSG_ANSWER) {
+        pollfd p{m_socket.GetHandle(), POLLRDHUP, 0};
+        if (::poll(&p, 1, -1) >= 0 || errno != EINTR) {
             break;
         }
-        DWORD dwCallId =
-            DWORD(body[1]) | DWORD(body[2]) << 8 | DWORD(body[3]) << 16 | DWORD(body[4]) << 24;
-        std::shared_ptr<CPendingCall> pCall;
-        {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            auto it = m_pending.find(dwCallId);
-            if (it == m_pending.end()) {
-                continue;  // the caller gave up before the answer came
-            }
-            pCall = std::move(it->second);
-            m_pending.erase(it);
-            pCall->m_answer.swap(body);
-            pCall->m_bDone = true;
-        }
-        // Woken without the lock held, the caller need not wait for it again.
-        pCall->m_cvDone.notify_one();
     }
-    Fail();
+    // The answers the server sent before it went are still handed over.
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cvReader.wait(lock, [this] { return !m_bReading || m_bDead; });
+    if (m_bDead) {
+        return;
+    }
+    m_bReading = true;
+    while (ReadAnswer(lock, -1)) {
+    }
+    StopReading();
+}
+
+bool CRpcChannel::ReadAnswer(std::unique_lock<std::mutex>& lock, int nMillis) {
+    lock.unlock();
+    std::vector<BYTE> body;
+    const CRpcSocket::EReceive got = m_socket.ReceiveFrame(body, nMillis);
+    if (got == CRpcSocket::RECEIVE_TIMEOUT) {
+        lock.lock();
+        return true;
+    }
+    if (got != CRpcSocket::RECEIVE_OK || body[0] != RPC_MSG_ANSWER) {
+        Fail();
+        lock.lock();
+        return false;
+    }
+    DWORD dwCallId =
+        DWORD(body[1]) | DWORD(body[2]) << 8 | DWORD(body[3]) << 16 | DWORD(body[4]) << 24;
+    std::shared_ptr<CPendingCall> pCall;
+    lock.lock();
+    auto it = m_pending.find(dwCallId);
+    if (it == m_pending.end()) {
+        return true;  // the caller gave up before the answer came
+    }
+    pCall = std::move(it->second);
+    m_pending.erase(it);
+    pCall->m_answer.swap(body);
+    pCall->m_bDone = true;
+    // Woken without the lock held, the caller need not wait for it again.
+    lock.unlock();
+    pCall->m_cvDone.notify_one();
+    lock.lock();
+    return true;
+}
+
+void CRpcChannel::StopReading() {
+    m_bReading = false;
+    if (!m_pending.empty()) {
+        m_pending.begin()->second->m_cvDone.notify_one();
+    }
+    m_cvReader.notify_one();
 }
 
 HRESULT CRpcChannel::Call(CRpcFrameWriter& request, CRpcFrameReader* pAnswer) {
@@ -93,10 +133,28 @@ HRESULT CRpcChannel::Call(CRpcFrameWriter& request, CRpcFrameReader* pAnswer) {
         Fail();
         return RPC_E_DISCONNECTED;
     }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_dwCallTimeout);
     std::unique_lock<std::mutex> lock(m_mutex);
-    bool bDone = call.m_cvDone.wait_for(lock, std::chrono::milliseconds(m_dwCallTimeout),
-                                        [&call] { return call.m_bDone; });
-    if (!bDone) {
+    bool bReading = false;
+    while (!call.m_bDone) {
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            break;
+        }
+        if (!bReading && !m_bReading) {
+            m_bReading = bReading = true;
+        }
+        if (bReading) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+            ReadAnswer(lock, static_cast<int>(left.count()));
+        } else {
+            call.m_cvDone.wait_until(lock, deadline);
+        }
+    }
+    if (bReading) {
+        StopReading();
+    }
+    if (!call.m_bDone) {
         lock.unlock();
         Fail();
         return ERROR_TIMEOUT_HR;

@@ -1,9 +1,11 @@
 // The client end of one connection to a server process. Any number of
 // threads may call through it at once: each call waits for the answer with
-// its own call id, which a reader thread hands over. When the connection
-// dies every waiting call and every later one fails with RPC_E_DISCONNECTED
-// at once; a call that outlives the call time-out gives up the connection
-// (its answer could no longer be matched to anything).
+// its own call id. One caller at a time reads the socket and hands over the
+// answers of the others, so a lone caller is not woken by another thread; a
+// watcher thread notices a server that goes away while nobody calls. When
+// the connection dies every waiting call and every later one fails with
+// RPC_E_DISCONNECTED at once; a call that outlives the call time-out gives
+// up the connection (its answer could no longer be matched to anything).
 #pragma once
 
 #include <condition_variable>
@@ -39,7 +41,12 @@ private:
         std::vector<BYTE> m_answer;
     };
 
-    void ReadAnswers();
+    void Watch();
+    // Reads one frame as the reader; with the lock held on return, the
+    // answer handed to its caller. False when the connection has failed.
+    bool ReadAnswer(std::unique_lock<std::mutex>& lock, int nMillis);
+    // Lets go of reading and wakes a caller that still waits to read.
+    void StopReading();
     // Marks the channel dead and wakes every waiting call.
     void Fail();
     bool Send(CRpcFrameWriter& frame);
@@ -49,9 +56,11 @@ private:
     std::mutex m_sendMutex;
     std::mutex m_mutex;  // guards the fields below
     bool m_bDead = false;
+    bool m_bReading = false;             // a thread reads the socket
+    std::condition_variable m_cvReader;  // the watcher waits for reading to be free
     DWORD m_dwNextCallId = 1;
     // Shared with the waiting caller, so the reader can wake it after letting
     // go of the lock without the call's state vanishing under it.
     std::map<DWORD, std::shared_ptr<CPendingCall>> m_pending;
-    std::thread m_reader;
+    std::thread m_watcher;
 };

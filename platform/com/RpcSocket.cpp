@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -14,6 +15,10 @@
 
 namespace {
 using Clock = std::chrono::steady_clock;
+
+// Bytes asked of each recv beyond the frame being read: room for the frames
+// that usually follow it.
+constexpr size_t kReadAhead = 4096;
 
 // Milliseconds until the deadline for poll(): -1 without one, 0 when past.
 int PollWait(bool bLimited, Clock::time_point deadline) {
@@ -43,7 +48,9 @@ CRpcSocket& CRpcSocket::operator=(CRpcSocket&& other) noexcept {
     if (this != &other) {
         Close();
         m_hSocket = other.m_hSocket;
+        m_input = std::move(other.m_input);
         other.m_hSocket = -1;
+        other.m_input.clear();
     }
     return *this;
 }
@@ -53,6 +60,7 @@ void CRpcSocket::Close() {
         ::close(m_hSocket);
         m_hSocket = -1;
     }
+    m_input.clear();
 }
 
 void CRpcSocket::Shutdown() {
@@ -86,18 +94,19 @@ bool CRpcSocket::SendFrame(CRpcFrameWriter& frame, int nMillis) {
     return frame.Seal() && SendAll(frame.GetBytes().data(), frame.GetBytes().size(), nMillis);
 }
 
-bool CRpcSocket::ReceiveAll(BYTE* pb, size_t n, int nMillis, bool* pbClosed) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
-    size_t nGot = 0;
+bool CRpcSocket::Fill(size_t n, bool bLimited, Clock::time_point deadline, bool* pbClosed) {
     *pbClosed = false;
-    while (nGot < n) {
-        if (!WaitFor(m_hSocket, POLLIN, nMillis >= 0, deadline)) {
+    while (m_input.size() < n) {
+        if (!WaitFor(m_hSocket, POLLIN, bLimited, deadline)) {
             return false;
         }
-        ssize_t rc = ::recv(m_hSocket, pb + nGot, n - nGot, MSG_DONTWAIT);
-        if (rc > 0) {
-            nGot += size_t(rc);
-        } else if (rc == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        const size_t nHave = m_input.size();
+        m_input.resize(std::max(n, nHave + kReadAhead));
+        const ssize_t rc =
+            ::recv(m_hSocket, m_input.data() + nHave, m_input.size() - nHave, MSG_DONTWAIT);
+        const int nError = errno;
+        m_input.resize(nHave + (rc > 0 ? size_t(rc) : 0));
+        if (rc == 0 || (rc < 0 && nError != EINTR && nError != EAGAIN && nError != EWOULDBLOCK)) {
             *pbClosed = true;
             return false;
         }
@@ -106,25 +115,24 @@ bool CRpcSocket::ReceiveAll(BYTE* pb, size_t n, int nMillis, bool* pbClosed) {
 }
 
 CRpcSocket::EReceive CRpcSocket::ReceiveFrame(std::vector<BYTE>& body, int nMillis) {
-    auto start = Clock::now();
-    BYTE header[RPC_FRAME_HEADER];
+    const bool bLimited = nMillis >= 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(bLimited ? nMillis : 0);
     bool bClosed = false;
-    if (!ReceiveAll(header, sizeof header, nMillis, &bClosed)) {
+    if (!Fill(RPC_FRAME_HEADER, bLimited, deadline, &bClosed)) {
         return bClosed ? RECEIVE_CLOSED : RECEIVE_TIMEOUT;
     }
-    size_t n = CRpcFrameReader::BodyLengthOf(header);
+    const size_t n = CRpcFrameReader::BodyLengthOf(m_input.data());
     if (n == 0) {
+        // The header is taken, as any other would be.
+        m_input.erase(m_input.begin(), m_input.begin() + RPC_FRAME_HEADER);
         return RECEIVE_MALFORMED;
     }
-    int nLeft = nMillis;
-    if (nMillis >= 0) {
-        auto used = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-        nLeft = used.count() < nMillis ? nMillis - static_cast<int>(used.count()) : 0;
-    }
-    body.resize(n);
-    if (!ReceiveAll(body.data(), n, nLeft, &bClosed)) {
+    if (!Fill(RPC_FRAME_HEADER + n, bLimited, deadline, &bClosed)) {
         return bClosed ? RECEIVE_CLOSED : RECEIVE_TIMEOUT;
     }
+    const auto first = m_input.begin() + RPC_FRAME_HEADER;
+    body.assign(first, first + std::ptrdiff_t(n));
+    m_input.erase(m_input.begin(), first + std::ptrdiff_t(n));
     return RECEIVE_OK;
 }
 

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,11 @@ public:
     ~CRpcSocket() { Close(); }
     CRpcSocket(const CRpcSocket&) = delete;
     CRpcSocket& operator=(const CRpcSocket&) = delete;
-    CRpcSocket(CRpcSocket&& other) noexcept : m_hSocket(other.m_hSocket) { other.m_hSocket = -1; }
+    CRpcSocket(CRpcSocket&& other) noexcept
+        : m_hSocket(other.m_hSocket), m_input(std::move(other.m_input)) {
+        other.m_hSocket = -1;
+        other.m_input.clear();
+    }
     CRpcSocket& operator=(CRpcSocket&& other) noexcept;
 
     bool IsOpen() const { return m_hSocket >= 0; }
@@ -45,7 +50,11 @@ public:
     void SetTcpOptions();
 
 private:
-    bool ReceiveAll(BYTE* pb, size_t n, int nMillis, bool* pbClosed);
+    // Reads until at least n bytes are buffered.
+    bool Fill(size_t n, bool bLimited, std::chrono::steady_clock::time_point deadline,
+              bool* pbClosed);
 
     int m_hSocket = -1;
+    // Read ahead of the frames taken, so that a frame usually costs one recv.
+    std::vector<BYTE> m_input;
 };
