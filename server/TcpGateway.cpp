@@ -185,29 +185,11 @@ void CTcpGateway::StopListening() {
     m_acceptThread.join();
     ::close(m_hListen);
     m_hListen = -1;
-    Reap(true);
+    m_connections.Reap(true);
     ::close(m_hStopEvent);
     m_hStopEvent = -1;
     m_bRunning = FALSE;
     CServerLog::Info(m_strName + ": stopped");
-}
-
-void CTcpGateway::Reap(bool bAll) {
-    std::list<std::unique_ptr<CConnection>> ended;
-    {
-        std::lock_guard<std::mutex> guard(m_connectionsMutex);
-        for (auto it = m_connections.begin(); it != m_connections.end();) {
-            auto next = std::next(it);
-            if (bAll || (*it)->m_bDone) {
-                ended.splice(ended.end(), m_connections, it);
-            }
-            it = next;
-        }
-    }
-    for (auto& pConnection : ended) {
-        pConnection->m_thread.join();
-        ::close(pConnection->m_hSocket);
-    }
 }
 
 void CTcpGateway::AcceptLoop() {
@@ -221,7 +203,7 @@ void CTcpGateway::AcceptLoop() {
         if (pfds[0].revents != 0) {
             return;
         }
-        Reap(false);
+        m_connections.Reap(false);
         if (rc <= 0 || (pfds[1].revents & POLLIN) == 0) {
             continue;
         }
@@ -229,8 +211,7 @@ void CTcpGateway::AcceptLoop() {
         if (hSocket < 0) {
             continue;
         }
-        std::lock_guard<std::mutex> guard(m_connectionsMutex);
-        if (m_connections.size() >= MAX_CONNECTIONS) {
+        if (m_connections.GetCount() >= MAX_CONNECTIONS) {
             CServerLog::Warn(m_strName + ": a client was turned away: too many connections");
             ::close(hSocket);
             continue;
@@ -239,11 +220,7 @@ void CTcpGateway::AcceptLoop() {
         ::setsockopt(hSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         timeval tv{SEND_TIMEOUT_MS / 1000, (SEND_TIMEOUT_MS % 1000) * 1000};
         ::setsockopt(hSocket, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-        auto pConnection = std::make_unique<CConnection>();
-        pConnection->m_hSocket = hSocket;
-        CConnection* p = pConnection.get();
-        m_connections.push_back(std::move(pConnection));
-        p->m_thread = std::thread(&CTcpGateway::Serve, this, p);
+        m_connections.Start(hSocket, 0, [this](CConnection& connection) { Serve(&connection); });
         CServerLog::Debug(m_strName + ": client connected");
     }
 }
@@ -260,7 +237,6 @@ void CTcpGateway::Serve(CConnection* pConnection) {
     // The descriptor is closed once this thread is joined, so that its
     // number cannot be reused meanwhile.
     ::shutdown(hSocket, SHUT_RDWR);
-    pConnection->m_bDone = true;
 }
 
 bool CTcpGateway::HandleRequest(int hSocket, const BYTE* pbFrame, size_t nFrame) {

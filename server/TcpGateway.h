@@ -18,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include "ConnectionThreads.h"
 #include "transport/ModbusSerialServer.h"
 
 class CSerialPort;
@@ -57,19 +58,13 @@ public:
     BOOL IsRunning() const { return m_bRunning; }
 
 private:
-    class CConnection {
-    public:
-        std::thread m_thread;
-        int m_hSocket = -1;
-        std::atomic<bool> m_bDone{false};
-    };
+    using CConnection = CConnectionThreads::CConnection;
 
     ~CTcpGateway();
     void AcceptLoop();
     void Serve(CConnection* pConnection);
     // Answers one complete request frame; false when the connection must end.
     bool HandleRequest(int hSocket, const BYTE* pbFrame, size_t nFrame);
-    void Reap(bool bAll);
 
     std::atomic<ULONG> m_nRefs{1};
     const std::weak_ptr<CSerialPort> m_pPort;
@@ -84,6 +79,5 @@ private:
     // Readable once stopping: wakes every serving thread.
     int m_hStopEvent = -1;
     std::thread m_acceptThread;
-    std::mutex m_connectionsMutex;
-    std::list<std::unique_ptr<CConnection>> m_connections;
+    CConnectionThreads m_connections;
 };

@@ -99,7 +99,7 @@ void CSimTcpServer::Stop() {
     m_acceptThread.join();
     ::close(m_hListen);
     m_hListen = -1;
-    Reap(true);
+    m_connections.Reap(true);
     ::close(m_hStopEvent);
     m_hStopEvent = -1;
     m_bRunning = FALSE;
@@ -130,24 +130,6 @@ bool CSimTcpServer::Pause(int nMillis) {
     }
 }
 
-void CSimTcpServer::Reap(bool bAll) {
-    std::list<std::unique_ptr<CConnection>> ended;
-    {
-        std::lock_guard<std::mutex> guard(m_connectionsMutex);
-        for (auto it = m_connections.begin(); it != m_connections.end();) {
-            auto next = std::next(it);
-            if (bAll || (*it)->m_bDone) {
-                ended.splice(ended.end(), m_connections, it);
-            }
-            it = next;
-        }
-    }
-    for (auto& pConnection : ended) {
-        pConnection->m_thread.join();
-        ::close(pConnection->m_hSocket);
-    }
-}
-
 void CSimTcpServer::AcceptLoop() {
     for (;;) {
         pollfd pfds[2] = {{m_hStopEvent, POLLIN, 0}, {m_hListen, POLLIN, 0}};
@@ -159,7 +141,7 @@ void CSimTcpServer::AcceptLoop() {
         if (pfds[0].revents != 0) {
             return;
         }
-        Reap(false);
+        m_connections.Reap(false);
         if (rc <= 0 || (pfds[1].revents & POLLIN) == 0) {
             continue;
         }
@@ -173,8 +155,7 @@ void CSimTcpServer::AcceptLoop() {
         char text[INET_ADDRSTRLEN] = "?";
         ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
         CString strPeer = CString(text) + ":" + std::to_string(ntohs(peer.sin_port));
-        std::lock_guard<std::mutex> guard(m_connectionsMutex);
-        if (m_connections.size() >= m_nMaxConnections) {
+        if (m_connections.GetCount() >= m_nMaxConnections) {
             Log("connection " + std::to_string(nId) + " from " + strPeer +
                 " refused: too many connections");
             ::close(hSocket);
@@ -187,12 +168,7 @@ void CSimTcpServer::AcceptLoop() {
         timeval tv{SEND_TIMEOUT_MS / 1000, (SEND_TIMEOUT_MS % 1000) * 1000};
         ::setsockopt(hSocket, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
         Log("connection " + std::to_string(nId) + " from " + strPeer);
-        auto pConnection = std::make_unique<CConnection>();
-        pConnection->m_hSocket = hSocket;
-        pConnection->m_nId = nId;
-        CConnection* p = pConnection.get();
-        m_connections.push_back(std::move(pConnection));
-        p->m_thread = std::thread(&CSimTcpServer::Serve, this, p);
+        m_connections.Start(hSocket, nId, [this](CConnection& connection) { Serve(&connection); });
     }
 }
 
@@ -212,7 +188,6 @@ void CSimTcpServer::Serve(CConnection* pConnection) {
     // The descriptor itself is closed by Reap once this thread is joined, so
     // that its number cannot be reused while the server still holds it.
     ::shutdown(hSocket, SHUT_RDWR);
-    pConnection->m_bDone = true;
 }
 
 bool CSimTcpServer::HandleRequest(CConnection* pConnection, const BYTE* frame, size_t nFrame) {

@@ -14,6 +14,7 @@
 
 #include "SimDevice.h"
 #include "SimFaults.h"
+#include "server/ConnectionThreads.h"
 
 class CSimTcpServer {
 public:
@@ -52,13 +53,7 @@ public:
     void ClearFaults() { m_faults.Clear(); }
 
 private:
-    class CConnection {
-    public:
-        std::thread m_thread;
-        int m_hSocket = -1;
-        ULONGLONG m_nId = 0;
-        std::atomic<bool> m_bDone{false};
-    };
+    using CConnection = CConnectionThreads::CConnection;
 
     void AcceptLoop();
     void Serve(CConnection* pConnection);
@@ -67,8 +62,6 @@ private:
     bool SendAnswer(int hSocket, const CByteArray& out, const CSimFaultRule* pFault);
     // Waits nMillis unless the server stops first; false when it stops.
     bool Pause(int nMillis);
-    // Joins and releases connections that ended (all of them when bAll).
-    void Reap(bool bAll);
     void Log(const CString& strLine);
     BOOL Fail(const CString& strWhat);
 
@@ -85,8 +78,7 @@ private:
     // Readable once Stop is under way: wakes every waiting thread.
     int m_hStopEvent = -1;
     std::thread m_acceptThread;
-    std::mutex m_connectionsMutex;
-    std::list<std::unique_ptr<CConnection>> m_connections;
+    CConnectionThreads m_connections;
     std::atomic<ULONGLONG> m_nRequests{0};
     std::atomic<ULONGLONG> m_nConnections{0};
 };
