@@ -6,9 +6,11 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/FormatMessage.h"
@@ -31,11 +33,23 @@ BOOL CBlockingSocketException::GetErrorMessage(char* lpszError, UINT nMaxError, 
 }
 
 namespace {
-using Clock = std::chrono::steady_clock;
+using Clock = CBlockingSocket::Clock;
 
 int MillisLeft(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Callers counting one deadline down ask for a little less at every call: a
+// time-out in force within a few milliseconds of the wanted one is kept rather
+// than trimmed with a system call. A send or receive that the kernel ends
+// early is resumed until the caller's own deadline.
+bool CloseEnough(int nCurrent, int nWanted) {
+    if (nCurrent < 0) {
+        return false;
+    }
+    const int nSlack = std::min(20, nWanted / 32);
+    return std::abs(nCurrent - nWanted) <= nSlack;
 }
 
 bool WouldBlock(int err) {
@@ -53,7 +67,7 @@ void CBlockingSocket::Create(int nType) {
 }
 
 void CBlockingSocket::SetTimeout(int nOption, int nMillis, int& nCurrent) {
-    if (nMillis == nCurrent) {
+    if (CloseEnough(nCurrent, nMillis)) {
         return;
     }
     timeval tv{};
@@ -79,17 +93,28 @@ void CBlockingSocket::Connect(const SOCKADDR_IN& sa, int nMillis) {
         }
         throw new CBlockingSocketException("Connect");
     }
-    // Requests are small and answered one at a time: never hold one back.
+}
+
+void CBlockingSocket::SetNoDelay() {
     int one = 1;
     ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
+namespace {
+CBlockingSocket::Clock::time_point After(int nMillis) {
+    return CBlockingSocket::Clock::now() + std::chrono::milliseconds(nMillis > 0 ? nMillis : 0);
+}
+}  // namespace
+
 int CBlockingSocket::Send(const char* pch, int nSize, int nMillis) {
-    // The kernel's send time-out bounds a blocking send; 0 or less means a
-    // send that must not wait at all.
-    auto deadline = Clock::now() + std::chrono::milliseconds(nMillis > 0 ? nMillis : 0);
-    int nWait = nMillis;
+    return Send(pch, nSize, After(nMillis));
+}
+
+int CBlockingSocket::Send(const char* pch, int nSize, Clock::time_point deadline) {
     for (;;) {
+        // The kernel's send time-out bounds a blocking send; at the deadline
+        // a send may only take what fits without waiting.
+        const int nWait = MillisLeft(deadline);
         int flags = MSG_NOSIGNAL;
         if (nWait > 0) {
             SetTimeout(SO_SNDTIMEO, nWait, m_nSendTimeout);
@@ -100,39 +125,37 @@ int CBlockingSocket::Send(const char* pch, int nSize, int nMillis) {
         if (n >= 0) {
             return static_cast<int>(n);
         }
-        if (WouldBlock(errno)) {
-            throw new CBlockingSocketException("Send timeout", 0);
-        }
-        if (errno != EINTR) {
+        if (!WouldBlock(errno) && errno != EINTR) {
             throw new CBlockingSocketException("Send");
         }
-        nWait = MillisLeft(deadline);
-        if (nWait == 0) {
+        if (nWait == 0 || MillisLeft(deadline) == 0) {
             throw new CBlockingSocketException("Send timeout", 0);
         }
     }
 }
 
 int CBlockingSocket::SendAll(const char* pch, int nSize, int nMillis) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(nMillis > 0 ? nMillis : 0);
-    int nSent = 0;
-    int nWait = nMillis;
-    do {
-        nSent += Send(pch + nSent, nSize - nSent, nWait);
-        if (nSent < nSize) {
-            nWait = MillisLeft(deadline);
-            if (nWait == 0) {
-                throw new CBlockingSocketException("Send timeout", 0);
-            }
+    return SendAll(pch, nSize, After(nMillis));
+}
+
+int CBlockingSocket::SendAll(const char* pch, int nSize, Clock::time_point deadline) {
+    int nSent = Send(pch, nSize, deadline);
+    while (nSent < nSize) {
+        if (MillisLeft(deadline) == 0) {
+            throw new CBlockingSocketException("Send timeout", 0);
         }
-    } while (nSent < nSize);
+        nSent += Send(pch + nSent, nSize - nSent, deadline);
+    }
     return nSent;
 }
 
 int CBlockingSocket::Receive(char* pch, int nSize, int nMillis) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(nMillis > 0 ? nMillis : 0);
-    int nWait = nMillis;
+    return Receive(pch, nSize, After(nMillis));
+}
+
+int CBlockingSocket::Receive(char* pch, int nSize, Clock::time_point deadline) {
     for (;;) {
+        const int nWait = MillisLeft(deadline);
         int flags = 0;
         if (nWait > 0) {
             SetTimeout(SO_RCVTIMEO, nWait, m_nReceiveTimeout);
@@ -143,14 +166,10 @@ int CBlockingSocket::Receive(char* pch, int nSize, int nMillis) {
         if (n >= 0) {
             return static_cast<int>(n);
         }
-        if (WouldBlock(errno)) {
-            throw new CBlockingSocketException("Receive timeout", 0);
-        }
-        if (errno != EINTR) {
+        if (!WouldBlock(errno) && errno != EINTR) {
             throw new CBlockingSocketException("Receive");
         }
-        nWait = MillisLeft(deadline);
-        if (nWait == 0) {
+        if (nWait == 0 || MillisLeft(deadline) == 0) {
             throw new CBlockingSocketException("Receive timeout", 0);
         }
     }

@@ -6,6 +6,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <chrono>
+
 #include "platform/Object.h"
 
 using SOCKET = int;
@@ -36,6 +38,8 @@ class CBlockingSocket : public CObject {
     DECLARE_DYNAMIC(CBlockingSocket)
 
 public:
+    using Clock = std::chrono::steady_clock;
+
     CBlockingSocket() = default;
     // The owner closes the socket; the destructor does not.
     ~CBlockingSocket() override = default;
@@ -43,12 +47,18 @@ public:
     void Create(int nType = SOCK_STREAM);
     // Connects, waiting at most nMillis for the peer to accept.
     void Connect(const SOCKADDR_IN& sa, int nMillis);
+    // Sends every frame at once instead of holding small ones back while an
+    // earlier one is unacknowledged.
+    void SetNoDelay();
     // One send; returns how many bytes it took.
     int Send(const char* pch, int nSize, int nMillis);
+    int Send(const char* pch, int nSize, Clock::time_point deadline);
     // Sends everything; returns nSize unless an exception ends it.
     int SendAll(const char* pch, int nSize, int nMillis);
+    int SendAll(const char* pch, int nSize, Clock::time_point deadline);
     // One receive of up to nSize bytes; returns 0 when the peer has closed.
     int Receive(char* pch, int nSize, int nMillis);
+    int Receive(char* pch, int nSize, Clock::time_point deadline);
     void GetSockName(SOCKADDR_IN& sa);
     void Close();
     void CloseQuietly();

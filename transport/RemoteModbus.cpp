@@ -47,29 +47,49 @@ BOOL CRemoteModbus::IsConnected() {
     return ntohl(m_addrPeer.sin_addr.s_addr) != INADDR_NONE;
 }
 
+CRemoteModbus::Clock::time_point CRemoteModbus::Deadline() const {
+    return Clock::now() + std::chrono::milliseconds(EffectiveTimeout());
+}
+
+int CRemoteModbus::MillisLeft(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
 BOOL CRemoteModbus::Connect(const CString& strHost, WORD nPort, DWORD dwTimeout) {
+    // Held from the disconnection to the new socket: another thread's exchange
+    // never runs on a socket that is being closed or replaced.
+    CSingleLock lock(&m_lock);
+    lock.Lock(m_dwLockTimeout);
     CString host = strHost.empty() ? m_strHost : strHost;
     if (nPort == 0) {
         nPort = m_nPort;
     }
-    Disconnect();
-    CSingleLock lock(&m_lock);
-    lock.Lock(m_dwLockTimeout);
-    SOCKADDR_IN sa = AddressOf(host, nPort);
     if (dwTimeout == 0) {
         dwTimeout = m_dwTimeout;
     }
+    Disconnect();
     m_dwTimeout = dwTimeout;
     m_strHost = host;
     m_nPort = nPort;
+    return OpenSocket(Deadline(), TRUE);
+}
+
+BOOL CRemoteModbus::OpenSocket(Clock::time_point deadline, BOOL bNoDelay) {
+    // A socket that a failed exchange or disconnection left open is closed
+    // here, never overwritten.
+    m_socket.CloseQuietly();
     m_nPending = 0;
+    SOCKADDR_IN sa = AddressOf(m_strHost, m_nPort);
     try {
         m_socket.Create(SOCK_STREAM);
         if (sa.sin_addr.s_addr == INADDR_NONE) {
-            sa = GetHostByName(host.c_str(), nPort);
+            sa = GetHostByName(m_strHost.c_str(), m_nPort);
         }
-        m_socket.Connect(sa, EffectiveTimeout());
-        m_socket.GetSockName(m_addrLocal);
+        m_socket.Connect(sa, MillisLeft(deadline));
+        if (bNoDelay) {
+            m_socket.SetNoDelay();
+        }
         m_addrPeer = sa;
         return TRUE;
     } catch (CBlockingSocketException* e) {
@@ -106,10 +126,7 @@ void CRemoteModbus::DropConnection() {
     m_nPending = 0;
 }
 
-size_t CRemoteModbus::ReceiveAnswer() {
-    // One deadline for the whole answer, however the peer splits it.
-    const int nTimeout = EffectiveTimeout();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeout);
+size_t CRemoteModbus::ReceiveAnswer(Clock::time_point deadline) {
     size_t nGot = m_nPending;
     m_nPending = 0;
     size_t nNeed = HEADER_SIZE;
@@ -122,16 +139,7 @@ size_t CRemoteModbus::ReceiveAnswer() {
         if (nGot >= nNeed) {
             break;
         }
-        int nWait = nTimeout;
-        if (nGot > 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                throw new CBlockingSocketException("Receive timeout", 0);
-            }
-            nWait = static_cast<int>(left.count());
-        }
-        int n = m_socket.Receive(buf + nGot, static_cast<int>(BUFFER_SIZE - nGot), nWait);
+        int n = m_socket.Receive(buf + nGot, static_cast<int>(BUFFER_SIZE - nGot), deadline);
         if (n == 0) {
             return 0;
         }
@@ -145,15 +153,22 @@ size_t CRemoteModbus::ReceiveAnswer() {
 
 WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
                              DWORD dwResponseLength, BOOL) {
-    if (m_bReconnect) {
-        Connect(m_strHost, m_nPort, m_dwTimeout);
-    }
+    // One lock over reconnection, send and receive: two threads sharing the
+    // master never interleave frames, and neither closes the other's socket.
     CSingleLock lock(&m_lock);
     if (!lock.Lock(m_dwLockTimeout)) {
         return MODBUS_LOCK_TIMEOUT;
     }
     // Stamped under the lock: two threads' exchanges never mix their stamps.
     m_timer.Start();
+    // One deadline for the whole exchange, a reconnection included.
+    const auto deadline = Deadline();
+    if (m_bReconnect) {
+        // A connection carries one exchange, so nothing sent is ever waiting
+        // for an acknowledgement that the no-delay option would skip.
+        Disconnect();
+        OpenSocket(deadline, FALSE);
+    }
     if (!IsConnected()) {
         m_timer.Stop();
         return REMOTE_NOT_CONNECTED;
@@ -164,11 +179,12 @@ WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteAr
         m_timer.Stop();
         return REMOTE_BUFFER_OVERFLOW;
     }
-    std::fill(m_txBuffer.begin(), m_txBuffer.end(), 0);
     if (m_nPending > 0) {
         std::memmove(m_rxBuffer.data(), m_rxBuffer.data() + m_nPendingStart, m_nPending);
     }
-    std::fill(m_rxBuffer.begin() + static_cast<std::ptrdiff_t>(m_nPending), m_rxBuffer.end(), 0);
+    // Nothing beyond the bytes written here is sent, and nothing beyond the
+    // bytes that arrive is read, so neither buffer needs clearing first.
+    std::fill_n(m_txBuffer.begin(), 4, 0);
     m_txBuffer[4] = static_cast<BYTE>(dwRequestLength >> 8);
     m_txBuffer[5] = static_cast<BYTE>(dwRequestLength);
     std::copy_n(request.begin(), dwRequestLength, m_txBuffer.begin() + HEADER_SIZE);
@@ -176,13 +192,13 @@ WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteAr
     size_t nAnswer;
     try {
         const int nFrame = static_cast<int>(HEADER_SIZE + dwRequestLength);
-        int nSent = m_socket.SendAll(reinterpret_cast<const char*>(m_txBuffer.data()), nFrame,
-                                     EffectiveTimeout());
+        int nSent =
+            m_socket.SendAll(reinterpret_cast<const char*>(m_txBuffer.data()), nFrame, deadline);
         if (nSent != nFrame) {
             m_timer.Stop();
             return REMOTE_WRITE_ERROR;
         }
-        nAnswer = ReceiveAnswer();
+        nAnswer = ReceiveAnswer(deadline);
         m_timer.Stop();
     } catch (CBlockingSocketException* e) {
         e->Delete();

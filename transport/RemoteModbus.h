@@ -2,6 +2,8 @@
 // header on a TCP connection to the server, one request outstanding at a time.
 #pragma once
 
+#include <chrono>
+
 #include "BlockingSocket.h"
 #include "core/Modbus.h"
 
@@ -50,18 +52,28 @@ public:
     BOOL m_bMapServerErrors = TRUE;
     BYTE m_byServerErrorBase = 0x80;
     SOCKADDR_IN m_addrPeer;
+    // Kept for the record's layout; nothing reads it, so a connection does not
+    // spend a system call on filling it.
     SOCKADDR_IN m_addrLocal;
     CBlockingSocket m_socket;
     CByteArray m_rxBuffer;
     CByteArray m_txBuffer;
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     // The time-out in force: a stored 0 means the default.
     int EffectiveTimeout() const;
+    // Now plus the time-out in force.
+    Clock::time_point Deadline() const;
+    static int MillisLeft(Clock::time_point deadline);
+    // Opens a socket to the stored host and port by the deadline; the caller
+    // holds m_lock.
+    BOOL OpenSocket(Clock::time_point deadline, BOOL bNoDelay);
     SOCKADDR_IN AddressOf(const CString& strHost, WORD nPort) const;
     // Receives until the whole answer (header and the bytes it announces) is in
     // m_rxBuffer; returns its length, or 0 when the peer closed first.
-    size_t ReceiveAnswer();
+    size_t ReceiveAnswer(Clock::time_point deadline);
     void DropConnection();
 
     // Bytes received beyond the last answer (at m_nPendingStart in m_rxBuffer):

@@ -12,14 +12,16 @@
 
 class CListener {
 public:
-    CListener() {
+    // A backlog of 0 lets one connection wait for accept; the kernel drops
+    // the handshakes of any more until that one is taken.
+    explicit CListener(int nBacklog = 8) {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
         sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof sa;
         if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-            ::listen(m_fd, 8) != 0 ||
+            ::listen(m_fd, nBacklog) != 0 ||
             ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
             throw std::runtime_error("listen failed");
         }

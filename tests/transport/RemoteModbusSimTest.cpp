@@ -1,6 +1,8 @@
 // The Modbus/TCP master against the simulated device on the loopback address.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <chrono>
 #include <thread>
 
@@ -10,6 +12,17 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 using Table = CSimDevice::Table;
+
+size_t OpenDescriptors() {
+    size_t n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d) != nullptr) {
+            ++n;
+        }
+        ::closedir(d);
+    }
+    return n;
+}
 
 constexpr DWORD TIMEOUT_MS = 300;
 constexpr WORD UNIT = 1;
@@ -160,4 +173,49 @@ TEST_F(RemoteModbusSim, TwoThreadsShareOneConnection) {
     EXPECT_EQ(wReadFailures, 0);
     EXPECT_EQ(wWriteFailures, 0);
     EXPECT_EQ(m_server.GetConnectionCount(), 1u);
+}
+
+// The same sharing when every exchange makes its own connection: one thread's
+// reconnect never closes or replaces the socket of the other's exchange, and
+// no socket outlives the master.
+TEST(RemoteModbusSimReconnect, TwoThreadsShareOneReconnectingMaster) {
+    constexpr int EXCHANGES = 2000;
+    const size_t nBefore = OpenDescriptors();
+    CSimDevice device;
+    for (WORD a = 0; a < 3; ++a) {
+        device.SetHoldingRegister(a, static_cast<WORD>(0x1000 + a));
+    }
+    CSimTcpServer server(device);
+    ASSERT_TRUE(server.Start()) << server.GetError();
+    int nReadFailures = 0;
+    int nWriteFailures = 0;
+    {
+        CRemoteModbus master;
+        master.SetHost("127.0.0.1");
+        master.SetPort(server.GetPort());
+        master.SetTimeout(2000);
+        master.SetReconnect(TRUE);
+        std::thread reader([&] {
+            for (int i = 0; i < EXCHANGES; ++i) {
+                CWordArray values(3);
+                if (master.ReadOutputRegisters(UNIT, 0, 3, values) != 0 ||
+                    values != CWordArray{0x1000, 0x1001, 0x1002}) {
+                    ++nReadFailures;
+                }
+            }
+        });
+        for (int i = 0; i < EXCHANGES; ++i) {
+            if (master.PresetSingleRegister(UNIT, 60, static_cast<WORD>(i)) != 0) {
+                ++nWriteFailures;
+            }
+        }
+        reader.join();
+    }
+    // Stopping closes the server's ends; whatever is still open is the master's.
+    server.Stop();
+    EXPECT_EQ(nReadFailures, 0);
+    EXPECT_EQ(nWriteFailures, 0);
+    EXPECT_EQ(device.GetHoldingRegister(60), EXCHANGES - 1);
+    EXPECT_EQ(server.GetConnectionCount(), 2u * EXCHANGES);
+    EXPECT_EQ(OpenDescriptors(), nBefore);
 }

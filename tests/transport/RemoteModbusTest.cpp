@@ -183,3 +183,42 @@ TEST(RemoteModbus, SettingsRoundTripAndReconnectAfterLoading) {
 }
 
 }  // namespace
+
+// One deadline covers the whole exchange: a reconnect that the server takes
+// its time to accept leaves the receive only what is left of the time-out.
+TEST(RemoteModbus, ReconnectAndSilenceShareOneDeadline) {
+    CListener listener(0);
+    CBlockingSocket filler;
+    filler.Create();
+    filler.Connect(listener.Address(), 1000);  // fills the accept queue
+    std::thread server([&listener] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        int h1 = listener.Accept();
+        // The master's handshake gets through on its retransmission, about
+        // a second after it began; then nobody answers.
+        int h2 = listener.Accept(3000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        for (int h : {h1, h2}) {
+            if (h >= 0) {
+                ::close(h);
+            }
+        }
+    });
+    CRemoteModbus m;
+    m.SetHost("127.0.0.1");
+    m.SetPort(listener.Port());
+    m.SetTimeout(1500);
+    m.SetReconnect(TRUE);
+    m.m_nTries = 1;
+    CWordArray regs(1);
+    const auto start = std::chrono::steady_clock::now();
+    WORD wStatus = m.ReadOutputRegisters(1, 0, 1, regs);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    EXPECT_EQ(wStatus, REMOTE_SOCKET_ERROR);
+    EXPECT_GE(ms, 1400);
+    EXPECT_LT(ms, 1500 + 300);
+    server.join();
+    filler.CloseQuietly();
+}
