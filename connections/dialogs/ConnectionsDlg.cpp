@@ -51,8 +51,10 @@ void CConnectionsDlg::FillControls() {
 }
 
 void CConnectionsDlg::OnAdd() {
-    CCommParamsDlg commParamsDlg;
-    CRemoteServerDlg remoteServerDlg;
+    // Owned by this dialog, as the system's owner rule (the active popup of
+    // the main window) would have it, so this one is blocked meanwhile.
+    CCommParamsDlg commParamsDlg(this);
+    CRemoteServerDlg remoteServerDlg(this);
     CConnection* pConnection = nullptr;
     switch (m_comboType->currentIndex()) {
         case 0:
@@ -86,12 +88,12 @@ void CConnectionsDlg::OnEdit() {
         return;
     }
     if (pConnection->GetType() == CONNECTION_LOCAL_DCOM) {
-        CCommParamsDlg dlg;
+        CCommParamsDlg dlg(this);
         dlg.m_bNew = FALSE;
         dlg.SetConnection(pConnection);
         dlg.DoModal();
     } else if (pConnection->GetType() == CONNECTION_OPEN_MODBUS) {
-        CRemoteServerDlg dlg;
+        CRemoteServerDlg dlg(this);
         dlg.m_bNew = FALSE;
         dlg.SetConnection(pConnection);
         dlg.DoModal();

@@ -1,53 +1,38 @@
 #include "DialogTestSupport.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QApplication>
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPointer>
-#include <QPushButton>
-#include <QTimer>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 
 #include "connections/Connections.h"
-#include "platform/com/ComApi.h"
 #include "platform/com/RpcSettings.h"
 
-CScriptedBoxes::CScriptedBoxes() {
-    m_previous = AfxSetMessageBoxHook([this](const CString& strText, UINT nType) {
-        m_texts.push_back(strText);
-        m_types.push_back(nType);
-        if (!m_answers.empty()) {
-            int nAnswer = m_answers.front();
-            m_answers.pop_front();
-            return nAnswer;
-        }
-        return (nType & 0xF) == MB_YESNO ? IDYES : IDOK;
-    });
+namespace {
+// The rest of the first line of output that starts with strPrefix.
+CString After(CChildProcess& process, const std::string& strPrefix) {
+    std::string strLine;
+    if (!process.ReadLine(strLine, 10000) || strLine.rfind(strPrefix, 0) != 0) {
+        ADD_FAILURE() << "expected \"" << strPrefix << "\", got \"" << strLine << "\"";
+        return CString();
+    }
+    return strLine.substr(strPrefix.size());
 }
-
-CScriptedBoxes::~CScriptedBoxes() {
-    AfxSetMessageBoxHook(std::move(m_previous));
-}
+}  // namespace
 
 CTcpSim::CTcpSim() {
-    const std::string strPrefix = "listening on 127.0.0.1:";
-    std::string strLine;
-    m_bStarted = m_process.Start({REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0", "--holding",
-                                  "0=11,22,33"}) &&
-                 m_process.ReadLine(strLine, 10000) && strLine.rfind(strPrefix, 0) == 0;
-    if (m_bStarted) {
-        m_nPort = static_cast<WORD>(std::stoi(strLine.substr(strPrefix.size())));
+    if (m_process.Start(
+            {REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0", "--holding", "0=11,22,33"})) {
+        m_nPort = static_cast<WORD>(std::atoi(After(m_process, "listening on 127.0.0.1:").c_str()));
     }
 }
 
@@ -59,13 +44,12 @@ WORD ClosedPort() {
     socklen_t n = sizeof sa;
     ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
     ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &n);
-    ::close(s);  // bound but never listening: nothing accepts there
+    ::close(s);
     return ntohs(sa.sin_port);
 }
 
 CSerialRig::CSerialRig() {
     if (::mkdtemp(m_szDir) == nullptr) {
-        m_strError = "mkdtemp";
         return;
     }
     ::setenv(RPC_RUNTIME_DIR_VARIABLE, m_szDir, 1);
@@ -73,22 +57,15 @@ CSerialRig::CSerialRig() {
     std::ofstream(strKey) << "00112233445566778899aabbccddeeff\n";
     ::chmod(strKey.c_str(), 0600);
     CoSetAccessKeyFile(strKey.c_str());
-
-    std::string strLine;
-    if (!m_sim.Start({REGPROBE_SIM_PROGRAM, "--pty", "--holding", "0=11,22,33"}) ||
-        !m_sim.ReadLine(strLine, 10000) || strLine.rfind("pty /dev/", 0) != 0) {
-        m_strError = "regprobe-sim --pty: " + strLine;
+    if (!m_sim.Start({REGPROBE_SIM_PROGRAM, "--pty", "--holding", "0=11,22,33"})) {
         return;
     }
-    const std::string strPrefix = "listening on 127.0.0.1:0 port ";
-    if (!m_server.Start({REGPROBE_SERVER_PROGRAM, "--port", "COM1=" + strLine.substr(4), "--listen",
-                         "127.0.0.1:0", "--key-file", strKey}) ||
-        !m_server.ReadLine(strLine, 10000) || strLine.rfind(strPrefix, 0) != 0) {
-        m_strError = "modbus-serial-server: " + strLine;
-        return;
+    CString strPty = After(m_sim, "pty ");
+    if (!strPty.empty() && m_server.Start({REGPROBE_SERVER_PROGRAM, "--port", "COM1=" + strPty,
+                                           "--listen", "127.0.0.1:0", "--key-file", strKey})) {
+        CString strPort = After(m_server, "listening on 127.0.0.1:0 port ");
+        m_strRemote = strPort.empty() ? CString() : "127.0.0.1:" + strPort;
     }
-    m_strRemote = "127.0.0.1:" + strLine.substr(strPrefix.size());
-    m_bStarted = true;
 }
 
 CSerialRig::~CSerialRig() {
@@ -98,37 +75,18 @@ CSerialRig::~CSerialRig() {
     std::filesystem::remove_all(m_szDir, ec);
 }
 
-void WhenDialog(const QString& strTitle, std::function<void(CDialog*)> action) {
-    auto* pTimer = new QTimer;
-    auto nTicks = std::make_shared<int>(0);
-    QObject::connect(pTimer, &QTimer::timeout, [pTimer, nTicks, strTitle, action] {
-        auto* pDialog = qobject_cast<CDialog*>(QApplication::activeModalWidget());
-        bool bFound = pDialog != nullptr && pDialog->windowTitle() == strTitle;
-        if (!bFound && ++*nTicks <= 500) {
-            return;
-        }
-        pTimer->stop();
-        pTimer->deleteLater();
-        if (!bFound) {
-            ADD_FAILURE() << "no dialog " << strTitle.toStdString();
-            return;
-        }
-        QPointer<CDialog> pGuard(pDialog);
-        action(pDialog);
-        QTimer::singleShot(10000, [pGuard] {
-            if (pGuard && pGuard->isVisible()) {
-                ADD_FAILURE() << "dialog left open";
-                pGuard->done(-2);
-            }
-        });
-    });
-    pTimer->start(20);
+void SetText(const QWidget* pDialog, int nID, const CString& strText) {
+    if (auto* pEdit = Ctl<QLineEdit>(pDialog, nID)) {
+        pEdit->setText(QString::fromStdString(strText));
+    }
 }
 
-void SetText(const QWidget* pDialog, int nID, const char* pszText) {
-    if (auto* pEdit = Ctl<QLineEdit>(pDialog, nID)) {
-        pEdit->setText(QString::fromUtf8(pszText));
+QString Text(const QWidget* pDialog, int nID) {
+    QWidget* pControl = GetDlgItem(pDialog, nID);
+    if (auto* pCombo = qobject_cast<QComboBox*>(pControl)) {
+        return pCombo->currentText();
     }
+    return Ctl<QLineEdit>(pDialog, nID)->text();
 }
 
 void Click(const QWidget* pDialog, int nID) {
@@ -137,21 +95,18 @@ void Click(const QWidget* pDialog, int nID) {
     }
 }
 
-bool Choose(const QWidget* pDialog, int nID, const char* pszText) {
+void Choose(const QWidget* pDialog, int nID, const char* pszLine) {
     auto* pCombo = Ctl<QComboBox>(pDialog, nID);
-    int nIndex = pCombo ? pCombo->findText(QString::fromUtf8(pszText)) : -1;
-    if (nIndex >= 0) {
-        pCombo->setCurrentIndex(nIndex);
-    }
-    return nIndex >= 0;
+    int nIndex = pCombo->findText(QString::fromUtf8(pszLine));
+    ASSERT_GE(nIndex, 0) << pszLine;
+    pCombo->setCurrentIndex(nIndex);
 }
 
 std::vector<CString> Lines(const QWidget* pDialog, int nID) {
     std::vector<CString> lines;
-    if (auto* pList = Ctl<QListWidget>(pDialog, nID)) {
-        for (int i = 0; i < pList->count(); ++i) {
-            lines.push_back(pList->item(i)->text().toStdString());
-        }
+    auto* pList = Ctl<QListWidget>(pDialog, nID);
+    for (int i = 0; i < pList->count(); ++i) {
+        lines.push_back(pList->item(i)->text().toStdString());
     }
     return lines;
 }
