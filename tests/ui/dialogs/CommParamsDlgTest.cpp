@@ -13,6 +13,7 @@
 #include "platform/com/ComApi.h"
 #include "res/Resource.h"
 #include "transport/AutoModbus.h"
+#include "transport/BlockingSocket.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -197,6 +198,15 @@ TEST_F(CommParamsDlg, EnterCancelAndEscWriteAndCreateNothing) {
 
 TEST_F(CommParamsDlg, TcpServerStartsForModbusTcpClientsAndStops) {
     auto pDlg = Dialog();
+    // "&Find IP": this machine's address, or the message when it has none.
+    Click(pDlg.get(), IDC_BUTTON_FIND_IP);
+    try {
+        EXPECT_EQ(Text(pDlg.get(), IDC_EDIT_TCP_ADDRESS).toStdString(), GetLocalAddress());
+    } catch (CBlockingSocketException* e) {
+        e->Delete();
+        EXPECT_EQ(m_boxes.Texts(), std::vector<CString>{"Failed finding local machine IP"});
+        m_boxes.m_boxes.clear();
+    }
     Click(pDlg.get(), IDC_RADIO_RTU);
     SetText(pDlg.get(), IDC_EDIT_TCP_ADDRESS, "127.0.0.1");
     SetText(pDlg.get(), IDC_EDIT_TCP_PORT, "0");  // any free port
