@@ -55,4 +55,18 @@ TEST_F(EndToEnd, ConnectionFromTheMenuThenATestWindow) {
     EXPECT_EQ(pConnection->m_pModbus->ReadOutputRegisters(1, 0, 3, values), 0);
     EXPECT_EQ(values, (CWordArray{11, 22, 33}));
 }
+
+TEST_F(EndToEnd, TrayConnectionsOfAHiddenFrameShowsTheDialogAlone) {
+    CNotifyIconRecorder shell;
+    m_pFrame->showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return !m_pFrame->isVisible(); }));
+    bool bShown = false;
+    WhenModal([&](QWidget* pDialog) {
+        bShown = pDialog->isVisible() && pDialog->windowTitle() == "Connections";
+        EXPECT_FALSE(m_pFrame->isVisible());
+        Click(pDialog, IDCANCEL);
+    });
+    m_pFrame->SendCommand(ID_TRAY_CONNECTIONS);
+    EXPECT_TRUE(bShown);
+}
 }  // namespace
