@@ -42,7 +42,7 @@ BOOL SaveConnections(CConnections& connections, const CString& strPath, CString*
         return FALSE;
     }
     // mkstemp makes the file owner-only; keep the old file's mode instead.
-    struct stat old{};
+    struct stat old {};
     ::fchmod(fd, ::stat(strPath.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
     const CString strTemp = temp.data();
     CFile file;
@@ -76,16 +76,36 @@ BOOL SaveConnections(CConnections& connections, const CString& strPath, CString*
     return TRUE;
 }
 
-BOOL LoadConnections(CConnections& connections, const CString& strPath) {
+namespace {
+BOOL Load(CConnections& connections, const CString& strPath, CString* pstrError, bool bReplace) {
     CFile file;
-    if (!file.Open(strPath.c_str(), CFile::modeRead)) {
+    CFileException error;
+    if (!file.Open(strPath.c_str(), CFile::modeRead, &error)) {
+        SetError(pstrError, "Cannot open " + strPath + ": " +
+                                std::strerror(error.m_lOsError != 0 ? error.m_lOsError : EIO));
         return FALSE;
+    }
+    if (bReplace) {
+        connections.RemoveAll();
     }
     try {
         CArchive ar(&file, CArchive::load);
         connections.Serialize(ar);
     } catch (CException* e) {
-        e->Delete();  // the records read before the fault stay
+        // The records read before the fault stay.
+        SetError(pstrError, strPath + " is damaged at " + TextOf(e) +
+                                "; the connections before it were loaded");
+        e->Delete();
+        return FALSE;
     }
     return TRUE;
+}
+}  // namespace
+
+BOOL LoadConnections(CConnections& connections, const CString& strPath, CString* pstrError) {
+    return Load(connections, strPath, pstrError, false);
+}
+
+BOOL ReplaceConnections(CConnections& connections, const CString& strPath, CString* pstrError) {
+    return Load(connections, strPath, pstrError, true);
 }

@@ -13,6 +13,12 @@ BOOL SaveConnections(CConnections& connections, const CString& strPath,
 
 // Adds the file's records to the collection. A file that cannot be opened
 // adds nothing; a file that ends early or holds a record that cannot be taken
-// keeps the records read before. Returns FALSE when the file could not be
-// opened.
-BOOL LoadConnections(CConnections& connections, const CString& strPath);
+// keeps the records read before. Returns FALSE unless the whole file was
+// read; pstrError (when given) then says why, or where the file is damaged.
+BOOL LoadConnections(CConnections& connections, const CString& strPath,
+                     CString* pstrError = nullptr);
+
+// As LoadConnections, but once the file has opened the collection's records
+// are removed first: a file that cannot be opened costs no connection.
+BOOL ReplaceConnections(CConnections& connections, const CString& strPath,
+                        CString* pstrError = nullptr);

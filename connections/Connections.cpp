@@ -1,9 +1,43 @@
 #include "Connections.h"
 
+#include <cstdio>
+#include <utility>
+
 #include "platform/Archive.h"
 #include "transport/AutoModbus.h"
 
 IMPLEMENT_DYNAMIC(CConnections, CMapStringToOb)
+IMPLEMENT_DYNAMIC(CConfigLoadException, CArchiveException)
+
+CConfigLoadException::CConfigLoadException(int cause, int nRecord, int nCount, CString strReason)
+    : CArchiveException(cause),
+      m_nRecord(nRecord),
+      m_nCount(nCount),
+      m_strReason(std::move(strReason)) {}
+
+BOOL CConfigLoadException::GetErrorMessage(char* lpszError, UINT nMaxError, UINT*) {
+    char text[512];
+    if (m_nRecord == 0) {
+        std::snprintf(text, sizeof text, "the record count: %s", m_strReason.c_str());
+    } else {
+        std::snprintf(text, sizeof text, "record %d of %d: %s", m_nRecord, m_nCount,
+                      m_strReason.c_str());
+    }
+    AfxCopyErrorMessage(text, lpszError, nMaxError);
+    return TRUE;
+}
+
+namespace {
+// The same fault, told with the record it stopped at.
+CConfigLoadException* AtRecord(CException* e, int nRecord, int nCount) {
+    char text[256];
+    e->GetErrorMessage(text, sizeof text);
+    auto* pArchive = dynamic_cast<CArchiveException*>(e);
+    int cause = pArchive ? pArchive->m_cause : CArchiveException::genericException;
+    e->Delete();
+    return new CConfigLoadException(cause, nRecord, nCount, text);
+}
+}  // namespace
 
 CConnections theConnections;
 
@@ -71,26 +105,36 @@ void CConnections::Serialize(CArchive& ar) {
     }
 
     int nCount = 0;
-    ar >> nCount;
+    try {
+        ar >> nCount;
+    } catch (CException* e) {
+        throw AtRecord(e, 0, 0);
+    }
     for (int i = 0; i < nCount; ++i) {
         CString strName;
         WORD nType = 0;
-        ar >> strName >> nType;
+        try {
+            ar >> strName >> nType;
+        } catch (CException* e) {
+            throw AtRecord(e, i + 1, nCount);
+        }
         // Neither comes from our own saving: a kind without a master, or a name
         // taken already. What follows can no longer be trusted; stop here.
         if (nType != CONNECTION_LOCAL_DCOM && nType != CONNECTION_OPEN_MODBUS) {
-            return;
+            throw new CConfigLoadException(CArchiveException::badClass, i + 1, nCount,
+                                           "unknown connection kind " + std::to_string(nType));
         }
         CConnection* pConnection = Add(strName, nType);
         if (pConnection == nullptr) {
-            return;
+            throw new CConfigLoadException(CArchiveException::badIndex, i + 1, nCount,
+                                           "a second connection named " + strName);
         }
         try {
             pConnection->Serialize(ar);
-        } catch (CException*) {
+        } catch (CException* e) {
             // A record cut short is not kept half-read.
             Remove(strName);
-            throw;
+            throw AtRecord(e, i + 1, nCount);
         }
         CAutoModbus* pAuto = pConnection->GetAutoModbus();
         if (pAuto != nullptr && pAuto->m_pPort == nullptr) {

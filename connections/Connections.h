@@ -4,7 +4,24 @@
 #pragma once
 
 #include "Connection.h"
+#include "platform/Archive.h"
 #include "platform/MapStringToOb.h"
+
+// Loading stopped at a record that the file does not hold whole or that
+// cannot be taken: which one (from 1; 0 for the record count), of how many
+// the file announced, and why.
+class CConfigLoadException : public CArchiveException {
+    DECLARE_DYNAMIC(CConfigLoadException)
+
+public:
+    CConfigLoadException(int cause, int nRecord, int nCount, CString strReason);
+    // "record 2 of 3: Unexpected end of file"
+    BOOL GetErrorMessage(char* lpszError, UINT nMaxError, UINT* pnHelpContext = nullptr) override;
+
+    int m_nRecord;
+    int m_nCount;
+    CString m_strReason;
+};
 
 class CConnections : public CMapStringToOb {
     DECLARE_DYNAMIC(CConnections)
@@ -24,8 +41,8 @@ public:
     void GetNextAssoc(POSITION& rNextPosition, CString& rKey, CConnection*& rValue) const;
 
     // Storing writes the count and each record in iteration order. Loading
-    // adds the file's records; it ends (through the archive's end-of-file
-    // exception, or quietly) at the first record that cannot be taken whole.
+    // adds the file's records; at the first record that cannot be taken
+    // whole it throws a CConfigLoadException, keeping the records before.
     void Serialize(CArchive& ar) override;
 
 private:

@@ -8,6 +8,7 @@
 #include "RegprobeDoc.h"
 #include "RegprobeView.h"
 #include "Splash.h"
+#include "connections/dialogs/ConnectionsDlg.h"
 #include "platform/com/ComApi.h"
 #include "platform/ui/AfxSock.h"
 #include "platform/ui/DocTemplate.h"
@@ -53,6 +54,10 @@ BOOL CRegprobeApp::InitInstance() {
     ParseCommandLine(cmdInfo);
     CSplashWnd::EnableSplashScreen(cmdInfo.m_bShowSplash);
 
+    CMainFrame::SetConnectionsDialog([] {
+        CConnectionsDlg dlg;
+        dlg.DoModal();
+    });
     auto* pMainFrame = new CMainFrame;
     if (!pMainFrame->LoadFrame(IDR_MAINFRAME)) {
         delete pMainFrame;

@@ -339,6 +339,10 @@ TEST_F(ConfigFile, SaveAndLoadThroughTheDisk) {
     CConnections loaded;
     EXPECT_TRUE(LoadConnections(loaded, m_strPath));
     EXPECT_EQ(loaded.GetCount(), 1u);
+    // Loaded again on top: the name is taken, and the error says where.
+    EXPECT_FALSE(LoadConnections(loaded, m_strPath, &strError));
+    EXPECT_EQ(strError, m_strPath + " is damaged at record 1 of 1: a second connection named one" +
+                            "; the connections before it were loaded");
     EXPECT_FALSE(LoadConnections(loaded, m_strDir + "/absent.cfg"));
     // Nothing but the file is left behind in the directory.
     EXPECT_EQ(std::system(("test $(ls -A '" + m_strDir + "' | wc -l) -eq 1").c_str()), 0);

@@ -63,6 +63,11 @@ CMessageBoxRecorder::CMessageBoxRecorder() {
         if (m_pfnOnShow) {
             m_pfnOnShow(strText);
         }
+        if (!m_answers.empty()) {
+            int nAnswer = m_answers.front();
+            m_answers.pop_front();
+            return nAnswer;
+        }
         return IDOK;
     });
 }

@@ -7,6 +7,7 @@
 
 #include <QWidget>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,7 +28,8 @@ void Pump(std::chrono::milliseconds duration);
 // at most 5 s). A dialog still open 5 s after the action ends with -2.
 void WhenModal(std::function<void(QWidget*)> action);
 
-// Records every message box and answers IDOK.
+// Records every message box; answers from m_answers while any are left,
+// then IDOK.
 class CMessageBoxRecorder {
 public:
     CMessageBoxRecorder();
@@ -39,6 +41,7 @@ public:
     };
     std::vector<Box> m_boxes;
     std::function<void(const CString&)> m_pfnOnShow;
+    std::deque<int> m_answers;
 
     std::vector<CString> Texts() const;
 

@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# Follows README's "First minutes" on a private X server (Xvfb with openbox):
+# starts the simulator and regprobe, opens Options > Connections..., adds an
+# "Open Modbus" connection to the simulator, saves it, closes the dialog and
+# opens a test window with File > New, all from the keyboard as a newcomer
+# would. Takes a picture of each of the three connection dialogs and of the
+# main window, and fails unless the connection was made and saved.
+#   scripts/first-minutes.sh [--build DIR] [--output DIR]
+# Defaults: the build directory build/, pictures in build/first-minutes/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build
+output=
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$2; shift 2 ;;
+    --output) output=$2; shift 2 ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    *) echo "first-minutes.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+output=${output:-$build/first-minutes}
+for program in "$build/shell/regprobe" "$build/sim/regprobe-sim"; do
+  [ -x "$program" ] || { echo "first-minutes.sh: no executable $program (build it first)" >&2; exit 1; }
+done
+regprobe=$(realpath "$build/shell/regprobe")
+sim=$(realpath "$build/sim/regprobe-sim")
+mkdir -p "$output"
+output=$(realpath "$output")
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "first-minutes.sh: $*" >&2
+  [ -f "$work/regprobe.log" ] && cat "$work/regprobe.log" >&2
+  exit 1
+}
+
+# wait_for TENTHS COMMAND...: retries every 0.1 s.
+wait_for() {
+  local tries=$1; shift
+  for ((n = 0; n < tries; n++)); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# The id of the visible window with exactly this title, waiting up to 20 s.
+window_named() {
+  local id=
+  for _ in $(seq 1 200); do
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -n1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+
+# shoot WINDOW NAME: a PNG of the window with the window manager's frame.
+shoot() {
+  local frame=$1 parent x y w h
+  local root
+  root=$(xwininfo -root | awk '/Window id:/ {print $4}')
+  for _ in $(seq 1 10); do
+    parent=$(xwininfo -tree -id "$frame" | awk '/Parent window id:/ {print $4}')
+    [ "$parent" = "$root" ] && break
+    frame=$parent
+  done
+  sleep 0.7  # let it paint
+  read -r x y w h < <(xwininfo -id "$frame" |
+    awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}')
+  /usr/bin/python3 scripts/xwd_to_png.py "$work/Xvfb_screen0" "$output/$2.png" "$x" "$y" "$w" "$h"
+  echo "first-minutes.sh: $output/$2.png"
+}
+
+key() {
+  xdotool key --clearmodifiers "$@"
+  sleep 0.4
+}
+
+display=
+for n in $(seq 90 140); do
+  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
+done
+[ -n "$display" ] || fail "no free display"
+Xvfb ":$display" -screen 0 1280x800x24 -fbdir "$work" -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=":$display"
+wait_for 300 xdpyinfo || fail "Xvfb did not start"
+unset DBUS_SESSION_BUS_ADDRESS
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+pids+=($!)
+wait_for 300 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
+
+# The simulator as run.sh starts it, on a free port.
+mkfifo "$work/sim.out"
+"$sim" --listen 127.0.0.1:0 --animate --holding 0=100,200,300 --float 10=3.14159 \
+  --double 20=2.718281828:reverse --coils 0=1,0,1,1 >"$work/sim.out" 2>"$work/sim.err" &
+pids+=($!)
+exec 3<"$work/sim.out"
+read -r -t 10 line <&3 || fail "the simulator did not start: $(cat "$work/sim.err")"
+port=${line##*:}
+
+# regprobe in a directory of its own: Regpr.cfg is saved in the current one.
+mkdir "$work/home"
+export QT_QPA_PLATFORM=xcb
+(cd "$work/home" && exec "$regprobe") >"$work/regprobe.log" 2>&1 &
+pids+=($!)
+main=$(window_named Regprobe) || fail "the main window did not appear"
+sleep 4  # the splash screen shows for three seconds
+xdotool mousemove 1279 799
+xdotool windowactivate --sync "$main" 2>/dev/null || true
+
+# Options > Connections...
+key alt+o
+key c
+connections=$(window_named Connections) || fail "Options > Connections... opened no dialog"
+
+# "Local/DCom" is chosen at first: "&Add" opens Communications Parameters.
+key alt+a
+commparams=$(window_named "Communications Parameters") || fail "no Communications Parameters dialog"
+shoot "$commparams" communications-parameters
+key Escape
+
+# "Open Modbus" in the box beside "&Add", then "&Add".
+xdotool windowactivate --sync "$connections" 2>/dev/null || true
+key Tab
+key Down
+key alt+a
+remote=$(window_named "Remote Server Connection") || fail "no Remote Server Connection dialog"
+xdotool type --delay 40 "127.0.0.1"
+key Tab
+xdotool type --delay 40 "$port"
+key Tab
+xdotool type --delay 40 "3000"
+shoot "$remote" remote-server-connection
+key Return
+wait_for 100 sh -c "! xdotool search --onlyvisible --name '^Remote Server Connection\$'" ||
+  fail "Remote Server Connection did not close (no connection to 127.0.0.1:$port)"
+
+# The list shows the connection; "&Save" writes it to Regpr.cfg.
+key alt+s
+shoot "$connections" connections
+grep -q "127.0.0.1:$port" "$work/home/Regpr.cfg" 2>/dev/null ||
+  fail "Regpr.cfg does not hold 127.0.0.1:$port"
+key Escape
+wait_for 100 sh -c "! xdotool search --onlyvisible --name '^Connections\$'" || fail "Connections did not close"
+
+# File > New: a test window for the connection.
+xdotool windowactivate --sync "$main" 2>/dev/null || true
+key ctrl+n
+wait_for 100 sh -c "xdotool getwindowname $main | grep -q '^Regprobe - '" ||
+  fail "File > New opened no test window"
+shoot "$main" main-window
+echo "first-minutes.sh: connection 127.0.0.1:$port made, saved and opened in a test window"

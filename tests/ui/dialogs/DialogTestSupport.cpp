@@ -1,0 +1,125 @@
+#include "DialogTestSupport.h"
+
+#include <arpa/inet.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "connections/Connections.h"
+#include "platform/com/RpcSettings.h"
+
+namespace {
+// The rest of the first line of output that starts with strPrefix.
+CString After(CChildProcess& process, const std::string& strPrefix) {
+    std::string strLine;
+    if (!process.ReadLine(strLine, 10000) || strLine.rfind(strPrefix, 0) != 0) {
+        ADD_FAILURE() << "expected \"" << strPrefix << "\", got \"" << strLine << "\"";
+        return CString();
+    }
+    return strLine.substr(strPrefix.size());
+}
+}  // namespace
+
+CTcpSim::CTcpSim() {
+    if (m_process.Start(
+            {REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0", "--holding", "0=11,22,33"})) {
+        m_nPort = static_cast<WORD>(std::atoi(After(m_process, "listening on 127.0.0.1:").c_str()));
+    }
+}
+
+WORD ClosedPort() {
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof sa;
+    ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &n);
+    ::close(s);
+    return ntohs(sa.sin_port);
+}
+
+CSerialRig::CSerialRig() {
+    if (::mkdtemp(m_szDir) == nullptr) {
+        return;
+    }
+    ::setenv(RPC_RUNTIME_DIR_VARIABLE, m_szDir, 1);
+    const std::string strKey = std::string(m_szDir) + "/access.key";
+    std::ofstream(strKey) << "00112233445566778899aabbccddeeff\n";
+    ::chmod(strKey.c_str(), 0600);
+    CoSetAccessKeyFile(strKey.c_str());
+    if (!m_sim.Start({REGPROBE_SIM_PROGRAM, "--pty", "--holding", "0=11,22,33"})) {
+        return;
+    }
+    CString strPty = After(m_sim, "pty ");
+    if (!strPty.empty() && m_server.Start({REGPROBE_SERVER_PROGRAM, "--port", "COM1=" + strPty,
+                                           "--listen", "127.0.0.1:0", "--key-file", strKey})) {
+        CString strPort = After(m_server, "listening on 127.0.0.1:0 port ");
+        m_strRemote = strPort.empty() ? CString() : "127.0.0.1:" + strPort;
+    }
+}
+
+CSerialRig::~CSerialRig() {
+    CoSetAccessKeyFile(nullptr);
+    ::unsetenv(RPC_RUNTIME_DIR_VARIABLE);
+    std::error_code ec;
+    std::filesystem::remove_all(m_szDir, ec);
+}
+
+void SetText(const QWidget* pDialog, int nID, const CString& strText) {
+    if (auto* pEdit = Ctl<QLineEdit>(pDialog, nID)) {
+        pEdit->setText(QString::fromStdString(strText));
+    }
+}
+
+QString Text(const QWidget* pDialog, int nID) {
+    QWidget* pControl = GetDlgItem(pDialog, nID);
+    if (auto* pCombo = qobject_cast<QComboBox*>(pControl)) {
+        return pCombo->currentText();
+    }
+    return Ctl<QLineEdit>(pDialog, nID)->text();
+}
+
+void Click(const QWidget* pDialog, int nID) {
+    if (auto* pButton = Ctl<QAbstractButton>(pDialog, nID)) {
+        pButton->click();
+    }
+}
+
+void Choose(const QWidget* pDialog, int nID, const char* pszLine) {
+    auto* pCombo = Ctl<QComboBox>(pDialog, nID);
+    int nIndex = pCombo->findText(QString::fromUtf8(pszLine));
+    ASSERT_GE(nIndex, 0) << pszLine;
+    pCombo->setCurrentIndex(nIndex);
+}
+
+std::vector<CString> Lines(const QWidget* pDialog, int nID) {
+    std::vector<CString> lines;
+    auto* pList = Ctl<QListWidget>(pDialog, nID);
+    for (int i = 0; i < pList->count(); ++i) {
+        lines.push_back(pList->item(i)->text().toStdString());
+    }
+    return lines;
+}
+
+std::vector<CString> ConnectionNames() {
+    std::vector<CString> names;
+    POSITION pos = theConnections.GetStartPosition();
+    while (pos != nullptr) {
+        CString strName;
+        CConnection* pConnection = nullptr;
+        theConnections.GetNextAssoc(pos, strName, pConnection);
+        names.push_back(strName);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
