@@ -1,11 +1,14 @@
 #include "MainFrm.h"
 
+#include <QTimer>
+
 #include "Splash.h"
 #include "platform/Unicode.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/TypeLib.h"
 #include "res/Resource.h"
+#include "testview/RegprobeDoc.h"
 
 IMPLEMENT_DYNAMIC(CMainFrame, CMDIFrameWnd)
 
@@ -98,6 +101,11 @@ void CMainFrame::OnShowWindow(BOOL bShow, UINT nStatus) {
 }
 
 void CMainFrame::OnClose() {
+    if (CRegprobeDoc::IsAnyWaiting()) {
+        // A test window is waiting for its worker to end; leave after it.
+        QTimer::singleShot(50, this, [this] { OnClose(); });
+        return;
+    }
     if (m_bConnectionsDlgOpen) {
         m_bCloseAfterDialog = TRUE;
         return;

@@ -20,7 +20,7 @@
 #include "platform/ui/WaitCursor.h"
 #include "res/RegprobeResources.h"
 #include "res/Resource.h"
-#include "shell/RegprobeView.h"
+#include "testview/RegprobeView.h"
 
 namespace {
 // A dialog that records the commands reaching it and ends on none of them

@@ -13,7 +13,7 @@
 #include "platform/ui/MDIChildWnd.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
-#include "shell/RegprobeView.h"
+#include "testview/RegprobeView.h"
 
 namespace {
 // "text=id" for items, "-" for separators.

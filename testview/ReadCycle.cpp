@@ -1,0 +1,209 @@
+#include "ReadCycle.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+
+#include "RowFormat.h"
+#include "core/Modbus.h"
+#include "core/ModbusException.h"
+#include "platform/PerfCounter.h"
+
+long ParseNumber(const CString& str) {
+    return std::atol(str.c_str());
+}
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+CString ExceptionText(CException* e) {
+    char sz[512] = "";
+    e->GetErrorMessage(sz, sizeof sz);
+    e->Delete();
+    return sz;
+}
+
+// Times the array sizing and the master call, nothing else: on both clocks.
+class CReadClock {
+public:
+    explicit CReadClock(CReadResult& result) : m_result(result) {}
+    void Start() {
+        m_t0 = timeGetTime();
+        m_start = Clock::now();
+        m_bRunning = true;
+    }
+    void Stop() {
+        if (!m_bRunning) {
+            return;
+        }
+        m_bRunning = false;
+        m_result.qwMicros = ULONGLONG(
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m_start).count());
+        m_result.dwElapsed = timeGetTime() - m_t0;
+    }
+
+private:
+    CReadResult& m_result;
+    DWORD m_t0 = 0;
+    Clock::time_point m_start;
+    bool m_bRunning = false;
+};
+
+WORD Read(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress, WORD wQuantity,
+          CReadClock& clock, CListUpdate& list) {
+    CWordArray words;
+    CFloatArray floats;
+    CDoubleArray doubles;
+    CByteArray bits;
+    const bool bInput = s.nReadFunction == READ_INPUT_REGISTERS;
+    WORD wStatus = 0;
+    switch (s.nReadFunction) {
+        case READ_LOOPBACK:
+            clock.Start();
+            wStatus = pModbus->LoopbackTest(nDevice);
+            clock.Stop();
+            list = MakeListUpdate({}, false, wQuantity);
+            return wStatus;
+        case READ_OUTPUT_REGISTERS:
+        case READ_INPUT_REGISTERS:
+            if (s.nDataType == TYPE_FLOAT || s.nDataType == TYPE_FLOAT_REVERSE) {
+                clock.Start();
+                floats.assign(wQuantity, 0.0f);
+                const BOOL bReverse = s.nDataType == TYPE_FLOAT_REVERSE;
+                wStatus = bInput ? pModbus->ReadInputRegistersFloat(nDevice, wAddress, wQuantity,
+                                                                    floats, bReverse)
+                                 : pModbus->ReadOutputRegistersFloat(nDevice, wAddress, wQuantity,
+                                                                     floats, bReverse);
+                clock.Stop();
+                list = MakeListUpdate(FormatFloatRows(wAddress, floats), true, wQuantity);
+            } else if (s.nDataType == TYPE_DOUBLE || s.nDataType == TYPE_DOUBLE_REVERSE) {
+                clock.Start();
+                doubles.assign(wQuantity, 0.0);
+                const BOOL bReverse = s.nDataType == TYPE_DOUBLE_REVERSE;
+                wStatus = bInput ? pModbus->ReadInputRegistersDouble(nDevice, wAddress, wQuantity,
+                                                                     doubles, bReverse)
+                                 : pModbus->ReadOutputRegistersDouble(nDevice, wAddress, wQuantity,
+                                                                      doubles, bReverse);
+                clock.Stop();
+                list = MakeListUpdate(FormatDoubleRows(wAddress, doubles), true, wQuantity);
+            } else {
+                clock.Start();
+                words.assign(wQuantity, 0);
+                wStatus = bInput
+                              ? pModbus->ReadInputRegisters(nDevice, wAddress, wQuantity, words)
+                              : pModbus->ReadOutputRegisters(nDevice, wAddress, wQuantity, words);
+                clock.Stop();
+                list =
+                    MakeListUpdate(FormatWordRows(s.nDataType, wAddress, words), true, wQuantity);
+            }
+            return wStatus;
+        default:
+            clock.Start();
+            bits.assign(wQuantity, 0);
+            wStatus = s.nReadFunction == READ_OUTPUT_STATUS
+                          ? pModbus->ReadOutputStatus(nDevice, wAddress, wQuantity, bits)
+                          : pModbus->ReadInputStatus(nDevice, wAddress, wQuantity, bits);
+            clock.Stop();
+            list = MakeListUpdate(FormatBitRows(wAddress, bits), true, wQuantity);
+            return wStatus;
+    }
+}
+}  // namespace
+
+CReadResult ReadOnce(const CReadSettings& s) {
+    CReadResult result;
+    if (s.pModbus == nullptr || s.nReadFunction < 0 || s.nReadFunction >= READ_FUNCTION_COUNT) {
+        return result;
+    }
+    const WORD nDevice = WORD(ParseNumber(s.strDevice) & 0xFF);
+    const WORD wAddress = WORD(ParseNumber(s.strAddress));
+    const WORD wQuantity = WORD(ParseNumber(s.strQuantity) & 0xFF);
+    result.bRead = TRUE;
+    CReadClock clock(result);
+    try {
+        result.wStatus = Read(s.pModbus, s, nDevice, wAddress, wQuantity, clock, result.list);
+    } catch (CException* e) {
+        clock.Stop();
+        result.bException = TRUE;
+        result.wStatus = e->IsKindOf(RUNTIME_CLASS(CModbusException))
+                             ? WORD(static_cast<CModbusException*>(e)->m_wStatus)
+                             : 0;
+        result.strStatus = ExceptionText(e);
+    }
+    if (!result.bException) {
+        result.strStatus = s.pModbus->GetErrorText(result.wStatus);
+    }
+    return result;
+}
+
+CWriteResult WriteOnce(const CWriteSettings& s) {
+    CWriteResult result;
+    if (s.pModbus == nullptr) {
+        return result;
+    }
+    CString strCopy = s.strValue;
+    const long nState = ParseNumber(s.strValue);
+    const WORD nDevice = WORD(ParseNumber(s.strDevice) & 0xFF);
+    const WORD wAddress = WORD(ParseNumber(s.strAddress));
+    CModbus* pModbus = s.pModbus;
+    try {
+        if (s.nWriteFunction == WRITE_PRESET_SINGLE_REGISTER) {
+            switch (s.nDataType) {
+                case TYPE_CHAR: {
+                    size_t nFirst = 0;
+                    while (nFirst < strCopy.size() &&
+                           std::isspace(static_cast<unsigned char>(strCopy[nFirst]))) {
+                        ++nFirst;
+                    }
+                    if (nFirst == strCopy.size()) {
+                        return result;
+                    }
+                    const auto ch = static_cast<signed char>(strCopy[nFirst]);
+                    result.bWritten = TRUE;
+                    result.wStatus = pModbus->PresetSingleRegister(nDevice, wAddress, WORD(ch));
+                    break;
+                }
+                case TYPE_SIGNED_16:
+                case TYPE_UNSIGNED_16:
+                    if (strCopy.empty()) {
+                        return result;
+                    }
+                    result.bWritten = TRUE;
+                    result.wStatus = pModbus->PresetSingleRegister(nDevice, wAddress,
+                                                                   WORD(ParseNumber(strCopy)));
+                    break;
+                case TYPE_FLOAT:
+                case TYPE_FLOAT_REVERSE:
+                    result.bWritten = TRUE;
+                    result.wStatus = pModbus->PresetRegisterFloat(
+                        nDevice, wAddress, float(std::atof(strCopy.c_str())),
+                        s.nDataType == TYPE_FLOAT_REVERSE);
+                    break;
+                case TYPE_DOUBLE:
+                case TYPE_DOUBLE_REVERSE:
+                    result.bWritten = TRUE;
+                    result.wStatus =
+                        pModbus->PresetRegisterDouble(nDevice, wAddress, std::atof(strCopy.c_str()),
+                                                      s.nDataType == TYPE_DOUBLE_REVERSE);
+                    break;
+                default:
+                    return result;
+            }
+        } else if (s.nWriteFunction == WRITE_FORCE_SINGLE_COIL) {
+            result.bWritten = TRUE;
+            result.wStatus = pModbus->ForceSingleCoil(nDevice, wAddress, WORD(nState));
+        } else {
+            return result;
+        }
+    } catch (CException* e) {
+        result.wStatus = e->IsKindOf(RUNTIME_CLASS(CModbusException))
+                             ? WORD(static_cast<CModbusException*>(e)->m_wStatus)
+                             : WORD(0xFFFF);
+        result.strError = ExceptionText(e);
+        return result;
+    }
+    if (result.wStatus != 0) {
+        result.strError = pModbus->GetErrorText(result.wStatus);
+    }
+    return result;
+}

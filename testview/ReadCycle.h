@@ -1,0 +1,60 @@
+// One read and one write as the test window makes them, without the window:
+// the settings come in as the form's texts and selections, the result goes
+// out as the rows and the status text.
+#pragma once
+
+#include <vector>
+
+#include "RowList.h"
+#include "platform/WinTypes.h"
+
+class CModbus;
+
+struct CReadSettings {
+    CModbus* pModbus = nullptr;  // null: no connection selected or none of that name
+    int nReadFunction = -1;
+    int nDataType = -1;
+    CString strDevice;
+    CString strAddress;
+    CString strQuantity;
+};
+
+struct CReadResult {
+    // FALSE when nothing was read (no connection): no status, time or text.
+    BOOL bRead = FALSE;
+    // A throwing master raised instead of returning: counted as an error,
+    // its text is the status text, the list is left as it is.
+    BOOL bException = FALSE;
+    WORD wStatus = 0;
+    DWORD dwElapsed = 0;     // milliseconds of the wrapping millisecond clock
+    ULONGLONG qwMicros = 0;  // the same read on the microsecond steady clock
+    CString strStatus;
+    CListUpdate list;  // what the read does to the value list
+
+    BOOL Failed() const { return bException || wStatus != 0; }
+};
+
+// The decimal text rules of the form: leading white space, an optional sign,
+// digits up to the first other character, 0 when there are none.
+long ParseNumber(const CString& str);
+
+CReadResult ReadOnce(const CReadSettings& settings);
+
+struct CWriteSettings {
+    CModbus* pModbus = nullptr;
+    int nWriteFunction = -1;
+    int nDataType = -1;
+    CString strDevice;
+    CString strAddress;
+    CString strValue;
+};
+
+struct CWriteResult {
+    BOOL bWritten = FALSE;  // an operation was sent
+    WORD wStatus = 0;
+    // The message for the user on failure: the master's status text, or the
+    // text of the exception a throwing master raised.
+    CString strError;
+};
+
+CWriteResult WriteOnce(const CWriteSettings& settings);

@@ -1,0 +1,363 @@
+#include "RegprobeView.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+
+#include "RowFormat.h"
+#include "connections/Connections.h"
+#include "platform/com/ComApi.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/ui/WaitCursor.h"
+#include "res/Resource.h"
+
+IMPLEMENT_DYNAMIC(CRegprobeView, CFormView)
+
+namespace {
+constexpr long MAX_INTERVAL = 10000;
+// Nobody reads a list faster; the rest of a frame's time goes to reading.
+constexpr int MIN_APPLY_SPACING_MS = 16;
+
+// The controls hold single-byte text, as the device's characters are shown:
+// one byte, one character.
+CString Text(const QLineEdit* pEdit) {
+    return pEdit->text().toLatin1().toStdString();
+}
+
+QString ToQt(const CString& str) {
+    return QString::fromLatin1(str.data(), qsizetype(str.size()));
+}
+
+// "Max. Interval is 10000 ms" for a negative or too long interval.
+bool IntervalInRange(long nInterval) {
+    return nInterval >= 0 && nInterval <= MAX_INTERVAL;
+}
+}  // namespace
+
+CRegprobeView::CRegprobeView() : CFormView(IDD_REGPROBE_FORM) {
+    MapNotify(IDC_CHECK_ENABLE_POLL, BN_CLICKED, [this] { OnEnablePoll(); });
+    MapNotify(IDC_EDIT_INTERVAL, EN_CHANGE, [this] { OnChangeInterval(); });
+    MapNotify(IDC_BUTTON_WRITE, BN_CLICKED, [this] { OnWrite(); });
+    // Every control the read uses hands the worker a fresh copy.
+    for (int nID : {IDC_COMBO_READ_FUNCTION, IDC_COMBO_CONNECTION, IDC_COMBO_DATA_TYPE}) {
+        MapNotify(nID, CBN_SELCHANGE, [this] { RefreshReadSettings(); });
+    }
+    for (int nID : {IDC_EDIT_DEVICE, IDC_EDIT_READ_ADDRESS, IDC_EDIT_QUANTITY}) {
+        MapNotify(nID, EN_CHANGE, [this] { RefreshReadSettings(); });
+    }
+    m_pApplyTimer = new QTimer(this);
+    m_pApplyTimer->setSingleShot(true);
+    connect(m_pApplyTimer, &QTimer::timeout, this, [this] { ApplyLatestCycle(); });
+    m_sinceApply.start();
+}
+
+CRegprobeView::~CRegprobeView() {
+    StopThread();
+    WaitThread();
+}
+
+void CRegprobeView::DoDataExchange(CDataExchange* pDX) {
+    CFormView::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_COMBO_DATA_TYPE, m_comboDataType);
+    DDX_Control(pDX, IDC_EDIT_INTERVAL, m_editInterval);
+    DDX_Control(pDX, IDC_CHECK_ENABLE_POLL, m_checkEnablePoll);
+    DDX_Control(pDX, IDC_STATIC_STATISTICS, m_staticStatistics);
+    DDX_Control(pDX, IDC_STATIC_RESULT, m_staticResult);
+    DDX_Control(pDX, IDC_LIST_VALUES, m_listValues);
+    DDX_Control(pDX, IDC_COMBO_WRITE_FUNCTION, m_comboWriteFunction);
+    DDX_Control(pDX, IDC_COMBO_READ_FUNCTION, m_comboReadFunction);
+    DDX_Control(pDX, IDC_COMBO_CONNECTION, m_comboConnection);
+    DDX_Control(pDX, IDC_EDIT_WRITE_VALUE, m_editWriteValue);
+    DDX_Control(pDX, IDC_EDIT_QUANTITY, m_editQuantity);
+    DDX_Control(pDX, IDC_EDIT_DEVICE, m_editDevice);
+    DDX_Control(pDX, IDC_EDIT_WRITE_ADDRESS, m_editWriteAddress);
+    DDX_Control(pDX, IDC_EDIT_READ_ADDRESS, m_editReadAddress);
+    DDX_Control(pDX, IDC_BUTTON_WRITE, m_btnWrite);
+}
+
+void CRegprobeView::OnInitialUpdate() {
+    CFormView::OnInitialUpdate();
+    InitFormControls();
+}
+
+void CRegprobeView::InitFormControls() {
+    if (m_comboReadFunction == nullptr || m_comboDataType == nullptr) {
+        return;  // no template
+    }
+    for (const char* psz : g_szReadFunctions) {
+        m_comboReadFunction->addItem(psz);
+    }
+    m_comboReadFunction->setCurrentIndex(READ_OUTPUT_REGISTERS);
+    for (const char* psz : g_szWriteFunctions) {
+        m_comboWriteFunction->addItem(psz);
+    }
+    m_comboWriteFunction->setCurrentIndex(WRITE_PRESET_SINGLE_REGISTER);
+    m_comboConnection->clear();
+    POSITION pos = theConnections.GetStartPosition();
+    while (pos != nullptr) {
+        CString strName;
+        CConnection* pConnection = nullptr;
+        theConnections.GetNextAssoc(pos, strName, pConnection);
+        m_comboConnection->addItem(QString::fromStdString(strName));
+    }
+    m_comboConnection->setCurrentIndex(0);
+    m_editDevice->setText("1");
+    m_editWriteValue->setText("0");
+    m_editWriteAddress->setText("0");
+    m_editReadAddress->setText("0");
+    m_editQuantity->setText("10");
+    m_editInterval->setText("1000");
+    for (const char* psz : g_szDataTypes) {
+        m_comboDataType->addItem(psz);
+    }
+    m_comboDataType->setCurrentIndex(TYPE_SIGNED_16);
+    RefreshReadSettings();
+}
+
+CModbus* CRegprobeView::GetSelectedModbus() const {
+    if (m_comboConnection == nullptr || m_comboConnection->currentIndex() < 0) {
+        return nullptr;
+    }
+    CConnection* pConnection = nullptr;
+    if (!theConnections.Lookup(m_comboConnection->currentText().toStdString(), pConnection)) {
+        return nullptr;
+    }
+    return pConnection->m_pModbus;
+}
+
+void CRegprobeView::RefreshReadSettings() {
+    if (m_comboReadFunction == nullptr) {
+        return;
+    }
+    CReadSettings settings;
+    settings.pModbus = GetSelectedModbus();
+    settings.nReadFunction = m_comboReadFunction->currentIndex();
+    settings.nDataType = m_comboDataType->currentIndex();
+    settings.strDevice = Text(m_editDevice);
+    settings.strAddress = Text(m_editReadAddress);
+    settings.strQuantity = Text(m_editQuantity);
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    m_settings = std::move(settings);
+}
+
+// --- the worker ------------------------------------------------------------
+
+void CRegprobeView::StartWork() {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    m_statistics.Reset();
+}
+
+void CRegprobeView::EndWork() {
+    CoUninitialize();
+}
+
+WORD CRegprobeView::ReadAndDisplay(int nReadFunction, DWORD& dwElapsed, CString& strStatus) {
+    CReadSettings settings;
+    {
+        std::lock_guard<std::mutex> lock(m_settingsLock);
+        settings = m_settings;
+    }
+    settings.nReadFunction = nReadFunction;
+    m_lastRead = ReadOnce(settings);
+    if (m_lastRead.bRead) {
+        dwElapsed = m_lastRead.dwElapsed;
+        strStatus = m_lastRead.strStatus;
+    }
+    return m_lastRead.wStatus;
+}
+
+void CRegprobeView::DoWork() {
+    int nReadFunction;
+    {
+        std::lock_guard<std::mutex> lock(m_settingsLock);
+        nReadFunction = m_settings.nReadFunction;
+    }
+    if (nReadFunction < 0 || nReadFunction >= READ_FUNCTION_COUNT) {
+        return;
+    }
+    DWORD dwElapsed = 0;
+    CString strStatus;
+    ReadAndDisplay(nReadFunction, dwElapsed, strStatus);
+    CString strStatistics = m_statistics.AddCycle(m_lastRead);
+    {
+        std::lock_guard<std::mutex> lock(m_mailLock);
+        m_mail.bNew = true;
+        // A read that found no connection or raised leaves the list alone.
+        if (m_lastRead.bRead && !m_lastRead.bException) {
+            MergeListUpdate(m_mail.list, std::move(m_lastRead.list));
+        }
+        m_mail.strResult = std::move(strStatus);
+        m_mail.strStatistics = std::move(strStatistics);
+    }
+    if (!m_bPostPending.exchange(true)) {
+        QMetaObject::invokeMethod(
+            this, [this] { OnCycleReady(); }, Qt::QueuedConnection);
+    }
+}
+
+void CRegprobeView::ThreadEnded() {
+    // The view outlives its worker (it waits for it), so the call is safe;
+    // Qt drops it should the view be gone first.
+    QMetaObject::invokeMethod(
+        this, [this] { OnWorkerEnded(); }, Qt::QueuedConnection);
+}
+
+// --- the window's side -----------------------------------------------------
+
+void CRegprobeView::OnCycleReady() {
+    const qint64 nSince = m_sinceApply.elapsed();
+    if (nSince < MIN_APPLY_SPACING_MS) {
+        if (!m_pApplyTimer->isActive()) {
+            m_pApplyTimer->start(int(MIN_APPLY_SPACING_MS - nSince));
+        }
+        return;
+    }
+    ApplyLatestCycle();
+}
+
+void CRegprobeView::ApplyLatestCycle() {
+    m_pApplyTimer->stop();
+    m_bPostPending = false;
+    CCycle cycle;
+    {
+        std::lock_guard<std::mutex> lock(m_mailLock);
+        if (!m_mail.bNew) {
+            return;
+        }
+        cycle = std::move(m_mail);
+        m_mail = CCycle();
+    }
+    m_sinceApply.restart();
+    if (m_listValues != nullptr && cycle.list.nMinQuantity >= 0) {
+        CRowList rows;
+        const int nOld = m_listValues->count();
+        rows.rows.reserve(size_t(nOld));
+        for (int i = 0; i < nOld; ++i) {
+            rows.rows.push_back(m_listValues->item(i)->text().toLatin1().toStdString());
+        }
+        const QList<QListWidgetItem*> selected = m_listValues->selectedItems();
+        rows.nSel = selected.isEmpty() ? -1 : m_listValues->row(selected.front());
+        ApplyListUpdate(rows, cycle.list);
+        // Redrawing off for the whole update, then one repaint.
+        m_listValues->setUpdatesEnabled(false);
+        const int nNew = int(rows.rows.size());
+        for (int i = 0; i < std::min(nOld, nNew); ++i) {
+            const QString text = ToQt(rows.rows[size_t(i)]);
+            if (m_listValues->item(i)->text() != text) {
+                m_listValues->item(i)->setText(text);
+            }
+        }
+        for (int i = nOld - 1; i >= nNew; --i) {
+            delete m_listValues->takeItem(i);
+        }
+        for (int i = nOld; i < nNew; ++i) {
+            m_listValues->addItem(ToQt(rows.rows[size_t(i)]));
+        }
+        if (rows.nSel >= 0) {
+            m_listValues->setCurrentRow(rows.nSel);
+        } else {
+            m_listValues->clearSelection();
+        }
+        m_listValues->setUpdatesEnabled(true);
+    }
+    if (m_staticResult != nullptr) {
+        m_staticResult->setText(ToQt(cycle.strResult));
+    }
+    if (m_staticStatistics != nullptr) {
+        m_staticStatistics->setText(ToQt(cycle.strStatistics));
+    }
+}
+
+void CRegprobeView::OnWorkerEnded() {
+    if (m_bRunning) {
+        return;  // a new worker started meanwhile
+    }
+    WaitThread();
+    ApplyLatestCycle();  // the last cycle before polling stopped is always shown
+    if (m_bRestartWanted && m_checkEnablePoll != nullptr && m_checkEnablePoll->isChecked()) {
+        m_bRestartWanted = false;
+        const long nInterval = ParseNumber(Text(m_editInterval));
+        StartPolling(IntervalInRange(nInterval) ? DWORD(nInterval) : DWORD(MAX_INTERVAL));
+    }
+    emit WorkerEnded();
+}
+
+void CRegprobeView::RequestStop() {
+    m_bRestartWanted = false;
+    StopThread();
+}
+
+void CRegprobeView::OnDestroy() {
+    RequestStop();
+    WaitThread();
+    m_pApplyTimer->stop();
+    emit WorkerEnded();
+    CFormView::OnDestroy();
+}
+
+void CRegprobeView::StartPolling(DWORD dwInterval) {
+    RefreshReadSettings();
+    if (!StartThread(0, 0, nullptr, dwInterval)) {
+        m_checkEnablePoll->setChecked(false);
+        AfxMessageBox("Polling could not be started: the system has no thread to spare", MB_OK);
+        return;
+    }
+    m_checkEnablePoll->setChecked(true);
+}
+
+void CRegprobeView::OnEnablePoll() {
+    const long nInterval = ParseNumber(Text(m_editInterval));
+    if (!IntervalInRange(nInterval)) {
+        AfxMessageBox("Max. Interval is 10000 ms", MB_OK);
+        char sz[16];
+        std::snprintf(sz, sizeof sz, "%d", int(MAX_INTERVAL));
+        m_editInterval->setText(sz);
+        return;
+    }
+    if (m_checkEnablePoll->isChecked()) {
+        if (!m_bRunning) {
+            StartPolling(DWORD(nInterval));
+        } else if (m_bStop) {
+            // The stopped worker has not ended yet: a new one follows it.
+            m_bRestartWanted = true;
+        }
+    } else {
+        RequestStop();
+    }
+}
+
+void CRegprobeView::OnChangeInterval() {
+    const long nInterval = ParseNumber(Text(m_editInterval));
+    if (IntervalInRange(nInterval)) {
+        m_dwInterval = DWORD(nInterval);
+        return;
+    }
+    AfxMessageBox("Max. Interval is 10000 ms", MB_OK);
+    char sz[16];
+    std::snprintf(sz, sizeof sz, "%d", int(MAX_INTERVAL));
+    m_editInterval->setText(sz);
+}
+
+void CRegprobeView::OnWrite() {
+    CWriteSettings settings;
+    settings.pModbus = GetSelectedModbus();
+    CWaitCursor wait;
+    if (settings.pModbus == nullptr) {
+        return;
+    }
+    settings.strValue = Text(m_editWriteValue);
+    settings.strDevice = Text(m_editDevice);
+    settings.strAddress = Text(m_editWriteAddress);
+    settings.nWriteFunction = m_comboWriteFunction->currentIndex();
+    settings.nDataType = m_comboDataType->currentIndex();
+    const CWriteResult result = WriteOnce(settings);
+    if (!result.strError.empty()) {
+        wait.Restore();
+        AfxMessageBox(result.strError, MB_OK);
+    }
+}

@@ -1,0 +1,108 @@
+// The device test view: the form of dialog template 101 with its poll
+// worker. The worker never waits for the window: it reads the settings the
+// window last handed it, and hands back its cycle (rows, status, statistics)
+// to a mailbox that the window drains at most about 60 times a second.
+#pragma once
+
+#include <QElapsedTimer>
+#include <mutex>
+
+#include "PollStatistics.h"
+#include "ReadCycle.h"
+#include "ThinThread.h"
+#include "platform/ui/FormView.h"
+
+class CModbus;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTimer;
+
+class CRegprobeView : public CFormView, public CThinThread {
+    Q_OBJECT
+    DECLARE_DYNAMIC(CRegprobeView)
+
+public:
+    CRegprobeView();
+    // Stops and waits for a worker that still runs.
+    ~CRegprobeView() override;
+
+    void OnInitialUpdate() override;
+    // The frame goes: the worker is stopped and waited for first.
+    void OnDestroy() override;
+
+    // The master of the selected connection, or null.
+    CModbus* GetSelectedModbus() const;
+    // One read with the settings of the form; on the worker.
+    WORD ReadAndDisplay(int nReadFunction, DWORD& dwElapsed, CString& strStatus);
+
+    // Asks the worker to end after the read in progress; the window's box
+    // keeps its state.
+    void RequestStop();
+    BOOL IsPolling() const { return m_bRunning; }
+
+signals:
+    // The worker has ended and its last cycle is on the screen.
+    void WorkerEnded();
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    void InitFormControls();
+
+    void StartWork() override;
+    void DoWork() override;
+    void EndWork() override;
+    void ThreadEnded() override;
+
+    void OnEnablePoll();
+    void OnChangeInterval();
+    void OnWrite();
+
+public:
+    QComboBox* m_comboDataType = nullptr;
+    QLineEdit* m_editInterval = nullptr;
+    QCheckBox* m_checkEnablePoll = nullptr;
+    QLabel* m_staticStatistics = nullptr;
+    QLabel* m_staticResult = nullptr;
+    QListWidget* m_listValues = nullptr;
+    QComboBox* m_comboWriteFunction = nullptr;
+    QComboBox* m_comboReadFunction = nullptr;
+    QComboBox* m_comboConnection = nullptr;
+    QLineEdit* m_editWriteValue = nullptr;
+    QLineEdit* m_editQuantity = nullptr;
+    QLineEdit* m_editDevice = nullptr;
+    QLineEdit* m_editWriteAddress = nullptr;
+    QLineEdit* m_editReadAddress = nullptr;
+    QPushButton* m_btnWrite = nullptr;
+    // Poll statistics: the worker's alone.
+    CPollStatistics m_statistics;
+
+private:
+    struct CCycle {
+        bool bNew = false;
+        CListUpdate list;
+        CString strResult;
+        CString strStatistics;
+    };
+
+    // On the window's thread.
+    void RefreshReadSettings();
+    void OnCycleReady();
+    void ApplyLatestCycle();
+    void OnWorkerEnded();
+    void StartPolling(DWORD dwInterval);
+
+    std::mutex m_settingsLock;
+    CReadSettings m_settings;  // the form as the worker reads it
+    CReadResult m_lastRead;    // the worker's, between ReadAndDisplay and DoWork
+
+    std::mutex m_mailLock;
+    CCycle m_mail;
+    std::atomic<bool> m_bPostPending{false};
+    QTimer* m_pApplyTimer = nullptr;
+    QElapsedTimer m_sinceApply;
+    bool m_bRestartWanted = false;
+};

@@ -1,0 +1,79 @@
+#include "RowFormat.h"
+
+#include <cstdint>
+#include <cstdio>
+
+const char* const g_szReadFunctions[READ_FUNCTION_COUNT] = {
+    "LoopbackTest", "Read Output Registers", "Read Input Registers", "Read Ouput Status",
+    "Read Input Status"};
+
+const char* const g_szDataTypes[DATA_TYPE_COUNT] = {
+    "char",        "signed - 16",        "unsigned - 16", "float - 32", "float - 32 reverse",
+    "double - 64", "double - 64 reverse"};
+
+const char* const g_szWriteFunctions[WRITE_FUNCTION_COUNT] = {"Preset Single Register",
+                                                              "Force Single Coil"};
+
+namespace {
+// Row addresses are counted in 32 bits: start 65535, second value 65536.
+unsigned RowAddress(WORD wStart, size_t i, unsigned nStep) {
+    return unsigned(wStart) + unsigned(i) * nStep;
+}
+
+template <typename... Args>
+CString Format(const char* pszFormat, Args... args) {
+    char sz[128];
+    std::snprintf(sz, sizeof sz, pszFormat, args...);
+    return CString(sz);  // up to the first 0, as the list box takes it
+}
+}  // namespace
+
+std::vector<CString> FormatWordRows(int nDataType, WORD wStart, const CWordArray& values) {
+    std::vector<CString> rows;
+    rows.reserve(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        const unsigned nAddress = RowAddress(wStart, i, 1);
+        const WORD w = values[i];
+        switch (nDataType) {
+            case TYPE_CHAR:
+                rows.push_back(Format("[%u]=%c 0x%x", nAddress,
+                                      int(static_cast<signed char>(w & 0xFF)), unsigned(w)));
+                break;
+            case TYPE_SIGNED_16:
+                rows.push_back(Format("[%u]=%d 0x%x", nAddress, int(static_cast<std::int16_t>(w)),
+                                      unsigned(w)));
+                break;
+            default:
+                rows.push_back(Format("[%u]=%d 0x%x", nAddress, int(w), unsigned(w)));
+                break;
+        }
+    }
+    return rows;
+}
+
+std::vector<CString> FormatFloatRows(WORD wStart, const CFloatArray& values) {
+    std::vector<CString> rows;
+    rows.reserve(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        rows.push_back(Format("[%u]=%g ", RowAddress(wStart, i, 2), double(values[i])));
+    }
+    return rows;
+}
+
+std::vector<CString> FormatDoubleRows(WORD wStart, const CDoubleArray& values) {
+    std::vector<CString> rows;
+    rows.reserve(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        rows.push_back(Format("[%u]=%g ", RowAddress(wStart, i, 4), values[i]));
+    }
+    return rows;
+}
+
+std::vector<CString> FormatBitRows(WORD wStart, const CByteArray& states) {
+    std::vector<CString> rows;
+    rows.reserve(states.size());
+    for (size_t i = 0; i < states.size(); ++i) {
+        rows.push_back(Format("[%u]=%d ", RowAddress(wStart, i, 1), int(states[i])));
+    }
+    return rows;
+}
