@@ -1,0 +1,186 @@
+// One read and one write as the test window makes them, against a scripted
+// master: what goes out for the form's texts, and what rows come back.
+#include <gtest/gtest.h>
+
+#include "core/ModbusException.h"
+#include "tests/core/FakeModbus.h"
+#include "testview/ReadCycle.h"
+#include "testview/RowFormat.h"
+
+namespace {
+using Rows = std::vector<CString>;
+
+WORD Field(const CByteArray& request, size_t i) {
+    return WORD((request[i] << 8) | request[i + 1]);
+}
+
+// A register read's answer: unit, function, byte count, the values.
+CByteArray RegisterAnswer(BYTE byFunction, const CWordArray& values) {
+    CByteArray bytes{1, byFunction, BYTE(2 * values.size())};
+    for (WORD w : values) {
+        bytes.push_back(BYTE(w >> 8));
+        bytes.push_back(BYTE(w));
+    }
+    return bytes;
+}
+
+CReadSettings Settings(CModbus* pModbus, int nFunction, int nType, const char* pszAddress,
+                       const char* pszQuantity, const char* pszDevice = "1") {
+    return {pModbus, nFunction, nType, pszDevice, pszAddress, pszQuantity};
+}
+
+TEST(RowFormat, SixteenBitRowsAsTheListShowsThem) {
+    EXPECT_EQ(FormatWordRows(TYPE_CHAR, 0, {0x4142, 0x0041, 0x4100}),
+              (Rows{"[0]=B 0x4142", "[1]=A 0x41", "[2]="}));
+    EXPECT_EQ(FormatWordRows(TYPE_SIGNED_16, 0, {0xFFFF, 0x8000, 0}),
+              (Rows{"[0]=-1 0xffff", "[1]=-32768 0x8000", "[2]=0 0x0"}));
+    EXPECT_EQ(FormatWordRows(TYPE_UNSIGNED_16, 65535, {0xFFFF, 0x8000, 7}),
+              (Rows{"[65535]=65535 0xffff", "[65536]=32768 0x8000", "[65537]=7 0x7"}));
+}
+
+TEST(RowFormat, WideValuesAreLabelledByTheirFirstRegister) {
+    EXPECT_EQ(FormatFloatRows(100, {1.5f, -2.0f, 1e20f}),
+              (Rows{"[100]=1.5 ", "[102]=-2 ", "[104]=1e+20 "}));
+    EXPECT_EQ(FormatDoubleRows(0, {0.1, 3.0}), (Rows{"[0]=0.1 ", "[4]=3 "}));
+    EXPECT_EQ(FormatBitRows(65535, {1, 0}), (Rows{"[65535]=1 ", "[65536]=0 "}));
+}
+
+TEST(ReadOnce, TextsParseAsTheFormParsesThem) {
+    CFakeModbus master;
+    master.m_bRepeatLast = true;
+    master.Play(1);
+    // Quantity 300 reads 44, address 70000 is 4464, device 300 is 44.
+    CReadResult r = ReadOnce(
+        Settings(&master, READ_OUTPUT_REGISTERS, TYPE_UNSIGNED_16, "70000", "300", " 300x"));
+    ASSERT_EQ(master.m_requests.size(), 1u);
+    EXPECT_EQ(master.m_requests[0][0], 44);
+    EXPECT_EQ(Field(master.m_requests[0], 2), 4464);
+    EXPECT_EQ(Field(master.m_requests[0], 4), 44);
+    ASSERT_EQ(r.list.rows.size(), 44u);
+    EXPECT_EQ(r.list.rows[0], "[4464]=0 0x0");
+    // A failed read: zero-filled rows, the status text names the failure.
+    EXPECT_EQ(r.wStatus, 1);
+    EXPECT_TRUE(r.Failed());
+    EXPECT_EQ(r.strStatus, "Time Out Error");
+
+    // Quantity 256 reads nothing and empties the list; empty texts are 0.
+    r = ReadOnce(Settings(&master, READ_INPUT_STATUS, TYPE_CHAR, "", "256", ""));
+    EXPECT_EQ(master.m_requests.back()[0], 0);
+    EXPECT_EQ(master.m_requests.back()[1], 2);
+    EXPECT_EQ(Field(master.m_requests.back(), 4), 0);
+    EXPECT_TRUE(r.list.rows.empty());
+    EXPECT_EQ(r.list.nTrim, 0);
+}
+
+TEST(ReadOnce, EachFunctionAndTypeReadsAndFormatsItsValues) {
+    CFakeModbus master;
+    // A float of 1.5, least significant word first, at 10.
+    master.Play(0, RegisterAnswer(4, {0x0000, 0x3FC0}));
+    CReadResult r = ReadOnce(Settings(&master, READ_INPUT_REGISTERS, TYPE_FLOAT, "10", "1"));
+    EXPECT_EQ(master.m_requests.back()[1], 4);
+    EXPECT_EQ(Field(master.m_requests.back(), 4), 2);
+    EXPECT_EQ(r.list.rows, (Rows{"[10]=1.5 "}));
+    EXPECT_EQ(r.strStatus, "Ok");
+    EXPECT_TRUE(r.bRead);
+
+    master.Play(0, RegisterAnswer(3, {0x3FF0, 0, 0, 0}));
+    r = ReadOnce(Settings(&master, READ_OUTPUT_REGISTERS, TYPE_DOUBLE_REVERSE, "20", "1"));
+    EXPECT_EQ(Field(master.m_requests.back(), 4), 4);
+    EXPECT_EQ(r.list.rows, (Rows{"[20]=1 "}));
+
+    master.Play(0, CByteArray{1, 1, 1, 0x05});
+    r = ReadOnce(Settings(&master, READ_OUTPUT_STATUS, TYPE_FLOAT, "7", "3"));
+    EXPECT_EQ(r.list.rows, (Rows{"[7]=1 ", "[8]=0 ", "[9]=1 "}));
+
+    // The loop-back test writes no row; the list is cut to Quantity.
+    master.Play(0, CByteArray{1, 8, 0, 0, 0x12, 0x34});
+    r = ReadOnce(Settings(&master, READ_LOOPBACK, TYPE_CHAR, "0", "4"));
+    EXPECT_FALSE(r.list.bWroteRows);
+    EXPECT_EQ(r.list.nTrim, 4);
+}
+
+TEST(ReadOnce, NothingIsReadWithoutAMasterAndAThrowingMasterIsAFailedRead) {
+    EXPECT_FALSE(ReadOnce(Settings(nullptr, READ_OUTPUT_REGISTERS, 1, "0", "1")).bRead);
+
+    CFakeModbus master;
+    master.m_bThrowOnError = TRUE;
+    master.Play(1);
+    CReadResult r;
+    ASSERT_NO_THROW(r = ReadOnce(Settings(&master, READ_OUTPUT_REGISTERS, 1, "0", "1")));
+    EXPECT_TRUE(r.bRead);
+    EXPECT_TRUE(r.bException);
+    EXPECT_TRUE(r.Failed());
+    EXPECT_EQ(r.strStatus, "Time Out Error error #1");
+    EXPECT_LT(r.list.nMinQuantity, 0);  // the list stays as it is
+}
+
+// The register values one write sent: a function 6 value or the function 16 block.
+CWordArray Written(const CByteArray& request) {
+    if (request[1] == 5 || request[1] == 6) {
+        return {Field(request, 4)};
+    }
+    CWordArray values;
+    for (size_t i = 7; i + 1 < request.size(); i += 2) {
+        values.push_back(Field(request, i));
+    }
+    return values;
+}
+
+TEST(WriteOnce, ValuesAsTheFormTakesThem) {
+    struct Case {
+        int nFunction;
+        int nType;
+        const char* pszValue;
+        CWordArray sent;  // empty: nothing is written
+    };
+    const Case cases[] = {
+        {WRITE_FORCE_SINGLE_COIL, TYPE_CHAR, "1", {0xFF00}},
+        {WRITE_FORCE_SINGLE_COIL, TYPE_CHAR, "0", {0x0000}},
+        {WRITE_FORCE_SINGLE_COIL, TYPE_CHAR, "2", {0x0000}},
+        {WRITE_FORCE_SINGLE_COIL, TYPE_CHAR, "", {0x0000}},
+        {WRITE_FORCE_SINGLE_COIL, TYPE_CHAR, "65537", {0xFF00}},
+        {WRITE_PRESET_SINGLE_REGISTER, TYPE_CHAR, "  A", {0x0041}},
+        {WRITE_PRESET_SINGLE_REGISTER, TYPE_CHAR, "\xE9", {0xFFE9}},
+        {WRITE_PRESET_SINGLE_REGISTER, TYPE_CHAR, "   ", {}},
+        {WRITE_PRESET_SINGLE_REGISTER, TYPE_SIGNED_16, "-1", {0xFFFF}},
+        {WRITE_PRESET_SINGLE_REGISTER, TYPE_UNSIGNED_16, "70000", {4464}},
+        {WRITE_PRESET_SINGLE_REGISTER, TYPE_UNSIGNED_16, "", {}},
+        {WRITE_PRESET_SINGLE_REGISTER, TYPE_SIGNED_16, "  ", {0}},
+        {WRITE_PRESET_SINGLE_REGISTER, TYPE_FLOAT, "1.5", {0x0000, 0x3FC0}},
+        {WRITE_PRESET_SINGLE_REGISTER, TYPE_FLOAT_REVERSE, "1.5", {0x3FC0, 0x0000}},
+        {WRITE_PRESET_SINGLE_REGISTER, TYPE_DOUBLE_REVERSE, "1", {0x3FF0, 0, 0, 0}},
+        {WRITE_PRESET_SINGLE_REGISTER, TYPE_DOUBLE, "", {0, 0, 0, 0}},
+        {WRITE_PRESET_SINGLE_REGISTER, -1, "1", {}},
+    };
+    for (const Case& c : cases) {
+        CFakeModbus master;
+        master.m_bRepeatLast = true;
+        master.Play(1);
+        const CWriteResult r =
+            WriteOnce({&master, c.nFunction, c.nType, "300", "70000", c.pszValue});
+        SCOPED_TRACE(std::string(c.pszValue) + " as type " + std::to_string(c.nType));
+        if (c.sent.empty()) {
+            EXPECT_TRUE(master.m_requests.empty());
+            EXPECT_FALSE(r.bWritten);
+            EXPECT_TRUE(r.strError.empty());
+            continue;
+        }
+        ASSERT_FALSE(master.m_requests.empty());
+        EXPECT_EQ(master.m_requests[0][0], 44);
+        EXPECT_EQ(Field(master.m_requests[0], 2), 4464);
+        EXPECT_EQ(Written(master.m_requests[0]), c.sent);
+        EXPECT_EQ(r.strError, "Time Out Error");
+    }
+}
+
+TEST(WriteOnce, AThrowingMasterGivesItsTextInsteadOfEscaping) {
+    CFakeModbus master;
+    master.m_bThrowOnError = TRUE;
+    master.Play(MODBUS_EXCEPTION_BASE + 2);
+    CWriteResult r;
+    ASSERT_NO_THROW(
+        r = WriteOnce({&master, WRITE_PRESET_SINGLE_REGISTER, TYPE_SIGNED_16, "1", "0", "5"}));
+    EXPECT_EQ(r.strError, "Modbus device return an exception code 2 error #32770");
+    EXPECT_NE(r.wStatus, 0);
+}
+}  // namespace
