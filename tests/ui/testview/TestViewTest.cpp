@@ -1,0 +1,333 @@
+// The device test window in the application, offscreen, its controls found
+// by id, polling and writing a real simulator.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMdiArea>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+#include "../UiTestSupport.h"
+#include "connections/Connections.h"
+#include "platform/ui/DocTemplate.h"
+#include "platform/ui/MDIChildWnd.h"
+#include "res/Resource.h"
+#include "shell/MainFrm.h"
+#include "tests/server/ChildProcess.h"
+#include "testview/RegprobeView.h"
+#include "transport/RemoteModbus.h"
+
+namespace {
+using namespace std::chrono_literals;
+using Rows = std::vector<CString>;
+
+class TestView : public CFrameTest {
+protected:
+    void TearDown() override {
+        // The workers go before the connections they read.
+        m_app.CloseAllDocuments(FALSE);
+        CFrameTest::TearDown();
+    }
+
+    // regprobe-sim on 127.0.0.1, a free port, with the given options; the
+    // connection's name.
+    CString AddSim(std::vector<std::string> options, DWORD dwTimeout = 3000) {
+        auto& sim = m_sims.emplace_back(std::make_unique<CChildProcess>());
+        std::vector<std::string> argv{REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        std::string strLine;
+        const std::string strPrefix = "listening on 127.0.0.1:";
+        if (!sim->Start(argv) || !sim->ReadLine(strLine, 10000) || strLine.rfind(strPrefix, 0)) {
+            ADD_FAILURE() << "no simulator: " << strLine;
+            return CString();
+        }
+        const WORD nPort = WORD(std::atoi(strLine.substr(strPrefix.size()).c_str()));
+        const CString strName = "127.0.0.1:" + std::to_string(nPort);
+        CConnection* pConnection = theConnections.Add(strName, CONNECTION_OPEN_MODBUS);
+        CRemoteModbus* pModbus = pConnection->GetRemoteModbus();
+        pModbus->SetReconnect(TRUE);
+        EXPECT_TRUE(pModbus->Connect("127.0.0.1", nPort, dwTimeout));
+        return strName;
+    }
+
+    CRegprobeView* OpenWindow(UINT nCommand = ID_FILE_NEW) {
+        m_pFrame->SendCommand(nCommand);
+        CMDIChildWnd* pChild = m_pFrame->MDIGetActive();
+        return pChild ? dynamic_cast<CRegprobeView*>(pChild->GetActiveView()) : nullptr;
+    }
+
+    static void Choose(QComboBox* pCombo, const QString& text) {
+        const int nIndex = pCombo->findText(text);
+        ASSERT_GE(nIndex, 0) << text.toStdString();
+        pCombo->setCurrentIndex(nIndex);
+        emit pCombo->activated(nIndex);
+    }
+
+    static Rows List(const CRegprobeView* pView) {
+        Rows rows;
+        for (int i = 0; i < pView->m_listValues->count(); ++i) {
+            rows.push_back(pView->m_listValues->item(i)->text().toStdString());
+        }
+        return rows;
+    }
+
+    static int Cycles(const CRegprobeView* pView) {
+        return pView->m_staticStatistics->text().section(' ', 0, 0).toInt();
+    }
+
+    static void Poll(CRegprobeView* pView, const char* pszInterval) {
+        pView->m_editInterval->setText(pszInterval);
+        pView->m_checkEnablePoll->click();
+        ASSERT_TRUE(pView->IsPolling());
+    }
+
+    static bool Stop(CRegprobeView* pView) {
+        pView->m_checkEnablePoll->click();
+        return WaitFor([&] { return !pView->IsPolling(); });
+    }
+
+    std::vector<std::unique_ptr<CChildProcess>> m_sims;
+};
+
+TEST_F(TestView, OpensOnlyWithAConnectionAndStartsWithTheDefaults) {
+    EXPECT_EQ(OpenWindow(), nullptr);
+    EXPECT_EQ(m_boxes.Texts(), Rows{"There are no connections to open new document"});
+
+    const CString strName = AddSim({});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    EXPECT_EQ(pView->m_comboConnection->currentText().toStdString(), strName);
+    EXPECT_EQ(pView->m_comboReadFunction->currentText(), "Read Output Registers");
+    EXPECT_EQ(pView->m_comboReadFunction->count(), 5);
+    EXPECT_EQ(pView->m_comboReadFunction->itemText(3), "Read Ouput Status");
+    EXPECT_EQ(pView->m_comboWriteFunction->currentText(), "Preset Single Register");
+    EXPECT_EQ(pView->m_comboDataType->currentText(), "signed - 16");
+    EXPECT_EQ(pView->m_comboDataType->count(), 7);
+    EXPECT_EQ(pView->m_editDevice->text(), "1");
+    EXPECT_EQ(pView->m_editReadAddress->text(), "0");
+    EXPECT_EQ(pView->m_editQuantity->text(), "10");
+    EXPECT_EQ(pView->m_editWriteAddress->text(), "0");
+    EXPECT_EQ(pView->m_editWriteValue->text(), "0");
+    EXPECT_EQ(pView->m_editInterval->text(), "1000");
+    EXPECT_EQ(pView->m_dwInterval, 1000u);
+    EXPECT_FALSE(pView->m_checkEnablePoll->isChecked());
+    EXPECT_FALSE(pView->IsPolling());
+    EXPECT_EQ(pView->m_listValues->count(), 0);
+    EXPECT_TRUE(pView->m_staticResult->text().isEmpty());
+    EXPECT_TRUE(pView->m_staticStatistics->text().isEmpty());
+}
+
+TEST_F(TestView, PollShowsValuesAndAChangedReadAtTheNextCycle) {
+    AddSim({"--holding", "0=11,22,-1", "--float", "10=1.5", "--coils", "4=1,0,1"});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    pView->m_editQuantity->setText("3");
+    Poll(pView, "0");
+    EXPECT_TRUE(WaitFor([&] {
+        return List(pView) == Rows{"[0]=11 0xb", "[1]=22 0x16", "[2]=-1 0xffff"};
+    }));
+    EXPECT_EQ(pView->m_staticResult->text(), "Ok");
+    const QRegularExpression statistics(R"(^\d+ Errors=0  \d+\.\d\d\(Up\./s\) $)");
+    EXPECT_TRUE(statistics.match(pView->m_staticStatistics->text()).hasMatch())
+        << pView->m_staticStatistics->text().toStdString();
+
+    Choose(pView->m_comboDataType, "float - 32");
+    pView->m_editReadAddress->setText("10");
+    pView->m_editQuantity->setText("1");
+    EXPECT_TRUE(WaitFor([&] { return List(pView) == Rows{"[10]=1.5 "}; }));
+    Choose(pView->m_comboReadFunction, "Read Ouput Status");
+    pView->m_editReadAddress->setText("4");
+    pView->m_editQuantity->setText("3");
+    EXPECT_TRUE(WaitFor([&] { return List(pView) == Rows{"[4]=1 ", "[5]=0 ", "[6]=1 "}; }));
+
+    // Stopped, the lines keep their last texts; a restart counts afresh.
+    ASSERT_TRUE(Stop(pView));
+    const QString strLast = pView->m_staticStatistics->text();
+    Pump(100ms);
+    EXPECT_EQ(pView->m_staticStatistics->text(), strLast);
+    EXPECT_GT(Cycles(pView), 2);
+    Poll(pView, "5000");
+    ASSERT_TRUE(Stop(pView));
+    Poll(pView, "20");
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) == 1; }));
+}
+
+TEST_F(TestView, IntervalAboveTheMaximumIsRefusedInEitherHandler) {
+    AddSim({});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    pView->m_editInterval->clear();
+    EXPECT_EQ(pView->m_dwInterval, 0u);
+    QTest::keyClicks(pView->m_editInterval, "1200");
+    EXPECT_EQ(pView->m_dwInterval, 1200u);
+    EXPECT_TRUE(m_boxes.Texts().empty());
+    QTest::keyClicks(pView->m_editInterval, "0");
+    EXPECT_EQ(m_boxes.Texts(), Rows{"Max. Interval is 10000 ms"});
+    EXPECT_EQ(pView->m_editInterval->text(), "10000");
+    EXPECT_EQ(pView->m_dwInterval, 10000u);
+
+    // Checking the box with 20000 (or a negative value) starts nothing.
+    for (const char* psz : {"20000", "-5"}) {
+        m_boxes.m_boxes.clear();
+        const QSignalBlocker quiet(pView->m_editInterval);  // as if typed before
+        pView->m_editInterval->setText(psz);
+        pView->m_checkEnablePoll->setChecked(false);
+        pView->m_checkEnablePoll->click();
+        EXPECT_EQ(m_boxes.Texts(), Rows{"Max. Interval is 10000 ms"});
+        EXPECT_EQ(pView->m_editInterval->text(), "10000");
+        EXPECT_TRUE(pView->m_checkEnablePoll->isChecked());
+        EXPECT_FALSE(pView->IsPolling());
+    }
+}
+
+TEST_F(TestView, WritesReachTheDeviceAndShowAtTheNextCycle) {
+    const CString strName = AddSim({"--size", "holding=100", "--size", "coils=100"});
+    CConnection* pConnection = nullptr;
+    ASSERT_TRUE(theConnections.Lookup(strName, pConnection));
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    pView->m_editQuantity->setText("8");
+    Poll(pView, "0");
+
+    auto write = [&](const char* pszFunction, const char* pszType, const char* pszAddress,
+                     const char* pszValue) {
+        Choose(pView->m_comboWriteFunction, pszFunction);
+        Choose(pView->m_comboDataType, pszType);
+        pView->m_editWriteAddress->setText(pszAddress);
+        pView->m_editWriteValue->setText(pszValue);
+        pView->m_btnWrite->click();
+    };
+    // Read back over a connection of the test's own.
+    CRemoteModbus check;
+    ASSERT_TRUE(check.Connect("127.0.0.1", pConnection->GetRemoteModbus()->GetPort(), 3000));
+    auto registers = [&](WORD wAddress, WORD wCount) {
+        CWordArray values(wCount);
+        EXPECT_EQ(check.ReadOutputRegisters(1, wAddress, wCount, values), 0);
+        return values;
+    };
+    write("Preset Single Register", "signed - 16", "1", "-1");
+    EXPECT_EQ(registers(1, 1), CWordArray{0xFFFF});
+    EXPECT_TRUE(
+        WaitFor([&] { return List(pView).size() == 8 && List(pView)[1] == "[1]=-1 0xffff"; }));
+    write("Preset Single Register", "char", "2", "  A");
+    EXPECT_EQ(registers(2, 1), CWordArray{0x0041});
+    write("Preset Single Register", "float - 32 reverse", "4", "1.5");
+    EXPECT_EQ(registers(4, 2), (CWordArray{0x3FC0, 0x0000}));
+    // 70000 is register 4464, past the device's 100: refused by the device.
+    write("Preset Single Register", "double - 64", "70000", "1");
+    for (const char* pszValue : {"1", "2", "65537"}) {
+        write("Force Single Coil", "char", "3", pszValue);
+        CByteArray coil(1);
+        EXPECT_EQ(check.ReadOutputStatus(1, 3, 1, coil), 0);
+        EXPECT_EQ(coil[0], std::string(pszValue) == "2" ? 0 : 1) << pszValue;
+    }
+    // Every write but the one outside the table went through silently.
+    EXPECT_EQ(m_boxes.Texts(), Rows{"Modbus device return an exception code 2"});
+}
+
+TEST_F(TestView, AFailingOrThrowingMasterIsReportedAndPollingGoesOn) {
+    const CString strName = AddSim({"--fault", "exception=2@fn3", "--fault", "exception=4@fn6"});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    pView->m_editWriteValue->setText("5");
+    pView->m_btnWrite->click();
+    EXPECT_EQ(m_boxes.Texts(), Rows{"Modbus device return an exception code 4"});
+
+    CConnection* pConnection = nullptr;
+    ASSERT_TRUE(theConnections.Lookup(strName, pConnection));
+    pConnection->m_pModbus->m_bThrowOnError = TRUE;
+    pView->m_btnWrite->click();
+    EXPECT_EQ(m_boxes.Texts().back(), "Modbus device return an exception code 4 error #32772");
+    Poll(pView, "0");
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) > 20; }));
+    EXPECT_EQ(pView->m_staticResult->text(),
+              "Modbus device return an exception code 2 error #32770");
+    const QString strStatistics = pView->m_staticStatistics->text();
+    EXPECT_TRUE(strStatistics.startsWith(QString("%1 Errors=%1  ").arg(Cycles(pView))))
+        << strStatistics.toStdString();
+    EXPECT_TRUE(pView->IsPolling());
+    ASSERT_TRUE(Stop(pView));
+}
+
+TEST_F(TestView, CloseWhilePollingReturnsAfterTheReadsInProgress) {
+    AddSim({});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    Poll(pView, "10000");
+    // Two more windows of the same document, each with its own worker.
+    for (int i = 0; i < 2; ++i) {
+        CRegprobeView* pMore = OpenWindow(ID_WINDOW_NEW);
+        ASSERT_NE(pMore, nullptr);
+        ASSERT_NE(pMore, pView);
+        Poll(pMore, "10000");
+    }
+    EXPECT_EQ(m_pFrame->GetMDIClient()->subWindowList().size(), 3);
+    Pump(100ms);
+    QElapsedTimer timer;
+    timer.start();
+    m_pFrame->SendCommand(ID_FILE_CLOSE);
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_TRUE(m_app.GetDocTemplates().front()->GetDocuments().empty());
+    EXPECT_TRUE(WaitFor([&] { return m_pFrame->GetMDIClient()->subWindowList().isEmpty(); }));
+}
+
+TEST_F(TestView, ClosingOneOfTwoWindowsStopsOnlyItsWorker) {
+    AddSim({"--holding", "0=7"});
+    CRegprobeView* pFirst = OpenWindow();
+    ASSERT_NE(pFirst, nullptr);
+    Poll(pFirst, "0");
+    CRegprobeView* pSecond = OpenWindow(ID_WINDOW_NEW);
+    ASSERT_NE(pSecond, nullptr);
+    Poll(pSecond, "10000");
+    QPointer<CMDIChildWnd> pFrame = pSecond->GetParentFrame();
+    QElapsedTimer timer;
+    timer.start();
+    pFrame->close();
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_TRUE(WaitFor([&] { return pFrame.isNull(); }));
+    const int nCycles = Cycles(pFirst);
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pFirst) > nCycles + 10; }));
+    EXPECT_TRUE(pFirst->IsPolling());
+    EXPECT_EQ(m_app.GetDocTemplates().front()->GetDocuments().size(), 1u);
+}
+
+TEST_F(TestView, TickingAgainWhileTheWorkerEndsKeepsPolling) {
+    AddSim({"--fault", "delay=300"});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    Poll(pView, "0");
+    Pump(50ms);  // inside the first read
+    pView->m_checkEnablePoll->click();
+    EXPECT_FALSE(pView->m_checkEnablePoll->isChecked());
+    pView->m_checkEnablePoll->click();
+    EXPECT_TRUE(pView->m_checkEnablePoll->isChecked());
+    // The stopped worker ends after its read; a new one takes over.
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) == 1; }));
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) == 2; }));
+    EXPECT_TRUE(pView->IsPolling());
+}
+
+TEST_F(TestView, TwoWindowsPollTwoDevicesEachWithItsOwnStatistics) {
+    const CString strFirst = AddSim({"--holding", "0=100"});
+    const CString strSecond = AddSim({"--holding", "0=200"});
+    CRegprobeView* pViews[2] = {OpenWindow(), OpenWindow()};
+    ASSERT_NE(pViews[0], nullptr);
+    ASSERT_NE(pViews[1], nullptr);
+    Choose(pViews[0]->m_comboConnection, QString::fromStdString(strFirst));
+    Choose(pViews[1]->m_comboConnection, QString::fromStdString(strSecond));
+    for (CRegprobeView* pView : pViews) {
+        pView->m_editQuantity->setText("1");
+    }
+    Poll(pViews[0], "0");
+    Poll(pViews[1], "20");
+    EXPECT_TRUE(WaitFor([&] { return List(pViews[0]) == Rows{"[0]=100 0x64"}; }));
+    EXPECT_TRUE(WaitFor([&] { return List(pViews[1]) == Rows{"[0]=200 0xc8"}; }));
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pViews[0]) > 100 && Cycles(pViews[1]) > 5; }));
+    // Back to back against every 20 ms: the first counts far more.
+    EXPECT_GT(Cycles(pViews[0]), 3 * Cycles(pViews[1]));
+}
+}  // namespace
