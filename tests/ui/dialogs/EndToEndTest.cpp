@@ -1,6 +1,11 @@
 // From start-up to a device window: the application, offscreen, gets an Open
 // Modbus connection to the simulator through its menu and dialogs; "&New"
-// then opens a test window, and the connection reads the simulator.
+// then opens a test window, which polls the simulator through it.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
@@ -9,9 +14,11 @@
 #include "DialogTestSupport.h"
 #include "connections/Connections.h"
 #include "platform/ui/DocTemplate.h"
+#include "platform/ui/MDIChildWnd.h"
 #include "platform/ui/Menu.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
+#include "testview/RegprobeView.h"
 
 namespace {
 class EndToEnd : public CFrameTest {};
@@ -49,11 +56,26 @@ TEST_F(EndToEnd, ConnectionFromTheMenuThenATestWindow) {
     EXPECT_TRUE(m_boxes.m_boxes.empty());
     EXPECT_EQ(m_pFrame->GetMDIClient()->subWindowList().size(), 1);
     EXPECT_EQ(m_app.GetDocTemplates().front()->GetDocuments().size(), 1u);
-    CConnection* pConnection = nullptr;
-    ASSERT_TRUE(theConnections.Lookup(strName, pConnection));
-    CWordArray values(3);
-    EXPECT_EQ(pConnection->m_pModbus->ReadOutputRegisters(1, 0, 3, values), 0);
-    EXPECT_EQ(values, (CWordArray{11, 22, 33}));
+    // The new window polls the simulator through the new connection.
+    auto* pView = dynamic_cast<CRegprobeView*>(m_pFrame->MDIGetActive()->GetActiveView());
+    ASSERT_NE(pView, nullptr);
+    EXPECT_EQ(pView->m_comboConnection->currentText().toStdString(), strName);
+    pView->m_editQuantity->setText("3");
+    pView->m_editInterval->setText("50");
+    pView->m_checkEnablePoll->click();
+    auto rows = [&] {
+        std::vector<CString> texts;
+        for (int i = 0; i < pView->m_listValues->count(); ++i) {
+            texts.push_back(pView->m_listValues->item(i)->text().toStdString());
+        }
+        return texts;
+    };
+    EXPECT_TRUE(WaitFor([&] {
+        return rows() == std::vector<CString>{"[0]=11 0xb", "[1]=22 0x16", "[2]=33 0x21"};
+    }));
+    EXPECT_EQ(pView->m_staticResult->text(), "Ok");
+    m_pFrame->SendCommand(ID_FILE_CLOSE);
+    EXPECT_TRUE(m_app.GetDocTemplates().front()->GetDocuments().empty());
 }
 
 TEST_F(EndToEnd, TrayConnectionsOfAHiddenFrameShowsTheDialogAlone) {
