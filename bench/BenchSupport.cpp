@@ -1,8 +1,12 @@
 #include "BenchSupport.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -66,4 +70,79 @@ double Median(std::vector<double> v) {
 CSpread Spread(const std::vector<double>& v) {
     const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
     return {Median(v), *lo, *hi};
+}
+
+bool CChild::Start(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    int hPipe[2];
+    if (::pipe2(hPipe, O_CLOEXEC) != 0) {
+        return false;
+    }
+    std::vector<char*> argv;
+    for (const std::string& s : args) {
+        argv.push_back(const_cast<char*>(s.c_str()));
+    }
+    argv.push_back(nullptr);
+    const pid_t parent = ::getpid();
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) {
+            _exit(127);
+        }
+        int hNull = ::open("/dev/null", O_RDONLY);
+        if (hNull < 0 || ::dup2(hNull, 0) < 0 || ::dup2(hPipe[1], 1) < 0) {
+            _exit(127);
+        }
+        for (const std::string& s : env) {
+            ::putenv(const_cast<char*>(s.c_str()));
+        }
+        ::execv(argv[0], argv.data());
+        _exit(127);
+    }
+    ::close(hPipe[1]);
+    if (m_pid < 0) {
+        ::close(hPipe[0]);
+        return false;
+    }
+    m_hOut = hPipe[0];
+    return true;
+}
+
+bool CChild::ReadLine(std::string& strLine, int nMillis) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMillis);
+    for (;;) {
+        size_t nEnd = m_strPending.find('\n');
+        if (nEnd != std::string::npos) {
+            strLine = m_strPending.substr(0, nEnd);
+            m_strPending.erase(0, nEnd + 1);
+            return true;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd pfd{m_hOut, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&pfd, 1, int(left.count())) <= 0) {
+            return false;
+        }
+        char buffer[256];
+        ssize_t n = ::read(m_hOut, buffer, sizeof buffer);
+        if (n <= 0) {
+            return false;
+        }
+        m_strPending.append(buffer, size_t(n));
+    }
+}
+
+bool CChild::IsRunning() const {
+    return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0;
+}
+
+void CChild::Stop() {
+    if (m_pid > 0) {
+        StopProcess(m_pid);
+        m_pid = -1;
+    }
+    if (m_hOut >= 0) {
+        ::close(m_hOut);
+        m_hOut = -1;
+    }
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 // No run may hang the machine.
@@ -48,3 +49,25 @@ struct CSpread {
     double dMax;
 };
 CSpread Spread(const std::vector<double>& v);
+
+// A program run by the bench, its output a pipe to us. It dies with us.
+class CChild {
+public:
+    CChild() = default;
+    ~CChild() { Stop(); }
+    CChild(const CChild&) = delete;
+    CChild& operator=(const CChild&) = delete;
+
+    // args[0] is the program's path; env holds "NAME=value" additions.
+    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+    // One line of output without its newline; false at a time-out or end.
+    bool ReadLine(std::string& strLine, int nMillis);
+    bool IsRunning() const;
+    pid_t GetPid() const { return m_pid; }
+    void Stop();
+
+private:
+    pid_t m_pid = -1;
+    int m_hOut = -1;
+    std::string m_strPending;
+};

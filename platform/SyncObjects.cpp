@@ -37,6 +37,11 @@ BOOL CEvent::Lock(DWORD dwTimeout) {
     auto ready = [this] { return m_bSignalled; };
     if (dwTimeout == INFINITE) {
         m_cond.wait(guard, ready);
+    } else if (dwTimeout == 0) {
+        // A look, not a wait: no sleep, no system call.
+        if (!m_bSignalled) {
+            return FALSE;
+        }
     } else if (!m_cond.wait_for(guard, std::chrono::milliseconds(dwTimeout), ready)) {
         return FALSE;
     }

@@ -1,0 +1,296 @@
+// Cycles per second of one test window polling at interval 0, against a loop
+// on the same master doing the same read (and the same statistics line)
+// without a window, in the same run; then, with eight windows polling at
+// interval 0, how late an event posted to the window's thread from outside
+// is handled (as input would be). The simulator, the workers and the window
+// share one CPU.
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "BenchSupport.h"
+#include "connections/Connections.h"
+#include "platform/ui/MDIChildWnd.h"
+#include "res/RegprobeResources.h"
+#include "res/Resource.h"
+#include "shell/MainFrm.h"
+#include "shell/RegprobeApp.h"
+#include "testview/PollStatistics.h"
+#include "testview/RegprobeView.h"
+#include "testview/RowFormat.h"
+#include "transport/RemoteModbus.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    int nRounds = 5;
+    int nMillis = 2000;  // per contender and round
+    int nWindows = 8;
+    int nLatencyMillis = 5000;
+    int nCpu = 0;
+};
+
+void Usage(const char* pchName) {
+    std::fprintf(stderr,
+                 "usage: %s [--rounds N>=3] [--millis N] [--windows N] [--latency-millis N] "
+                 "[--cpu N|-1]\n"
+                 "  --rounds          rounds; each runs the window and the loop once (5)\n"
+                 "  --millis          polling time of each contender in a round (2000)\n"
+                 "  --windows         windows polling at once for the latency part (8)\n"
+                 "  --latency-millis  time the latency is sampled for (5000)\n"
+                 "  --cpu             CPU that the bench and the simulator run on (0);\n"
+                 "                    -1 leaves the scheduler free\n",
+                 pchName);
+}
+
+void RunEventsFor(int nMillis) {
+    QEventLoop loop;
+    QTimer::singleShot(nMillis, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool RunEventsUntil(const std::function<bool()>& pred, int nMillis) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!pred() && timer.elapsed() < nMillis) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return pred();
+}
+
+int Cycles(const CRegprobeView* pView) {
+    return pView->m_staticStatistics->text().section(' ', 0, 0).toInt();
+}
+
+// Polls at interval 0 for nMillis; cycles per second from start to end.
+double PollWindow(CRegprobeView* pView, int nMillis) {
+    pView->m_editInterval->setText("0");
+    QElapsedTimer timer;
+    timer.start();
+    pView->m_checkEnablePoll->click();
+    RunEventsFor(nMillis);
+    pView->m_checkEnablePoll->click();
+    if (!RunEventsUntil([&] { return !pView->IsPolling(); }, 10000)) {
+        std::fprintf(stderr, "the worker did not stop\n");
+        std::exit(1);
+    }
+    const double dSeconds = double(timer.nsecsElapsed()) / 1e9;
+    RunEventsFor(50);  // the last cycle reaches the window
+    if (!pView->m_staticStatistics->text().contains(" Errors=0 ")) {
+        std::fprintf(stderr, "the window's reads failed: %s\n",
+                     pView->m_staticStatistics->text().toStdString().c_str());
+        std::exit(1);
+    }
+    return Cycles(pView) / dSeconds;
+}
+
+// The worker's own work without the window: read, rows, statistics line.
+double PollLoop(CModbus* pModbus, int nMillis) {
+    const CReadSettings settings{pModbus, READ_OUTPUT_REGISTERS, TYPE_SIGNED_16, "1", "0", "10"};
+    CPollStatistics statistics;
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::milliseconds(nMillis);
+    long nCycles = 0;
+    CString strLine;
+    while (Clock::now() < end) {
+        CReadResult result = ReadOnce(settings);
+        if (result.Failed() || result.list.rows.size() != 10) {
+            std::fprintf(stderr, "the loop's read failed: %s\n", result.strStatus.c_str());
+            std::exit(1);
+        }
+        strLine = statistics.AddCycle(result);
+        ++nCycles;
+    }
+    return double(nCycles) / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Posted from another thread; the window's thread notes how late it came.
+class CProbeEvent : public QEvent {
+public:
+    static QEvent::Type Kind() {
+        static const auto kind = QEvent::Type(QEvent::registerEventType());
+        return kind;
+    }
+    CProbeEvent() : QEvent(Kind()), m_posted(Clock::now()) {}
+    Clock::time_point m_posted;
+};
+
+class CProbe : public QObject {
+public:
+    std::vector<double> m_delaysMs;
+
+protected:
+    bool event(QEvent* pEvent) override {
+        if (pEvent->type() != CProbeEvent::Kind()) {
+            return QObject::event(pEvent);
+        }
+        auto* pProbe = static_cast<CProbeEvent*>(pEvent);
+        m_delaysMs.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - pProbe->m_posted).count());
+        return true;
+    }
+};
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) {
+        return 0;
+    }
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    if (!ParseIntOptions(argc, argv,
+                         {{"--rounds", &opt.nRounds},
+                          {"--millis", &opt.nMillis},
+                          {"--windows", &opt.nWindows},
+                          {"--latency-millis", &opt.nLatencyMillis},
+                          {"--cpu", &opt.nCpu}}) ||
+        opt.nRounds < 3 || opt.nMillis < 100 || opt.nWindows < 1 || opt.nLatencyMillis < 100) {
+        Usage(argv[0]);
+        return 2;
+    }
+    ::alarm(kWatchdogSeconds);
+    if (!PinToCpu(opt.nCpu)) {
+        return 1;
+    }
+    CChild sim;
+    std::string strLine;
+    const std::string strPrefix = "listening on 127.0.0.1:";
+    if (!sim.Start({REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0", "--holding",
+                    "0=1,2,3,4,5,6,7,8,9,10"}) ||
+        !sim.ReadLine(strLine, 10000) || strLine.rfind(strPrefix, 0) != 0) {
+        std::fprintf(stderr, "regprobe-sim did not start: %s\n", strLine.c_str());
+        return 1;
+    }
+    const WORD nPort = WORD(std::atoi(strLine.substr(strPrefix.size()).c_str()));
+
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    static char szName[] = "regprobe-bench-poll";
+    static char szEmbedding[] = "-Embedding";
+    static char* appArgv[] = {szName, szEmbedding, nullptr};
+    int appArgc = 2;
+    AfxSetResourceHandle(&RegprobeResources());
+    CRegprobeApp app(appArgc, appArgv);
+    if (!app.InitInstance()) {
+        std::fprintf(stderr, "the application did not start\n");
+        return 1;
+    }
+    auto* pFrame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
+    const CString strName = "127.0.0.1:" + std::to_string(nPort);
+    CConnection* pConnection = theConnections.Add(strName, CONNECTION_OPEN_MODBUS);
+    CRemoteModbus* pModbus = pConnection->GetRemoteModbus();
+    pModbus->SetReconnect(TRUE);  // as the connection dialog makes it
+    if (!pModbus->Connect("127.0.0.1", nPort, 3000)) {
+        std::fprintf(stderr, "no connection to the simulator\n");
+        return 1;
+    }
+    auto openWindow = [&]() -> CRegprobeView* {
+        pFrame->SendCommand(ID_FILE_NEW);
+        CMDIChildWnd* pChild = pFrame->MDIGetActive();
+        return pChild ? dynamic_cast<CRegprobeView*>(pChild->GetActiveView()) : nullptr;
+    };
+    CRegprobeView* pView = openWindow();
+    if (pView == nullptr) {
+        std::fprintf(stderr, "no test window\n");
+        return 1;
+    }
+
+    std::vector<double> window, loop, ratio;
+    for (int round = kWarmUpRound; round < opt.nRounds; ++round) {
+        const int nMillis = round == kWarmUpRound ? opt.nMillis / 4 : opt.nMillis;
+        double dWindow = 0, dLoop = 0;
+        for (int k = 0; k < 2; ++k) {
+            if (ContenderAt(round, k, 2) == 0) {
+                dWindow = PollWindow(pView, nMillis);
+            } else {
+                dLoop = PollLoop(pModbus, nMillis);
+            }
+        }
+        if (round != kWarmUpRound) {
+            window.push_back(dWindow);
+            loop.push_back(dLoop);
+            ratio.push_back(dWindow / dLoop);
+        }
+    }
+    const CSpread r = Spread(ratio);
+    std::printf(
+        "one window polling at interval 0 against the same read in a loop, %d rounds of "
+        "%d ms, CPU %d\n",
+        opt.nRounds, opt.nMillis, opt.nCpu);
+    std::printf("  window %8.0f cycles/s (median)\n", Median(window));
+    std::printf("  loop   %8.0f cycles/s (median)\n", Median(loop));
+    std::printf("  window/loop %.3f (min %.3f, max %.3f); goal >= 0.80: %s\n", r.dMedian, r.dMin,
+                r.dMax, r.dMedian >= 0.8 ? "met" : "NOT met");
+
+    // Latency of the window's thread with several windows polling flat out.
+    std::vector<CRegprobeView*> views{pView};
+    while (int(views.size()) < opt.nWindows) {
+        CRegprobeView* pMore = openWindow();
+        if (pMore == nullptr) {
+            std::fprintf(stderr, "no test window\n");
+            return 1;
+        }
+        views.push_back(pMore);
+    }
+    for (CRegprobeView* p : views) {
+        p->m_editInterval->setText("0");
+        p->m_checkEnablePoll->click();
+    }
+    CProbe probe;
+    std::atomic<bool> bProbing{true};
+    std::thread poster([&] {
+        while (bProbing) {
+            QCoreApplication::postEvent(&probe, new CProbeEvent);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    RunEventsFor(opt.nLatencyMillis);
+    bProbing = false;
+    poster.join();
+    long nCycles = 0;
+    for (CRegprobeView* p : views) {
+        p->m_checkEnablePoll->click();
+    }
+    RunEventsUntil(
+        [&] {
+            for (CRegprobeView* p : views) {
+                if (p->IsPolling()) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        10000);
+    RunEventsFor(50);
+    for (CRegprobeView* p : views) {
+        nCycles += Cycles(p);
+    }
+    std::printf(
+        "%d windows polling at interval 0 for %d ms: %ld cycles in all; an event posted to "
+        "the window's thread every 5 ms waited\n",
+        opt.nWindows, opt.nLatencyMillis, nCycles);
+    const double dP99 = Percentile(probe.m_delaysMs, 0.99);
+    std::printf("  p50 %.2f ms, p99 %.2f ms, max %.2f ms over %zu events; goal p99 <= 50 ms: %s\n",
+                Percentile(probe.m_delaysMs, 0.5), dP99, Percentile(probe.m_delaysMs, 1.0),
+                probe.m_delaysMs.size(), dP99 <= 50 ? "met" : "NOT met");
+    QCoreApplication::processEvents();
+    app.CloseAllDocuments(FALSE);
+    theConnections.RemoveAll();
+    return 0;
+}
