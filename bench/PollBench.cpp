@@ -4,6 +4,8 @@
 // interval 0, how late an event posted to the window's thread from outside
 // is handled (as input would be). The simulator, the workers and the window
 // share one CPU.
+#include <dirent.h>
+#include <unistd.h>
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCheckBox>
@@ -11,7 +13,10 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -39,6 +44,7 @@ struct Options {
     int nWindows = 8;
     int nLatencyMillis = 5000;
     int nCpu = 0;
+    int nSoakSeconds = 0;
 };
 
 void Usage(const char* pchName) {
@@ -50,7 +56,10 @@ void Usage(const char* pchName) {
                  "  --windows         windows polling at once for the latency part (8)\n"
                  "  --latency-millis  time the latency is sampled for (5000)\n"
                  "  --cpu             CPU that the bench and the simulator run on (0);\n"
-                 "                    -1 leaves the scheduler free\n",
+                 "                    -1 leaves the scheduler free\n"
+                 "  --soak-seconds    instead: the windows poll back to back for this long\n"
+                 "                    with a write every 100 ms; prints memory and open\n"
+                 "                    descriptors at the start, after one minute and at the end\n",
                  pchName);
 }
 
@@ -142,6 +151,94 @@ protected:
     }
 };
 
+// Resident memory in KiB and open descriptors of this process.
+struct CFootprint {
+    long nRssKiB;
+    long nDescriptors;
+};
+
+CFootprint Footprint() {
+    CFootprint f{0, 0};
+    if (FILE* pFile = std::fopen("/proc/self/statm", "r")) {
+        long nSize = 0, nResident = 0;
+        if (std::fscanf(pFile, "%ld %ld", &nSize, &nResident) == 2) {
+            f.nRssKiB = nResident * (::sysconf(_SC_PAGESIZE) / 1024);
+        }
+        std::fclose(pFile);
+    }
+    if (DIR* pDir = ::opendir("/proc/self/fd")) {
+        while (const dirent* pEntry = ::readdir(pDir)) {
+            f.nDescriptors += pEntry->d_name[0] != '.';
+        }
+        ::closedir(pDir);
+        --f.nDescriptors;  // the directory's own
+    }
+    return f;
+}
+
+void PrintFootprint(const char* pszWhen, const CFootprint& f) {
+    std::printf("  %-18s RSS %7ld KiB, %3ld open descriptors\n", pszWhen, f.nRssKiB,
+                f.nDescriptors);
+    std::fflush(stdout);
+}
+
+// Every window polls back to back; one of them writes every 100 ms.
+int Soak(const std::vector<CRegprobeView*>& views, int nSeconds) {
+    std::printf("soak: %zu windows polling at interval 0 for %d s, a write every 100 ms\n",
+                views.size(), nSeconds);
+    for (CRegprobeView* p : views) {
+        p->m_editInterval->setText("0");
+        p->m_checkEnablePoll->click();
+    }
+    RunEventsFor(2000);  // every window's first cycles and drawing done
+    const CFootprint start = Footprint();
+    PrintFootprint("after 2 s", start);
+    CFootprint minute = start;
+    QElapsedTimer timer;
+    timer.start();
+    int nWrites = 0;
+    bool bMinute = false;
+    while (timer.elapsed() < qint64(nSeconds) * 1000) {
+        RunEventsFor(100);
+        CRegprobeView* pWriter = views[size_t(nWrites) % views.size()];
+        pWriter->m_editWriteAddress->setText(QString::number(20 + nWrites % 10));
+        pWriter->m_editWriteValue->setText(QString::number(nWrites));
+        pWriter->m_btnWrite->click();
+        ++nWrites;
+        if (!bMinute && timer.elapsed() >= 60000) {
+            bMinute = true;
+            minute = Footprint();
+            PrintFootprint("after one minute", minute);
+        }
+    }
+    const CFootprint end = Footprint();
+    PrintFootprint("at the end", end);
+    for (CRegprobeView* p : views) {
+        p->m_checkEnablePoll->click();
+    }
+    RunEventsUntil(
+        [&] {
+            return std::none_of(views.begin(), views.end(),
+                                [](CRegprobeView* p) { return p->IsPolling(); });
+        },
+        10000);
+    RunEventsFor(50);
+    long nCycles = 0;
+    bool bErrors = false;
+    for (CRegprobeView* p : views) {
+        nCycles += Cycles(p);
+        bErrors = bErrors || !p->m_staticStatistics->text().contains(" Errors=0 ");
+    }
+    const double dGrowth = 100.0 * double(end.nRssKiB - minute.nRssKiB) / double(minute.nRssKiB);
+    std::printf(
+        "  %ld cycles, %d writes%s; RSS growth after the first minute %.2f %% "
+        "(goal < 1 %%)%s; descriptors %s\n",
+        nCycles, nWrites, bErrors ? ", SOME READS FAILED" : ", no read failed", dGrowth,
+        bMinute ? "" : " (run shorter than a minute: from 2 s)",
+        end.nDescriptors == start.nDescriptors ? "equal" : "NOT equal");
+    return bErrors || end.nDescriptors != start.nDescriptors ? 1 : 0;
+}
+
 double Percentile(std::vector<double> v, double p) {
     if (v.empty()) {
         return 0;
@@ -158,7 +255,8 @@ int main(int argc, char** argv) {
                           {"--millis", &opt.nMillis},
                           {"--windows", &opt.nWindows},
                           {"--latency-millis", &opt.nLatencyMillis},
-                          {"--cpu", &opt.nCpu}}) ||
+                          {"--cpu", &opt.nCpu},
+                          {"--soak-seconds", &opt.nSoakSeconds}}) ||
         opt.nRounds < 3 || opt.nMillis < 100 || opt.nWindows < 1 || opt.nLatencyMillis < 100) {
         Usage(argv[0]);
         return 2;
@@ -170,8 +268,8 @@ int main(int argc, char** argv) {
     CChild sim;
     std::string strLine;
     const std::string strPrefix = "listening on 127.0.0.1:";
-    if (!sim.Start({REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0", "--holding",
-                    "0=1,2,3,4,5,6,7,8,9,10"}) ||
+    if (!sim.Start({REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0", "--max-clients", "64",
+                    "--holding", "0=1,2,3,4,5,6,7,8,9,10"}) ||
         !sim.ReadLine(strLine, 10000) || strLine.rfind(strPrefix, 0) != 0) {
         std::fprintf(stderr, "regprobe-sim did not start: %s\n", strLine.c_str());
         return 1;
@@ -211,6 +309,16 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    if (opt.nSoakSeconds > 0) {
+        std::vector<CRegprobeView*> views{pView};
+        while (int(views.size()) < opt.nWindows) {
+            views.push_back(openWindow());
+        }
+        const int nResult = Soak(views, opt.nSoakSeconds);
+        app.CloseAllDocuments(FALSE);
+        theConnections.RemoveAll();
+        return nResult;
+    }
     std::vector<double> window, loop, ratio;
     for (int round = kWarmUpRound; round < opt.nRounds; ++round) {
         const int nMillis = round == kWarmUpRound ? opt.nMillis / 4 : opt.nMillis;
