@@ -2,9 +2,10 @@
 # Follows README's "First minutes" on a private X server (Xvfb with openbox):
 # starts the simulator and regprobe, opens Options > Connections..., adds an
 # "Open Modbus" connection to the simulator, saves it, closes the dialog and
-# opens a test window with File > New, all from the keyboard as a newcomer
-# would. Takes a picture of each of the three connection dialogs and of the
-# main window, and fails unless the connection was made and saved.
+# opens a test window with File > New and ticks "Enable Poll", all from the
+# keyboard as a newcomer would. Takes a picture of each of the three
+# connection dialogs, of the new test window and of it polling, and fails
+# unless the connection was made and saved and the simulator is polled.
 #   scripts/first-minutes.sh [--build DIR] [--output DIR]
 # Defaults: the build directory build/, pictures in build/first-minutes/.
 set -euo pipefail
@@ -16,7 +17,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
     --output) output=$2; shift 2 ;;
-    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
     *) echo "first-minutes.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -104,7 +105,8 @@ wait_for 300 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' 
 # The simulator as run.sh starts it, on a free port.
 mkfifo "$work/sim.out"
 "$sim" --listen 127.0.0.1:0 --animate --holding 0=100,200,300 --float 10=3.14159 \
-  --double 20=2.718281828:reverse --coils 0=1,0,1,1 >"$work/sim.out" 2>"$work/sim.err" &
+  --double 20=2.718281828:reverse --coils 0=1,0,1,1 --verbose >"$work/sim.out" \
+  2>"$work/sim.err" &  # a line per request on stderr
 pids+=($!)
 exec 3<"$work/sim.out"
 read -r -t 10 line <&3 || fail "the simulator did not start: $(cat "$work/sim.err")"
@@ -161,4 +163,12 @@ key ctrl+n
 wait_for 100 sh -c "xdotool getwindowname $main | grep -q '^Regprobe - '" ||
   fail "File > New opened no test window"
 shoot "$main" main-window
-echo "first-minutes.sh: connection 127.0.0.1:$port made, saved and opened in a test window"
+
+# "Enable Poll": the tenth control from the Device box in the form's order.
+before=$(wc -l <"$work/sim.err")
+key Tab Tab Tab Tab Tab Tab Tab Tab Tab space
+sleep 2.5
+after=$(wc -l <"$work/sim.err")
+[ "$after" -gt "$((before + 1))" ] || fail "ticking Enable Poll started no polling"
+shoot "$main" test-window-polling
+echo "first-minutes.sh: connection 127.0.0.1:$port made, saved, opened in a test window and polled"

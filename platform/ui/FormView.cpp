@@ -1,5 +1,6 @@
 #include "FormView.h"
 
+#include <QFocusEvent>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -54,4 +55,16 @@ void CFormView::DoDataExchange(CDataExchange*) {}
 
 QSize CFormView::sizeHint() const {
     return GetFormSize().isEmpty() ? CView::sizeHint() : GetFormSize();
+}
+
+void CFormView::focusInEvent(QFocusEvent* pEvent) {
+    CView::focusInEvent(pEvent);
+    for (QObject* pChild : m_pForm->children()) {
+        auto* pControl = qobject_cast<QWidget*>(pChild);
+        if (pControl != nullptr && (pControl->focusPolicy() & Qt::TabFocus) &&
+            pControl->isEnabled() && !pControl->isHidden()) {
+            pControl->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
 }

@@ -34,6 +34,8 @@ public:
 protected:
     virtual void DoDataExchange(CDataExchange* pDX);
     QSize sizeHint() const override;
+    // Focus given to the view goes on to its first control that takes it.
+    void focusInEvent(QFocusEvent* pEvent) override;
 
 private:
     UINT m_nIDTemplate;
