@@ -6,8 +6,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "RowFormat.h"
 #include "connections/Connections.h"
@@ -50,6 +54,11 @@ CRegprobeView::CRegprobeView() : CFormView(IDD_REGPROBE_FORM) {
     for (int nID : {IDC_EDIT_DEVICE, IDC_EDIT_READ_ADDRESS, IDC_EDIT_QUANTITY}) {
         MapNotify(nID, EN_CHANGE, [this] { RefreshReadSettings(); });
     }
+    m_hWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_hWake >= 0) {
+        m_pWakeNotifier = new QSocketNotifier(m_hWake, QSocketNotifier::Read, this);
+        connect(m_pWakeNotifier, &QSocketNotifier::activated, this, [this] { OnWake(); });
+    }
     m_pApplyTimer = new QTimer(this);
     m_pApplyTimer->setSingleShot(true);
     connect(m_pApplyTimer, &QTimer::timeout, this, [this] { ApplyLatestCycle(); });
@@ -59,6 +68,10 @@ CRegprobeView::CRegprobeView() : CFormView(IDD_REGPROBE_FORM) {
 CRegprobeView::~CRegprobeView() {
     StopThread();
     WaitThread();
+    delete m_pWakeNotifier;
+    if (m_hWake >= 0) {
+        ::close(m_hWake);
+    }
 }
 
 void CRegprobeView::DoDataExchange(CDataExchange* pDX) {
@@ -209,6 +222,16 @@ void CRegprobeView::ThreadEnded() {
 
 // --- the window's side -----------------------------------------------------
 
+void CRegprobeView::OnWake() {
+    uint64_t nCount = 0;
+    (void)!::read(m_hWake, &nCount, sizeof nCount);
+    if (m_bEndPending.exchange(false)) {
+        OnWorkerEnded();
+    } else {
+        OnCycleReady();
+    }
+}
+
 void CRegprobeView::OnCycleReady() {
     const qint64 nSince = m_sinceApply.elapsed();
     if (nSince < MIN_APPLY_SPACING_MS) {
@@ -302,9 +325,10 @@ void CRegprobeView::OnDestroy() {
 
 void CRegprobeView::StartPolling(DWORD dwInterval) {
     RefreshReadSettings();
-    if (!StartThread(0, 0, nullptr, dwInterval)) {
+    if (m_hWake < 0 || !StartThread(0, 0, nullptr, dwInterval)) {
         m_checkEnablePoll->setChecked(false);
-        AfxMessageBox("Polling could not be started: the system has no thread to spare", MB_OK);
+        AfxMessageBox(
+            "Polling could not be started: the system has no thread or descriptor to spare", MB_OK);
         return;
     }
     m_checkEnablePoll->setChecked(true);

@@ -19,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSocketNotifier;
 class QTimer;
 
 class CRegprobeView : public CFormView, public CThinThread {
@@ -89,6 +90,7 @@ private:
     };
 
     // On the window's thread.
+    void OnWake();
     void RefreshReadSettings();
     void OnCycleReady();
     void ApplyLatestCycle();
@@ -101,7 +103,12 @@ private:
 
     std::mutex m_mailLock;
     CCycle m_mail;
+    // The worker wakes the window's thread through a descriptor: nothing of
+    // the worker's crosses over but the mailbox, under its lock.
+    int m_hWake = -1;
+    QSocketNotifier* m_pWakeNotifier = nullptr;
     std::atomic<bool> m_bPostPending{false};
+    std::atomic<bool> m_bEndPending{false};
     QTimer* m_pApplyTimer = nullptr;
     QElapsedTimer m_sinceApply;
     bool m_bRestartWanted = false;
