@@ -1,5 +1,6 @@
 #include "ModalWindow.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QPointer>
 #include <QWidget>
@@ -78,8 +79,11 @@ private:
         if (m_pWindow->isMinimized()) {
             m_pWindow->showNormal();
         }
-        m_pWindow->raise();
-        m_pWindow->activateWindow();
+        // Of modal windows over one another, the one that takes input.
+        if (QApplication::activeModalWidget() == m_pWindow) {
+            m_pWindow->raise();
+            m_pWindow->activateWindow();
+        }
     }
 
     QWidget* m_pWindow;
