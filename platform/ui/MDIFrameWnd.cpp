@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QToolBar>
+#include <algorithm>
 #include <cmath>
 
 #include "AfxRes.h"
@@ -542,11 +543,11 @@ void CMDIFrameWnd::ArrangeIconic() {
 void CMDIFrameWnd::TileHorizontally() {
     // The active window first, then the others from the top of the stack.
     std::vector<QMdiSubWindow*> windows;
-    bool bIconic = false;
+    int cyIcons = 0;
     QList<QMdiSubWindow*> stack = m_pMDIClient->subWindowList(QMdiArea::StackingOrder);
     for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
         if ((*it)->isMinimized()) {
-            bIconic = true;
+            cyIcons = std::max(cyIcons, (*it)->height());
         } else if ((*it)->isVisible()) {
             windows.push_back(*it);
         }
@@ -555,10 +556,8 @@ void CMDIFrameWnd::TileHorizontally() {
         return;
     }
     QRect rcArea = m_pMDIClient->viewport()->rect();
-    if (bIconic) {
-        // The row of icons along the bottom stays clear.
-        rcArea.setBottom(rcArea.bottom() - m_pMDIClient->fontMetrics().height() * 2);
-    }
+    // The row of minimised windows along the bottom stays clear.
+    rcArea.setBottom(rcArea.bottom() - cyIcons);
     // Full-width windows stacked one above the other; past three, columns
     // of them, the later columns taking the extra rows.
     int nWindows = static_cast<int>(windows.size());
