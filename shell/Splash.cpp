@@ -71,7 +71,10 @@ BOOL CSplashWnd::Create(QWidget* pParentWnd) {
     if (OnCreate() == -1) {
         return FALSE;
     }
-    if (pParentWnd != nullptr && !pParentWnd->isVisible()) {
+    // An X11 window manager reads whose transient a window is when it is
+    // mapped; an owner not yet mapped then is not taken into account.
+    if (pParentWnd != nullptr && !pParentWnd->isVisible() &&
+        QGuiApplication::platformName() == QLatin1String("xcb")) {
         pParentWnd->installEventFilter(this);
     }
     show();
@@ -139,9 +142,9 @@ void CSplashWnd::StayAboveOwner() {
     if (c_pSplashWnd != this || !isVisible()) {
         return;
     }
-    // Mapped before its owner was, the window manager took it for a window
-    // of its own and the owner went over it. Mapped again now, it is the
-    // owner's transient and stays above it.
+    // Mapped before its owner was, it was taken for a window of its own and
+    // the owner went over it. Mapped again now, it is the owner's transient
+    // and stays above it.
     hide();
     show();
     raise();
