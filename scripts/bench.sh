@@ -7,6 +7,7 @@
 # without a window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. ./scripts/runtime-dir.sh
 ./scripts/setup.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DREGPROBE_TESTS=OFF >/dev/null
 ninja -C build-release -j"$(nproc)" regprobe-bench-tcp regprobe-bench-serial \

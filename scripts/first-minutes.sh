@@ -10,6 +10,7 @@
 # Defaults: the build directory build/, pictures in build/first-minutes/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. ./scripts/runtime-dir.sh
 
 build=build
 output=

@@ -2,27 +2,34 @@
 # Installs what is missing, builds, starts the simulated device on 127.0.0.1
 # (port 1502, or a free one when that is taken) and then the desktop
 # application; both end when the application is closed or on Ctrl-C.
-#   scripts/run.sh                 simulator + application
-#   scripts/run.sh --poll [ARGS]   simulator + the command-line poller instead
-#                                  (ARGS go to regprobe-poll; --poll --help lists them)
-# Without a display (no $DISPLAY or $WAYLAND_DISPLAY) the poller is used.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+usage() {
+  cat <<'USAGE'
+Usage: scripts/run.sh                 the simulator and the application
+       scripts/run.sh --poll [ARGS]   the simulator and the command-line poller instead
+                                      (ARGS go to regprobe-poll; --poll --help lists them)
+       scripts/run.sh --help          this text
+Installs what is missing and builds first. Without a display (no $DISPLAY or
+$WAYLAND_DISPLAY) the poller is used.
+USAGE
+}
+
 mode=app
-if [ "${1:-}" = "--poll" ]; then
-  mode=poll
-  shift
-elif [ $# -gt 0 ]; then
-  sed -n '2,8p' "$0"
-  exit 2
-fi
+case "${1:-}" in
+  --poll) mode=poll; shift ;;
+  -h|--help) usage; exit 0 ;;
+  "") ;;
+  *) echo "run.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
+esac
 if [ "$mode" = app ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "run.sh: no display; polling the simulator from the command line instead"
   mode=poll
 fi
 
 ./scripts/setup.sh
+. ./scripts/runtime-dir.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build -j"$(nproc)" regprobe-sim regprobe-poll regprobe modbus-serial-server
 
@@ -69,6 +76,8 @@ if [ "$mode" = poll ]; then
   fi
   ./build/tools/regprobe-poll --host 127.0.0.1 --port "$port" "$@"
 else
-  echo "Starting regprobe: the simulator is an \"Open Modbus\" device at 127.0.0.1, port $port."
+  echo "Starting regprobe. Options > Connections... configures connections: add the simulator as"
+  echo "  an \"Open Modbus\" device at 127.0.0.1, port $port; then File > New opens a device test"
+  echo "  window on it that reads and polls it."
   ./build/shell/regprobe
 fi

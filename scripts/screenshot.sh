@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Takes a PNG picture of regprobe's main window on a private X server
-# (Xvfb with openbox), the splash screen suppressed.
+# Takes PNG pictures of regprobe on a private X server (Xvfb with openbox):
+# the screen while the splash screen is up over the main window, and then
+# the main window alone. Fails unless the splash screen is on top.
 #   scripts/screenshot.sh [--binary PATH] [--output PATH] [--build DIR]
-# Defaults: the build directory build/, its shell/regprobe, build/screenshot.png.
+# Defaults: the build directory build/, its shell/regprobe, build/screenshot.png
+# (the splash picture beside it, with -splash before .png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. ./scripts/runtime-dir.sh
 
 build=build
 binary=
@@ -14,12 +17,13 @@ while [ $# -gt 0 ]; do
     --binary) binary=$2; shift 2 ;;
     --output) output=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
-    -h|--help) sed -n '2,5p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,7p' "$0" | cut -c3-; exit 0 ;;
     *) echo "screenshot.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
 binary=${binary:-$build/shell/regprobe}
 output=${output:-$build/screenshot.png}
+splash_output=${output%.png}-splash.png
 [ -x "$binary" ] || { echo "screenshot.sh: no executable $binary (build it first)" >&2; exit 1; }
 
 work=$(mktemp -d)
@@ -53,7 +57,7 @@ pids+=($!)
 sleep 0.5
 
 export QT_QPA_PLATFORM=xcb
-"$binary" -Embedding >"$work/regprobe.log" 2>&1 &
+"$binary" >"$work/regprobe.log" 2>&1 &
 pids+=($!)
 
 window=
@@ -64,7 +68,17 @@ for _ in $(seq 1 100); do
 done
 [ -n "$window" ] || { echo "screenshot.sh: the main window did not appear" >&2; cat "$work/regprobe.log" >&2; exit 1; }
 xdotool mousemove 1279 799  # the pointer out of the picture
-sleep 1  # let it paint
+mkdir -p "$(dirname "$output")"
+
+# The splash screen shows for three seconds; it must be the top window.
+sleep 0.8
+top=$(xprop -root _NET_CLIENT_LIST_STACKING | awk '{print $NF}')
+xprop -id "$top" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_SPLASH ||
+  { echo "screenshot.sh: the splash screen is not above the main window" >&2; exit 1; }
+read -r scr_w scr_h < <(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1], d[2]}')
+/usr/bin/python3 scripts/xwd_to_png.py "$work/Xvfb_screen0" "$splash_output" 0 0 "$scr_w" "$scr_h"
+echo "screenshot.sh: wrote $splash_output (${scr_w}x${scr_h}, the splash screen over the main window)"
+sleep 3  # until it has gone
 
 # The window manager's frame around the window: climb to the child of the root.
 root=$(xwininfo -root | awk '/Window id:/ {print $4}')
@@ -77,6 +91,5 @@ done
 read -r x y w h < <(xwininfo -id "$frame" |
   awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}')
 
-mkdir -p "$(dirname "$output")"
 /usr/bin/python3 scripts/xwd_to_png.py "$work/Xvfb_screen0" "$output" "$x" "$y" "$w" "$h"
 echo "screenshot.sh: wrote $output (${w}x${h})"

@@ -71,7 +71,14 @@ BOOL CSplashWnd::Create(QWidget* pParentWnd) {
     if (OnCreate() == -1) {
         return FALSE;
     }
+    // An X11 window manager reads whose transient a window is when it is
+    // mapped; an owner not yet mapped then is not taken into account.
+    if (pParentWnd != nullptr && !pParentWnd->isVisible() &&
+        QGuiApplication::platformName() == QLatin1String("xcb")) {
+        pParentWnd->installEventFilter(this);
+    }
     show();
+    raise();
     return TRUE;
 }
 
@@ -119,4 +126,26 @@ void CSplashWnd::paintEvent(QPaintEvent*) {
 
 void CSplashWnd::timerEvent(QTimerEvent* pEvent) {
     OnTimer(pEvent->timerId());
+}
+
+bool CSplashWnd::eventFilter(QObject* pObject, QEvent* pEvent) {
+    if (pObject == parentWidget() && pEvent->type() == QEvent::Show) {
+        pObject->removeEventFilter(this);
+        // After the owner's own map request has gone out.
+        QMetaObject::invokeMethod(
+            this, [this] { StayAboveOwner(); }, Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(pObject, pEvent);
+}
+
+void CSplashWnd::StayAboveOwner() {
+    if (c_pSplashWnd != this || !isVisible()) {
+        return;
+    }
+    // Mapped before its owner was, it was taken for a window of its own and
+    // the owner went over it. Mapped again now, it is the owner's transient
+    // and stays above it.
+    hide();
+    show();
+    raise();
 }

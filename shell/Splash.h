@@ -38,9 +38,13 @@ protected:
 
     void paintEvent(QPaintEvent* pEvent) override;
     void timerEvent(QTimerEvent* pEvent) override;
+    bool eventFilter(QObject* pObject, QEvent* pEvent) override;
 
     QPixmap m_bitmap;
 
 private:
+    // Mapped again over its owner once the owner is on the screen.
+    void StayAboveOwner();
+
     int m_nTimer = 0;
 };

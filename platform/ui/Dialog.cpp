@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QPushButton>
 
+#include "ModalWindow.h"
 #include "ResourceModule.h"
 #include "WinApp.h"
 
@@ -50,6 +51,7 @@ INT_PTR CDialog::DoModal() {
     if (!Create()) {
         return -1;
     }
+    AfxPrepareModalWindow(this);
     // Like the system's modal dialogs, it disables its owner only.
     setWindowModality(parentWidget() != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
     return exec();

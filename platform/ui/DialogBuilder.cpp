@@ -8,9 +8,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QStyle>
 
 #include "ResourceModule.h"
 
@@ -50,6 +52,38 @@ QString WithoutMnemonic(const QString& str) {
     return out;
 }
 
+// A group box as the system draws one: an etched frame whose top edge runs
+// through the middle of the caption, the caption breaking it. Qt's styles
+// put the caption above a panel instead, which reads as a different control.
+class CGroupFrame : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter dc(this);
+        QFontMetrics fm(font());
+        const QPalette& pal = palette();
+        QRect rcFrame = rect().adjusted(0, fm.height() / 2, 0, 0);
+        // Etched: a shadow line with a light line one pixel below and right.
+        dc.setPen(pal.color(QPalette::Light));
+        dc.drawRect(rcFrame.adjusted(1, 1, -1, -1));
+        dc.setPen(pal.color(QPalette::Dark));
+        dc.drawRect(rcFrame.adjusted(0, 0, -2, -2));
+        if (title().isEmpty()) {
+            return;
+        }
+        // The caption starts a little in, with a space's room either side.
+        int cxPad = fm.horizontalAdvance(QLatin1Char(' ')) / 2 + 1;
+        QString strShown = WithoutMnemonic(title());
+        QRect rcText(fm.averageCharWidth(), 0, fm.horizontalAdvance(strShown) + 2 * cxPad,
+                     fm.height());
+        dc.fillRect(rcText, pal.color(QPalette::Window));
+        style()->drawItemText(&dc, rcText, Qt::AlignCenter | Qt::TextShowMnemonic, pal, isEnabled(),
+                              title(), QPalette::WindowText);
+    }
+};
+
 // A label of two lines or more wraps its words. A one-line label whose
 // text is wider than its box (this font runs a little wider than the one
 // the templates were drawn for) is widened to its text instead of losing
@@ -82,7 +116,7 @@ QWidget* CreateButton(const CDialogItemTemplate& item, QWidget* pParent,
     auto notifyClick = [pfnNotify, nID] { pfnNotify(nID, BN_CLICKED); };
     switch (item.dwStyle & BS_TYPEMASK) {
         case BS_GROUPBOX: {
-            auto* pGroup = new QGroupBox(strText, pParent);
+            auto* pGroup = new CGroupFrame(strText, pParent);
             pGroup->setAttribute(Qt::WA_TransparentForMouseEvents);
             return pGroup;
         }

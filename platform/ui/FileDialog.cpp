@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "AfxRes.h"
+#include "ModalWindow.h"
 #include "ResourceModule.h"
 #include "WinApp.h"
 
@@ -63,6 +64,7 @@ INT_PTR CFileDialog::DoModal() {
     if (!m_strFileName.empty()) {
         dlg.selectFile(QString::fromStdString(m_strFileName));
     }
+    AfxPrepareModalWindow(&dlg);
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) {
         return IDCANCEL;
     }

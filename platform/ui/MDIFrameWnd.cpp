@@ -8,6 +8,8 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QToolBar>
+#include <algorithm>
+#include <cmath>
 
 #include "AfxRes.h"
 #include "CmdUI.h"
@@ -39,7 +41,7 @@ bool IsWindowMenu(const QMenu* pPopup) {
 CMDIFrameWnd::CMDIFrameWnd() {
     MapCommand(ID_WINDOW_NEW, [this] { OnWindowNew(); });
     MapCommand(ID_WINDOW_CASCADE, [this] { m_pMDIClient->cascadeSubWindows(); });
-    MapCommand(ID_WINDOW_TILE_HORZ, [this] { m_pMDIClient->tileSubWindows(); });
+    MapCommand(ID_WINDOW_TILE_HORZ, [this] { TileHorizontally(); });
     MapCommand(ID_WINDOW_ARRANGE, [this] { ArrangeIconic(); });
     for (UINT nID : {ID_WINDOW_NEW, ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ, ID_WINDOW_ARRANGE}) {
         MapUpdateCommandUI(nID,
@@ -534,6 +536,45 @@ void CMDIFrameWnd::ArrangeIconic() {
             int cy = pWindow->height();
             pWindow->move(x, m_pMDIClient->viewport()->height() - cy);
             x += pWindow->width();
+        }
+    }
+}
+
+void CMDIFrameWnd::TileHorizontally() {
+    // The active window first, then the others from the top of the stack.
+    std::vector<QMdiSubWindow*> windows;
+    int cyIcons = 0;
+    QList<QMdiSubWindow*> stack = m_pMDIClient->subWindowList(QMdiArea::StackingOrder);
+    for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
+        if ((*it)->isMinimized()) {
+            cyIcons = std::max(cyIcons, (*it)->height());
+        } else if ((*it)->isVisible()) {
+            windows.push_back(*it);
+        }
+    }
+    if (windows.empty()) {
+        return;
+    }
+    QRect rcArea = m_pMDIClient->viewport()->rect();
+    // The row of minimised windows along the bottom stays clear.
+    rcArea.setBottom(rcArea.bottom() - cyIcons);
+    // Full-width windows stacked one above the other; past three, columns
+    // of them, the later columns taking the extra rows.
+    int nWindows = static_cast<int>(windows.size());
+    int nColumns = nWindows <= 3 ? 1 : static_cast<int>(std::sqrt(nWindows));
+    size_t iWindow = 0;
+    for (int nColumn = 0; nColumn < nColumns; ++nColumn) {
+        int nRows = nWindows / nColumns + (nColumn >= nColumns - nWindows % nColumns ? 1 : 0);
+        int left = rcArea.left() + rcArea.width() * nColumn / nColumns;
+        int right = rcArea.left() + rcArea.width() * (nColumn + 1) / nColumns;
+        for (int nRow = 0; nRow < nRows; ++nRow, ++iWindow) {
+            int top = rcArea.top() + rcArea.height() * nRow / nRows;
+            int bottom = rcArea.top() + rcArea.height() * (nRow + 1) / nRows;
+            QMdiSubWindow* pWindow = windows[iWindow];
+            if (pWindow->isMaximized()) {
+                pWindow->showNormal();
+            }
+            pWindow->setGeometry(left, top, right - left, bottom - top);
         }
     }
 }

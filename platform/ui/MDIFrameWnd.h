@@ -92,6 +92,8 @@ private:
     void LoadAccelTable(UINT nIDResource);
     QWidget* GetControlBar(UINT nID) const;
     void ArrangeIconic();
+    // "Tile": the document windows full width, one above the other.
+    void TileHorizontally();
     UINT SizeType() const;
 
     QMdiArea* m_pMDIClient = nullptr;

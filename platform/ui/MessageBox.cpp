@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "ModalWindow.h"
 #include "ResourceModule.h"
 #include "WinApp.h"
 
@@ -69,6 +70,7 @@ int AfxMessageBox(const CString& strText, UINT nType, UINT) {
     }
     // Modal to its owner, as the system's boxes are, unless system-modal.
     bool bOwnerOnly = box.parentWidget() != nullptr && !(nType & MB_SYSTEMMODAL);
+    AfxPrepareModalWindow(&box);
     box.setWindowModality(bOwnerOnly ? Qt::WindowModal : Qt::ApplicationModal);
     box.exec();
 

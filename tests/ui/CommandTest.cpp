@@ -91,6 +91,25 @@ TEST_F(CommandTest, AboutOpensOneModalBoxThatOkEnterAndEscClose) {
     EXPECT_EQ(nShown, 4);
 }
 
+// For window managers that minimise a dialog without its owner.
+TEST_F(CommandTest, AboutBoxIsNeverMinimisedAloneAndComesBackWithTheFrame) {
+    bool bFrameWentWithIt = false;
+    bool bBack = false;
+    WhenModal([&](QWidget* pAbout) {
+        pAbout->showMinimized();
+        bFrameWentWithIt = WaitFor([&] { return m_pFrame->isMinimized(); });
+        m_pFrame->SendCommand(ID_TRAY_POLL_DEVICE);  // as from the tray
+        bBack = WaitFor([&] {
+            return !m_pFrame->isMinimized() && pAbout->isVisible() && !pAbout->isMinimized();
+        });
+        QTest::keyClick(pAbout, Qt::Key_Escape);
+    });
+    m_pFrame->SendCommand(ID_APP_ABOUT);
+    EXPECT_TRUE(bFrameWentWithIt);
+    EXPECT_TRUE(bBack);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
 TEST_F(CommandTest, ConnectionsRunsTheDialogOnceWithItsFlagSet) {
     int nRuns = 0;
     std::vector<BOOL> flags;

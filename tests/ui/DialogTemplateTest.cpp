@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include "UiTestSupport.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/Dialog.h"
+#include "platform/ui/DialogBuilder.h"
 #include "platform/ui/WaitCursor.h"
 #include "res/RegprobeResources.h"
 #include "res/Resource.h"
@@ -251,4 +253,50 @@ TEST(WaitCursorTest, NestsAndRestores) {
         EXPECT_NE(QGuiApplication::overrideCursor(), nullptr);
     }
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(DialogTemplateTest, GroupBoxCaptionSitsOnTheFramesTopEdge) {
+    CDialogTemplate tmpl{1, WS_CAPTION, 120, 70, "Group", 8, "MS Sans Serif", {}};
+    tmpl.items.push_back({CtlClass::Button, -1, "Transmission &Mode", 0, 10, 10, 100, 50,
+                          WS_VISIBLE | BS_GROUPBOX, 0});
+    CDialogBuilder builder(tmpl);
+    QWidget dlg;
+    builder.Build(&dlg, [](int, int) {});
+    dlg.resize(builder.GetClientSize());
+    auto* pGroup = dlg.findChild<QGroupBox*>();
+    ASSERT_NE(pGroup, nullptr);
+    QImage img = dlg.grab().toImage();
+    QRect rc = pGroup->geometry();
+    QRgb background = img.pixel(2, 2);
+    auto isInk = [&](int x, int y) { return img.pixel(x, y) != background; };
+
+    // The top edge, read on the right where no caption is: half a line of
+    // text below the box's top, with nothing above it.
+    QFontMetrics fm(pGroup->font());
+    int xRight = rc.right() - 4;
+    int yEdge = -1;
+    for (int y = rc.top(); y < rc.bottom() && yEdge < 0; ++y) {
+        if (isInk(xRight, y)) {
+            yEdge = y;
+        }
+    }
+    EXPECT_NEAR(yEdge, rc.top() + fm.height() / 2, 1);
+    // The caption has ink above and below that edge, and breaks it.
+    int xCaption = rc.left() + fm.averageCharWidth();
+    int cxCaption = fm.horizontalAdvance(QStringLiteral("Transmission Mode"));
+    bool bAbove = false, bBelow = false;
+    int nBroken = 0;
+    for (int x = xCaption; x < xCaption + cxCaption; ++x) {
+        for (int y = rc.top(); y < rc.top() + fm.height(); ++y) {
+            bAbove |= y < yEdge - 1 && isInk(x, y);
+            bBelow |= y > yEdge + 1 && isInk(x, y);
+        }
+        nBroken += isInk(x, yEdge) ? 0 : 1;
+    }
+    EXPECT_TRUE(bAbove);
+    EXPECT_TRUE(bBelow);
+    EXPECT_GT(nBroken, cxCaption / 4);
+    // A frame, not a filled or sunken panel: the inside is the dialog's.
+    EXPECT_FALSE(isInk(rc.center().x(), rc.center().y()));
+    EXPECT_TRUE(isInk(rc.left(), rc.center().y()) || isInk(rc.left() + 1, rc.center().y()));
 }

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <algorithm>
 
 #include "UiTestSupport.h"
 #include "connections/Connections.h"
@@ -121,4 +123,37 @@ TEST_F(MenuTest, ViewItemsToggleAndCheckTheBars) {
 
     pToolbar->trigger();
     EXPECT_TRUE(m_pFrame->m_wndToolBar.isVisible());
+}
+
+TEST_F(MenuTest, TileStacksFullWidthWindowsOneAboveTheOther) {
+    theConnections.Add("127.0.0.1:1502", CONNECTION_OPEN_MODBUS);
+    m_pFrame->SendCommand(ID_FILE_NEW);
+    QMdiArea* pArea = m_pFrame->GetMDIClient();
+    for (int nWindows : {2, 3}) {
+        m_pFrame->SendCommand(ID_WINDOW_NEW);
+        ASSERT_EQ(pArea->subWindowList().size(), nWindows);
+        QMdiSubWindow* pActive = pArea->activeSubWindow();
+        m_pFrame->SendCommand(ID_WINDOW_TILE_HORZ);
+
+        QRect rcArea = pArea->viewport()->rect();
+        std::vector<QRect> rects;
+        for (QMdiSubWindow* pWindow : pArea->subWindowList()) {
+            rects.push_back(pWindow->geometry());
+        }
+        std::sort(rects.begin(), rects.end(),
+                  [](const QRect& a, const QRect& b) { return a.top() < b.top(); });
+        // Edge to edge, no gap and no overlap, each as high as the others.
+        int nTop = rcArea.top();
+        for (const QRect& rc : rects) {
+            EXPECT_EQ(rc.left(), rcArea.left()) << nWindows;
+            EXPECT_EQ(rc.width(), rcArea.width()) << nWindows;
+            EXPECT_EQ(rc.top(), nTop) << nWindows;
+            EXPECT_LE(std::abs(rc.height() - rcArea.height() / nWindows), 1) << nWindows;
+            nTop = rc.bottom() + 1;
+        }
+        EXPECT_EQ(nTop, rcArea.bottom() + 1) << nWindows;
+        // The active window stays active, at the top.
+        EXPECT_EQ(pArea->activeSubWindow(), pActive);
+        EXPECT_EQ(pActive->geometry().top(), rcArea.top());
+    }
 }

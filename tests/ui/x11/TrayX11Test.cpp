@@ -4,59 +4,16 @@
 // Input comes from xdotool, as a user's would.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTest>
 
 #include "../UiTestSupport.h"
+#include "X11Support.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
 
 namespace {
-// The icon's own window, once shown.
-QWidget* TrayIconWidget() {
-    for (QWidget* pWidget : QApplication::topLevelWidgets()) {
-        if (qstrcmp(pWidget->metaObject()->className(), "QSystemTrayIconSys") == 0 &&
-            pWidget->isVisible()) {
-            return pWidget;
-        }
-    }
-    return nullptr;
-}
-
-// Runs a command to its end, at most 10 s; its standard output.
-QString RunCommand(const QString& strProgram, const QStringList& args) {
-    QProcess process;
-    process.start(strProgram, args);
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished(1000);
-        ADD_FAILURE() << "timed out: " << strProgram.toStdString();
-    }
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
-}
-
-// The centre of a window in root coordinates, as the X server has it.
-QPoint ScreenCentre(WId window) {
-    QString info =
-        RunCommand(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
-    int x = -1, y = -1, w = 0, h = 0;
-    for (const QString& line : info.split(QLatin1Char('\n'))) {
-        QString value = line.section(QLatin1Char(':'), 1).trimmed();
-        if (line.contains(QLatin1String("Absolute upper-left X"))) {
-            x = value.toInt();
-        } else if (line.contains(QLatin1String("Absolute upper-left Y"))) {
-            y = value.toInt();
-        } else if (line.trimmed().startsWith(QLatin1String("Width:"))) {
-            w = value.toInt();
-        } else if (line.trimmed().startsWith(QLatin1String("Height:"))) {
-            h = value.toInt();
-        }
-    }
-    return QPoint(x + w / 2, y + h / 2);
-}
-
 class TrayX11Test : public ::testing::Test {
 protected:
     void SetUp() override {

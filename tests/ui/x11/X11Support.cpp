@@ -1,0 +1,80 @@
+#include "X11Support.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QProcess>
+#include <QRegularExpression>
+
+QString RunCommand(const QString& strProgram, const QStringList& args) {
+    QProcess process;
+    process.start(strProgram, args);
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(1000);
+        ADD_FAILURE() << "timed out: " << strProgram.toStdString();
+    }
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+QPoint ScreenCentre(WId window) {
+    QString info =
+        RunCommand(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
+    int x = -1, y = -1, w = 0, h = 0;
+    for (const QString& line : info.split(QLatin1Char('\n'))) {
+        QString value = line.section(QLatin1Char(':'), 1).trimmed();
+        if (line.contains(QLatin1String("Absolute upper-left X"))) {
+            x = value.toInt();
+        } else if (line.contains(QLatin1String("Absolute upper-left Y"))) {
+            y = value.toInt();
+        } else if (line.trimmed().startsWith(QLatin1String("Width:"))) {
+            w = value.toInt();
+        } else if (line.trimmed().startsWith(QLatin1String("Height:"))) {
+            h = value.toInt();
+        }
+    }
+    return QPoint(x + w / 2, y + h / 2);
+}
+
+QWidget* TrayIconWidget() {
+    for (QWidget* pWidget : QApplication::topLevelWidgets()) {
+        if (qstrcmp(pWidget->metaObject()->className(), "QSystemTrayIconSys") == 0 &&
+            pWidget->isVisible()) {
+            return pWidget;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<WId> StackingOrder() {
+    std::vector<WId> windows;
+    QString strValue = WindowProperty(0, QStringLiteral("_NET_CLIENT_LIST_STACKING"));
+    for (unsigned long id : PropertyNumbers(strValue.section(QLatin1Char('#'), 1))) {
+        windows.push_back(id);
+    }
+    return windows;
+}
+
+QString WindowProperty(WId window, const QString& strName) {
+    QStringList args = window == 0 ? QStringList{QStringLiteral("-root")}
+                                   : QStringList{QStringLiteral("-id"), QString::number(window)};
+    args << strName;
+    QString strOut = RunCommand(QStringLiteral("xprop"), args).trimmed();
+    if (!strOut.startsWith(strName) || strOut.contains(QLatin1String("not found")) ||
+        strOut.contains(QLatin1String("no such atom"))) {
+        return QString();
+    }
+    // "NAME(TYPE) = value", or "NAME(TYPE):" and lines of text.
+    int nEquals = strOut.left(strOut.indexOf(QLatin1Char('\n'))).indexOf(QLatin1Char('='));
+    int nStart = nEquals >= 0 ? nEquals : static_cast<int>(strOut.indexOf(QLatin1Char(':')));
+    return strOut.mid(nStart + 1).trimmed();
+}
+
+std::vector<unsigned long> PropertyNumbers(const QString& strValue) {
+    std::vector<unsigned long> numbers;
+    static const QRegularExpression number(QStringLiteral("0x[0-9a-fA-F]+|\\d+"));
+    for (const QRegularExpressionMatch& m : number.globalMatch(strValue)) {
+        numbers.push_back(m.captured().toULong(nullptr, 0));
+    }
+    return numbers;
+}
