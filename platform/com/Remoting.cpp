@@ -48,7 +48,7 @@ std::shared_ptr<CRpcChannel> FindChannel(const std::string& strKey) {
 }
 
 std::shared_ptr<CRpcChannel> AddChannel(const std::string& strKey, CRpcSocket&& socket) {
-    auto pChannel = std::make_shared<CRpcChannel>(std::move(socket), RpcGetCallTimeout());
+    auto pChannel = std::make_shared<CRpcChannel>(std::move(socket));
     std::lock_guard<std::mutex> guard(g_channelsMutex);
     g_channels[strKey] = pChannel;
     return pChannel;

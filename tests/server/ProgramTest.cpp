@@ -137,6 +137,26 @@ TEST_F(ServerProgram, ServesLocalClientsAndRemoteOnesThatHoldTheKey) {
     EXPECT_EQ(m_server.Wait(5000), 0);
 }
 
+TEST_F(ServerProgram, HungServerFailsAnExchangeWithinThePortsTimeOut) {
+    ASSERT_TRUE(StartServer({}));
+    CAutoModbus m;
+    ASSERT_EQ(m.Create("", "com1"), S_OK);
+    ASSERT_TRUE(m.Connect());
+    // Changed on a connection that is open already.
+    m.SetTimeout(300);
+    m.SetErrorDelay(100);
+    CWordArray values(1);
+    ASSERT_EQ(m.ReadOutputRegisters(1, 0, 1, values), 0);
+    m_server.Signal(SIGSTOP);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, values), AUTO_AUTOMATION_ERROR);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    m_server.Signal(SIGCONT);
+    EXPECT_GE(elapsed, std::chrono::milliseconds(400));
+    EXPECT_LT(elapsed,
+              std::chrono::milliseconds(300 + 100 + CAutoModbus::kExchangeMarginMillis + 1000));
+}
+
 TEST_F(ServerProgram, StartedOnDemandItLeavesWhenUnused) {
     ASSERT_TRUE(StartServer({"--activated", "--linger", "1"}));
     {
