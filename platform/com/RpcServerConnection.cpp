@@ -10,13 +10,21 @@ constexpr size_t kMaxWorkers = 4;
 // Requests read ahead of the workers before the reader waits for them.
 constexpr size_t kMaxQueued = 64;
 constexpr size_t kMaxObjects = 4096;
-constexpr int kHandshakeMillis = 5000;
+// A client with the key is through its handshake in a few milliseconds; a
+// peer without it holds a place no longer than this, and sends no more
+// than a handshake needs.
+constexpr int kHandshakeMillis = 1000;
+constexpr size_t kMaxHandshakeBytes = 4096;
 constexpr int kSendMillis = 10000;
 }  // namespace
 
 CRpcServerConnection::CRpcServerConnection(CRpcServer& server, CRpcSocket&& socket,
-                                           const CRpcAccessKey* pKey)
-    : m_server(server), m_socket(std::move(socket)), m_pKey(pKey) {}
+                                           const CRpcAccessKey* pKey, uint32_t nPeerAddress)
+    : m_server(server),
+      m_socket(std::move(socket)),
+      m_pKey(pKey),
+      m_nPeerAddress(nPeerAddress),
+      m_bPending(pKey != nullptr) {}
 
 CRpcServerConnection::~CRpcServerConnection() {
     Stop();
@@ -37,16 +45,24 @@ void CRpcServerConnection::Join() {
     }
 }
 
+void CRpcServerConnection::Evict() {
+    m_bEvicted = true;
+    m_socket.Shutdown();
+}
+
 bool CRpcServerConnection::IsFinished() {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_bFinished;
 }
 
 void CRpcServerConnection::Run() {
-    bool bAdmitted;
+    bool bAdmitted = true;
     if (m_pKey != nullptr) {
-        bAdmitted = SUCCEEDED(m_pKey->ServerHandshake(m_socket, kHandshakeMillis));
-    } else {
+        bAdmitted =
+            SUCCEEDED(m_socket.StartTls(*m_pKey, true, kHandshakeMillis, kMaxHandshakeBytes)) &&
+            m_server.Admit(*this);
+    }
+    if (bAdmitted) {
         CRpcFrameWriter hello(RPC_MSG_HELLO, 0);
         hello.PutU32(RPC_MAGIC);
         hello.PutU16(RPC_VERSION);

@@ -1,4 +1,5 @@
-// The server end of one client connection: after the handshake a reader
+// The server end of one client connection: after the handshake (TLS for a
+// remote client, see RpcTls.h) and admission by the server, a reader
 // takes frames in order; releases are done at once, calls, queries and
 // activations go to up to four worker threads, so a slow call does not hold
 // up the others and answers may come back in any order. Every interface
@@ -7,7 +8,9 @@
 // released then.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -16,13 +19,17 @@
 
 #include "RpcAccessKey.h"
 #include "RpcInterfaceHandler.h"
+#include "RpcSocket.h"
 
 class CRpcServer;
 
 class CRpcServerConnection final : public CRpcObjectExporter {
 public:
     // pKey null: a local connection, already checked to be this user's.
-    CRpcServerConnection(CRpcServer& server, CRpcSocket&& socket, const CRpcAccessKey* pKey);
+    // Otherwise a remote one from the IPv4 address, pending until its
+    // handshake is through.
+    CRpcServerConnection(CRpcServer& server, CRpcSocket&& socket, const CRpcAccessKey* pKey,
+                         uint32_t nPeerAddress = 0);
     ~CRpcServerConnection();
     CRpcServerConnection(const CRpcServerConnection&) = delete;
     CRpcServerConnection& operator=(const CRpcServerConnection&) = delete;
@@ -33,6 +40,14 @@ public:
     void Stop();
     void Join();
     bool IsFinished();
+    bool IsRemote() const { return m_pKey != nullptr; }
+    // A remote connection that has not proved the key yet.
+    bool IsPending() const { return m_bPending; }
+    uint32_t GetPeerAddress() const { return m_nPeerAddress; }
+    // Ends a pending connection to make room; it no longer counts as one.
+    void Evict();
+    void MarkAdmitted() { m_bPending = false; }
+    bool IsEvicted() const { return m_bEvicted; }
 
     void PutInterface(CRpcFrameWriter& results, IUnknown* pItf, REFIID riid) override;
 
@@ -62,6 +77,9 @@ private:
     CRpcServer& m_server;
     CRpcSocket m_socket;
     const CRpcAccessKey* m_pKey;
+    const uint32_t m_nPeerAddress;
+    std::atomic<bool> m_bPending;
+    std::atomic<bool> m_bEvicted{false};
     std::thread m_thread;
     std::mutex m_sendMutex;
 
