@@ -80,8 +80,9 @@ public:
         }
     }
     std::string Address() const { return "127.0.0.1:" + std::to_string(m_nPort); }
-    // Flips one bit of the next chunk the client sends.
+    // Flips one bit of the next chunk the client sends, or the server.
     void TamperNext() { m_bTamper = true; }
+    void TamperNextAnswer() { m_bTamperAnswer = true; }
     std::vector<CByteArray> ClientChunks() {
         std::lock_guard<std::mutex> guard(m_mutex);
         return m_chunks;
@@ -132,6 +133,9 @@ private:
                 if (n <= 0) {
                     break;
                 }
+                if (m_bTamperAnswer.exchange(false)) {
+                    buf[n - 1] ^= 0x01;
+                }
                 ::send(m_hClient, buf, size_t(n), MSG_NOSIGNAL);
             }
         }
@@ -147,6 +151,7 @@ private:
     int m_hServer = -1;
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bTamper{false};
+    std::atomic<bool> m_bTamperAnswer{false};
     std::mutex m_mutex;
     std::vector<CByteArray> m_chunks;
     std::thread m_thread;
@@ -161,7 +166,7 @@ protected:
     }
 };
 
-TEST_F(RemoteSecurity, AlteredRecordFailsTheCallAndReachesNothing) {
+TEST_F(RemoteSecurity, AlteredRecordsFailTheCallAndReachNothing) {
     CRelay relay(m_nRemotePort);
     CAutoModbus m;
     ASSERT_EQ(m.Create(relay.Address(), "com1"), S_OK);
@@ -183,6 +188,16 @@ TEST_F(RemoteSecurity, AlteredRecordFailsTheCallAndReachesNothing) {
     EXPECT_EQ(m_device.GetHoldingRegister(3), 0x5503);
     // The connection is over for good.
     EXPECT_EQ(m.ReadOutputRegisters(1, 3, 1, values), AUTO_AUTOMATION_ERROR);
+
+    // An altered answer is not taken for the device's.
+    CRelay answers(m_nRemotePort);
+    CAutoModbus reader;
+    ASSERT_EQ(reader.Create(answers.Address(), "com1"), S_OK);
+    ASSERT_EQ(reader.ReadOutputRegisters(1, 3, 1, values), 0);
+    answers.TamperNextAnswer();
+    values[0] = 0;
+    EXPECT_EQ(reader.ReadOutputRegisters(1, 3, 1, values), AUTO_AUTOMATION_ERROR);
+    EXPECT_EQ(values[0], 0);
 }
 
 TEST_F(RemoteSecurity, ReplayedAndInjectedRecordsReachNothing) {
