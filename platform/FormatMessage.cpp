@@ -65,6 +65,7 @@ const MessageEntry kMessages[] = {
     {0x800706CC, "The endpoint is a duplicate.\r\n"},
     {0x800706D1, "The procedure number is out of range.\r\n"},
     {0x800706F7, "The stub received bad data.\r\n"},
+    {0x80070704, "The specified port is unknown.\r\n"},
     {0x80080005, "Server execution failed\r\n"},
 };
 }  // namespace

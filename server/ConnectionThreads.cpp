@@ -1,5 +1,6 @@
 #include "ConnectionThreads.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <iterator>
@@ -38,4 +39,37 @@ void CConnectionThreads::Reap(bool bAll) {
         pConnection->m_thread.join();
         ::close(pConnection->m_hSocket);
     }
+}
+
+size_t CConnectionThreads::DropIdle(std::chrono::milliseconds idle, bool bMakeRoom) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::rep now = Clock::now().time_since_epoch().count();
+    const Clock::rep limit = std::chrono::duration_cast<Clock::duration>(idle).count();
+    std::lock_guard<std::mutex> guard(m_mutex);
+    CConnection* pOldest = nullptr;
+    size_t nLeft = 0;
+    for (auto& pConnection : m_connections) {
+        CConnection& c = *pConnection;
+        const bool bIdle = !c.m_bBusy && !c.m_bDone && !c.m_bDropped;
+        if (bIdle && limit > 0 && now - c.m_lastActive > limit) {
+            c.m_bDropped = true;
+        } else if (bIdle && (pOldest == nullptr || c.m_lastActive < pOldest->m_lastActive)) {
+            pOldest = &c;
+        }
+        if (!c.m_bDropped && !c.m_bDone) {
+            ++nLeft;
+        }
+    }
+    if (bMakeRoom && pOldest != nullptr) {
+        pOldest->m_bDropped = true;
+        --nLeft;
+    }
+    for (auto& pConnection : m_connections) {
+        // The serving thread sees the end of its stream and finishes; the
+        // descriptor stays open until the thread is joined.
+        if (pConnection->m_bDropped && !pConnection->m_bDone) {
+            ::shutdown(pConnection->m_hSocket, SHUT_RDWR);
+        }
+    }
+    return nLeft;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <list>
 #include <memory>
@@ -20,6 +21,13 @@ public:
         ULONGLONG m_nId = 0;
         std::atomic<bool> m_bDone{false};
         std::thread m_thread;
+        // Kept by a server that drops idle clients: when the connection last
+        // finished a request (or opened), whether it is in one now, and
+        // whether it was told to go.
+        std::atomic<std::chrono::steady_clock::rep> m_lastActive{
+            std::chrono::steady_clock::now().time_since_epoch().count()};
+        std::atomic<bool> m_bBusy{false};
+        std::atomic<bool> m_bDropped{false};
     };
     using Serve = std::function<void(CConnection& connection)>;
 
@@ -37,6 +45,10 @@ public:
     // have been told to stop) and closes their sockets. The socket is closed
     // only after the join, so that its number cannot be reused meanwhile.
     void Reap(bool bAll);
+    // Shuts down, without waiting, every connection idle for longer than
+    // idle (none when it is zero), and with bMakeRoom the one idle longest
+    // as well. Returns how many connections are left that were not dropped.
+    size_t DropIdle(std::chrono::milliseconds idle, bool bMakeRoom);
 
 private:
     std::mutex m_mutex;

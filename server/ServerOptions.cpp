@@ -26,6 +26,11 @@ Modbus/TCP clients through its gateway. Stops on SIGINT or SIGTERM.
                         --port COM1=/dev/ttyUSB0; repeat for several ports
   --config FILE         read port assignments from FILE instead of the
                         default file (see below)
+  --gateway-idle SECONDS
+                        disconnect a gateway client that has sent no
+                        request for this long (default 60, 0 never); a
+                        client arriving when all 8 places of a gateway are
+                        taken replaces the one idle longest
   --log-level LEVEL     error, warn (default), info or debug; the log goes
                         to standard error
   --help                print this help and exit
@@ -78,8 +83,9 @@ CServerOptions::EParse CServerOptions::Parse(int argc, const char* const* argv, 
             strValue = strArg.substr(nEquals + 1);
             strArg.resize(nEquals);
         }
-        static const char* const VALUE_OPTIONS[] = {"--linger", "--listen", "--key-file",
-                                                    "--port",   "--config", "--log-level"};
+        static const char* const VALUE_OPTIONS[] = {"--linger",      "--listen", "--key-file",
+                                                    "--port",        "--config", "--log-level",
+                                                    "--gateway-idle"};
         bool bKnown = false;
         for (const char* pszName : VALUE_OPTIONS) {
             bKnown = bKnown || strArg == pszName;
@@ -103,6 +109,14 @@ CServerOptions::EParse CServerOptions::Parse(int argc, const char* const* argv, 
                 return EParse::BAD;
             }
             m_nLingerSeconds = int(nSeconds);
+        } else if (strArg == "--gateway-idle") {
+            char* pszEnd = nullptr;
+            const long nSeconds = std::strtol(strValue.c_str(), &pszEnd, 10);
+            if (strValue.empty() || *pszEnd != '\0' || nSeconds < 0 || nSeconds > 86400) {
+                strError = "--gateway-idle takes 0..86400 seconds, not '" + strValue + "'";
+                return EParse::BAD;
+            }
+            m_nGatewayIdleSeconds = int(nSeconds);
         } else if (strArg == "--listen") {
             m_strListen = strValue;
         } else if (strArg == "--key-file") {

@@ -24,7 +24,17 @@ constexpr BYTE GATEWAY_TARGET_FAILED = 0x0B;
 // A client that stops reading must not hold a serving thread for ever.
 constexpr int SEND_TIMEOUT_MS = 2000;
 constexpr int REAP_INTERVAL_MS = 250;
+
+std::atomic<long long> g_nIdleMillis{CTcpGateway::DEFAULT_IDLE_SECONDS * 1000LL};
 }  // namespace
+
+void CTcpGateway::SetIdleTimeout(std::chrono::milliseconds idle) {
+    g_nIdleMillis = idle.count() > 0 ? idle.count() : 0;
+}
+
+std::chrono::milliseconds CTcpGateway::GetIdleTimeout() {
+    return std::chrono::milliseconds(g_nIdleMillis.load());
+}
 
 CTcpGateway::CTcpGateway(std::weak_ptr<CSerialPort> pPort, const CString& strName)
     : m_pPort(std::move(pPort)), m_strName(strName + " gateway") {}
@@ -204,6 +214,11 @@ void CTcpGateway::AcceptLoop() {
             return;
         }
         m_connections.Reap(false);
+        const size_t nBefore = m_connections.GetCount();
+        size_t nLive = m_connections.DropIdle(GetIdleTimeout(), false);
+        if (nLive < nBefore) {
+            CServerLog::Debug(m_strName + ": idle clients disconnected");
+        }
         if (rc <= 0 || (pfds[1].revents & POLLIN) == 0) {
             continue;
         }
@@ -211,7 +226,8 @@ void CTcpGateway::AcceptLoop() {
         if (hSocket < 0) {
             continue;
         }
-        if (m_connections.GetCount() >= MAX_CONNECTIONS) {
+        if (nLive >= MAX_CONNECTIONS &&
+            m_connections.DropIdle(std::chrono::milliseconds(0), true) >= MAX_CONNECTIONS) {
             CServerLog::Warn(m_strName + ": a client was turned away: too many connections");
             ::close(hSocket);
             continue;
@@ -229,7 +245,11 @@ void CTcpGateway::Serve(CConnection* pConnection) {
     const int hSocket = pConnection->m_hSocket;
     CMbapFramer framer;
     const auto end = framer.Serve(hSocket, m_hStopEvent, [&](const BYTE* pbFrame, size_t nFrame) {
-        return HandleRequest(hSocket, pbFrame, nFrame);
+        pConnection->m_bBusy = true;
+        const bool bGoOn = HandleRequest(hSocket, pbFrame, nFrame);
+        pConnection->m_lastActive = std::chrono::steady_clock::now().time_since_epoch().count();
+        pConnection->m_bBusy = false;
+        return bGoOn;
     });
     if (end == CMbapFramer::EEnd::Malformed) {
         CServerLog::Warn(m_strName + ": malformed request header; closing the connection");

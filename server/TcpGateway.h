@@ -9,10 +9,13 @@
 //        usably either.
 // A request to unit 0 is a broadcast and gets no answer. Requests may come
 // split over segments or several in one; a malformed header closes that
-// connection. At most MAX_CONNECTIONS clients are served at once.
+// connection. At most MAX_CONNECTIONS clients are served at once: a client
+// that has sent no request for the idle time-out is disconnected, and a new
+// client at the limit takes the place of the one idle longest.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -26,6 +29,11 @@ class CSerialPort;
 class CTcpGateway final : public IModbusTcpServer {
 public:
     static constexpr size_t MAX_CONNECTIONS = 8;
+    static constexpr int DEFAULT_IDLE_SECONDS = 60;
+
+    // For every gateway of the process; 0 keeps idle clients for ever.
+    static void SetIdleTimeout(std::chrono::milliseconds idle);
+    static std::chrono::milliseconds GetIdleTimeout();
 
     CTcpGateway(std::weak_ptr<CSerialPort> pPort, const CString& strName);
     CTcpGateway(const CTcpGateway&) = delete;

@@ -11,6 +11,7 @@
 #include "SerialPortFactory.h"
 #include "ServerLog.h"
 #include "ServerOptions.h"
+#include "TcpGateway.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/RpcFrame.h"
 #include "platform/com/RpcServer.h"
@@ -101,6 +102,7 @@ int main(int argc, char** argv) {
             break;
     }
     CServerLog::SetLevel(opt.m_logLevel);
+    CTcpGateway::SetIdleTimeout(std::chrono::seconds(opt.m_nGatewayIdleSeconds));
     for (int nPort = 1; nPort <= CPortMap::PORT_COUNT; ++nPort) {
         CServerLog::Debug("COM" + std::to_string(nPort) + " = " + opt.m_portMap.GetPath(nPort));
     }

@@ -1,7 +1,7 @@
 #include "AutoModbus.h"
 
+#include <algorithm>
 #include <cstdio>
-
 #include <mutex>
 
 #include "ModbusSerialServerPs.h"
@@ -36,6 +36,11 @@ BSTR ToBstr(const CString& s) {
     return bstr;
 }
 
+// Port names the server knows; any other would leave the object on COM1.
+bool IsServerPortName(const CString& strPort) {
+    return strPort.size() == 4 && (strPort[0] | 0x20) == 'c' && (strPort[1] | 0x20) == 'o' &&
+           (strPort[2] | 0x20) == 'm' && strPort[3] >= '1' && strPort[3] <= '8';
+}
 }  // namespace
 
 CAutoModbus::CAutoModbus() = default;
@@ -50,6 +55,7 @@ void CAutoModbus::ReleaseServer() {
         m_pTcpServer = nullptr;
     }
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->Release();
         m_pPort = nullptr;
     }
@@ -73,6 +79,9 @@ HRESULT CAutoModbus::Create(CString strServer, CString strPort) {
     ReleaseServer();
     m_strServer.clear();
     m_strPort.clear();
+    if (!IsServerPortName(strPort)) {
+        return HRESULT_FROM_WIN32(ERROR_UNKNOWN_PORT);
+    }
 
     HRESULT hr =
         CoCreateInstanceEx(CLSID_ModbusSerialServer, nullptr, dwClsCtx, pServerInfo, 1, &qi);
@@ -84,11 +93,13 @@ HRESULT CAutoModbus::Create(CString strServer, CString strPort) {
     }
     m_pPort = static_cast<IModbusSerialPort*>(qi.pItf);
 
+    const CCallTimeLimit limit(kPropertyCallMillis);
     BSTR bstrPort = ToBstr(strPort);
     SHORT nSelected = 0;
     m_pPort->SelectPort(bstrPort, 1, &nSelected);
     m_strServer = strServer;
     m_strPort = strPort;
+    RefreshExchangeLimit();
 
     IDispatch* pDispatch = nullptr;
     hr = m_pPort->get_TcpServer(&pDispatch);
@@ -133,6 +144,8 @@ WORD CAutoModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteArra
     if (m_pPort == nullptr) {
         return AUTO_AUTOMATION_ERROR;
     }
+    // A server that hangs fails the exchange about when the line would have.
+    const CCallTimeLimit limit(m_dwExchangeLimit.load());
     // The request goes by value: the callee gets a view, the array stays ours.
     VARIANT byValue = req;
     HRESULT hr = m_pPort->Transfer(byValue, static_cast<LONG>(dwRequestLength), &resp,
@@ -167,6 +180,7 @@ BOOL CAutoModbus::IsConnected() {
         return FALSE;
     }
     VARIANT_BOOL bActive = VARIANT_FALSE;
+    const CCallTimeLimit limit(kPropertyCallMillis);
     m_pPort->get_Active(&bActive);
     return bActive == VARIANT_TRUE;
 }
@@ -176,6 +190,7 @@ BOOL CAutoModbus::IsConnected() {
 BYTE CAutoModbus::GetPort() {
     LONG n = 0;
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->get_Port(&n);
     }
     return static_cast<BYTE>(n);
@@ -183,13 +198,16 @@ BYTE CAutoModbus::GetPort() {
 
 void CAutoModbus::SetPort(BYTE nPort) {
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->put_Port(nPort);
+        RefreshExchangeLimit();
     }
 }
 
 LONG CAutoModbus::GetBaudRate() {
     LONG n = 0;
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->get_BaudRate(&n);
     }
     return n;
@@ -197,6 +215,7 @@ LONG CAutoModbus::GetBaudRate() {
 
 void CAutoModbus::SetBaudRate(LONG nBaudRate) {
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->put_BaudRate(nBaudRate);
     }
 }
@@ -204,6 +223,7 @@ void CAutoModbus::SetBaudRate(LONG nBaudRate) {
 BYTE CAutoModbus::GetParity() {
     SHORT n = 0;
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->get_Parity(&n);
     }
     return static_cast<BYTE>(n);
@@ -211,6 +231,7 @@ BYTE CAutoModbus::GetParity() {
 
 void CAutoModbus::SetParity(BYTE nParity) {
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->put_Parity(nParity);
     }
 }
@@ -218,6 +239,7 @@ void CAutoModbus::SetParity(BYTE nParity) {
 BYTE CAutoModbus::GetFlowControl() {
     LONG n = 0;
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->get_FlowControl(&n);
     }
     return static_cast<BYTE>(n);
@@ -225,6 +247,7 @@ BYTE CAutoModbus::GetFlowControl() {
 
 void CAutoModbus::SetFlowControl(BYTE nFlowControl) {
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->put_FlowControl(nFlowControl);
     }
 }
@@ -232,6 +255,7 @@ void CAutoModbus::SetFlowControl(BYTE nFlowControl) {
 BYTE CAutoModbus::GetStopBits() {
     SHORT n = 0;
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->get_StopBits(&n);
     }
     return static_cast<BYTE>(n);
@@ -239,6 +263,7 @@ BYTE CAutoModbus::GetStopBits() {
 
 void CAutoModbus::SetStopBits(BYTE nStopBits) {
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->put_StopBits(nStopBits);
     }
 }
@@ -246,6 +271,7 @@ void CAutoModbus::SetStopBits(BYTE nStopBits) {
 SHORT CAutoModbus::GetByteSize() {
     SHORT n = 0;
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->get_ByteSize(&n);
     }
     return n;
@@ -253,6 +279,7 @@ SHORT CAutoModbus::GetByteSize() {
 
 void CAutoModbus::SetByteSize(SHORT nByteSize) {
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->put_ByteSize(nByteSize);
     }
 }
@@ -260,6 +287,7 @@ void CAutoModbus::SetByteSize(SHORT nByteSize) {
 SHORT CAutoModbus::GetMode() {
     SHORT n = 0;
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->get_Mode(&n);
     }
     return n;
@@ -267,6 +295,7 @@ SHORT CAutoModbus::GetMode() {
 
 void CAutoModbus::SetMode(SHORT nMode) {
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->put_Mode(nMode);
     }
 }
@@ -274,6 +303,7 @@ void CAutoModbus::SetMode(SHORT nMode) {
 LONG CAutoModbus::GetTimeout() {
     LONG n = 0;
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->get_Timeout(&n);
     }
     return n;
@@ -281,13 +311,16 @@ LONG CAutoModbus::GetTimeout() {
 
 void CAutoModbus::SetTimeout(LONG nTimeout) {
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->put_Timeout(nTimeout);
+        RefreshExchangeLimit();
     }
 }
 
 LONG CAutoModbus::GetSilentInterval() {
     LONG n = 0;
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->get_SilentInterval(&n);
     }
     return n;
@@ -295,6 +328,7 @@ LONG CAutoModbus::GetSilentInterval() {
 
 void CAutoModbus::SetSilentInterval(LONG nSilentInterval) {
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->put_SilentInterval(nSilentInterval);
     }
 }
@@ -302,6 +336,7 @@ void CAutoModbus::SetSilentInterval(LONG nSilentInterval) {
 LONG CAutoModbus::GetErrorDelay() {
     LONG n = 0;
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->get_ErrorDelay(&n);
     }
     return n;
@@ -309,13 +344,31 @@ LONG CAutoModbus::GetErrorDelay() {
 
 void CAutoModbus::SetErrorDelay(LONG nErrorDelay) {
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->put_ErrorDelay(nErrorDelay);
+        RefreshExchangeLimit();
     }
+}
+
+void CAutoModbus::RefreshExchangeLimit() {
+    LONG nTimeout = 0, nErrorDelay = 0;
+    {
+        const CCallTimeLimit limit(kPropertyCallMillis);
+        m_pPort->get_Timeout(&nTimeout);
+        m_pPort->get_ErrorDelay(&nErrorDelay);
+    }
+    m_dwExchangeLimit = ExchangeLimitOf(nTimeout, nErrorDelay);
+}
+
+DWORD CAutoModbus::ExchangeLimitOf(LONG nTimeout, LONG nErrorDelay) {
+    const auto Clamp = [](LONG n) { return n > 0 ? std::min<DWORD>(DWORD(n), 3600000) : 0; };
+    return Clamp(nTimeout) + Clamp(nErrorDelay) + kExchangeMarginMillis;
 }
 
 BOOL CAutoModbus::Connect() {
     VARIANT_BOOL bOpen = VARIANT_FALSE;
     if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
         m_pPort->Connect(&bOpen);
     }
     return bOpen == VARIANT_TRUE;
@@ -323,6 +376,8 @@ BOOL CAutoModbus::Connect() {
 
 void CAutoModbus::Serialize(CArchive& ar) {
     CModbus::Serialize(ar);
+    // Covers the TCP server's members; the port's wrappers bound their own.
+    const CCallTimeLimit limit(kPropertyCallMillis);
     if (ar.IsStoring()) {
         ar << m_strServer << m_strPort;
         // The server's values at this moment, each widened to 32 bits.

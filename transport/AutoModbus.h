@@ -3,6 +3,8 @@
 // comes back the same way, and the server's status becomes a master status.
 #pragma once
 
+#include <atomic>
+
 #include "ModbusSerialServer.h"
 #include "core/Modbus.h"
 
@@ -62,4 +64,18 @@ public:
     IModbusTcpServer* m_pTcpServer = nullptr;
     CString m_strServer;
     CString m_strPort;
+
+    // Bounds of the calls to the server: a property call, and the slack an
+    // exchange gets beyond the port's time-out and error delay.
+    static constexpr DWORD kPropertyCallMillis = 5000;
+    static constexpr DWORD kExchangeMarginMillis = 2000;
+    // How long an exchange may take on a port with these settings.
+    static DWORD ExchangeLimitOf(LONG nTimeout, LONG nErrorDelay);
+
+private:
+    // Reads the port's time-out and error delay into the exchange limit.
+    void RefreshExchangeLimit();
+
+    // Read by the poll worker's exchanges while the window changes settings.
+    std::atomic<DWORD> m_dwExchangeLimit{kPropertyCallMillis + kExchangeMarginMillis};
 };

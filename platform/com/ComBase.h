@@ -70,6 +70,9 @@ constexpr HRESULT HRESULT_FROM_WIN32(DWORD x) {
                                         : static_cast<HRESULT>((x & 0xFFFF) | 0x80070000);
 }
 
+// System error codes this system returns wrapped.
+constexpr DWORD ERROR_UNKNOWN_PORT = 1796;
+
 struct GUID {
     DWORD Data1;
     WORD Data2;

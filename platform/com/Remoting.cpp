@@ -2,6 +2,7 @@
 
 #include <netdb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <map>
@@ -25,6 +26,8 @@ constexpr int kStartStepMillis = 20;
 // to listen; this long is given to that one.
 constexpr auto kGoneGrace = std::chrono::seconds(1);
 constexpr int kConnectMillis = 5000;
+// A server with the key answers within a second; room is left for a slow
+// network.
 constexpr int kHandshakeMillis = 5000;
 
 // One connection per server, shared by every proxy on it.
@@ -48,7 +51,7 @@ std::shared_ptr<CRpcChannel> FindChannel(const std::string& strKey) {
 }
 
 std::shared_ptr<CRpcChannel> AddChannel(const std::string& strKey, CRpcSocket&& socket) {
-    auto pChannel = std::make_shared<CRpcChannel>(std::move(socket), RpcGetCallTimeout());
+    auto pChannel = std::make_shared<CRpcChannel>(std::move(socket));
     std::lock_guard<std::mutex> guard(g_channelsMutex);
     g_channels[strKey] = pChannel;
     return pChannel;
@@ -78,6 +81,25 @@ HRESULT Activate(const std::shared_ptr<CRpcChannel>& pChannel, REFCLSID rclsid, 
                                        reinterpret_cast<void**>(ppUnk));
 }
 
+// The server's greeting, which says it serves this protocol. S_OK;
+// RPC_S_SERVER_UNAVAILABLE_HR when none came; E_FAIL for another one.
+HRESULT TakeHello(CRpcSocket& socket, int nMillis) {
+    std::vector<BYTE> body;
+    if (socket.ReceiveFrame(body, nMillis) != CRpcSocket::RECEIVE_OK) {
+        return RPC_S_SERVER_UNAVAILABLE_HR;
+    }
+    CRpcFrameReader hello(body.data(), body.size());
+    BYTE byType;
+    DWORD dwCallId, dwMagic;
+    WORD wVersion;
+    if (!hello.GetU8(byType) || byType != RPC_MSG_HELLO || !hello.GetU32(dwCallId) ||
+        !hello.GetU32(dwMagic) || dwMagic != RPC_MAGIC || !hello.GetU16(wVersion) ||
+        wVersion != RPC_VERSION) {
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
 // Connects to the local socket and takes the server's greeting. Returns
 // S_OK, S_FALSE when nobody listens there, or the failure.
 HRESULT ConnectLocal(const std::string& strPath, CRpcSocket* pSocket) {
@@ -93,20 +115,11 @@ HRESULT ConnectLocal(const std::string& strPath, CRpcSocket* pSocket) {
         pSocket->Close();
         return E_ACCESSDENIED;
     }
-    std::vector<BYTE> body;
-    if (pSocket->ReceiveFrame(body, kHandshakeMillis) != CRpcSocket::RECEIVE_OK) {
+    const HRESULT hr = TakeHello(*pSocket, kHandshakeMillis);
+    if (hr != S_OK) {
         pSocket->Close();
-        return S_FALSE;  // a server on its way out
-    }
-    CRpcFrameReader hello(body.data(), body.size());
-    BYTE byType;
-    DWORD dwCallId, dwMagic;
-    WORD wVersion;
-    if (!hello.GetU8(byType) || byType != RPC_MSG_HELLO || !hello.GetU32(dwCallId) ||
-        !hello.GetU32(dwMagic) || dwMagic != RPC_MAGIC || !hello.GetU16(wVersion) ||
-        wVersion != RPC_VERSION) {
-        pSocket->Close();
-        return CO_E_SERVER_EXEC_FAILURE;
+        // No greeting: a server on its way out.
+        return hr == RPC_S_SERVER_UNAVAILABLE_HR ? S_FALSE : CO_E_SERVER_EXEC_FAILURE;
     }
     return S_OK;
 }
@@ -158,7 +171,17 @@ HRESULT ConnectRemote(const std::string& strHost, WORD nPort, CRpcSocket* pSocke
     CRpcAccessKey key;
     HRESULT hr = key.Load(RpcGetAccessKeyFile());
     if (SUCCEEDED(hr)) {
-        hr = key.ClientHandshake(*pSocket, kHandshakeMillis);
+        const auto start = Clock::now();
+        hr = pSocket->StartTls(key, false, kHandshakeMillis, 0);
+        if (SUCCEEDED(hr)) {
+            const auto spent =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+            const int nLeft = std::max(1, kHandshakeMillis - static_cast<int>(spent.count()));
+            hr = TakeHello(*pSocket, nLeft) == S_OK ? S_OK : RPC_S_SERVER_UNAVAILABLE_HR;
+        }
+    }
+    if (FAILED(hr)) {
+        pSocket->Close();
     }
     return hr;
 }

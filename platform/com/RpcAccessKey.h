@@ -1,15 +1,19 @@
-// The shared secret of remote activation and the challenge-response
-// handshake built on it. Each side proves it knows the key with an
-// HMAC-SHA256 over both sides' random nonces; the key never crosses the wire.
+// The shared secret of remote activation, read from a private key file.
+// Connections are keyed with it through TLS (RpcTls.h); the key itself never
+// crosses the wire.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "RpcSocket.h"
+#include "ComBase.h"
 
 class CRpcAccessKey {
 public:
+    // Bytes of the key TLS is given: derived from the file's key, so that
+    // the file's key serves this purpose only.
+    static constexpr size_t PSK_SIZE = 32;
+
     CRpcAccessKey() = default;
     ~CRpcAccessKey();
     CRpcAccessKey(const CRpcAccessKey&) = delete;
@@ -22,16 +26,9 @@ public:
     HRESULT Load(const std::string& strPath);
     bool IsLoaded() const { return !m_key.empty(); }
 
-    // On a fresh connection, within nMillis. The client gets E_ACCESSDENIED
-    // when either side's proof fails and RPC_S_SERVER_UNAVAILABLE when the
-    // peer does not speak the protocol or goes away.
-    HRESULT ClientHandshake(CRpcSocket& socket, int nMillis) const;
-    HRESULT ServerHandshake(CRpcSocket& socket, int nMillis) const;
+    // The key TLS uses; false without a key.
+    bool DerivePsk(BYTE* pbPsk) const;
 
 private:
-    // HMAC over the label and both nonces.
-    void Prove(const char* pszLabel, const BYTE* pbServerNonce, const BYTE* pbClientNonce,
-               BYTE* pbMac) const;
-
     std::vector<BYTE> m_key;
 };

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "RpcFrame.h"
+#include "RpcSettings.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -14,8 +15,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kSendMillis = 10000;
 }  // namespace
 
-CRpcChannel::CRpcChannel(CRpcSocket&& socket, DWORD dwCallTimeout)
-    : m_socket(std::move(socket)), m_dwCallTimeout(dwCallTimeout) {
+CRpcChannel::CRpcChannel(CRpcSocket&& socket) : m_socket(std::move(socket)) {
     m_watcher = std::thread(&CRpcChannel::Watch, this);
 }
 
@@ -115,6 +115,7 @@ void CRpcChannel::StopReading() {
 }
 
 HRESULT CRpcChannel::Call(CRpcFrameWriter& request, CRpcFrameReader* pAnswer) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(RpcGetCallTimeout());
     auto pCall = std::make_shared<CPendingCall>();
     CPendingCall& call = *pCall;
     {
@@ -133,7 +134,6 @@ HRESULT CRpcChannel::Call(CRpcFrameWriter& request, CRpcFrameReader* pAnswer) {
         Fail();
         return RPC_E_DISCONNECTED;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(m_dwCallTimeout);
     std::unique_lock<std::mutex> lock(m_mutex);
     bool bReading = false;
     while (!call.m_bDone) {

@@ -20,7 +20,8 @@
 class CRpcChannel {
 public:
     // Takes a connected socket past its handshake and starts reading it.
-    CRpcChannel(CRpcSocket&& socket, DWORD dwCallTimeout);
+    // Each call is bounded by the calling thread's limit at the time.
+    explicit CRpcChannel(CRpcSocket&& socket);
     // Closes the connection and waits for the reader thread.
     ~CRpcChannel();
     CRpcChannel(const CRpcChannel&) = delete;
@@ -52,7 +53,6 @@ private:
     bool Send(CRpcFrameWriter& frame);
 
     CRpcSocket m_socket;
-    const DWORD m_dwCallTimeout;
     std::mutex m_sendMutex;
     std::mutex m_mutex;  // guards the fields below
     bool m_bDead = false;

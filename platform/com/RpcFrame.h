@@ -6,10 +6,9 @@
 //   RELEASE   u32 object id                                    (no answer)
 //   QUERY     u32 object id, IID                               -> ANSWER [u32 id]
 //   ACTIVATE  CLSID                                            -> ANSWER [u32 id]
-//   HELLO     u32 magic, u16 version          (server, on a local socket)
-//   CHALLENGE u32 magic, u16 version, nonce   (server, over TCP)
-//   PROOF     nonce, HMAC                     (client, over TCP)
-//   VERDICT   i32 HRESULT, HMAC               (server, over TCP)
+//   HELLO     u32 magic, u16 version          (server, first)
+//
+// Over TCP the frames travel inside TLS, whose handshake comes first.
 //
 // An interface pointer travels as u32 object id (0 for null) and its IID.
 #pragma once
@@ -25,9 +24,6 @@ enum RPC_MESSAGE : BYTE {
     RPC_MSG_QUERY = 4,
     RPC_MSG_ACTIVATE = 5,
     RPC_MSG_HELLO = 6,
-    RPC_MSG_CHALLENGE = 7,
-    RPC_MSG_PROOF = 8,
-    RPC_MSG_VERDICT = 9,
 };
 
 constexpr std::size_t RPC_FRAME_HEADER = 4;
@@ -37,8 +33,6 @@ constexpr std::size_t RPC_MIN_BODY = 5;
 constexpr std::size_t RPC_MAX_BODY = 1024 * 1024;
 constexpr DWORD RPC_MAGIC = 0x42525052;  // "RPRB"
 constexpr WORD RPC_VERSION = 1;
-constexpr std::size_t RPC_NONCE_SIZE = 32;
-constexpr std::size_t RPC_MAC_SIZE = 32;
 // TCP port of remote activation when the server name carries none.
 constexpr WORD RPC_DEFAULT_PORT = 5135;
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -19,7 +20,9 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 
-constexpr size_t kMaxConnections = 64;
+// Room for a burst of connections to wait for the acceptor, which sorts
+// them out quickly, rather than in the kernel's retries.
+constexpr int kTcpBacklog = 256;
 
 // Tells the client that started this process on demand that it listens;
 // the descriptor is checked to be a pipe before it is written to.
@@ -140,7 +143,7 @@ HRESULT CRpcServer::ListenTcp(const char* pszAddress, const char* pszKeyFile, WO
     socklen_t len = sizeof addr;
     if (hSocket < 0 || ::setsockopt(hSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(hSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(hSocket, 16) != 0 ||
+        ::listen(hSocket, kTcpBacklog) != 0 ||
         ::getsockname(hSocket, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         hr = errno == EADDRINUSE ? RPC_S_DUPLICATE_ENDPOINT_HR : E_FAIL;
         if (hSocket >= 0) {
@@ -210,11 +213,15 @@ void CRpcServer::Accept() {
 }
 
 void CRpcServer::AcceptOne(const CListener& listener) {
-    int hSocket = ::accept4(listener.hSocket, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    sockaddr_in peer{};
+    socklen_t nPeer = sizeof peer;
+    int hSocket = ::accept4(listener.hSocket, reinterpret_cast<sockaddr*>(&peer), &nPeer,
+                            SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (hSocket < 0) {
         return;
     }
     CRpcSocket socket(hSocket);
+    const uint32_t nAddress = listener.bLocal ? 0 : peer.sin_addr.s_addr;
     if (listener.bLocal) {
         uid_t uid;
         if (!socket.GetPeerUid(&uid) || uid != ::geteuid()) {
@@ -224,14 +231,62 @@ void CRpcServer::AcceptOne(const CListener& listener) {
         socket.SetTcpOptions();
     }
     std::lock_guard<std::mutex> guard(m_mutex);
-    if (m_connections.size() >= kMaxConnections) {
+    size_t nLocal = 0, nPending = 0, nPendingHere = 0;
+    for (const auto& pConnection : m_connections) {
+        if (pConnection->IsEvicted() || pConnection->IsFinished()) {
+            continue;
+        }
+        if (!pConnection->IsRemote()) {
+            ++nLocal;
+        } else if (pConnection->IsPending()) {
+            ++nPending;
+            nPendingHere += pConnection->GetPeerAddress() == nAddress ? 1 : 0;
+        }
+    }
+    if (listener.bLocal && nLocal >= MAX_LOCAL) {
         return;
     }
+    if (!listener.bLocal) {
+        if (nPendingHere >= MAX_PENDING_PER_ADDRESS) {
+            EvictOldestPending(nAddress);
+        } else if (nPending >= MAX_PENDING) {
+            EvictOldestPending(0);
+        }
+    }
     auto pConnection = std::make_unique<CRpcServerConnection>(
-        *this, std::move(socket), listener.bLocal ? nullptr : listener.pKey);
+        *this, std::move(socket), listener.bLocal ? nullptr : listener.pKey, nAddress);
     ConnectionOpened();
     pConnection->Start();
     m_connections.push_back(std::move(pConnection));
+}
+
+void CRpcServer::EvictOldestPending(uint32_t nAddress) {
+    // Connections are kept in the order they came.
+    for (const auto& pConnection : m_connections) {
+        if (pConnection->IsRemote() && pConnection->IsPending() && !pConnection->IsEvicted() &&
+            (nAddress == 0 || pConnection->GetPeerAddress() == nAddress)) {
+            pConnection->Evict();
+            return;
+        }
+    }
+}
+
+bool CRpcServer::Admit(CRpcServerConnection& connection) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (connection.IsEvicted()) {
+        return false;
+    }
+    size_t nRemote = 0;
+    for (const auto& pConnection : m_connections) {
+        nRemote +=
+            pConnection->IsRemote() && !pConnection->IsPending() && !pConnection->IsFinished() ? 1
+                                                                                               : 0;
+    }
+    if (nRemote >= MAX_REMOTE) {
+        return false;
+    }
+    connection.MarkAdmitted();
+    return true;
 }
 
 void CRpcServer::Reap(bool bAll) {

@@ -8,6 +8,13 @@
 // time). Releasing an object (or the client going away) releases the
 // server's reference.
 //
+// Places: local clients and remote clients that proved the key each have
+// their own; remote peers still in their handshake have a small budget of
+// their own, per source address and in all, and when it is spent the peer
+// waiting longest makes room for the new one, so a flood of half-open
+// connections takes nobody else's place and cannot keep out a client that
+// completes its handshake.
+//
 // The counts below let a program started on demand (--activated) leave when
 // nobody has used it for a while; the program decides how long.
 #pragma once
@@ -39,8 +46,8 @@ public:
     HRESULT ListenLocal(REFCLSID rclsid);
     // Listens on TCP at "address" or "address:port" (port 5135 when
     // missing, 0 for any) for clients that prove they hold the key in the
-    // key file; *pnPort receives the port. E_ACCESSDENIED when the key file
-    // is missing, malformed or readable by others.
+    // key file through TLS; *pnPort receives the port. E_ACCESSDENIED when
+    // the key file is missing, malformed or readable by others.
     HRESULT ListenTcp(const char* pszAddress, const char* pszKeyFile, WORD* pnPort);
     // Closes the listeners and every connection, releasing every object.
     void Stop();
@@ -48,6 +55,11 @@ public:
     // one at a time, releases included (across every connection); a slow
     // call then holds up every other client. Set before listening.
     void SetOneCallAtATime(bool bOne) { m_bOneCallAtATime = bOne; }
+
+    static constexpr size_t MAX_LOCAL = 64;
+    static constexpr size_t MAX_REMOTE = 64;
+    static constexpr size_t MAX_PENDING = 16;
+    static constexpr size_t MAX_PENDING_PER_ADDRESS = 4;
 
     UINT GetConnectionCount() const { return m_nConnections; }
     UINT GetObjectCount() const { return static_cast<UINT>(m_nObjects.load()); }
@@ -69,6 +81,12 @@ private:
     void StartAccepting();
     void Accept();
     void AcceptOne(const CListener& listener);
+    // Gives a connection that completed its handshake a remote client's
+    // place; false when there is none left.
+    bool Admit(CRpcServerConnection& connection);
+    // Evicts the pending connection waiting longest, from the address
+    // unless it is 0; with m_mutex held.
+    void EvictOldestPending(uint32_t nAddress);
     void Reap(bool bAll);
     void Wake();
     void ConnectionOpened();

@@ -6,17 +6,33 @@
 #include "RpcSettings.h"
 
 namespace {
+using Clock = std::chrono::steady_clock;
+
+// Threads besides the connection's own.
 constexpr size_t kMaxWorkers = 4;
+// How long a lone call may keep the others from being read before an idle
+// thread takes up reading, and how long idle threads keep looking out for
+// that after the last lone call.
+constexpr auto kTakeOver = std::chrono::milliseconds(5);
+constexpr auto kLookOut = std::chrono::seconds(1);
 // Requests read ahead of the workers before the reader waits for them.
 constexpr size_t kMaxQueued = 64;
 constexpr size_t kMaxObjects = 4096;
-constexpr int kHandshakeMillis = 5000;
+// A client with the key is through its handshake in a few milliseconds; a
+// peer without it holds a place no longer than this, and sends no more
+// than a handshake needs.
+constexpr int kHandshakeMillis = 1000;
+constexpr size_t kMaxHandshakeBytes = 4096;
 constexpr int kSendMillis = 10000;
 }  // namespace
 
 CRpcServerConnection::CRpcServerConnection(CRpcServer& server, CRpcSocket&& socket,
-                                           const CRpcAccessKey* pKey)
-    : m_server(server), m_socket(std::move(socket)), m_pKey(pKey) {}
+                                           const CRpcAccessKey* pKey, uint32_t nPeerAddress)
+    : m_server(server),
+      m_socket(std::move(socket)),
+      m_pKey(pKey),
+      m_nPeerAddress(nPeerAddress),
+      m_bPending(pKey != nullptr) {}
 
 CRpcServerConnection::~CRpcServerConnection() {
     Stop();
@@ -37,32 +53,39 @@ void CRpcServerConnection::Join() {
     }
 }
 
+void CRpcServerConnection::Evict() {
+    m_bEvicted = true;
+    m_socket.Shutdown();
+}
+
 bool CRpcServerConnection::IsFinished() {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_bFinished;
 }
 
 void CRpcServerConnection::Run() {
-    bool bAdmitted;
+    bool bAdmitted = true;
     if (m_pKey != nullptr) {
-        bAdmitted = SUCCEEDED(m_pKey->ServerHandshake(m_socket, kHandshakeMillis));
-    } else {
+        bAdmitted =
+            SUCCEEDED(m_socket.StartTls(*m_pKey, true, kHandshakeMillis, kMaxHandshakeBytes)) &&
+            m_server.Admit(*this);
+    }
+    if (bAdmitted) {
         CRpcFrameWriter hello(RPC_MSG_HELLO, 0);
         hello.PutU32(RPC_MAGIC);
         hello.PutU16(RPC_VERSION);
         bAdmitted = m_socket.SendFrame(hello, kHandshakeMillis);
     }
     if (bAdmitted) {
-        Serve();
+        Loop();
     }
+    End();
     std::vector<std::thread> workers;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
-        m_bEnding = true;
         m_queue.clear();
         workers.swap(m_workers);
     }
-    m_cvWork.notify_all();
     for (std::thread& worker : workers) {
         worker.join();
     }
@@ -73,60 +96,120 @@ void CRpcServerConnection::Run() {
     m_bFinished = true;
 }
 
-void CRpcServerConnection::Serve() {
-    std::vector<BYTE> body;
-    while (m_socket.ReceiveFrame(body, -1) == CRpcSocket::RECEIVE_OK) {
-        BYTE byType = body[0];
+void CRpcServerConnection::End() {
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_bEnding = true;
+    }
+    m_cvWork.notify_all();
+    m_cvRoom.notify_all();
+}
+
+void CRpcServerConnection::Loop() {
+    // Activation creates objects through CoCreateInstanceEx.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    unsigned long nLoneCallsSeen = m_nLoneCalls;
+    auto lastLoneCall = Clock::now();
+    while (!m_bEnding) {
+        if (!m_queue.empty()) {
+            std::vector<BYTE> body = std::move(m_queue.front());
+            m_queue.pop_front();
+            ++m_nInCall;
+            lock.unlock();
+            m_cvRoom.notify_one();
+            Handle(body);
+            lock.lock();
+            --m_nInCall;
+            continue;
+        }
+        const auto now = Clock::now();
+        if (!m_bReading && (m_nInCall == 0 || now - m_readingFreeSince >= kTakeOver)) {
+            Read(lock);
+            continue;
+        }
+        if (m_nLoneCalls != nLoneCallsSeen) {
+            nLoneCallsSeen = m_nLoneCalls;
+            lastLoneCall = now;
+        }
+        // While lone calls come, look out for one that lasts; after a quiet
+        // spell sleep until woken.
+        ++m_nIdle;
+        if (now - lastLoneCall < kLookOut || m_nInCall != 0) {
+            m_cvWork.wait_for(lock, kTakeOver);
+        } else {
+            ++m_nDeepSleepers;
+            m_cvWork.wait(lock);
+            --m_nDeepSleepers;
+            lastLoneCall = Clock::now();
+        }
+        --m_nIdle;
+    }
+    lock.unlock();
+    CoUninitialize();
+}
+
+void CRpcServerConnection::Read(std::unique_lock<std::mutex>& lock) {
+    m_bReading = true;
+    while (!m_bEnding) {
+        lock.unlock();
+        std::vector<BYTE> body;
+        const bool bGot = m_socket.ReceiveFrame(body, -1) == CRpcSocket::RECEIVE_OK;
+        const BYTE byType = bGot ? body[0] : 0;
         if (byType == RPC_MSG_RELEASE) {
             CRpcFrameReader request(body.data(), body.size());
             HandleRelease(request);
+            lock.lock();
             continue;
         }
         if (byType != RPC_MSG_CALL && byType != RPC_MSG_QUERY && byType != RPC_MSG_ACTIVATE) {
-            return;  // not a client of this protocol
+            // Gone, or not a client of this protocol.
+            End();
+            lock.lock();
+            break;
         }
-        bool bWake = false;
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_cvRoom.wait(lock, [this] { return m_queue.size() < kMaxQueued || m_bEnding; });
-            m_queue.push_back(std::move(body));
-            body = std::vector<BYTE>();
-            // A worker counts as idle until it wakes and takes a request, so
-            // it is the requests waiting, not the idle count alone, that say
-            // whether another worker is needed.
-            if (m_queue.size() > m_nIdleWorkers && m_workers.size() < kMaxWorkers) {
-                m_workers.emplace_back(&CRpcServerConnection::Work, this);
+        lock.lock();
+        if (m_queue.empty() && m_nInCall == 0) {
+            // A lone call: run here, reading left to whoever needs it.
+            m_bReading = false;
+            m_readingFreeSince = Clock::now();
+            ++m_nLoneCalls;
+            ++m_nInCall;
+            // Someone must be there to take up reading should it last.
+            bool bWake = false;
+            if (m_nIdle == 0 && m_workers.size() < kMaxWorkers) {
+                m_workers.emplace_back(&CRpcServerConnection::Loop, this);
             } else {
-                bWake = true;
+                bWake = m_nIdle == m_nDeepSleepers && m_nDeepSleepers != 0;
             }
+            lock.unlock();
+            if (bWake) {
+                m_cvWork.notify_one();
+            }
+            Handle(body);
+            lock.lock();
+            --m_nInCall;
+            return;
         }
-        // Woken without the lock held, the worker need not wait for it again.
+        m_cvRoom.wait(lock, [this] { return m_queue.size() < kMaxQueued || m_bEnding; });
+        m_queue.push_back(std::move(body));
+        // A thread counts as idle until it wakes and takes a request, so it
+        // is the requests waiting, not the idle count alone, that say whether
+        // another thread is needed.
+        bool bWake = false;
+        if (m_queue.size() > m_nIdle && m_workers.size() < kMaxWorkers) {
+            m_workers.emplace_back(&CRpcServerConnection::Loop, this);
+        } else {
+            bWake = true;
+        }
+        // Woken without the lock held, the thread need not wait for it again.
+        lock.unlock();
         if (bWake) {
             m_cvWork.notify_one();
         }
+        lock.lock();
     }
-}
-
-void CRpcServerConnection::Work() {
-    // Activation creates objects through CoCreateInstanceEx.
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    for (;;) {
-        std::vector<BYTE> body;
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            ++m_nIdleWorkers;
-            m_cvWork.wait(lock, [this] { return !m_queue.empty() || m_bEnding; });
-            --m_nIdleWorkers;
-            if (m_bEnding) {
-                break;
-            }
-            body.swap(m_queue.front());
-            m_queue.pop_front();
-        }
-        m_cvRoom.notify_one();
-        Handle(body);
-    }
-    CoUninitialize();
+    m_bReading = false;
 }
 
 void CRpcServerConnection::Handle(std::vector<BYTE>& body) {

@@ -23,6 +23,7 @@ std::vector<CLocalServer> g_localServers;
 std::string g_strRuntimeDir;
 std::string g_strKeyFile;
 DWORD g_dwCallTimeout = kDefaultCallTimeout;
+thread_local DWORD t_dwCallTimeLimit = 0;
 
 std::string DirectoryOfExecutable() {
     char path[4096];
@@ -131,8 +132,18 @@ HRESULT RpcGetRuntimeDirectory(std::string* pstrPath) {
     }
     if (strPath.empty()) {
         std::string strXdg = Environment("XDG_RUNTIME_DIR");
-        strPath =
-            !strXdg.empty() ? strXdg + "/regprobe" : "/tmp/regprobe-" + std::to_string(::geteuid());
+        if (!strXdg.empty()) {
+            strPath = strXdg + "/regprobe";
+        } else {
+            // Never a name in a shared directory, which another user could
+            // take first: the user's own cache holds it.
+            std::string strCache = Environment("XDG_CACHE_HOME");
+            if (strCache.empty() || strCache[0] != '/') {
+                strCache = HomeDirectory() + "/.cache";
+            }
+            ::mkdir(strCache.c_str(), 0700);
+            strPath = strCache + "/regprobe-runtime";
+        }
     }
     while (strPath.size() > 1 && strPath.back() == '/') {
         strPath.pop_back();
@@ -158,7 +169,18 @@ std::string RpcGetAccessKeyFile() {
     return strConfig + "/regprobe/access.key";
 }
 
+CCallTimeLimit::CCallTimeLimit(DWORD dwMillis) : m_dwPrevious(t_dwCallTimeLimit) {
+    t_dwCallTimeLimit = dwMillis;
+}
+
+CCallTimeLimit::~CCallTimeLimit() {
+    t_dwCallTimeLimit = m_dwPrevious;
+}
+
 DWORD RpcGetCallTimeout() {
+    if (t_dwCallTimeLimit != 0) {
+        return t_dwCallTimeLimit;
+    }
     std::lock_guard<std::mutex> guard(g_mutex);
     return g_dwCallTimeout;
 }

@@ -3,8 +3,9 @@
 // Local servers listen on <runtime directory>/<CLSID>.sock, the CLSID in
 // lower-case hex with dashes and no braces. The runtime directory is the one
 // set with CoSetRuntimeDirectory, else $REGPROBE_COM_RUNTIME_DIR, else
-// $XDG_RUNTIME_DIR/regprobe, else /tmp/regprobe-<uid>; it is created 0700
-// and refused when another user owns it or others may enter it.
+// $XDG_RUNTIME_DIR/regprobe, else regprobe-runtime in the user's cache
+// ($XDG_CACHE_HOME, else ~/.cache); it is created 0700 and refused when
+// another user owns it or others may enter it.
 #pragma once
 
 #include <string>
@@ -22,8 +23,21 @@ HRESULT CoSetRuntimeDirectory(const char* pszPath);
 HRESULT CoSetAccessKeyFile(const char* pszPath);
 // How long one call through a proxy may take, in milliseconds (default two
 // minutes; 0 restores it). A call that takes longer fails and closes its
-// connection.
+// connection. Takes effect at the next call, on open connections too.
 HRESULT CoSetCallTimeout(DWORD dwMillis);
+
+// While it lives, the calls this thread makes through proxies are bounded by
+// its limit instead (0: the process-wide one). Scopes nest.
+class CCallTimeLimit {
+public:
+    explicit CCallTimeLimit(DWORD dwMillis);
+    ~CCallTimeLimit();
+    CCallTimeLimit(const CCallTimeLimit&) = delete;
+    CCallTimeLimit& operator=(const CCallTimeLimit&) = delete;
+
+private:
+    DWORD m_dwPrevious;
+};
 
 // For the remoting layer itself.
 constexpr const char* RPC_RUNTIME_DIR_VARIABLE = "REGPROBE_COM_RUNTIME_DIR";
@@ -35,6 +49,7 @@ std::string RpcGetLocalServer(REFCLSID rclsid);
 // Creates the directory when missing; E_ACCESSDENIED when it is not private.
 HRESULT RpcGetRuntimeDirectory(std::string* pstrPath);
 std::string RpcGetAccessKeyFile();
+// The limit of this thread's calls now.
 DWORD RpcGetCallTimeout();
 // "6a1f0c3e-24b7-4d19-9c52-7e0b3d8a1f40"
 std::string RpcGuidToName(REFGUID guid);

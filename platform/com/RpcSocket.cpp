@@ -48,6 +48,7 @@ CRpcSocket& CRpcSocket::operator=(CRpcSocket&& other) noexcept {
     if (this != &other) {
         Close();
         m_hSocket = other.m_hSocket;
+        m_pTls = std::move(other.m_pTls);
         m_input = std::move(other.m_input);
         other.m_hSocket = -1;
         other.m_input.clear();
@@ -56,6 +57,7 @@ CRpcSocket& CRpcSocket::operator=(CRpcSocket&& other) noexcept {
 }
 
 void CRpcSocket::Close() {
+    m_pTls.reset();
     if (m_hSocket >= 0) {
         ::close(m_hSocket);
         m_hSocket = -1;
@@ -69,20 +71,41 @@ void CRpcSocket::Shutdown() {
     }
 }
 
+ssize_t CRpcSocket::Receive(BYTE* pb, size_t n, short* pEvents) {
+    if (m_pTls != nullptr) {
+        return m_pTls->Read(pb, n, pEvents);
+    }
+    *pEvents = POLLIN;
+    const ssize_t rc = ::recv(m_hSocket, pb, n, MSG_DONTWAIT);
+    if (rc < 0) {
+        return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK ? -1 : 0;
+    }
+    return rc;
+}
+
+ssize_t CRpcSocket::Send(const BYTE* pb, size_t n, short* pEvents) {
+    if (m_pTls != nullptr) {
+        return m_pTls->Write(pb, n, pEvents);
+    }
+    *pEvents = POLLOUT;
+    const ssize_t rc = ::send(m_hSocket, pb, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (rc < 0) {
+        return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK ? -1 : 0;
+    }
+    return rc;
+}
+
 bool CRpcSocket::SendAll(const BYTE* pb, size_t n, int nMillis) {
     auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
     size_t nSent = 0;
     while (nSent < n) {
-        ssize_t rc = ::send(m_hSocket, pb + nSent, n - nSent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        short events = POLLOUT;
+        const ssize_t rc = Send(pb + nSent, n - nSent, &events);
         if (rc > 0) {
             nSent += size_t(rc);
             continue;
         }
-        if (rc < 0 && errno == EINTR) {
-            continue;
-        }
-        if (rc < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-            WaitFor(m_hSocket, POLLOUT, nMillis >= 0, deadline)) {
+        if (rc < 0 && WaitFor(m_hSocket, events, nMillis >= 0, deadline)) {
             continue;
         }
         return false;
@@ -96,18 +119,23 @@ bool CRpcSocket::SendFrame(CRpcFrameWriter& frame, int nMillis) {
 
 bool CRpcSocket::Fill(size_t n, bool bLimited, Clock::time_point deadline, bool* pbClosed) {
     *pbClosed = false;
+    // TLS may hold bytes already taken off the socket, so it is asked before
+    // waiting; a plain socket is waited for first, which saves a call.
+    const bool bTls = m_pTls != nullptr;
     while (m_input.size() < n) {
-        if (!WaitFor(m_hSocket, POLLIN, bLimited, deadline)) {
+        if (!bTls && !WaitFor(m_hSocket, POLLIN, bLimited, deadline)) {
             return false;
         }
         const size_t nHave = m_input.size();
         m_input.resize(std::max(n, nHave + kReadAhead));
-        const ssize_t rc =
-            ::recv(m_hSocket, m_input.data() + nHave, m_input.size() - nHave, MSG_DONTWAIT);
-        const int nError = errno;
+        short events = POLLIN;
+        const ssize_t rc = Receive(m_input.data() + nHave, m_input.size() - nHave, &events);
         m_input.resize(nHave + (rc > 0 ? size_t(rc) : 0));
-        if (rc == 0 || (rc < 0 && nError != EINTR && nError != EAGAIN && nError != EWOULDBLOCK)) {
+        if (rc == 0) {
             *pbClosed = true;
+            return false;
+        }
+        if (rc < 0 && bTls && !WaitFor(m_hSocket, events, bLimited, deadline)) {
             return false;
         }
     }
@@ -196,6 +224,16 @@ bool CRpcSocket::GetPeerUid(uid_t* pUid) const {
     }
     *pUid = cred.uid;
     return true;
+}
+
+HRESULT CRpcSocket::StartTls(const CRpcAccessKey& key, bool bServer, int nMillis,
+                             size_t nMaxHandshakeBytes) {
+    if (!m_input.empty()) {
+        return E_UNEXPECTED;  // bytes that came outside TLS
+    }
+    HRESULT hr;
+    m_pTls = CRpcTls::Handshake(m_hSocket, key, bServer, nMillis, nMaxHandshakeBytes, &hr);
+    return hr;
 }
 
 void CRpcSocket::SetTcpOptions() {

@@ -6,10 +6,14 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "RpcFrameWriter.h"
+#include "RpcTls.h"
+
+class CRpcAccessKey;
 
 class CRpcSocket {
 public:
@@ -21,7 +25,9 @@ public:
     CRpcSocket(const CRpcSocket&) = delete;
     CRpcSocket& operator=(const CRpcSocket&) = delete;
     CRpcSocket(CRpcSocket&& other) noexcept
-        : m_hSocket(other.m_hSocket), m_input(std::move(other.m_input)) {
+        : m_hSocket(other.m_hSocket),
+          m_pTls(std::move(other.m_pTls)),
+          m_input(std::move(other.m_input)) {
         other.m_hSocket = -1;
         other.m_input.clear();
     }
@@ -48,13 +54,24 @@ public:
     bool GetPeerUid(uid_t* pUid) const;
     // Keep-alive probes and no small-packet delay for TCP connections.
     void SetTcpOptions();
+    // Puts TLS keyed by the key under every later transfer (see RpcTls.h),
+    // with nothing buffered yet; the failure is the handshake's.
+    HRESULT StartTls(const CRpcAccessKey& key, bool bServer, int nMillis,
+                     size_t nMaxHandshakeBytes);
+    bool IsTls() const { return m_pTls != nullptr; }
 
 private:
     // Reads until at least n bytes are buffered.
     bool Fill(size_t n, bool bLimited, std::chrono::steady_clock::time_point deadline,
               bool* pbClosed);
 
+    // Bytes of one call into the transport: raw or through TLS. As recv and
+    // send, but -1 always means "wait for *pEvents" and 0 "over".
+    ssize_t Receive(BYTE* pb, size_t n, short* pEvents);
+    ssize_t Send(const BYTE* pb, size_t n, short* pEvents);
+
     int m_hSocket = -1;
+    std::unique_ptr<CRpcTls> m_pTls;
     // Read ahead of the frames taken, so that a frame usually costs one recv.
     std::vector<BYTE> m_input;
 };

@@ -141,6 +141,24 @@ TEST_F(RemoteActivation, CallsRunSideBySideUnlessTheServerAsksOtherwise) {
     pPort->Release();
 }
 
+// A call on its own runs on the thread that read it; one that comes while
+// it lasts is still read and answered within milliseconds.
+TEST_F(RemoteActivation, QuickCallsPassASlowOne) {
+    HRESULT hr;
+    IModbusSerialPort* pPort = Activate(&hr);
+    ASSERT_NE(pPort, nullptr);
+    std::thread slow([pPort] { TransferBytes(pPort, {FAKE_COMMAND, 0x02, 0xE8, 0x03}); });  // 1 s
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int i = 0; i < 3; ++i) {
+        const auto start = Clock::now();
+        LONG n = 0;
+        EXPECT_EQ(pPort->get_BaudRate(&n), S_OK);
+        EXPECT_LT(MillisSince(start), 300);
+    }
+    slow.join();
+    pPort->Release();
+}
+
 TEST_F(RemoteActivation, CallOverTheTimeLimitGivesUpTheConnection) {
     CoSetCallTimeout(200);
     HRESULT hr;

@@ -1,4 +1,5 @@
-// Feeds arbitrary bytes to the remoting decoder: as a stream of frames whose
+// Feeds arbitrary bytes to the remoting decoder (the same for a local socket
+// and for what TLS has taken out of its records): as a stream of frames whose
 // messages are taken apart field by field, and as the arguments of every
 // member of the serial server's stubs, called on a small object that keeps
 // nothing. A variant that decodes must encode to the same bytes.
@@ -201,7 +202,7 @@ void DecodeFrames(const BYTE* pb, size_t n) {
         LONG hr;
         WORD wSlot;
         GUID guid;
-        BYTE nonce[RPC_NONCE_SIZE];
+        WORD wVersion;
         reader.GetU8(byType);
         reader.GetU32(dwCallId);
         switch (byType) {
@@ -217,9 +218,8 @@ void DecodeFrames(const BYTE* pb, size_t n) {
             case RPC_MSG_ACTIVATE:
                 reader.GetGuid(guid);
                 break;
-            case RPC_MSG_PROOF:
-                (void)(reader.GetBytes(nonce, sizeof nonce) &&
-                       reader.GetBytes(nonce, sizeof nonce));
+            case RPC_MSG_HELLO:
+                (void)(reader.GetU32(dwObjectId) && reader.GetU16(wVersion));
                 break;
             default:
                 reader.GetU32(dwObjectId);

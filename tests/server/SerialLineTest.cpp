@@ -109,6 +109,9 @@ TEST(ServerOptions, PortsFromTheDefaultsTheFileAndTheOptions) {
     EXPECT_TRUE(options.m_bActivated);
     EXPECT_EQ(options.m_nLingerSeconds, 2);
     EXPECT_EQ(options.m_logLevel, CServerLog::LEVEL_DEBUG);
+    EXPECT_EQ(options.m_nGatewayIdleSeconds, CServerOptions::DEFAULT_GATEWAY_IDLE_SECONDS);
+    EXPECT_EQ(parse({"--gateway-idle", "5"}), EParse::RUN) << strError;
+    EXPECT_EQ(options.m_nGatewayIdleSeconds, 5);
     std::ofstream(strFile) << "COM2=/dev/ttyS1\nnonsense\n";
     EXPECT_EQ(parse({}), EParse::BAD);
     EXPECT_NE(strError.find("serial-ports.conf:2"), CString::npos) << strError;
@@ -121,6 +124,7 @@ TEST(ServerOptions, PortsFromTheDefaultsTheFileAndTheOptions) {
         {"--foreground", "--activated"},
         {"--log-level", "loud"},
         {"--linger", "-1"},
+        {"--gateway-idle", "1m"},
         {"--bogus"},
         {"--port"},
         {"--port", "COM9=/dev/x"},

@@ -13,6 +13,7 @@
 #include "core/Modbus.h"
 #include "platform/com/ComApi.h"
 #include "server/SerialPortFactory.h"
+#include "server/TcpGateway.h"
 #include "sim/SimSerialServer.h"
 #include "transport/AutoModbus.h"
 
@@ -261,7 +262,7 @@ TEST_P(SerialPort, GatewayForMbpoll) {
 TEST_P(SerialPort, GatewayForRawClients) {
     const LONG nPort = StartGateway();
     // Eight clients at once, whose requests the line takes one at a time;
-    // one more is turned away.
+    // one more takes the place of the client idle longest.
     std::vector<std::unique_ptr<CRawClient>> clients;
     for (BYTE i = 0; i < 8; ++i) {
         clients.push_back(std::make_unique<CRawClient>(nPort));
@@ -273,9 +274,22 @@ TEST_P(SerialPort, GatewayForRawClients) {
     for (BYTE i = 0; i < clients.size(); ++i) {
         EXPECT_EQ(clients[i]->Receive(11, 3000), Mbap(0x100 + i, {0x01, 0x03, 0x02, 0x11, i}));
     }
-    CRawClient extra(nPort);
-    extra.Receive(1, 2000);
-    EXPECT_TRUE(extra.m_bClosed);
+    for (BYTE i = 1; i < clients.size(); ++i) {
+        clients[i]->Send(Mbap(0x200 + i, {0x01, 0x03, 0x00, i, 0x00, 0x01}));
+        EXPECT_EQ(clients[i]->Receive(11, 3000), Mbap(0x200 + i, {0x01, 0x03, 0x02, 0x11, i}));
+    }
+    {
+        CRawClient extra(nPort);
+        extra.Send(Mbap(0x300, {0x01, 0x03, 0x00, 0x01, 0x00, 0x01}));
+        EXPECT_EQ(extra.Receive(11, 3000), Mbap(0x300, {0x01, 0x03, 0x02, 0x11, 0x01}));
+        EXPECT_TRUE(clients[0]->Receive(1, 2000).empty());
+        EXPECT_TRUE(clients[0]->m_bClosed);
+        clients.erase(clients.begin());
+        for (auto& pClient : clients) {
+            EXPECT_TRUE(pClient->Receive(1, 50).empty());
+            EXPECT_FALSE(pClient->m_bClosed);
+        }
+    }
 
     VARIANT_BOOL bResult = VARIANT_FALSE;
     m_pGateway->Stop(&bResult);
@@ -316,6 +330,29 @@ TEST_P(SerialPort, GatewayForRawClients) {
     client.Send({0, 1, 0, 5, 0, 6, 1, 3, 0, 0, 0, 1});
     client.Receive(1, 2000);
     EXPECT_TRUE(client.m_bClosed);
+}
+
+TEST_P(SerialPort, GatewayDisconnectsIdleClients) {
+    CTcpGateway::SetIdleTimeout(std::chrono::milliseconds(400));
+    const LONG nPort = StartGateway();
+    CRawClient silent(nPort);
+    CRawClient busy(nPort);
+    ASSERT_TRUE(silent.m_bConnected && busy.m_bConnected);
+    // Requests keep a client; a half-sent one does not count.
+    silent.Send({0x00, 0x01, 0x00});
+    const auto start = Clock::now();
+    for (WORD i = 0; i < 10; ++i) {
+        busy.Send(Mbap(i, {0x01, 0x03, 0x00, 0x02, 0x00, 0x01}));
+        EXPECT_EQ(busy.Receive(11, 2000), Mbap(i, {0x01, 0x03, 0x02, 0x11, 0x02}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(silent.Receive(1, 2000).empty());
+    EXPECT_TRUE(silent.m_bClosed);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(400));
+    busy.Send(Mbap(11, {0x01, 0x03, 0x00, 0x02, 0x00, 0x01}));
+    EXPECT_EQ(busy.Receive(11, 2000), Mbap(11, {0x01, 0x03, 0x02, 0x11, 0x02}));
+    EXPECT_FALSE(busy.m_bClosed);
+    CTcpGateway::SetIdleTimeout(std::chrono::seconds(CTcpGateway::DEFAULT_IDLE_SECONDS));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SerialPort, testing::Values(EMode::RTU, EMode::ASCII),

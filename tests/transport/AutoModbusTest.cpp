@@ -3,6 +3,7 @@
 
 #include "FakeSerialServer.h"
 #include "platform/Archive.h"
+#include "platform/FormatMessage.h"
 #include "transport/AutoModbus.h"
 
 namespace {
@@ -211,7 +212,7 @@ TEST_F(AutoModbus, RecordHoldsTheServersValuesAndLoadingAppliesThem) {
     {
         CFakeServerRegistration reg(m_server, CLSCTX_LOCAL_SERVER);
         CAutoModbus m;
-        ASSERT_EQ(m.Create("", "com9"), S_OK);  // the name stored is not used
+        ASSERT_EQ(m.Create("", "com2"), S_OK);  // the name stored is not used
         m_server.m_nPort = 3;
         m_server.m_nBaudRate = 19200;
         m_server.m_nParity = 4;
@@ -228,7 +229,7 @@ TEST_F(AutoModbus, RecordHoldsTheServersValuesAndLoadingAppliesThem) {
         record = Store(m);
     }
     const CByteArray expected{0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 0,        // tries, throw, reserved
-                              0x00, 0x04, 'c', 'o', 'm', '9',            // server "", port "com9"
+                              0x00, 0x04, 'c', 'o', 'm', '2',            // server "", port "com2"
                               3, 0, 0, 0, 7, 0, 0, 0, 1, 0, 0, 0,        // port, byte size, mode
                               2, 0, 0, 0, 6, 0, 0, 0, 20, 0, 0, 0,       // stop bits, flow, silent
                                                                          // interval
@@ -273,6 +274,42 @@ TEST_F(AutoModbus, RecordHoldsTheServersValuesAndLoadingAppliesThem) {
     CByteArray empty(59, 0);
     empty[0] = 1;
     EXPECT_EQ(Store(none), empty);
+}
+
+TEST_F(AutoModbus, PortNamesTheServerDoesNotKnowAreRefused) {
+    CFakeServerRegistration reg(m_server, CLSCTX_LOCAL_SERVER);
+    CAutoModbus m;
+    for (const char* pszName : {"com9", "com0", "com10", "com", "", "lpt1", "com1 "}) {
+        const HRESULT hr = m.Create("", pszName);
+        EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_UNKNOWN_PORT)) << pszName;
+        EXPECT_EQ(m.m_pPort, nullptr);
+        EXPECT_EQ(m_server.m_nRefs, 0) << "no server object for " << pszName;
+    }
+    char szText[256] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                   static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_UNKNOWN_PORT)), 0, szText,
+                   sizeof szText, nullptr);
+    EXPECT_STREQ(szText, "The specified port is unknown.\r\n");
+    for (const char* pszName : {"COM8", "Com1", "cOm4"}) {
+        EXPECT_EQ(m.Create("", pszName), S_OK) << pszName;
+        EXPECT_EQ(m_server.m_strSelected, pszName);
+    }
+
+    // A record naming COM9 is dropped like one whose server is unreachable,
+    // its bytes consumed.
+    m_server.m_nPort = 9;
+    CByteArray record = Store(m);
+    m.ReleaseServer();
+    record.push_back(0x5A);
+    CMemFile in(record);
+    CArchive ar(&in, CArchive::load);
+    CAutoModbus loaded;
+    loaded.Serialize(ar);
+    EXPECT_EQ(loaded.m_pPort, nullptr);
+    EXPECT_EQ(m_server.m_nRefs, 0);
+    BYTE next = 0;
+    ar >> next;
+    EXPECT_EQ(next, 0x5A);
 }
 
 }  // namespace
