@@ -1,5 +1,7 @@
 // Command-line poller: reads a device over Modbus/TCP at an interval and prints
 // the decoded values, the status text and the running statistics.
+#include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -7,7 +9,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/PerfCounter.h"
+#include "testview/PollStatistics.h"
+#include "testview/ReadCycle.h"
+#include "testview/RowFormat.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -23,43 +27,84 @@ const char kUsage[] =
     "Polls a Modbus/TCP device and prints the values read.\n"
     "\n"
     "  --host HOST        server host name or dotted address (default 127.0.0.1)\n"
-    "  --port N           server TCP port (default 502)\n"
+    "  --port N           server TCP port, 1-65535 (default 502)\n"
     "  --timeout MS       time-out of each exchange in milliseconds (default 10000)\n"
     "  --reconnect        open a new connection for every exchange\n"
-    "  --tries N          attempts per read (default 1)\n"
-    "  --device N         device (unit) address (default 1)\n"
+    "  --tries N          attempts per read, 1-100 (default 1)\n"
+    "  --device N         device (unit) address, 0-255 (default 1)\n"
     "  --function F       coils | inputs | holding | input-registers | loopback\n"
     "                     (default holding)\n"
-    "  --address N        starting address, sent as given (default 0)\n"
-    "  --count N          number of values (default 10)\n"
+    "  --address N        starting address, 0-65535, sent as given (default 0)\n"
+    "  --count N          number of values, 0-255 (default 10)\n"
     "  --type T           char | int16 | uint16 | float | float-reverse | double |\n"
     "                     double-reverse (registers only; default uint16)\n"
     "  --interval MS      pause between reads (default 1000, at most 10000)\n"
     "  --cycles N         stop after N reads (default: until interrupted)\n"
-    "  --help             show this text\n";
+    "  --help             show this text\n"
+    "\n"
+    "Each read prints its values on one line, labelled by the address of the\n"
+    "register (or bit) each comes from as the test window labels them (a float\n"
+    "at 10 is [10]=...), then the status text with the read's time, then the\n"
+    "statistics line: reads, errors and the reads per second that the read's\n"
+    "own time allows (every tenth read: the last ten's average). A failed read\n"
+    "prints no values. Exit status 0 when every read succeeded, 1 otherwise,\n"
+    "2 for bad options.\n"
+    "\n"
+    "Example: regprobe-poll --port 1502 --address 10 --count 1 --type float --cycles 3\n";
 
 struct Options {
     std::string strHost = "127.0.0.1";
-    WORD nPort = 502;
-    DWORD dwTimeout = 10000;
+    long nPort = 502;
+    long nTimeout = 10000;
     bool bReconnect = false;
-    WORD nTries = 1;
-    WORD nDevice = 1;
+    long nTries = 1;
+    long nDevice = 1;
     std::string strFunction = "holding";
-    WORD wAddress = 0;
-    WORD wCount = 10;
+    long nAddress = 0;
+    long nCount = 10;
     std::string strType = "uint16";
-    DWORD dwInterval = 1000;
+    long nInterval = 1000;
     long nCycles = -1;
 };
 
-bool ParseOptions(int argc, char** argv, Options& o) {
+// The read functions and data types by name, in the test window's order.
+const char* const kFunctions[READ_FUNCTION_COUNT] = {"loopback", "holding", "input-registers",
+                                                     "coils", "inputs"};
+const char* const kTypes[DATA_TYPE_COUNT] = {"char",          "int16",  "uint16",        "float",
+                                             "float-reverse", "double", "double-reverse"};
+
+int IndexOf(const char* const* names, int nNames, const std::string& strName) {
+    for (int i = 0; i < nNames; ++i) {
+        if (strName == names[i]) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+[[noreturn]] void Usage(const std::string& strError) {
+    std::fprintf(stderr, "regprobe-poll: %s (see --help)\n", strError.c_str());
+    std::exit(2);
+}
+
+// A whole decimal number within [nMin, nMax], or one line on stderr and exit 2.
+long Number(const std::string& strOption, const char* pszValue, long nMin, long nMax) {
+    char* pEnd = nullptr;
+    errno = 0;
+    const long n = std::strtol(pszValue, &pEnd, 10);
+    if (*pszValue == '\0' || *pEnd != '\0' || errno != 0 || n < nMin || n > nMax) {
+        Usage(strOption + " needs a number from " + std::to_string(nMin) + " to " +
+              std::to_string(nMax) + ", not \"" + pszValue + "\"");
+    }
+    return n;
+}
+
+void ParseOptions(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&]() -> const char* {
             if (i + 1 >= argc) {
-                std::fprintf(stderr, "regprobe-poll: %s needs a value\n", arg.c_str());
-                std::exit(2);
+                Usage(arg + " needs a value");
             }
             return argv[++i];
         };
@@ -69,164 +114,95 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         } else if (arg == "--host") {
             o.strHost = value();
         } else if (arg == "--port") {
-            o.nPort = static_cast<WORD>(std::atoi(value()));
+            o.nPort = Number(arg, value(), 1, 65535);
         } else if (arg == "--timeout") {
-            o.dwTimeout = static_cast<DWORD>(std::atol(value()));
+            o.nTimeout = Number(arg, value(), 1, 0xFFFFFFFFL);
         } else if (arg == "--reconnect") {
             o.bReconnect = true;
         } else if (arg == "--tries") {
-            o.nTries = static_cast<WORD>(std::atoi(value()));
+            o.nTries = Number(arg, value(), 1, 100);
         } else if (arg == "--device") {
-            o.nDevice = static_cast<WORD>(std::atoi(value()));
+            o.nDevice = Number(arg, value(), 0, 255);
         } else if (arg == "--function") {
             o.strFunction = value();
         } else if (arg == "--address") {
-            o.wAddress = static_cast<WORD>(std::atoi(value()));
+            o.nAddress = Number(arg, value(), 0, 65535);
         } else if (arg == "--count") {
-            o.wCount = static_cast<WORD>(std::atoi(value()));
+            o.nCount = Number(arg, value(), 0, 255);
         } else if (arg == "--type") {
             o.strType = value();
         } else if (arg == "--interval") {
-            o.dwInterval = static_cast<DWORD>(std::atol(value()));
+            o.nInterval = Number(arg, value(), 0, 10000);
         } else if (arg == "--cycles") {
-            o.nCycles = std::atol(value());
+            o.nCycles = Number(arg, value(), 1, LONG_MAX);
         } else {
-            std::fprintf(stderr, "regprobe-poll: unknown option %s (see --help)\n", arg.c_str());
-            return false;
+            Usage("unknown option " + arg);
         }
     }
-    static const char* const kFunctions[] = {"coils", "inputs", "holding", "input-registers",
-                                             "loopback"};
-    static const char* const kTypes[] = {"char",          "int16",  "uint16",        "float",
-                                         "float-reverse", "double", "double-reverse"};
-    bool bFunction = false;
-    for (const char* f : kFunctions) {
-        bFunction = bFunction || o.strFunction == f;
+    if (IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction) < 0) {
+        Usage("unknown function " + o.strFunction);
     }
-    bool bType = false;
-    for (const char* t : kTypes) {
-        bType = bType || o.strType == t;
+    if (IndexOf(kTypes, DATA_TYPE_COUNT, o.strType) < 0) {
+        Usage("unknown type " + o.strType);
     }
-    if (!bFunction || !bType) {
-        std::fprintf(stderr, "regprobe-poll: unknown %s (see --help)\n",
-                     bFunction ? "type" : "function");
-        return false;
-    }
-    if (o.dwInterval > 10000) {
-        std::fprintf(stderr, "regprobe-poll: the interval must be at most 10000 ms\n");
-        return false;
-    }
-    return true;
 }
 
-// One read as the options select it; prints the rows and returns the status.
-WORD ReadOnce(CRemoteModbus& m, const Options& o, std::string& rows) {
-    char cell[64];
-    rows.clear();
-    WORD wStatus;
-    if (o.strFunction == "loopback") {
-        return m.LoopbackTest(o.nDevice);
-    }
-    if (o.strFunction == "coils" || o.strFunction == "inputs") {
-        CByteArray states(o.wCount);
-        wStatus = o.strFunction == "coils"
-                      ? m.ReadOutputStatus(o.nDevice, o.wAddress, o.wCount, states)
-                      : m.ReadInputStatus(o.nDevice, o.wAddress, o.wCount, states);
-        for (size_t i = 0; i < states.size(); ++i) {
-            std::snprintf(cell, sizeof cell, "[%zu]=%u ", i, states[i]);
-            rows += cell;
+// The rows on one line, each labelled by its register (or bit) address.
+std::string JoinRows(const std::vector<CString>& rows) {
+    std::string strLine;
+    for (CString strRow : rows) {
+        while (!strRow.empty() && strRow.back() == ' ') {
+            strRow.pop_back();
         }
-        return wStatus;
+        strLine += (strLine.empty() ? "" : " ") + strRow;
     }
-    const bool bHolding = o.strFunction == "holding";
-    if (o.strType == "float" || o.strType == "float-reverse") {
-        CFloatArray values(o.wCount);
-        BOOL bReverse = o.strType == "float-reverse";
-        wStatus =
-            bHolding ? m.ReadOutputRegistersFloat(o.nDevice, o.wAddress, o.wCount, values, bReverse)
-                     : m.ReadInputRegistersFloat(o.nDevice, o.wAddress, o.wCount, values, bReverse);
-        for (size_t i = 0; i < values.size(); ++i) {
-            std::snprintf(cell, sizeof cell, "[%zu]=%g ", i, values[i]);
-            rows += cell;
-        }
-        return wStatus;
-    }
-    if (o.strType == "double" || o.strType == "double-reverse") {
-        CDoubleArray values(o.wCount);
-        BOOL bReverse = o.strType == "double-reverse";
-        wStatus =
-            bHolding
-                ? m.ReadOutputRegistersDouble(o.nDevice, o.wAddress, o.wCount, values, bReverse)
-                : m.ReadInputRegistersDouble(o.nDevice, o.wAddress, o.wCount, values, bReverse);
-        for (size_t i = 0; i < values.size(); ++i) {
-            std::snprintf(cell, sizeof cell, "[%zu]=%g ", i, values[i]);
-            rows += cell;
-        }
-        return wStatus;
-    }
-    CWordArray values(o.wCount);
-    wStatus = bHolding ? m.ReadOutputRegisters(o.nDevice, o.wAddress, o.wCount, values)
-                       : m.ReadInputRegisters(o.nDevice, o.wAddress, o.wCount, values);
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (o.strType == "int16") {
-            std::snprintf(cell, sizeof cell, "[%zu]=%d ", i, static_cast<short>(values[i]));
-        } else if (o.strType == "char") {
-            char hi = static_cast<char>(values[i] >> 8), lo = static_cast<char>(values[i]);
-            std::snprintf(cell, sizeof cell, "[%zu]=%c%c ", i, hi > 31 ? hi : '.',
-                          lo > 31 ? lo : '.');
-        } else {
-            std::snprintf(cell, sizeof cell, "[%zu]=%u ", i, values[i]);
-        }
-        rows += cell;
-    }
-    return wStatus;
+    return strLine;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     Options o;
-    if (!ParseOptions(argc, argv, o)) {
-        return 2;
-    }
+    ParseOptions(argc, argv, o);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
     CRemoteModbus m;
-    m.m_nTries = o.nTries;
+    m.m_nTries = WORD(o.nTries);
     m.SetHost(o.strHost);
-    m.SetPort(o.nPort);
-    m.SetTimeout(o.dwTimeout);
+    m.SetPort(WORD(o.nPort));
+    m.SetTimeout(DWORD(o.nTimeout));
     m.SetReconnect(o.bReconnect ? TRUE : FALSE);
     if (!m.Connect(CString(), 0, 0)) {
-        std::printf("Connection Error: %s:%u\n", o.strHost.c_str(), o.nPort);
+        std::printf("Connection Error: %s:%ld\n", o.strHost.c_str(), o.nPort);
         if (!o.bReconnect) {
             return 1;
         }
     }
 
+    const CReadSettings settings{&m,
+                                 IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction),
+                                 IndexOf(kTypes, DATA_TYPE_COUNT, o.strType),
+                                 std::to_string(o.nDevice),
+                                 std::to_string(o.nAddress),
+                                 std::to_string(o.nCount)};
+    CPollStatistics statistics;
     long nReads = 0;
-    long nErrors = 0;
-    DWORD dwStart = timeGetTime();
-    std::string rows;
     while (!g_bStop && (o.nCycles < 0 || nReads < o.nCycles)) {
-        LARGE_INTEGER t0, t1;
-        QueryPerformanceCounter(&t0);
-        WORD wStatus = ReadOnce(m, o, rows);
-        QueryPerformanceCounter(&t1);
+        const CReadResult result = ReadOnce(settings);
         ++nReads;
-        if (wStatus != 0) {
-            ++nErrors;
+        const CString strStatistics = statistics.AddCycle(result);
+        // Zero-filled rows of a failed read are not the device's values.
+        if (!result.Failed() && result.list.bWroteRows) {
+            std::printf("%s\n", JoinRows(result.list.rows).c_str());
         }
-        double dSeconds = (timeGetTime() - dwStart) / 1000.0;
-        std::printf("%s\n%s (%.1f ms)\n%ld Errors=%ld  %4.2f(Up./s) \n", rows.c_str(),
-                    m.GetErrorText(wStatus).c_str(), (t1.QuadPart - t0.QuadPart) / 1e6, nReads,
-                    nErrors, dSeconds > 0 ? nReads / dSeconds : 0.0);
+        std::printf("%s (%.3f ms)\n%s\n", result.strStatus.c_str(), result.qwMicros / 1000.0,
+                    strStatistics.c_str());
         std::fflush(stdout);
-        for (DWORD waited = 0; waited < o.dwInterval && !g_bStop; waited += 50) {
+        for (long waited = 0; waited < o.nInterval && !g_bStop; waited += 50) {
             std::this_thread::sleep_for(
-                std::chrono::milliseconds(std::min<DWORD>(50, o.dwInterval - waited)));
+                std::chrono::milliseconds(std::min<long>(50, o.nInterval - waited)));
         }
     }
-    return nErrors == 0 ? 0 : 1;
+    return statistics.m_nErrors == 0 ? 0 : 1;
 }

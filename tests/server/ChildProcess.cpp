@@ -24,7 +24,7 @@ CChildProcess::~CChildProcess() {
     }
 }
 
-bool CChildProcess::Start(const std::vector<std::string>& argv) {
+bool CChildProcess::Start(const std::vector<std::string>& argv, bool bMergeStderr) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) {
         return false;
@@ -43,6 +43,9 @@ bool CChildProcess::Start(const std::vector<std::string>& argv) {
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
+        if (bMergeStderr) {
+            ::dup2(out[1], STDERR_FILENO);
+        }
         ::execv(args[0], args.data());
         ::_exit(127);
     }

@@ -15,8 +15,9 @@ public:
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
-    // argv[0] is the program's path.
-    bool Start(const std::vector<std::string>& argv);
+    // argv[0] is the program's path; with bMergeStderr its standard error
+    // goes to the same pipe.
+    bool Start(const std::vector<std::string>& argv, bool bMergeStderr = false);
     // One line of output without its newline; false at a time-out or end.
     bool ReadLine(std::string& strLine, int nMillis);
     void Signal(int nSignal);
