@@ -208,16 +208,16 @@ void CRegprobeView::DoWork() {
         m_mail.strStatistics = std::move(strStatistics);
     }
     if (!m_bPostPending.exchange(true)) {
-        QMetaObject::invokeMethod(
-            this, [this] { OnCycleReady(); }, Qt::QueuedConnection);
+        const uint64_t nOne = 1;
+        (void)!::write(m_hWake, &nOne, sizeof nOne);
     }
 }
 
 void CRegprobeView::ThreadEnded() {
-    // The view outlives its worker (it waits for it), so the call is safe;
-    // Qt drops it should the view be gone first.
-    QMetaObject::invokeMethod(
-        this, [this] { OnWorkerEnded(); }, Qt::QueuedConnection);
+    // The view outlives its worker (it waits for it) and its descriptor.
+    m_bEndPending = true;
+    const uint64_t nOne = 1;
+    (void)!::write(m_hWake, &nOne, sizeof nOne);
 }
 
 // --- the window's side -----------------------------------------------------

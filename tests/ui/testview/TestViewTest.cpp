@@ -85,9 +85,14 @@ protected:
         ASSERT_TRUE(pView->IsPolling());
     }
 
+    // Unticks the box and waits until the worker has ended and its last
+    // cycle is on the screen.
     static bool Stop(CRegprobeView* pView) {
+        QObject context;
+        bool bEnded = false;
+        QObject::connect(pView, &CRegprobeView::WorkerEnded, &context, [&] { bEnded = true; });
         pView->m_checkEnablePoll->click();
-        return WaitFor([&] { return !pView->IsPolling(); });
+        return WaitFor([&] { return bEnded && !pView->IsPolling(); });
     }
 
     std::vector<std::unique_ptr<CChildProcess>> m_sims;
