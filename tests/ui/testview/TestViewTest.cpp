@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 
 #include "../UiTestSupport.h"
 #include "connections/Connections.h"
@@ -334,5 +335,22 @@ TEST_F(TestView, TwoWindowsPollTwoDevicesEachWithItsOwnStatistics) {
     EXPECT_TRUE(WaitFor([&] { return Cycles(pViews[0]) > 100 && Cycles(pViews[1]) > 5; }));
     // Back to back against every 20 ms: the first counts far more.
     EXPECT_GT(Cycles(pViews[0]), 3 * Cycles(pViews[1]));
+}
+}  // namespace
+
+namespace {
+TEST_F(TestView, ExitRequestedWhileACloseWaitsComesBackAfterIt) {
+    AddSim({"--fault", "delay=400"});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    Poll(pView, "0");
+    Pump(100ms);  // inside a read
+    QPointer<CMainFrame> pFrame(m_pFrame);
+    // The close box of the main window, pressed while the document waits.
+    QTimer::singleShot(50, m_pFrame, [this] { m_pFrame->close(); });
+    m_pFrame->SendCommand(ID_FILE_CLOSE);
+    EXPECT_TRUE(m_app.GetDocTemplates().front()->GetDocuments().empty());
+    EXPECT_TRUE(WaitFor([&] { return pFrame.isNull(); }));
+    EXPECT_EQ(AfxGetMainWnd(), nullptr);
 }
 }  // namespace
