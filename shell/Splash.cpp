@@ -63,7 +63,9 @@ BOOL CSplashWnd::Create(QWidget* pParentWnd) {
         return FALSE;
     }
     // A top-level window owned by the frame, without frame or title.
-    setParent(pParentWnd, Qt::SplashScreen | Qt::FramelessWindowHint);
+    // Kept above other windows for its few seconds, as a splash screen is:
+    // the frame, mapped after it, would otherwise come up over it.
+    setParent(pParentWnd, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFixedSize(m_bitmap.size());
@@ -129,11 +131,23 @@ void CSplashWnd::timerEvent(QTimerEvent* pEvent) {
 }
 
 bool CSplashWnd::eventFilter(QObject* pObject, QEvent* pEvent) {
-    if (pObject == parentWidget() && pEvent->type() == QEvent::Show) {
-        pObject->removeEventFilter(this);
-        // After the owner's own map request has gone out.
-        QMetaObject::invokeMethod(
-            this, [this] { StayAboveOwner(); }, Qt::QueuedConnection);
+    if (pObject == parentWidget()) {
+        if (pEvent->type() == QEvent::Show) {
+            // After the owner's own map request has gone out.
+            QMetaObject::invokeMethod(
+                this, [this] { StayAboveOwner(); }, Qt::QueuedConnection);
+        } else if (pEvent->type() == QEvent::WindowActivate || pEvent->type() == QEvent::Expose) {
+            // The window manager may put the owner on top once it manages
+            // it, after the map above: raised again each time, while shown.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (c_pSplashWnd == this && isVisible()) {
+                        raise();
+                    }
+                },
+                Qt::QueuedConnection);
+        }
     }
     return QWidget::eventFilter(pObject, pEvent);
 }
