@@ -155,10 +155,11 @@ protected:
 struct CFootprint {
     long nRssKiB;
     long nDescriptors;
+    std::vector<std::string> descriptors;  // "fd -> target"
 };
 
 CFootprint Footprint() {
-    CFootprint f{0, 0};
+    CFootprint f{0, 0, {}};
     if (FILE* pFile = std::fopen("/proc/self/statm", "r")) {
         long nSize = 0, nResident = 0;
         if (std::fscanf(pFile, "%ld %ld", &nSize, &nResident) == 2) {
@@ -167,29 +168,60 @@ CFootprint Footprint() {
         std::fclose(pFile);
     }
     if (DIR* pDir = ::opendir("/proc/self/fd")) {
+        const int hOwn = ::dirfd(pDir);
         while (const dirent* pEntry = ::readdir(pDir)) {
-            f.nDescriptors += pEntry->d_name[0] != '.';
+            if (pEntry->d_name[0] == '.' || std::atoi(pEntry->d_name) == hOwn) {
+                continue;
+            }
+            char szTarget[256] = "";
+            const std::string strPath = std::string("/proc/self/fd/") + pEntry->d_name;
+            const ssize_t n = ::readlink(strPath.c_str(), szTarget, sizeof szTarget - 1);
+            szTarget[n > 0 ? n : 0] = '\0';
+            f.descriptors.push_back(std::string(pEntry->d_name) + " -> " + szTarget);
+            ++f.nDescriptors;
         }
         ::closedir(pDir);
-        --f.nDescriptors;  // the directory's own
+        std::sort(f.descriptors.begin(), f.descriptors.end());
     }
     return f;
 }
 
 void PrintFootprint(const char* pszWhen, const CFootprint& f) {
-    std::printf("  %-18s RSS %7ld KiB, %3ld open descriptors\n", pszWhen, f.nRssKiB,
+    std::printf("  %-20s RSS %7ld KiB, %3ld open descriptors\n", pszWhen, f.nRssKiB,
                 f.nDescriptors);
     std::fflush(stdout);
 }
 
 // Every window polls back to back; one of them writes every 100 ms.
-int Soak(const std::vector<CRegprobeView*>& views, int nSeconds) {
+int Soak(std::vector<CRegprobeView*> views, int nSeconds) {
     std::printf("soak: %zu windows polling at interval 0 for %d s, a write every 100 ms\n",
                 views.size(), nSeconds);
-    for (CRegprobeView* p : views) {
-        p->m_editInterval->setText("0");
-        p->m_checkEnablePoll->click();
-    }
+    // Open descriptors are compared with polling stopped (while it runs, a
+    // reconnecting master's socket of the moment may be counted or not), and
+    // after a first round of polling and writing, which makes what Qt makes
+    // once.
+    auto setPolling = [&](bool bOn) {
+        for (CRegprobeView* p : views) {
+            p->m_editInterval->setText("0");
+            if (p->m_checkEnablePoll->isChecked() != bOn) {
+                p->m_checkEnablePoll->click();
+            }
+        }
+        RunEventsUntil(
+            [&] {
+                return std::all_of(views.begin(), views.end(),
+                                   [&](CRegprobeView* p) { return p->IsPolling() == bOn; });
+            },
+            10000);
+        RunEventsFor(50);
+    };
+    setPolling(true);
+    RunEventsFor(1000);
+    views.front()->m_btnWrite->click();
+    setPolling(false);
+    const CFootprint idle = Footprint();
+    PrintFootprint("after a first second", idle);
+    setPolling(true);
     RunEventsFor(2000);  // every window's first cycles and drawing done
     const CFootprint start = Footprint();
     PrintFootprint("after 2 s", start);
@@ -213,16 +245,9 @@ int Soak(const std::vector<CRegprobeView*>& views, int nSeconds) {
     }
     const CFootprint end = Footprint();
     PrintFootprint("at the end", end);
-    for (CRegprobeView* p : views) {
-        p->m_checkEnablePoll->click();
-    }
-    RunEventsUntil(
-        [&] {
-            return std::none_of(views.begin(), views.end(),
-                                [](CRegprobeView* p) { return p->IsPolling(); });
-        },
-        10000);
-    RunEventsFor(50);
+    setPolling(false);
+    const CFootprint stopped = Footprint();
+    PrintFootprint("after polling", stopped);
     long nCycles = 0;
     bool bErrors = false;
     for (CRegprobeView* p : views) {
@@ -235,8 +260,16 @@ int Soak(const std::vector<CRegprobeView*>& views, int nSeconds) {
         "(goal < 1 %%)%s; descriptors %s\n",
         nCycles, nWrites, bErrors ? ", SOME READS FAILED" : ", no read failed", dGrowth,
         bMinute ? "" : " (run shorter than a minute: from 2 s)",
-        end.nDescriptors == start.nDescriptors ? "equal" : "NOT equal");
-    return bErrors || end.nDescriptors != start.nDescriptors ? 1 : 0;
+        stopped.nDescriptors == idle.nDescriptors ? "equal" : "NOT equal");
+    for (const std::string& str : stopped.nDescriptors != idle.nDescriptors
+                                      ? stopped.descriptors
+                                      : std::vector<std::string>{}) {
+        if (std::find(idle.descriptors.begin(), idle.descriptors.end(), str) ==
+            idle.descriptors.end()) {
+            std::printf("  new since the first second: %s\n", str.c_str());
+        }
+    }
+    return bErrors || stopped.nDescriptors != idle.nDescriptors ? 1 : 0;
 }
 
 double Percentile(std::vector<double> v, double p) {
