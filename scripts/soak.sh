@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Eight test windows polling the simulator back to back, with a write every
 # 100 ms, for the given time (default 300 s); prints resident memory and open
-# descriptors at the start, after the first minute and at the end.
+# descriptors after a first second, after 2 s, after the first minute and at
+# the end; fails when a read failed or descriptors grew.
 #   scripts/soak.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
