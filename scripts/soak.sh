@@ -6,7 +6,7 @@
 #   scripts/soak.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-case "${1:-}" in -h|--help) sed -n '2,5p' "$0"; exit 0 ;; esac
+case "${1:-}" in -h|--help) sed -n '2,6p' "$0"; exit 0 ;; esac
 seconds=${1:-300}
 ./scripts/setup.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DREGPROBE_TESTS=OFF >/dev/null
