@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs the whole test suite: the plain
-# build, the same suite under AddressSanitizer + UndefinedBehaviorSanitizer and
+# build with a check of the Debian package made from it, the same suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer and
 # under ThreadSanitizer, and a short run of every fuzz target.
 #   scripts/test.sh            everything
-#   scripts/test.sh --quick    the plain build's suite only
+#   scripts/test.sh --quick    the plain build's suite and package check only
 #   FUZZ_SECONDS=N             seconds per fuzz target (default 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,7 +29,8 @@ build_and_test() {
   ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 300
 }
 
-build_and_test build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build_and_test build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
+./scripts/package.sh --check
 [ "$quick" -eq 1 ] && exit 0
 
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \

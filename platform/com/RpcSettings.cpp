@@ -15,7 +15,7 @@ constexpr DWORD kDefaultCallTimeout = 120000;
 
 struct CLocalServer {
     CLSID clsid;
-    std::string strExe;
+    std::string strExe;  // absolute, or a name looked for at each activation
 };
 
 std::mutex g_mutex;  // guards the settings below
@@ -77,8 +77,7 @@ HRESULT CoRegisterLocalServer(REFCLSID rclsid, const char* pszExePath) {
         if (pszExePath[0] == '\0') {
             return E_INVALIDARG;
         }
-        strExe = pszExePath[0] == '/' ? std::string(pszExePath)
-                                      : DirectoryOfExecutable() + "/" + pszExePath;
+        strExe = pszExePath;
     }
     std::lock_guard<std::mutex> guard(g_mutex);
     for (auto it = g_localServers.begin(); it != g_localServers.end(); ++it) {
@@ -115,10 +114,37 @@ std::string RpcGetLocalServer(REFCLSID rclsid) {
     std::lock_guard<std::mutex> guard(g_mutex);
     for (const CLocalServer& s : g_localServers) {
         if (s.clsid == rclsid) {
-            return s.strExe;
+            return s.strExe[0] == '/' ? s.strExe
+                                      : RpcFindLocalServer(DirectoryOfExecutable(), s.strExe);
         }
     }
     return std::string();
+}
+
+std::vector<std::string> RpcLocalServerCandidates(const std::string& strExeDir,
+                                                  const std::string& strName) {
+    std::vector<std::string> candidates = {strExeDir + "/" + strName};
+    // The helper directory of the installation the program runs from, so a
+    // tree unpacked anywhere finds its own server before the system's.
+    std::string strRelative = REGPROBE_HELPER_DIR_FROM_BIN;
+    if (!strRelative.empty()) {
+        candidates.push_back(strExeDir + "/" + strRelative + "/" + strName);
+    }
+    candidates.push_back(std::string(REGPROBE_HELPER_DIR) + "/" + strName);
+    return candidates;
+}
+
+std::string RpcFindLocalServer(const std::string& strExeDir, const std::string& strName) {
+    std::vector<std::string> candidates = RpcLocalServerCandidates(strExeDir, strName);
+    for (const std::string& strPath : candidates) {
+        struct stat st {};
+        if (::stat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            ::access(strPath.c_str(), X_OK) == 0) {
+            return strPath;
+        }
+    }
+    // Reported as missing where the program's own directory would have it.
+    return candidates.front();
 }
 
 HRESULT RpcGetRuntimeDirectory(std::string* pstrPath) {

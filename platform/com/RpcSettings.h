@@ -9,12 +9,17 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "ComBase.h"
 
 // The executable that serves the class on this machine, started on demand
-// with the argument --activated. A relative path is taken beside the running
-// executable; a null path removes the entry.
+// with the argument --activated. A relative path is looked for, in this
+// order, beside the running executable, in the installation's helper
+// directory relative to it (<its directory>/../libexec/regprobe when
+// installed under a prefix), then in that directory at the configured
+// prefix (/usr/libexec/regprobe for the package); a null path removes the
+// entry.
 HRESULT CoRegisterLocalServer(REFCLSID rclsid, const char* pszExePath);
 // Null goes back to the default.
 HRESULT CoSetRuntimeDirectory(const char* pszPath);
@@ -46,6 +51,11 @@ constexpr const char* RPC_READY_FD_VARIABLE = "REGPROBE_COM_READY_FD";
 
 // Empty when the class has no executable.
 std::string RpcGetLocalServer(REFCLSID rclsid);
+// Where a relative executable is looked for by a program in strExeDir, in
+// order; the first that may be executed wins, else the first of them.
+std::vector<std::string> RpcLocalServerCandidates(const std::string& strExeDir,
+                                                  const std::string& strName);
+std::string RpcFindLocalServer(const std::string& strExeDir, const std::string& strName);
 // Creates the directory when missing; E_ACCESSDENIED when it is not private.
 HRESULT RpcGetRuntimeDirectory(std::string* pstrPath);
 std::string RpcGetAccessKeyFile();

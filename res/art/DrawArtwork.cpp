@@ -1,7 +1,10 @@
 // Draws the program's icons, the tool-bar strip and the splash picture into
 // the directory given, as the files res/regprobe.qrc lists. Run it (with
 // QT_QPA_PLATFORM=offscreen) after changing a drawing; its output is kept
-// in the source tree.
+// in the source tree. With --hicolor DIR NAME it draws the application's
+// mark at the desktop's icon sizes as DIR/<n>x<n>/apps/NAME.png instead,
+// which the build does for installation.
+#include <QDir>
 #include <QFile>
 #include <QFont>
 #include <QGuiApplication>
@@ -271,8 +274,21 @@ bool Save(const QImage& image, const QString& path) {
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s output-directory\n", argv[0]);
+    if (argc == 4 && QLatin1String(argv[1]) == QLatin1String("--hicolor")) {
+        bool ok = true;
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            QString sub =
+                QStringLiteral("%1/%2x%2/apps").arg(QString::fromLocal8Bit(argv[2])).arg(size);
+            ok = QDir().mkpath(sub) &&
+                 Save(AppIcon(size, false), sub + QLatin1Char('/') +
+                                                QString::fromLocal8Bit(argv[3]) +
+                                                QStringLiteral(".png")) &&
+                 ok;
+        }
+        return ok ? 0 : 1;
+    }
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s output-directory | --hicolor DIR NAME\n", argv[0]);
         return 2;
     }
     QString dir = QString::fromLocal8Bit(argv[1]) + QLatin1Char('/');
