@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "RowFormat.h"
 #include "RowList.h"
 #include "platform/WinTypes.h"
 
@@ -37,6 +38,12 @@ struct CReadResult {
 // The decimal text rules of the form: leading white space, an optional sign,
 // digits up to the first other character, 0 when there are none.
 long ParseNumber(const CString& str);
+
+// A write value for a 32-bit type: the whole text must be one number that
+// fits the kind; false otherwise, and nothing is to be written.
+bool ParseDword(Kind32 kind, const CString& str, std::uint32_t& bits);
+// A 16-bit register as hex (0x optional) or binary digits, for those views.
+bool ParseRegisterText(int nDataType, const CString& str, WORD& wValue);
 
 CReadResult ReadOnce(const CReadSettings& settings);
 

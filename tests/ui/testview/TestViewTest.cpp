@@ -112,7 +112,10 @@ TEST_F(TestView, OpensOnlyWithAConnectionAndStartsWithTheDefaults) {
     EXPECT_EQ(pView->m_comboReadFunction->itemText(3), "Read Ouput Status");
     EXPECT_EQ(pView->m_comboWriteFunction->currentText(), "Preset Single Register");
     EXPECT_EQ(pView->m_comboDataType->currentText(), "signed - 16");
-    EXPECT_EQ(pView->m_comboDataType->count(), 7);
+    // The first seven data types as they always were, the wider ones after.
+    ASSERT_EQ(pView->m_comboDataType->count(), 21);
+    EXPECT_EQ(pView->m_comboDataType->itemText(6), "double - 64 reverse");
+    EXPECT_EQ(pView->m_comboDataType->itemText(7), "signed - 32 ABCD");
     EXPECT_EQ(pView->m_editDevice->text(), "1");
     EXPECT_EQ(pView->m_editReadAddress->text(), "0");
     EXPECT_EQ(pView->m_editQuantity->text(), "10");
@@ -354,3 +357,47 @@ TEST_F(TestView, ExitRequestedWhileACloseWaitsComesBackAfterIt) {
     EXPECT_EQ(AfxGetMainWnd(), nullptr);
 }
 }  // namespace
+
+TEST_F(TestView, ThirtyTwoBitValuesRoundTripInEveryOrder) {
+    const CString strName = AddSim({"--size", "holding=100"});
+    CConnection* pConnection = nullptr;
+    ASSERT_TRUE(theConnections.Lookup(strName, pConnection));
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    CRemoteModbus check;
+    ASSERT_TRUE(check.Connect("127.0.0.1", pConnection->GetRemoteModbus()->GetPort(), 3000));
+    struct Case {
+        const char* pszType;
+        const char* pszValue;
+        CWordArray layout;  // as laid out by hand
+        const char* pszRow;
+    };
+    const Case cases[] = {
+        {"signed - 32 ABCD", "-2", {0xFFFF, 0xFFFE}, "[20]=-2 "},
+        {"unsigned - 32 CDAB", "305419896", {0x5678, 0x1234}, "[20]=305419896 "},
+        {"float - 32 BADC", "123456", {0xF147, 0x0020}, "[20]=123456 "},
+        {"float - 32 DCBA", "-1.5", {0x0000, 0xC0BF}, "[20]=-1.5 "},
+        {"unsigned - 32 DCBA", "305419896", {0x7856, 0x3412}, "[20]=305419896 "},
+    };
+    pView->m_editReadAddress->setText("20");
+    pView->m_editQuantity->setText("1");
+    Choose(pView->m_comboWriteFunction, "Preset Single Register");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszType);
+        Choose(pView->m_comboDataType, c.pszType);
+        pView->m_editWriteAddress->setText("20");
+        pView->m_editWriteValue->setText(c.pszValue);
+        pView->m_btnWrite->click();
+        CWordArray regs(2);
+        EXPECT_EQ(check.ReadOutputRegisters(1, 20, 2, regs), 0);
+        EXPECT_EQ(regs, c.layout);
+        Poll(pView, "0");
+        EXPECT_TRUE(WaitFor([&] { return List(pView) == Rows{c.pszRow}; }));
+        ASSERT_TRUE(Stop(pView));
+    }
+    Choose(pView->m_comboDataType, "hex - 16");
+    Poll(pView, "0");
+    EXPECT_TRUE(WaitFor([&] { return List(pView) == Rows{"[20]=0x7856 "}; }));
+    ASSERT_TRUE(Stop(pView));
+    EXPECT_TRUE(m_boxes.Texts().empty());
+}
