@@ -27,7 +27,7 @@ CDialogTemplate TestForm() {
     return {IDD_REGPROBE_FORM,
             DS_SETFONT | WS_CHILD,
             372,
-            183,
+            196,
             "",
             8,
             "MS Sans Serif",
@@ -60,6 +60,8 @@ CDialogTemplate TestForm() {
                 LTEXT("Data Type ", IDC_STATIC, 185, 142, 37, 10),
                 COMBOBOX(IDC_COMBO_DATA_TYPE, 225, 141, 133, 46, kDropList),
                 LTEXT("", IDC_STATIC_RESULT, 185, 159, 174, 15, WS_BORDER),
+                // Read times below everything else, across the whole form.
+                LTEXT("", IDC_STATIC_RESPONSE_TIMES, 7, 179, 353, 12, WS_BORDER),
             }};
 }
 

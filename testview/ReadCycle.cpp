@@ -223,6 +223,7 @@ CReadResult ReadOnce(const CReadSettings& s) {
     if (!result.bException) {
         result.strStatus = s.pModbus->GetErrorText(result.wStatus);
     }
+    result.bTimedOut = result.wStatus == MODBUS_TIMEOUT || s.pModbus->LastExchangeTimedOut();
     return result;
 }
 

@@ -26,6 +26,9 @@ struct CReadResult {
     // A throwing master raised instead of returning: counted as an error,
     // its text is the status text, the list is left as it is.
     BOOL bException = FALSE;
+    // The read ran out of its time-out (the master's time-out status, or a
+    // transport's time-out behind its own status).
+    BOOL bTimedOut = FALSE;
     WORD wStatus = 0;
     DWORD dwElapsed = 0;     // milliseconds of the wrapping millisecond clock
     ULONGLONG qwMicros = 0;  // the same read on the microsecond steady clock

@@ -81,6 +81,7 @@ void CRegprobeView::DoDataExchange(CDataExchange* pDX) {
     DDX_Control(pDX, IDC_CHECK_ENABLE_POLL, m_checkEnablePoll);
     DDX_Control(pDX, IDC_STATIC_STATISTICS, m_staticStatistics);
     DDX_Control(pDX, IDC_STATIC_RESULT, m_staticResult);
+    DDX_Control(pDX, IDC_STATIC_RESPONSE_TIMES, m_staticResponseTimes);
     DDX_Control(pDX, IDC_LIST_VALUES, m_listValues);
     DDX_Control(pDX, IDC_COMBO_WRITE_FUNCTION, m_comboWriteFunction);
     DDX_Control(pDX, IDC_COMBO_READ_FUNCTION, m_comboReadFunction);
@@ -163,6 +164,7 @@ void CRegprobeView::RefreshReadSettings() {
 void CRegprobeView::StartWork() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     m_statistics.Reset();
+    m_responseTimes.Reset();
 }
 
 void CRegprobeView::EndWork() {
@@ -197,6 +199,8 @@ void CRegprobeView::DoWork() {
     CString strStatus;
     ReadAndDisplay(nReadFunction, dwElapsed, strStatus);
     CString strStatistics = m_statistics.AddCycle(m_lastRead);
+    m_responseTimes.Add(m_lastRead);
+    CString strResponseTimes = m_responseTimes.Line();
     {
         std::lock_guard<std::mutex> lock(m_mailLock);
         m_mail.bNew = true;
@@ -206,6 +210,7 @@ void CRegprobeView::DoWork() {
         }
         m_mail.strResult = std::move(strStatus);
         m_mail.strStatistics = std::move(strStatistics);
+        m_mail.strResponseTimes = std::move(strResponseTimes);
     }
     if (!m_bPostPending.exchange(true)) {
         const uint64_t nOne = 1;
@@ -293,6 +298,9 @@ void CRegprobeView::ApplyLatestCycle() {
     }
     if (m_staticStatistics != nullptr) {
         m_staticStatistics->setText(ToQt(cycle.strStatistics));
+    }
+    if (m_staticResponseTimes != nullptr) {
+        m_staticResponseTimes->setText(ToQt(cycle.strResponseTimes));
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "PollStatistics.h"
 #include "ReadCycle.h"
+#include "ResponseTimes.h"
 #include "ThinThread.h"
 #include "platform/ui/FormView.h"
 
@@ -68,6 +69,7 @@ public:
     QCheckBox* m_checkEnablePoll = nullptr;
     QLabel* m_staticStatistics = nullptr;
     QLabel* m_staticResult = nullptr;
+    QLabel* m_staticResponseTimes = nullptr;
     QListWidget* m_listValues = nullptr;
     QComboBox* m_comboWriteFunction = nullptr;
     QComboBox* m_comboReadFunction = nullptr;
@@ -80,6 +82,7 @@ public:
     QPushButton* m_btnWrite = nullptr;
     // Poll statistics: the worker's alone.
     CPollStatistics m_statistics;
+    CResponseTimes m_responseTimes;
 
 private:
     struct CCycle {
@@ -87,6 +90,7 @@ private:
         CListUpdate list;
         CString strResult;
         CString strStatistics;
+        CString strResponseTimes;
     };
 
     // On the window's thread.

@@ -401,3 +401,61 @@ TEST_F(TestView, ThirtyTwoBitValuesRoundTripInEveryOrder) {
     ASSERT_TRUE(Stop(pView));
     EXPECT_TRUE(m_boxes.Texts().empty());
 }
+
+// "Read 20.114 ms  min 20.050 / mean ... ms  Time-outs 0" as numbers.
+struct CShownTimes {
+    double dMin = -1, dMean = -1, dMax = -1, dP99 = -1;
+    int nTimeouts = -1;
+};
+
+CShownTimes ShownTimes(const CRegprobeView* pView) {
+    static const QRegularExpression re(
+        "min ([0-9.]+) / mean ([0-9.]+) / max ([0-9.]+) / p99 ([0-9.]+) ms  Time-outs (\\d+)$");
+    const QRegularExpressionMatch m = re.match(pView->m_staticResponseTimes->text());
+    CShownTimes t;
+    if (m.hasMatch()) {
+        t = {m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3).toDouble(),
+             m.captured(4).toDouble(), m.captured(5).toInt()};
+    }
+    return t;
+}
+
+TEST_F(TestView, ReadTimesShowTheDevicesDelayAndCountTimeOutsApart) {
+    AddSim({"--fault", "delay=20"});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    ASSERT_NE(pView->m_staticResponseTimes, nullptr);
+    EXPECT_TRUE(pView->m_staticResponseTimes->text().isEmpty());
+    Poll(pView, "0");
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) >= 5; }));
+    ASSERT_TRUE(Stop(pView));
+    const CShownTimes t = ShownTimes(pView);
+    EXPECT_TRUE(pView->m_staticResponseTimes->text().startsWith("Read "))
+        << pView->m_staticResponseTimes->text().toStdString();
+    // The delay is a floor; a loaded machine may add to it but never take off.
+    EXPECT_GE(t.dMin, 20.0);
+    EXPECT_LT(t.dMin, 200.0);
+    EXPECT_GE(t.dMean, t.dMin);
+    EXPECT_GE(t.dMax, t.dMean);
+    EXPECT_GE(t.dP99, t.dMin);
+    EXPECT_LE(t.dP99, t.dMax);
+    EXPECT_EQ(t.nTimeouts, 0);
+    // The statistics line keeps its own form.
+    EXPECT_TRUE(pView->m_staticStatistics->text().contains(
+        QRegularExpression("^\\d+ Errors=0  \\d+\\.\\d\\d\\(Up\\./s\\) $")))
+        << pView->m_staticStatistics->text().toStdString();
+}
+
+TEST_F(TestView, ATimedOutReadIsATimeOutAndNotAReadTime) {
+    // Every answer comes after the connection's 100 ms time-out.
+    AddSim({"--fault", "delay=400"}, 100);
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    Poll(pView, "0");
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) >= 2; }));
+    ASSERT_TRUE(Stop(pView));
+    const QString strTimes = pView->m_staticResponseTimes->text();
+    EXPECT_EQ(strTimes, QString("Read time-out  Time-outs %1").arg(Cycles(pView)));
+    EXPECT_TRUE(
+        pView->m_staticStatistics->text().startsWith(QString("%1 Errors=%1  ").arg(Cycles(pView))));
+}
