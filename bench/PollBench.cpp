@@ -106,7 +106,8 @@ double PollWindow(CRegprobeView* pView, int nMillis) {
 
 // The worker's own work without the window: read, rows, statistics line.
 double PollLoop(CModbus* pModbus, int nMillis) {
-    const CReadSettings settings{pModbus, READ_OUTPUT_REGISTERS, TYPE_SIGNED_16, "1", "0", "10"};
+    const CReadSettings settings{pModbus, READ_OUTPUT_REGISTERS, TYPE_SIGNED_16, "1", "0", "10",
+                                 ""};
     CPollStatistics statistics;
     const auto start = Clock::now();
     const auto end = start + std::chrono::milliseconds(nMillis);

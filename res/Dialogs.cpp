@@ -54,6 +54,8 @@ CDialogTemplate TestForm() {
                         11),
                 LTEXT("Interval(ms):", IDC_STATIC, 80, 153, 41, 9),
                 EDITTEXT(IDC_EDIT_INTERVAL, 125, 150, 39, 12, ES_AUTOHSCROLL),
+                CONTROL("Log to File...", IDC_CHECK_LOG_TO_FILE, CtlClass::Button, kCheck, 15, 163,
+                        60, 10),
                 LTEXT("", IDC_STATIC_STATISTICS, 186, 14, 174, 15, WS_BORDER),
                 LISTBOX(IDC_LIST_VALUES, 186, 31, 174, 105,
                         LBS_SORT | LBS_NOTIFY | WS_VSCROLL | WS_BORDER | WS_TABSTOP),

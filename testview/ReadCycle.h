@@ -18,6 +18,7 @@ struct CReadSettings {
     CString strDevice;
     CString strAddress;
     CString strQuantity;
+    CString strConnection;  // the selected connection's name, for the log
 };
 
 struct CReadResult {

@@ -5,12 +5,14 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <functional>
 #include <mutex>
 
 #include "PollStatistics.h"
 #include "ReadCycle.h"
 #include "ResponseTimes.h"
 #include "ThinThread.h"
+#include "ValueLog.h"
 #include "platform/ui/FormView.h"
 
 class CModbus;
@@ -62,6 +64,7 @@ protected:
     void OnEnablePoll();
     void OnChangeInterval();
     void OnWrite();
+    void OnLogToFile();
 
 public:
     QComboBox* m_comboDataType = nullptr;
@@ -70,6 +73,7 @@ public:
     QLabel* m_staticStatistics = nullptr;
     QLabel* m_staticResult = nullptr;
     QLabel* m_staticResponseTimes = nullptr;
+    QCheckBox* m_checkLogToFile = nullptr;
     QListWidget* m_listValues = nullptr;
     QComboBox* m_comboWriteFunction = nullptr;
     QComboBox* m_comboReadFunction = nullptr;
@@ -83,6 +87,9 @@ public:
     // Poll statistics: the worker's alone.
     CPollStatistics m_statistics;
     CResponseTimes m_responseTimes;
+    // Asks the user for the log's file; empty when cancelled.
+    std::function<CString()> m_chooseLogFile;
+    CValueLog m_log;
 
 private:
     struct CCycle {
@@ -100,6 +107,8 @@ private:
     void ApplyLatestCycle();
     void OnWorkerEnded();
     void StartPolling(DWORD dwInterval);
+    // A failed log write ends logging with its message.
+    void CheckLog();
 
     std::mutex m_settingsLock;
     CReadSettings m_settings;  // the form as the worker reads it

@@ -190,7 +190,8 @@ int main(int argc, char** argv) {
                                  IndexOf(kTypes, DATA_TYPE_COUNT, o.strType),
                                  std::to_string(o.nDevice),
                                  std::to_string(o.nAddress),
-                                 std::to_string(o.nCount)};
+                                 std::to_string(o.nCount),
+                                 CString()};
     CPollStatistics statistics;
     long nReads = 0;
     while (!g_bStop && (o.nCycles < 0 || nReads < o.nCycles)) {

@@ -26,7 +26,7 @@ CByteArray RegisterAnswer(BYTE byFunction, const CWordArray& values) {
 
 CReadSettings Settings(CModbus* pModbus, int nFunction, int nType, const char* pszAddress,
                        const char* pszQuantity, const char* pszDevice = "1") {
-    return {pModbus, nFunction, nType, pszDevice, pszAddress, pszQuantity};
+    return {pModbus, nFunction, nType, pszDevice, pszAddress, pszQuantity, ""};
 }
 
 TEST(RowFormat, SixteenBitRowsAsTheListShowsThem) {

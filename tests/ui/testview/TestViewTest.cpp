@@ -11,6 +11,11 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <fstream>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "../UiTestSupport.h"
 #include "connections/Connections.h"
@@ -458,4 +463,101 @@ TEST_F(TestView, ATimedOutReadIsATimeOutAndNotAReadTime) {
     EXPECT_EQ(strTimes, QString("Read time-out  Time-outs %1").arg(Cycles(pView)));
     EXPECT_TRUE(
         pView->m_staticStatistics->text().startsWith(QString("%1 Errors=%1  ").arg(Cycles(pView))));
+}
+
+class TestViewLog : public TestView {
+protected:
+    void SetUp() override {
+        TestView::SetUp();
+        char szDir[] = "/tmp/regprobe-viewlog-XXXXXX";
+        ASSERT_NE(::mkdtemp(szDir), nullptr);
+        m_strDir = szDir;
+        m_strPath = m_strDir + "/poll.csv";
+    }
+    void TearDown() override {
+        TestView::TearDown();
+        ::unlink(m_strPath.c_str());
+        ::rmdir(m_strDir.c_str());
+    }
+    std::vector<std::string> Lines() const {
+        std::ifstream in(m_strPath);
+        std::vector<std::string> lines;
+        for (std::string s; std::getline(in, s);) {
+            lines.push_back(s);
+        }
+        return lines;
+    }
+    void StartLog(CRegprobeView* pView) {
+        pView->m_chooseLogFile = [this] { return m_strPath; };
+        pView->m_checkLogToFile->click();
+        ASSERT_TRUE(pView->m_checkLogToFile->isChecked());
+    }
+    std::string m_strDir, m_strPath;
+};
+
+TEST_F(TestViewLog, OneLinePerCycleUntilUntickedThenAppendedAfterItsHeader) {
+    const CString strName = AddSim({});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    pView->m_editQuantity->setText("2");
+    StartLog(pView);
+    Poll(pView, "0");
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) >= 5; }));
+    ASSERT_TRUE(Stop(pView));
+    pView->m_checkLogToFile->click();  // closes the file with every line in it
+    std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), size_t(1 + Cycles(pView)));
+    EXPECT_EQ(lines[0], g_szLogHeader);
+    static const QRegularExpression re(
+        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z,(.*),1,Read Output Registers,"
+        "Ok,\\d+\\.\\d{3},\\[0\\]=0 0x0,\\[1\\]=0 0x0$");
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const QRegularExpressionMatch m = re.match(QString::fromStdString(lines[i]));
+        ASSERT_TRUE(m.hasMatch()) << lines[i];
+        EXPECT_EQ(m.captured(1).toStdString(), strName);
+    }
+    // Polling on without the log adds nothing; logging again appends, no header.
+    Poll(pView, "0");
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) >= 3; }));
+    StartLog(pView);
+    EXPECT_TRUE(WaitFor([&] { return Lines().size() > lines.size() + 2; }));
+    // Closing the window closes the log with its last cycle written.
+    m_app.CloseAllDocuments(FALSE);
+    const std::vector<std::string> after = Lines();
+    EXPECT_EQ(std::count(after.begin(), after.end(), std::string(g_szLogHeader)), 1);
+    EXPECT_TRUE(QRegularExpression("Z,.*\\[1\\]=0 0x0$")
+                    .match(QString::fromStdString(after.back()))
+                    .hasMatch());
+    EXPECT_TRUE(m_boxes.Texts().empty());
+}
+
+TEST_F(TestViewLog, AFailedWriteStopsTheLogWithItsMessageAndPollingGoesOn) {
+    AddSim({});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    StartLog(pView);
+    rlimit small = old;
+    small.rlim_cur = 2000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    Poll(pView, "0");
+    const bool bStopped = WaitFor([&] { return !m_boxes.Texts().empty(); });
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_TRUE(bStopped);
+    EXPECT_EQ(m_boxes.Texts().front().rfind("Logging to " + m_strPath + " stopped: ", 0), 0u)
+        << m_boxes.Texts().front();
+    EXPECT_FALSE(pView->m_checkLogToFile->isChecked());
+    const int nCycles = Cycles(pView);
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) > nCycles + 5; }));
+    EXPECT_TRUE(pView->IsPolling());
+    ASSERT_TRUE(Stop(pView));
+    const std::vector<std::string> lines = Lines();
+    ASSERT_GE(lines.size(), 2u);
+    std::ifstream in(m_strPath, std::ios::ate);
+    EXPECT_LE(size_t(in.tellg()), 2000u);
+    EXPECT_TRUE(QRegularExpression("Z,.*\\[9\\]=0 0x0$")
+                    .match(QString::fromStdString(lines.back()))
+                    .hasMatch())
+        << lines.back();
 }
