@@ -190,6 +190,7 @@ WORD CRegprobeView::ReadAndDisplay(int nReadFunction, DWORD& dwElapsed, CString&
     }
     settings.nReadFunction = nReadFunction;
     m_lastRead = ReadOnce(settings);
+    m_lastSettings = std::move(settings);
     if (m_lastRead.bRead) {
         dwElapsed = m_lastRead.dwElapsed;
         strStatus = m_lastRead.strStatus;
@@ -210,11 +211,7 @@ void CRegprobeView::DoWork() {
     CString strStatus;
     ReadAndDisplay(nReadFunction, dwElapsed, strStatus);
     if (m_lastRead.bRead && m_log.IsOpen()) {
-        CReadSettings settings;
-        {
-            std::lock_guard<std::mutex> lock(m_settingsLock);
-            settings = m_settings;
-        }
+        const CReadSettings& settings = m_lastSettings;
         const auto now = std::chrono::system_clock::now().time_since_epoch();
         m_log.Append(FormatLogLine(
             std::chrono::duration_cast<std::chrono::milliseconds>(now).count(),

@@ -111,8 +111,9 @@ private:
     void CheckLog();
 
     std::mutex m_settingsLock;
-    CReadSettings m_settings;  // the form as the worker reads it
-    CReadResult m_lastRead;    // the worker's, between ReadAndDisplay and DoWork
+    CReadSettings m_settings;      // the form as the worker reads it
+    CReadResult m_lastRead;        // the worker's, between ReadAndDisplay and DoWork
+    CReadSettings m_lastSettings;  // the worker's: what m_lastRead was read with
 
     std::mutex m_mailLock;
     CCycle m_mail;

@@ -91,6 +91,9 @@ void CValueLog::Append(CString strLine) {
             return;
         }
         m_queue.push_back(std::move(strLine));
+        if (m_queue.size() < BATCH_LINES) {
+            return;  // the writer comes round on its own soon enough
+        }
     }
     m_wake.notify_one();
 }
@@ -156,9 +159,16 @@ void CValueLog::Run() {
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(m_lock);
-            m_wake.wait(lock, [this] { return m_bStop || !m_queue.empty(); });
+            // Woken for a full batch or when closing, else it writes what
+            // came in the meantime every so often: a poll cycle costs no
+            // more than queuing its line.
+            m_wake.wait_for(lock, WRITE_SPACING,
+                            [this] { return m_bStop || m_queue.size() >= BATCH_LINES; });
             if (m_queue.empty()) {
-                return;  // stopped, everything written
+                if (m_bStop) {
+                    return;  // stopped, everything written
+                }
+                continue;
             }
             batch.swap(m_queue);
         }

@@ -4,6 +4,7 @@
 // first. A failed write ends logging and keeps its message for the window.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -44,6 +45,9 @@ public:
     // The message of a write that failed since the last Open, once: taken,
     // it is empty until the next failure.
     CString TakeError();
+
+    static constexpr size_t BATCH_LINES = 4096;
+    static constexpr std::chrono::milliseconds WRITE_SPACING{100};
 
 private:
     void Run();
