@@ -1,9 +1,9 @@
 // Cycles per second of one test window polling at interval 0, against a loop
 // on the same master doing the same read (and the same statistics line)
-// without a window, in the same run; then, with eight windows polling at
-// interval 0, how late an event posted to the window's thread from outside
-// is handled (as input would be). The simulator, the workers and the window
-// share one CPU.
+// without a window, and against the same window logging to a file, in the
+// same run; then, with eight windows polling at interval 0, how late an event
+// posted to the window's thread from outside is handled (as input would be).
+// The simulator, the workers and the window share one CPU.
 #include <dirent.h>
 #include <unistd.h>
 #include <QAbstractEventDispatcher>
