@@ -561,3 +561,35 @@ TEST_F(TestViewLog, AFailedWriteStopsTheLogWithItsMessageAndPollingGoesOn) {
                     .hasMatch())
         << lines.back();
 }
+
+// Four windows on the same two registers, one order each. With
+// REGPROBE_PICTURE set, the main window is saved there as a PNG (README's
+// picture).
+TEST_F(TestView, OneValueReadInEachOrderInFourWindows) {
+    const CString strName = AddSim({"--holding", "40=4660,22136"});  // 0x1234 0x5678
+    const char* const pszOrders[] = {"ABCD", "CDAB", "BADC", "DCBA"};
+    const char* const pszRows[] = {"[40]=305419896 ", "[40]=1450709556 ", "[40]=873625686 ",
+                                   "[40]=2018915346 "};
+    std::vector<CRegprobeView*> views;
+    for (const char* pszOrder : pszOrders) {
+        CRegprobeView* pView = OpenWindow();
+        ASSERT_NE(pView, nullptr);
+        pView->m_editReadAddress->setText("40");
+        pView->m_editQuantity->setText("1");
+        Choose(pView->m_comboDataType, QString("unsigned - 32 ") + pszOrder);
+        Poll(pView, "100");
+        views.push_back(pView);
+    }
+    for (size_t i = 0; i < views.size(); ++i) {
+        EXPECT_TRUE(WaitFor([&] { return List(views[i]) == Rows{pszRows[i]}; })) << pszOrders[i];
+    }
+    if (const char* pszPicture = std::getenv("REGPROBE_PICTURE")) {
+        m_pFrame->resize(1200, 900);
+        m_pFrame->GetMDIClient()->tileSubWindows();
+        QTest::qWait(500);
+        EXPECT_TRUE(m_pFrame->grab().save(pszPicture, "PNG")) << pszPicture;
+    }
+    for (CRegprobeView* pView : views) {
+        ASSERT_TRUE(Stop(pView));
+    }
+}
