@@ -1,9 +1,9 @@
 // Cycles per second of one test window polling at interval 0, against a loop
 // on the same master doing the same read (and the same statistics line)
-// without a window, in the same run; then, with eight windows polling at
-// interval 0, how late an event posted to the window's thread from outside
-// is handled (as input would be). The simulator, the workers and the window
-// share one CPU.
+// without a window, and against the same window logging to a file, in the
+// same run; then, with eight windows polling at interval 0, how late an event
+// posted to the window's thread from outside is handled (as input would be).
+// The simulator, the workers and the window share one CPU.
 #include <dirent.h>
 #include <unistd.h>
 #include <QAbstractEventDispatcher>
@@ -104,9 +104,23 @@ double PollWindow(CRegprobeView* pView, int nMillis) {
     return Cycles(pView) / dSeconds;
 }
 
+// The same with "Log to File..." on, into strPath.
+double PollWindowLogged(CRegprobeView* pView, int nMillis, const CString& strPath) {
+    pView->m_chooseLogFile = [strPath] { return strPath; };
+    pView->m_checkLogToFile->click();
+    if (!pView->m_checkLogToFile->isChecked()) {
+        std::fprintf(stderr, "logging did not start on %s\n", strPath.c_str());
+        std::exit(1);
+    }
+    const double dRate = PollWindow(pView, nMillis);
+    pView->m_checkLogToFile->click();
+    return dRate;
+}
+
 // The worker's own work without the window: read, rows, statistics line.
 double PollLoop(CModbus* pModbus, int nMillis) {
-    const CReadSettings settings{pModbus, READ_OUTPUT_REGISTERS, TYPE_SIGNED_16, "1", "0", "10"};
+    const CReadSettings settings{pModbus, READ_OUTPUT_REGISTERS, TYPE_SIGNED_16, "1", "0", "10",
+                                 ""};
     CPollStatistics statistics;
     const auto start = Clock::now();
     const auto end = start + std::chrono::milliseconds(nMillis);
@@ -354,23 +368,40 @@ int main(int argc, char** argv) {
         theConnections.RemoveAll();
         return nResult;
     }
-    std::vector<double> window, loop, ratio;
+    char szLog[] = "/tmp/regprobe-bench-log-XXXXXX";
+    const int hLog = ::mkstemp(szLog);
+    if (hLog < 0) {
+        std::fprintf(stderr, "no temporary file for the log\n");
+        return 1;
+    }
+    ::close(hLog);
+    std::vector<double> window, loop, ratio, logged, logRatio;
     for (int round = kWarmUpRound; round < opt.nRounds; ++round) {
         const int nMillis = round == kWarmUpRound ? opt.nMillis / 4 : opt.nMillis;
-        double dWindow = 0, dLoop = 0;
-        for (int k = 0; k < 2; ++k) {
-            if (ContenderAt(round, k, 2) == 0) {
-                dWindow = PollWindow(pView, nMillis);
-            } else {
-                dLoop = PollLoop(pModbus, nMillis);
+        double dWindow = 0, dLoop = 0, dLogged = 0;
+        for (int k = 0; k < 3; ++k) {
+            switch (ContenderAt(round, k, 3)) {
+                case 0:
+                    dWindow = PollWindow(pView, nMillis);
+                    break;
+                case 1:
+                    dLoop = PollLoop(pModbus, nMillis);
+                    break;
+                default:
+                    dLogged = PollWindowLogged(pView, nMillis, szLog);
+                    ::truncate(szLog, 0);
+                    break;
             }
         }
         if (round != kWarmUpRound) {
             window.push_back(dWindow);
             loop.push_back(dLoop);
             ratio.push_back(dWindow / dLoop);
+            logged.push_back(dLogged);
+            logRatio.push_back(dLogged / dWindow);
         }
     }
+    ::unlink(szLog);
     const CSpread r = Spread(ratio);
     std::printf(
         "one window polling at interval 0 against the same read in a loop, %d rounds of "
@@ -380,6 +411,10 @@ int main(int argc, char** argv) {
     std::printf("  loop   %8.0f cycles/s (median)\n", Median(loop));
     std::printf("  window/loop %.3f (min %.3f, max %.3f); goal >= 0.80: %s\n", r.dMedian, r.dMin,
                 r.dMax, r.dMedian >= 0.8 ? "met" : "NOT met");
+    const CSpread l = Spread(logRatio);
+    std::printf("  window logging to a file %8.0f cycles/s (median)\n", Median(logged));
+    std::printf("  logging on/off %.3f (min %.3f, max %.3f); goal >= 0.90: %s\n", l.dMedian, l.dMin,
+                l.dMax, l.dMedian >= 0.9 ? "met" : "NOT met");
 
     // Latency of the window's thread with several windows polling flat out.
     std::vector<CRegprobeView*> views{pView};

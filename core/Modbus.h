@@ -39,6 +39,9 @@ public:
                           DWORD dwResponseLength, BOOL bFlag) = 0;
     virtual CString GetErrorText(WORD wStatus);
     virtual BOOL IsConnected() = 0;
+    // Whether this thread's last exchange with this master ended because its
+    // time-out ran out, for transports whose status does not say so.
+    virtual BOOL LastExchangeTimedOut() { return FALSE; }
 
     WORD ReadOutputStatus(WORD nDevice, WORD wAddress, WORD wCount, CByteArray& states);
     WORD ReadInputStatus(WORD nDevice, WORD wAddress, WORD wCount, CByteArray& states);

@@ -27,7 +27,7 @@ CDialogTemplate TestForm() {
     return {IDD_REGPROBE_FORM,
             DS_SETFONT | WS_CHILD,
             372,
-            183,
+            196,
             "",
             8,
             "MS Sans Serif",
@@ -54,12 +54,16 @@ CDialogTemplate TestForm() {
                         11),
                 LTEXT("Interval(ms):", IDC_STATIC, 80, 153, 41, 9),
                 EDITTEXT(IDC_EDIT_INTERVAL, 125, 150, 39, 12, ES_AUTOHSCROLL),
+                CONTROL("Log to File...", IDC_CHECK_LOG_TO_FILE, CtlClass::Button, kCheck, 15, 163,
+                        60, 10),
                 LTEXT("", IDC_STATIC_STATISTICS, 186, 14, 174, 15, WS_BORDER),
                 LISTBOX(IDC_LIST_VALUES, 186, 31, 174, 105,
                         LBS_SORT | LBS_NOTIFY | WS_VSCROLL | WS_BORDER | WS_TABSTOP),
                 LTEXT("Data Type ", IDC_STATIC, 185, 142, 37, 10),
                 COMBOBOX(IDC_COMBO_DATA_TYPE, 225, 141, 133, 46, kDropList),
                 LTEXT("", IDC_STATIC_RESULT, 185, 159, 174, 15, WS_BORDER),
+                // Read times below everything else, across the whole form.
+                LTEXT("", IDC_STATIC_RESPONSE_TIMES, 7, 179, 353, 12, WS_BORDER),
             }};
 }
 

@@ -46,6 +46,8 @@ constexpr int IDC_EDIT_INTERVAL = 1016;
 constexpr int IDC_STATIC_RESULT = 1017;
 constexpr int IDC_EDIT_WRITE_ADDRESS = 1018;
 constexpr int IDC_COMBO_DATA_TYPE = 1019;
+constexpr int IDC_STATIC_RESPONSE_TIMES = 1020;
+constexpr int IDC_CHECK_LOG_TO_FILE = 1021;
 
 // Communications Parameters (130).
 constexpr int IDC_COMBO_STOPBITS = 548;

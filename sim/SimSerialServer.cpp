@@ -158,7 +158,7 @@ bool CSimSerialServer::Pause(int nMillis) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
     for (;;) {
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             return true;
         }

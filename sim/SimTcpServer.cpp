@@ -112,10 +112,10 @@ void CSimTcpServer::Log(const CString& strLine) {
 }
 
 bool CSimTcpServer::Pause(int nMillis) {
+    // Rounded up: a delay rule is a floor a client can measure against.
     const auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
     for (;;) {
-        auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             return true;
         }

@@ -1,7 +1,11 @@
 #include "ReadCycle.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 #include "RowFormat.h"
@@ -11,6 +15,79 @@
 
 long ParseNumber(const CString& str) {
     return std::atol(str.c_str());
+}
+
+namespace {
+// After a number only white space may follow, and there must be a number.
+bool WholeText(const char* pszStart, const char* pszEnd) {
+    if (pszEnd == pszStart) {
+        return false;
+    }
+    while (std::isspace(static_cast<unsigned char>(*pszEnd))) {
+        ++pszEnd;
+    }
+    return *pszEnd == 0;
+}
+
+bool ParseUnsigned(const CString& str, int nBase, unsigned long long nMax,
+                   unsigned long long& nValue) {
+    const char* psz = str.c_str();
+    while (std::isspace(static_cast<unsigned char>(*psz))) {
+        ++psz;
+    }
+    if (*psz == '-') {
+        return false;  // strtoull would wrap it round
+    }
+    char* pszEnd = nullptr;
+    errno = 0;
+    nValue = std::strtoull(psz, &pszEnd, nBase);
+    return errno == 0 && WholeText(psz, pszEnd) && nValue <= nMax;
+}
+}  // namespace
+
+bool ParseDword(Kind32 kind, const CString& str, std::uint32_t& bits) {
+    const char* psz = str.c_str();
+    char* pszEnd = nullptr;
+    errno = 0;
+    switch (kind) {
+        case Kind32::Signed: {
+            const long long n = std::strtoll(psz, &pszEnd, 10);
+            if (errno != 0 || !WholeText(psz, pszEnd) || n < INT32_MIN || n > INT32_MAX) {
+                return false;
+            }
+            bits = std::uint32_t(std::int32_t(n));
+            return true;
+        }
+        case Kind32::Unsigned: {
+            unsigned long long n = 0;
+            if (!ParseUnsigned(str, 10, UINT32_MAX, n)) {
+                return false;
+            }
+            bits = std::uint32_t(n);
+            return true;
+        }
+        case Kind32::Float: {
+            const float f = std::strtof(psz, &pszEnd);
+            if (errno == ERANGE && std::isinf(f)) {
+                return false;  // too large for a float: not silently infinity
+            }
+            if (!WholeText(psz, pszEnd)) {
+                return false;
+            }
+            bits = FloatBits(f);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseRegisterText(int nDataType, const CString& str, WORD& wValue) {
+    unsigned long long n = 0;
+    if (!ParseUnsigned(str, nDataType == TYPE_BINARY_16 ? 2 : 16, 0xFFFF, n)) {
+        return false;
+    }
+    wValue = WORD(n);
+    return true;
 }
 
 namespace {
@@ -56,6 +133,8 @@ WORD Read(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress,
     CDoubleArray doubles;
     CByteArray bits;
     const bool bInput = s.nReadFunction == READ_INPUT_REGISTERS;
+    Kind32 kind = Kind32::Signed;
+    WordOrder order = WordOrder::ABCD;
     WORD wStatus = 0;
     switch (s.nReadFunction) {
         case READ_LOOPBACK:
@@ -86,6 +165,17 @@ WORD Read(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress,
                                                                       doubles, bReverse);
                 clock.Stop();
                 list = MakeListUpdate(FormatDoubleRows(wAddress, doubles), true, wQuantity);
+            } else if (Is32BitType(s.nDataType, kind, order)) {
+                clock.Start();
+                // The quantity counts values: two registers each.
+                words.assign(2 * size_t(wQuantity), 0);
+                const WORD wRegisters = WORD(2 * wQuantity);
+                wStatus = bInput
+                              ? pModbus->ReadInputRegisters(nDevice, wAddress, wRegisters, words)
+                              : pModbus->ReadOutputRegisters(nDevice, wAddress, wRegisters, words);
+                clock.Stop();
+                list = MakeListUpdate(FormatDwordRows(kind, wAddress, DecodeDwords(words, order)),
+                                      true, wQuantity);
             } else {
                 clock.Start();
                 words.assign(wQuantity, 0);
@@ -133,6 +223,7 @@ CReadResult ReadOnce(const CReadSettings& s) {
     if (!result.bException) {
         result.strStatus = s.pModbus->GetErrorText(result.wStatus);
     }
+    result.bTimedOut = result.wStatus == MODBUS_TIMEOUT || s.pModbus->LastExchangeTimedOut();
     return result;
 }
 
@@ -146,6 +237,9 @@ CWriteResult WriteOnce(const CWriteSettings& s) {
     const WORD nDevice = WORD(ParseNumber(s.strDevice) & 0xFF);
     const WORD wAddress = WORD(ParseNumber(s.strAddress));
     CModbus* pModbus = s.pModbus;
+    const bool bBlank = std::all_of(strCopy.begin(), strCopy.end(), [](char ch) {
+        return std::isspace(static_cast<unsigned char>(ch)) != 0;
+    });
     try {
         if (s.nWriteFunction == WRITE_PRESET_SINGLE_REGISTER) {
             switch (s.nDataType) {
@@ -186,8 +280,37 @@ CWriteResult WriteOnce(const CWriteSettings& s) {
                         pModbus->PresetRegisterDouble(nDevice, wAddress, std::atof(strCopy.c_str()),
                                                       s.nDataType == TYPE_DOUBLE_REVERSE);
                     break;
-                default:
-                    return result;
+                case TYPE_HEX_16:
+                case TYPE_BINARY_16: {
+                    if (bBlank) {
+                        return result;
+                    }
+                    WORD wValue = 0;
+                    if (!ParseRegisterText(s.nDataType, strCopy, wValue)) {
+                        result.strError = "The value is not a 16-bit register in this notation";
+                        return result;
+                    }
+                    result.bWritten = TRUE;
+                    result.wStatus = pModbus->PresetSingleRegister(nDevice, wAddress, wValue);
+                    break;
+                }
+                default: {
+                    Kind32 kind;
+                    WordOrder order;
+                    if (!Is32BitType(s.nDataType, kind, order) || bBlank) {
+                        return result;
+                    }
+                    std::uint32_t bits = 0;
+                    if (!ParseDword(kind, strCopy, bits)) {
+                        result.strError = "The value does not fit the data type";
+                        return result;
+                    }
+                    CWordArray regs(2, 0);
+                    SplitDword(bits, order, regs.data());
+                    result.bWritten = TRUE;
+                    result.wStatus = pModbus->PresetMultipleRegisters(nDevice, wAddress, 2, regs);
+                    break;
+                }
             }
         } else if (s.nWriteFunction == WRITE_FORCE_SINGLE_COIL) {
             result.bWritten = TRUE;

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "RowFormat.h"
 #include "RowList.h"
 #include "platform/WinTypes.h"
 
@@ -17,6 +18,7 @@ struct CReadSettings {
     CString strDevice;
     CString strAddress;
     CString strQuantity;
+    CString strConnection;  // the selected connection's name, for the log
 };
 
 struct CReadResult {
@@ -25,6 +27,9 @@ struct CReadResult {
     // A throwing master raised instead of returning: counted as an error,
     // its text is the status text, the list is left as it is.
     BOOL bException = FALSE;
+    // The read ran out of its time-out (the master's time-out status, or a
+    // transport's time-out behind its own status).
+    BOOL bTimedOut = FALSE;
     WORD wStatus = 0;
     DWORD dwElapsed = 0;     // milliseconds of the wrapping millisecond clock
     ULONGLONG qwMicros = 0;  // the same read on the microsecond steady clock
@@ -37,6 +42,12 @@ struct CReadResult {
 // The decimal text rules of the form: leading white space, an optional sign,
 // digits up to the first other character, 0 when there are none.
 long ParseNumber(const CString& str);
+
+// A write value for a 32-bit type: the whole text must be one number that
+// fits the kind; false otherwise, and nothing is to be written.
+bool ParseDword(Kind32 kind, const CString& str, std::uint32_t& bits);
+// A 16-bit register as hex (0x optional) or binary digits, for those views.
+bool ParseRegisterText(int nDataType, const CString& str, WORD& wValue);
 
 CReadResult ReadOnce(const CReadSettings& settings);
 

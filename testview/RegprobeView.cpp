@@ -2,12 +2,14 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 
 #include <sys/eventfd.h>
@@ -47,6 +49,13 @@ CRegprobeView::CRegprobeView() : CFormView(IDD_REGPROBE_FORM) {
     MapNotify(IDC_CHECK_ENABLE_POLL, BN_CLICKED, [this] { OnEnablePoll(); });
     MapNotify(IDC_EDIT_INTERVAL, EN_CHANGE, [this] { OnChangeInterval(); });
     MapNotify(IDC_BUTTON_WRITE, BN_CLICKED, [this] { OnWrite(); });
+    MapNotify(IDC_CHECK_LOG_TO_FILE, BN_CLICKED, [this] { OnLogToFile(); });
+    m_chooseLogFile = [this] {
+        return CString(QFileDialog::getSaveFileName(this, "Log to File", QString(),
+                                                    "CSV files (*.csv);;All files (*)", nullptr,
+                                                    QFileDialog::DontConfirmOverwrite)
+                           .toStdString());
+    };
     // Every control the read uses hands the worker a fresh copy.
     for (int nID : {IDC_COMBO_READ_FUNCTION, IDC_COMBO_CONNECTION, IDC_COMBO_DATA_TYPE}) {
         MapNotify(nID, CBN_SELCHANGE, [this] { RefreshReadSettings(); });
@@ -81,6 +90,8 @@ void CRegprobeView::DoDataExchange(CDataExchange* pDX) {
     DDX_Control(pDX, IDC_CHECK_ENABLE_POLL, m_checkEnablePoll);
     DDX_Control(pDX, IDC_STATIC_STATISTICS, m_staticStatistics);
     DDX_Control(pDX, IDC_STATIC_RESULT, m_staticResult);
+    DDX_Control(pDX, IDC_STATIC_RESPONSE_TIMES, m_staticResponseTimes);
+    DDX_Control(pDX, IDC_CHECK_LOG_TO_FILE, m_checkLogToFile);
     DDX_Control(pDX, IDC_LIST_VALUES, m_listValues);
     DDX_Control(pDX, IDC_COMBO_WRITE_FUNCTION, m_comboWriteFunction);
     DDX_Control(pDX, IDC_COMBO_READ_FUNCTION, m_comboReadFunction);
@@ -154,6 +165,7 @@ void CRegprobeView::RefreshReadSettings() {
     settings.strDevice = Text(m_editDevice);
     settings.strAddress = Text(m_editReadAddress);
     settings.strQuantity = Text(m_editQuantity);
+    settings.strConnection = m_comboConnection->currentText().toStdString();
     std::lock_guard<std::mutex> lock(m_settingsLock);
     m_settings = std::move(settings);
 }
@@ -163,6 +175,7 @@ void CRegprobeView::RefreshReadSettings() {
 void CRegprobeView::StartWork() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     m_statistics.Reset();
+    m_responseTimes.Reset();
 }
 
 void CRegprobeView::EndWork() {
@@ -177,6 +190,7 @@ WORD CRegprobeView::ReadAndDisplay(int nReadFunction, DWORD& dwElapsed, CString&
     }
     settings.nReadFunction = nReadFunction;
     m_lastRead = ReadOnce(settings);
+    m_lastSettings = std::move(settings);
     if (m_lastRead.bRead) {
         dwElapsed = m_lastRead.dwElapsed;
         strStatus = m_lastRead.strStatus;
@@ -196,7 +210,17 @@ void CRegprobeView::DoWork() {
     DWORD dwElapsed = 0;
     CString strStatus;
     ReadAndDisplay(nReadFunction, dwElapsed, strStatus);
+    if (m_lastRead.bRead && m_log.IsOpen()) {
+        const CReadSettings& settings = m_lastSettings;
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        m_log.Append(FormatLogLine(
+            std::chrono::duration_cast<std::chrono::milliseconds>(now).count(),
+            settings.strConnection, settings.strDevice, g_szReadFunctions[nReadFunction],
+            m_lastRead.strStatus, m_lastRead.qwMicros, m_lastRead.list.rows));
+    }
     CString strStatistics = m_statistics.AddCycle(m_lastRead);
+    m_responseTimes.Add(m_lastRead);
+    CString strResponseTimes = m_responseTimes.Line();
     {
         std::lock_guard<std::mutex> lock(m_mailLock);
         m_mail.bNew = true;
@@ -206,6 +230,7 @@ void CRegprobeView::DoWork() {
         }
         m_mail.strResult = std::move(strStatus);
         m_mail.strStatistics = std::move(strStatistics);
+        m_mail.strResponseTimes = std::move(strResponseTimes);
     }
     if (!m_bPostPending.exchange(true)) {
         const uint64_t nOne = 1;
@@ -294,6 +319,10 @@ void CRegprobeView::ApplyLatestCycle() {
     if (m_staticStatistics != nullptr) {
         m_staticStatistics->setText(ToQt(cycle.strStatistics));
     }
+    if (m_staticResponseTimes != nullptr) {
+        m_staticResponseTimes->setText(ToQt(cycle.strResponseTimes));
+    }
+    CheckLog();
 }
 
 void CRegprobeView::OnWorkerEnded() {
@@ -318,6 +347,7 @@ void CRegprobeView::RequestStop() {
 void CRegprobeView::OnDestroy() {
     RequestStop();
     WaitThread();
+    m_log.Close();
     m_pApplyTimer->stop();
     emit WorkerEnded();
     CFormView::OnDestroy();
@@ -384,4 +414,31 @@ void CRegprobeView::OnWrite() {
         wait.Restore();
         AfxMessageBox(result.strError, MB_OK);
     }
+}
+
+void CRegprobeView::OnLogToFile() {
+    if (!m_checkLogToFile->isChecked()) {
+        m_log.Close();
+        return;
+    }
+    const CString strPath = m_chooseLogFile ? m_chooseLogFile() : CString();
+    CString strError;
+    if (strPath.empty() || !m_log.Open(strPath, strError)) {
+        m_checkLogToFile->setChecked(false);
+        if (!strError.empty()) {
+            AfxMessageBox(strError, MB_OK);
+        }
+    }
+}
+
+void CRegprobeView::CheckLog() {
+    const CString strError = m_log.TakeError();
+    if (strError.empty()) {
+        return;
+    }
+    m_log.Close();
+    if (m_checkLogToFile != nullptr) {
+        m_checkLogToFile->setChecked(false);
+    }
+    AfxMessageBox(strError, MB_OK);
 }

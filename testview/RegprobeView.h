@@ -5,11 +5,14 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <functional>
 #include <mutex>
 
 #include "PollStatistics.h"
 #include "ReadCycle.h"
+#include "ResponseTimes.h"
 #include "ThinThread.h"
+#include "ValueLog.h"
 #include "platform/ui/FormView.h"
 
 class CModbus;
@@ -61,6 +64,7 @@ protected:
     void OnEnablePoll();
     void OnChangeInterval();
     void OnWrite();
+    void OnLogToFile();
 
 public:
     QComboBox* m_comboDataType = nullptr;
@@ -68,6 +72,8 @@ public:
     QCheckBox* m_checkEnablePoll = nullptr;
     QLabel* m_staticStatistics = nullptr;
     QLabel* m_staticResult = nullptr;
+    QLabel* m_staticResponseTimes = nullptr;
+    QCheckBox* m_checkLogToFile = nullptr;
     QListWidget* m_listValues = nullptr;
     QComboBox* m_comboWriteFunction = nullptr;
     QComboBox* m_comboReadFunction = nullptr;
@@ -80,6 +86,10 @@ public:
     QPushButton* m_btnWrite = nullptr;
     // Poll statistics: the worker's alone.
     CPollStatistics m_statistics;
+    CResponseTimes m_responseTimes;
+    // Asks the user for the log's file; empty when cancelled.
+    std::function<CString()> m_chooseLogFile;
+    CValueLog m_log;
 
 private:
     struct CCycle {
@@ -87,6 +97,7 @@ private:
         CListUpdate list;
         CString strResult;
         CString strStatistics;
+        CString strResponseTimes;
     };
 
     // On the window's thread.
@@ -96,10 +107,13 @@ private:
     void ApplyLatestCycle();
     void OnWorkerEnded();
     void StartPolling(DWORD dwInterval);
+    // A failed log write ends logging with its message.
+    void CheckLog();
 
     std::mutex m_settingsLock;
-    CReadSettings m_settings;  // the form as the worker reads it
-    CReadResult m_lastRead;    // the worker's, between ReadAndDisplay and DoWork
+    CReadSettings m_settings;      // the form as the worker reads it
+    CReadResult m_lastRead;        // the worker's, between ReadAndDisplay and DoWork
+    CReadSettings m_lastSettings;  // the worker's: what m_lastRead was read with
 
     std::mutex m_mailLock;
     CCycle m_mail;

@@ -7,12 +7,45 @@ const char* const g_szReadFunctions[READ_FUNCTION_COUNT] = {
     "LoopbackTest", "Read Output Registers", "Read Input Registers", "Read Ouput Status",
     "Read Input Status"};
 
-const char* const g_szDataTypes[DATA_TYPE_COUNT] = {
-    "char",        "signed - 16",        "unsigned - 16", "float - 32", "float - 32 reverse",
-    "double - 64", "double - 64 reverse"};
+const char* const g_szDataTypes[DATA_TYPE_COUNT] = {"char",
+                                                    "signed - 16",
+                                                    "unsigned - 16",
+                                                    "float - 32",
+                                                    "float - 32 reverse",
+                                                    "double - 64",
+                                                    "double - 64 reverse",
+                                                    "signed - 32 ABCD",
+                                                    "signed - 32 CDAB",
+                                                    "signed - 32 BADC",
+                                                    "signed - 32 DCBA",
+                                                    "unsigned - 32 ABCD",
+                                                    "unsigned - 32 CDAB",
+                                                    "unsigned - 32 BADC",
+                                                    "unsigned - 32 DCBA",
+                                                    "float - 32 ABCD",
+                                                    "float - 32 CDAB",
+                                                    "float - 32 BADC",
+                                                    "float - 32 DCBA",
+                                                    "hex - 16",
+                                                    "binary - 16"};
 
 const char* const g_szWriteFunctions[WRITE_FUNCTION_COUNT] = {"Preset Single Register",
                                                               "Force Single Coil"};
+
+bool Is32BitType(int nDataType, Kind32& kind, WordOrder& order) {
+    if (nDataType < TYPE_SIGNED_32_FIRST || nDataType >= TYPE_HEX_16) {
+        return false;
+    }
+    const int nOffset = nDataType - TYPE_SIGNED_32_FIRST;
+    kind = static_cast<Kind32>(nOffset / WORD_ORDER_COUNT);
+    order = static_cast<WordOrder>(nOffset % WORD_ORDER_COUNT);
+    return true;
+}
+
+bool IsWordType(int nDataType) {
+    return (nDataType >= TYPE_CHAR && nDataType <= TYPE_UNSIGNED_16) || nDataType == TYPE_HEX_16 ||
+           nDataType == TYPE_BINARY_16;
+}
 
 namespace {
 // Row addresses are counted in 32 bits: start 65535, second value 65536.
@@ -43,8 +76,42 @@ std::vector<CString> FormatWordRows(int nDataType, WORD wStart, const CWordArray
                 rows.push_back(Format("[%u]=%d 0x%x", nAddress, int(static_cast<std::int16_t>(w)),
                                       unsigned(w)));
                 break;
+            case TYPE_HEX_16:
+                rows.push_back(Format("[%u]=0x%04X ", nAddress, unsigned(w)));
+                break;
+            case TYPE_BINARY_16: {
+                char szBits[17];
+                for (int b = 0; b < 16; ++b) {
+                    szBits[b] = (w >> (15 - b)) & 1 ? '1' : '0';
+                }
+                szBits[16] = 0;
+                rows.push_back(Format("[%u]=%s ", nAddress, szBits));
+                break;
+            }
             default:
                 rows.push_back(Format("[%u]=%d 0x%x", nAddress, int(w), unsigned(w)));
+                break;
+        }
+    }
+    return rows;
+}
+
+std::vector<CString> FormatDwordRows(Kind32 kind, WORD wStart,
+                                     const std::vector<std::uint32_t>& values) {
+    std::vector<CString> rows;
+    rows.reserve(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        const unsigned nAddress = RowAddress(wStart, i, 2);
+        const std::uint32_t v = values[i];
+        switch (kind) {
+            case Kind32::Signed:
+                rows.push_back(Format("[%u]=%d ", nAddress, int(static_cast<std::int32_t>(v))));
+                break;
+            case Kind32::Unsigned:
+                rows.push_back(Format("[%u]=%u ", nAddress, unsigned(v)));
+                break;
+            case Kind32::Float:
+                rows.push_back(Format("[%u]=%g ", nAddress, double(BitsFloat(v))));
                 break;
         }
     }

@@ -2,8 +2,10 @@
 // Modbus address of the first register (or the bit) it comes from.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
+#include "core/WordOrder.h"
 #include "platform/WinTypes.h"
 
 // Entries of the read-function list, by position.
@@ -25,8 +27,22 @@ enum : int {
     TYPE_FLOAT_REVERSE = 4,
     TYPE_DOUBLE = 5,
     TYPE_DOUBLE_REVERSE = 6,
-    DATA_TYPE_COUNT = 7,
+    // Beyond the first seven: 32-bit values in each of the four orders, in
+    // WordOrder's sequence, then two views of plain 16-bit registers.
+    TYPE_SIGNED_32_FIRST = 7,
+    TYPE_UNSIGNED_32_FIRST = TYPE_SIGNED_32_FIRST + 4,
+    TYPE_FLOAT_32_FIRST = TYPE_UNSIGNED_32_FIRST + 4,
+    TYPE_HEX_16 = TYPE_FLOAT_32_FIRST + 4,
+    TYPE_BINARY_16 = TYPE_HEX_16 + 1,
+    DATA_TYPE_COUNT = TYPE_BINARY_16 + 1,
 };
+
+enum class Kind32 { Signed, Unsigned, Float };
+
+// For a 32-bit type in any order: its kind and order. False for other types.
+bool Is32BitType(int nDataType, Kind32& kind, WordOrder& order);
+// 16-bit registers shown one value each (the first three types, hex, binary).
+bool IsWordType(int nDataType);
 
 // Entries of the write-function list, by position.
 enum : int {
@@ -39,9 +55,12 @@ extern const char* const g_szReadFunctions[READ_FUNCTION_COUNT];
 extern const char* const g_szDataTypes[DATA_TYPE_COUNT];
 extern const char* const g_szWriteFunctions[WRITE_FUNCTION_COUNT];
 
-// 16-bit registers as "char", "signed - 16" or "unsigned - 16"; value i is
+// 16-bit registers as "char", "signed - 16", "unsigned - 16", hex or binary; value i is
 // at wStart + i. A character 0 ends the row's text there.
 std::vector<CString> FormatWordRows(int nDataType, WORD wStart, const CWordArray& values);
+// 32-bit values decoded from pairs of registers, value i at wStart + 2 i.
+std::vector<CString> FormatDwordRows(Kind32 kind, WORD wStart,
+                                     const std::vector<std::uint32_t>& values);
 // 32-bit floats, value i at wStart + 2 i.
 std::vector<CString> FormatFloatRows(WORD wStart, const CFloatArray& values);
 // 64-bit doubles, value i at wStart + 4 i.

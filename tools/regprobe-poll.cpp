@@ -37,7 +37,9 @@ const char kUsage[] =
     "  --address N        starting address, 0-65535, sent as given (default 0)\n"
     "  --count N          number of values, 0-255 (default 10)\n"
     "  --type T           char | int16 | uint16 | float | float-reverse | double |\n"
-    "                     double-reverse (registers only; default uint16)\n"
+    "                     double-reverse | int32-ORDER | uint32-ORDER |\n"
+    "                     float32-ORDER | hex16 | bin16, ORDER one of abcd, cdab,\n"
+    "                     badc, dcba (registers only; default uint16)\n"
     "  --interval MS      pause between reads (default 1000, at most 10000)\n"
     "  --cycles N         stop after N reads (default: until interrupted)\n"
     "  --help             show this text\n"
@@ -70,8 +72,11 @@ struct Options {
 // The read functions and data types by name, in the test window's order.
 const char* const kFunctions[READ_FUNCTION_COUNT] = {"loopback", "holding", "input-registers",
                                                      "coils", "inputs"};
-const char* const kTypes[DATA_TYPE_COUNT] = {"char",          "int16",  "uint16",        "float",
-                                             "float-reverse", "double", "double-reverse"};
+const char* const kTypes[DATA_TYPE_COUNT] = {
+    "char",           "int16",       "uint16",      "float",        "float-reverse", "double",
+    "double-reverse", "int32-abcd",  "int32-cdab",  "int32-badc",   "int32-dcba",    "uint32-abcd",
+    "uint32-cdab",    "uint32-badc", "uint32-dcba", "float32-abcd", "float32-cdab",  "float32-badc",
+    "float32-dcba",   "hex16",       "bin16"};
 
 int IndexOf(const char* const* names, int nNames, const std::string& strName) {
     for (int i = 0; i < nNames; ++i) {
@@ -185,7 +190,8 @@ int main(int argc, char** argv) {
                                  IndexOf(kTypes, DATA_TYPE_COUNT, o.strType),
                                  std::to_string(o.nDevice),
                                  std::to_string(o.nAddress),
-                                 std::to_string(o.nCount)};
+                                 std::to_string(o.nCount),
+                                 CString()};
     CPollStatistics statistics;
     long nReads = 0;
     while (!g_bStop && (o.nCycles < 0 || nReads < o.nCycles)) {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -151,10 +152,27 @@ size_t CRemoteModbus::ReceiveAnswer(Clock::time_point deadline) {
     return nNeed;
 }
 
+namespace {
+// The master whose last exchange on this thread ran out of time: per thread,
+// so a write from the window never changes what the poll worker sees.
+thread_local const CRemoteModbus* t_pTimedOut = nullptr;
+
+bool IsTimeout(CBlockingSocketException* e) {
+    char sz[128] = "";
+    e->GetErrorMessage(sz, sizeof sz);
+    return e->m_nSocketError == ETIMEDOUT || std::strstr(sz, "timeout") != nullptr;
+}
+}  // namespace
+
+BOOL CRemoteModbus::LastExchangeTimedOut() {
+    return t_pTimedOut == this;
+}
+
 WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
                              DWORD dwResponseLength, BOOL) {
     // One lock over reconnection, send and receive: two threads sharing the
     // master never interleave frames, and neither closes the other's socket.
+    t_pTimedOut = nullptr;
     CSingleLock lock(&m_lock);
     if (!lock.Lock(m_dwLockTimeout)) {
         return MODBUS_LOCK_TIMEOUT;
@@ -201,6 +219,9 @@ WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteAr
         nAnswer = ReceiveAnswer(deadline);
         m_timer.Stop();
     } catch (CBlockingSocketException* e) {
+        if (IsTimeout(e)) {
+            t_pTimedOut = this;
+        }
         e->Delete();
         DropConnection();
         m_timer.Stop();

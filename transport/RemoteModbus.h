@@ -31,6 +31,7 @@ public:
                   DWORD dwResponseLength, BOOL bFlag) override;
     CString GetErrorText(WORD wStatus) override;
     BOOL IsConnected() override;
+    BOOL LastExchangeTimedOut() override;
 
     // An empty host, a port of 0 or a time-out of 0 takes the stored value.
     BOOL Connect(const CString& strHost, WORD nPort, DWORD dwTimeout);

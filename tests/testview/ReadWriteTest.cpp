@@ -26,7 +26,7 @@ CByteArray RegisterAnswer(BYTE byFunction, const CWordArray& values) {
 
 CReadSettings Settings(CModbus* pModbus, int nFunction, int nType, const char* pszAddress,
                        const char* pszQuantity, const char* pszDevice = "1") {
-    return {pModbus, nFunction, nType, pszDevice, pszAddress, pszQuantity};
+    return {pModbus, nFunction, nType, pszDevice, pszAddress, pszQuantity, ""};
 }
 
 TEST(RowFormat, SixteenBitRowsAsTheListShowsThem) {
@@ -184,3 +184,82 @@ TEST(WriteOnce, AThrowingMasterGivesItsTextInsteadOfEscaping) {
     EXPECT_NE(r.wStatus, 0);
 }
 }  // namespace
+
+namespace {
+int Type32(Kind32 kind, WordOrder order) {
+    return TYPE_SIGNED_32_FIRST + int(kind) * WORD_ORDER_COUNT + int(order);
+}
+}  // namespace
+
+TEST(RowFormat, HexBinaryAndThirtyTwoBitRows) {
+    EXPECT_EQ(FormatWordRows(TYPE_HEX_16, 9, {0x00AB, 0xFFFF}),
+              (Rows{"[9]=0x00AB ", "[10]=0xFFFF "}));
+    EXPECT_EQ(FormatWordRows(TYPE_BINARY_16, 0, {0x8001}), (Rows{"[0]=1000000000000001 "}));
+    EXPECT_EQ(FormatDwordRows(Kind32::Signed, 65534, {0xFFFFFFFFu, 0x80000000u}),
+              (Rows{"[65534]=-1 ", "[65536]=-2147483648 "}));
+    EXPECT_EQ(FormatDwordRows(Kind32::Unsigned, 0, {0xFFFFFFFFu}), (Rows{"[0]=4294967295 "}));
+}
+
+TEST(ReadOnce, ThirtyTwoBitTypesReadTwoRegistersPerValueInTheirOrder) {
+    // 0x12345678 twice, low register first; the read asks for 4 registers.
+    {
+        CFakeModbus master;
+        master.Play(0, RegisterAnswer(3, {0x5678, 0x1234, 0x5678, 0x1234}));
+        const CReadResult r = ReadOnce(Settings(
+            &master, READ_OUTPUT_REGISTERS, Type32(Kind32::Unsigned, WordOrder::CDAB), "100", "2"));
+        ASSERT_EQ(master.m_requests.size(), 1u);
+        EXPECT_EQ(master.m_requests[0][1], 3);
+        EXPECT_EQ(Field(master.m_requests[0], 4), 4);
+        EXPECT_EQ(r.list.rows, (Rows{"[100]=305419896 ", "[102]=305419896 "}));
+    }
+    CFakeModbus master;
+    master.Play(0, RegisterAnswer(4, {0xF147, 0x0020}));
+    const CReadResult r = ReadOnce(
+        Settings(&master, READ_INPUT_REGISTERS, Type32(Kind32::Float, WordOrder::BADC), "0", "1"));
+    EXPECT_EQ(master.m_requests[0][1], 4);
+    EXPECT_EQ(r.list.rows, (Rows{"[0]=123456 "}));
+}
+
+TEST(WriteOnce, ThirtyTwoBitAndRegisterViewsWriteWhatTheTextSays) {
+    struct Case {
+        int nType;
+        const char* pszValue;
+        CWordArray sent;  // empty: nothing is written
+        bool bError;      // refused with a message
+    };
+    const Case cases[] = {
+        {Type32(Kind32::Signed, WordOrder::ABCD), "305419896", {0x1234, 0x5678}, false},
+        {Type32(Kind32::Signed, WordOrder::CDAB), "-2", {0xFFFE, 0xFFFF}, false},
+        {Type32(Kind32::Signed, WordOrder::ABCD), "2147483648", {}, true},
+        {Type32(Kind32::Signed, WordOrder::ABCD), "12abc", {}, true},
+        {Type32(Kind32::Unsigned, WordOrder::DCBA), "4294967295 ", {0xFFFF, 0xFFFF}, false},
+        {Type32(Kind32::Unsigned, WordOrder::DCBA), "305419896", {0x7856, 0x3412}, false},
+        {Type32(Kind32::Unsigned, WordOrder::ABCD), "-1", {}, true},
+        {Type32(Kind32::Unsigned, WordOrder::ABCD), "4294967296", {}, true},
+        {Type32(Kind32::Float, WordOrder::BADC), "123456", {0xF147, 0x0020}, false},
+        {Type32(Kind32::Float, WordOrder::ABCD), "1e39", {}, true},
+        {Type32(Kind32::Float, WordOrder::ABCD), "  ", {}, false},
+        {TYPE_HEX_16, "0xBEEF", {0xBEEF}, false},
+        {TYPE_HEX_16, "beef", {0xBEEF}, false},
+        {TYPE_HEX_16, "10000", {}, true},
+        {TYPE_BINARY_16, "1000000000000001", {0x8001}, false},
+        {TYPE_BINARY_16, "102", {}, true},
+    };
+    for (const Case& c : cases) {
+        CFakeModbus master;
+        master.Play(1);
+        const CWriteResult r =
+            WriteOnce({&master, WRITE_PRESET_SINGLE_REGISTER, c.nType, "1", "7", c.pszValue});
+        SCOPED_TRACE(std::string(c.pszValue) + " as type " + std::to_string(c.nType));
+        if (c.sent.empty()) {
+            EXPECT_TRUE(master.m_requests.empty());
+            EXPECT_FALSE(r.bWritten);
+            EXPECT_EQ(r.strError.empty(), !c.bError);
+            continue;
+        }
+        ASSERT_EQ(master.m_requests.size(), 1u);
+        EXPECT_EQ(master.m_requests[0][1], c.sent.size() == 1 ? 6 : 16);
+        EXPECT_EQ(Field(master.m_requests[0], 2), 7);
+        EXPECT_EQ(Written(master.m_requests[0]), c.sent);
+    }
+}

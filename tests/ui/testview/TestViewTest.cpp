@@ -11,6 +11,11 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <fstream>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "../UiTestSupport.h"
 #include "connections/Connections.h"
@@ -112,7 +117,10 @@ TEST_F(TestView, OpensOnlyWithAConnectionAndStartsWithTheDefaults) {
     EXPECT_EQ(pView->m_comboReadFunction->itemText(3), "Read Ouput Status");
     EXPECT_EQ(pView->m_comboWriteFunction->currentText(), "Preset Single Register");
     EXPECT_EQ(pView->m_comboDataType->currentText(), "signed - 16");
-    EXPECT_EQ(pView->m_comboDataType->count(), 7);
+    // The first seven data types as they always were, the wider ones after.
+    ASSERT_EQ(pView->m_comboDataType->count(), 21);
+    EXPECT_EQ(pView->m_comboDataType->itemText(6), "double - 64 reverse");
+    EXPECT_EQ(pView->m_comboDataType->itemText(7), "signed - 32 ABCD");
     EXPECT_EQ(pView->m_editDevice->text(), "1");
     EXPECT_EQ(pView->m_editReadAddress->text(), "0");
     EXPECT_EQ(pView->m_editQuantity->text(), "10");
@@ -354,3 +362,229 @@ TEST_F(TestView, ExitRequestedWhileACloseWaitsComesBackAfterIt) {
     EXPECT_EQ(AfxGetMainWnd(), nullptr);
 }
 }  // namespace
+
+TEST_F(TestView, ThirtyTwoBitValuesRoundTripInEveryOrder) {
+    const CString strName = AddSim({"--size", "holding=100"});
+    CConnection* pConnection = nullptr;
+    ASSERT_TRUE(theConnections.Lookup(strName, pConnection));
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    CRemoteModbus check;
+    ASSERT_TRUE(check.Connect("127.0.0.1", pConnection->GetRemoteModbus()->GetPort(), 3000));
+    struct Case {
+        const char* pszType;
+        const char* pszValue;
+        CWordArray layout;  // as laid out by hand
+        const char* pszRow;
+    };
+    const Case cases[] = {
+        {"signed - 32 ABCD", "-2", {0xFFFF, 0xFFFE}, "[20]=-2 "},
+        {"unsigned - 32 CDAB", "305419896", {0x5678, 0x1234}, "[20]=305419896 "},
+        {"float - 32 BADC", "123456", {0xF147, 0x0020}, "[20]=123456 "},
+        {"float - 32 DCBA", "-1.5", {0x0000, 0xC0BF}, "[20]=-1.5 "},
+    };
+    pView->m_editReadAddress->setText("20");
+    pView->m_editQuantity->setText("1");
+    Choose(pView->m_comboWriteFunction, "Preset Single Register");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszType);
+        Choose(pView->m_comboDataType, c.pszType);
+        pView->m_editWriteAddress->setText("20");
+        pView->m_editWriteValue->setText(c.pszValue);
+        pView->m_btnWrite->click();
+        CWordArray regs(2);
+        EXPECT_EQ(check.ReadOutputRegisters(1, 20, 2, regs), 0);
+        EXPECT_EQ(regs, c.layout);
+        Poll(pView, "0");
+        EXPECT_TRUE(WaitFor([&] { return List(pView) == Rows{c.pszRow}; }));
+        ASSERT_TRUE(Stop(pView));
+    }
+    EXPECT_TRUE(m_boxes.Texts().empty());
+}
+
+// "Read 20.114 ms  min 20.050 / mean ... ms  Time-outs 0" as numbers.
+struct CShownTimes {
+    double dMin = -1, dMean = -1, dMax = -1, dP99 = -1;
+    int nTimeouts = -1;
+};
+
+CShownTimes ShownTimes(const CRegprobeView* pView) {
+    static const QRegularExpression re(
+        "min ([0-9.]+) / mean ([0-9.]+) / max ([0-9.]+) / p99 ([0-9.]+) ms  Time-outs (\\d+)$");
+    const QRegularExpressionMatch m = re.match(pView->m_staticResponseTimes->text());
+    CShownTimes t;
+    if (m.hasMatch()) {
+        t = {m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3).toDouble(),
+             m.captured(4).toDouble(), m.captured(5).toInt()};
+    }
+    return t;
+}
+
+TEST_F(TestView, ReadTimesShowTheDevicesDelayAndCountTimeOutsApart) {
+    AddSim({"--fault", "delay=20"});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    ASSERT_NE(pView->m_staticResponseTimes, nullptr);
+    EXPECT_TRUE(pView->m_staticResponseTimes->text().isEmpty());
+    Poll(pView, "0");
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) >= 5; }));
+    ASSERT_TRUE(Stop(pView));
+    const CShownTimes t = ShownTimes(pView);
+    EXPECT_TRUE(pView->m_staticResponseTimes->text().startsWith("Read "))
+        << pView->m_staticResponseTimes->text().toStdString();
+    // The delay is a floor; a loaded machine may add to it but never take off.
+    EXPECT_GE(t.dMin, 20.0);
+    EXPECT_LT(t.dMin, 200.0);
+    EXPECT_GE(t.dMean, t.dMin);
+    EXPECT_GE(t.dMax, t.dMean);
+    EXPECT_GE(t.dP99, t.dMin);
+    EXPECT_LE(t.dP99, t.dMax);
+    EXPECT_EQ(t.nTimeouts, 0);
+    // The statistics line keeps its own form.
+    EXPECT_TRUE(pView->m_staticStatistics->text().contains(
+        QRegularExpression("^\\d+ Errors=0  \\d+\\.\\d\\d\\(Up\\./s\\) $")))
+        << pView->m_staticStatistics->text().toStdString();
+}
+
+TEST_F(TestView, ATimedOutReadIsATimeOutAndNotAReadTime) {
+    // Every answer comes after the connection's 100 ms time-out.
+    AddSim({"--fault", "delay=400"}, 100);
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    Poll(pView, "0");
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) >= 2; }));
+    ASSERT_TRUE(Stop(pView));
+    const QString strTimes = pView->m_staticResponseTimes->text();
+    EXPECT_EQ(strTimes, QString("Read time-out  Time-outs %1").arg(Cycles(pView)));
+    EXPECT_TRUE(
+        pView->m_staticStatistics->text().startsWith(QString("%1 Errors=%1  ").arg(Cycles(pView))));
+}
+
+class TestViewLog : public TestView {
+protected:
+    void SetUp() override {
+        TestView::SetUp();
+        char szDir[] = "/tmp/regprobe-viewlog-XXXXXX";
+        ASSERT_NE(::mkdtemp(szDir), nullptr);
+        m_strDir = szDir;
+        m_strPath = m_strDir + "/poll.csv";
+    }
+    void TearDown() override {
+        TestView::TearDown();
+        ::unlink(m_strPath.c_str());
+        ::rmdir(m_strDir.c_str());
+    }
+    std::vector<std::string> Lines() const {
+        std::ifstream in(m_strPath);
+        std::vector<std::string> lines;
+        for (std::string s; std::getline(in, s);) {
+            lines.push_back(s);
+        }
+        return lines;
+    }
+    void StartLog(CRegprobeView* pView) {
+        pView->m_chooseLogFile = [this] { return m_strPath; };
+        pView->m_checkLogToFile->click();
+        ASSERT_TRUE(pView->m_checkLogToFile->isChecked());
+    }
+    std::string m_strDir, m_strPath;
+};
+
+TEST_F(TestViewLog, OneLinePerCycleUntilUntickedThenAppendedAfterItsHeader) {
+    const CString strName = AddSim({});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    pView->m_editQuantity->setText("2");
+    StartLog(pView);
+    Poll(pView, "0");
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) >= 5; }));
+    ASSERT_TRUE(Stop(pView));
+    pView->m_checkLogToFile->click();  // closes the file with every line in it
+    std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), size_t(1 + Cycles(pView)));
+    EXPECT_EQ(lines[0], g_szLogHeader);
+    static const QRegularExpression re(
+        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z,(.*),1,Read Output Registers,"
+        "Ok,\\d+\\.\\d{3},\\[0\\]=0 0x0,\\[1\\]=0 0x0$");
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const QRegularExpressionMatch m = re.match(QString::fromStdString(lines[i]));
+        ASSERT_TRUE(m.hasMatch()) << lines[i];
+        EXPECT_EQ(m.captured(1).toStdString(), strName);
+    }
+    // Polling on without the log adds nothing; logging again appends, no header.
+    Poll(pView, "0");
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) >= 3; }));
+    StartLog(pView);
+    EXPECT_TRUE(WaitFor([&] { return Lines().size() > lines.size() + 2; }));
+    // Closing the window closes the log with its last cycle written.
+    m_app.CloseAllDocuments(FALSE);
+    const std::vector<std::string> after = Lines();
+    EXPECT_EQ(std::count(after.begin(), after.end(), std::string(g_szLogHeader)), 1);
+    EXPECT_TRUE(QRegularExpression("Z,.*\\[1\\]=0 0x0$")
+                    .match(QString::fromStdString(after.back()))
+                    .hasMatch());
+    EXPECT_TRUE(m_boxes.Texts().empty());
+}
+
+TEST_F(TestViewLog, AFailedWriteStopsTheLogWithItsMessageAndPollingGoesOn) {
+    AddSim({});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    StartLog(pView);
+    rlimit small = old;
+    small.rlim_cur = 2000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    Poll(pView, "0");
+    const bool bStopped = WaitFor([&] { return !m_boxes.Texts().empty(); });
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_TRUE(bStopped);
+    EXPECT_EQ(m_boxes.Texts().front().rfind("Logging to " + m_strPath + " stopped: ", 0), 0u)
+        << m_boxes.Texts().front();
+    EXPECT_FALSE(pView->m_checkLogToFile->isChecked());
+    const int nCycles = Cycles(pView);
+    EXPECT_TRUE(WaitFor([&] { return Cycles(pView) > nCycles + 5; }));
+    EXPECT_TRUE(pView->IsPolling());
+    ASSERT_TRUE(Stop(pView));
+    const std::vector<std::string> lines = Lines();
+    ASSERT_GE(lines.size(), 2u);
+    std::ifstream in(m_strPath, std::ios::ate);
+    EXPECT_LE(size_t(in.tellg()), 2000u);
+    EXPECT_TRUE(QRegularExpression("Z,.*\\[9\\]=0 0x0$")
+                    .match(QString::fromStdString(lines.back()))
+                    .hasMatch())
+        << lines.back();
+}
+
+// Four windows on the same two registers, one order each. With
+// REGPROBE_PICTURE set, the main window is saved there as a PNG (README's
+// picture).
+TEST_F(TestView, OneValueReadInEachOrderInFourWindows) {
+    const CString strName = AddSim({"--holding", "40=4660,22136"});  // 0x1234 0x5678
+    const char* const pszOrders[] = {"ABCD", "CDAB", "BADC", "DCBA"};
+    const char* const pszRows[] = {"[40]=305419896 ", "[40]=1450709556 ", "[40]=873625686 ",
+                                   "[40]=2018915346 "};
+    std::vector<CRegprobeView*> views;
+    for (const char* pszOrder : pszOrders) {
+        CRegprobeView* pView = OpenWindow();
+        ASSERT_NE(pView, nullptr);
+        pView->m_editReadAddress->setText("40");
+        pView->m_editQuantity->setText("1");
+        Choose(pView->m_comboDataType, QString("unsigned - 32 ") + pszOrder);
+        Poll(pView, "100");
+        views.push_back(pView);
+    }
+    for (size_t i = 0; i < views.size(); ++i) {
+        EXPECT_TRUE(WaitFor([&] { return List(views[i]) == Rows{pszRows[i]}; })) << pszOrders[i];
+    }
+    if (const char* pszPicture = std::getenv("REGPROBE_PICTURE")) {
+        m_pFrame->resize(1200, 900);
+        m_pFrame->GetMDIClient()->tileSubWindows();
+        QTest::qWait(500);
+        EXPECT_TRUE(m_pFrame->grab().save(pszPicture, "PNG")) << pszPicture;
+    }
+    for (CRegprobeView* pView : views) {
+        ASSERT_TRUE(Stop(pView));
+    }
+}

@@ -1,0 +1,28 @@
+// 32-bit values spread over two 16-bit registers in any of the four orders
+// devices use. The bytes of the value, most significant first, are A B C D;
+// the order names the bytes as they arrive, first register first.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/WinTypes.h"
+
+enum class WordOrder {
+    ABCD = 0,  // big-endian: the Modbus convention
+    CDAB = 1,  // low register first
+    BADC = 2,  // bytes swapped within each register
+    DCBA = 3,  // little-endian
+};
+
+constexpr int WORD_ORDER_COUNT = 4;
+
+std::uint32_t JoinDword(WORD wFirst, WORD wSecond, WordOrder order);
+// The two registers of v, first register at [0].
+void SplitDword(std::uint32_t v, WordOrder order, WORD regs[2]);
+
+// Every pair of registers as one value; an odd register at the end is left out.
+std::vector<std::uint32_t> DecodeDwords(const CWordArray& regs, WordOrder order);
+
+std::uint32_t FloatBits(float f);
+float BitsFloat(std::uint32_t bits);
