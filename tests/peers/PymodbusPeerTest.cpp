@@ -8,6 +8,8 @@
 
 #include "../server/ChildProcess.h"
 #include "WordOrder.h"
+#include "testview/ReadCycle.h"
+#include "testview/RowFormat.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -74,6 +76,45 @@ TEST_F(PymodbusPeer, ReadsTheDatastoreAndPymodbusPackingInBothWordOrders) {
         EXPECT_EQ(doubles[0], 3.141592653589793) << "reverse " << bReverse;
         EXPECT_EQ(inputDoubles[0], 3.141592653589793) << "reverse " << bReverse;
     }
+}
+
+// The test window's 32-bit types against pymodbus's own packing in each byte
+// order, then written by the window's write and read back.
+TEST_F(PymodbusPeer, ThirtyTwoBitValuesInEachOrderAsPymodbusPacksThem) {
+    const char* const orders[] = {"ABCD", "CDAB", "BADC", "DCBA"};
+    auto read = [&](int nType, const std::string& strAt) {
+        CReadSettings settings;
+        settings.pModbus = &m_master;
+        settings.nReadFunction = READ_OUTPUT_REGISTERS;
+        settings.nDataType = nType;
+        settings.strDevice = "1";
+        settings.strAddress = strAt;
+        settings.strQuantity = "1";
+        return ReadOnce(settings);
+    };
+    for (int k = 0; k < 4; ++k) {
+        SCOPED_TRACE(orders[k]);
+        const std::string strAt = std::to_string(920 + 2 * k);
+        const std::string strFloatAt = std::to_string(928 + 2 * k);
+        CReadResult r = read(TYPE_UNSIGNED_32_FIRST + k, strAt);
+        ASSERT_EQ(r.wStatus, 0);
+        EXPECT_EQ(r.list.rows, std::vector<CString>{"[" + strAt + "]=305419896 "});
+        r = read(TYPE_FLOAT_32_FIRST + k, strFloatAt);
+        ASSERT_EQ(r.wStatus, 0);
+        EXPECT_EQ(r.list.rows, std::vector<CString>{"[" + strFloatAt + "]=123456 "});
+
+        // Written as the window writes it, read back as pymodbus holds it.
+        const std::string strTo = std::to_string(950 + 2 * k);
+        CWriteResult w = WriteOnce({&m_master, WRITE_PRESET_SINGLE_REGISTER,
+                                    TYPE_SIGNED_32_FIRST + k, "1", strTo, "-123456789"});
+        ASSERT_TRUE(w.bWritten);
+        EXPECT_EQ(w.wStatus, 0) << w.strError;
+        r = read(TYPE_SIGNED_32_FIRST + k, strTo);
+        EXPECT_EQ(r.list.rows, std::vector<CString>{"[" + strTo + "]=-123456789 "});
+    }
+    // The same value in two orders is laid out differently on the device.
+    EXPECT_NE(Holdings(920, 2), Holdings(922, 2));
+    EXPECT_EQ(Holdings(920, 2), (CWordArray{0x1234, 0x5678}));
 }
 
 TEST_F(PymodbusPeer, WritesLandAtTheAddressGivenAndLoopbackIsEchoed) {

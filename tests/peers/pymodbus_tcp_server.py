@@ -27,8 +27,9 @@ SIZE = 1000
 
 
 def registers(fill):
-    """fill(i) at i, and from 900 a float and a double packed by pymodbus,
-    each with the most significant word first, then last."""
+    """fill(i) at i, from 900 a float and a double packed by pymodbus, each
+    with the most significant word first, then last, and from 920 32-bit
+    values in the four byte orders."""
     values = [fill(i) & 0xFFFF for i in range(SIZE)]
     packed = []
     for add, value in ((BinaryPayloadBuilder.add_32bit_float, -1234.5625),
@@ -38,6 +39,18 @@ def registers(fill):
             add(builder, value)
             packed += builder.to_registers()
     values[900 : 900 + len(packed)] = packed
+    # From 920: 0x12345678 as an unsigned 32-bit value, then 123456.0 as a
+    # 32-bit float, each in the orders ABCD, CDAB, BADC and DCBA.
+    packed = []
+    for add, value in ((BinaryPayloadBuilder.add_32bit_uint, 0x12345678),
+                       (BinaryPayloadBuilder.add_32bit_float, 123456.0)):
+        for byteorder, wordorder in ((Endian.Big, Endian.Big), (Endian.Big, Endian.Little),
+                                     (Endian.Little, Endian.Big),
+                                     (Endian.Little, Endian.Little)):
+            builder = BinaryPayloadBuilder(byteorder=byteorder, wordorder=wordorder)
+            add(builder, value)
+            packed += builder.to_registers()
+    values[920 : 920 + len(packed)] = packed
     return ModbusSequentialDataBlock(0, values)
 
 
