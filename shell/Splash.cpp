@@ -73,8 +73,8 @@ BOOL CSplashWnd::Create(QWidget* pParentWnd) {
     if (OnCreate() == -1) {
         return FALSE;
     }
-    // An X11 window manager reads whose transient a window is when it is
-    // mapped; an owner not yet mapped then is not taken into account.
+    // On X11 the owner, mapped after the splash, may come up over it: the
+    // splash is raised again when the owner shows and is activated.
     if (pParentWnd != nullptr && !pParentWnd->isVisible() &&
         QGuiApplication::platformName() == QLatin1String("xcb")) {
         pParentWnd->installEventFilter(this);
@@ -156,10 +156,9 @@ void CSplashWnd::StayAboveOwner() {
     if (c_pSplashWnd != this || !isVisible()) {
         return;
     }
-    // Mapped before its owner was, it was taken for a window of its own and
-    // the owner went over it. Mapped again now, it is the owner's transient
-    // and stays above it.
-    hide();
-    show();
+    // Raised over its owner once the owner is on the screen. Not unmapped
+    // and mapped again to become the owner's transient: a map that follows
+    // an unmap before the window manager has let go of the window can leave
+    // it unmanaged and unseen.
     raise();
 }

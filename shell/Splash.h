@@ -43,7 +43,7 @@ protected:
     QPixmap m_bitmap;
 
 private:
-    // Mapped again over its owner once the owner is on the screen.
+    // Raised over its owner once the owner is on the screen.
     void StayAboveOwner();
 
     int m_nTimer = 0;

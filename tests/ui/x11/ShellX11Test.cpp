@@ -62,13 +62,15 @@ protected:
 
 TEST_F(SplashX11Test, ShowsAboveTheFrameItBelongsTo) {
     ASSERT_TRUE(m_app.InitInstance());
-    CMainFrame* pFrame = MainFrame();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(pFrame, 10000));
     CSplashWnd* pSplash = CSplashWnd::c_pSplashWnd;
     ASSERT_NE(pSplash, nullptr);
-    // Kept up past its three seconds however slow this machine is today.
+    // Kept up past its three seconds however slow this machine is today:
+    // from before any event is handled, since waiting for the frame may
+    // itself take longer than that.
     CTimerSwallower keepUp;
     pSplash->installEventFilter(&keepUp);
+    CMainFrame* pFrame = MainFrame();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(pFrame, 10000));
     WId splash = pSplash->winId();
     WId frame = pFrame->winId();
     // Above the frame in the window manager's stacking, soon after the frame
@@ -78,7 +80,9 @@ TEST_F(SplashX11Test, ShowsAboveTheFrameItBelongsTo) {
             ptrdiff_t nFrame = StackPosition(frame);
             return nFrame >= 0 && StackPosition(splash) > nFrame;
         },
-        2500ms));
+        2500ms))
+        << "frame at " << StackPosition(frame) << ", splash at " << StackPosition(splash)
+        << ", splash visible " << pSplash->isVisible() << ", stack size " << StackingOrder().size();
     // And what the screen shows there is the splash screen's picture, once
     // it has been painted again.
     QImage expected = pSplash->grab().toImage().convertToFormat(QImage::Format_RGB32);
