@@ -183,14 +183,9 @@ void CRegprobeView::EndWork() {
 }
 
 WORD CRegprobeView::ReadAndDisplay(int nReadFunction, DWORD& dwElapsed, CString& strStatus) {
-    CReadSettings settings;
-    {
-        std::lock_guard<std::mutex> lock(m_settingsLock);
-        settings = m_settings;
-    }
-    settings.nReadFunction = nReadFunction;
-    m_lastRead = ReadOnce(settings);
-    m_lastSettings = std::move(settings);
+    // The cycle's copy of the form, taken once by DoWork.
+    m_lastSettings.nReadFunction = nReadFunction;
+    m_lastRead = ReadOnce(m_lastSettings);
     if (m_lastRead.bRead) {
         dwElapsed = m_lastRead.dwElapsed;
         strStatus = m_lastRead.strStatus;
@@ -199,11 +194,11 @@ WORD CRegprobeView::ReadAndDisplay(int nReadFunction, DWORD& dwElapsed, CString&
 }
 
 void CRegprobeView::DoWork() {
-    int nReadFunction;
     {
         std::lock_guard<std::mutex> lock(m_settingsLock);
-        nReadFunction = m_settings.nReadFunction;
+        m_lastSettings = m_settings;
     }
+    const int nReadFunction = m_lastSettings.nReadFunction;
     if (nReadFunction < 0 || nReadFunction >= READ_FUNCTION_COUNT) {
         return;
     }
@@ -367,10 +362,7 @@ void CRegprobeView::StartPolling(DWORD dwInterval) {
 void CRegprobeView::OnEnablePoll() {
     const long nInterval = ParseNumber(Text(m_editInterval));
     if (!IntervalInRange(nInterval)) {
-        AfxMessageBox("Max. Interval is 10000 ms", MB_OK);
-        char sz[16];
-        std::snprintf(sz, sizeof sz, "%d", int(MAX_INTERVAL));
-        m_editInterval->setText(sz);
+        RefuseInterval();
         return;
     }
     if (m_checkEnablePoll->isChecked()) {
@@ -391,9 +383,14 @@ void CRegprobeView::OnChangeInterval() {
         m_dwInterval = DWORD(nInterval);
         return;
     }
+    RefuseInterval();
+}
+
+void CRegprobeView::RefuseInterval() {
     AfxMessageBox("Max. Interval is 10000 ms", MB_OK);
     char sz[16];
     std::snprintf(sz, sizeof sz, "%d", int(MAX_INTERVAL));
+    // Runs OnChangeInterval again, which takes 10000 over.
     m_editInterval->setText(sz);
 }
 

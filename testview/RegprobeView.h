@@ -102,6 +102,8 @@ private:
 
     // On the window's thread.
     void OnWake();
+    // "Max. Interval is 10000 ms", and the edit set to the maximum.
+    void RefuseInterval();
     void RefreshReadSettings();
     void OnCycleReady();
     void ApplyLatestCycle();

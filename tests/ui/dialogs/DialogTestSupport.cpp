@@ -29,9 +29,9 @@ CString After(CChildProcess& process, const std::string& strPrefix) {
 }
 }  // namespace
 
-CTcpSim::CTcpSim() {
-    if (m_process.Start(
-            {REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0", "--holding", "0=11,22,33"})) {
+CTcpSim::CTcpSim(std::vector<std::string> options) {
+    options.insert(options.begin(), {REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0"});
+    if (m_process.Start(options)) {
         m_nPort = static_cast<WORD>(std::atoi(After(m_process, "listening on 127.0.0.1:").c_str()));
     }
 }

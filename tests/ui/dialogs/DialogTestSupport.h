@@ -14,7 +14,8 @@
 // regprobe-sim on 127.0.0.1, a free port; holding registers 0-2 = 11, 22, 33.
 class CTcpSim {
 public:
-    CTcpSim();
+    // Other options instead of the three holding registers.
+    explicit CTcpSim(std::vector<std::string> options = {"--holding", "0=11,22,33"});
     CString Port() const { return std::to_string(m_nPort); }
     WORD m_nPort = 0;
 

@@ -18,12 +18,12 @@
 #include <unistd.h>
 
 #include "../UiTestSupport.h"
+#include "../dialogs/DialogTestSupport.h"
 #include "connections/Connections.h"
 #include "platform/ui/DocTemplate.h"
 #include "platform/ui/MDIChildWnd.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
-#include "tests/server/ChildProcess.h"
 #include "testview/RegprobeView.h"
 #include "transport/RemoteModbus.h"
 
@@ -42,16 +42,11 @@ protected:
     // regprobe-sim on 127.0.0.1, a free port, with the given options; the
     // connection's name.
     CString AddSim(std::vector<std::string> options, DWORD dwTimeout = 3000) {
-        auto& sim = m_sims.emplace_back(std::make_unique<CChildProcess>());
-        std::vector<std::string> argv{REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0"};
-        argv.insert(argv.end(), options.begin(), options.end());
-        std::string strLine;
-        const std::string strPrefix = "listening on 127.0.0.1:";
-        if (!sim->Start(argv) || !sim->ReadLine(strLine, 10000) || strLine.rfind(strPrefix, 0)) {
-            ADD_FAILURE() << "no simulator: " << strLine;
+        const WORD nPort = m_sims.emplace_back(std::make_unique<CTcpSim>(options))->m_nPort;
+        if (nPort == 0) {
+            ADD_FAILURE() << "no simulator";
             return CString();
         }
-        const WORD nPort = WORD(std::atoi(strLine.substr(strPrefix.size()).c_str()));
         const CString strName = "127.0.0.1:" + std::to_string(nPort);
         CConnection* pConnection = theConnections.Add(strName, CONNECTION_OPEN_MODBUS);
         CRemoteModbus* pModbus = pConnection->GetRemoteModbus();
@@ -101,7 +96,7 @@ protected:
         return WaitFor([&] { return bEnded && !pView->IsPolling(); });
     }
 
-    std::vector<std::unique_ptr<CChildProcess>> m_sims;
+    std::vector<std::unique_ptr<CTcpSim>> m_sims;
 };
 
 TEST_F(TestView, OpensOnlyWithAConnectionAndStartsWithTheDefaults) {

@@ -40,24 +40,7 @@ protected:
     CTestApp m_app;  // not embedded: the splash screen is on
 };
 
-class ModalX11Test : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10s))
-            << "no notification area on this display";
-        ASSERT_TRUE(m_app.InitInstance());
-        m_pFrame = MainFrame();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pFrame, 10000));
-    }
-    void TearDown() override {
-        if (AfxGetMainWnd() != nullptr) {
-            MainFrame()->SendCommand(ID_TRAY_TERMINATE);
-        }
-    }
-
-    CTestApp m_app{{"-Embedding"}};
-    CMainFrame* m_pFrame = nullptr;
-};
+class ModalX11Test : public CX11FrameTest {};
 }  // namespace
 
 TEST_F(SplashX11Test, ShowsAboveTheFrameItBelongsTo) {

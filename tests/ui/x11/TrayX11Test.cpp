@@ -14,22 +14,8 @@
 #include "shell/MainFrm.h"
 
 namespace {
-class TrayX11Test : public ::testing::Test {
+class TrayX11Test : public CX11FrameTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); },
-                            std::chrono::seconds(10)))
-            << "no notification area on this display";
-        ASSERT_TRUE(m_app.InitInstance());
-        m_pFrame = MainFrame();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pFrame, 10000));
-    }
-    void TearDown() override {
-        if (AfxGetMainWnd() != nullptr) {
-            MainFrame()->SendCommand(ID_TRAY_TERMINATE);
-        }
-    }
-
     // Minimised through the window manager, as its button would.
     void MinimiseToTray() {
         RunCommand(QStringLiteral("xdotool"),
@@ -50,9 +36,6 @@ protected:
             },
             std::chrono::seconds(10));
     }
-
-    CTestApp m_app{{"-Embedding"}};
-    CMainFrame* m_pFrame = nullptr;
 };
 }  // namespace
 

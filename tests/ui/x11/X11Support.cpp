@@ -5,6 +5,11 @@
 #include <QApplication>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+#include "res/Resource.h"
+#include "shell/MainFrm.h"
 
 QString RunCommand(const QString& strProgram, const QStringList& args) {
     QProcess process;
@@ -77,4 +82,19 @@ std::vector<unsigned long> PropertyNumbers(const QString& strValue) {
         numbers.push_back(m.captured().toULong(nullptr, 0));
     }
     return numbers;
+}
+
+void CX11FrameTest::SetUp() {
+    ASSERT_TRUE(
+        WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, std::chrono::seconds(10)))
+        << "no notification area on this display";
+    ASSERT_TRUE(m_app.InitInstance());
+    m_pFrame = MainFrame();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pFrame, 10000));
+}
+
+void CX11FrameTest::TearDown() {
+    if (AfxGetMainWnd() != nullptr) {
+        MainFrame()->SendCommand(ID_TRAY_TERMINATE);
+    }
 }

@@ -2,10 +2,16 @@
 // the same tools a person would use: xprop, xwininfo, xdotool.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+
+#include "../UiTestSupport.h"
+
+class CMainFrame;
 
 // Runs a command to its end, at most 10 s; its standard output.
 QString RunCommand(const QString& strProgram, const QStringList& args);
@@ -20,3 +26,14 @@ std::vector<WId> StackingOrder();
 QString WindowProperty(WId window, const QString& strName);
 // The numbers in a property's value, decimal or hexadecimal.
 std::vector<unsigned long> PropertyNumbers(const QString& strValue);
+
+// The application started embedded (no splash) once the notification area
+// is there, its frame exposed; ended from the tray's Terminate.
+class CX11FrameTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    CTestApp m_app{{"-Embedding"}};
+    CMainFrame* m_pFrame = nullptr;
+};
