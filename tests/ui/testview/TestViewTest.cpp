@@ -358,45 +358,6 @@ TEST_F(TestView, ExitRequestedWhileACloseWaitsComesBackAfterIt) {
 }
 }  // namespace
 
-TEST_F(TestView, ThirtyTwoBitValuesRoundTripInEveryOrder) {
-    const CString strName = AddSim({"--size", "holding=100"});
-    CConnection* pConnection = nullptr;
-    ASSERT_TRUE(theConnections.Lookup(strName, pConnection));
-    CRegprobeView* pView = OpenWindow();
-    ASSERT_NE(pView, nullptr);
-    CRemoteModbus check;
-    ASSERT_TRUE(check.Connect("127.0.0.1", pConnection->GetRemoteModbus()->GetPort(), 3000));
-    struct Case {
-        const char* pszType;
-        const char* pszValue;
-        CWordArray layout;  // as laid out by hand
-        const char* pszRow;
-    };
-    const Case cases[] = {
-        {"signed - 32 ABCD", "-2", {0xFFFF, 0xFFFE}, "[20]=-2 "},
-        {"unsigned - 32 CDAB", "305419896", {0x5678, 0x1234}, "[20]=305419896 "},
-        {"float - 32 BADC", "123456", {0xF147, 0x0020}, "[20]=123456 "},
-        {"float - 32 DCBA", "-1.5", {0x0000, 0xC0BF}, "[20]=-1.5 "},
-    };
-    pView->m_editReadAddress->setText("20");
-    pView->m_editQuantity->setText("1");
-    Choose(pView->m_comboWriteFunction, "Preset Single Register");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.pszType);
-        Choose(pView->m_comboDataType, c.pszType);
-        pView->m_editWriteAddress->setText("20");
-        pView->m_editWriteValue->setText(c.pszValue);
-        pView->m_btnWrite->click();
-        CWordArray regs(2);
-        EXPECT_EQ(check.ReadOutputRegisters(1, 20, 2, regs), 0);
-        EXPECT_EQ(regs, c.layout);
-        Poll(pView, "0");
-        EXPECT_TRUE(WaitFor([&] { return List(pView) == Rows{c.pszRow}; }));
-        ASSERT_TRUE(Stop(pView));
-    }
-    EXPECT_TRUE(m_boxes.Texts().empty());
-}
-
 // "Read 20.114 ms  min 20.050 / mean ... ms  Time-outs 0" as numbers.
 struct CShownTimes {
     double dMin = -1, dMean = -1, dMax = -1, dP99 = -1;
