@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "FunctionCodes.h"
 #include "ModbusException.h"
 #include "platform/Archive.h"
 
@@ -153,23 +154,25 @@ WORD CModbus::ReadRegisters(BYTE byFunction, WORD nDevice, WORD wAddress, DWORD 
 }
 
 WORD CModbus::ReadOutputStatus(WORD nDevice, WORD wAddress, WORD wCount, CByteArray& states) {
-    return ReadBits(1, nDevice, wAddress, wCount, states);
+    return ReadBits(ModbusFunction::READ_COILS, nDevice, wAddress, wCount, states);
 }
 
 WORD CModbus::ReadInputStatus(WORD nDevice, WORD wAddress, WORD wCount, CByteArray& states) {
-    return ReadBits(2, nDevice, wAddress, wCount, states);
+    return ReadBits(ModbusFunction::READ_DISCRETE_INPUTS, nDevice, wAddress, wCount, states);
 }
 
 WORD CModbus::ReadOutputRegisters(WORD nDevice, WORD wAddress, WORD wCount, CWordArray& values) {
     CWordArray scratch(values.size(), 0);
-    WORD wStatus = ReadRegisters(3, nDevice, wAddress, wCount, scratch);
+    WORD wStatus =
+        ReadRegisters(ModbusFunction::READ_HOLDING_REGISTERS, nDevice, wAddress, wCount, scratch);
     values = scratch;
     return wStatus;
 }
 
 WORD CModbus::ReadInputRegisters(WORD nDevice, WORD wAddress, WORD wCount, CWordArray& values) {
     CWordArray scratch(values.size(), 0);
-    WORD wStatus = ReadRegisters(4, nDevice, wAddress, wCount, scratch);
+    WORD wStatus =
+        ReadRegisters(ModbusFunction::READ_INPUT_REGISTERS, nDevice, wAddress, wCount, scratch);
     values = scratch;
     return wStatus;
 }
@@ -188,7 +191,8 @@ void ConvertRegisters(const CWordArray& regs, std::vector<T>& values, BOOL bReve
 WORD CModbus::ReadOutputRegistersFloat(WORD nDevice, WORD wAddress, WORD wCount,
                                        CFloatArray& values, BOOL bReverse) {
     CWordArray regs(2 * size_t(wCount), 0);
-    WORD wStatus = ReadRegisters(3, nDevice, wAddress, 2 * DWORD(wCount), regs);
+    WORD wStatus = ReadRegisters(ModbusFunction::READ_HOLDING_REGISTERS, nDevice, wAddress,
+                                 2 * DWORD(wCount), regs);
     ConvertRegisters<float, DWORD>(regs, values, bReverse);
     return wStatus;
 }
@@ -196,7 +200,8 @@ WORD CModbus::ReadOutputRegistersFloat(WORD nDevice, WORD wAddress, WORD wCount,
 WORD CModbus::ReadOutputRegistersDouble(WORD nDevice, WORD wAddress, WORD wCount,
                                         CDoubleArray& values, BOOL bReverse) {
     CWordArray regs(4 * size_t(wCount), 0);
-    WORD wStatus = ReadRegisters(3, nDevice, wAddress, 4 * DWORD(wCount), regs);
+    WORD wStatus = ReadRegisters(ModbusFunction::READ_HOLDING_REGISTERS, nDevice, wAddress,
+                                 4 * DWORD(wCount), regs);
     ConvertRegisters<double, ULONGLONG>(regs, values, bReverse);
     return wStatus;
 }
@@ -204,7 +209,8 @@ WORD CModbus::ReadOutputRegistersDouble(WORD nDevice, WORD wAddress, WORD wCount
 WORD CModbus::ReadInputRegistersFloat(WORD nDevice, WORD wAddress, WORD wCount, CFloatArray& values,
                                       BOOL bReverse) {
     CWordArray regs(2 * size_t(wCount), 0);
-    WORD wStatus = ReadRegisters(4, nDevice, wAddress, 2 * DWORD(wCount), regs);
+    WORD wStatus = ReadRegisters(ModbusFunction::READ_INPUT_REGISTERS, nDevice, wAddress,
+                                 2 * DWORD(wCount), regs);
     ConvertRegisters<float, DWORD>(regs, values, bReverse);
     return wStatus;
 }
@@ -212,7 +218,8 @@ WORD CModbus::ReadInputRegistersFloat(WORD nDevice, WORD wAddress, WORD wCount, 
 WORD CModbus::ReadInputRegistersDouble(WORD nDevice, WORD wAddress, WORD wCount,
                                        CDoubleArray& values, BOOL bReverse) {
     CWordArray regs(4 * size_t(wCount), 0);
-    WORD wStatus = ReadRegisters(4, nDevice, wAddress, 4 * DWORD(wCount), regs);
+    WORD wStatus = ReadRegisters(ModbusFunction::READ_INPUT_REGISTERS, nDevice, wAddress,
+                                 4 * DWORD(wCount), regs);
     ConvertRegisters<double, ULONGLONG>(regs, values, bReverse);
     return wStatus;
 }
@@ -224,22 +231,23 @@ WORD CModbus::WriteSingle(BYTE byFunction, WORD nDevice, WORD wAddress, WORD wVa
 }
 
 WORD CModbus::ForceSingleCoil(WORD nDevice, WORD wAddress, WORD wState) {
-    return WriteSingle(5, nDevice, wAddress, wState == 1 ? 0xFF00 : 0x0000);
+    return WriteSingle(ModbusFunction::WRITE_SINGLE_COIL, nDevice, wAddress,
+                       wState == 1 ? 0xFF00 : 0x0000);
 }
 
 WORD CModbus::PresetSingleRegister(WORD nDevice, WORD wAddress, WORD wValue) {
-    return WriteSingle(6, nDevice, wAddress, wValue);
+    return WriteSingle(ModbusFunction::WRITE_SINGLE_REGISTER, nDevice, wAddress, wValue);
 }
 
 WORD CModbus::LoopbackTest(WORD nDevice) {
-    return WriteSingle(8, nDevice, 0x0000, 0xA537);
+    return WriteSingle(ModbusFunction::DIAGNOSTICS, nDevice, 0x0000, 0xA537);
 }
 
 WORD CModbus::PresetMultipleRegisters(WORD nDevice, WORD wAddress, WORD wCount,
                                       const CWordArray& values) {
     CByteArray request(7 + 2 * size_t(wCount));
     request[0] = LOBYTE(nDevice);
-    request[1] = 16;
+    request[1] = ModbusFunction::WRITE_MULTIPLE_REGISTERS;
     PutWord(request, 2, wAddress);
     PutWord(request, 4, wCount);
     request[6] = static_cast<BYTE>(2 * wCount);  // one byte: the low 8 bits
