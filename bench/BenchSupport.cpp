@@ -17,22 +17,42 @@
 #include <string>
 #include <thread>
 
-bool ParseIntOptions(int argc, char** argv, std::initializer_list<CIntOption> options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto it = std::find_if(options.begin(), options.end(),
-                                     [&](const CIntOption& o) { return arg == o.pszName; });
-        if (it == options.end() || i + 1 >= argc) {
-            return false;
-        }
-        char* end = nullptr;
-        const long v = std::strtol(argv[++i], &end, 10);
-        if (*end != '\0' || v < -1 || v > 100000000) {
-            return false;
-        }
-        *it->pValue = static_cast<int>(v);
+#include "platform/CommandLine.h"
+
+int ParseIntOptions(int argc, char** argv, std::initializer_list<CIntOption> options,
+                    UsageText pszUsage) {
+    std::vector<CCommandLine::COption> names;
+    for (const CIntOption& option : options) {
+        names.push_back({option.pszName, true});
     }
-    return true;
+    CString strError;
+    const CCommandLine::EResult result = CCommandLine::Parse(
+        argc, argv, names,
+        [&](const CString& strName, const CString& strValue, CString& strWhy) {
+            for (const CIntOption& option : options) {
+                long long n = 0;
+                if (strName != option.pszName) {
+                    continue;
+                }
+                if (!CCommandLine::ParseNumber(strName, strValue, option.nMin, option.nMax, n,
+                                               strWhy)) {
+                    return false;
+                }
+                *option.pValue = static_cast<int>(n);
+            }
+            return true;
+        },
+        strError);
+    switch (result) {
+        case CCommandLine::EResult::HELP:
+            std::printf(pszUsage, argv[0]);
+            return 0;
+        case CCommandLine::EResult::BAD:
+            std::fprintf(stderr, "%s: %s (see --help)\n", argv[0], strError.c_str());
+            return 2;
+        default:
+            return -1;
+    }
 }
 
 bool PinToCpu(int nCpu) {

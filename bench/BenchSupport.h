@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -16,11 +17,18 @@ constexpr unsigned kWatchdogSeconds = 600;
 struct CIntOption {
     const char* pszName;  // e.g. "--rounds"
     int* pValue;
+    int nMin;
+    int nMax = 100000000;
 };
 
-// Sets the named options from "--name N" pairs, each N from -1 to 10^8;
-// false on anything else.
-bool ParseIntOptions(int argc, char** argv, std::initializer_list<CIntOption> options);
+// The usage text; %s stands for the program's name.
+using UsageText = const char*;
+
+// Sets the named options from "--name N" or "--name=N", each N within its
+// range. Returns -1 to go on; otherwise the exit status, after the usage on
+// stdout for --help or one line on stderr for a bad argument.
+int ParseIntOptions(int argc, char** argv, std::initializer_list<CIntOption> options,
+                    UsageText pszUsage);
 
 // Pins this process, and every child it starts from now on, to CPU nCpu;
 // true at once for -1. Prints why on failure.

@@ -47,21 +47,18 @@ struct Options {
     int nSoakSeconds = 0;
 };
 
-void Usage(const char* pchName) {
-    std::fprintf(stderr,
-                 "usage: %s [--rounds N>=3] [--millis N] [--windows N] [--latency-millis N] "
-                 "[--cpu N|-1]\n"
-                 "  --rounds          rounds; each runs the window and the loop once (5)\n"
-                 "  --millis          polling time of each contender in a round (2000)\n"
-                 "  --windows         windows polling at once for the latency part (8)\n"
-                 "  --latency-millis  time the latency is sampled for (5000)\n"
-                 "  --cpu             CPU that the bench and the simulator run on (0);\n"
-                 "                    -1 leaves the scheduler free\n"
-                 "  --soak-seconds    instead: the windows poll back to back for this long\n"
-                 "                    with a write every 100 ms; prints memory and open\n"
-                 "                    descriptors at the start, after one minute and at the end\n",
-                 pchName);
-}
+const char kUsage[] =
+    "usage: %s [--rounds N>=3] [--millis N] [--windows N] [--latency-millis N] "
+    "[--cpu N|-1]\n"
+    "  --rounds          rounds; each runs the window and the loop once (5)\n"
+    "  --millis          polling time of each contender in a round (2000)\n"
+    "  --windows         windows polling at once for the latency part (8)\n"
+    "  --latency-millis  time the latency is sampled for (5000)\n"
+    "  --cpu             CPU that the bench and the simulator run on (0);\n"
+    "                    -1 leaves the scheduler free\n"
+    "  --soak-seconds    instead: the windows poll back to back for this long\n"
+    "                    with a write every 100 ms; prints memory and open\n"
+    "                    descriptors at the start, after one minute and at the end\n";
 
 void RunEventsFor(int nMillis) {
     QEventLoop loop;
@@ -295,79 +292,10 @@ double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
 }
-}  // namespace
 
-int main(int argc, char** argv) {
-    Options opt;
-    if (!ParseIntOptions(argc, argv,
-                         {{"--rounds", &opt.nRounds},
-                          {"--millis", &opt.nMillis},
-                          {"--windows", &opt.nWindows},
-                          {"--latency-millis", &opt.nLatencyMillis},
-                          {"--cpu", &opt.nCpu},
-                          {"--soak-seconds", &opt.nSoakSeconds}}) ||
-        opt.nRounds < 3 || opt.nMillis < 100 || opt.nWindows < 1 || opt.nLatencyMillis < 100) {
-        Usage(argv[0]);
-        return 2;
-    }
-    ::alarm(kWatchdogSeconds);
-    if (!PinToCpu(opt.nCpu)) {
-        return 1;
-    }
-    CChild sim;
-    std::string strLine;
-    const std::string strPrefix = "listening on 127.0.0.1:";
-    if (!sim.Start({REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0", "--max-clients", "64",
-                    "--holding", "0=1,2,3,4,5,6,7,8,9,10"}) ||
-        !sim.ReadLine(strLine, 10000) || strLine.rfind(strPrefix, 0) != 0) {
-        std::fprintf(stderr, "regprobe-sim did not start: %s\n", strLine.c_str());
-        return 1;
-    }
-    const WORD nPort = WORD(std::atoi(strLine.substr(strPrefix.size()).c_str()));
-
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-    static char szName[] = "regprobe-bench-poll";
-    static char szEmbedding[] = "-Embedding";
-    static char* appArgv[] = {szName, szEmbedding, nullptr};
-    int appArgc = 2;
-    AfxSetResourceHandle(&RegprobeResources());
-    CRegprobeApp app(appArgc, appArgv);
-    if (!app.InitInstance()) {
-        std::fprintf(stderr, "the application did not start\n");
-        return 1;
-    }
-    auto* pFrame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
-    const CString strName = "127.0.0.1:" + std::to_string(nPort);
-    CConnection* pConnection = theConnections.Add(strName, CONNECTION_OPEN_MODBUS);
-    CRemoteModbus* pModbus = pConnection->GetRemoteModbus();
-    pModbus->SetReconnect(TRUE);  // as the connection dialog makes it
-    if (!pModbus->Connect("127.0.0.1", nPort, 3000)) {
-        std::fprintf(stderr, "no connection to the simulator\n");
-        return 1;
-    }
-    auto openWindow = [&]() -> CRegprobeView* {
-        pFrame->SendCommand(ID_FILE_NEW);
-        CMDIChildWnd* pChild = pFrame->MDIGetActive();
-        return pChild ? dynamic_cast<CRegprobeView*>(pChild->GetActiveView()) : nullptr;
-    };
-    CRegprobeView* pView = openWindow();
-    if (pView == nullptr) {
-        std::fprintf(stderr, "no test window\n");
-        return 1;
-    }
-
-    if (opt.nSoakSeconds > 0) {
-        std::vector<CRegprobeView*> views{pView};
-        while (int(views.size()) < opt.nWindows) {
-            views.push_back(openWindow());
-        }
-        const int nResult = Soak(views, opt.nSoakSeconds);
-        app.CloseAllDocuments(FALSE);
-        theConnections.RemoveAll();
-        return nResult;
-    }
+// The window, the loop and the logging window in turn, each round starting
+// with another one; prints the medians and ratios.
+int MeasureThroughput(CRegprobeView* pView, CModbus* pModbus, const Options& opt) {
     char szLog[] = "/tmp/regprobe-bench-log-XXXXXX";
     const int hLog = ::mkstemp(szLog);
     if (hLog < 0) {
@@ -415,17 +343,12 @@ int main(int argc, char** argv) {
     std::printf("  window logging to a file %8.0f cycles/s (median)\n", Median(logged));
     std::printf("  logging on/off %.3f (min %.3f, max %.3f); goal >= 0.90: %s\n", l.dMedian, l.dMin,
                 l.dMax, l.dMedian >= 0.9 ? "met" : "NOT met");
+    return 0;
+}
 
-    // Latency of the window's thread with several windows polling flat out.
-    std::vector<CRegprobeView*> views{pView};
-    while (int(views.size()) < opt.nWindows) {
-        CRegprobeView* pMore = openWindow();
-        if (pMore == nullptr) {
-            std::fprintf(stderr, "no test window\n");
-            return 1;
-        }
-        views.push_back(pMore);
-    }
+// How late an event posted to the windows' thread from outside is handled
+// while every window polls at interval 0.
+void MeasureLatency(const std::vector<CRegprobeView*>& views, const Options& opt) {
     for (CRegprobeView* p : views) {
         p->m_editInterval->setText("0");
         p->m_checkEnablePoll->click();
@@ -441,21 +364,17 @@ int main(int argc, char** argv) {
     RunEventsFor(opt.nLatencyMillis);
     bProbing = false;
     poster.join();
-    long nCycles = 0;
     for (CRegprobeView* p : views) {
         p->m_checkEnablePoll->click();
     }
     RunEventsUntil(
         [&] {
-            for (CRegprobeView* p : views) {
-                if (p->IsPolling()) {
-                    return false;
-                }
-            }
-            return true;
+            return std::none_of(views.begin(), views.end(),
+                                [](CRegprobeView* p) { return p->IsPolling(); });
         },
         10000);
     RunEventsFor(50);
+    long nCycles = 0;
     for (CRegprobeView* p : views) {
         nCycles += Cycles(p);
     }
@@ -467,6 +386,100 @@ int main(int argc, char** argv) {
     std::printf("  p50 %.2f ms, p99 %.2f ms, max %.2f ms over %zu events; goal p99 <= 50 ms: %s\n",
                 Percentile(probe.m_delaysMs, 0.5), dP99, Percentile(probe.m_delaysMs, 1.0),
                 probe.m_delaysMs.size(), dP99 <= 50 ? "met" : "NOT met");
+}
+
+// Opens test windows until there are nWindows in views.
+bool OpenWindows(CMainFrame* pFrame, int nWindows, std::vector<CRegprobeView*>& views) {
+    while (int(views.size()) < nWindows) {
+        pFrame->SendCommand(ID_FILE_NEW);
+        CMDIChildWnd* pChild = pFrame->MDIGetActive();
+        auto* pView = pChild ? dynamic_cast<CRegprobeView*>(pChild->GetActiveView()) : nullptr;
+        if (pView == nullptr) {
+            std::fprintf(stderr, "no test window\n");
+            return false;
+        }
+        views.push_back(pView);
+    }
+    return true;
+}
+
+// A simulator with ten holding registers; its port, or 0.
+WORD StartSimulator(CChild& sim) {
+    std::string strLine;
+    const std::string strPrefix = "listening on 127.0.0.1:";
+    if (!sim.Start({REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0", "--max-clients", "64",
+                    "--holding", "0=1,2,3,4,5,6,7,8,9,10"}) ||
+        !sim.ReadLine(strLine, 10000) || strLine.rfind(strPrefix, 0) != 0) {
+        std::fprintf(stderr, "regprobe-sim did not start: %s\n", strLine.c_str());
+        return 0;
+    }
+    return WORD(std::atoi(strLine.substr(strPrefix.size()).c_str()));
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    const int rc = ParseIntOptions(argc, argv,
+                                   {{"--rounds", &opt.nRounds, 3},
+                                    {"--millis", &opt.nMillis, 100},
+                                    {"--windows", &opt.nWindows, 1, 64},
+                                    {"--latency-millis", &opt.nLatencyMillis, 100},
+                                    {"--cpu", &opt.nCpu, -1, 1023},
+                                    {"--soak-seconds", &opt.nSoakSeconds, 0}},
+                                   kUsage);
+    if (rc >= 0) {
+        return rc;
+    }
+    ::alarm(kWatchdogSeconds);
+    if (!PinToCpu(opt.nCpu)) {
+        return 1;
+    }
+    CChild sim;
+    const WORD nPort = StartSimulator(sim);
+    if (nPort == 0) {
+        return 1;
+    }
+
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    static char szName[] = "regprobe-bench-poll";
+    static char szEmbedding[] = "-Embedding";
+    static char* appArgv[] = {szName, szEmbedding, nullptr};
+    int appArgc = 2;
+    AfxSetResourceHandle(&RegprobeResources());
+    CRegprobeApp app(appArgc, appArgv);
+    if (!app.InitInstance()) {
+        std::fprintf(stderr, "the application did not start\n");
+        return 1;
+    }
+    auto* pFrame = dynamic_cast<CMainFrame*>(AfxGetMainWnd());
+    const CString strName = "127.0.0.1:" + std::to_string(nPort);
+    CConnection* pConnection = theConnections.Add(strName, CONNECTION_OPEN_MODBUS);
+    CRemoteModbus* pModbus = pConnection->GetRemoteModbus();
+    pModbus->SetReconnect(TRUE);  // as the connection dialog makes it
+    if (!pModbus->Connect("127.0.0.1", nPort, 3000)) {
+        std::fprintf(stderr, "no connection to the simulator\n");
+        return 1;
+    }
+    std::vector<CRegprobeView*> views;
+    if (!OpenWindows(pFrame, opt.nSoakSeconds > 0 ? opt.nWindows : 1, views)) {
+        return 1;
+    }
+    if (opt.nSoakSeconds > 0) {
+        const int nResult = Soak(views, opt.nSoakSeconds);
+        app.CloseAllDocuments(FALSE);
+        theConnections.RemoveAll();
+        return nResult;
+    }
+    if (const int rc = MeasureThroughput(views[0], pModbus, opt); rc != 0) {
+        return rc;
+    }
+    // Latency of the window's thread with several windows polling flat out.
+    if (!OpenWindows(pFrame, opt.nWindows, views)) {
+        return 1;
+    }
+    MeasureLatency(views, opt);
     QCoreApplication::processEvents();
     app.CloseAllDocuments(FALSE);
     theConnections.RemoveAll();

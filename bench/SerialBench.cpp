@@ -63,23 +63,21 @@ struct Options {
     int nCpu = 0;
 };
 
-void Usage(const char* pchName) {
-    std::fprintf(stderr,
-                 "usage: %s [--rounds N>=5] [--exchanges N] [--cpu N|-1]\n"
-                 "  --rounds     rounds; each runs every contender once per mode (7)\n"
-                 "  --exchanges  exchanges per contender, mode and round (1000)\n"
-                 "  --cpu        CPU that the bench, the server and the simulators run on (0);\n"
-                 "               -1 leaves the scheduler free\n",
-                 pchName);
-}
+const char kUsage[] =
+    "usage: %s [--rounds N>=5] [--exchanges N] [--cpu N|-1]\n"
+    "  --rounds     rounds; each runs every contender once per mode (7)\n"
+    "  --exchanges  exchanges per contender, mode and round (1000)\n"
+    "  --cpu        CPU that the bench, the server and the simulators run on (0);\n"
+    "               -1 leaves the scheduler free\n";
 
-bool ParseOptions(int argc, char** argv, Options& opt) {
+// -1 to go on, otherwise the exit status. A median needs several rounds to
+// mean anything.
+int ParseOptions(int argc, char** argv, Options& opt) {
     return ParseIntOptions(argc, argv,
-                           {{"--rounds", &opt.nRounds},
-                            {"--exchanges", &opt.nExchanges},
-                            {"--cpu", &opt.nCpu}}) &&
-           // A median needs several rounds to mean anything.
-           opt.nRounds >= 5 && opt.nExchanges > 0;
+                           {{"--rounds", &opt.nRounds, 5},
+                            {"--exchanges", &opt.nExchanges, 1},
+                            {"--cpu", &opt.nCpu, -1, 1023}},
+                           kUsage);
 }
 
 // A regprobe-sim on a pty of its own; GetPath() is the end a master opens.
@@ -323,142 +321,138 @@ void RemoveRuntimeDirectory(const std::string& strDir) {
     ::unlink((strDir + "/access.key").c_str());
     ::rmdir(strDir.c_str());
 }
-}  // namespace
 
-int main(int argc, char** argv) {
-    Options opt;
-    if (!ParseOptions(argc, argv, opt)) {
-        Usage(argv[0]);
-        return 2;
+// A throwaway key for this run, owner-only.
+bool WriteThrowawayKey(const std::string& strKeyFile) {
+    unsigned char key[32] = {};
+    std::FILE* pRandom = std::fopen("/dev/urandom", "rb");
+    const bool bKey = pRandom != nullptr && std::fread(key, 1, sizeof key, pRandom) == sizeof key;
+    if (pRandom != nullptr) {
+        std::fclose(pRandom);
     }
-    alarm(kWatchdogSeconds);
-    // Set before any child starts: they all inherit it.
-    if (!PinToCpu(opt.nCpu)) {
-        return 2;
+    std::FILE* pFile = bKey ? std::fopen(strKeyFile.c_str(), "w") : nullptr;
+    if (pFile == nullptr) {
+        return false;
     }
-    char szDir[] = "/tmp/regprobe-bench-serial-XXXXXX";
-    if (::mkdtemp(szDir) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
+    ::fchmod(::fileno(pFile), 0600);
+    for (unsigned char b : key) {
+        std::fprintf(pFile, "%02x", b);
     }
-    const CSerialSettings settings = LineSettings();
-    const std::chrono::microseconds gap(settings.GapMicros());
+    return std::fclose(pFile) == 0;
+}
 
-    static const char* const kNames[] = {"regprobe", "libmodbus", "regprobe remote (TLS)",
-                                         "libmodbus, no silence"};
-    static const char* const kModes[] = {"back-to-back", "idle line"};
+const char* const kNames[] = {"regprobe", "libmodbus", "regprobe remote (TLS)",
+                              "libmodbus, no silence"};
+const char* const kModes[] = {"back-to-back", "idle line"};
+
+struct CResults {
     // rounds[mode][contender][round]; the last contender runs back to back only.
     std::vector<CRound> rounds[MODE_COUNT][CONTENDER_COUNT];
     // Per round, ours (local, remote) minus libmodbus: mean and median time
     // of an exchange.
     std::vector<double> meanDiffs[MODE_COUNT][2];
     std::vector<double> medianDiffs[MODE_COUNT][2];
-    std::string strLine[2];
+    std::string strLine;  // the line settings both ptys were left with
     std::string strPath[2];
     pid_t serverPid = -1;
-    int rc = 0;
-    {
-        CSimulator sims[2];
-        CChild server;
-        if (!sims[0].Start() || !sims[1].Start()) {
-            std::fprintf(stderr, "cannot start %s\n", REGPROBE_SIM_PROGRAM);
-            RemoveRuntimeDirectory(szDir);
-            return 1;
-        }
-        strPath[0] = sims[0].GetPath();
-        strPath[1] = sims[1].GetPath();
-        // A throwaway key for this run.
-        const std::string strKeyFile = std::string(szDir) + "/access.key";
-        unsigned char key[32] = {};
-        std::FILE* pRandom = std::fopen("/dev/urandom", "rb");
-        const bool bKey =
-            pRandom != nullptr && std::fread(key, 1, sizeof key, pRandom) == sizeof key;
-        if (pRandom != nullptr) {
-            std::fclose(pRandom);
-        }
-        std::FILE* pFile = bKey ? std::fopen(strKeyFile.c_str(), "w") : nullptr;
-        if (pFile != nullptr) {
-            ::fchmod(::fileno(pFile), 0600);
-            for (unsigned char b : key) {
-                std::fprintf(pFile, "%02x", b);
-            }
-            std::fclose(pFile);
-        }
-        int nRemotePort = 0;
-        if (!StartServer(server, szDir, strPath[0], strKeyFile, &nRemotePort)) {
-            std::fprintf(stderr, "cannot start %s\n", REGPROBE_SERVER_PROGRAM);
-            RemoveRuntimeDirectory(szDir);
-            return 1;
-        }
-        serverPid = server.GetPid();
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        CoSetRuntimeDirectory(szDir);
-        // Never anything but the server started above.
-        CoRegisterLocalServer(CLSID_ModbusSerialServer, REGPROBE_SERVER_PROGRAM);
-        CoSetAccessKeyFile(strKeyFile.c_str());
-        try {
-            COurs ours(settings, "");
-            COurs oursRemote(settings, "127.0.0.1:" + std::to_string(nRemotePort));
-            CLibmodbusLine line(strPath[1], settings);
-            CLibmodbus libmodbus(line, true);
-            CLibmodbus libmodbusNoSilence(line, false);
-            CContender* contenders[CONTENDER_COUNT] = {&ours, &libmodbus, &oursRemote,
-                                                       &libmodbusNoSilence};
-            // Both masters have set up their line now: it must be the same.
-            termios tio[2];
-            for (int i = 0; i < 2; ++i) {
-                if (!sims[i].GetLineSettings(tio[i])) {
-                    throw std::runtime_error("cannot read the settings of " + strPath[i]);
-                }
-                strLine[i] = DescribeLine(tio[i]);
-            }
-            if (strLine[0] != strLine[1]) {
-                throw std::runtime_error("the lines differ: " + strPath[0] + " " + strLine[0] +
-                                         "; " + strPath[1] + " " + strLine[1]);
-            }
-            // One unrecorded round warms caches, allocators and the processes.
-            for (int round = kWarmUpRound; round < opt.nRounds && rc == 0; ++round) {
-                for (int m = 0; m < MODE_COUNT && rc == 0; ++m) {
-                    const int nContenders = m == BACK_TO_BACK ? CONTENDER_COUNT : 3;
-                    CRound got[CONTENDER_COUNT];
-                    for (int k = 0; k < nContenders; ++k) {
-                        const int c = ContenderAt(round, k, nContenders);
-                        got[c] = Measure(*contenders[c], ExchangesIn(round, opt.nExchanges),
-                                         EMode(m), gap);
-                        if (got[c].dRate == 0) {
-                            std::fprintf(stderr, "%s, %s: wrong or no answer\n", kNames[c],
-                                         kModes[m]);
-                            rc = 1;
-                            break;
-                        }
-                    }
-                    if (round != kWarmUpRound && rc == 0) {
-                        for (int c = 0; c < nContenders; ++c) {
-                            rounds[m][c].push_back(got[c]);
-                        }
-                        for (int k = 0; k < 2; ++k) {
-                            const CRound& o = got[k == 0 ? OURS : OURS_REMOTE];
-                            meanDiffs[m][k].push_back(1e6 / o.dRate - 1e6 / got[LIBMODBUS].dRate);
-                            medianDiffs[m][k].push_back(o.dMedianMicros -
-                                                        got[LIBMODBUS].dMedianMicros);
-                        }
-                    }
-                }
-            }
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "%s\n", e.what());
-            rc = 1;
-        }
-        CoUninitialize();
-        server.Stop();
-        sims[0].Stop();
-        sims[1].Stop();
-    }
-    RemoveRuntimeDirectory(szDir);
-    if (rc != 0) {
-        return rc;
-    }
+};
 
+// Both masters have set up their line now: it must be the same.
+void CheckSameLine(const CSimulator (&sims)[2], CResults& results) {
+    std::string strLine[2];
+    for (int i = 0; i < 2; ++i) {
+        termios tio;
+        if (!sims[i].GetLineSettings(tio)) {
+            throw std::runtime_error("cannot read the settings of " + results.strPath[i]);
+        }
+        strLine[i] = DescribeLine(tio);
+    }
+    if (strLine[0] != strLine[1]) {
+        throw std::runtime_error("the lines differ: " + results.strPath[0] + " " + strLine[0] +
+                                 "; " + results.strPath[1] + " " + strLine[1]);
+    }
+    results.strLine = strLine[0];
+}
+
+// One unrecorded round warms caches, allocators and the processes.
+int MeasureRounds(const Options& opt, CContender* const (&contenders)[CONTENDER_COUNT],
+                  std::chrono::microseconds gap, CResults& results) {
+    for (int round = kWarmUpRound; round < opt.nRounds; ++round) {
+        for (int m = 0; m < MODE_COUNT; ++m) {
+            const int nContenders = m == BACK_TO_BACK ? CONTENDER_COUNT : 3;
+            CRound got[CONTENDER_COUNT];
+            for (int k = 0; k < nContenders; ++k) {
+                const int c = ContenderAt(round, k, nContenders);
+                got[c] = Measure(*contenders[c], ExchangesIn(round, opt.nExchanges), EMode(m), gap);
+                if (got[c].dRate == 0) {
+                    std::fprintf(stderr, "%s, %s: wrong or no answer\n", kNames[c], kModes[m]);
+                    return 1;
+                }
+            }
+            if (round == kWarmUpRound) {
+                continue;
+            }
+            for (int c = 0; c < nContenders; ++c) {
+                results.rounds[m][c].push_back(got[c]);
+            }
+            for (int k = 0; k < 2; ++k) {
+                const CRound& o = got[k == 0 ? OURS : OURS_REMOTE];
+                results.meanDiffs[m][k].push_back(1e6 / o.dRate - 1e6 / got[LIBMODBUS].dRate);
+                results.medianDiffs[m][k].push_back(o.dMedianMicros - got[LIBMODBUS].dMedianMicros);
+            }
+        }
+    }
+    return 0;
+}
+
+// Starts the simulators and the server in strDir, then measures.
+int Run(const Options& opt, const std::string& strDir, const CSerialSettings& settings,
+        CResults& results) {
+    CSimulator sims[2];
+    CChild server;
+    if (!sims[0].Start() || !sims[1].Start()) {
+        std::fprintf(stderr, "cannot start %s\n", REGPROBE_SIM_PROGRAM);
+        return 1;
+    }
+    results.strPath[0] = sims[0].GetPath();
+    results.strPath[1] = sims[1].GetPath();
+    const std::string strKeyFile = strDir + "/access.key";
+    int nRemotePort = 0;
+    if (!WriteThrowawayKey(strKeyFile) ||
+        !StartServer(server, strDir, results.strPath[0], strKeyFile, &nRemotePort)) {
+        std::fprintf(stderr, "cannot start %s\n", REGPROBE_SERVER_PROGRAM);
+        return 1;
+    }
+    results.serverPid = server.GetPid();
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    CoSetRuntimeDirectory(strDir.c_str());
+    // Never anything but the server started above.
+    CoRegisterLocalServer(CLSID_ModbusSerialServer, REGPROBE_SERVER_PROGRAM);
+    CoSetAccessKeyFile(strKeyFile.c_str());
+    int rc = 0;
+    try {
+        COurs ours(settings, "");
+        COurs oursRemote(settings, "127.0.0.1:" + std::to_string(nRemotePort));
+        CLibmodbusLine line(results.strPath[1], settings);
+        CLibmodbus libmodbus(line, true);
+        CLibmodbus libmodbusNoSilence(line, false);
+        CContender* const contenders[CONTENDER_COUNT] = {&ours, &libmodbus, &oursRemote,
+                                                         &libmodbusNoSilence};
+        CheckSameLine(sims, results);
+        rc = MeasureRounds(opt, contenders, std::chrono::microseconds(settings.GapMicros()),
+                           results);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        rc = 1;
+    }
+    CoUninitialize();
+    server.Stop();
+    sims[0].Stop();
+    sims[1].Stop();
+    return rc;
+}
+
+void PrintSetup(const Options& opt, const CSerialSettings& settings, const CResults& results) {
     std::printf(
         "Modbus RTU on pseudo-terminals: read 10 holding registers (function 3, "
         "8-byte request, 25-byte answer)\n");
@@ -469,18 +463,18 @@ int main(int argc, char** argv) {
     std::printf(
         "regprobe:  CAutoModbus -> local activation -> modbus-serial-server --port COM1=%s "
         "(pid %d)\n",
-        strPath[0].c_str(), int(serverPid));
+        results.strPath[0].c_str(), int(results.serverPid));
     std::printf(
         "remote:    CAutoModbus -> TCP and TLS 1.3 on 127.0.0.1 -> the same server and "
         "port\n");
     std::printf("libmodbus: %s modbus_new_rtu(\"%s\", %ld, 'N', 8, 1)\n", LIBMODBUS_VERSION_STRING,
-                strPath[1].c_str(), long(kBaudRate));
+                results.strPath[1].c_str(), long(kBaudRate));
     std::printf("line, read back from both ptys: %s (a pty has no wire time)\n",
-                strLine[0].c_str());
+                results.strLine.c_str());
     std::printf(
         "RTU inter-frame silence: %lld us on every side (silent interval %ld ms, "
         "3.5 characters = %lld us, floor 1750 us)\n",
-        static_cast<long long>(gap.count()), long(settings.m_nSilentInterval),
+        static_cast<long long>(settings.GapMicros()), long(settings.m_nSilentInterval),
         static_cast<long long>((settings.TransmitMicros(7) + 1) / 2));
     std::printf(
         "  modbus-serial-server waits it after each answer before the next request;\n"
@@ -500,16 +494,19 @@ int main(int argc, char** argv) {
     }
     std::printf("%d rounds of %d exchanges per contender and mode\n\n", opt.nRounds,
                 opt.nExchanges);
+}
+
+void PrintResults(const CResults& results) {
     std::printf("%-13s %-22s %9s %9s %9s %12s\n", "mode", "contender", "median/s", "min/s", "max/s",
                 "median us");
     for (int m = 0; m < MODE_COUNT; ++m) {
         for (int c = 0; c < CONTENDER_COUNT; ++c) {
-            if (rounds[m][c].empty()) {
+            if (results.rounds[m][c].empty()) {
                 continue;
             }
             std::vector<double> rates;
             std::vector<double> medians;
-            for (const CRound& r : rounds[m][c]) {
+            for (const CRound& r : results.rounds[m][c]) {
                 rates.push_back(r.dRate);
                 medians.push_back(r.dMedianMicros);
             }
@@ -529,8 +526,8 @@ int main(int argc, char** argv) {
     static const char* const kPaths[] = {"local", "remote"};
     for (int m = 0; m < MODE_COUNT; ++m) {
         for (int k = 0; k < 2; ++k) {
-            const CSpread rates = Spread(meanDiffs[m][k]);
-            const CSpread medians = Spread(medianDiffs[m][k]);
+            const CSpread rates = Spread(results.meanDiffs[m][k]);
+            const CSpread medians = Spread(results.medianDiffs[m][k]);
             std::printf("%-13s %-8s %8.1f [%6.1f, %6.1f] %8.1f [%6.1f, %6.1f]\n", kModes[m],
                         kPaths[k], rates.dMedian, rates.dMin, rates.dMax, medians.dMedian,
                         medians.dMin, medians.dMax);
@@ -538,8 +535,35 @@ int main(int argc, char** argv) {
     }
     // Back to back, the hop's way back and the next call overlap the
     // silence, which hides what the server adds: only the idle line decides.
-    const double dHop = Spread(meanDiffs[IDLE_LINE][0]).dMedian;
+    const double dHop = Spread(results.meanDiffs[IDLE_LINE][0]).dMedian;
     std::printf("\nlocal server hop on an idle line adds < %.0f us per exchange: %s (%.1f us)\n",
                 kGoalMicros, dHop < kGoalMicros ? "met" : "NOT met", dHop);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    if (const int rc = ParseOptions(argc, argv, opt); rc >= 0) {
+        return rc;
+    }
+    alarm(kWatchdogSeconds);
+    // Set before any child starts: they all inherit it.
+    if (!PinToCpu(opt.nCpu)) {
+        return 2;
+    }
+    char szDir[] = "/tmp/regprobe-bench-serial-XXXXXX";
+    if (::mkdtemp(szDir) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const CSerialSettings settings = LineSettings();
+    CResults results;
+    const int rc = Run(opt, szDir, settings, results);
+    RemoveRuntimeDirectory(szDir);
+    if (rc != 0) {
+        return rc;
+    }
+    PrintSetup(opt, settings, results);
+    PrintResults(results);
     return 0;
 }

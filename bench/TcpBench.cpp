@@ -38,25 +38,23 @@ struct Options {
     int nCpu = 0;
 };
 
-void Usage(const char* pchName) {
-    std::fprintf(stderr,
-                 "usage: %s [--rounds N>=5] [--persistent N] [--reconnect N] [--cpu N|-1]\n"
-                 "  --rounds      rounds; each runs every contender once per mode (7)\n"
-                 "  --persistent  exchanges per contender and round on one connection (20000)\n"
-                 "  --reconnect   exchanges per contender and round, one connection each (2000)\n"
-                 "  --cpu         CPU that both the client and the server process run on (0);\n"
-                 "                -1 leaves the scheduler free\n",
-                 pchName);
-}
+const char kUsage[] =
+    "usage: %s [--rounds N>=5] [--persistent N] [--reconnect N] [--cpu N|-1]\n"
+    "  --rounds      rounds; each runs every contender once per mode (7)\n"
+    "  --persistent  exchanges per contender and round on one connection (20000)\n"
+    "  --reconnect   exchanges per contender and round, one connection each (2000)\n"
+    "  --cpu         CPU that both the client and the server process run on (0);\n"
+    "                -1 leaves the scheduler free\n";
 
-bool ParseOptions(int argc, char** argv, Options& opt) {
+// -1 to go on, otherwise the exit status. A median needs several rounds to
+// mean anything.
+int ParseOptions(int argc, char** argv, Options& opt) {
     return ParseIntOptions(argc, argv,
-                           {{"--rounds", &opt.nRounds},
-                            {"--persistent", &opt.nPersistent},
-                            {"--reconnect", &opt.nReconnect},
-                            {"--cpu", &opt.nCpu}}) &&
-           // A median needs several rounds to mean anything.
-           opt.nRounds >= 5 && opt.nPersistent > 0 && opt.nReconnect > 0;
+                           {{"--rounds", &opt.nRounds, 5},
+                            {"--persistent", &opt.nPersistent, 1},
+                            {"--reconnect", &opt.nReconnect, 1},
+                            {"--cpu", &opt.nCpu, -1, 1023}},
+                           kUsage);
 }
 
 sockaddr_in Loopback(int nPort) {
@@ -245,20 +243,13 @@ double Measure(CContender& c, int n) {
     return n / dt.count();
 }
 
-}  // namespace
+const char* const kNames[] = {"regprobe", "libmodbus", "raw socket"};
+const char* const kModes[] = {"persistent", "reconnect"};
+// rates[mode][contender][round]
+using CRates = std::vector<double>[2][3];
 
-int main(int argc, char** argv) {
-    Options opt;
-    if (!ParseOptions(argc, argv, opt)) {
-        Usage(argv[0]);
-        return 2;
-    }
-    alarm(kWatchdogSeconds);
-    // Set before the fork: the server inherits it.
-    if (!PinToCpu(opt.nCpu)) {
-        return 2;
-    }
-
+// The libmodbus slave in a child process that dies with us; its pid, or -1.
+pid_t StartServer(int& nPort) {
     int hListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in sa = Loopback(0);
     socklen_t len = sizeof sa;
@@ -266,16 +257,14 @@ int main(int argc, char** argv) {
         ::listen(hListen, 128) != 0 ||
         ::getsockname(hListen, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
         std::perror("listen on 127.0.0.1");
-        return 1;
+        return -1;
     }
-    const int nPort = ntohs(sa.sin_port);
+    nPort = ntohs(sa.sin_port);
     const pid_t parent = ::getpid();
-    pid_t pid = ::fork();
+    const pid_t pid = ::fork();
     if (pid < 0) {
         std::perror("fork");
-        return 1;
-    }
-    if (pid == 0) {
+    } else if (pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent) {
             _exit(1);
@@ -283,46 +272,37 @@ int main(int argc, char** argv) {
         Serve(hListen, nPort);
     }
     ::close(hListen);
+    return pid;
+}
 
-    static const char* const kNames[] = {"regprobe", "libmodbus", "raw socket"};
-    static const char* const kModes[] = {"persistent", "reconnect"};
+// One unrecorded round warms caches, allocators and the server.
+int MeasureRounds(const Options& opt, int nPort, CRates& rates) {
     const int nPerRound[] = {opt.nPersistent, opt.nReconnect};
-    // rates[mode][contender][round]
-    std::vector<double> rates[2][3];
-    int rc = 0;
-    try {
-        std::unique_ptr<CContender> contenders[2][3];
+    std::unique_ptr<CContender> contenders[2][3];
+    for (int m = 0; m < 2; ++m) {
+        contenders[m][0] = std::make_unique<COurs>(nPort, m == 1);
+        contenders[m][1] = std::make_unique<CLibmodbus>(nPort, m == 1);
+        contenders[m][2] = std::make_unique<CRawSocket>(nPort, m == 1);
+    }
+    for (int round = kWarmUpRound; round < opt.nRounds; ++round) {
         for (int m = 0; m < 2; ++m) {
-            contenders[m][0] = std::make_unique<COurs>(nPort, m == 1);
-            contenders[m][1] = std::make_unique<CLibmodbus>(nPort, m == 1);
-            contenders[m][2] = std::make_unique<CRawSocket>(nPort, m == 1);
-        }
-        // One unrecorded round warms caches, allocators and the server.
-        for (int round = kWarmUpRound; round < opt.nRounds && rc == 0; ++round) {
-            for (int m = 0; m < 2 && rc == 0; ++m) {
-                for (int k = 0; k < 3; ++k) {
-                    const int c = ContenderAt(round, k, 3);
-                    double rate = Measure(*contenders[m][c], ExchangesIn(round, nPerRound[m]));
-                    if (rate == 0) {
-                        std::fprintf(stderr, "%s, %s: wrong or no answer\n", kNames[c], kModes[m]);
-                        rc = 1;
-                        break;
-                    }
-                    if (round != kWarmUpRound) {
-                        rates[m][c].push_back(rate);
-                    }
+            for (int k = 0; k < 3; ++k) {
+                const int c = ContenderAt(round, k, 3);
+                double rate = Measure(*contenders[m][c], ExchangesIn(round, nPerRound[m]));
+                if (rate == 0) {
+                    std::fprintf(stderr, "%s, %s: wrong or no answer\n", kNames[c], kModes[m]);
+                    return 1;
+                }
+                if (round != kWarmUpRound) {
+                    rates[m][c].push_back(rate);
                 }
             }
         }
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        rc = 1;
     }
-    StopProcess(pid);
-    if (rc != 0) {
-        return rc;
-    }
+    return 0;
+}
 
+void PrintResults(const Options& opt, int nPort, const CRates& rates) {
     std::printf("Modbus/TCP: read 10 holding registers (12-byte request, 29-byte answer)\n");
     std::printf("server: libmodbus %s slave in a child process on 127.0.0.1:%d\n",
                 LIBMODBUS_VERSION_STRING, nPort);
@@ -351,5 +331,35 @@ int main(int argc, char** argv) {
                     medians[m][0] / medians[m][2], ">=", goals[m],
                     vsLib >= goals[m] ? "met" : "NOT met");
     }
-    return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    if (const int rc = ParseOptions(argc, argv, opt); rc >= 0) {
+        return rc;
+    }
+    alarm(kWatchdogSeconds);
+    // Set before the fork: the server inherits it.
+    if (!PinToCpu(opt.nCpu)) {
+        return 2;
+    }
+    int nPort = 0;
+    const pid_t pid = StartServer(nPort);
+    if (pid < 0) {
+        return 1;
+    }
+    CRates rates;
+    int rc = 0;
+    try {
+        rc = MeasureRounds(opt, nPort, rates);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        rc = 1;
+    }
+    StopProcess(pid);
+    if (rc == 0) {
+        PrintResults(opt, nPort, rates);
+    }
+    return rc;
 }
