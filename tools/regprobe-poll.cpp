@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/CommandLine.h"
 #include "testview/PollStatistics.h"
 #include "testview/ReadCycle.h"
 #include "testview/RowFormat.h"
@@ -92,63 +93,75 @@ int IndexOf(const char* const* names, int nNames, const std::string& strName) {
     std::exit(2);
 }
 
-// A whole decimal number within [nMin, nMax], or one line on stderr and exit 2.
-long Number(const std::string& strOption, const char* pszValue, long nMin, long nMax) {
-    char* pEnd = nullptr;
-    errno = 0;
-    const long n = std::strtol(pszValue, &pEnd, 10);
-    if (*pszValue == '\0' || *pEnd != '\0' || errno != 0 || n < nMin || n > nMax) {
-        Usage(strOption + " needs a number from " + std::to_string(nMin) + " to " +
-              std::to_string(nMax) + ", not \"" + pszValue + "\"");
+// Sets the option's field; false with strError set for a bad value.
+bool SetOption(Options& o, const CString& strName, const CString& strValue, CString& strError) {
+    struct CNumber {
+        const char* pszName;
+        long Options::*pField;
+        long long nMin;
+        long long nMax;
+    };
+    static const CNumber kNumbers[] = {{"--port", &Options::nPort, 1, 65535},
+                                       {"--timeout", &Options::nTimeout, 1, 0xFFFFFFFFLL},
+                                       {"--tries", &Options::nTries, 1, 100},
+                                       {"--device", &Options::nDevice, 0, 255},
+                                       {"--address", &Options::nAddress, 0, 65535},
+                                       {"--count", &Options::nCount, 0, 255},
+                                       {"--interval", &Options::nInterval, 0, 10000},
+                                       {"--cycles", &Options::nCycles, 1, LONG_MAX}};
+    for (const CNumber& number : kNumbers) {
+        if (strName == number.pszName) {
+            long long n = 0;
+            if (!CCommandLine::ParseNumber(strName, strValue, number.nMin, number.nMax, n,
+                                           strError)) {
+                return false;
+            }
+            o.*number.pField = long(n);
+            return true;
+        }
     }
-    return n;
+    if (strName == "--host") {
+        o.strHost = strValue;
+    } else if (strName == "--reconnect") {
+        o.bReconnect = true;
+    } else if (strName == "--function") {
+        o.strFunction = strValue;
+        strError = "unknown function " + strValue;
+        return IndexOf(kFunctions, READ_FUNCTION_COUNT, strValue) >= 0;
+    } else if (strName == "--type") {
+        o.strType = strValue;
+        strError = "unknown type " + strValue;
+        return IndexOf(kTypes, DATA_TYPE_COUNT, strValue) >= 0;
+    }
+    return true;
 }
 
 void ParseOptions(int argc, char** argv, Options& o) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&]() -> const char* {
-            if (i + 1 >= argc) {
-                Usage(arg + " needs a value");
-            }
-            return argv[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        } else if (arg == "--host") {
-            o.strHost = value();
-        } else if (arg == "--port") {
-            o.nPort = Number(arg, value(), 1, 65535);
-        } else if (arg == "--timeout") {
-            o.nTimeout = Number(arg, value(), 1, 0xFFFFFFFFL);
-        } else if (arg == "--reconnect") {
-            o.bReconnect = true;
-        } else if (arg == "--tries") {
-            o.nTries = Number(arg, value(), 1, 100);
-        } else if (arg == "--device") {
-            o.nDevice = Number(arg, value(), 0, 255);
-        } else if (arg == "--function") {
-            o.strFunction = value();
-        } else if (arg == "--address") {
-            o.nAddress = Number(arg, value(), 0, 65535);
-        } else if (arg == "--count") {
-            o.nCount = Number(arg, value(), 0, 255);
-        } else if (arg == "--type") {
-            o.strType = value();
-        } else if (arg == "--interval") {
-            o.nInterval = Number(arg, value(), 0, 10000);
-        } else if (arg == "--cycles") {
-            o.nCycles = Number(arg, value(), 1, LONG_MAX);
-        } else {
-            Usage("unknown option " + arg);
-        }
+    CString strError;
+    const CCommandLine::EResult result = CCommandLine::Parse(
+        argc, argv,
+        {{"--host", true},
+         {"--port", true},
+         {"--timeout", true},
+         {"--reconnect", false},
+         {"--tries", true},
+         {"--device", true},
+         {"--function", true},
+         {"--address", true},
+         {"--count", true},
+         {"--type", true},
+         {"--interval", true},
+         {"--cycles", true}},
+        [&](const CString& strName, const CString& strValue, CString& strWhy) {
+            return SetOption(o, strName, strValue, strWhy);
+        },
+        strError);
+    if (result == CCommandLine::EResult::HELP) {
+        std::fputs(kUsage, stdout);
+        std::exit(0);
     }
-    if (IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction) < 0) {
-        Usage("unknown function " + o.strFunction);
-    }
-    if (IndexOf(kTypes, DATA_TYPE_COUNT, o.strType) < 0) {
-        Usage("unknown type " + o.strType);
+    if (result == CCommandLine::EResult::BAD) {
+        Usage(strError);
     }
 }
 
