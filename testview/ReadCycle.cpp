@@ -227,94 +227,104 @@ CReadResult ReadOnce(const CReadSettings& s) {
     return result;
 }
 
+namespace {
+// The register write the data type asks for; FALSE when nothing was sent
+// (result.strError then says why, or the value was blank).
+BOOL WriteRegisterValue(const CWriteSettings& s, WORD nDevice, WORD wAddress,
+                        CWriteResult& result) {
+    const CString& strCopy = s.strValue;
+    const bool bBlank = std::all_of(strCopy.begin(), strCopy.end(), [](char ch) {
+        return std::isspace(static_cast<unsigned char>(ch)) != 0;
+    });
+    switch (s.nDataType) {
+        case TYPE_CHAR: {
+            size_t nFirst = 0;
+            while (nFirst < strCopy.size() &&
+                   std::isspace(static_cast<unsigned char>(strCopy[nFirst]))) {
+                ++nFirst;
+            }
+            if (nFirst == strCopy.size()) {
+                return FALSE;
+            }
+            const auto ch = static_cast<signed char>(strCopy[nFirst]);
+            result.bWritten = TRUE;
+            result.wStatus = s.pModbus->PresetSingleRegister(nDevice, wAddress, WORD(ch));
+            break;
+        }
+        case TYPE_SIGNED_16:
+        case TYPE_UNSIGNED_16:
+            if (strCopy.empty()) {
+                return FALSE;
+            }
+            result.bWritten = TRUE;
+            result.wStatus =
+                s.pModbus->PresetSingleRegister(nDevice, wAddress, WORD(ParseNumber(strCopy)));
+            break;
+        case TYPE_FLOAT:
+        case TYPE_FLOAT_REVERSE:
+            result.bWritten = TRUE;
+            result.wStatus =
+                s.pModbus->PresetRegisterFloat(nDevice, wAddress, float(std::atof(strCopy.c_str())),
+                                               s.nDataType == TYPE_FLOAT_REVERSE);
+            break;
+        case TYPE_DOUBLE:
+        case TYPE_DOUBLE_REVERSE:
+            result.bWritten = TRUE;
+            result.wStatus = s.pModbus->PresetRegisterDouble(
+                nDevice, wAddress, std::atof(strCopy.c_str()), s.nDataType == TYPE_DOUBLE_REVERSE);
+            break;
+        case TYPE_HEX_16:
+        case TYPE_BINARY_16: {
+            if (bBlank) {
+                return FALSE;
+            }
+            WORD wValue = 0;
+            if (!ParseRegisterText(s.nDataType, strCopy, wValue)) {
+                result.strError = "The value is not a 16-bit register in this notation";
+                return FALSE;
+            }
+            result.bWritten = TRUE;
+            result.wStatus = s.pModbus->PresetSingleRegister(nDevice, wAddress, wValue);
+            break;
+        }
+        default: {
+            Kind32 kind;
+            WordOrder order;
+            if (!Is32BitType(s.nDataType, kind, order) || bBlank) {
+                return FALSE;
+            }
+            std::uint32_t bits = 0;
+            if (!ParseDword(kind, strCopy, bits)) {
+                result.strError = "The value does not fit the data type";
+                return FALSE;
+            }
+            CWordArray regs(2, 0);
+            SplitDword(bits, order, regs.data());
+            result.bWritten = TRUE;
+            result.wStatus = s.pModbus->PresetMultipleRegisters(nDevice, wAddress, 2, regs);
+            break;
+        }
+    }
+    return TRUE;
+}
+}  // namespace
+
 CWriteResult WriteOnce(const CWriteSettings& s) {
     CWriteResult result;
     if (s.pModbus == nullptr) {
         return result;
     }
-    CString strCopy = s.strValue;
     const long nState = ParseNumber(s.strValue);
     const WORD nDevice = WORD(ParseNumber(s.strDevice) & 0xFF);
     const WORD wAddress = WORD(ParseNumber(s.strAddress));
-    CModbus* pModbus = s.pModbus;
-    const bool bBlank = std::all_of(strCopy.begin(), strCopy.end(), [](char ch) {
-        return std::isspace(static_cast<unsigned char>(ch)) != 0;
-    });
     try {
         if (s.nWriteFunction == WRITE_PRESET_SINGLE_REGISTER) {
-            switch (s.nDataType) {
-                case TYPE_CHAR: {
-                    size_t nFirst = 0;
-                    while (nFirst < strCopy.size() &&
-                           std::isspace(static_cast<unsigned char>(strCopy[nFirst]))) {
-                        ++nFirst;
-                    }
-                    if (nFirst == strCopy.size()) {
-                        return result;
-                    }
-                    const auto ch = static_cast<signed char>(strCopy[nFirst]);
-                    result.bWritten = TRUE;
-                    result.wStatus = pModbus->PresetSingleRegister(nDevice, wAddress, WORD(ch));
-                    break;
-                }
-                case TYPE_SIGNED_16:
-                case TYPE_UNSIGNED_16:
-                    if (strCopy.empty()) {
-                        return result;
-                    }
-                    result.bWritten = TRUE;
-                    result.wStatus = pModbus->PresetSingleRegister(nDevice, wAddress,
-                                                                   WORD(ParseNumber(strCopy)));
-                    break;
-                case TYPE_FLOAT:
-                case TYPE_FLOAT_REVERSE:
-                    result.bWritten = TRUE;
-                    result.wStatus = pModbus->PresetRegisterFloat(
-                        nDevice, wAddress, float(std::atof(strCopy.c_str())),
-                        s.nDataType == TYPE_FLOAT_REVERSE);
-                    break;
-                case TYPE_DOUBLE:
-                case TYPE_DOUBLE_REVERSE:
-                    result.bWritten = TRUE;
-                    result.wStatus =
-                        pModbus->PresetRegisterDouble(nDevice, wAddress, std::atof(strCopy.c_str()),
-                                                      s.nDataType == TYPE_DOUBLE_REVERSE);
-                    break;
-                case TYPE_HEX_16:
-                case TYPE_BINARY_16: {
-                    if (bBlank) {
-                        return result;
-                    }
-                    WORD wValue = 0;
-                    if (!ParseRegisterText(s.nDataType, strCopy, wValue)) {
-                        result.strError = "The value is not a 16-bit register in this notation";
-                        return result;
-                    }
-                    result.bWritten = TRUE;
-                    result.wStatus = pModbus->PresetSingleRegister(nDevice, wAddress, wValue);
-                    break;
-                }
-                default: {
-                    Kind32 kind;
-                    WordOrder order;
-                    if (!Is32BitType(s.nDataType, kind, order) || bBlank) {
-                        return result;
-                    }
-                    std::uint32_t bits = 0;
-                    if (!ParseDword(kind, strCopy, bits)) {
-                        result.strError = "The value does not fit the data type";
-                        return result;
-                    }
-                    CWordArray regs(2, 0);
-                    SplitDword(bits, order, regs.data());
-                    result.bWritten = TRUE;
-                    result.wStatus = pModbus->PresetMultipleRegisters(nDevice, wAddress, 2, regs);
-                    break;
-                }
+            if (!WriteRegisterValue(s, nDevice, wAddress, result)) {
+                return result;
             }
         } else if (s.nWriteFunction == WRITE_FORCE_SINGLE_COIL) {
             result.bWritten = TRUE;
-            result.wStatus = pModbus->ForceSingleCoil(nDevice, wAddress, WORD(nState));
+            result.wStatus = s.pModbus->ForceSingleCoil(nDevice, wAddress, WORD(nState));
         } else {
             return result;
         }
@@ -326,7 +336,7 @@ CWriteResult WriteOnce(const CWriteSettings& s) {
         return result;
     }
     if (result.wStatus != 0) {
-        result.strError = pModbus->GetErrorText(result.wStatus);
+        result.strError = s.pModbus->GetErrorText(result.wStatus);
     }
     return result;
 }
