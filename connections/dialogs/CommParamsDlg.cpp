@@ -181,117 +181,127 @@ BOOL CCommParamsDlg::Fail(const CString& strName) {
     return FALSE;
 }
 
+// Adds the record for a new connection and creates its object on the server.
+BOOL CCommParamsDlg::CreateRecord(CString& strName) {
+    const CString strPort = Format("com%ld", m_comboPort->currentIndex() + 1);
+    const CString strServer = TrimText(GetWindowText(m_editServer));
+    strName = strServer.empty() ? strPort : strServer + ":" + strPort;
+    CConnection* pExisting = nullptr;
+    if (theConnections.Lookup(strName, pExisting)) {
+        AfxMessageBox("Connection Alredy Exist", MB_OK);
+        m_pConnection = nullptr;
+        return FALSE;
+    }
+    m_pConnection = theConnections.Add(strName, CONNECTION_LOCAL_DCOM);
+    if (m_pConnection == nullptr) {
+        AfxMessageBox("Error Adding Connection", MB_OK);
+        return FALSE;
+    }
+    HRESULT hr = m_pConnection->GetAutoModbus()->Create(strServer, strPort);
+    if (FAILED(hr)) {
+        char text[500];
+        if (GetFailureText(hr, text, sizeof text)) {
+            AfxMessageBox(text, MB_OK);
+        } else {
+            AfxMessageBox("Can't Create Automation Object", MB_OK);
+        }
+        return Fail(strName);
+    }
+    return TRUE;
+}
+
+// Each value goes to the server once it is valid; the first invalid one
+// stops, leaving those before it written.
+BOOL CCommParamsDlg::WriteLineSettings(CAutoModbus* pAuto) {
+    auto valid = [](bool bValid, const char* pszText) {
+        if (!bValid) {
+            AfxMessageBox(pszText, MB_OK);
+        }
+        return bValid;
+    };
+    if (!valid(m_comboPort->currentIndex() >= 0, "Invalid com port")) {
+        return FALSE;
+    }
+    pAuto->SetPort(static_cast<BYTE>(m_comboPort->currentIndex() + 1));
+    if (!valid(m_comboBaudRate->currentIndex() >= 0, "Invalid Baud-Rate")) {
+        return FALSE;
+    }
+    pAuto->SetBaudRate(ItemData(m_comboBaudRate));
+    if (!valid(m_comboParity->currentIndex() >= 0, "Invalid Parity")) {
+        return FALSE;
+    }
+    pAuto->SetParity(static_cast<BYTE>(ItemData(m_comboParity)));
+    if (!valid(m_comboStopBits->currentIndex() >= 0, "Invalid Stop Bits")) {
+        return FALSE;
+    }
+    pAuto->SetStopBits(static_cast<BYTE>(ItemData(m_comboStopBits)));
+    pAuto->SetFlowControl(
+        static_cast<BYTE>((m_bDtrDsr ? 1 : 0) | (m_bRtsCts ? 2 : 0) | (m_bXonXoff ? 4 : 0)));
+    const int nTimeout = std::atoi(GetWindowText(m_editTimeout).c_str());
+    if (!valid(nTimeout != 0, "Invalid timeout")) {
+        return FALSE;
+    }
+    pAuto->SetTimeout(nTimeout);
+    const int nSilentInterval = std::atoi(GetWindowText(m_editSilentInterval).c_str());
+    if (!valid(nSilentInterval != 0, "Invalid Char Interval")) {
+        return FALSE;
+    }
+    pAuto->SetSilentInterval(nSilentInterval);
+    pAuto->SetErrorDelay(std::atoi(GetWindowText(m_editErrorDelay).c_str()));
+    pAuto->SetMode(GetDlgItem<QRadioButton>(IDC_RADIO_RTU)->isChecked() ? 0 : 1);
+    if (!valid(m_comboByteSize->currentIndex() >= 0, "Invalid Byte Size")) {
+        return FALSE;
+    }
+    pAuto->SetByteSize(static_cast<SHORT>(ItemData(m_comboByteSize)));
+    return valid(pAuto->Connect(), "Can't connect");
+}
+
+// Starts or stops the port's Modbus TCP server as the box says. A record
+// whose creation stopped half-way has no TCP server to set.
+BOOL CCommParamsDlg::ApplyTcpServer(CAutoModbus* pAuto) {
+    IModbusTcpServer* pTcpServer = pAuto->m_pTcpServer;
+    if (pTcpServer == nullptr) {
+        return TRUE;
+    }
+    VARIANT_BOOL bResult = VARIANT_FALSE;
+    if (m_checkTcpServer->isChecked()) {
+        BSTR bstrAddress = AllocBstr(GetWindowText(m_editTcpAddress));
+        pTcpServer->put_Address(bstrAddress);
+        SysFreeString(bstrAddress);
+        pTcpServer->put_Port(
+            static_cast<SHORT>(std::atoi(GetWindowText(m_editTcpPort).c_str()) & 0xFFFF));
+        pTcpServer->Start(&bResult);
+        if (bResult == VARIANT_FALSE) {
+            AfxMessageBox("Error Starting Modbus TCP server", MB_OK);
+        }
+    } else {
+        pTcpServer->Stop(&bResult);
+        if (bResult == VARIANT_FALSE) {
+            AfxMessageBox("Error Stoping Modbus TCP server", MB_OK);
+        }
+    }
+    return bResult != VARIANT_FALSE;
+}
+
 BOOL CCommParamsDlg::Apply() {
     CWaitCursor wait;
     UpdateData(TRUE);
     CString strName;
-    if (m_bNew) {
-        const CString strPort = Format("com%ld", m_comboPort->currentIndex() + 1);
-        const CString strServer = TrimText(GetWindowText(m_editServer));
-        strName = strServer.empty() ? strPort : strServer + ":" + strPort;
-        CConnection* pExisting = nullptr;
-        if (theConnections.Lookup(strName, pExisting)) {
-            AfxMessageBox("Connection Alredy Exist", MB_OK);
-            m_pConnection = nullptr;
-            return FALSE;
-        }
-        m_pConnection = theConnections.Add(strName, CONNECTION_LOCAL_DCOM);
-        if (m_pConnection == nullptr) {
-            AfxMessageBox("Error Adding Connection", MB_OK);
-            return FALSE;
-        }
-        HRESULT hr = m_pConnection->GetAutoModbus()->Create(strServer, strPort);
-        if (FAILED(hr)) {
-            char text[500];
-            if (GetFailureText(hr, text, sizeof text)) {
-                AfxMessageBox(text, MB_OK);
-            } else {
-                AfxMessageBox("Can't Create Automation Object", MB_OK);
-            }
-            return Fail(strName);
-        }
+    if (m_bNew && !CreateRecord(strName)) {
+        return FALSE;
     }
     CAutoModbus* pAuto = m_pConnection ? m_pConnection->GetAutoModbus() : nullptr;
     if (pAuto == nullptr) {
         return FALSE;
     }
-
     if (m_bNew && pAuto->IsConnected() &&
         AfxMessageBox("This connection is already opened by other app. Show current parameters?",
                       MB_YESNO) == IDYES) {
         ReadFromServer();
         return Fail(strName);
     }
-
-    // Each value goes to the server once it is valid; the first invalid one
-    // stops, leaving those before it written.
-    if (m_comboPort->currentIndex() < 0) {
-        AfxMessageBox("Invalid com port", MB_OK);
+    if (!WriteLineSettings(pAuto) || !ApplyTcpServer(pAuto)) {
         return Fail(strName);
-    }
-    pAuto->SetPort(static_cast<BYTE>(m_comboPort->currentIndex() + 1));
-    if (m_comboBaudRate->currentIndex() < 0) {
-        AfxMessageBox("Invalid Baud-Rate", MB_OK);
-        return Fail(strName);
-    }
-    pAuto->SetBaudRate(ItemData(m_comboBaudRate));
-    if (m_comboParity->currentIndex() < 0) {
-        AfxMessageBox("Invalid Parity", MB_OK);
-        return Fail(strName);
-    }
-    pAuto->SetParity(static_cast<BYTE>(ItemData(m_comboParity)));
-    if (m_comboStopBits->currentIndex() < 0) {
-        AfxMessageBox("Invalid Stop Bits", MB_OK);
-        return Fail(strName);
-    }
-    pAuto->SetStopBits(static_cast<BYTE>(ItemData(m_comboStopBits)));
-    pAuto->SetFlowControl(
-        static_cast<BYTE>((m_bDtrDsr ? 1 : 0) | (m_bRtsCts ? 2 : 0) | (m_bXonXoff ? 4 : 0)));
-    const int nTimeout = std::atoi(GetWindowText(m_editTimeout).c_str());
-    if (nTimeout == 0) {
-        AfxMessageBox("Invalid timeout", MB_OK);
-        return Fail(strName);
-    }
-    pAuto->SetTimeout(nTimeout);
-    const int nSilentInterval = std::atoi(GetWindowText(m_editSilentInterval).c_str());
-    if (nSilentInterval == 0) {
-        AfxMessageBox("Invalid Char Interval", MB_OK);
-        return Fail(strName);
-    }
-    pAuto->SetSilentInterval(nSilentInterval);
-    pAuto->SetErrorDelay(std::atoi(GetWindowText(m_editErrorDelay).c_str()));
-    pAuto->SetMode(GetDlgItem<QRadioButton>(IDC_RADIO_RTU)->isChecked() ? 0 : 1);
-    if (m_comboByteSize->currentIndex() < 0) {
-        AfxMessageBox("Invalid Byte Size", MB_OK);
-        return Fail(strName);
-    }
-    pAuto->SetByteSize(static_cast<SHORT>(ItemData(m_comboByteSize)));
-    if (!pAuto->Connect()) {
-        AfxMessageBox("Can't connect", MB_OK);
-        return Fail(strName);
-    }
-
-    // A record whose creation stopped half-way has no TCP server to set.
-    if (IModbusTcpServer* pTcpServer = pAuto->m_pTcpServer) {
-        VARIANT_BOOL bResult = VARIANT_FALSE;
-        if (m_checkTcpServer->isChecked()) {
-            BSTR bstrAddress = AllocBstr(GetWindowText(m_editTcpAddress));
-            pTcpServer->put_Address(bstrAddress);
-            SysFreeString(bstrAddress);
-            pTcpServer->put_Port(
-                static_cast<SHORT>(std::atoi(GetWindowText(m_editTcpPort).c_str()) & 0xFFFF));
-            pTcpServer->Start(&bResult);
-            if (bResult == VARIANT_FALSE) {
-                AfxMessageBox("Error Starting Modbus TCP server", MB_OK);
-                return Fail(strName);
-            }
-        } else {
-            pTcpServer->Stop(&bResult);
-            if (bResult == VARIANT_FALSE) {
-                AfxMessageBox("Error Stoping Modbus TCP server", MB_OK);
-                return Fail(strName);
-            }
-        }
     }
     return TRUE;
 }

@@ -55,4 +55,7 @@ protected:
 private:
     // The failure exit: a new connection goes again.
     BOOL Fail(const CString& strName);
+    BOOL CreateRecord(CString& strName);
+    BOOL WriteLineSettings(CAutoModbus* pAuto);
+    BOOL ApplyTcpServer(CAutoModbus* pAuto);
 };
