@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 CCommandLine::EResult CCommandLine::Parse(int argc, const char* const* argv,
-                                          std::initializer_list<COption> options,
+                                          const std::vector<COption>& options,
                                           const Handler& handler, CString& strError) {
     for (int i = 1; i < argc; ++i) {
         CString strName = argv[i];

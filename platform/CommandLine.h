@@ -5,7 +5,7 @@
 #pragma once
 
 #include <functional>
-#include <initializer_list>
+#include <vector>
 
 #include "WinTypes.h"
 
@@ -25,7 +25,7 @@ public:
     enum class EResult { RUN, HELP, BAD };
 
     // Stops at the first fault (strError set, BAD) or at "-h"/"--help" (HELP).
-    static EResult Parse(int argc, const char* const* argv, std::initializer_list<COption> options,
+    static EResult Parse(int argc, const char* const* argv, const std::vector<COption>& options,
                          const Handler& handler, CString& strError);
 
     // A whole decimal number within [nMin, nMax]: no blanks, no '+', nothing
