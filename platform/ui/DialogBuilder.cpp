@@ -15,9 +15,9 @@
 #include <QStyle>
 
 #include "ResourceModule.h"
+#include "WidgetIds.h"
 
 namespace {
-const char* const kIdProperty = "regprobeDlgCtrlId";
 const char* const kStyleProperty = "regprobeDlgCtrlStyle";
 
 // Rounds to nearest, halves away from zero.
@@ -273,7 +273,7 @@ void CDialogBuilder::Build(QWidget* pParent, const std::function<void(int, int)>
                 pControl = CreateComboBox(item, pParent, pfnNotify);
                 break;
         }
-        pControl->setProperty(kIdProperty, item.nID);
+        pControl->setProperty(kControlIdProperty, item.nID);
         pControl->setProperty(kStyleProperty, static_cast<uint>(item.dwStyle));
         QRect rc = MapDialogRect(item.x, item.y, item.cx, item.cy);
         if (auto* pCombo = qobject_cast<QComboBox*>(pControl)) {
@@ -336,7 +336,7 @@ QWidget* GetDlgItem(const QWidget* pDlg, int nID) {
 }
 
 int GetDlgCtrlID(const QWidget* pControl) {
-    QVariant v = pControl ? pControl->property(kIdProperty) : QVariant();
+    QVariant v = pControl ? pControl->property(kControlIdProperty) : QVariant();
     return v.isValid() ? v.toInt() : 0;
 }
 

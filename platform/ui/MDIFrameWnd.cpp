@@ -22,6 +22,7 @@
 #include "StatusBar.h"
 #include "ToolBar.h"
 #include "VirtualKeys.h"
+#include "WidgetIds.h"
 #include "WinApp.h"
 
 IMPLEMENT_DYNAMIC(CMDIFrameWnd, CCmdTarget)
@@ -476,7 +477,7 @@ void CMDIFrameWnd::FillWindowList(QMenu* pPopup) {
         }
         QString strText = QStringLiteral("&%1 %2").arg(nNumber).arg(pWindow->windowTitle());
         QAction* pAction = pPopup->addAction(strText);
-        pAction->setProperty("regprobeCommandId", AFX_IDM_FIRST_MDICHILD + nNumber - 1);
+        pAction->setProperty(kCommandIdProperty, AFX_IDM_FIRST_MDICHILD + nNumber - 1);
         pAction->setCheckable(true);
         pAction->setChecked(pWindow == m_pMDIClient->currentSubWindow());
         connect(pAction, &QAction::triggered, this, [this, pWindow] {
@@ -521,7 +522,7 @@ void CMDIFrameWnd::LoadAccelTable(UINT nIDResource) {
 
 QWidget* CMDIFrameWnd::GetControlBar(UINT nID) const {
     for (QWidget* pChild : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        QVariant v = pChild->property("regprobeBarId");
+        QVariant v = pChild->property(kBarIdProperty);
         if (v.isValid() && v.toUInt() == nID) {
             return pChild;
         }

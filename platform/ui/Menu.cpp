@@ -6,14 +6,13 @@
 #include <QWidget>
 
 #include "Message.h"
+#include "WidgetIds.h"
 
 namespace {
 AFX_TRACKMENU_HOOK& TrackHook() {
     static AFX_TRACKMENU_HOOK hook;
     return hook;
 }
-
-const char* const kCommandIdProperty = "regprobeCommandId";
 
 CString PromptOf(UINT nID) {
     CString str = AfxLoadString(nID);

@@ -5,6 +5,7 @@
 
 #include "AfxRes.h"
 #include "ResourceModule.h"
+#include "WidgetIds.h"
 
 CStatusBar::CStatusBar() = default;
 
@@ -13,7 +14,7 @@ BOOL CStatusBar::Create(QMainWindow* pParentWnd, DWORD dwStyle, UINT nID) {
         return FALSE;
     }
     setObjectName(QStringLiteral("AFX_IDW_STATUS_BAR_%1").arg(nID));
-    setProperty("regprobeBarId", nID);
+    setProperty(kBarIdProperty, nID);
     pParentWnd->setStatusBar(this);
     setVisible(dwStyle & WS_VISIBLE);
     return TRUE;

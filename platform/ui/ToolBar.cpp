@@ -8,6 +8,7 @@
 #include "Menu.h"
 #include "Message.h"
 #include "ResourceModule.h"
+#include "WidgetIds.h"
 
 namespace {
 // The face colour of the system the tool-bar bitmaps are drawn for.
@@ -28,7 +29,7 @@ BOOL CToolBar::Create(QMainWindow* pParentWnd, DWORD dwStyle, UINT nID) {
         return FALSE;
     }
     setObjectName(QStringLiteral("AFX_IDW_TOOLBAR_%1").arg(nID));
-    setProperty("regprobeBarId", nID);
+    setProperty(kBarIdProperty, nID);
     m_dwStyle = dwStyle;
     pParentWnd->addToolBar(
         (dwStyle & CBRS_ALIGN_BOTTOM) ? Qt::BottomToolBarArea : Qt::TopToolBarArea, this);
@@ -67,7 +68,7 @@ BOOL CToolBar::LoadToolBar(UINT nIDResource) {
         QString strTip;
         SplitPrompt(nID, strPrompt, strTip);
         QAction* pAction = addAction(QIcon(image), strTip);
-        pAction->setProperty("regprobeCommandId", nID);
+        pAction->setProperty(kCommandIdProperty, nID);
         pAction->setToolTip(strTip);
         pAction->setStatusTip(strPrompt);
         connect(pAction, &QAction::triggered, this,
