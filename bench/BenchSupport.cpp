@@ -19,6 +19,26 @@
 
 #include "platform/CommandLine.h"
 
+bool AreBenchValues(const unsigned short* pValues, int n) {
+    if (n != kBenchCount) {
+        return false;
+    }
+    for (int i = 0; i < kBenchCount; ++i) {
+        if (pValues[i] != BenchValue(i)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string BenchValuesArgument() {
+    std::string strHolding = "0=";
+    for (int i = 0; i < kBenchCount; ++i) {
+        strHolding += (i > 0 ? "," : "") + std::to_string(BenchValue(i));
+    }
+    return strHolding;
+}
+
 int ParseIntOptions(int argc, char** argv, std::initializer_list<CIntOption> options,
                     UsageText pszUsage) {
     std::vector<CCommandLine::COption> names;

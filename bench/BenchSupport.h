@@ -11,6 +11,17 @@
 #include <string>
 #include <vector>
 
+// What the Modbus benches read: kBenchCount holding registers from 0, each
+// holding BenchValue(i).
+constexpr int kBenchCount = 10;
+constexpr unsigned short BenchValue(int i) {
+    return static_cast<unsigned short>(0x1357 + 0x0F1E * i);
+}
+// True when the n registers read are the bench's values.
+bool AreBenchValues(const unsigned short* pValues, int n);
+// The values as a simulator's "--holding 0=v0,v1,..." argument.
+std::string BenchValuesArgument();
+
 // No run may hang the machine.
 constexpr unsigned kWatchdogSeconds = 600;
 

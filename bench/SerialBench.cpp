@@ -33,14 +33,10 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 
-constexpr int kCount = 10;
+constexpr int kCount = kBenchCount;
 constexpr LONG kBaudRate = 115200;
 constexpr int kStartMillis = 5000;
 constexpr double kGoalMicros = 100;
-
-WORD Value(int i) {
-    return static_cast<WORD>(0x1357 + 0x0F1E * i);
-}
 
 // What both contenders run: 8N1 at 115200 bit/s, RTU, no flow control, and
 // the shortest silent interval the server allows.
@@ -84,13 +80,7 @@ int ParseOptions(int argc, char** argv, Options& opt) {
 class CSimulator {
 public:
     bool Start() {
-        std::string strHolding = "0=";
-        for (int i = 0; i < kCount; ++i) {
-            if (i > 0) {
-                strHolding += ',';
-            }
-            strHolding += std::to_string(Value(i));
-        }
+        const std::string strHolding = BenchValuesArgument();
         std::string strLine;
         if (!m_child.Start({REGPROBE_SIM_PROGRAM, "--pty", "--mode", "rtu", "--baud",
                             std::to_string(kBaudRate), "--format", "8N1", "--holding", strHolding},
@@ -179,7 +169,7 @@ public:
             throw std::runtime_error("modbus-serial-server cannot open COM1");
         }
         for (int i = 0; i < kCount; ++i) {
-            m_expected.push_back(Value(i));
+            m_expected.push_back(BenchValue(i));
         }
     }
     bool Exchange() override {
@@ -221,15 +211,7 @@ public:
         }
         int n = modbus_read_registers(m_pCtx, 0, kCount, m_values);
         m_last = Clock::now();
-        if (n != kCount) {
-            return false;
-        }
-        for (int i = 0; i < kCount; ++i) {
-            if (m_values[i] != Value(i)) {
-                return false;
-            }
-        }
-        return true;
+        return AreBenchValues(m_values, n);
     }
 
 private:

@@ -23,13 +23,9 @@
 #include "transport/RemoteModbus.h"
 
 namespace {
-constexpr int kCount = 10;
+constexpr int kCount = kBenchCount;
 constexpr std::array<BYTE, 12> kRequest = {0, 0, 0, 0, 0, 6, 1, 3, 0, 0, 0, kCount};
 constexpr size_t kAnswerSize = 9 + 2 * kCount;
-
-WORD Value(int i) {
-    return static_cast<WORD>(0x1357 + 0x0F1E * i);
-}
 
 struct Options {
     int nRounds = 7;
@@ -73,7 +69,7 @@ sockaddr_in Loopback(int nPort) {
         _exit(2);
     }
     for (int i = 0; i < kCount; ++i) {
-        map->tab_registers[i] = Value(i);
+        map->tab_registers[i] = BenchValue(i);
     }
     std::vector<pollfd> fds{{hListen, POLLIN, 0}};
     uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
@@ -118,7 +114,7 @@ public:
         }
         m_master.SetReconnect(bReconnect ? TRUE : FALSE);
         for (int i = 0; i < kCount; ++i) {
-            m_expected.push_back(Value(i));
+            m_expected.push_back(BenchValue(i));
         }
     }
     bool Exchange() override {
@@ -155,15 +151,7 @@ public:
         if (m_bReconnect) {
             modbus_close(m_pCtx);
         }
-        if (n != kCount) {
-            return false;
-        }
-        for (int i = 0; i < kCount; ++i) {
-            if (m_values[i] != Value(i)) {
-                return false;
-            }
-        }
-        return true;
+        return AreBenchValues(m_values, n);
     }
 
 private:
@@ -178,8 +166,8 @@ public:
     CRawSocket(int nPort, bool bReconnect) : m_sa(Loopback(nPort)), m_bReconnect(bReconnect) {
         m_expected = {0, 0, 0, 0, 0, 3 + 2 * kCount, 1, 3, 2 * kCount};
         for (int i = 0; i < kCount; ++i) {
-            m_expected.push_back(HIBYTE(Value(i)));
-            m_expected.push_back(LOBYTE(Value(i)));
+            m_expected.push_back(HIBYTE(BenchValue(i)));
+            m_expected.push_back(LOBYTE(BenchValue(i)));
         }
         if (!m_bReconnect && !Open()) {
             throw std::runtime_error("raw socket cannot connect");
