@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/WinTypes.h"
+
 // What the Modbus benches read: kBenchCount holding registers from 0, each
 // holding BenchValue(i).
 constexpr int kBenchCount = 10;
@@ -21,6 +23,30 @@ constexpr unsigned short BenchValue(int i) {
 bool AreBenchValues(const unsigned short* pValues, int n);
 // The values as a simulator's "--holding 0=v0,v1,..." argument.
 std::string BenchValuesArgument();
+
+// One contender of a Modbus bench.
+class CContender {
+public:
+    virtual ~CContender() = default;
+    // One read of the bench's registers; false unless the values are right.
+    virtual bool Exchange() = 0;
+};
+
+// One of our masters as a contender; the derived class sets it up.
+template <class TMaster>
+class COurMaster : public CContender {
+public:
+    bool Exchange() override {
+        return m_master.ReadOutputRegisters(1, 0, kBenchCount, m_values) == 0 &&
+               AreBenchValues(m_values.data(), int(m_values.size()));
+    }
+
+protected:
+    TMaster m_master;
+
+private:
+    std::vector<WORD> m_values = std::vector<WORD>(kBenchCount);
+};
 
 // No run may hang the machine.
 constexpr unsigned kWatchdogSeconds = 600;

@@ -132,15 +132,8 @@ std::string DescribeLine(const termios& tio) {
     return s;
 }
 
-class CContender {
-public:
-    virtual ~CContender() = default;
-    // One read of the 10 registers; false unless the values are right.
-    virtual bool Exchange() = 0;
-};
-
 // Our whole path: every exchange is a call into modbus-serial-server.
-class COurs : public CContender {
+class COurs : public COurMaster<CAutoModbus> {
 public:
     COurs(const CSerialSettings& s, const std::string& strServer) {
         HRESULT hr = m_master.Create(strServer, "com1");
@@ -168,18 +161,7 @@ public:
         if (!m_master.Connect()) {
             throw std::runtime_error("modbus-serial-server cannot open COM1");
         }
-        for (int i = 0; i < kCount; ++i) {
-            m_expected.push_back(BenchValue(i));
-        }
     }
-    bool Exchange() override {
-        return m_master.ReadOutputRegisters(1, 0, kCount, m_values) == 0 && m_values == m_expected;
-    }
-
-private:
-    CAutoModbus m_master;
-    CWordArray m_values = CWordArray(kCount);
-    CWordArray m_expected;
 };
 
 // libmodbus's RTU master on its pty. It sends as soon as asked; keeping the

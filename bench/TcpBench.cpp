@@ -99,32 +99,14 @@ sockaddr_in Loopback(int nPort) {
     }
 }
 
-class CContender {
-public:
-    virtual ~CContender() = default;
-    // One read of the 10 registers; false unless the values are right.
-    virtual bool Exchange() = 0;
-};
-
-class COurs : public CContender {
+class COurs : public COurMaster<CRemoteModbus> {
 public:
     COurs(int nPort, bool bReconnect) {
         if (!m_master.Connect("127.0.0.1", static_cast<WORD>(nPort), 2000)) {
             throw std::runtime_error("regprobe master cannot connect");
         }
         m_master.SetReconnect(bReconnect ? TRUE : FALSE);
-        for (int i = 0; i < kCount; ++i) {
-            m_expected.push_back(BenchValue(i));
-        }
     }
-    bool Exchange() override {
-        return m_master.ReadOutputRegisters(1, 0, kCount, m_values) == 0 && m_values == m_expected;
-    }
-
-private:
-    CRemoteModbus m_master;
-    CWordArray m_values = CWordArray(kCount);
-    CWordArray m_expected;
 };
 
 class CLibmodbus : public CContender {
