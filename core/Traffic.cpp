@@ -1,0 +1,90 @@
+#include "Traffic.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace Traffic {
+
+std::string FormatTime(std::chrono::system_clock::time_point t) {
+    using namespace std::chrono;
+    const time_t seconds = system_clock::to_time_t(time_point_cast<system_clock::duration>(t));
+    const long nMillis =
+        long(duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000 + 1000) % 1000;
+    tm local{};
+    ::localtime_r(&seconds, &local);
+    char sz[32];
+    std::snprintf(sz, sizeof sz, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min,
+                  local.tm_sec, nMillis);
+    return sz;
+}
+
+std::string FormatHex(const BYTE* p, size_t n) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string s;
+    s.reserve(n * 3);
+    for (size_t i = 0; i < n; ++i) {
+        if (i > 0) {
+            s += ' ';
+        }
+        s += kDigits[p[i] >> 4];
+        s += kDigits[p[i] & 0x0F];
+    }
+    return s;
+}
+
+std::vector<std::string> FormatLines(const CTrafficExchange& exchange,
+                                     const std::string& strName) {
+    const auto tAnswer =
+        exchange.tSent + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                             std::chrono::duration<double, std::milli>(exchange.dMillis));
+    char szMillis[32];
+    std::snprintf(szMillis, sizeof szMillis, "%.3f ms", exchange.dMillis);
+    std::string strAnswer = FormatHex(exchange.answer.data(), exchange.answer.size());
+    return {FormatTime(exchange.tSent) + "  " + strName + "  >  " +
+                FormatHex(exchange.request.data(), exchange.request.size()),
+            FormatTime(tAnswer) + "  " + strName + "  <  " +
+                (strAnswer.empty() ? "(nothing)" : strAnswer) + "  " + exchange.strStatus + "  " +
+                szMillis};
+}
+
+}  // namespace Traffic
+
+void CTrafficRing::OnExchange(CTrafficExchange&& exchange) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    exchange.nSequence = m_nNext++;
+    if (m_exchanges.size() >= m_nCapacity) {
+        m_exchanges.pop_front();
+        ++m_nDropped;
+    }
+    m_exchanges.push_back(std::move(exchange));
+}
+
+std::vector<CTrafficExchange> CTrafficRing::Since(std::uint64_t nAfter) const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    std::vector<CTrafficExchange> out;
+    // Sequence numbers rise by one along the ring: the first wanted is found
+    // by arithmetic, not by a search.
+    size_t nSkip = 0;
+    if (!m_exchanges.empty() && nAfter >= m_exchanges.front().nSequence) {
+        nSkip = size_t(std::min<std::uint64_t>(nAfter - m_exchanges.front().nSequence + 1,
+                                               m_exchanges.size()));
+    }
+    out.assign(m_exchanges.begin() + std::ptrdiff_t(nSkip), m_exchanges.end());
+    return out;
+}
+
+void CTrafficRing::Clear() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_exchanges.clear();
+    m_nDropped = 0;
+}
+
+size_t CTrafficRing::Size() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_exchanges.size();
+}
+
+std::uint64_t CTrafficRing::Dropped() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_nDropped;
+}

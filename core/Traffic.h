@@ -1,0 +1,86 @@
+// What went over the wire: transports report each exchange to one observer,
+// if there is one. With none set, a transport pays a single relaxed atomic
+// load per exchange and builds nothing.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/WinTypes.h"
+
+class CModbus;
+
+struct CTrafficExchange {
+    std::uint64_t nSequence = 0;  // set by the ring, from 1
+    std::chrono::system_clock::time_point tSent;
+    const CModbus* pSource = nullptr;  // the master that made the exchange
+    std::string strTransport;          // "tcp 127.0.0.1:502", "serial com1", ...
+    CByteArray request;                // as sent: a Modbus/TCP frame with its header, or a PDU
+    CByteArray answer;                 // as received; empty when nothing came
+    WORD wStatus = 0;                  // the transport's status of the exchange
+    std::string strStatus;             // its text
+    double dMillis = 0;                // round trip
+};
+
+class ITrafficObserver {
+public:
+    virtual ~ITrafficObserver() = default;
+    // Called on the exchanging thread, after the answer (or the failure).
+    virtual void OnExchange(CTrafficExchange&& exchange) = 0;
+};
+
+namespace Traffic {
+// The observer, or nullptr: the one check a transport makes per exchange.
+inline std::atomic<ITrafficObserver*>& Observer() {
+    static std::atomic<ITrafficObserver*> s_pObserver{nullptr};
+    return s_pObserver;
+}
+inline ITrafficObserver* Current() {
+    return Observer().load(std::memory_order_relaxed);
+}
+// An observer must outlive every exchange that may have loaded it: set it to
+// something that lives as long as the process (the ring below), and clear it
+// to stop capture.
+inline void SetObserver(ITrafficObserver* pObserver) {
+    Observer().store(pObserver, std::memory_order_release);
+}
+
+// "HH:MM:SS.mmm" local time.
+std::string FormatTime(std::chrono::system_clock::time_point t);
+// Bytes as upper-case hex pairs separated by blanks.
+std::string FormatHex(const BYTE* p, size_t n);
+// The two lines of an exchange, request then answer:
+//   12:00:01.250  name  >  00 01 00 00 00 06 01 03 00 00 00 0A
+//   12:00:01.252  name  <  00 01 ... 00 0A  Ok  1.843 ms
+// The answer line is written at the request's time plus the round trip.
+std::vector<std::string> FormatLines(const CTrafficExchange& exchange, const std::string& strName);
+}  // namespace Traffic
+
+// The last nCapacity exchanges; safe to fill from any number of threads and
+// read from another.
+class CTrafficRing : public ITrafficObserver {
+public:
+    explicit CTrafficRing(size_t nCapacity = 20000) : m_nCapacity(nCapacity) {}
+
+    void OnExchange(CTrafficExchange&& exchange) override;
+
+    // The exchanges with a sequence number above nAfter, oldest first.
+    std::vector<CTrafficExchange> Since(std::uint64_t nAfter) const;
+    void Clear();
+    size_t Size() const;
+    size_t Capacity() const { return m_nCapacity; }
+    // Exchanges pushed out since the last Clear.
+    std::uint64_t Dropped() const;
+
+private:
+    const size_t m_nCapacity;
+    mutable std::mutex m_mutex;
+    std::deque<CTrafficExchange> m_exchanges;
+    std::uint64_t m_nNext = 1;
+    std::uint64_t m_nDropped = 0;
+};
