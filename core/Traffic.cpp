@@ -5,6 +5,13 @@
 
 namespace Traffic {
 
+CTrafficRing& Ring() {
+    // Never destroyed: a transport on another thread may still be using it
+    // while the process exits.
+    static CTrafficRing* s_pRing = new CTrafficRing;
+    return *s_pRing;
+}
+
 std::string FormatTime(std::chrono::system_clock::time_point t) {
     using namespace std::chrono;
     const time_t seconds = system_clock::to_time_t(time_point_cast<system_clock::duration>(t));
@@ -13,8 +20,8 @@ std::string FormatTime(std::chrono::system_clock::time_point t) {
     tm local{};
     ::localtime_r(&seconds, &local);
     char sz[32];
-    std::snprintf(sz, sizeof sz, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min,
-                  local.tm_sec, nMillis);
+    std::snprintf(sz, sizeof sz, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min, local.tm_sec,
+                  nMillis);
     return sz;
 }
 
@@ -32,8 +39,7 @@ std::string FormatHex(const BYTE* p, size_t n) {
     return s;
 }
 
-std::vector<std::string> FormatLines(const CTrafficExchange& exchange,
-                                     const std::string& strName) {
+std::vector<std::string> FormatLines(const CTrafficExchange& exchange, const std::string& strName) {
     const auto tAnswer =
         exchange.tSent + std::chrono::duration_cast<std::chrono::system_clock::duration>(
                              std::chrono::duration<double, std::milli>(exchange.dMillis));

@@ -84,3 +84,8 @@ private:
     std::uint64_t m_nNext = 1;
     std::uint64_t m_nDropped = 0;
 };
+
+namespace Traffic {
+// The application's ring, for as long as the process lives.
+CTrafficRing& Ring();
+}  // namespace Traffic

@@ -15,7 +15,8 @@ CMenuItemTemplate Popup(const char* text, std::vector<CMenuItemTemplate> items) 
 
 CMenuItemTemplate ViewPopup() {
     return Popup("&View",
-                 {Item("&Toolbar", ID_VIEW_TOOLBAR), Item("&Status Bar", ID_VIEW_STATUS_BAR)});
+                 {Item("&Toolbar", ID_VIEW_TOOLBAR), Item("&Status Bar", ID_VIEW_STATUS_BAR),
+                  Separator(), Item("T&raffic", ID_VIEW_TRAFFIC)});
 }
 CMenuItemTemplate HelpPopup() {
     return Popup("&Help", {Item("&About Regprobe...", ID_APP_ABOUT)});

@@ -3,6 +3,8 @@
 #include <QTimer>
 
 #include "Splash.h"
+#include "connections/Connections.h"
+#include "monitor/TrafficWnd.h"
 #include "platform/Unicode.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
@@ -35,9 +37,39 @@ CMainFrame::CMainFrame() : m_trayIcon(IDR_TRAYICON) {
     MapCommand(ID_TRAY_CONNECTIONS, [this] { OnTrayConnections(); });
     MapCommand(ID_TRAY_TERMINATE, [this] { OnClose(); });
     MapCommand(ID_OPTIONS_REGISTER_TYPELIB, [this] { OnRegisterTypeLibrary(); });
+    MapCommand(ID_VIEW_TRAFFIC, [this] { OnViewTraffic(); });
 }
 
 CMainFrame::~CMainFrame() = default;
+
+CTrafficWnd* CMainFrame::GetTrafficWnd() const {
+    return static_cast<CTrafficWnd*>(m_pTraffic.data());
+}
+
+void CMainFrame::OnViewTraffic() {
+    if (m_pTraffic == nullptr) {
+        // An exchange is shown under the name of the connection whose master
+        // made it; a master no longer in the list, under its own address.
+        m_pTraffic = new CTrafficWnd(
+            Traffic::Ring(),
+            [](const CTrafficExchange& e) {
+                POSITION pos = theConnections.GetStartPosition();
+                while (pos != nullptr) {
+                    CString strName;
+                    CConnection* pConnection = nullptr;
+                    theConnections.GetNextAssoc(pos, strName, pConnection);
+                    if (pConnection != nullptr && pConnection->m_pModbus == e.pSource) {
+                        return std::string(strName);
+                    }
+                }
+                return e.strTransport;
+            },
+            this);
+    }
+    m_pTraffic->show();
+    m_pTraffic->raise();
+    m_pTraffic->activateWindow();
+}
 
 void CMainFrame::SetConnectionsDialog(PFN_CONNECTIONS_DLG pfnRun) {
     ConnectionsDialog() = std::move(pfnRun);

@@ -3,6 +3,7 @@
 // commands (Connections, type-library registration, restore, terminate).
 #pragma once
 
+#include <QPointer>
 #include <functional>
 
 #include "TrayIcon.h"
@@ -28,6 +29,9 @@ public:
     using PFN_CONNECTIONS_DLG = std::function<void()>;
     static void SetConnectionsDialog(PFN_CONNECTIONS_DLG pfnRun);
 
+    // The traffic monitor, one for the application; null until first shown.
+    class CTrafficWnd* GetTrafficWnd() const;
+
     CStatusBar m_wndStatusBar;
     CToolBar m_wndToolBar;
     CTrayIcon m_trayIcon;
@@ -47,7 +51,9 @@ protected:
     void OnPollDevice();
     void OnTrayConnections();
     void OnRegisterTypeLibrary();
+    void OnViewTraffic();
 
 private:
+    QPointer<QWidget> m_pTraffic;
     BOOL m_bCloseAfterDialog = FALSE;
 };

@@ -126,15 +126,73 @@ private:
     bool m_bRunning = false;
 };
 
-WORD Read(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress, WORD wQuantity,
-          CReadClock& clock, CListUpdate& list) {
+// Registers read as the data type says: one, two or four per value.
+WORD ReadRegisters(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress,
+                   WORD wQuantity, CReadClock& clock, CListUpdate& list,
+                   std::vector<CReadValue>* pValues) {
     CWordArray words;
     CFloatArray floats;
     CDoubleArray doubles;
-    CByteArray bits;
     const bool bInput = s.nReadFunction == READ_INPUT_REGISTERS;
     Kind32 kind = Kind32::Signed;
     WordOrder order = WordOrder::ABCD;
+    WORD wStatus = 0;
+    if (s.nDataType == TYPE_FLOAT || s.nDataType == TYPE_FLOAT_REVERSE) {
+        clock.Start();
+        floats.assign(wQuantity, 0.0f);
+        const BOOL bReverse = s.nDataType == TYPE_FLOAT_REVERSE;
+        wStatus =
+            bInput
+                ? pModbus->ReadInputRegistersFloat(nDevice, wAddress, wQuantity, floats, bReverse)
+                : pModbus->ReadOutputRegistersFloat(nDevice, wAddress, wQuantity, floats, bReverse);
+        clock.Stop();
+        list = MakeListUpdate(FormatFloatRows(wAddress, floats), true, wQuantity);
+        if (pValues) {
+            *pValues = FloatValues(wAddress, floats);
+        }
+    } else if (s.nDataType == TYPE_DOUBLE || s.nDataType == TYPE_DOUBLE_REVERSE) {
+        clock.Start();
+        doubles.assign(wQuantity, 0.0);
+        const BOOL bReverse = s.nDataType == TYPE_DOUBLE_REVERSE;
+        wStatus = bInput ? pModbus->ReadInputRegistersDouble(nDevice, wAddress, wQuantity, doubles,
+                                                             bReverse)
+                         : pModbus->ReadOutputRegistersDouble(nDevice, wAddress, wQuantity, doubles,
+                                                              bReverse);
+        clock.Stop();
+        list = MakeListUpdate(FormatDoubleRows(wAddress, doubles), true, wQuantity);
+        if (pValues) {
+            *pValues = DoubleValues(wAddress, doubles);
+        }
+    } else if (Is32BitType(s.nDataType, kind, order)) {
+        clock.Start();
+        // The quantity counts values: two registers each.
+        words.assign(2 * size_t(wQuantity), 0);
+        const WORD wRegisters = WORD(2 * wQuantity);
+        wStatus = bInput ? pModbus->ReadInputRegisters(nDevice, wAddress, wRegisters, words)
+                         : pModbus->ReadOutputRegisters(nDevice, wAddress, wRegisters, words);
+        clock.Stop();
+        const std::vector<std::uint32_t> dwords = DecodeDwords(words, order);
+        list = MakeListUpdate(FormatDwordRows(kind, wAddress, dwords), true, wQuantity);
+        if (pValues) {
+            *pValues = DwordValues(kind, wAddress, dwords);
+        }
+    } else {
+        clock.Start();
+        words.assign(wQuantity, 0);
+        wStatus = bInput ? pModbus->ReadInputRegisters(nDevice, wAddress, wQuantity, words)
+                         : pModbus->ReadOutputRegisters(nDevice, wAddress, wQuantity, words);
+        clock.Stop();
+        list = MakeListUpdate(FormatWordRows(s.nDataType, wAddress, words), true, wQuantity);
+        if (pValues) {
+            *pValues = WordValues(s.nDataType, wAddress, words);
+        }
+    }
+    return wStatus;
+}
+
+WORD Read(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress, WORD wQuantity,
+          CReadClock& clock, CListUpdate& list, std::vector<CReadValue>* pValues) {
+    CByteArray bits;
     WORD wStatus = 0;
     switch (s.nReadFunction) {
         case READ_LOOPBACK:
@@ -145,48 +203,7 @@ WORD Read(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress,
             return wStatus;
         case READ_OUTPUT_REGISTERS:
         case READ_INPUT_REGISTERS:
-            if (s.nDataType == TYPE_FLOAT || s.nDataType == TYPE_FLOAT_REVERSE) {
-                clock.Start();
-                floats.assign(wQuantity, 0.0f);
-                const BOOL bReverse = s.nDataType == TYPE_FLOAT_REVERSE;
-                wStatus = bInput ? pModbus->ReadInputRegistersFloat(nDevice, wAddress, wQuantity,
-                                                                    floats, bReverse)
-                                 : pModbus->ReadOutputRegistersFloat(nDevice, wAddress, wQuantity,
-                                                                     floats, bReverse);
-                clock.Stop();
-                list = MakeListUpdate(FormatFloatRows(wAddress, floats), true, wQuantity);
-            } else if (s.nDataType == TYPE_DOUBLE || s.nDataType == TYPE_DOUBLE_REVERSE) {
-                clock.Start();
-                doubles.assign(wQuantity, 0.0);
-                const BOOL bReverse = s.nDataType == TYPE_DOUBLE_REVERSE;
-                wStatus = bInput ? pModbus->ReadInputRegistersDouble(nDevice, wAddress, wQuantity,
-                                                                     doubles, bReverse)
-                                 : pModbus->ReadOutputRegistersDouble(nDevice, wAddress, wQuantity,
-                                                                      doubles, bReverse);
-                clock.Stop();
-                list = MakeListUpdate(FormatDoubleRows(wAddress, doubles), true, wQuantity);
-            } else if (Is32BitType(s.nDataType, kind, order)) {
-                clock.Start();
-                // The quantity counts values: two registers each.
-                words.assign(2 * size_t(wQuantity), 0);
-                const WORD wRegisters = WORD(2 * wQuantity);
-                wStatus = bInput
-                              ? pModbus->ReadInputRegisters(nDevice, wAddress, wRegisters, words)
-                              : pModbus->ReadOutputRegisters(nDevice, wAddress, wRegisters, words);
-                clock.Stop();
-                list = MakeListUpdate(FormatDwordRows(kind, wAddress, DecodeDwords(words, order)),
-                                      true, wQuantity);
-            } else {
-                clock.Start();
-                words.assign(wQuantity, 0);
-                wStatus = bInput
-                              ? pModbus->ReadInputRegisters(nDevice, wAddress, wQuantity, words)
-                              : pModbus->ReadOutputRegisters(nDevice, wAddress, wQuantity, words);
-                clock.Stop();
-                list =
-                    MakeListUpdate(FormatWordRows(s.nDataType, wAddress, words), true, wQuantity);
-            }
-            return wStatus;
+            return ReadRegisters(pModbus, s, nDevice, wAddress, wQuantity, clock, list, pValues);
         default:
             clock.Start();
             bits.assign(wQuantity, 0);
@@ -195,6 +212,9 @@ WORD Read(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress,
                           : pModbus->ReadInputStatus(nDevice, wAddress, wQuantity, bits);
             clock.Stop();
             list = MakeListUpdate(FormatBitRows(wAddress, bits), true, wQuantity);
+            if (pValues) {
+                *pValues = BitValues(wAddress, bits);
+            }
             return wStatus;
     }
 }
@@ -211,7 +231,8 @@ CReadResult ReadOnce(const CReadSettings& s) {
     result.bRead = TRUE;
     CReadClock clock(result);
     try {
-        result.wStatus = Read(s.pModbus, s, nDevice, wAddress, wQuantity, clock, result.list);
+        result.wStatus = Read(s.pModbus, s, nDevice, wAddress, wQuantity, clock, result.list,
+                              s.bValues ? &result.values : nullptr);
     } catch (CException* e) {
         clock.Stop();
         result.bException = TRUE;
@@ -224,6 +245,9 @@ CReadResult ReadOnce(const CReadSettings& s) {
         result.strStatus = s.pModbus->GetErrorText(result.wStatus);
     }
     result.bTimedOut = result.wStatus == MODBUS_TIMEOUT || s.pModbus->LastExchangeTimedOut();
+    if (result.Failed()) {
+        result.values.clear();  // zeros that did not come from the device
+    }
     return result;
 }
 

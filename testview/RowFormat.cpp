@@ -1,5 +1,6 @@
 #include "RowFormat.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 
@@ -143,4 +144,86 @@ std::vector<CString> FormatBitRows(WORD wStart, const CByteArray& states) {
         rows.push_back(Format("[%u]=%d ", RowAddress(wStart, i, 1), int(states[i])));
     }
     return rows;
+}
+
+namespace {
+CReadValue Real(unsigned nAddress, double d, int nDigits) {
+    if (!std::isfinite(d)) {
+        return {nAddress, std::isnan(d) ? "nan" : d > 0 ? "inf" : "-inf", true};
+    }
+    return {nAddress, Format("%.*g", nDigits, d), false};
+}
+}  // namespace
+
+std::vector<CReadValue> WordValues(int nDataType, WORD wStart, const CWordArray& values) {
+    std::vector<CReadValue> out;
+    for (size_t i = 0; i < values.size(); ++i) {
+        const unsigned nAddress = RowAddress(wStart, i, 1);
+        const WORD w = values[i];
+        switch (nDataType) {
+            case TYPE_CHAR:
+                // The low byte as the window shows it: one Latin-1 character.
+                out.push_back({nAddress, CString(1, char(w & 0xFF)), true});
+                break;
+            case TYPE_SIGNED_16:
+                out.push_back({nAddress, Format("%d", int(static_cast<std::int16_t>(w))), false});
+                break;
+            case TYPE_HEX_16:
+                out.push_back({nAddress, Format("0x%04X", unsigned(w)), true});
+                break;
+            case TYPE_BINARY_16: {
+                CString strBits;
+                for (int b = 15; b >= 0; --b) {
+                    strBits += (w >> b) & 1 ? '1' : '0';
+                }
+                out.push_back({nAddress, strBits, true});
+                break;
+            }
+            default:
+                out.push_back({nAddress, Format("%u", unsigned(w)), false});
+                break;
+        }
+    }
+    return out;
+}
+
+std::vector<CReadValue> DwordValues(Kind32 kind, WORD wStart,
+                                    const std::vector<std::uint32_t>& values) {
+    std::vector<CReadValue> out;
+    for (size_t i = 0; i < values.size(); ++i) {
+        const unsigned nAddress = RowAddress(wStart, i, 2);
+        const std::uint32_t v = values[i];
+        if (kind == Kind32::Float) {
+            out.push_back(Real(nAddress, double(BitsFloat(v)), 9));
+        } else if (kind == Kind32::Signed) {
+            out.push_back({nAddress, Format("%d", int(static_cast<std::int32_t>(v))), false});
+        } else {
+            out.push_back({nAddress, Format("%u", unsigned(v)), false});
+        }
+    }
+    return out;
+}
+
+std::vector<CReadValue> FloatValues(WORD wStart, const CFloatArray& values) {
+    std::vector<CReadValue> out;
+    for (size_t i = 0; i < values.size(); ++i) {
+        out.push_back(Real(RowAddress(wStart, i, 2), double(values[i]), 9));
+    }
+    return out;
+}
+
+std::vector<CReadValue> DoubleValues(WORD wStart, const CDoubleArray& values) {
+    std::vector<CReadValue> out;
+    for (size_t i = 0; i < values.size(); ++i) {
+        out.push_back(Real(RowAddress(wStart, i, 4), values[i], 17));
+    }
+    return out;
+}
+
+std::vector<CReadValue> BitValues(WORD wStart, const CByteArray& states) {
+    std::vector<CReadValue> out;
+    for (size_t i = 0; i < states.size(); ++i) {
+        out.push_back({RowAddress(wStart, i, 1), states[i] ? "1" : "0", false});
+    }
+    return out;
 }

@@ -67,3 +67,19 @@ std::vector<CString> FormatFloatRows(WORD wStart, const CFloatArray& values);
 std::vector<CString> FormatDoubleRows(WORD wStart, const CDoubleArray& values);
 // Bits, one 0/1 byte each, bit i at wStart + i.
 std::vector<CString> FormatBitRows(WORD wStart, const CByteArray& states);
+
+// One value read, exactly, for a program rather than a person: the address it
+// starts at and its text. Numbers are decimal (floats with every digit that
+// tells them apart); bText marks what is not a number: a character, hex or
+// binary digits, or a float that is not finite.
+struct CReadValue {
+    unsigned nAddress = 0;
+    CString strValue;
+    bool bText = false;
+};
+std::vector<CReadValue> WordValues(int nDataType, WORD wStart, const CWordArray& values);
+std::vector<CReadValue> DwordValues(Kind32 kind, WORD wStart,
+                                    const std::vector<std::uint32_t>& values);
+std::vector<CReadValue> FloatValues(WORD wStart, const CFloatArray& values);
+std::vector<CReadValue> DoubleValues(WORD wStart, const CDoubleArray& values);
+std::vector<CReadValue> BitValues(WORD wStart, const CByteArray& states);

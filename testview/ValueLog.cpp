@@ -27,19 +27,23 @@ CString CsvField(const CString& str) {
     return strOut + "\"";
 }
 
-CString FormatLogLine(std::int64_t nUnixMillis, const CString& strConnection,
-                      const CString& strDevice, const CString& strFunction,
-                      const CString& strStatus, std::uint64_t qwMicros,
-                      const std::vector<CString>& rows) {
+CString FormatUtcTime(std::int64_t nUnixMillis) {
     const std::time_t t = std::time_t(nUnixMillis / 1000);
     std::tm tm{};
     gmtime_r(&t, &tm);
     char szTime[40];
     const size_t n = std::strftime(szTime, sizeof szTime, "%Y-%m-%dT%H:%M:%S", &tm);
     std::snprintf(szTime + n, sizeof szTime - n, ".%03dZ", int(nUnixMillis % 1000));
+    return szTime;
+}
+
+CString FormatLogLine(std::int64_t nUnixMillis, const CString& strConnection,
+                      const CString& strDevice, const CString& strFunction,
+                      const CString& strStatus, std::uint64_t qwMicros,
+                      const std::vector<CString>& rows) {
     char szRead[32];
     std::snprintf(szRead, sizeof szRead, "%.3f", double(qwMicros) / 1000.0);
-    CString strLine = szTime;
+    CString strLine = FormatUtcTime(nUnixMillis);
     for (const CString* p : {&strConnection, &strDevice, &strFunction, &strStatus}) {
         strLine += ',';
         strLine += CsvField(*p);

@@ -1,14 +1,19 @@
-// Command-line poller: reads a device over Modbus/TCP at an interval and prints
-// the decoded values, the status text and the running statistics.
+// Command-line poller: reads a device at an interval and prints the decoded
+// values, the status text and the running statistics; or writes one value
+// as the test window does. Output is text for a person, or CSV or JSON.
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "PollOutput.h"
+#include "core/Traffic.h"
 #include "platform/CommandLine.h"
 #include "testview/PollStatistics.h"
 #include "testview/ReadCycle.h"
@@ -25,35 +30,62 @@ void OnSignal(int) {
 
 const char kUsage[] =
     "Usage: regprobe-poll [options]\n"
-    "Polls a Modbus/TCP device and prints the values read.\n"
+    "Polls a Modbus device and prints the values read, or writes one value.\n"
     "\n"
-    "  --host HOST        server host name or dotted address (default 127.0.0.1)\n"
-    "  --port N           server TCP port, 1-65535 (default 502)\n"
+    "The device:\n"
+    "  --host HOST        Modbus/TCP server host name or dotted address (default 127.0.0.1)\n"
+    "  --port N           its TCP port, 1-65535 (default 502)\n"
     "  --timeout MS       time-out of each exchange in milliseconds (default 10000)\n"
     "  --reconnect        open a new connection for every exchange\n"
-    "  --tries N          attempts per read, 1-100 (default 1)\n"
+    "  --tries N          attempts per exchange, 1-100 (default 1)\n"
     "  --device N         device (unit) address, 0-255 (default 1)\n"
+    "\n"
+    "What to read:\n"
     "  --function F       coils | inputs | holding | input-registers | loopback\n"
     "                     (default holding)\n"
     "  --address N        starting address, 0-65535, sent as given (default 0)\n"
-    "  --count N          number of values, 0-255 (default 10)\n"
+    "  --quantity N       number of values, 0-255 (default 10)\n"
     "  --type T           char | int16 | uint16 | float | float-reverse | double |\n"
     "                     double-reverse | int32-ORDER | uint32-ORDER |\n"
     "                     float32-ORDER | hex16 | bin16, ORDER one of abcd, cdab,\n"
     "                     badc, dcba (registers only; default uint16)\n"
-    "  --interval MS      pause between reads (default 1000, at most 10000)\n"
-    "  --cycles N         stop after N reads (default: until interrupted)\n"
+    "\n"
+    "How often:\n"
+    "  --interval MS      pause between reads, 0-10000 (default 1000)\n"
+    "  --count N          stop after N reads (default: until interrupted);\n"
+    "                     --cycles N is the same\n"
+    "  --once             one read: exit status 0 when it succeeded, 1 when it\n"
+    "                     failed (the status text on standard error)\n"
+    "\n"
+    "Writing (done once, before any read; with --once or --count the reads follow):\n"
+    "  --write VALUE      the value as typed in the test window, read by --type\n"
+    "  --write-function F register | coil (default register)\n"
+    "  --write-address N  address to write, 0-65535 (default: --address)\n"
+    "\n"
+    "Output:\n"
+    "  --format F         text (default) | csv | json\n"
+    "  --trace            every exchange's bytes on standard error, as the\n"
+    "                     traffic monitor shows them\n"
     "  --help             show this text\n"
     "\n"
-    "Each read prints its values on one line, labelled by the address of the\n"
-    "register (or bit) each comes from as the test window labels them (a float\n"
-    "at 10 is [10]=...), then the status text with the read's time, then the\n"
-    "statistics line: reads, errors and the reads per second that the read's\n"
+    "Text prints for each read its values on one line, labelled by the address\n"
+    "of the register (or bit) each comes from as the test window labels them (a\n"
+    "float at 10 is [10]=...), then the status text with the read's time, then\n"
+    "the statistics line: reads, errors and the reads per second that the read's\n"
     "own time allows (every tenth read: the last ten's average). A failed read\n"
-    "prints no values. Exit status 0 when every read succeeded, 1 otherwise,\n"
+    "prints no values. CSV prints a header, then one line per value (time,\n"
+    "connection, device, function, type, address, value, status, read_ms); a\n"
+    "read without values is one line with address and value empty. JSON prints\n"
+    "one array with an object per read and its values; numbers are exact.\n"
+    "\n"
+    "Exit status: 0 when every read (and the write) succeeded, 1 otherwise,\n"
     "2 for bad options.\n"
     "\n"
-    "Example: regprobe-poll --port 1502 --address 10 --count 1 --type float --cycles 3\n";
+    "Examples:\n"
+    "  regprobe-poll --port 1502 --address 10 --quantity 1 --type float --count 3\n"
+    "  regprobe-poll --host 192.0.2.7 --once --format json --quantity 4\n"
+    "  regprobe-poll --port 1502 --type int32-cdab --address 40 --write -100000 --once\n"
+    "  regprobe-poll --port 1502 --write-function coil --write-address 3 --write 1\n";
 
 struct Options {
     std::string strHost = "127.0.0.1";
@@ -64,10 +96,17 @@ struct Options {
     long nDevice = 1;
     std::string strFunction = "holding";
     long nAddress = 0;
-    long nCount = 10;
+    long nQuantity = 10;
     std::string strType = "uint16";
     long nInterval = 1000;
-    long nCycles = -1;
+    long nCount = -1;  // reads; -1 until interrupted
+    bool bOnce = false;
+    bool bWrite = false;
+    std::string strWriteValue;
+    std::string strWriteFunction = "register";
+    long nWriteAddress = -1;  // -1: the read address
+    std::string strFormat = "text";
+    bool bTrace = false;
 };
 
 // The read functions and data types by name, in the test window's order.
@@ -78,6 +117,7 @@ const char* const kTypes[DATA_TYPE_COUNT] = {
     "double-reverse", "int32-abcd",  "int32-cdab",  "int32-badc",   "int32-dcba",    "uint32-abcd",
     "uint32-cdab",    "uint32-badc", "uint32-dcba", "float32-abcd", "float32-cdab",  "float32-badc",
     "float32-dcba",   "hex16",       "bin16"};
+const char* const kWriteFunctions[WRITE_FUNCTION_COUNT] = {"register", "coil"};
 
 int IndexOf(const char* const* names, int nNames, const std::string& strName) {
     for (int i = 0; i < nNames; ++i) {
@@ -93,6 +133,14 @@ int IndexOf(const char* const* names, int nNames, const std::string& strName) {
     std::exit(2);
 }
 
+// A name that must be one of a list.
+bool SetChoice(std::string& strField, const CString& strValue, const char* const* names, int nNames,
+               const char* pszWhat, CString& strError) {
+    strField = strValue;
+    strError = std::string("unknown ") + pszWhat + " " + strValue;
+    return IndexOf(names, nNames, strValue) >= 0;
+}
+
 // Sets the option's field; false with strError set for a bad value.
 bool SetOption(Options& o, const CString& strName, const CString& strValue, CString& strError) {
     struct CNumber {
@@ -106,9 +154,11 @@ bool SetOption(Options& o, const CString& strName, const CString& strValue, CStr
                                        {"--tries", &Options::nTries, 1, 100},
                                        {"--device", &Options::nDevice, 0, 255},
                                        {"--address", &Options::nAddress, 0, 65535},
-                                       {"--count", &Options::nCount, 0, 255},
+                                       {"--quantity", &Options::nQuantity, 0, 255},
                                        {"--interval", &Options::nInterval, 0, 10000},
-                                       {"--cycles", &Options::nCycles, 1, LONG_MAX}};
+                                       {"--count", &Options::nCount, 1, LONG_MAX},
+                                       {"--cycles", &Options::nCount, 1, LONG_MAX},
+                                       {"--write-address", &Options::nWriteAddress, 0, 65535}};
     for (const CNumber& number : kNumbers) {
         if (strName == number.pszName) {
             long long n = 0;
@@ -120,24 +170,36 @@ bool SetOption(Options& o, const CString& strName, const CString& strValue, CStr
             return true;
         }
     }
+    static const char* const kFormats[] = {"text", "csv", "json"};
+    if (strName == "--function") {
+        return SetChoice(o.strFunction, strValue, kFunctions, READ_FUNCTION_COUNT, "function",
+                         strError);
+    }
+    if (strName == "--type") {
+        return SetChoice(o.strType, strValue, kTypes, DATA_TYPE_COUNT, "type", strError);
+    }
+    if (strName == "--write-function") {
+        return SetChoice(o.strWriteFunction, strValue, kWriteFunctions, WRITE_FUNCTION_COUNT,
+                         "write function", strError);
+    }
+    if (strName == "--format") {
+        return SetChoice(o.strFormat, strValue, kFormats, 3, "format", strError);
+    }
     if (strName == "--host") {
         o.strHost = strValue;
-    } else if (strName == "--reconnect") {
-        o.bReconnect = true;
-    } else if (strName == "--function") {
-        o.strFunction = strValue;
-        strError = "unknown function " + strValue;
-        return IndexOf(kFunctions, READ_FUNCTION_COUNT, strValue) >= 0;
-    } else if (strName == "--type") {
-        o.strType = strValue;
-        strError = "unknown type " + strValue;
-        return IndexOf(kTypes, DATA_TYPE_COUNT, strValue) >= 0;
+    } else if (strName == "--write") {
+        o.bWrite = true;
+        o.strWriteValue = strValue;
+    } else {
+        // The flags.
+        (strName == "--reconnect" ? o.bReconnect : strName == "--once" ? o.bOnce : o.bTrace) = true;
     }
     return true;
 }
 
 void ParseOptions(int argc, char** argv, Options& o) {
     CString strError;
+    bool bCountGiven = false;
     const CCommandLine::EResult result = CCommandLine::Parse(
         argc, argv,
         {{"--host", true},
@@ -148,11 +210,19 @@ void ParseOptions(int argc, char** argv, Options& o) {
          {"--device", true},
          {"--function", true},
          {"--address", true},
-         {"--count", true},
+         {"--quantity", true},
          {"--type", true},
          {"--interval", true},
-         {"--cycles", true}},
+         {"--count", true},
+         {"--cycles", true},
+         {"--once", false},
+         {"--write", true},
+         {"--write-function", true},
+         {"--write-address", true},
+         {"--format", true},
+         {"--trace", false}},
         [&](const CString& strName, const CString& strValue, CString& strWhy) {
+            bCountGiven = bCountGiven || strName == "--count" || strName == "--cycles";
             return SetOption(o, strName, strValue, strWhy);
         },
         strError);
@@ -163,18 +233,86 @@ void ParseOptions(int argc, char** argv, Options& o) {
     if (result == CCommandLine::EResult::BAD) {
         Usage(strError);
     }
+    if (o.bOnce && bCountGiven) {
+        Usage("--once and --count exclude each other");
+    }
+    if (o.bOnce) {
+        o.nCount = 1;
+    } else if (o.bWrite && !bCountGiven) {
+        o.nCount = 0;  // only the write
+    }
 }
 
-// The rows on one line, each labelled by its register (or bit) address.
-std::string JoinRows(const std::vector<CString>& rows) {
-    std::string strLine;
-    for (CString strRow : rows) {
-        while (!strRow.empty() && strRow.back() == ' ') {
-            strRow.pop_back();
+// --trace: each exchange's lines on standard error as it completes.
+class CTracePrinter : public ITrafficObserver {
+public:
+    explicit CTracePrinter(std::string strName) : m_strName(std::move(strName)) {}
+    void OnExchange(CTrafficExchange&& exchange) override {
+        for (const std::string& strLine : Traffic::FormatLines(exchange, m_strName)) {
+            std::fprintf(stderr, "%s\n", strLine.c_str());
         }
-        strLine += (strLine.empty() ? "" : " ") + strRow;
     }
-    return strLine;
+
+private:
+    std::string m_strName;
+};
+
+// The write, once; false when it failed or nothing could be written.
+bool Write(const Options& o, CModbus* pModbus, int* pnStatus) {
+    CWriteSettings w;
+    w.pModbus = pModbus;
+    w.nWriteFunction = IndexOf(kWriteFunctions, WRITE_FUNCTION_COUNT, o.strWriteFunction);
+    w.nDataType = IndexOf(kTypes, DATA_TYPE_COUNT, o.strType);
+    w.strDevice = std::to_string(o.nDevice);
+    w.strAddress = std::to_string(o.nWriteAddress >= 0 ? o.nWriteAddress : o.nAddress);
+    w.strValue = o.strWriteValue;
+    const CWriteResult result = WriteOnce(w);
+    if (!result.bWritten) {
+        // Nothing went to the device: the value cannot be written as this type.
+        std::fprintf(stderr, "regprobe-poll: nothing written: %s (see --help)\n",
+                     result.strError.empty() ? "no value" : result.strError.c_str());
+        *pnStatus = 2;
+        return false;
+    }
+    if (result.wStatus != 0) {
+        std::fprintf(stderr, "%s\n", result.strError.c_str());
+        *pnStatus = 1;
+        return false;
+    }
+    return true;
+}
+
+// Reads until the count is done or a signal comes; the exit status.
+int Poll(const Options& o, CModbus* pModbus, CPollOutput& output) {
+    CReadSettings settings;
+    settings.pModbus = pModbus;
+    settings.nReadFunction = IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction);
+    settings.nDataType = IndexOf(kTypes, DATA_TYPE_COUNT, o.strType);
+    settings.strDevice = std::to_string(o.nDevice);
+    settings.strAddress = std::to_string(o.nAddress);
+    settings.strQuantity = std::to_string(o.nQuantity);
+    settings.bValues = o.strFormat != "text";
+    CPollStatistics statistics;
+    long nReads = 0;
+    while (!g_bStop && (o.nCount < 0 || nReads < o.nCount)) {
+        if (nReads > 0) {
+            for (long waited = 0; waited < o.nInterval && !g_bStop; waited += 50) {
+                std::this_thread::sleep_for(
+                    std::chrono::milliseconds(std::min<long>(50, o.nInterval - waited)));
+            }
+        }
+        const auto tNow = std::chrono::system_clock::now();
+        const CReadResult result = ReadOnce(settings);
+        ++nReads;
+        output.Read(
+            std::chrono::duration_cast<std::chrono::milliseconds>(tNow.time_since_epoch()).count(),
+            result, statistics.AddCycle(result));
+        if (o.bOnce && result.Failed()) {
+            std::fprintf(stderr, "%s\n", result.strStatus.c_str());
+        }
+    }
+    output.End();
+    return statistics.m_nErrors == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -185,43 +323,31 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
+    const std::string strName = o.strHost + ":" + std::to_string(o.nPort);
+    CTracePrinter trace(strName);
+    if (o.bTrace) {
+        Traffic::SetObserver(&trace);
+    }
     CRemoteModbus m;
     m.m_nTries = WORD(o.nTries);
     m.SetHost(o.strHost);
     m.SetPort(WORD(o.nPort));
     m.SetTimeout(DWORD(o.nTimeout));
     m.SetReconnect(o.bReconnect ? TRUE : FALSE);
+    int nStatus = 0;
     if (!m.Connect(CString(), 0, 0)) {
-        std::printf("Connection Error: %s:%ld\n", o.strHost.c_str(), o.nPort);
+        std::fprintf(stderr, "Connection Error: %s\n", strName.c_str());
         if (!o.bReconnect) {
-            return 1;
+            nStatus = 1;
         }
     }
-
-    const CReadSettings settings{&m,
-                                 IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction),
-                                 IndexOf(kTypes, DATA_TYPE_COUNT, o.strType),
-                                 std::to_string(o.nDevice),
-                                 std::to_string(o.nAddress),
-                                 std::to_string(o.nCount),
-                                 CString()};
-    CPollStatistics statistics;
-    long nReads = 0;
-    while (!g_bStop && (o.nCycles < 0 || nReads < o.nCycles)) {
-        const CReadResult result = ReadOnce(settings);
-        ++nReads;
-        const CString strStatistics = statistics.AddCycle(result);
-        // Zero-filled rows of a failed read are not the device's values.
-        if (!result.Failed() && result.list.bWroteRows) {
-            std::printf("%s\n", JoinRows(result.list.rows).c_str());
-        }
-        std::printf("%s (%.3f ms)\n%s\n", result.strStatus.c_str(), result.qwMicros / 1000.0,
-                    strStatistics.c_str());
-        std::fflush(stdout);
-        for (long waited = 0; waited < o.nInterval && !g_bStop; waited += 50) {
-            std::this_thread::sleep_for(
-                std::chrono::milliseconds(std::min<long>(50, o.nInterval - waited)));
-        }
+    if (nStatus == 0 && o.bWrite && !Write(o, &m, &nStatus)) {
+        o.nCount = 0;
     }
-    return statistics.m_nErrors == 0 ? 0 : 1;
+    if (nStatus == 0 && o.nCount != 0) {
+        const CPollContext context{strName, o.nDevice, o.strFunction, o.strType};
+        nStatus = Poll(o, &m, *CPollOutput::Make(o.strFormat, context, stdout));
+    }
+    Traffic::SetObserver(nullptr);
+    return nStatus;
 }

@@ -52,16 +52,16 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
 TEST_F(PollProgram, RowsCarryTheAddressOfTheirRegister) {
     int nStatus = -1;
     Lines lines =
-        Run(Device() + Lines{"--address", "1", "--count", "2", "--cycles", "1"}, &nStatus);
+        Run(Device() + Lines{"--address", "1", "--quantity", "2", "--count", "1"}, &nStatus);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "[1]=11 0xb [2]=12 0xc");
     EXPECT_EQ(lines[1].rfind("Ok (", 0), 0u) << lines[1];
     EXPECT_EQ(lines[2].rfind("1 Errors=0  ", 0), 0u) << lines[2];
     EXPECT_EQ(nStatus, 0);
 
-    lines =
-        Run(Device() + Lines{"--address", "10", "--count", "1", "--type", "float", "--cycles", "1"},
-            &nStatus);
+    lines = Run(
+        Device() + Lines{"--address", "10", "--quantity", "1", "--type", "float", "--count", "1"},
+        &nStatus);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], "[10]=1.5");
 }
@@ -70,7 +70,7 @@ TEST_F(PollProgram, AFailedReadPrintsItsStatusAndNoValues) {
     int nStatus = -1;
     // Registers 98-102: past the end of the device's 100.
     const Lines lines =
-        Run(Device() + Lines{"--address", "98", "--count", "5", "--cycles", "2"}, &nStatus);
+        Run(Device() + Lines{"--address", "98", "--quantity", "5", "--count", "2"}, &nStatus);
     EXPECT_EQ(lines.size(), 4u);
     for (size_t i = 0; i + 1 < lines.size(); i += 2) {
         EXPECT_EQ(lines[i].rfind("Modbus device return an exception code 2 (", 0), 0u) << lines[i];
@@ -82,7 +82,7 @@ TEST_F(PollProgram, AFailedReadPrintsItsStatusAndNoValues) {
 
 TEST_F(PollProgram, TheRateIsThatOfEachReadAndOfTheLastTenEveryTenth) {
     int nStatus = -1;
-    const Lines lines = Run(Device() + Lines{"--count", "1", "--cycles", "10"}, &nStatus);
+    const Lines lines = Run(Device() + Lines{"--quantity", "1", "--cycles", "10"}, &nStatus);
     ASSERT_EQ(lines.size(), 30u);
     // Each read's time against its rate: 1000 / ms, to the print's precision.
     for (size_t i = 0; i + 2 < 27; i += 3) {
@@ -97,7 +97,7 @@ TEST_F(PollProgram, TheRateIsThatOfEachReadAndOfTheLastTenEveryTenth) {
 
 TEST_F(PollProgram, BadNumbersGiveOneLineAndStatus2) {
     for (const Lines& options :
-         {Lines{"--port", "x"}, Lines{"--count", "-1"}, Lines{"--port", "70000"},
+         {Lines{"--port", "x"}, Lines{"--quantity", "-1"}, Lines{"--port", "70000"},
           Lines{"--interval", "10001"}, Lines{"--address", "12abc"}, Lines{"--function", "nope"}}) {
         int nStatus = -1;
         const Lines lines = Run(options, &nStatus);

@@ -1,0 +1,282 @@
+#include "TrafficWnd.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <cstdio>
+
+namespace {
+const char kAllConnections[] = "All connections";
+constexpr int kRefreshMillis = 200;
+}  // namespace
+
+void CTrafficModel::Append(const std::vector<CTrafficExchange>& exchanges,
+                           const std::function<std::string(const CTrafficExchange&)>& nameOf) {
+    if (exchanges.empty()) {
+        return;
+    }
+    std::vector<CLine> added;
+    added.reserve(2 * exchanges.size());
+    for (const CTrafficExchange& e : exchanges) {
+        const std::string strName = nameOf(e);
+        const std::vector<std::string> text = Traffic::FormatLines(e, strName);
+        const QString qName = QString::fromStdString(strName);
+        char szMillis[32];
+        std::snprintf(szMillis, sizeof szMillis, "%.3f ms", e.dMillis);
+        CLine request;
+        request.columns[TIME] = QString::fromStdString(Traffic::FormatTime(e.tSent));
+        request.columns[CONNECTION] = qName;
+        request.columns[DIRECTION] = ">";
+        request.columns[BYTES] =
+            QString::fromStdString(Traffic::FormatHex(e.request.data(), e.request.size()));
+        request.strText = QString::fromStdString(text[0]);
+        CLine answer;
+        // The answer line's time is in its text: request time plus round trip.
+        answer.columns[TIME] = QString::fromStdString(text[1].substr(0, text[1].find(' ')));
+        answer.columns[CONNECTION] = qName;
+        answer.columns[DIRECTION] = "<";
+        answer.columns[BYTES] =
+            QString::fromStdString(Traffic::FormatHex(e.answer.data(), e.answer.size()));
+        answer.columns[STATUS] = QString::fromStdString(e.strStatus);
+        answer.columns[ROUND_TRIP] = szMillis;
+        answer.strText = QString::fromStdString(text[1]);
+        added.push_back(std::move(request));
+        added.push_back(std::move(answer));
+    }
+    // Old lines make room first, so the model never holds more than its bound.
+    const size_t nKeep = added.size() >= m_nMaxLines ? 0 : m_nMaxLines - added.size();
+    if (m_lines.size() > nKeep) {
+        const int nRemove = int(m_lines.size() - nKeep);
+        beginRemoveRows(QModelIndex(), 0, nRemove - 1);
+        m_lines.erase(m_lines.begin(), m_lines.begin() + nRemove);
+        endRemoveRows();
+    }
+    if (added.size() > m_nMaxLines) {
+        added.erase(added.begin(), added.end() - std::ptrdiff_t(m_nMaxLines));
+    }
+    const int nFirst = int(m_lines.size());
+    beginInsertRows(QModelIndex(), nFirst, nFirst + int(added.size()) - 1);
+    for (CLine& line : added) {
+        m_lines.push_back(std::move(line));
+    }
+    endInsertRows();
+}
+
+void CTrafficModel::Clear() {
+    beginResetModel();
+    m_lines.clear();
+    endResetModel();
+}
+
+int CTrafficModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_lines.size());
+}
+
+int CTrafficModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : COLUMN_COUNT;
+}
+
+QVariant CTrafficModel::data(const QModelIndex& index, int nRole) const {
+    if (!index.isValid() || size_t(index.row()) >= m_lines.size()) {
+        return QVariant();
+    }
+    if (nRole == Qt::DisplayRole) {
+        return m_lines[size_t(index.row())].columns[index.column()];
+    }
+    if (nRole == Qt::FontRole && index.column() == BYTES) {
+        QFont font("Monospace");
+        font.setStyleHint(QFont::TypeWriter);
+        return font;
+    }
+    return QVariant();
+}
+
+QVariant CTrafficModel::headerData(int nSection, Qt::Orientation orientation, int nRole) const {
+    static const char* const kHeaders[COLUMN_COUNT] = {"Time",  "Connection", "Dir",
+                                                       "Bytes", "Status",     "Round trip"};
+    if (orientation == Qt::Horizontal && nRole == Qt::DisplayRole && nSection >= 0 &&
+        nSection < COLUMN_COUNT) {
+        return QString(kHeaders[nSection]);
+    }
+    return QVariant();
+}
+
+CTrafficWnd::CTrafficWnd(CTrafficRing& ring,
+                         std::function<std::string(const CTrafficExchange&)> nameOf,
+                         QWidget* pParent)
+    : QWidget(pParent, Qt::Window), m_ring(ring), m_nameOf(std::move(nameOf)) {
+    setWindowTitle("Traffic");
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    m_pModel = new CTrafficModel(2 * ring.Capacity(), this);
+    m_pFilter = new QSortFilterProxyModel(this);
+    m_pFilter->setSourceModel(m_pModel);
+    m_pFilter->setFilterKeyColumn(CTrafficModel::CONNECTION);
+
+    m_comboConnection = new QComboBox;
+    m_comboConnection->addItem(kAllConnections);
+    m_comboConnection->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_checkPause = new QCheckBox("&Pause");
+    auto* pClear = new QPushButton("C&lear");
+    auto* pCopy = new QPushButton("&Copy");
+    auto* pSave = new QPushButton("&Save As...");
+    m_labelCount = new QLabel;
+    m_table = new QTableView;
+    m_table->setModel(m_pFilter);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->setWordWrap(false);
+
+    auto* pTop = new QHBoxLayout;
+    pTop->addWidget(new QLabel("Connection:"));
+    pTop->addWidget(m_comboConnection);
+    pTop->addWidget(m_checkPause);
+    pTop->addStretch();
+    pTop->addWidget(pClear);
+    pTop->addWidget(pCopy);
+    pTop->addWidget(pSave);
+    auto* pLayout = new QVBoxLayout(this);
+    pLayout->addLayout(pTop);
+    pLayout->addWidget(m_table);
+    pLayout->addWidget(m_labelCount);
+    resize(900, 420);
+
+    m_chooseFile = [this] {
+        return QFileDialog::getSaveFileName(this, "Save Traffic", QString(),
+                                            "Text files (*.txt);;All files (*)");
+    };
+    connect(m_comboConnection, &QComboBox::currentIndexChanged, this,
+            [this] { OnFilterChanged(); });
+    connect(m_checkPause, &QCheckBox::toggled, this, [this](bool bPaused) {
+        if (!bPaused) {
+            Refresh();
+        }
+    });
+    connect(pClear, &QPushButton::clicked, this, [this] { OnClear(); });
+    connect(pCopy, &QPushButton::clicked, this, [this] { OnCopy(); });
+    connect(pSave, &QPushButton::clicked, this, [this] { OnSaveAs(); });
+    m_pTimer = new QTimer(this);
+    connect(m_pTimer, &QTimer::timeout, this, [this] {
+        if (!m_checkPause->isChecked()) {
+            Refresh();
+        }
+    });
+    UpdateCount();
+}
+
+CTrafficWnd::~CTrafficWnd() {
+    if (Traffic::Current() == &m_ring) {
+        Traffic::SetObserver(nullptr);
+    }
+}
+
+void CTrafficWnd::Refresh() {
+    std::vector<CTrafficExchange> exchanges = m_ring.Since(m_nLastSequence);
+    if (exchanges.empty()) {
+        return;
+    }
+    m_nLastSequence = exchanges.back().nSequence;
+    const bool bAtEnd =
+        m_table->verticalScrollBar() == nullptr ||
+        m_table->verticalScrollBar()->value() == m_table->verticalScrollBar()->maximum();
+    m_pModel->Append(exchanges, m_nameOf);
+    // Every connection seen is offered in the filter.
+    for (const CTrafficExchange& e : exchanges) {
+        const QString strName = QString::fromStdString(m_nameOf(e));
+        if (m_comboConnection->findText(strName, Qt::MatchExactly) < 0) {
+            m_comboConnection->addItem(strName);
+        }
+    }
+    if (bAtEnd) {
+        m_table->scrollToBottom();
+    }
+    UpdateCount();
+}
+
+void CTrafficWnd::OnClear() {
+    m_ring.Clear();
+    m_pModel->Clear();
+    UpdateCount();
+}
+
+QStringList CTrafficWnd::ShownLines(bool bSelectedOnly) const {
+    QStringList lines;
+    for (int nRow = 0; nRow < m_pFilter->rowCount(); ++nRow) {
+        const QModelIndex index = m_pFilter->index(nRow, 0);
+        if (!bSelectedOnly || m_table->selectionModel()->isRowSelected(nRow, QModelIndex())) {
+            lines << m_pModel->Line(m_pFilter->mapToSource(index).row()).strText;
+        }
+    }
+    return lines;
+}
+
+void CTrafficWnd::OnCopy() {
+    const QStringList lines = ShownLines(true);
+    if (!lines.isEmpty()) {
+        QApplication::clipboard()->setText(lines.join('\n') + '\n');
+    }
+}
+
+bool CTrafficWnd::OnSaveAs() {
+    const QString strPath = m_chooseFile ? m_chooseFile() : QString();
+    if (strPath.isEmpty()) {
+        return false;
+    }
+    // Written whole or not at all: an old file of that name stays intact on failure.
+    QSaveFile file(strPath);
+    const QByteArray text = (ShownLines(false).join('\n') + '\n').toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        QMessageBox::warning(
+            this, "Traffic",
+            QString("Traffic not saved to %1: %2").arg(strPath, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+void CTrafficWnd::OnFilterChanged() {
+    const int nIndex = m_comboConnection->currentIndex();
+    m_pFilter->setFilterRegularExpression(
+        nIndex <= 0 ? QRegularExpression()
+                    : QRegularExpression(QRegularExpression::anchoredPattern(
+                          QRegularExpression::escape(m_comboConnection->currentText()))));
+    UpdateCount();
+}
+
+void CTrafficWnd::UpdateCount() {
+    const std::uint64_t nDropped = m_ring.Dropped();
+    QString strText = QString("%1 lines shown").arg(m_pFilter->rowCount());
+    if (nDropped > 0) {
+        strText += QString("; %1 older exchanges no longer kept").arg(nDropped);
+    }
+    m_labelCount->setText(strText);
+}
+
+void CTrafficWnd::showEvent(QShowEvent* pEvent) {
+    Traffic::SetObserver(&m_ring);
+    m_pTimer->start(kRefreshMillis);
+    QWidget::showEvent(pEvent);
+}
+
+void CTrafficWnd::closeEvent(QCloseEvent* pEvent) {
+    Traffic::SetObserver(nullptr);
+    m_pTimer->stop();
+    Refresh();
+    QWidget::closeEvent(pEvent);
+}

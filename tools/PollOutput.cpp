@@ -1,0 +1,156 @@
+#include "PollOutput.h"
+
+#include "testview/ValueLog.h"
+
+std::string Latin1ToUtf8(const std::string& str) {
+    std::string out;
+    for (unsigned char ch : str) {
+        if (ch < 0x80) {
+            out += char(ch);
+        } else {
+            out += char(0xC0 | (ch >> 6));
+            out += char(0x80 | (ch & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string JsonString(const std::string& strUtf8) {
+    std::string out = "\"";
+    for (unsigned char ch : strUtf8) {
+        if (ch == '"' || ch == '\\') {
+            out += '\\';
+            out += char(ch);
+        } else if (ch < 0x20 || ch == 0x7F) {
+            char sz[8];
+            std::snprintf(sz, sizeof sz, "\\u%04x", unsigned(ch));
+            out += sz;
+        } else {
+            out += char(ch);
+        }
+    }
+    return out + "\"";
+}
+
+namespace {
+
+std::string Millis(std::uint64_t qwMicros) {
+    char sz[32];
+    std::snprintf(sz, sizeof sz, "%.3f", double(qwMicros) / 1000.0);
+    return sz;
+}
+
+// The rows on one line, without the blanks the window pads them with.
+std::string JoinRows(const std::vector<CString>& rows) {
+    std::string strLine;
+    for (CString strRow : rows) {
+        while (!strRow.empty() && strRow.back() == ' ') {
+            strRow.pop_back();
+        }
+        strLine += (strLine.empty() ? "" : " ") + strRow;
+    }
+    return strLine;
+}
+
+class CTextOutput : public CPollOutput {
+public:
+    explicit CTextOutput(std::FILE* pOut) : m_pOut(pOut) {}
+    void Read(std::int64_t, const CReadResult& result, const std::string& strStatistics) override {
+        // Zero-filled rows of a failed read are not the device's values.
+        if (!result.Failed() && result.list.bWroteRows) {
+            std::fprintf(m_pOut, "%s\n", JoinRows(result.list.rows).c_str());
+        }
+        std::fprintf(m_pOut, "%s (%s ms)\n%s\n", result.strStatus.c_str(),
+                     Millis(result.qwMicros).c_str(), strStatistics.c_str());
+        std::fflush(m_pOut);
+    }
+
+private:
+    std::FILE* m_pOut;
+};
+
+// One line per value; a read without values (a failure, a loop-back test)
+// is one line with the address and value empty.
+class CCsvOutput : public CPollOutput {
+public:
+    CCsvOutput(const CPollContext& context, std::FILE* pOut) : m_context(context), m_pOut(pOut) {
+        std::fputs("time,connection,device,function,type,address,value,status,read_ms\n", m_pOut);
+    }
+    void Read(std::int64_t nUnixMillis, const CReadResult& result, const std::string&) override {
+        const std::string strHead =
+            FormatUtcTime(nUnixMillis) + "," + CsvField(m_context.strConnection) + "," +
+            std::to_string(m_context.nDevice) + "," + CsvField(m_context.strFunction) + "," +
+            CsvField(m_context.strType) + ",";
+        const std::string strTail =
+            "," + CsvField(Latin1ToUtf8(result.strStatus)) + "," + Millis(result.qwMicros) + "\n";
+        if (result.values.empty()) {
+            std::fputs((strHead + "," + strTail).c_str(), m_pOut);
+        }
+        for (const CReadValue& v : result.values) {
+            std::fputs((strHead + std::to_string(v.nAddress) + "," +
+                        CsvField(Latin1ToUtf8(v.strValue)) + strTail)
+                           .c_str(),
+                       m_pOut);
+        }
+        std::fflush(m_pOut);
+    }
+
+private:
+    CPollContext m_context;
+    std::FILE* m_pOut;
+};
+
+// One array of reads, closed at the end, so that the whole output is one
+// JSON document.
+class CJsonOutput : public CPollOutput {
+public:
+    CJsonOutput(const CPollContext& context, std::FILE* pOut) : m_context(context), m_pOut(pOut) {
+        std::fputs("[", m_pOut);
+    }
+    void Read(std::int64_t nUnixMillis, const CReadResult& result, const std::string&) override {
+        std::string s = m_bFirst ? "\n" : ",\n";
+        m_bFirst = false;
+        s += "{\"time\":" + JsonString(FormatUtcTime(nUnixMillis)) +
+             ",\"connection\":" + JsonString(m_context.strConnection) +
+             ",\"device\":" + std::to_string(m_context.nDevice) +
+             ",\"function\":" + JsonString(m_context.strFunction) +
+             ",\"type\":" + JsonString(m_context.strType) +
+             ",\"ok\":" + (result.Failed() ? "false" : "true") +
+             ",\"status\":" + JsonString(Latin1ToUtf8(result.strStatus)) +
+             ",\"read_ms\":" + Millis(result.qwMicros) + ",\"values\":[";
+        for (size_t i = 0; i < result.values.size(); ++i) {
+            const CReadValue& v = result.values[i];
+            s += (i > 0 ? "," : "") + std::string("{\"address\":") + std::to_string(v.nAddress) +
+                 ",\"value\":" + (v.bText ? JsonString(Latin1ToUtf8(v.strValue)) : v.strValue) +
+                 "}";
+        }
+        s += "]}";
+        std::fputs(s.c_str(), m_pOut);
+        std::fflush(m_pOut);
+    }
+    void End() override {
+        std::fputs("\n]\n", m_pOut);
+        std::fflush(m_pOut);
+    }
+
+private:
+    CPollContext m_context;
+    std::FILE* m_pOut;
+    bool m_bFirst = true;
+};
+
+}  // namespace
+
+std::unique_ptr<CPollOutput> CPollOutput::Make(const std::string& strFormat,
+                                               const CPollContext& context, std::FILE* pOut) {
+    if (strFormat == "text") {
+        return std::make_unique<CTextOutput>(pOut);
+    }
+    if (strFormat == "csv") {
+        return std::make_unique<CCsvOutput>(context, pOut);
+    }
+    if (strFormat == "json") {
+        return std::make_unique<CJsonOutput>(context, pOut);
+    }
+    return nullptr;
+}

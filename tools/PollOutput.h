@@ -1,0 +1,37 @@
+// How regprobe-poll prints its reads: as text for a person (the test
+// window's rows, status and statistics lines), or as CSV or JSON for a
+// program, each value exact and labelled by its address.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "testview/ReadCycle.h"
+
+// What every record carries besides the read itself.
+struct CPollContext {
+    std::string strConnection;
+    long nDevice = 1;
+    std::string strFunction;  // as given on the command line
+    std::string strType;
+};
+
+class CPollOutput {
+public:
+    virtual ~CPollOutput() = default;
+    // One read; strStatistics is the statistics line after it.
+    virtual void Read(std::int64_t nUnixMillis, const CReadResult& result,
+                      const std::string& strStatistics) = 0;
+    // After the last read (also after an interrupt): closes what is open.
+    virtual void End() {}
+
+    // "text", "csv" or "json"; null for anything else.
+    static std::unique_ptr<CPollOutput> Make(const std::string& strFormat,
+                                             const CPollContext& context, std::FILE* pOut);
+};
+
+// Latin-1 text (as the device's characters are taken) in UTF-8.
+std::string Latin1ToUtf8(const std::string& str);
+// A JSON string literal, quotes included.
+std::string JsonString(const std::string& strUtf8);
