@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <thread>
 
-#include "AsciiFrame.h"
-#include "RtuFrame.h"
+#include "wire/AsciiFrame.h"
+#include "wire/RtuFrame.h"
 #include "ServerLog.h"
 #include "TcpGateway.h"
 #include "core/Modbus.h"

@@ -10,10 +10,10 @@
 #include <memory>
 #include <mutex>
 
-#include "AsciiParser.h"
+#include "wire/AsciiParser.h"
 #include "PortMap.h"
-#include "RtuParser.h"
-#include "SerialLine.h"
+#include "wire/RtuParser.h"
+#include "wire/SerialLine.h"
 #include "platform/com/OleAuto.h"
 
 class CTcpGateway;

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "MbapFramer.h"
+#include "wire/MbapFramer.h"
 #include "SerialPort.h"
 #include "ServerLog.h"
 #include "core/Modbus.h"

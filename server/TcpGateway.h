@@ -21,7 +21,7 @@
 #include <mutex>
 #include <thread>
 
-#include "ConnectionThreads.h"
+#include "wire/ConnectionThreads.h"
 #include "transport/ModbusSerialServer.h"
 
 class CSerialPort;

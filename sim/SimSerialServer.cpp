@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "server/AsciiFrame.h"
-#include "server/AsciiParser.h"
-#include "server/RtuFrame.h"
-#include "server/RtuParser.h"
+#include "wire/AsciiFrame.h"
+#include "wire/AsciiParser.h"
+#include "wire/RtuFrame.h"
+#include "wire/RtuParser.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

@@ -12,8 +12,8 @@
 
 #include "SimDevice.h"
 #include "SimFaults.h"
-#include "server/FrameParser.h"
-#include "server/SerialLine.h"
+#include "wire/FrameParser.h"
+#include "wire/SerialLine.h"
 
 class CSimSerialServer {
 public:

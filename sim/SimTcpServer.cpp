@@ -14,7 +14,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "server/MbapFramer.h"
+#include "wire/MbapFramer.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

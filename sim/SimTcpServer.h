@@ -14,7 +14,7 @@
 
 #include "SimDevice.h"
 #include "SimFaults.h"
-#include "server/ConnectionThreads.h"
+#include "wire/ConnectionThreads.h"
 
 class CSimTcpServer {
 public:

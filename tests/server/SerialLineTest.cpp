@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "server/SerialBaudRate.h"
-#include "server/SerialLine.h"
+#include "wire/SerialBaudRate.h"
+#include "wire/SerialLine.h"
 #include "server/ServerOptions.h"
 #include "sim/SimDevice.h"
 #include "sim/SimSerialServer.h"
