@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <thread>
 
-#include "wire/AsciiFrame.h"
-#include "wire/RtuFrame.h"
 #include "ServerLog.h"
 #include "TcpGateway.h"
 #include "core/Modbus.h"
 #include "transport/ModbusSerialServer.h"
+#include "wire/AsciiFrame.h"
+#include "wire/RtuFrame.h"
 
 namespace {
 LONG Status(WORD wStatus) {

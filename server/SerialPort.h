@@ -10,11 +10,11 @@
 #include <memory>
 #include <mutex>
 
-#include "wire/AsciiParser.h"
 #include "PortMap.h"
+#include "platform/com/OleAuto.h"
+#include "wire/AsciiParser.h"
 #include "wire/RtuParser.h"
 #include "wire/SerialLine.h"
-#include "platform/com/OleAuto.h"
 
 class CTcpGateway;
 

@@ -21,8 +21,8 @@
 #include <mutex>
 #include <thread>
 
-#include "wire/ConnectionThreads.h"
 #include "transport/ModbusSerialServer.h"
+#include "wire/TcpListener.h"
 
 class CSerialPort;
 
@@ -69,7 +69,10 @@ private:
     using CConnection = CConnectionThreads::CConnection;
 
     ~CTcpGateway();
-    void AcceptLoop();
+    // On the accepting thread: drops idle clients and counts the rest, and
+    // makes room for a new client at the limit or turns it away.
+    void DropIdle(CConnectionThreads& connections);
+    bool Admit(CConnectionThreads& connections);
     void Serve(CConnection* pConnection);
     // Answers one complete request frame; false when the connection must end.
     bool HandleRequest(int hSocket, const BYTE* pbFrame, size_t nFrame);
@@ -83,9 +86,7 @@ private:
     CString m_strAddress = "0.0.0.0";
     WORD m_nPort = 502;
     std::atomic<BOOL> m_bRunning{FALSE};
-    int m_hListen = -1;
-    // Readable once stopping: wakes every serving thread.
-    int m_hStopEvent = -1;
-    std::thread m_acceptThread;
-    CConnectionThreads m_connections;
+    CTcpListener m_listener;
+    // Clients not dropped at the last tick; only the accepting thread uses it.
+    size_t m_nLive = 0;
 };

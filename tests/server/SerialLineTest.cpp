@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "wire/SerialBaudRate.h"
-#include "wire/SerialLine.h"
 #include "server/ServerOptions.h"
 #include "sim/SimDevice.h"
 #include "sim/SimSerialServer.h"
+#include "wire/SerialBaudRate.h"
+#include "wire/SerialLine.h"
 
 namespace {
 
