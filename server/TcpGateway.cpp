@@ -5,13 +5,27 @@
 
 #include "SerialPort.h"
 #include "ServerLog.h"
+#include "core/FunctionCodes.h"
 #include "core/Modbus.h"
+#include "platform/com/ComBase.h"
 #include "wire/MbapFramer.h"
 
 namespace {
 constexpr size_t MBAP_SIZE = CMbapFramer::HEADER_SIZE;
 constexpr BYTE GATEWAY_PATH_UNAVAILABLE = 0x0A;
 constexpr BYTE GATEWAY_TARGET_FAILED = 0x0B;
+
+// The master's status inside a status of the serial server (an interface
+// error from the server's base code on); false for anything else.
+bool ServerStatus(LONG nStatus, WORD& wStatus) {
+    const int nBase = HRESULT_CODE(MODBUS_SERVER_STATUS_BASE);
+    if (!FAILED(nStatus) || HRESULT_FACILITY(nStatus) != FACILITY_ITF ||
+        HRESULT_CODE(nStatus) < nBase) {
+        return false;
+    }
+    wStatus = static_cast<WORD>(HRESULT_CODE(nStatus) - nBase);
+    return true;
+}
 
 std::atomic<long long> g_nIdleMillis{CTcpGateway::DEFAULT_IDLE_SECONDS * 1000LL};
 }  // namespace
@@ -215,15 +229,15 @@ bool CTcpGateway::HandleRequest(int hSocket, const BYTE* pbFrame, size_t nFrame)
         return true;  // a broadcast: nobody answers
     }
     CByteArray pdu;
+    WORD wStatus = 0;
     const bool bException =
-        (static_cast<DWORD>(nStatus) & 0xFFFFFF00) == DWORD(MODBUS_SERVER_STATUS_BASE) + 0x8000;
+        ServerStatus(nStatus, wStatus) && (wStatus & 0xFF00) == MODBUS_EXCEPTION_BASE;
     if ((nStatus == 0 || bException) && answer.size() >= 2) {
         pdu.assign(answer.begin() + 1, answer.end());
     } else {
-        const WORD wStatus = static_cast<WORD>(nStatus - MODBUS_SERVER_STATUS_BASE);
         const bool bPathDown = wStatus == MODBUS_PORT_NOT_OPENED || wStatus == MODBUS_WRITE_ERROR ||
                                wStatus == MODBUS_READ_ERROR;
-        pdu = {static_cast<BYTE>(pbAdu[1] | 0x80),
+        pdu = {static_cast<BYTE>(pbAdu[1] | ModbusFunction::EXCEPTION_FLAG),
                bPathDown ? GATEWAY_PATH_UNAVAILABLE : GATEWAY_TARGET_FAILED};
     }
     const CByteArray out = CMbapFramer::Answer(pbFrame, pbAdu[0], pdu);

@@ -1,5 +1,7 @@
 #include "SimFaults.h"
 
+#include "core/FunctionCodes.h"
+
 #include <cstdio>
 
 namespace {
@@ -304,14 +306,14 @@ bool CSimFaults::Selects(const CEntry& entry, ULONGLONG nRequest, const BYTE* pd
         return true;
     }
     switch (pdu[0]) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 6:
-        case 15:
-        case 16:
+        case ModbusFunction::READ_COILS:
+        case ModbusFunction::READ_DISCRETE_INPUTS:
+        case ModbusFunction::READ_HOLDING_REGISTERS:
+        case ModbusFunction::READ_INPUT_REGISTERS:
+        case ModbusFunction::WRITE_SINGLE_COIL:
+        case ModbusFunction::WRITE_SINGLE_REGISTER:
+        case ModbusFunction::WRITE_MULTIPLE_COILS:
+        case ModbusFunction::WRITE_MULTIPLE_REGISTERS:
             break;
         default:
             return false;

@@ -1,38 +1,40 @@
 #include "FrameLength.h"
 
+#include "core/FunctionCodes.h"
+
 long CFrameLength::Answer(BYTE byRequestFunction, size_t nRequestPdu, const BYTE* pdu, size_t n) {
     if (n == 0) {
         return NEED_MORE;
     }
     const BYTE byFunction = pdu[0];
-    if (byFunction & 0x80) {
-        return 2;  // function | 0x80, exception code
+    if (byFunction & ModbusFunction::EXCEPTION_FLAG) {
+        return 2;  // function with the flag, exception code
     }
     switch (byFunction) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 12:
-        case 17:
-        case 20:
-        case 21:
-        case 23:
+        case ModbusFunction::READ_COILS:
+        case ModbusFunction::READ_DISCRETE_INPUTS:
+        case ModbusFunction::READ_HOLDING_REGISTERS:
+        case ModbusFunction::READ_INPUT_REGISTERS:
+        case ModbusFunction::GET_COMM_EVENT_LOG:
+        case ModbusFunction::REPORT_SERVER_ID:
+        case ModbusFunction::READ_FILE_RECORD:
+        case ModbusFunction::WRITE_FILE_RECORD:
+        case ModbusFunction::READ_WRITE_MULTIPLE_REGISTERS:
             // Function, byte count, data.
             return n < 2 ? NEED_MORE : 2 + long(pdu[1]);
-        case 5:
-        case 6:
-        case 11:
-        case 15:
-        case 16:
+        case ModbusFunction::WRITE_SINGLE_COIL:
+        case ModbusFunction::WRITE_SINGLE_REGISTER:
+        case ModbusFunction::GET_COMM_EVENT_COUNTER:
+        case ModbusFunction::WRITE_MULTIPLE_COILS:
+        case ModbusFunction::WRITE_MULTIPLE_REGISTERS:
             return 5;
-        case 7:
+        case ModbusFunction::READ_EXCEPTION_STATUS:
             return 2;
-        case 22:
+        case ModbusFunction::MASK_WRITE_REGISTER:
             return 7;
-        case 8:
+        case ModbusFunction::DIAGNOSTICS:
             // An echo of the request, whatever its length.
-            return byRequestFunction == 8 ? long(nRequestPdu) : UNKNOWN;
+            return byRequestFunction == ModbusFunction::DIAGNOSTICS ? long(nRequestPdu) : UNKNOWN;
         default:
             return UNKNOWN;
     }
@@ -43,25 +45,25 @@ long CFrameLength::Request(const BYTE* pdu, size_t n) {
         return NEED_MORE;
     }
     switch (pdu[0]) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 6:
+        case ModbusFunction::READ_COILS:
+        case ModbusFunction::READ_DISCRETE_INPUTS:
+        case ModbusFunction::READ_HOLDING_REGISTERS:
+        case ModbusFunction::READ_INPUT_REGISTERS:
+        case ModbusFunction::WRITE_SINGLE_COIL:
+        case ModbusFunction::WRITE_SINGLE_REGISTER:
             return 5;
-        case 7:
-        case 11:
-        case 12:
-        case 17:
+        case ModbusFunction::READ_EXCEPTION_STATUS:
+        case ModbusFunction::GET_COMM_EVENT_COUNTER:
+        case ModbusFunction::GET_COMM_EVENT_LOG:
+        case ModbusFunction::REPORT_SERVER_ID:
             return 1;
-        case 22:
+        case ModbusFunction::MASK_WRITE_REGISTER:
             return 7;
-        case 15:
-        case 16:
+        case ModbusFunction::WRITE_MULTIPLE_COILS:
+        case ModbusFunction::WRITE_MULTIPLE_REGISTERS:
             // Function, address, quantity, byte count, data.
             return n < 6 ? NEED_MORE : 6 + long(pdu[5]);
-        case 23:
+        case ModbusFunction::READ_WRITE_MULTIPLE_REGISTERS:
             return n < 10 ? NEED_MORE : 10 + long(pdu[9]);
         default:
             // Diagnostics carry data of any length.
