@@ -258,25 +258,18 @@ void CSimSerialServer::Answer(const CByteArray& request) {
 }
 
 bool CSimSerialServer::Write(const BYTE* pb, size_t n) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(WRITE_TIMEOUT_MS);
-    while (n > 0) {
-        const ssize_t nWritten = ::write(m_hFile, pb, n);
-        if (nWritten > 0) {
-            pb += nWritten;
-            n -= size_t(nWritten);
-            continue;
-        }
-        if (nWritten < 0 && errno != EAGAIN && errno != EINTR) {
-            Log(CString("write: ") + std::strerror(errno));
-            return false;
-        }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd pfds[2] = {{m_stop.Get(), POLLIN, 0}, {m_hFile, POLLOUT, 0}};
-        if (left <= 0 || ::poll(pfds, 2, int(left)) <= 0 || pfds[0].revents != 0) {
+    switch (CSerialLine::WriteTo(m_hFile, pb, n, WRITE_TIMEOUT_MS, m_stop.Get())) {
+        case CSerialLine::EResult::OK:
+            return true;
+        case CSerialLine::EResult::TIMEOUT:
             Log("answer dropped: the line does not take it");
             return false;
-        }
+        case CSerialLine::EResult::GONE:
+            Log("answer dropped: the line went away");
+            return false;
+        case CSerialLine::EResult::FAILED:
+            break;
     }
-    return true;
+    Log(CString("write: ") + std::strerror(errno));
+    return false;
 }

@@ -305,14 +305,10 @@ bool ApplyDeviceOption(const CString& strName, const CString& strValue, Options&
     if (strName == "--size" || strName == "--fill") {
         return ParseTableSetting(strValue, strName == "--size", opt);
     }
-    const std::pair<const char*, Table> valueOptions[] = {{"--coils", Table::Coils},
-                                                          {"--discrete", Table::DiscreteInputs},
-                                                          {"--holding", Table::HoldingRegisters},
-                                                          {"--input", Table::InputRegisters}};
-    for (const auto& [pszName, table] : valueOptions) {
-        if (strName == pszName) {
-            return ParseValues(strValue, table, opt);
-        }
+    // --coils, --discrete, --holding and --input are named after their table.
+    Table table;
+    if (ParseTable(strName.substr(2), table)) {
+        return ParseValues(strValue, table, opt);
     }
     const bool bInput = strName.rfind("--input-", 0) == 0;
     const bool bDouble =
@@ -424,16 +420,22 @@ bool SetUpDevice(const Options& opt, CSimDevice& device) {
     return true;
 }
 
+// Either server logs only with --verbose and gets every fault rule.
+template <typename TServer>
+void SetLogAndFaults(const Options& opt, const CSimServerLog& log, TServer& server) {
+    if (opt.bVerbose) {
+        server.SetLog(log);
+    }
+    for (const CSimFaultRule& rule : opt.faults) {
+        server.AddFault(rule);
+    }
+}
+
 bool StartSerial(const Options& opt, const CSimServerLog& log, CSimSerialServer& serial) {
     serial.SetMode(opt.mode);
     serial.SetBaudRate(opt.nBaudRate);
     serial.SetFormat(opt.strFormat);
-    if (opt.bVerbose) {
-        serial.SetLog(log);
-    }
-    for (const CSimFaultRule& rule : opt.faults) {
-        serial.AddFault(rule);
-    }
+    SetLogAndFaults(opt, log, serial);
     if (!(opt.bPty ? serial.StartPty() : serial.StartDevice(opt.strSerial))) {
         std::fprintf(stderr, "regprobe-sim: %s\n", serial.GetError().c_str());
         return false;
@@ -449,12 +451,7 @@ bool StartTcp(const Options& opt, const CSimServerLog& log, CSimTcpServer& serve
     server.SetAddress(opt.strAddress);
     server.SetPort(opt.nPort);
     server.SetMaxConnections(opt.nMaxClients);
-    if (opt.bVerbose) {
-        server.SetLog(log);
-    }
-    for (const CSimFaultRule& rule : opt.faults) {
-        server.AddFault(rule);
-    }
+    SetLogAndFaults(opt, log, server);
     if (!server.Start()) {
         std::fprintf(stderr, "regprobe-sim: %s\n", server.GetError().c_str());
         return false;

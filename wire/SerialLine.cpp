@@ -229,12 +229,17 @@ BOOL CSerialLine::RaiseDtr(const CSerialSettings& settings) {
 }
 
 CSerialLine::EResult CSerialLine::Write(const BYTE* pb, size_t n, int nMillis) {
-    if (m_hFile < 0) {
+    return WriteTo(m_hFile, pb, n, nMillis, -1);
+}
+
+CSerialLine::EResult CSerialLine::WriteTo(int hFile, const BYTE* pb, size_t n, int nMillis,
+                                          int hStopEvent) {
+    if (hFile < 0) {
         return EResult::FAILED;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
     while (n > 0) {
-        const ssize_t nWritten = ::write(m_hFile, pb, n);
+        const ssize_t nWritten = ::write(hFile, pb, n);
         if (nWritten > 0) {
             pb += nWritten;
             n -= size_t(nWritten);
@@ -251,11 +256,15 @@ CSerialLine::EResult CSerialLine::Write(const BYTE* pb, size_t n, int nMillis) {
         if (left <= 0) {
             return EResult::TIMEOUT;
         }
-        pollfd pfd{m_hFile, POLLOUT, 0};
-        if (::poll(&pfd, 1, int(left)) < 0 && errno != EINTR) {
+        // Without a stop event the first entry is ignored (a negative fd).
+        pollfd pfds[2] = {{hStopEvent, POLLIN, 0}, {hFile, POLLOUT, 0}};
+        if (::poll(pfds, 2, int(left)) < 0 && errno != EINTR) {
             return EResult::FAILED;
         }
-        if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        if (pfds[0].revents != 0) {
+            return EResult::TIMEOUT;
+        }
+        if (pfds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
             return EResult::GONE;
         }
     }

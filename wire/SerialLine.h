@@ -42,6 +42,9 @@ public:
 
     // Writes everything within nMillis.
     EResult Write(const BYTE* pb, size_t n, int nMillis);
+    // The same on any non-blocking descriptor (a pty's master end, say);
+    // gives up with TIMEOUT as well once hStopEvent (if not -1) is readable.
+    static EResult WriteTo(int hFile, const BYTE* pb, size_t n, int nMillis, int hStopEvent);
     // Waits up to nMicros for input and reads what is there, at most nMax
     // bytes; *pnRead is 0 on a time-out.
     EResult Read(BYTE* pb, size_t nMax, LONGLONG nMicros, size_t* pnRead);
