@@ -45,47 +45,6 @@ CTcpGateway::~CTcpGateway() {
     StopListening();
 }
 
-HRESULT CTcpGateway::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IModbusTcpServer) {
-        *ppv = static_cast<IModbusTcpServer*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CTcpGateway::AddRef() {
-    return ++m_nRefs;
-}
-
-ULONG CTcpGateway::Release() {
-    const ULONG nRefs = --m_nRefs;
-    if (nRefs == 0) {
-        delete this;
-    }
-    return nRefs;
-}
-
-HRESULT CTcpGateway::GetTypeInfoCount(UINT*) {
-    return E_NOTIMPL;
-}
-
-HRESULT CTcpGateway::GetTypeInfo(UINT, LCID, ITypeInfo**) {
-    return E_NOTIMPL;
-}
-
-HRESULT CTcpGateway::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
-}
-
-HRESULT CTcpGateway::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-    return E_NOTIMPL;
-}
-
 HRESULT CTcpGateway::get_Address(BSTR* pVal) {
     if (pVal == nullptr) {
         return E_POINTER;
