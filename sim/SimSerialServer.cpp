@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -19,8 +18,6 @@
 #include "wire/RtuParser.h"
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
 // An answer that cannot go out in this time is dropped.
 constexpr int WRITE_TIMEOUT_MS = 2000;
 // How often a line nobody holds is looked at again.
