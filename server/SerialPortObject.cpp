@@ -12,48 +12,6 @@ CSerialPortObject::~CSerialPortObject() {
     m_pPorts->ObjectDestroyed();
 }
 
-HRESULT CSerialPortObject::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IModbusSerialPort) {
-        *ppv = static_cast<IModbusSerialPort*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CSerialPortObject::AddRef() {
-    return ++m_nRefs;
-}
-
-ULONG CSerialPortObject::Release() {
-    const ULONG nRefs = --m_nRefs;
-    if (nRefs == 0) {
-        delete this;
-    }
-    return nRefs;
-}
-
-HRESULT CSerialPortObject::GetTypeInfoCount(UINT*) {
-    return E_NOTIMPL;
-}
-
-HRESULT CSerialPortObject::GetTypeInfo(UINT, LCID, ITypeInfo**) {
-    return E_NOTIMPL;
-}
-
-HRESULT CSerialPortObject::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
-}
-
-HRESULT CSerialPortObject::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                  UINT*) {
-    return E_NOTIMPL;
-}
-
 std::shared_ptr<CSerialPort> CSerialPortObject::GetPort() const {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_pPort;

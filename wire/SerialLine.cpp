@@ -104,11 +104,9 @@ void CSerialLine::Close() {
     m_bPty = FALSE;
 }
 
-BOOL CSerialLine::Configure(const CSerialSettings& settings) {
-    termios tio{};
-    if (::tcgetattr(m_hFile, &tio) != 0) {
-        return Fail("cannot read the settings of " + m_strPath, errno);
-    }
+termios CSerialLine::MakeTermios(const termios& current, const CSerialSettings& settings,
+                                 std::vector<CString>& warnings) {
+    termios tio = current;
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~(FORMAT_CFLAGS);
@@ -132,7 +130,7 @@ BOOL CSerialLine::Configure(const CSerialSettings& settings) {
         tio.c_iflag |= INPCK;
     }
     if (settings.m_nStopBits == CSerialSettings::STOP_ONE_AND_HALF) {
-        Warn("1.5 stop bits are not available on Linux; using 2");
+        warnings.push_back("1.5 stop bits are not available on Linux; using 2");
     }
     if (settings.m_nStopBits != CSerialSettings::STOP_ONE) {
         tio.c_cflag |= CSTOPB;
@@ -143,11 +141,12 @@ BOOL CSerialLine::Configure(const CSerialSettings& settings) {
     if (settings.m_nFlowControl & CSerialSettings::FLOW_XON_XOFF) {
         tio.c_iflag |= IXON | IXOFF;
         if (settings.m_nMode == CSerialSettings::MODE_RTU) {
-            Warn("XON/XOFF flow control swallows the bytes 0x11 and 0x13 of RTU frames");
+            warnings.push_back(
+                "XON/XOFF flow control swallows the bytes 0x11 and 0x13 of RTU frames");
         }
     }
     if (settings.m_nMode == CSerialSettings::MODE_RTU && settings.m_nByteSize != 8) {
-        Warn("RTU frames need 8 data bits; bytes above 0x7F will not cross the line");
+        warnings.push_back("RTU frames need 8 data bits; bytes above 0x7F will not cross the line");
     }
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
@@ -156,40 +155,69 @@ BOOL CSerialLine::Configure(const CSerialSettings& settings) {
     const speed_t speed = nStandard != 0 ? static_cast<speed_t>(nStandard) : B38400;
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
+    return tio;
+}
 
-    const termios wanted = tio;
-    if (::tcsetattr(m_hFile, TCSANOW, &tio) != 0) {
-        const int nError = errno;
-        if (!m_bPty || nError != EINVAL) {
-            return Fail("cannot set up " + m_strPath, nError);
-        }
-        // Some kernels refuse what a pty cannot do: go on with 8N1.
-        tio.c_cflag &= ~FORMAT_CFLAGS;
-        tio.c_cflag |= CS8;
-        tio.c_iflag &= ~INPCK;
-        if (::tcsetattr(m_hFile, TCSANOW, &tio) != 0) {
-            return Fail("cannot set up " + m_strPath, errno);
-        }
+BOOL CSerialLine::Configure(const CSerialSettings& settings) {
+    termios current{};
+    if (::tcgetattr(m_hFile, &current) != 0) {
+        return Fail("cannot read the settings of " + m_strPath, errno);
     }
+    std::vector<CString> warnings;
+    const termios wanted = MakeTermios(current, settings, warnings);
+    for (const CString& strWarning : warnings) {
+        Warn(strWarning);
+    }
+    return Apply(wanted) && Verify(wanted) && SetRate(settings.m_nBaudRate) && RaiseDtr(settings);
+}
+
+BOOL CSerialLine::Apply(const termios& wanted) {
+    if (::tcsetattr(m_hFile, TCSANOW, &wanted) == 0) {
+        return TRUE;
+    }
+    const int nError = errno;
+    if (!m_bPty || nError != EINVAL) {
+        return Fail("cannot set up " + m_strPath, nError);
+    }
+    // Some kernels refuse what a pty cannot do: go on with 8N1.
+    termios tio = wanted;
+    tio.c_cflag &= ~FORMAT_CFLAGS;
+    tio.c_cflag |= CS8;
+    tio.c_iflag &= ~INPCK;
+    if (::tcsetattr(m_hFile, TCSANOW, &tio) != 0) {
+        return Fail("cannot set up " + m_strPath, errno);
+    }
+    return TRUE;
+}
+
+BOOL CSerialLine::Verify(const termios& wanted) {
     termios got{};
     ::tcgetattr(m_hFile, &got);
-    if ((got.c_cflag & FORMAT_CFLAGS) != (wanted.c_cflag & FORMAT_CFLAGS) ||
-        (got.c_iflag & FORMAT_IFLAGS) != (wanted.c_iflag & FORMAT_IFLAGS)) {
-        const CString strWhat = "asked for " + Describe(wanted.c_cflag, wanted.c_iflag) +
-                                ", the device runs " + Describe(got.c_cflag, got.c_iflag);
-        if (!m_bPty) {
-            return Fail(m_strPath + " refuses the format: " + strWhat, 0);
-        }
-        Warn("a pseudo-terminal has no line format (" + strWhat + ")");
+    if ((got.c_cflag & FORMAT_CFLAGS) == (wanted.c_cflag & FORMAT_CFLAGS) &&
+        (got.c_iflag & FORMAT_IFLAGS) == (wanted.c_iflag & FORMAT_IFLAGS)) {
+        return TRUE;
     }
-    if (nStandard == 0) {
-        const int nError = CSerialBaudRate::SetArbitrary(m_hFile, settings.m_nBaudRate);
-        if (nError != 0) {
-            return Fail(
-                "cannot set " + std::to_string(settings.m_nBaudRate) + " bit/s on " + m_strPath,
-                nError);
-        }
+    const CString strWhat = "asked for " + Describe(wanted.c_cflag, wanted.c_iflag) +
+                            ", the device runs " + Describe(got.c_cflag, got.c_iflag);
+    if (!m_bPty) {
+        return Fail(m_strPath + " refuses the format: " + strWhat, 0);
     }
+    Warn("a pseudo-terminal has no line format (" + strWhat + ")");
+    return TRUE;
+}
+
+BOOL CSerialLine::SetRate(LONG nBaudRate) {
+    if (CSerialBaudRate::StandardConstant(nBaudRate) != 0) {
+        return TRUE;  // set with the rest
+    }
+    const int nError = CSerialBaudRate::SetArbitrary(m_hFile, nBaudRate);
+    if (nError != 0) {
+        return Fail("cannot set " + std::to_string(nBaudRate) + " bit/s on " + m_strPath, nError);
+    }
+    return TRUE;
+}
+
+BOOL CSerialLine::RaiseDtr(const CSerialSettings& settings) {
     if (settings.m_nFlowControl & CSerialSettings::FLOW_DTR_DSR) {
         int nBits = TIOCM_DTR;
         if (::ioctl(m_hFile, TIOCMBIS, &nBits) != 0) {
@@ -201,12 +229,17 @@ BOOL CSerialLine::Configure(const CSerialSettings& settings) {
 }
 
 CSerialLine::EResult CSerialLine::Write(const BYTE* pb, size_t n, int nMillis) {
-    if (m_hFile < 0) {
+    return WriteTo(m_hFile, pb, n, nMillis, -1);
+}
+
+CSerialLine::EResult CSerialLine::WriteTo(int hFile, const BYTE* pb, size_t n, int nMillis,
+                                          int hStopEvent) {
+    if (hFile < 0) {
         return EResult::FAILED;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
     while (n > 0) {
-        const ssize_t nWritten = ::write(m_hFile, pb, n);
+        const ssize_t nWritten = ::write(hFile, pb, n);
         if (nWritten > 0) {
             pb += nWritten;
             n -= size_t(nWritten);
@@ -223,11 +256,15 @@ CSerialLine::EResult CSerialLine::Write(const BYTE* pb, size_t n, int nMillis) {
         if (left <= 0) {
             return EResult::TIMEOUT;
         }
-        pollfd pfd{m_hFile, POLLOUT, 0};
-        if (::poll(&pfd, 1, int(left)) < 0 && errno != EINTR) {
+        // Without a stop event the first entry is ignored (a negative fd).
+        pollfd pfds[2] = {{hStopEvent, POLLIN, 0}, {hFile, POLLOUT, 0}};
+        if (::poll(pfds, 2, int(left)) < 0 && errno != EINTR) {
             return EResult::FAILED;
         }
-        if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        if (pfds[0].revents != 0) {
+            return EResult::TIMEOUT;
+        }
+        if (pfds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
             return EResult::GONE;
         }
     }

@@ -9,6 +9,8 @@
 //     error, since the line would carry garbage.
 #pragma once
 
+#include <termios.h>
+
 #include <vector>
 
 #include "SerialSettings.h"
@@ -40,6 +42,9 @@ public:
 
     // Writes everything within nMillis.
     EResult Write(const BYTE* pb, size_t n, int nMillis);
+    // The same on any non-blocking descriptor (a pty's master end, say);
+    // gives up with TIMEOUT as well once hStopEvent (if not -1) is readable.
+    static EResult WriteTo(int hFile, const BYTE* pb, size_t n, int nMillis, int hStopEvent);
     // Waits up to nMicros for input and reads what is there, at most nMax
     // bytes; *pnRead is 0 on a time-out.
     EResult Read(BYTE* pb, size_t nMax, LONGLONG nMicros, size_t* pnRead);
@@ -49,8 +54,21 @@ public:
     // A pty slave or master: its format settings do not matter.
     static bool IsPtyHandle(int hFile);
 
+    // The line's termios for settings, made from its current ones: raw
+    // 8-bit I/O, the format, flow control and a standard rate (38400 for an
+    // arbitrary one, which is set afterwards). What cannot be done as asked
+    // goes to warnings.
+    static termios MakeTermios(const termios& current, const CSerialSettings& settings,
+                               std::vector<CString>& warnings);
+
 private:
+    // Makes the termios, applies it, checks what the device took, then sets
+    // an arbitrary rate and DTR.
     BOOL Configure(const CSerialSettings& settings);
+    BOOL Apply(const termios& wanted);
+    BOOL Verify(const termios& wanted);
+    BOOL SetRate(LONG nBaudRate);
+    BOOL RaiseDtr(const CSerialSettings& settings);
     BOOL Fail(const CString& strWhat, int nError);
     void Warn(const CString& strWhat);
 
