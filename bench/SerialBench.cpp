@@ -27,7 +27,7 @@
 #include "BenchSupport.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/RpcSettings.h"
-#include "server/SerialSettings.h"
+#include "wire/SerialSettings.h"
 #include "transport/AutoModbus.h"
 
 namespace {
