@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <mutex>
 
-#include "ModbusSerialServerPs.h"
-#include "OleSafeArrayEx.h"
 #include "platform/Archive.h"
 #include "platform/com/ComApi.h"
-#include "platform/com/RpcSettings.h"
+#include "platform/com/rpc/RpcSettings.h"
+#include "serialapi/ModbusSerialServerPs.h"
+#include "serialapi/OleSafeArrayEx.h"
 
 IMPLEMENT_DYNAMIC(CAutoModbus, CModbus)
 

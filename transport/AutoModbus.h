@@ -5,8 +5,8 @@
 
 #include <atomic>
 
-#include "ModbusSerialServer.h"
 #include "core/Modbus.h"
+#include "serialapi/ModbusSerialServer.h"
 
 enum : WORD {
     AUTO_AUTOMATION_ERROR = 2000,

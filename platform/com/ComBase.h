@@ -25,6 +25,7 @@ constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 // HRESULTs.
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT CO_S_NOTALLINTERFACES = 0x00080012;
 constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001);
 constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002);
 constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003);

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "platform/com/ComApi.h"
-#include "platform/com/RpcSettings.h"
-#include "transport/ModbusSerialServer.h"
-#include "transport/ModbusSerialServerPs.h"
+#include "platform/com/rpc/RpcSettings.h"
+#include "serialapi/ModbusSerialServer.h"
+#include "serialapi/ModbusSerialServerPs.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

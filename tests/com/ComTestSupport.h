@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "transport/ModbusSerialServer.h"
+#include "serialapi/ModbusSerialServer.h"
 
 // A directory of its own under /tmp (mode 0700), removed with its contents.
 class CTempDir {

@@ -17,7 +17,7 @@
 #include <mutex>
 #include <string>
 
-#include "transport/ModbusSerialServer.h"
+#include "serialapi/ModbusSerialServer.h"
 
 constexpr BYTE FAKE_COMMAND = 0xF0;
 constexpr HRESULT FAKE_TRANSFER_FAILED = static_cast<HRESULT>(0x80040201);

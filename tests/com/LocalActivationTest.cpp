@@ -14,11 +14,11 @@
 #include "ComTestSupport.h"
 #include "FakeSerialPort.h"
 #include "platform/com/ComApi.h"
-#include "platform/com/RpcFrame.h"
-#include "platform/com/RpcFrameReader.h"
-#include "platform/com/RpcSettings.h"
-#include "platform/com/RpcSocket.h"
-#include "transport/ModbusSerialServerPs.h"
+#include "platform/com/rpc/RpcFrame.h"
+#include "platform/com/rpc/RpcFrameReader.h"
+#include "platform/com/rpc/RpcSettings.h"
+#include "platform/com/rpc/RpcSocket.h"
+#include "serialapi/ModbusSerialServerPs.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

@@ -9,10 +9,10 @@
 #include "ComTestSupport.h"
 #include "FakeSerialPort.h"
 #include "platform/com/ComApi.h"
-#include "platform/com/RpcFrame.h"
-#include "platform/com/RpcServer.h"
-#include "platform/com/RpcSettings.h"
-#include "transport/ModbusSerialServerPs.h"
+#include "platform/com/rpc/RpcFrame.h"
+#include "platform/com/rpc/RpcServer.h"
+#include "platform/com/rpc/RpcSettings.h"
+#include "serialapi/ModbusSerialServerPs.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

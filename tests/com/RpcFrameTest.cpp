@@ -8,10 +8,10 @@
 #include <thread>
 
 #include "ComTestSupport.h"
-#include "platform/com/RpcFrame.h"
-#include "platform/com/RpcFrameReader.h"
-#include "platform/com/RpcSocket.h"
-#include "transport/ModbusSerialServerPs.h"
+#include "platform/com/rpc/RpcFrame.h"
+#include "platform/com/rpc/RpcFrameReader.h"
+#include "platform/com/rpc/RpcSocket.h"
+#include "serialapi/ModbusSerialServerPs.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/com/RpcFrame.h"
-#include "platform/com/RpcFrameReader.h"
-#include "platform/com/RpcFrameWriter.h"
-#include "platform/com/RpcInterfaceHandler.h"
-#include "transport/ModbusSerialServerPs.h"
+#include "platform/com/rpc/RpcFrame.h"
+#include "platform/com/rpc/RpcFrameReader.h"
+#include "platform/com/rpc/RpcFrameWriter.h"
+#include "platform/com/rpc/RpcInterfaceHandler.h"
+#include "serialapi/ModbusSerialServerPs.h"
 
 namespace {
 

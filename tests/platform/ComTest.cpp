@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/com/ComApi.h"
-#include "transport/ModbusSerialServer.h"
+#include "serialapi/ModbusSerialServer.h"
 
 namespace {
 

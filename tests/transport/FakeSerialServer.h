@@ -8,8 +8,8 @@
 #include <functional>
 
 #include "platform/com/ComApi.h"
-#include "transport/ModbusSerialServer.h"
-#include "transport/OleSafeArrayEx.h"
+#include "serialapi/ModbusSerialServer.h"
+#include "serialapi/OleSafeArrayEx.h"
 
 // A property kept in a member. Getters may set garbage above the bits
 // that count, as a server may.

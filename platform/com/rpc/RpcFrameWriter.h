@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "OleAuto.h"
+#include "platform/com/OleAuto.h"
 
 class CRpcFrameWriter {
 public:

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "ComBase.h"
+#include "platform/com/ComBase.h"
 
 class CRpcServerLauncher {
 public:
