@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/com/ComPtr.h"
 #include "serialapi/ModbusSerialServer.h"
 
 constexpr BYTE FAKE_COMMAND = 0xF0;
@@ -101,7 +102,6 @@ private:
 class CFakeSerialPort : public CFakeObject<IModbusSerialPort> {
 public:
     CFakeSerialPort() : CFakeObject(IID_IModbusSerialPort) {}
-    ~CFakeSerialPort() override;
 
     FAKE_PROPERTY(Port, LONG, SHORT, 1);
     FAKE_PROPERTY(BaudRate, LONG, LONG, 9600);
@@ -143,7 +143,7 @@ public:
 private:
     std::atomic<bool> m_bActive{false};
     std::mutex m_mutex;
-    CFakeTcpServer* m_pTcpServer = nullptr;
+    CComPtr<CFakeTcpServer> m_pTcpServer;
 };
 
 // Makes a new fake serial port for every activation; lives as long as its owner.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/com/ComPtr.h"
 #include "platform/com/rpc/RpcFrame.h"
 #include "platform/com/rpc/RpcFrameReader.h"
 #include "platform/com/rpc/RpcFrameWriter.h"
@@ -154,9 +155,8 @@ public:
     void PutInterface(CRpcFrameWriter& results, IUnknown* pItf, REFIID riid) override {
         results.PutU32(pItf != nullptr ? 1 : 0);
         results.PutGuid(riid);
-        if (pItf != nullptr) {
-            pItf->Release();
-        }
+        CComPtr<IUnknown> pDropped;
+        pDropped.Attach(pItf);
     }
 };
 
@@ -182,9 +182,8 @@ void TakeValues(CRpcFrameReader& reader, const BYTE* pbBody, size_t nBody) {
             VariantClear(&var);
         } else {
             CRpcFrameReader retry(pbBody + nStart, nBody - nStart);
-            BSTR bstr = nullptr;
+            CComBSTR bstr;
             retry.GetBstr(&bstr);
-            SysFreeString(bstr);
         }
     }
 }
