@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -373,6 +374,24 @@ TEST_F(ConfigFile, FailedSaveLeavesTheOldFile) {
 
     // A directory that does not exist.
     EXPECT_FALSE(SaveConnections(c, m_strDir + "/none/Regpr.cfg", &strError));
+}
+
+TEST_F(ConfigFile, NewFileTakesTheUmaskAnOldOneKeepsItsMode) {
+    CConnections c;
+    const auto ModeAfterSave = [&](mode_t nUmask) {
+        const mode_t nOld = ::umask(nUmask);
+        const BOOL bSaved = SaveConnections(c, m_strPath);
+        ::umask(nOld);
+        struct stat st {};
+        return bSaved && ::stat(m_strPath.c_str(), &st) == 0 ? st.st_mode & 07777 : 01;
+    };
+    for (const auto& [nUmask, nMode] : {std::pair<mode_t, mode_t>{077, 0600}, {022, 0644}}) {
+        ::unlink(m_strPath.c_str());
+        EXPECT_EQ(ModeAfterSave(nUmask), nMode) << std::oct << nUmask;
+    }
+    ASSERT_EQ(::chmod(m_strPath.c_str(), 0640), 0);
+    EXPECT_EQ(ModeAfterSave(077), 0640u);
+    EXPECT_EQ(ModeAfterSave(0), 0640u);
 }
 
 }  // namespace
