@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/UniqueFd.h"
 #include "platform/com/ComBase.h"
 
 class CRpcServerLauncher {
@@ -13,7 +14,6 @@ public:
     enum EState { STARTING, READY, GONE };
 
     CRpcServerLauncher() = default;
-    ~CRpcServerLauncher();
     CRpcServerLauncher(const CRpcServerLauncher&) = delete;
     CRpcServerLauncher& operator=(const CRpcServerLauncher&) = delete;
 
@@ -24,6 +24,6 @@ public:
     EState Wait(int nMillis);
 
 private:
-    int m_hReady = -1;
+    CUniqueFd m_ready;
     EState m_state = STARTING;
 };
