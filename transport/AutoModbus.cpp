@@ -170,167 +170,110 @@ BOOL CAutoModbus::IsConnected() {
     return bActive == VARIANT_TRUE;
 }
 
+template <typename T>
+T CAutoModbus::GetProperty(HRESULT (IModbusSerialPort::*get)(T*)) {
+    T n = 0;
+    if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
+        (m_pPort->*get)(&n);
+    }
+    return n;
+}
+
+template <typename T, typename V>
+bool CAutoModbus::SetProperty(HRESULT (IModbusSerialPort::*put)(T), V n) {
+    if (m_pPort == nullptr) {
+        return false;
+    }
+    const CCallTimeLimit limit(kPropertyCallMillis);
+    (m_pPort->*put)(n);
+    return true;
+}
+
 // Port and flow control come as zeroed 32-bit values, parity and stop bits as
 // 16-bit ones; only their low byte counts.
 BYTE CAutoModbus::GetPort() {
-    LONG n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_Port(&n);
-    }
-    return static_cast<BYTE>(n);
+    return static_cast<BYTE>(GetProperty(&IModbusSerialPort::get_Port));
 }
 
 void CAutoModbus::SetPort(BYTE nPort) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_Port(nPort);
+    if (SetProperty(&IModbusSerialPort::put_Port, nPort)) {
         RefreshExchangeLimit();
     }
 }
 
 LONG CAutoModbus::GetBaudRate() {
-    LONG n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_BaudRate(&n);
-    }
-    return n;
+    return GetProperty(&IModbusSerialPort::get_BaudRate);
 }
 
 void CAutoModbus::SetBaudRate(LONG nBaudRate) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_BaudRate(nBaudRate);
-    }
+    SetProperty(&IModbusSerialPort::put_BaudRate, nBaudRate);
 }
 
 BYTE CAutoModbus::GetParity() {
-    SHORT n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_Parity(&n);
-    }
-    return static_cast<BYTE>(n);
+    return static_cast<BYTE>(GetProperty(&IModbusSerialPort::get_Parity));
 }
 
 void CAutoModbus::SetParity(BYTE nParity) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_Parity(nParity);
-    }
+    SetProperty(&IModbusSerialPort::put_Parity, nParity);
 }
 
 BYTE CAutoModbus::GetFlowControl() {
-    LONG n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_FlowControl(&n);
-    }
-    return static_cast<BYTE>(n);
+    return static_cast<BYTE>(GetProperty(&IModbusSerialPort::get_FlowControl));
 }
 
 void CAutoModbus::SetFlowControl(BYTE nFlowControl) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_FlowControl(nFlowControl);
-    }
+    SetProperty(&IModbusSerialPort::put_FlowControl, nFlowControl);
 }
 
 BYTE CAutoModbus::GetStopBits() {
-    SHORT n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_StopBits(&n);
-    }
-    return static_cast<BYTE>(n);
+    return static_cast<BYTE>(GetProperty(&IModbusSerialPort::get_StopBits));
 }
 
 void CAutoModbus::SetStopBits(BYTE nStopBits) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_StopBits(nStopBits);
-    }
+    SetProperty(&IModbusSerialPort::put_StopBits, nStopBits);
 }
 
 SHORT CAutoModbus::GetByteSize() {
-    SHORT n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_ByteSize(&n);
-    }
-    return n;
+    return GetProperty(&IModbusSerialPort::get_ByteSize);
 }
 
 void CAutoModbus::SetByteSize(SHORT nByteSize) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_ByteSize(nByteSize);
-    }
+    SetProperty(&IModbusSerialPort::put_ByteSize, nByteSize);
 }
 
 SHORT CAutoModbus::GetMode() {
-    SHORT n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_Mode(&n);
-    }
-    return n;
+    return GetProperty(&IModbusSerialPort::get_Mode);
 }
 
 void CAutoModbus::SetMode(SHORT nMode) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_Mode(nMode);
-    }
+    SetProperty(&IModbusSerialPort::put_Mode, nMode);
 }
 
 LONG CAutoModbus::GetTimeout() {
-    LONG n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_Timeout(&n);
-    }
-    return n;
+    return GetProperty(&IModbusSerialPort::get_Timeout);
 }
 
 void CAutoModbus::SetTimeout(LONG nTimeout) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_Timeout(nTimeout);
+    if (SetProperty(&IModbusSerialPort::put_Timeout, nTimeout)) {
         RefreshExchangeLimit();
     }
 }
 
 LONG CAutoModbus::GetSilentInterval() {
-    LONG n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_SilentInterval(&n);
-    }
-    return n;
+    return GetProperty(&IModbusSerialPort::get_SilentInterval);
 }
 
 void CAutoModbus::SetSilentInterval(LONG nSilentInterval) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_SilentInterval(nSilentInterval);
-    }
+    SetProperty(&IModbusSerialPort::put_SilentInterval, nSilentInterval);
 }
 
 LONG CAutoModbus::GetErrorDelay() {
-    LONG n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_ErrorDelay(&n);
-    }
-    return n;
+    return GetProperty(&IModbusSerialPort::get_ErrorDelay);
 }
 
 void CAutoModbus::SetErrorDelay(LONG nErrorDelay) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_ErrorDelay(nErrorDelay);
+    if (SetProperty(&IModbusSerialPort::put_ErrorDelay, nErrorDelay)) {
         RefreshExchangeLimit();
     }
 }

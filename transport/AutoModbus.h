@@ -74,6 +74,12 @@ public:
     static DWORD ExchangeLimitOf(LONG nTimeout, LONG nErrorDelay);
 
 private:
+    // A property of the port within the call limit: 0 without a server
+    // object, and a setter then does nothing (false).
+    template <typename T>
+    T GetProperty(HRESULT (IModbusSerialPort::*get)(T*));
+    template <typename T, typename V>
+    bool SetProperty(HRESULT (IModbusSerialPort::*put)(T), V n);
     // The archive's record of the port and its TCP server, in file order.
     void StoreSettings(CArchive& ar);
     void LoadSettings(CArchive& ar);

@@ -54,6 +54,19 @@ struct IClassFactory : IUnknown {
     virtual HRESULT LockServer(BOOL fLock) = 0;                                              // 4
 };
 
+// IDispatch's own members for an interface that is called through its
+// vtable only: late binding is not offered, so each answers E_NOTIMPL.
+template <class Itf>
+class CNoDispatch : public Itf {
+public:
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+};
+
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif

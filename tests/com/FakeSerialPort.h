@@ -30,7 +30,7 @@ extern std::atomic<int> g_nMostRunning;
 
 // Reference counts, QueryInterface and IDispatch (not implemented) of a fake.
 template <class Itf>
-class CFakeObject : public Itf {
+class CFakeObject : public CNoDispatch<Itf> {
 public:
     explicit CFakeObject(REFIID riid) : m_riid(riid) { ++g_nLiveFakes; }
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
@@ -49,12 +49,6 @@ public:
             delete this;
         }
         return nLeft;
-    }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
     }
 
 protected:

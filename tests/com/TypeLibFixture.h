@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "TypeLibBuilder.h"
 #include "platform/Unicode.h"
 #include "platform/com/ComPtr.h"
@@ -31,10 +31,7 @@ std::vector<std::string> RegistryLines() {
 class TypeLibTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string strTemplate =
-            (std::filesystem::temp_directory_path() / "typelib-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(strTemplate.data()), nullptr);
-        m_strDir = strTemplate;
+        ASSERT_FALSE(m_dir.Path().empty());
         if (const char* pszOld = std::getenv("XDG_DATA_HOME")) {
             m_strOldData = pszOld;
         }
@@ -46,11 +43,9 @@ protected:
         } else {
             ::unsetenv("XDG_DATA_HOME");
         }
-        std::error_code error;
-        std::filesystem::remove_all(m_strDir, error);
     }
 
-    std::string Path(const char* pszName) const { return m_strDir + "/" + pszName; }
+    std::string Path(const char* pszName) const { return m_dir.Path() + "/" + pszName; }
 
     // Loads the file; the attributes, or the failure.
     HRESULT Load(const std::string& strPath, TLIBATTR& attr) {
@@ -65,7 +60,7 @@ protected:
         return hr;
     }
 
-    std::string m_strDir;
+    CTempDir m_dir;
     std::optional<std::string> m_strOldData;
 };
 }  // namespace

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 
+#include "../com/TempDir.h"
 #include "../transport/FakeSerialServer.h"
 #include "../transport/PeerSocket.h"
 #include "connections/ConfigFile.h"
@@ -313,22 +314,16 @@ class ConfigFile : public Connections {
 protected:
     void SetUp() override {
         Connections::SetUp();
-        char dir[] = "/tmp/regprobe-cfg-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        m_strDir = dir;
-        m_strPath = m_strDir + "/Regpr.cfg";
-    }
-    void TearDown() override {
-        std::system(("rm -rf '" + m_strDir + "'").c_str());
-        Connections::TearDown();
+        ASSERT_FALSE(m_strDir.empty());
     }
     CByteArray ReadFile() {
         std::ifstream in(m_strPath, std::ios::binary);
         return CByteArray(std::istreambuf_iterator<char>(in), {});
     }
 
-    CString m_strDir;
-    CString m_strPath;
+    CTempDir m_dir;
+    const CString m_strDir = m_dir.Path();
+    const CString m_strPath = m_strDir + "/Regpr.cfg";
 };
 
 TEST_F(ConfigFile, SaveAndLoadThroughTheDisk) {

@@ -16,7 +16,7 @@
 
 namespace {
 
-class CQuietTcpServer : public IModbusTcpServer {
+class CQuietTcpServer : public CNoDispatch<IModbusTcpServer> {
 public:
     HRESULT QueryInterface(REFIID, void** ppv) override {
         *ppv = nullptr;
@@ -24,12 +24,6 @@ public:
     }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
     HRESULT get_Address(BSTR* pVal) override {
         *pVal = SysAllocString(u"10.0.0.1");
         return S_OK;
@@ -69,7 +63,7 @@ public:
 
 // Answers like a serial server without a line: echoes requests, changes
 // the extra, hands out its TCP server.
-class CQuietSerialPort : public IModbusSerialPort {
+class CQuietSerialPort : public CNoDispatch<IModbusSerialPort> {
 public:
     HRESULT QueryInterface(REFIID, void** ppv) override {
         *ppv = nullptr;
@@ -77,12 +71,6 @@ public:
     }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
     QUIET_RESERVED(7)
     QUIET_PROPERTY(Port, LONG, SHORT)
     QUIET_PROPERTY(BaudRate, LONG, LONG)

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "platform/AtomicFile.h"
+#include "tests/com/TempDir.h"
 
 namespace {
 
@@ -24,13 +24,7 @@ constexpr size_t kContentBytes = 256 * 1024;
 
 class AtomicFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char dir[] = "/tmp/regprobe-atomic-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        m_strDir = dir;
-        m_strPath = m_strDir + "/target";
-    }
-    void TearDown() override { std::system(("rm -rf '" + m_strDir + "'").c_str()); }
+    void SetUp() override { ASSERT_FALSE(m_dir.Path().empty()); }
 
     // Saves the file whole, of one repeated letter, in small writes. 0 or errno.
     int Save(char chLetter) const {
@@ -90,8 +84,9 @@ protected:
         return names;
     }
 
-    std::string m_strDir;
-    std::string m_strPath;
+    CTempDir m_dir;
+    const std::string m_strDir = m_dir.Path();
+    const std::string m_strPath = m_strDir + "/target";
 };
 
 TEST_F(AtomicFile, KilledSavesLeaveAWholeFileAndOneTemporaryAtMost) {

@@ -5,14 +5,7 @@
 #include "RpcProxyImpl.h"
 
 template <class Itf>
-class CRpcDispatchProxyImpl : public CRpcProxyImpl<Itf> {
+class CRpcDispatchProxyImpl : public CRpcProxyImpl<CNoDispatch<Itf>> {
 public:
-    using CRpcProxyImpl<Itf>::CRpcProxyImpl;
-
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
+    using CRpcProxyImpl<CNoDispatch<Itf>>::CRpcProxyImpl;
 };
