@@ -30,7 +30,7 @@ extern std::atomic<int> g_nMostRunning;
 
 // Reference counts, QueryInterface and IDispatch (not implemented) of a fake.
 template <class Itf>
-class CFakeObject : public CNoDispatch<Itf> {
+class CFakeObject : public CRefCounted<CNoDispatch<Itf>> {
 public:
     explicit CFakeObject(REFIID riid) : m_riid(riid) { ++g_nLiveFakes; }
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
@@ -39,20 +39,12 @@ public:
             return E_NOINTERFACE;
         }
         *ppv = static_cast<Itf*>(this);
-        AddRef();
+        this->AddRef();
         return S_OK;
-    }
-    ULONG AddRef() override { return ++m_nRefs; }
-    ULONG Release() override {
-        ULONG nLeft = --m_nRefs;
-        if (nLeft == 0) {
-            delete this;
-        }
-        return nLeft;
     }
 
 protected:
-    virtual ~CFakeObject() { --g_nLiveFakes; }
+    ~CFakeObject() override { --g_nLiveFakes; }
     static HRESULT Answer(bool b, VARIANT_BOOL* pResult) {
         *pResult = b ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
@@ -60,7 +52,6 @@ protected:
 
 private:
     const IID& m_riid;
-    std::atomic<ULONG> m_nRefs{1};
 };
 
 // A property kept in memory, read as G and written as P.
