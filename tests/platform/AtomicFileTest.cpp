@@ -122,18 +122,4 @@ TEST_F(AtomicFile, KilledSavesLeaveAWholeFileAndOneTemporaryAtMost) {
     EXPECT_EQ(CheckWhole(), "");
 }
 
-TEST_F(AtomicFile, DiscardedSaveLeavesTheOldFile) {
-    ASSERT_EQ(Save('A'), 0);
-    {
-        CAtomicFile file;
-        ASSERT_EQ(file.Begin(m_strPath), 0);
-        ASSERT_EQ(::write(file.GetFd(), "B", 1), 1);
-    }
-    EXPECT_EQ(CheckWhole(), "");
-    EXPECT_EQ(Names(), std::vector<std::string>{"target"});
-    // A directory that does not exist fails at the start.
-    CAtomicFile file;
-    EXPECT_EQ(file.Begin(m_strDir + "/none/target"), ENOENT);
-}
-
 }  // namespace
