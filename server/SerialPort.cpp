@@ -7,7 +7,7 @@
 #include "TcpGateway.h"
 #include "core/FunctionCodes.h"
 #include "core/Modbus.h"
-#include "transport/ModbusSerialServer.h"
+#include "serialapi/ModbusSerialServer.h"
 #include "wire/AsciiFrame.h"
 #include "wire/RtuFrame.h"
 

@@ -1,7 +1,7 @@
 #include "SerialPortObject.h"
 
 #include "core/Modbus.h"
-#include "transport/OleSafeArrayEx.h"
+#include "serialapi/OleSafeArrayEx.h"
 
 CSerialPortObject::CSerialPortObject(std::shared_ptr<CSerialPorts> pPorts)
     : m_pPorts(std::move(pPorts)), m_pPort(m_pPorts->GetPort(1)) {

@@ -10,7 +10,7 @@
 
 #include "SerialPorts.h"
 #include "ServerObject.h"
-#include "transport/ModbusSerialServer.h"
+#include "serialapi/ModbusSerialServer.h"
 
 class CSerialPortObject final
     : public CServerDispatchObject<IModbusSerialPort, IID_IModbusSerialPort> {

@@ -20,7 +20,7 @@
 #include <mutex>
 
 #include "ServerObject.h"
-#include "transport/ModbusSerialServer.h"
+#include "serialapi/ModbusSerialServer.h"
 #include "wire/TcpListener.h"
 
 class CSerialPort;

@@ -4,9 +4,9 @@
 
 #include "Splash.h"
 #include "platform/Unicode.h"
+#include "platform/com/TypeLib.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
-#include "platform/ui/TypeLib.h"
 #include "res/Resource.h"
 #include "testview/RegprobeDoc.h"
 

@@ -17,7 +17,8 @@ extern const IID IID_IModbusTcpServer;
 #endif
 
 // Status codes of Transfer: 0x80040200 plus the master's status.
-constexpr LONG MODBUS_SERVER_STATUS_BASE = static_cast<LONG>(0x80040200);
+// The interface's own codes start at 0x200 within FACILITY_ITF.
+constexpr LONG MODBUS_SERVER_STATUS_BASE = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x200);
 
 struct IModbusSerialPort : IDispatch {
     virtual HRESULT Reserved7() = 0;                     // 7

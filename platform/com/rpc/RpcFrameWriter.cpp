@@ -87,84 +87,94 @@ HRESULT CRpcFrameWriter::PutArray(VARTYPE vtElement, SAFEARRAY* psa) {
     return S_OK;
 }
 
-HRESULT CRpcFrameWriter::PutVariant(const VARIANT& var) {
-    VARTYPE vt = var.vt;
-    VARIANT value;  // the by-value form of var, sharing its storage
-    VariantInit(&value);
-    if (vt & VT_BYREF) {
-        if (var.byref == nullptr) {
+namespace {
+// The by-value form of a by-reference variant, sharing its storage.
+HRESULT Dereference(const VARIANT& var, VARIANT* pValue) {
+    if (var.byref == nullptr) {
+        return E_INVALIDARG;
+    }
+    const VARTYPE vtBase = var.vt & ~VT_BYREF;
+    pValue->vt = vtBase;
+    if (vtBase == VT_VARIANT) {
+        // A reference to a variant that is itself a reference is not valid.
+        if (var.pvarVal->vt & VT_BYREF) {
             return E_INVALIDARG;
         }
-        VARTYPE vtBase = vt & ~VT_BYREF;
-        value.vt = vtBase;
-        if (vtBase == VT_VARIANT) {
-            // A reference to a variant that is itself a reference is not valid.
-            if (var.pvarVal->vt & VT_BYREF) {
-                return E_INVALIDARG;
-            }
-            value = *var.pvarVal;
-        } else if (vtBase & VT_ARRAY) {
-            value.parray = *var.pparray;
-        } else {
-            switch (vtBase) {
-                case VT_UI1:
-                    value.bVal = *var.pbVal;
-                    break;
-                case VT_I2:
-                case VT_BOOL:
-                    value.iVal = *var.piVal;
-                    break;
-                case VT_I4:
-                case VT_ERROR:
-                    value.lVal = *var.plVal;
-                    break;
-                case VT_BSTR:
-                    value.bstrVal = *var.pbstrVal;
-                    break;
-                default:
-                    return DISP_E_BADVARTYPE;
-            }
+        *pValue = *var.pvarVal;
+        return S_OK;
+    }
+    if (vtBase & VT_ARRAY) {
+        pValue->parray = *var.pparray;
+        return S_OK;
+    }
+    switch (vtBase) {
+        case VT_UI1:
+            pValue->bVal = *var.pbVal;
+            return S_OK;
+        case VT_I2:
+        case VT_BOOL:
+            pValue->iVal = *var.piVal;
+            return S_OK;
+        case VT_I4:
+        case VT_ERROR:
+            pValue->lVal = *var.plVal;
+            return S_OK;
+        case VT_BSTR:
+            pValue->bstrVal = *var.pbstrVal;
+            return S_OK;
+        default:
+            return DISP_E_BADVARTYPE;
+    }
+}
+}  // namespace
+
+HRESULT CRpcFrameWriter::PutVariant(const VARIANT& var) {
+    VARIANT value;
+    VariantInit(&value);
+    if (var.vt & VT_BYREF) {
+        if (const HRESULT hr = Dereference(var, &value); FAILED(hr)) {
+            return hr;
         }
-        vt = value.vt;
     } else {
         value = var;
     }
-
-    size_t nMark = m_data.size();
-    PutU16(vt);
-    HRESULT hr = S_OK;
-    if (vt & VT_ARRAY) {
-        VARTYPE vtElement = vt & ~VT_ARRAY;
-        hr = IsRemotedArrayElement(vtElement) ? PutArray(vtElement, value.parray)
-                                              : DISP_E_BADVARTYPE;
-    } else {
-        switch (vt) {
-            case VT_EMPTY:
-            case VT_NULL:
-                break;
-            case VT_UI1:
-                PutU8(value.bVal);
-                break;
-            case VT_I2:
-            case VT_BOOL:
-                PutI16(value.iVal);
-                break;
-            case VT_I4:
-            case VT_ERROR:
-                PutI32(value.lVal);
-                break;
-            case VT_BSTR:
-                PutBstr(value.bstrVal);
-                break;
-            default:
-                hr = DISP_E_BADVARTYPE;
-                break;
-        }
-    }
+    const size_t nMark = m_data.size();
+    const HRESULT hr = PutValue(value);
     if (FAILED(hr)) {
         m_data.resize(nMark);
     }
     return hr;
+}
+
+HRESULT CRpcFrameWriter::PutValue(const VARIANT& value) {
+    const VARTYPE vt = value.vt;
+    PutU16(vt);
+    if (vt & VT_ARRAY) {
+        const VARTYPE vtElement = vt & ~VT_ARRAY;
+        return IsRemotedArrayElement(vtElement) ? PutArray(vtElement, value.parray)
+                                                : DISP_E_BADVARTYPE;
+    }
+    switch (vt) {
+        case VT_EMPTY:
+        case VT_NULL:
+            return S_OK;
+        case VT_UI1:
+            PutU8(value.bVal);
+            return S_OK;
+        case VT_I2:
+        case VT_BOOL:
+            PutI16(value.iVal);
+            return S_OK;
+        case VT_I4:
+        case VT_ERROR:
+            PutI32(value.lVal);
+            return S_OK;
+        case VT_BSTR:
+            PutBstr(value.bstrVal);
+            return S_OK;
+        default:
+            return DISP_E_BADVARTYPE;
+    }
 }
 
 void CRpcFrameWriter::PatchU32(size_t nBodyOffset, DWORD dw) {

@@ -44,8 +44,11 @@ public:
                              REFIID riid, void** ppv);
 
 private:
+    // A property read or written in one call: SHORT, LONG or BSTR.
     template <typename T>
-    HRESULT GetScalar(UINT nSlot, T* pVal);
+    HRESULT GetValue(UINT nSlot, T* pVal);
+    template <typename T>
+    HRESULT SetValue(UINT nSlot, T newVal);
 
     std::shared_ptr<CRpcChannel> m_pChannel;
     const DWORD m_dwObjectId;

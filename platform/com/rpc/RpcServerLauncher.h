@@ -6,14 +6,14 @@
 
 #include <string>
 
-#include "ComBase.h"
+#include "platform/UniqueFd.h"
+#include "platform/com/ComBase.h"
 
 class CRpcServerLauncher {
 public:
     enum EState { STARTING, READY, GONE };
 
     CRpcServerLauncher() = default;
-    ~CRpcServerLauncher();
     CRpcServerLauncher(const CRpcServerLauncher&) = delete;
     CRpcServerLauncher& operator=(const CRpcServerLauncher&) = delete;
 
@@ -24,6 +24,6 @@ public:
     EState Wait(int nMillis);
 
 private:
-    int m_hReady = -1;
+    CUniqueFd m_ready;
     EState m_state = STARTING;
 };

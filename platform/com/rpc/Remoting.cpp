@@ -15,6 +15,8 @@
 #include "RpcServerLauncher.h"
 #include "RpcSettings.h"
 #include "platform/Unicode.h"
+#include "platform/com/ComApi.h"
+#include "platform/com/ComPtr.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -265,4 +267,59 @@ HRESULT ComActivateRemote(REFCLSID rclsid, const OLECHAR* pwszServer, IUnknown**
         pChannel = AddChannel(strKey, std::move(socket));
     }
     return Activate(pChannel, rclsid, ppUnk);
+}
+
+namespace {
+// The object from a class registered in this process, else from a server.
+HRESULT CreateObject(REFCLSID rclsid, DWORD dwClsCtx, const COSERVERINFO* pServerInfo,
+                     IUnknown** ppUnk) {
+    const HRESULT hr = CoCreateRegistered(rclsid, dwClsCtx, ppUnk);
+    if (hr != S_FALSE) {
+        return hr;
+    }
+    if (dwClsCtx & CLSCTX_REMOTE_SERVER && pServerInfo != nullptr &&
+        pServerInfo->pwszName != nullptr && pServerInfo->pwszName[0] != u'\0') {
+        return ComActivateRemote(rclsid, pServerInfo->pwszName, ppUnk);
+    }
+    if (dwClsCtx & CLSCTX_LOCAL_SERVER) {
+        return ComActivateLocal(rclsid, ppUnk);
+    }
+    return REGDB_E_CLASSNOTREG;
+}
+}  // namespace
+
+HRESULT CoCreateInstanceEx(REFCLSID Clsid, IUnknown* punkOuter, DWORD dwClsCtx,
+                           COSERVERINFO* pServerInfo, DWORD dwCount, MULTI_QI* pResults) {
+    if (dwCount == 0 || pResults == nullptr) {
+        return E_INVALIDARG;
+    }
+    for (DWORD i = 0; i < dwCount; ++i) {
+        pResults[i].pItf = nullptr;
+        pResults[i].hr = E_NOINTERFACE;
+    }
+    if (!CoIsInitialized()) {
+        return CO_E_NOTINITIALIZED;
+    }
+    if (punkOuter != nullptr) {
+        return E_NOINTERFACE;  // aggregation across processes is not offered
+    }
+    CComPtr<IUnknown> pObject;
+    const HRESULT hr = CreateObject(Clsid, dwClsCtx, pServerInfo, &pObject);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    DWORD nGot = 0;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        pResults[i].hr =
+            pObject->QueryInterface(*pResults[i].pIID, reinterpret_cast<void**>(&pResults[i].pItf));
+        if (SUCCEEDED(pResults[i].hr)) {
+            ++nGot;
+        } else {
+            pResults[i].pItf = nullptr;
+        }
+    }
+    if (nGot == 0) {
+        return E_NOINTERFACE;
+    }
+    return nGot == dwCount ? S_OK : CO_S_NOTALLINTERFACES;
 }

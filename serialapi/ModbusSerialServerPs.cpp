@@ -2,8 +2,8 @@
 
 #include "ModbusSerialPortProxy.h"
 #include "ModbusTcpServerProxy.h"
-#include "platform/com/RpcInterfaceHandler.h"
-#include "platform/com/RpcStubHelpers.h"
+#include "platform/com/rpc/RpcInterfaceHandler.h"
+#include "platform/com/rpc/RpcStubHelpers.h"
 
 namespace {
 // Writes a variant the member returned; one that cannot travel goes as

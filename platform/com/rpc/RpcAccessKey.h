@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ComBase.h"
+#include "platform/com/ComBase.h"
 
 class CRpcAccessKey {
 public:

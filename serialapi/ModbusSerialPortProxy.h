@@ -2,7 +2,7 @@
 #pragma once
 
 #include "ModbusSerialServer.h"
-#include "platform/com/RpcDispatchProxyImpl.h"
+#include "platform/com/rpc/RpcDispatchProxyImpl.h"
 
 class CModbusSerialPortProxy : public CRpcDispatchProxyImpl<IModbusSerialPort> {
 public:

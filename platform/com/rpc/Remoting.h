@@ -2,7 +2,7 @@
 // remoting layer (proxies over a local socket or TCP).
 #pragma once
 
-#include "OleAuto.h"
+#include "platform/com/OleAuto.h"
 
 // Creates an object of the class in a server process on this machine,
 // starting the server when nobody listens. Returns the object's IUnknown.

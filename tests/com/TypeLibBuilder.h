@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/TypeLib.h"
+#include "platform/com/TypeLib.h"
 
 // The newer format: header, segment directory and a GUID table holding the
 // library's identifier; no type descriptions.

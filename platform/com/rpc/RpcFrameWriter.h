@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "OleAuto.h"
+#include "platform/com/OleAuto.h"
 
 class CRpcFrameWriter {
 public:
@@ -36,6 +36,8 @@ public:
     const std::vector<BYTE>& GetBytes() const { return m_data; }
 
 private:
+    // A variant by value: its type, then what it holds.
+    HRESULT PutValue(const VARIANT& value);
     HRESULT PutArray(VARTYPE vtElement, SAFEARRAY* psa);
 
     std::vector<BYTE> m_data;

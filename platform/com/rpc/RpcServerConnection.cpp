@@ -1,9 +1,9 @@
 #include "RpcServerConnection.h"
 
-#include "ComApi.h"
 #include "RpcFrame.h"
 #include "RpcServer.h"
 #include "RpcSettings.h"
+#include "platform/com/ComApi.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

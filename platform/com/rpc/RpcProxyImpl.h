@@ -4,14 +4,13 @@
 // which gives the server's reference back.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <type_traits>
 
 #include "RpcRemoteObject.h"
 
 template <class Itf>
-class CRpcProxyImpl : public Itf {
+class CRpcProxyImpl : public CRefCounted<Itf> {
 public:
     explicit CRpcProxyImpl(std::unique_ptr<CRpcRemoteObject> pRemote)
         : m_pRemote(std::move(pRemote)) {}
@@ -25,29 +24,16 @@ public:
             bLocal = bLocal || riid == IID_IDispatch;
         }
         if (bLocal) {
-            AddRef();
+            this->AddRef();
             *ppvObject = static_cast<Itf*>(this);
             return S_OK;
         }
         return m_pRemote->QueryInterface(riid, ppvObject);
     }
-    ULONG AddRef() override { return ++m_nRefs; }
-    ULONG Release() override {
-        ULONG nLeft = --m_nRefs;
-        if (nLeft == 0) {
-            delete this;
-        }
-        return nLeft;
-    }
 
 protected:
-    // Virtual, after the interface's slots: the last Release deletes through
-    // this class.
-    virtual ~CRpcProxyImpl() = default;
-
     CRpcRemoteObject& Remote() { return *m_pRemote; }
 
 private:
-    std::atomic<ULONG> m_nRefs{1};
     std::unique_ptr<CRpcRemoteObject> m_pRemote;
 };

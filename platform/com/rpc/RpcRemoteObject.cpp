@@ -77,75 +77,86 @@ bool CRpcRemoteObject::GetInterface(CRpcFrameReader& results, void** ppv) {
     return dwObjectId == 0 || SUCCEEDED(Unmarshal(m_pChannel, dwObjectId, iid, ppv));
 }
 
+namespace {
+// How each property type travels: read, written, and dropped when the
+// answer turns out malformed.
+bool TakeValue(CRpcFrameReader& results, SHORT* pVal) {
+    return results.GetI16(*pVal);
+}
+bool TakeValue(CRpcFrameReader& results, LONG* pVal) {
+    return results.GetI32(*pVal);
+}
+bool TakeValue(CRpcFrameReader& results, BSTR* pVal) {
+    return results.GetBstr(pVal);
+}
+void PutValue(CRpcFrameWriter& request, SHORT newVal) {
+    request.PutI16(newVal);
+}
+void PutValue(CRpcFrameWriter& request, LONG newVal) {
+    request.PutI32(newVal);
+}
+void PutValue(CRpcFrameWriter& request, BSTR newVal) {
+    request.PutBstr(newVal);
+}
+void DropValue(SHORT* pVal) {
+    *pVal = 0;
+}
+void DropValue(LONG* pVal) {
+    *pVal = 0;
+}
+void DropValue(BSTR* pVal) {
+    SysFreeString(*pVal);
+    *pVal = nullptr;
+}
+}  // namespace
+
 template <typename T>
-HRESULT CRpcRemoteObject::GetScalar(UINT nSlot, T* pVal) {
+HRESULT CRpcRemoteObject::GetValue(UINT nSlot, T* pVal) {
     if (pVal == nullptr) {
         return E_POINTER;
     }
-    *pVal = 0;
+    *pVal = T{};
     CRpcFrameWriter request = BeginCall(nSlot);
     CRpcFrameReader results;
     HRESULT hr = Invoke(request, &results);
     if (results.GetRemaining() == 0) {
         return hr;
     }
-    bool bOk;
-    if constexpr (sizeof(T) == 2) {
-        bOk = results.GetI16(*pVal);
-    } else {
-        bOk = results.GetI32(*pVal);
-    }
-    if (!bOk || !results.IsDone()) {
-        *pVal = 0;
+    if (!TakeValue(results, pVal) || !results.IsDone()) {
+        DropValue(pVal);
         return RPC_X_BAD_STUB_DATA_HR;
     }
     return hr;
+}
+
+template <typename T>
+HRESULT CRpcRemoteObject::SetValue(UINT nSlot, T newVal) {
+    CRpcFrameWriter request = BeginCall(nSlot);
+    PutValue(request, newVal);
+    CRpcFrameReader results;
+    return Invoke(request, &results);
 }
 
 HRESULT CRpcRemoteObject::GetLong(UINT nSlot, LONG* pVal) {
-    return GetScalar(nSlot, pVal);
+    return GetValue(nSlot, pVal);
 }
 
 HRESULT CRpcRemoteObject::GetShort(UINT nSlot, SHORT* pVal) {
-    return GetScalar(nSlot, pVal);
+    return GetValue(nSlot, pVal);
 }
 
 HRESULT CRpcRemoteObject::GetBstr(UINT nSlot, BSTR* pVal) {
-    if (pVal == nullptr) {
-        return E_POINTER;
-    }
-    *pVal = nullptr;
-    CRpcFrameWriter request = BeginCall(nSlot);
-    CRpcFrameReader results;
-    HRESULT hr = Invoke(request, &results);
-    if (results.GetRemaining() == 0) {
-        return hr;
-    }
-    if (!results.GetBstr(pVal) || !results.IsDone()) {
-        SysFreeString(*pVal);
-        *pVal = nullptr;
-        return RPC_X_BAD_STUB_DATA_HR;
-    }
-    return hr;
+    return GetValue(nSlot, pVal);
 }
 
 HRESULT CRpcRemoteObject::PutLong(UINT nSlot, LONG newVal) {
-    CRpcFrameWriter request = BeginCall(nSlot);
-    request.PutI32(newVal);
-    CRpcFrameReader results;
-    return Invoke(request, &results);
+    return SetValue(nSlot, newVal);
 }
 
 HRESULT CRpcRemoteObject::PutShort(UINT nSlot, SHORT newVal) {
-    CRpcFrameWriter request = BeginCall(nSlot);
-    request.PutI16(newVal);
-    CRpcFrameReader results;
-    return Invoke(request, &results);
+    return SetValue(nSlot, newVal);
 }
 
 HRESULT CRpcRemoteObject::PutBstr(UINT nSlot, BSTR newVal) {
-    CRpcFrameWriter request = BeginCall(nSlot);
-    request.PutBstr(newVal);
-    CRpcFrameReader results;
-    return Invoke(request, &results);
+    return SetValue(nSlot, newVal);
 }

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -158,7 +157,7 @@ bool ParseSltg(const std::vector<BYTE>& data, TLIBATTR& attr) {
     return attr.syskind <= SYS_WIN64;
 }
 
-class CTypeLib : public ITypeLib {
+class CTypeLib : public CRefCounted<ITypeLib> {
 public:
     explicit CTypeLib(const TLIBATTR& attr) : m_attr(attr) {}
 
@@ -174,14 +173,6 @@ public:
         *ppvObject = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG AddRef() override { return ++m_nRefs; }
-    ULONG Release() override {
-        ULONG n = --m_nRefs;
-        if (n == 0) {
-            delete this;
-        }
-        return n;
-    }
     UINT GetTypeInfoCount() override { return 0; }
     HRESULT GetLibAttr(TLIBATTR** ppTLibAttr) override {
         if (ppTLibAttr == nullptr) {
@@ -193,10 +184,7 @@ public:
     void ReleaseTLibAttr(TLIBATTR* pTLibAttr) override { delete pTLibAttr; }
 
 private:
-    virtual ~CTypeLib() = default;
-
     TLIBATTR m_attr;
-    std::atomic<ULONG> m_nRefs{1};
 };
 
 std::string ToUtf8(LPCOLESTR psz) {

@@ -14,7 +14,7 @@
 #include <memory>
 #include <mutex>
 
-#include "ComBase.h"
+#include "platform/com/ComBase.h"
 
 struct ssl_st;
 class CRpcAccessKey;

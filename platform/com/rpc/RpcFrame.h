@@ -15,7 +15,7 @@
 
 #include <cstddef>
 
-#include "ComBase.h"
+#include "platform/com/ComBase.h"
 
 enum RPC_MESSAGE : BYTE {
     RPC_MSG_CALL = 1,

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ComBase.h"
+#include "platform/com/ComBase.h"
 
 // The executable that serves the class on this machine, started on demand
 // with the argument --activated. A relative path is looked for, in this

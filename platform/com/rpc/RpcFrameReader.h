@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "OleAuto.h"
+#include "platform/com/OleAuto.h"
 
 class CRpcFrameReader {
 public:

@@ -1,7 +1,7 @@
 #include "ModbusSerialPortProxy.h"
 
 #include "ModbusSerialServerPs.h"
-#include "platform/com/RpcFrame.h"
+#include "platform/com/rpc/RpcFrame.h"
 
 HRESULT CModbusSerialPortProxy::get_Port(LONG* pVal) {
     return Remote().GetLong(SERIAL_SLOT_GET_PORT, pVal);
