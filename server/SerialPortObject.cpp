@@ -19,12 +19,7 @@ std::shared_ptr<CSerialPort> CSerialPortObject::GetPort() const {
 
 template <typename T, typename F>
 HRESULT CSerialPortObject::GetSetting(T* pVal, F field) const {
-    if (pVal == nullptr) {
-        return E_POINTER;
-    }
-    const CSerialSettings s = GetPort()->GetSettings();
-    *pVal = static_cast<T>(s.*field);
-    return S_OK;
+    return pVal == nullptr ? E_POINTER : ReturnValue(pVal, GetPort()->GetSettings().*field);
 }
 
 template <typename F>
@@ -37,11 +32,7 @@ HRESULT CSerialPortObject::PutSetting(LONG nValue, bool bValid, F field) {
 }
 
 HRESULT CSerialPortObject::get_Port(LONG* pVal) {
-    if (pVal == nullptr) {
-        return E_POINTER;
-    }
-    *pVal = GetPort()->GetNumber();
-    return S_OK;
+    return pVal == nullptr ? E_POINTER : ReturnValue(pVal, GetPort()->GetNumber());
 }
 
 HRESULT CSerialPortObject::put_Port(SHORT newVal) {
@@ -143,19 +134,13 @@ HRESULT CSerialPortObject::put_ErrorDelay(LONG newVal) {
 }
 
 HRESULT CSerialPortObject::Connect(VARIANT_BOOL* pResult) {
-    const BOOL bOpen = GetPort()->Connect();
-    if (pResult != nullptr) {
-        *pResult = bOpen ? VARIANT_TRUE : VARIANT_FALSE;
-    }
-    return S_OK;
+    return ReturnResult(pResult, GetPort()->Connect() != FALSE);
 }
 
 HRESULT CSerialPortObject::get_Active(VARIANT_BOOL* pVal) {
-    if (pVal == nullptr) {
-        return E_POINTER;
-    }
-    *pVal = GetPort()->IsActive() ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return pVal == nullptr
+               ? E_POINTER
+               : ReturnValue(pVal, GetPort()->IsActive() ? VARIANT_TRUE : VARIANT_FALSE);
 }
 
 HRESULT CSerialPortObject::Transfer(VARIANT request, LONG nRequestLength, VARIANT* pResponse, LONG,

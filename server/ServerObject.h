@@ -33,3 +33,21 @@ protected:
 
 template <typename TInterface, const IID& iid>
 using CServerDispatchObject = CServerObject<TInterface, iid, CRefCounted<CNoDispatch<TInterface>>>;
+
+// A property's value through its out parameter: E_POINTER when there is none.
+template <typename T, typename V>
+HRESULT ReturnValue(T* pVal, const V& value) {
+    if (pVal == nullptr) {
+        return E_POINTER;
+    }
+    *pVal = static_cast<T>(value);
+    return S_OK;
+}
+
+// A method's result through an out parameter the caller may leave out.
+inline HRESULT ReturnResult(VARIANT_BOOL* pResult, bool bResult) {
+    if (pResult != nullptr) {
+        *pResult = bResult ? VARIANT_TRUE : VARIANT_FALSE;
+    }
+    return S_OK;
+}

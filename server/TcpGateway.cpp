@@ -66,12 +66,8 @@ HRESULT CTcpGateway::put_Address(BSTR newVal) {
 }
 
 HRESULT CTcpGateway::get_Port(LONG* pVal) {
-    if (pVal == nullptr) {
-        return E_POINTER;
-    }
     std::lock_guard<std::mutex> guard(m_mutex);
-    *pVal = m_nPort;
-    return S_OK;
+    return ReturnValue(pVal, m_nPort);
 }
 
 HRESULT CTcpGateway::put_Port(SHORT newVal) {
@@ -82,27 +78,16 @@ HRESULT CTcpGateway::put_Port(SHORT newVal) {
 }
 
 HRESULT CTcpGateway::Start(VARIANT_BOOL* pResult) {
-    const BOOL bRunning = StartListening();
-    if (pResult != nullptr) {
-        *pResult = bRunning ? VARIANT_TRUE : VARIANT_FALSE;
-    }
-    return S_OK;
+    return ReturnResult(pResult, StartListening() != FALSE);
 }
 
 HRESULT CTcpGateway::Stop(VARIANT_BOOL* pResult) {
     StopListening();
-    if (pResult != nullptr) {
-        *pResult = VARIANT_TRUE;
-    }
-    return S_OK;
+    return ReturnResult(pResult, true);
 }
 
 HRESULT CTcpGateway::get_Running(VARIANT_BOOL* pVal) {
-    if (pVal == nullptr) {
-        return E_POINTER;
-    }
-    *pVal = m_bRunning ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return ReturnValue(pVal, m_bRunning ? VARIANT_TRUE : VARIANT_FALSE);
 }
 
 BOOL CTcpGateway::StartListening() {
