@@ -26,9 +26,9 @@
 
 #include "BenchSupport.h"
 #include "platform/com/ComApi.h"
-#include "platform/com/RpcSettings.h"
-#include "server/SerialSettings.h"
+#include "platform/com/rpc/RpcSettings.h"
 #include "transport/AutoModbus.h"
+#include "wire/SerialSettings.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

@@ -1,24 +1,12 @@
 #include "ConfigFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 #include "platform/Archive.h"
+#include "platform/AtomicFile.h"
 
 namespace {
-CString DirectoryOf(const CString& strPath) {
-    size_t slash = strPath.rfind('/');
-    if (slash == CString::npos) {
-        return ".";
-    }
-    return slash == 0 ? CString("/") : strPath.substr(0, slash);
-}
-
 void SetError(CString* pstrError, const CString& strText) {
     if (pstrError != nullptr) {
         *pstrError = strText;
@@ -33,45 +21,31 @@ CString TextOf(CException* e) {
 }  // namespace
 
 BOOL SaveConnections(CConnections& connections, const CString& strPath, CString* pstrError) {
-    std::vector<char> temp(strPath.begin(), strPath.end());
-    const char suffix[] = ".XXXXXX";
-    temp.insert(temp.end(), suffix, suffix + sizeof suffix);
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        SetError(pstrError, strPath + ": " + std::strerror(errno));
+    CAtomicFile target;
+    if (const int nError = target.Begin(strPath)) {
+        SetError(pstrError, strPath + ": " + std::strerror(nError));
         return FALSE;
     }
-    // mkstemp makes the file owner-only; keep the old file's mode instead.
-    struct stat old {};
-    ::fchmod(fd, ::stat(strPath.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-    const CString strTemp = temp.data();
+    // The file writes through the temporary's descriptor; target keeps it
+    // (and its lock) until the rename.
     CFile file;
-    file.m_hFile = fd;
-    file.m_strFileName = strTemp;
+    file.m_hFile = target.GetFd();
+    file.m_strFileName = target.GetTempPath();
     try {
         CArchive ar(&file, CArchive::store);
         connections.Serialize(ar);
         ar.Close();
         file.Flush();
-        file.Close();
     } catch (CException* e) {
         SetError(pstrError, TextOf(e));
         e->Delete();
         file.m_hFile = -1;
-        ::close(fd);
-        ::unlink(strTemp.c_str());
         return FALSE;
     }
-    if (::rename(strTemp.c_str(), strPath.c_str()) != 0) {
-        SetError(pstrError, strPath + ": " + std::strerror(errno));
-        ::unlink(strTemp.c_str());
+    file.m_hFile = -1;
+    if (const int nError = target.Commit()) {
+        SetError(pstrError, strPath + ": " + std::strerror(nError));
         return FALSE;
-    }
-    // Make the rename itself durable.
-    int dirFd = ::open(DirectoryOf(strPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
     }
     return TRUE;
 }

@@ -93,14 +93,10 @@ void CConnections::GetNextAssoc(POSITION& rNextPosition, CString& rKey,
 void CConnections::Serialize(CArchive& ar) {
     if (ar.IsStoring()) {
         ar << static_cast<int>(GetCount());
-        POSITION pos = GetStartPosition();
-        while (pos != nullptr) {
-            CString strName;
-            CConnection* pConnection = nullptr;
-            GetNextAssoc(pos, strName, pConnection);
+        ForEach([&](const CString& strName, CConnection* pConnection) {
             ar << strName << pConnection->m_nType;
             pConnection->Serialize(ar);
-        }
+        });
         return;
     }
 

@@ -39,6 +39,17 @@ public:
     void RemoveAll();
     BOOL Lookup(const CString& strName, CConnection*& pConnection) const;
     void GetNextAssoc(POSITION& rNextPosition, CString& rKey, CConnection*& rValue) const;
+    // Each record in iteration order (the order the file is written in).
+    template <typename F>
+    void ForEach(F&& f) const {
+        POSITION pos = GetStartPosition();
+        while (pos != nullptr) {
+            CString strName;
+            CConnection* pConnection = nullptr;
+            GetNextAssoc(pos, strName, pConnection);
+            f(strName, pConnection);
+        }
+    }
 
     // Storing writes the count and each record in iteration order. Loading
     // adds the file's records; at the first record that cannot be taken

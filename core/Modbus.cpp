@@ -188,40 +188,38 @@ void ConvertRegisters(const CWordArray& regs, std::vector<T>& values, BOOL bReve
 }
 }  // namespace
 
+template <typename T, typename Bits>
+WORD CModbus::ReadReals(BYTE byFunction, WORD nDevice, WORD wAddress, WORD wCount,
+                        std::vector<T>& values, BOOL bReverse) {
+    constexpr size_t nParts = sizeof(T) / sizeof(WORD);
+    CWordArray regs(nParts * wCount, 0);
+    WORD wStatus = ReadRegisters(byFunction, nDevice, wAddress, DWORD(nParts * wCount), regs);
+    ConvertRegisters<T, Bits>(regs, values, bReverse);
+    return wStatus;
+}
+
 WORD CModbus::ReadOutputRegistersFloat(WORD nDevice, WORD wAddress, WORD wCount,
                                        CFloatArray& values, BOOL bReverse) {
-    CWordArray regs(2 * size_t(wCount), 0);
-    WORD wStatus = ReadRegisters(ModbusFunction::READ_HOLDING_REGISTERS, nDevice, wAddress,
-                                 2 * DWORD(wCount), regs);
-    ConvertRegisters<float, DWORD>(regs, values, bReverse);
-    return wStatus;
+    return ReadReals<float, DWORD>(ModbusFunction::READ_HOLDING_REGISTERS, nDevice, wAddress,
+                                   wCount, values, bReverse);
 }
 
 WORD CModbus::ReadOutputRegistersDouble(WORD nDevice, WORD wAddress, WORD wCount,
                                         CDoubleArray& values, BOOL bReverse) {
-    CWordArray regs(4 * size_t(wCount), 0);
-    WORD wStatus = ReadRegisters(ModbusFunction::READ_HOLDING_REGISTERS, nDevice, wAddress,
-                                 4 * DWORD(wCount), regs);
-    ConvertRegisters<double, ULONGLONG>(regs, values, bReverse);
-    return wStatus;
+    return ReadReals<double, ULONGLONG>(ModbusFunction::READ_HOLDING_REGISTERS, nDevice, wAddress,
+                                        wCount, values, bReverse);
 }
 
 WORD CModbus::ReadInputRegistersFloat(WORD nDevice, WORD wAddress, WORD wCount, CFloatArray& values,
                                       BOOL bReverse) {
-    CWordArray regs(2 * size_t(wCount), 0);
-    WORD wStatus = ReadRegisters(ModbusFunction::READ_INPUT_REGISTERS, nDevice, wAddress,
-                                 2 * DWORD(wCount), regs);
-    ConvertRegisters<float, DWORD>(regs, values, bReverse);
-    return wStatus;
+    return ReadReals<float, DWORD>(ModbusFunction::READ_INPUT_REGISTERS, nDevice, wAddress, wCount,
+                                   values, bReverse);
 }
 
 WORD CModbus::ReadInputRegistersDouble(WORD nDevice, WORD wAddress, WORD wCount,
                                        CDoubleArray& values, BOOL bReverse) {
-    CWordArray regs(4 * size_t(wCount), 0);
-    WORD wStatus = ReadRegisters(ModbusFunction::READ_INPUT_REGISTERS, nDevice, wAddress,
-                                 4 * DWORD(wCount), regs);
-    ConvertRegisters<double, ULONGLONG>(regs, values, bReverse);
-    return wStatus;
+    return ReadReals<double, ULONGLONG>(ModbusFunction::READ_INPUT_REGISTERS, nDevice, wAddress,
+                                        wCount, values, bReverse);
 }
 
 WORD CModbus::WriteSingle(BYTE byFunction, WORD nDevice, WORD wAddress, WORD wValue) {

@@ -83,4 +83,8 @@ private:
     WORD ReadRegisters(BYTE byFunction, WORD nDevice, WORD wAddress, DWORD dwCount,
                        CWordArray& values);
     WORD WriteSingle(BYTE byFunction, WORD nDevice, WORD wAddress, WORD wValue);
+    // Floats or doubles, each from 2 or 4 registers.
+    template <typename T, typename Bits>
+    WORD ReadReals(BYTE byFunction, WORD nDevice, WORD wAddress, WORD wCount,
+                   std::vector<T>& values, BOOL bReverse);
 };

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <thread>
 
-#include "AsciiFrame.h"
-#include "RtuFrame.h"
 #include "ServerLog.h"
 #include "TcpGateway.h"
+#include "core/FunctionCodes.h"
 #include "core/Modbus.h"
-#include "transport/ModbusSerialServer.h"
+#include "serialapi/ModbusSerialServer.h"
+#include "wire/AsciiFrame.h"
+#include "wire/RtuFrame.h"
 
 namespace {
 LONG Status(WORD wStatus) {
@@ -79,16 +80,30 @@ LONG CSerialPort::Exchange(const BYTE* pbRequest, size_t nRequest, CByteArray& a
 
 LONG CSerialPort::ExchangeLocked(const CSerialSettings& s, const BYTE* pbRequest, size_t nRequest,
                                  CByteArray& answer) {
+    LONGLONG nSendMicros = 0;
+    const LONG nStatus = SendRequest(s, pbRequest, nRequest, nSendMicros);
+    if (nStatus != 0) {
+        return nStatus;
+    }
+    if (pbRequest[0] == 0) {
+        // A broadcast: nobody answers, and the next frame waits for the gap.
+        std::this_thread::sleep_for(std::chrono::microseconds(nSendMicros + s.GapMicros()));
+        return 0;
+    }
+    return ReceiveAnswer(s, pbRequest, nRequest, nSendMicros, answer);
+}
+
+LONG CSerialPort::SendRequest(const CSerialSettings& s, const BYTE* pbRequest, size_t nRequest,
+                              LONGLONG& nSendMicros) {
     const bool bRtu = s.m_nMode == CSerialSettings::MODE_RTU;
-    const auto gap = std::chrono::microseconds(s.GapMicros());
     if (bRtu) {
         // Frames are told apart by the silence between them.
-        std::this_thread::sleep_until(m_lastActivity + gap);
+        std::this_thread::sleep_until(m_lastActivity + std::chrono::microseconds(s.GapMicros()));
     }
     m_line.FlushInput();
     const CByteArray frame =
         bRtu ? CRtuFrame::Encode(pbRequest, nRequest) : CAsciiFrame::Encode(pbRequest, nRequest);
-    const LONGLONG nSendMicros = s.TransmitMicros(frame.size());
+    nSendMicros = s.TransmitMicros(frame.size());
     const int nWriteMillis = int(2 * nSendMicros / 1000) + s.m_nTimeout;
     const CSerialLine::EResult written = m_line.Write(frame.data(), frame.size(), nWriteMillis);
     if (written == CSerialLine::EResult::GONE) {
@@ -98,11 +113,13 @@ LONG CSerialPort::ExchangeLocked(const CSerialSettings& s, const BYTE* pbRequest
         CServerLog::Warn(GetName() + ": the request could not be sent");
         return Failed(s, MODBUS_WRITE_ERROR);
     }
-    if (pbRequest[0] == 0) {
-        std::this_thread::sleep_for(std::chrono::microseconds(nSendMicros) + gap);
-        return 0;
-    }
+    return 0;
+}
 
+LONG CSerialPort::ReceiveAnswer(const CSerialSettings& s, const BYTE* pbRequest, size_t nRequest,
+                                LONGLONG nSendMicros, CByteArray& answer) {
+    const bool bRtu = s.m_nMode == CSerialSettings::MODE_RTU;
+    const LONGLONG nGapMicros = s.GapMicros();
     CFrameParser& parser = bRtu ? static_cast<CFrameParser&>(m_rtuParser) : m_asciiParser;
     parser.ExpectAnswerTo(pbRequest, nRequest);
     // The time-out runs from the moment the request has left the line.
@@ -122,9 +139,8 @@ LONG CSerialPort::ExchangeLocked(const CSerialSettings& s, const BYTE* pbRequest
             break;
         }
         size_t nRead = 0;
-        const CSerialLine::EResult got =
-            m_line.Read(buffer, sizeof buffer,
-                        bFraming ? std::min(nLeft, LONGLONG(gap.count())) : nLeft, &nRead);
+        const CSerialLine::EResult got = m_line.Read(
+            buffer, sizeof buffer, bFraming ? std::min(nLeft, nGapMicros) : nLeft, &nRead);
         if (got == CSerialLine::EResult::GONE) {
             return Gone(MODBUS_READ_ERROR);
         }
@@ -144,7 +160,7 @@ LONG CSerialPort::ExchangeLocked(const CSerialSettings& s, const BYTE* pbRequest
         return Failed(s, MODBUS_CRC_ERROR);
     }
     answer = parser.GetFrame();
-    if (answer.size() >= 3 && (answer[1] & 0x80) != 0) {
+    if (answer.size() >= 3 && (answer[1] & ModbusFunction::EXCEPTION_FLAG) != 0) {
         return Status(static_cast<WORD>(MODBUS_EXCEPTION_BASE + answer[2]));
     }
     return 0;

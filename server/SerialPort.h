@@ -10,11 +10,11 @@
 #include <memory>
 #include <mutex>
 
-#include "AsciiParser.h"
 #include "PortMap.h"
-#include "RtuParser.h"
-#include "SerialLine.h"
 #include "platform/com/OleAuto.h"
+#include "wire/AsciiParser.h"
+#include "wire/RtuParser.h"
+#include "wire/SerialLine.h"
 
 class CTcpGateway;
 
@@ -59,6 +59,14 @@ private:
 
     LONG ExchangeLocked(const CSerialSettings& s, const BYTE* pbRequest, size_t nRequest,
                         CByteArray& answer);
+    // Waits out the gap and sends the framed request; 0, or the status of
+    // the failure. nSendMicros gets how long the frame takes on the line.
+    LONG SendRequest(const CSerialSettings& s, const BYTE* pbRequest, size_t nRequest,
+                     LONGLONG& nSendMicros);
+    // Reads the answer until it is complete, the line falls silent after it
+    // (RTU) or the time-out ends; 0 with the answer, or the status.
+    LONG ReceiveAnswer(const CSerialSettings& s, const BYTE* pbRequest, size_t nRequest,
+                       LONGLONG nSendMicros, CByteArray& answer);
     // After a failed exchange: the error delay, then stale input goes.
     LONG Failed(const CSerialSettings& s, WORD wStatus);
     // The device went away: the port closes so that Connect can reopen it.

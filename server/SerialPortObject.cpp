@@ -1,7 +1,7 @@
 #include "SerialPortObject.h"
 
 #include "core/Modbus.h"
-#include "transport/OleSafeArrayEx.h"
+#include "serialapi/OleSafeArrayEx.h"
 
 CSerialPortObject::CSerialPortObject(std::shared_ptr<CSerialPorts> pPorts)
     : m_pPorts(std::move(pPorts)), m_pPort(m_pPorts->GetPort(1)) {
@@ -12,48 +12,6 @@ CSerialPortObject::~CSerialPortObject() {
     m_pPorts->ObjectDestroyed();
 }
 
-HRESULT CSerialPortObject::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IModbusSerialPort) {
-        *ppv = static_cast<IModbusSerialPort*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CSerialPortObject::AddRef() {
-    return ++m_nRefs;
-}
-
-ULONG CSerialPortObject::Release() {
-    const ULONG nRefs = --m_nRefs;
-    if (nRefs == 0) {
-        delete this;
-    }
-    return nRefs;
-}
-
-HRESULT CSerialPortObject::GetTypeInfoCount(UINT*) {
-    return E_NOTIMPL;
-}
-
-HRESULT CSerialPortObject::GetTypeInfo(UINT, LCID, ITypeInfo**) {
-    return E_NOTIMPL;
-}
-
-HRESULT CSerialPortObject::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
-}
-
-HRESULT CSerialPortObject::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                  UINT*) {
-    return E_NOTIMPL;
-}
-
 std::shared_ptr<CSerialPort> CSerialPortObject::GetPort() const {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_pPort;
@@ -61,12 +19,7 @@ std::shared_ptr<CSerialPort> CSerialPortObject::GetPort() const {
 
 template <typename T, typename F>
 HRESULT CSerialPortObject::GetSetting(T* pVal, F field) const {
-    if (pVal == nullptr) {
-        return E_POINTER;
-    }
-    const CSerialSettings s = GetPort()->GetSettings();
-    *pVal = static_cast<T>(s.*field);
-    return S_OK;
+    return pVal == nullptr ? E_POINTER : ReturnValue(pVal, GetPort()->GetSettings().*field);
 }
 
 template <typename F>
@@ -79,11 +32,7 @@ HRESULT CSerialPortObject::PutSetting(LONG nValue, bool bValid, F field) {
 }
 
 HRESULT CSerialPortObject::get_Port(LONG* pVal) {
-    if (pVal == nullptr) {
-        return E_POINTER;
-    }
-    *pVal = GetPort()->GetNumber();
-    return S_OK;
+    return pVal == nullptr ? E_POINTER : ReturnValue(pVal, GetPort()->GetNumber());
 }
 
 HRESULT CSerialPortObject::put_Port(SHORT newVal) {
@@ -185,19 +134,13 @@ HRESULT CSerialPortObject::put_ErrorDelay(LONG newVal) {
 }
 
 HRESULT CSerialPortObject::Connect(VARIANT_BOOL* pResult) {
-    const BOOL bOpen = GetPort()->Connect();
-    if (pResult != nullptr) {
-        *pResult = bOpen ? VARIANT_TRUE : VARIANT_FALSE;
-    }
-    return S_OK;
+    return ReturnResult(pResult, GetPort()->Connect() != FALSE);
 }
 
 HRESULT CSerialPortObject::get_Active(VARIANT_BOOL* pVal) {
-    if (pVal == nullptr) {
-        return E_POINTER;
-    }
-    *pVal = GetPort()->IsActive() ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return pVal == nullptr
+               ? E_POINTER
+               : ReturnValue(pVal, GetPort()->IsActive() ? VARIANT_TRUE : VARIANT_FALSE);
 }
 
 HRESULT CSerialPortObject::Transfer(VARIANT request, LONG nRequestLength, VARIANT* pResponse, LONG,

@@ -5,30 +5,20 @@
 // members answer E_NOTIMPL. Safe to call from any thread.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 
 #include "SerialPorts.h"
-#include "transport/ModbusSerialServer.h"
+#include "ServerObject.h"
+#include "serialapi/ModbusSerialServer.h"
 
-class CSerialPortObject final : public IModbusSerialPort {
+class CSerialPortObject final
+    : public CServerDispatchObject<IModbusSerialPort, IID_IModbusSerialPort> {
 public:
     // With one reference, the caller's.
     explicit CSerialPortObject(std::shared_ptr<CSerialPorts> pPorts);
     CSerialPortObject(const CSerialPortObject&) = delete;
     CSerialPortObject& operator=(const CSerialPortObject&) = delete;
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetTypeInfoCount(UINT* pctinfo) override;
-    HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                          DISPID* rgDispId) override;
-    HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                   DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                   UINT* puArgErr) override;
 
 #define SERIAL_PORT_RESERVED(n)      \
     HRESULT Reserved##n() override { \
@@ -90,7 +80,7 @@ public:
     HRESULT put_ErrorDelay(LONG newVal) override;
 
 private:
-    ~CSerialPortObject();
+    ~CSerialPortObject() override;
     std::shared_ptr<CSerialPort> GetPort() const;
     // Reads one setting into *pVal.
     template <typename T, typename F>
@@ -99,7 +89,6 @@ private:
     template <typename F>
     HRESULT PutSetting(LONG nValue, bool bValid, F field);
 
-    std::atomic<ULONG> m_nRefs{1};
     const std::shared_ptr<CSerialPorts> m_pPorts;
     mutable std::mutex m_mutex;
     std::shared_ptr<CSerialPort> m_pPort;

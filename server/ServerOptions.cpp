@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <vector>
 
 const char CServerOptions::HELP_TEXT[] = R"(Usage: modbus-serial-server [OPTION]...
@@ -66,69 +65,44 @@ bool FileExists(const CString& strPath) {
 }  // namespace
 
 CServerOptions::EParse CServerOptions::Parse(int argc, const char* const* argv, CString& strError) {
+    constexpr long long MAX_SECONDS = 86400;
     std::vector<CString> assignments;
-    for (int i = 1; i < argc; ++i) {
-        CString strArg = argv[i];
-        if (strArg == "--help" || strArg == "-h") {
-            return EParse::HELP;
-        }
-        if (strArg == "--foreground" || strArg == "--activated") {
-            (strArg == "--foreground" ? m_bForeground : m_bActivated) = true;
-            continue;
-        }
-        CString strValue;
-        const size_t nEquals = strArg.find('=');
-        const bool bInline = strArg.rfind("--", 0) == 0 && nEquals != CString::npos;
-        if (bInline) {
-            strValue = strArg.substr(nEquals + 1);
-            strArg.resize(nEquals);
-        }
-        static const char* const VALUE_OPTIONS[] = {"--linger",      "--listen", "--key-file",
-                                                    "--port",        "--config", "--log-level",
-                                                    "--gateway-idle"};
-        bool bKnown = false;
-        for (const char* pszName : VALUE_OPTIONS) {
-            bKnown = bKnown || strArg == pszName;
-        }
-        if (!bKnown) {
-            strError = "unknown option " + strArg;
-            return EParse::BAD;
-        }
-        if (!bInline) {
-            if (i + 1 >= argc) {
-                strError = strArg + " needs a value";
-                return EParse::BAD;
+    const auto handle = [&](const CString& strName, const CString& strValue, CString& strWhy) {
+        long long nSeconds = 0;
+        if (strName == "--foreground" || strName == "--activated") {
+            (strName == "--foreground" ? m_bForeground : m_bActivated) = true;
+        } else if (strName == "--linger" || strName == "--gateway-idle") {
+            if (!CCommandLine::ParseNumber(strName, strValue, 0, MAX_SECONDS, nSeconds, strWhy)) {
+                return false;
             }
-            strValue = argv[++i];
-        }
-        if (strArg == "--linger") {
-            char* pszEnd = nullptr;
-            const long nSeconds = std::strtol(strValue.c_str(), &pszEnd, 10);
-            if (strValue.empty() || *pszEnd != '\0' || nSeconds < 0 || nSeconds > 86400) {
-                strError = "--linger takes 0..86400 seconds, not '" + strValue + "'";
-                return EParse::BAD;
-            }
-            m_nLingerSeconds = int(nSeconds);
-        } else if (strArg == "--gateway-idle") {
-            char* pszEnd = nullptr;
-            const long nSeconds = std::strtol(strValue.c_str(), &pszEnd, 10);
-            if (strValue.empty() || *pszEnd != '\0' || nSeconds < 0 || nSeconds > 86400) {
-                strError = "--gateway-idle takes 0..86400 seconds, not '" + strValue + "'";
-                return EParse::BAD;
-            }
-            m_nGatewayIdleSeconds = int(nSeconds);
-        } else if (strArg == "--listen") {
+            (strName == "--linger" ? m_nLingerSeconds : m_nGatewayIdleSeconds) = int(nSeconds);
+        } else if (strName == "--listen") {
             m_strListen = strValue;
-        } else if (strArg == "--key-file") {
+        } else if (strName == "--key-file") {
             m_strKeyFile = strValue;
-        } else if (strArg == "--port") {
+        } else if (strName == "--port") {
             assignments.push_back(strValue);
-        } else if (strArg == "--config") {
+        } else if (strName == "--config") {
             m_strConfig = strValue;
         } else if (!CServerLog::ParseLevel(strValue, m_logLevel)) {
-            strError = "--log-level takes error, warn, info or debug, not '" + strValue + "'";
-            return EParse::BAD;
+            strWhy = "--log-level takes error, warn, info or debug, not '" + strValue + "'";
+            return false;
         }
+        return true;
+    };
+    const EParse result = CCommandLine::Parse(argc, argv,
+                                              {{"--foreground", false},
+                                               {"--activated", false},
+                                               {"--linger", true},
+                                               {"--gateway-idle", true},
+                                               {"--listen", true},
+                                               {"--key-file", true},
+                                               {"--port", true},
+                                               {"--config", true},
+                                               {"--log-level", true}},
+                                              handle, strError);
+    if (result != EParse::RUN) {
+        return result;
     }
     if (m_bForeground && m_bActivated) {
         strError = "--foreground and --activated exclude each other";
@@ -138,6 +112,10 @@ CServerOptions::EParse CServerOptions::Parse(int argc, const char* const* argv, 
         strError = "--listen needs --key-file";
         return EParse::BAD;
     }
+    return LoadPorts(assignments, strError) ? EParse::RUN : EParse::BAD;
+}
+
+bool CServerOptions::LoadPorts(const std::vector<CString>& assignments, CString& strError) {
     CString strConfig = m_strConfig;
     if (strConfig.empty()) {
         strConfig = CPortMap::DefaultConfigPath();
@@ -146,13 +124,13 @@ CServerOptions::EParse CServerOptions::Parse(int argc, const char* const* argv, 
         }
     }
     if (!strConfig.empty() && !m_portMap.LoadFile(strConfig, strError)) {
-        return EParse::BAD;
+        return false;
     }
     for (const CString& strAssignment : assignments) {
         if (!m_portMap.Assign(strAssignment, strError)) {
             strError = "--port: " + strError;
-            return EParse::BAD;
+            return false;
         }
     }
-    return EParse::RUN;
+    return true;
 }

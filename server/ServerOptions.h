@@ -1,12 +1,15 @@
 // The command line of modbus-serial-server.
 #pragma once
 
+#include <vector>
+
 #include "PortMap.h"
 #include "ServerLog.h"
+#include "platform/CommandLine.h"
 
 class CServerOptions {
 public:
-    enum class EParse { RUN, HELP, BAD };
+    using EParse = CCommandLine::EResult;
 
     static const char HELP_TEXT[];
     static constexpr int DEFAULT_LINGER_SECONDS = 10;
@@ -26,4 +29,8 @@ public:
     CString m_strConfig;
     CServerLog::ELevel m_logLevel = CServerLog::LEVEL_WARN;
     CPortMap m_portMap;
+
+private:
+    // The configuration file's ports, then the --port assignments on top.
+    bool LoadPorts(const std::vector<CString>& assignments, CString& strError);
 };

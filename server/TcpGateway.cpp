@@ -1,29 +1,31 @@
 #include "TcpGateway.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-#include <iterator>
-
-#include "MbapFramer.h"
 #include "SerialPort.h"
 #include "ServerLog.h"
+#include "core/FunctionCodes.h"
 #include "core/Modbus.h"
+#include "platform/com/ComBase.h"
+#include "wire/MbapFramer.h"
 
 namespace {
 constexpr size_t MBAP_SIZE = CMbapFramer::HEADER_SIZE;
 constexpr BYTE GATEWAY_PATH_UNAVAILABLE = 0x0A;
 constexpr BYTE GATEWAY_TARGET_FAILED = 0x0B;
-// A client that stops reading must not hold a serving thread for ever.
-constexpr int SEND_TIMEOUT_MS = 2000;
-constexpr int REAP_INTERVAL_MS = 250;
+
+// The master's status inside a status of the serial server (an interface
+// error from the server's base code on); false for anything else.
+bool ServerStatus(LONG nStatus, WORD& wStatus) {
+    const int nBase = HRESULT_CODE(MODBUS_SERVER_STATUS_BASE);
+    if (!FAILED(nStatus) || HRESULT_FACILITY(nStatus) != FACILITY_ITF ||
+        HRESULT_CODE(nStatus) < nBase) {
+        return false;
+    }
+    wStatus = static_cast<WORD>(HRESULT_CODE(nStatus) - nBase);
+    return true;
+}
 
 std::atomic<long long> g_nIdleMillis{CTcpGateway::DEFAULT_IDLE_SECONDS * 1000LL};
 }  // namespace
@@ -41,47 +43,6 @@ CTcpGateway::CTcpGateway(std::weak_ptr<CSerialPort> pPort, const CString& strNam
 
 CTcpGateway::~CTcpGateway() {
     StopListening();
-}
-
-HRESULT CTcpGateway::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IModbusTcpServer) {
-        *ppv = static_cast<IModbusTcpServer*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CTcpGateway::AddRef() {
-    return ++m_nRefs;
-}
-
-ULONG CTcpGateway::Release() {
-    const ULONG nRefs = --m_nRefs;
-    if (nRefs == 0) {
-        delete this;
-    }
-    return nRefs;
-}
-
-HRESULT CTcpGateway::GetTypeInfoCount(UINT*) {
-    return E_NOTIMPL;
-}
-
-HRESULT CTcpGateway::GetTypeInfo(UINT, LCID, ITypeInfo**) {
-    return E_NOTIMPL;
-}
-
-HRESULT CTcpGateway::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
-}
-
-HRESULT CTcpGateway::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-    return E_NOTIMPL;
 }
 
 HRESULT CTcpGateway::get_Address(BSTR* pVal) {
@@ -105,12 +66,8 @@ HRESULT CTcpGateway::put_Address(BSTR newVal) {
 }
 
 HRESULT CTcpGateway::get_Port(LONG* pVal) {
-    if (pVal == nullptr) {
-        return E_POINTER;
-    }
     std::lock_guard<std::mutex> guard(m_mutex);
-    *pVal = m_nPort;
-    return S_OK;
+    return ReturnValue(pVal, m_nPort);
 }
 
 HRESULT CTcpGateway::put_Port(SHORT newVal) {
@@ -121,27 +78,16 @@ HRESULT CTcpGateway::put_Port(SHORT newVal) {
 }
 
 HRESULT CTcpGateway::Start(VARIANT_BOOL* pResult) {
-    const BOOL bRunning = StartListening();
-    if (pResult != nullptr) {
-        *pResult = bRunning ? VARIANT_TRUE : VARIANT_FALSE;
-    }
-    return S_OK;
+    return ReturnResult(pResult, StartListening() != FALSE);
 }
 
 HRESULT CTcpGateway::Stop(VARIANT_BOOL* pResult) {
     StopListening();
-    if (pResult != nullptr) {
-        *pResult = VARIANT_TRUE;
-    }
-    return S_OK;
+    return ReturnResult(pResult, true);
 }
 
 HRESULT CTcpGateway::get_Running(VARIANT_BOOL* pVal) {
-    if (pVal == nullptr) {
-        return E_POINTER;
-    }
-    *pVal = m_bRunning ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return ReturnValue(pVal, m_bRunning ? VARIANT_TRUE : VARIANT_FALSE);
 }
 
 BOOL CTcpGateway::StartListening() {
@@ -149,37 +95,20 @@ BOOL CTcpGateway::StartListening() {
     if (m_bRunning) {
         return TRUE;
     }
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(m_nPort);
-    if (::inet_pton(AF_INET, m_strAddress.c_str(), &sa.sin_addr) != 1) {
+    CTcpListener::CHooks hooks;
+    hooks.onTick = [this](CConnectionThreads& connections) { DropIdle(connections); };
+    hooks.admit = [this](CConnectionThreads& connections, ULONGLONG, const CString&) {
+        return Admit(connections);
+    };
+    hooks.serve = [this](CConnection& connection) { Serve(&connection); };
+    if (!m_listener.Start(m_strAddress, m_nPort, std::move(hooks))) {
+        CServerLog::Error(m_strName + ": cannot listen on " + m_strAddress + ":" +
+                          std::to_string(m_nPort) + ": " + m_listener.GetError());
         return FALSE;
     }
-    const CString strWhere = m_strAddress + ":" + std::to_string(m_nPort);
-    m_hStopEvent = ::eventfd(0, EFD_CLOEXEC);
-    m_hListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    socklen_t len = sizeof sa;
-    if (m_hStopEvent < 0 || m_hListen < 0 ||
-        ::setsockopt(m_hListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        ::bind(m_hListen, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-        ::listen(m_hListen, 16) != 0 ||
-        ::getsockname(m_hListen, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-        CServerLog::Error(m_strName + ": cannot listen on " + strWhere + ": " +
-                          std::strerror(errno));
-        if (m_hListen >= 0) {
-            ::close(m_hListen);
-        }
-        if (m_hStopEvent >= 0) {
-            ::close(m_hStopEvent);
-        }
-        m_hListen = m_hStopEvent = -1;
-        return FALSE;
-    }
-    m_nPort = ntohs(sa.sin_port);
+    m_nPort = m_listener.GetPort();
     CServerLog::Info(m_strName + ": listening on " + m_strAddress + ":" + std::to_string(m_nPort));
     m_bRunning = TRUE;
-    m_acceptThread = std::thread(&CTcpGateway::AcceptLoop, this);
     return TRUE;
 }
 
@@ -188,69 +117,42 @@ void CTcpGateway::StopListening() {
     if (!m_bRunning) {
         return;
     }
-    const ULONGLONG one = 1;
-    if (::write(m_hStopEvent, &one, sizeof one) != sizeof one) {
+    if (!m_listener.Stop()) {
         CServerLog::Error(m_strName + ": cannot signal the serving threads");
     }
-    m_acceptThread.join();
-    ::close(m_hListen);
-    m_hListen = -1;
-    m_connections.Reap(true);
-    ::close(m_hStopEvent);
-    m_hStopEvent = -1;
     m_bRunning = FALSE;
     CServerLog::Info(m_strName + ": stopped");
 }
 
-void CTcpGateway::AcceptLoop() {
-    for (;;) {
-        pollfd pfds[2] = {{m_hStopEvent, POLLIN, 0}, {m_hListen, POLLIN, 0}};
-        const int rc = ::poll(pfds, 2, REAP_INTERVAL_MS);
-        if (rc < 0 && errno != EINTR) {
-            CServerLog::Error(m_strName + ": poll: " + std::strerror(errno));
-            return;
-        }
-        if (pfds[0].revents != 0) {
-            return;
-        }
-        m_connections.Reap(false);
-        const size_t nBefore = m_connections.GetCount();
-        size_t nLive = m_connections.DropIdle(GetIdleTimeout(), false);
-        if (nLive < nBefore) {
-            CServerLog::Debug(m_strName + ": idle clients disconnected");
-        }
-        if (rc <= 0 || (pfds[1].revents & POLLIN) == 0) {
-            continue;
-        }
-        const int hSocket = ::accept4(m_hListen, nullptr, nullptr, SOCK_CLOEXEC);
-        if (hSocket < 0) {
-            continue;
-        }
-        if (nLive >= MAX_CONNECTIONS &&
-            m_connections.DropIdle(std::chrono::milliseconds(0), true) >= MAX_CONNECTIONS) {
-            CServerLog::Warn(m_strName + ": a client was turned away: too many connections");
-            ::close(hSocket);
-            continue;
-        }
-        int one = 1;
-        ::setsockopt(hSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        timeval tv{SEND_TIMEOUT_MS / 1000, (SEND_TIMEOUT_MS % 1000) * 1000};
-        ::setsockopt(hSocket, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-        m_connections.Start(hSocket, 0, [this](CConnection& connection) { Serve(&connection); });
-        CServerLog::Debug(m_strName + ": client connected");
+void CTcpGateway::DropIdle(CConnectionThreads& connections) {
+    const size_t nBefore = connections.GetCount();
+    m_nLive = connections.DropIdle(GetIdleTimeout(), false);
+    if (m_nLive < nBefore) {
+        CServerLog::Debug(m_strName + ": idle clients disconnected");
     }
+}
+
+bool CTcpGateway::Admit(CConnectionThreads& connections) {
+    if (m_nLive >= MAX_CONNECTIONS &&
+        connections.DropIdle(std::chrono::milliseconds(0), true) >= MAX_CONNECTIONS) {
+        CServerLog::Warn(m_strName + ": a client was turned away: too many connections");
+        return false;
+    }
+    CServerLog::Debug(m_strName + ": client connected");
+    return true;
 }
 
 void CTcpGateway::Serve(CConnection* pConnection) {
     const int hSocket = pConnection->m_hSocket;
     CMbapFramer framer;
-    const auto end = framer.Serve(hSocket, m_hStopEvent, [&](const BYTE* pbFrame, size_t nFrame) {
-        pConnection->m_bBusy = true;
-        const bool bGoOn = HandleRequest(hSocket, pbFrame, nFrame);
-        pConnection->m_lastActive = std::chrono::steady_clock::now().time_since_epoch().count();
-        pConnection->m_bBusy = false;
-        return bGoOn;
-    });
+    const auto end = framer.Serve(
+        hSocket, m_listener.GetStopEvent().Get(), [&](const BYTE* pbFrame, size_t nFrame) {
+            pConnection->m_bBusy = true;
+            const bool bGoOn = HandleRequest(hSocket, pbFrame, nFrame);
+            pConnection->m_lastActive = std::chrono::steady_clock::now().time_since_epoch().count();
+            pConnection->m_bBusy = false;
+            return bGoOn;
+        });
     if (end == CMbapFramer::EEnd::Malformed) {
         CServerLog::Warn(m_strName + ": malformed request header; closing the connection");
     }
@@ -271,15 +173,15 @@ bool CTcpGateway::HandleRequest(int hSocket, const BYTE* pbFrame, size_t nFrame)
         return true;  // a broadcast: nobody answers
     }
     CByteArray pdu;
+    WORD wStatus = 0;
     const bool bException =
-        (static_cast<DWORD>(nStatus) & 0xFFFFFF00) == DWORD(MODBUS_SERVER_STATUS_BASE) + 0x8000;
+        ServerStatus(nStatus, wStatus) && (wStatus & 0xFF00) == MODBUS_EXCEPTION_BASE;
     if ((nStatus == 0 || bException) && answer.size() >= 2) {
         pdu.assign(answer.begin() + 1, answer.end());
     } else {
-        const WORD wStatus = static_cast<WORD>(nStatus - MODBUS_SERVER_STATUS_BASE);
         const bool bPathDown = wStatus == MODBUS_PORT_NOT_OPENED || wStatus == MODBUS_WRITE_ERROR ||
                                wStatus == MODBUS_READ_ERROR;
-        pdu = {static_cast<BYTE>(pbAdu[1] | 0x80),
+        pdu = {static_cast<BYTE>(pbAdu[1] | ModbusFunction::EXCEPTION_FLAG),
                bPathDown ? GATEWAY_PATH_UNAVAILABLE : GATEWAY_TARGET_FAILED};
     }
     const CByteArray out = CMbapFramer::Answer(pbFrame, pbAdu[0], pdu);

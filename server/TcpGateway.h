@@ -16,17 +16,16 @@
 
 #include <atomic>
 #include <chrono>
-#include <list>
 #include <memory>
 #include <mutex>
-#include <thread>
 
-#include "ConnectionThreads.h"
-#include "transport/ModbusSerialServer.h"
+#include "ServerObject.h"
+#include "serialapi/ModbusSerialServer.h"
+#include "wire/TcpListener.h"
 
 class CSerialPort;
 
-class CTcpGateway final : public IModbusTcpServer {
+class CTcpGateway final : public CServerDispatchObject<IModbusTcpServer, IID_IModbusTcpServer> {
 public:
     static constexpr size_t MAX_CONNECTIONS = 8;
     static constexpr int DEFAULT_IDLE_SECONDS = 60;
@@ -38,17 +37,6 @@ public:
     CTcpGateway(std::weak_ptr<CSerialPort> pPort, const CString& strName);
     CTcpGateway(const CTcpGateway&) = delete;
     CTcpGateway& operator=(const CTcpGateway&) = delete;
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetTypeInfoCount(UINT* pctinfo) override;
-    HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                          DISPID* rgDispId) override;
-    HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                   DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                   UINT* puArgErr) override;
 
     HRESULT get_Address(BSTR* pVal) override;
     // A dotted IPv4 address; used at the next Start.
@@ -68,13 +56,15 @@ public:
 private:
     using CConnection = CConnectionThreads::CConnection;
 
-    ~CTcpGateway();
-    void AcceptLoop();
+    ~CTcpGateway() override;
+    // On the accepting thread: drops idle clients and counts the rest, and
+    // makes room for a new client at the limit or turns it away.
+    void DropIdle(CConnectionThreads& connections);
+    bool Admit(CConnectionThreads& connections);
     void Serve(CConnection* pConnection);
     // Answers one complete request frame; false when the connection must end.
     bool HandleRequest(int hSocket, const BYTE* pbFrame, size_t nFrame);
 
-    std::atomic<ULONG> m_nRefs{1};
     const std::weak_ptr<CSerialPort> m_pPort;
     const CString m_strName;
 
@@ -83,9 +73,7 @@ private:
     CString m_strAddress = "0.0.0.0";
     WORD m_nPort = 502;
     std::atomic<BOOL> m_bRunning{FALSE};
-    int m_hListen = -1;
-    // Readable once stopping: wakes every serving thread.
-    int m_hStopEvent = -1;
-    std::thread m_acceptThread;
-    CConnectionThreads m_connections;
+    CTcpListener m_listener;
+    // Clients not dropped at the last tick; only the accepting thread uses it.
+    size_t m_nLive = 0;
 };

@@ -13,9 +13,9 @@
 #include "ServerOptions.h"
 #include "TcpGateway.h"
 #include "platform/com/ComApi.h"
-#include "platform/com/RpcFrame.h"
-#include "platform/com/RpcServer.h"
-#include "transport/ModbusSerialServerPs.h"
+#include "platform/com/rpc/RpcFrame.h"
+#include "platform/com/rpc/RpcServer.h"
+#include "serialapi/ModbusSerialServerPs.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

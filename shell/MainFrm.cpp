@@ -6,9 +6,9 @@
 #include "connections/Connections.h"
 #include "monitor/TrafficWnd.h"
 #include "platform/Unicode.h"
+#include "platform/com/TypeLib.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
-#include "platform/ui/TypeLib.h"
 #include "res/Resource.h"
 #include "testview/RegprobeDoc.h"
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/FunctionCodes.h"
+
 namespace {
 WORD WordAt(const BYTE* p) {
     return static_cast<WORD>((p[0] << 8) | p[1]);
@@ -35,31 +37,31 @@ BOOL CSimDevice::ProcessPdu(BYTE unit, const BYTE* pdu, size_t n, CByteArray& an
     const BYTE byFunction = pdu[0];
     BYTE code;
     switch (byFunction) {
-        case 1:
+        case ModbusFunction::READ_COILS:
             code = ReadBits(Table::Coils, pdu, n, answerPdu);
             break;
-        case 2:
+        case ModbusFunction::READ_DISCRETE_INPUTS:
             code = ReadBits(Table::DiscreteInputs, pdu, n, answerPdu);
             break;
-        case 3:
+        case ModbusFunction::READ_HOLDING_REGISTERS:
             code = ReadRegisters(Table::HoldingRegisters, pdu, n, answerPdu);
             break;
-        case 4:
+        case ModbusFunction::READ_INPUT_REGISTERS:
             code = ReadRegisters(Table::InputRegisters, pdu, n, answerPdu);
             break;
-        case 5:
+        case ModbusFunction::WRITE_SINGLE_COIL:
             code = WriteSingleCoil(pdu, n, answerPdu);
             break;
-        case 6:
+        case ModbusFunction::WRITE_SINGLE_REGISTER:
             code = WriteSingleRegister(pdu, n, answerPdu);
             break;
-        case 8:
+        case ModbusFunction::DIAGNOSTICS:
             code = Diagnostics(pdu, n, answerPdu);
             break;
-        case 15:
+        case ModbusFunction::WRITE_MULTIPLE_COILS:
             code = WriteMultipleCoils(pdu, n, answerPdu);
             break;
-        case 16:
+        case ModbusFunction::WRITE_MULTIPLE_REGISTERS:
             code = WriteMultipleRegisters(pdu, n, answerPdu);
             break;
         default:
@@ -67,7 +69,7 @@ BOOL CSimDevice::ProcessPdu(BYTE unit, const BYTE* pdu, size_t n, CByteArray& an
             break;
     }
     if (code != 0) {
-        answerPdu.assign({static_cast<BYTE>(byFunction | 0x80), code});
+        answerPdu.assign({static_cast<BYTE>(byFunction | ModbusFunction::EXCEPTION_FLAG), code});
     }
     return TRUE;
 }

@@ -1,10 +1,27 @@
 #include "SimFaults.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
+
+#include "core/FunctionCodes.h"
+#include "wire/AsciiFrame.h"
 
 namespace {
 using Kind = CSimFaultRule::Kind;
 using Select = CSimFaultRule::Select;
+
+// The functions whose request starts with an address.
+constexpr BYTE ADDRESSED_FUNCTIONS[] = {
+    ModbusFunction::READ_COILS,
+    ModbusFunction::READ_DISCRETE_INPUTS,
+    ModbusFunction::READ_HOLDING_REGISTERS,
+    ModbusFunction::READ_INPUT_REGISTERS,
+    ModbusFunction::WRITE_SINGLE_COIL,
+    ModbusFunction::WRITE_SINGLE_REGISTER,
+    ModbusFunction::WRITE_MULTIPLE_COILS,
+    ModbusFunction::WRITE_MULTIPLE_REGISTERS,
+};
 
 struct KindName {
     Kind kind;
@@ -31,16 +48,7 @@ constexpr KindName KIND_NAMES[] = {
 };
 
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
+    return CAsciiFrame::HexValue(static_cast<BYTE>(c));
 }
 
 // Decimal, or hexadecimal after "0x"; the whole text must be the number.
@@ -303,18 +311,9 @@ bool CSimFaults::Selects(const CEntry& entry, ULONGLONG nRequest, const BYTE* pd
     if (rule.m_wFirst == 0 && rule.m_wLast == 0xFFFF) {
         return true;
     }
-    switch (pdu[0]) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 6:
-        case 15:
-        case 16:
-            break;
-        default:
-            return false;
+    if (std::find(std::begin(ADDRESSED_FUNCTIONS), std::end(ADDRESSED_FUNCTIONS), pdu[0]) ==
+        std::end(ADDRESSED_FUNCTIONS)) {
+        return false;
     }
     if (n < 3) {
         return false;

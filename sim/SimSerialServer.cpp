@@ -3,27 +3,25 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
-#include "server/AsciiFrame.h"
-#include "server/AsciiParser.h"
-#include "server/RtuFrame.h"
-#include "server/RtuParser.h"
+#include "SimAnswer.h"
+#include "wire/AsciiFrame.h"
+#include "wire/AsciiParser.h"
+#include "wire/RtuFrame.h"
+#include "wire/RtuParser.h"
 
 namespace {
-using Clock = std::chrono::steady_clock;
-using Kind = CSimFaultRule::Kind;
-
-constexpr BYTE JUNK = 0xEE;
 // An answer that cannot go out in this time is dropped.
 constexpr int WRITE_TIMEOUT_MS = 2000;
+// How often a line nobody holds is looked at again.
+constexpr int HANGUP_RETRY_MS = 50;
 }  // namespace
 
 CSimSerialServer::CSimSerialServer(CSimDevice& device) : m_device(device) {
@@ -120,8 +118,7 @@ BOOL CSimSerialServer::StartDevice(const CString& strPath) {
 }
 
 BOOL CSimSerialServer::StartServing() {
-    m_hStopEvent = ::eventfd(0, EFD_CLOEXEC);
-    if (m_hStopEvent < 0) {
+    if (!m_stop.Create()) {
         return Fail("eventfd");
     }
     m_bRunning = TRUE;
@@ -133,13 +130,11 @@ void CSimSerialServer::Stop() {
     if (!m_bRunning) {
         return;
     }
-    const ULONGLONG one = 1;
-    if (::write(m_hStopEvent, &one, sizeof one) != sizeof one) {
+    if (!m_stop.Signal()) {
         Log("stop: cannot signal the serving thread");
     }
     m_thread.join();
-    ::close(m_hStopEvent);
-    m_hStopEvent = -1;
+    m_stop.Close();
     if (m_line.IsOpen()) {
         m_line.Close();
     } else {
@@ -153,19 +148,22 @@ void CSimSerialServer::Stop() {
     m_bRunning = FALSE;
 }
 
-bool CSimSerialServer::Pause(int nMillis) {
-    pollfd pfd{m_hStopEvent, POLLIN, 0};
-    const auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
+CSimSerialServer::EWait CSimSerialServer::WaitForInput(bool bFraming, LONGLONG nGapMicros) {
+    timespec wait{time_t(nGapMicros / 1000000), long(nGapMicros % 1000000) * 1000};
     for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            return true;
+        pollfd pfds[2] = {{m_stop.Get(), POLLIN, 0}, {m_hFile, POLLIN, 0}};
+        const int rc = ::ppoll(pfds, 2, bFraming ? &wait : nullptr, nullptr);
+        if (rc < 0 && errno == EINTR) {
+            continue;
         }
-        const int rc = ::poll(&pfd, 1, int(left));
-        if (rc > 0 || (rc < 0 && errno != EINTR)) {
-            return false;
+        if (rc < 0) {
+            Log(CString("poll: ") + std::strerror(errno));
+            return EWait::STOP;
         }
+        if (pfds[0].revents != 0) {
+            return EWait::STOP;
+        }
+        return rc == 0 ? EWait::SILENCE : EWait::INPUT;
     }
 }
 
@@ -178,62 +176,40 @@ void CSimSerialServer::Serve() {
     BYTE buffer[512];
     for (;;) {
         // An RTU request that has begun ends with the first silence.
-        const bool bFraming = m_mode == EMode::RTU && parser.HasStarted();
-        timespec wait{0, 0};
-        timespec* pWait = nullptr;
-        if (bFraming) {
-            wait.tv_nsec = long(nGapMicros % 1000000) * 1000;
-            wait.tv_sec = time_t(nGapMicros / 1000000);
-            pWait = &wait;
-        }
-        pollfd pfds[2] = {{m_hStopEvent, POLLIN, 0}, {m_hFile, POLLIN, 0}};
-        const int rc = ::ppoll(pfds, 2, pWait, nullptr);
-        if (rc < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            Log(CString("poll: ") + std::strerror(errno));
+        const EWait wait = WaitForInput(m_mode == EMode::RTU && parser.HasStarted(), nGapMicros);
+        if (wait == EWait::STOP) {
             return;
         }
-        if (pfds[0].revents != 0) {
+        if (wait == EWait::SILENCE) {
+            Take(parser, parser.EndOfFrame());
+            continue;
+        }
+        const ssize_t n = ::read(m_hFile, buffer, sizeof buffer);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            continue;
+        }
+        // Nobody holds the other end (a tty that hung up): wait.
+        if (n <= 0 && !m_stop.Wait(HANGUP_RETRY_MS)) {
             return;
         }
-        CFrameParser::EState state = CFrameParser::EState::NEED_MORE;
-        size_t nRead = 0;
-        if (rc == 0) {
-            state = parser.EndOfFrame();
-        } else {
-            const ssize_t n = ::read(m_hFile, buffer, sizeof buffer);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                continue;
-            }
-            if (n <= 0) {
-                // Nobody holds the other end (a tty that hung up): wait.
-                if (!Pause(50)) {
-                    return;
-                }
-                continue;
-            }
-            nRead = size_t(n);
+        for (size_t nDone = 0; nDone < size_t(std::max<ssize_t>(n, 0));) {
+            size_t nUsed = 0;
+            Take(parser, parser.Feed(buffer + nDone, size_t(n) - nDone, &nUsed));
+            nDone += nUsed;
         }
-        size_t nDone = 0;
-        do {
-            if (nRead > 0) {
-                size_t nUsed = 0;
-                state = parser.Feed(buffer + nDone, nRead - nDone, &nUsed);
-                nDone += nUsed;
-            }
-            if (state == CFrameParser::EState::COMPLETE) {
-                Answer(parser.GetFrame());
-            } else if (state != CFrameParser::EState::NEED_MORE) {
-                Log("request dropped: bad checksum or framing");
-            }
-            if (state != CFrameParser::EState::NEED_MORE) {
-                parser.ExpectRequest();
-                state = CFrameParser::EState::NEED_MORE;
-            }
-        } while (nDone < nRead);
     }
+}
+
+void CSimSerialServer::Take(CFrameParser& parser, CFrameParser::EState state) {
+    if (state == CFrameParser::EState::NEED_MORE) {
+        return;
+    }
+    if (state == CFrameParser::EState::COMPLETE) {
+        Answer(parser.GetFrame());
+    } else {
+        Log("request dropped: bad checksum or framing");
+    }
+    parser.ExpectRequest();
 }
 
 CByteArray CSimSerialServer::Encode(const CByteArray& adu, bool bBadChecksum) const {
@@ -261,111 +237,36 @@ void CSimSerialServer::Answer(const CByteArray& request) {
     const BYTE* pdu = request.data() + 1;
     const size_t n = request.size() - 1;
     CSimFaultRule fault;
-    const bool bFault = m_faults.Match(nRequest, pdu, n, fault);
+    const CSimFaultRule* pFault = m_faults.Match(nRequest, pdu, n, fault) ? &fault : nullptr;
     if (m_log) {
-        char szText[80];
-        std::snprintf(szText, sizeof szText, "request %llu: unit %u function %u",
-                      static_cast<unsigned long long>(nRequest), unit, pdu[0]);
-        Log(szText + (bFault ? ", fault " + CSimFaults::Describe(fault) : CString()));
+        Log(CSimAnswer::Describe(nRequest, unit, pdu[0], pFault));
     }
-    CByteArray answer;
-    if (bFault) {
-        switch (fault.m_kind) {
-            case Kind::Close:
-            case Kind::NoAnswer:
-                return;
-            case Kind::Exception:
-                answer = {static_cast<BYTE>(pdu[0] | 0x80), static_cast<BYTE>(fault.m_dwValue)};
-                break;
-            default:
-                break;
-        }
-    }
-    if (answer.empty() && !m_device.ProcessPdu(unit, pdu, n, answer)) {
+    const CSimAnswer answer =
+        CSimAnswer::Make(CSimAnswer::ELink::SERIAL, m_device, unit, pdu, n, pFault);
+    if (answer.m_action != CSimAnswer::EAction::SEND) {
         return;
     }
-    if (unit == 0) {
-        return;  // a broadcast is carried out, never answered
-    }
-    const Kind kind = bFault ? fault.m_kind : Kind::Delay;
-    if (bFault && kind == Kind::Delay && !Pause(int(fault.m_dwValue))) {
-        return;
-    }
-    if (bFault && kind == Kind::CutShort && fault.m_dwValue < answer.size()) {
-        answer.resize(fault.m_dwValue);
-    }
-    if (bFault && kind == Kind::BadLength && answer.size() >= 2 && answer[0] >= 1 &&
-        answer[0] <= 4) {
-        answer[1] = static_cast<BYTE>(answer[1] + fault.ValueOr(1));
-    }
-    CByteArray adu{unit};
-    adu.insert(adu.end(), answer.begin(), answer.end());
-    if (bFault && kind == Kind::WrongUnit) {
-        adu[0] = static_cast<BYTE>(fault.ValueOr(static_cast<BYTE>(unit + 1)));
-    }
-    if (bFault && kind == Kind::WrongFunction && adu.size() > 1) {
-        adu[1] = static_cast<BYTE>(fault.ValueOr(static_cast<BYTE>(pdu[0] % 127 + 1)));
-    }
-    CByteArray out;
-    if (bFault && kind == Kind::Garbage) {
-        out.assign(fault.m_dwValue, JUNK);
-    }
-    const CByteArray frame = Encode(adu, bFault && kind == Kind::BadCrc);
-    out.insert(out.end(), frame.begin(), frame.end());
-    if (bFault && kind == Kind::ExtraBytes) {
-        if (!fault.m_extra.empty()) {
-            out.insert(out.end(), fault.m_extra.begin(), fault.m_extra.end());
-        } else {
-            out.insert(out.end(), fault.m_dwValue, JUNK);
-        }
-    }
-    Send(out, bFault ? &fault : nullptr);
+    CByteArray adu{answer.m_unit};
+    adu.insert(adu.end(), answer.m_pdu.begin(), answer.m_pdu.end());
+    answer.Send(
+        Encode(adu, answer.m_bBadChecksum),
+        [this](const BYTE* pb, size_t nBytes) { return Write(pb, nBytes); },
+        [this](int nMillis) { return m_stop.Wait(nMillis); });
 }
 
 bool CSimSerialServer::Write(const BYTE* pb, size_t n) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(WRITE_TIMEOUT_MS);
-    while (n > 0) {
-        const ssize_t nWritten = ::write(m_hFile, pb, n);
-        if (nWritten > 0) {
-            pb += nWritten;
-            n -= size_t(nWritten);
-            continue;
-        }
-        if (nWritten < 0 && errno != EAGAIN && errno != EINTR) {
-            Log(CString("write: ") + std::strerror(errno));
-            return false;
-        }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd pfds[2] = {{m_hStopEvent, POLLIN, 0}, {m_hFile, POLLOUT, 0}};
-        if (left <= 0 || ::poll(pfds, 2, int(left)) <= 0 || pfds[0].revents != 0) {
+    switch (CSerialLine::WriteTo(m_hFile, pb, n, WRITE_TIMEOUT_MS, m_stop.Get())) {
+        case CSerialLine::EResult::OK:
+            return true;
+        case CSerialLine::EResult::TIMEOUT:
             Log("answer dropped: the line does not take it");
             return false;
-        }
+        case CSerialLine::EResult::GONE:
+            Log("answer dropped: the line went away");
+            return false;
+        case CSerialLine::EResult::FAILED:
+            break;
     }
-    return true;
-}
-
-bool CSimSerialServer::Send(const CByteArray& out, const CSimFaultRule* pFault) {
-    const Kind kind = pFault != nullptr ? pFault->m_kind : Kind::Delay;
-    if (pFault != nullptr && kind == Kind::Gap) {
-        const size_t nHalf = out.size() / 2;
-        return Write(out.data(), nHalf) && Pause(int(pFault->m_dwValue)) &&
-               Write(out.data() + nHalf, out.size() - nHalf);
-    }
-    if (pFault != nullptr && kind == Kind::SplitHeader && out.size() > 6) {
-        const int nPause = int(pFault->ValueOr(20));
-        return Write(out.data(), 3) && Pause(nPause) && Write(out.data() + 3, 3) && Pause(nPause) &&
-               Write(out.data() + 6, out.size() - 6);
-    }
-    if (pFault != nullptr && kind == Kind::ByteByByte) {
-        const int nPause = int(pFault->ValueOr(2));
-        for (size_t i = 0; i < out.size(); ++i) {
-            if ((i > 0 && !Pause(nPause)) || !Write(&out[i], 1)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    return Write(out.data(), out.size());
+    Log(CString("write: ") + std::strerror(errno));
+    return false;
 }

@@ -12,8 +12,9 @@
 
 #include "SimDevice.h"
 #include "SimFaults.h"
-#include "server/FrameParser.h"
-#include "server/SerialLine.h"
+#include "wire/FrameParser.h"
+#include "wire/SerialLine.h"
+#include "wire/StopEvent.h"
 
 class CSimSerialServer {
 public:
@@ -53,13 +54,17 @@ public:
 private:
     BOOL StartServing();
     BOOL Fail(const CString& strWhat);
+    enum class EWait { INPUT, SILENCE, STOP };
+    // Waits for input, with bFraming at most nGapMicros (the silence that
+    // ends an RTU frame).
+    EWait WaitForInput(bool bFraming, LONGLONG nGapMicros);
     void Serve();
+    // Acts on the parser's state: answers a complete request, drops a bad
+    // one, and starts over on either.
+    void Take(CFrameParser& parser, CFrameParser::EState state);
     void Answer(const CByteArray& request);
     CByteArray Encode(const CByteArray& adu, bool bBadChecksum) const;
-    bool Send(const CByteArray& out, const CSimFaultRule* pFault);
     bool Write(const BYTE* pb, size_t n);
-    // Waits nMillis unless the server stops first; false when it stops.
-    bool Pause(int nMillis);
     void Log(const CString& strLine);
 
     CSimDevice& m_device;
@@ -77,7 +82,7 @@ private:
     // hang-up while no master has it open.
     int m_hPtyPeer = -1;
     CSerialLine m_line;
-    int m_hStopEvent = -1;
+    CStopEvent m_stop;
     std::thread m_thread;
     std::atomic<ULONGLONG> m_nRequests{0};
 };

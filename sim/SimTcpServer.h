@@ -7,14 +7,10 @@
 
 #include <atomic>
 #include <functional>
-#include <list>
-#include <memory>
-#include <mutex>
-#include <thread>
 
 #include "SimDevice.h"
 #include "SimFaults.h"
-#include "server/ConnectionThreads.h"
+#include "wire/TcpListener.h"
 
 class CSimTcpServer {
 public:
@@ -38,15 +34,15 @@ public:
     BOOL Start();
     // Closes the listener and every connection and joins every thread.
     void Stop();
-    BOOL IsRunning() const { return m_bRunning; }
+    BOOL IsRunning() const { return m_listener.IsRunning(); }
 
     CString GetAddress() const { return m_strAddress; }
     // The bound port once started.
     WORD GetPort() const { return m_nPort; }
-    CString GetError() const { return m_strError; }
+    CString GetError() const { return m_listener.GetError(); }
 
     ULONGLONG GetRequestCount() const { return m_nRequests; }
-    ULONGLONG GetConnectionCount() const { return m_nConnections; }
+    ULONGLONG GetConnectionCount() const { return m_listener.GetAcceptedCount(); }
 
     // Rules may be changed while serving.
     void AddFault(const CSimFaultRule& rule) { m_faults.Add(rule, m_nRequests); }
@@ -55,15 +51,10 @@ public:
 private:
     using CConnection = CConnectionThreads::CConnection;
 
-    void AcceptLoop();
     void Serve(CConnection* pConnection);
     // Answers the complete request frame; false when the connection must end.
     bool HandleRequest(CConnection* pConnection, const BYTE* frame, size_t nFrame);
-    bool SendAnswer(int hSocket, const CByteArray& out, const CSimFaultRule* pFault);
-    // Waits nMillis unless the server stops first; false when it stops.
-    bool Pause(int nMillis);
     void Log(const CString& strLine);
-    BOOL Fail(const CString& strWhat);
 
     CSimDevice& m_device;
     CSimFaults m_faults;
@@ -71,14 +62,7 @@ private:
     WORD m_nPort = 0;
     size_t m_nMaxConnections = DEFAULT_MAX_CONNECTIONS;
     std::function<void(const CString&)> m_log;
-    CString m_strError;
 
-    BOOL m_bRunning = FALSE;
-    int m_hListen = -1;
-    // Readable once Stop is under way: wakes every waiting thread.
-    int m_hStopEvent = -1;
-    std::thread m_acceptThread;
-    CConnectionThreads m_connections;
+    CTcpListener m_listener;
     std::atomic<ULONGLONG> m_nRequests{0};
-    std::atomic<ULONGLONG> m_nConnections{0};
 };

@@ -16,9 +16,13 @@
 #include "SimFaults.h"
 #include "SimSerialServer.h"
 #include "SimTcpServer.h"
+#include "platform/CommandLine.h"
 
 namespace {
 using Table = CSimDevice::Table;
+using CSimServerLog = std::function<void(const CString&)>;
+
+constexpr long long MAX_CLIENTS = 1024;
 
 const char HELP_TEXT[] = R"(Usage: regprobe-sim [OPTION]...
 Simulates a Modbus device (slave) with coils, discrete inputs, holding
@@ -65,8 +69,9 @@ Runs until interrupted (SIGINT or SIGTERM).
   --verbose             print connections, requests and applied faults
   --help                print this help and exit
 
-TABLE is coils, discrete, holding or input. Numbers are decimal or 0x hex;
-register values may also be -32768..-1 (two's complement).
+TABLE is coils, discrete, holding or input. Addresses, sizes, unit ids and
+values are decimal or 0x hex; register values may also be -32768..-1 (two's
+complement).
 
 Fault RULE: KIND[=VALUE][@SELECTOR][:LIMIT]
   KIND[=VALUE]
@@ -112,12 +117,6 @@ Examples:
   regprobe-sim --fault close@request=5 --fault no-answer@fn6
   regprobe-sim --pty --mode ascii --fault bad-crc@request=2 --fault garbage=3@fn4
 )";
-
-const char* const VALUE_OPTIONS[] = {
-    "--listen",      "--units", "--size",   "--fill",   "--coils",       "--discrete",
-    "--holding",     "--input", "--float",  "--double", "--input-float", "--input-double",
-    "--max-clients", "--fault", "--serial", "--mode",   "--baud",        "--format",
-};
 
 struct Options {
     CString strAddress = "127.0.0.1";
@@ -298,94 +297,94 @@ bool ParseReal(const CString& s, Table table, bool bDouble, Options& opt) {
     return true;
 }
 
-// Returns 0 to go on, or the exit status.
-int ParseArguments(int argc, char** argv, Options& opt) {
-    for (int i = 1; i < argc; ++i) {
-        CString arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(HELP_TEXT, stdout);
-            return -1;
-        }
-        if (arg == "--animate" || arg == "--verbose" || arg == "--pty") {
-            (arg == "--animate" ? opt.bAnimate : arg == "--pty" ? opt.bPty : opt.bVerbose) = true;
-            continue;
-        }
-        CString value;
-        size_t nEquals = arg.find('=');
-        bool bInline = arg.rfind("--", 0) == 0 && nEquals != CString::npos;
-        if (bInline) {
-            value = arg.substr(nEquals + 1);
-            arg.resize(nEquals);
-        }
-        bool bKnown = false;
-        for (const char* pszName : VALUE_OPTIONS) {
-            bKnown = bKnown || arg == pszName;
-        }
-        if (!bKnown) {
-            std::fprintf(stderr, "regprobe-sim: unknown option %s (see --help)\n", arg.c_str());
-            return 2;
-        }
-        if (!bInline) {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "regprobe-sim: %s needs a value (see --help)\n", arg.c_str());
-                return 2;
-            }
-            value = argv[++i];
-        }
-        bool bOk;
-        CString strError;
-        unsigned long long v = 0;
-        if (arg == "--listen") {
-            bOk = ParseListen(value, opt);
-            opt.bListenGiven = true;
-        } else if (arg == "--serial") {
-            bOk = !value.empty();
-            opt.strSerial = value;
-        } else if (arg == "--mode") {
-            bOk = value == "rtu" || value == "ascii";
-            opt.mode =
-                value == "ascii" ? CSimSerialServer::EMode::ASCII : CSimSerialServer::EMode::RTU;
-        } else if (arg == "--baud") {
-            bOk = ParseUnsigned(value, CSerialSettings::MAX_BAUD_RATE, v) &&
-                  CSerialSettings::IsValidBaudRate(LONG(v));
-            opt.nBaudRate = LONG(v);
-        } else if (arg == "--format") {
-            opt.strFormat = value;
-            CSerialSettings settings;
-            bOk = CSimSerialServer::ParseFormat(value, settings) != FALSE;
-        } else if (arg == "--units") {
-            bOk = ParseUnits(value, opt);
-        } else if (arg == "--size" || arg == "--fill") {
-            bOk = ParseTableSetting(value, arg == "--size", opt);
-        } else if (arg == "--coils") {
-            bOk = ParseValues(value, Table::Coils, opt);
-        } else if (arg == "--discrete") {
-            bOk = ParseValues(value, Table::DiscreteInputs, opt);
-        } else if (arg == "--holding") {
-            bOk = ParseValues(value, Table::HoldingRegisters, opt);
-        } else if (arg == "--input") {
-            bOk = ParseValues(value, Table::InputRegisters, opt);
-        } else if (arg == "--float" || arg == "--double") {
-            bOk = ParseReal(value, Table::HoldingRegisters, arg == "--double", opt);
-        } else if (arg == "--input-float" || arg == "--input-double") {
-            bOk = ParseReal(value, Table::InputRegisters, arg == "--input-double", opt);
-        } else if (arg == "--max-clients") {
-            bOk = ParseUnsigned(value, 1024, v) && v > 0;
-            opt.nMaxClients = size_t(v);
-        } else if (arg == "--fault") {
-            CSimFaultRule rule;
-            bOk = CSimFaults::Parse(value, rule, strError) != FALSE;
-            opt.faults.push_back(rule);
-        } else {
-            bOk = false;
-        }
-        if (!bOk) {
-            std::fprintf(stderr, "regprobe-sim: bad value for %s: '%s'%s%s\n", arg.c_str(),
-                         value.c_str(), strError.empty() ? "" : ": ", strError.c_str());
-            return 2;
-        }
+// The options that set up the device's tables and values.
+bool ApplyDeviceOption(const CString& strName, const CString& strValue, Options& opt) {
+    if (strName == "--units") {
+        return ParseUnits(strValue, opt);
     }
-    return 0;
+    if (strName == "--size" || strName == "--fill") {
+        return ParseTableSetting(strValue, strName == "--size", opt);
+    }
+    // --coils, --discrete, --holding and --input are named after their table.
+    Table table;
+    if (ParseTable(strName.substr(2), table)) {
+        return ParseValues(strValue, table, opt);
+    }
+    const bool bInput = strName.rfind("--input-", 0) == 0;
+    const bool bDouble =
+        strName.size() > 6 && strName.compare(strName.size() - 6, 6, "double") == 0;
+    return ParseReal(strValue, bInput ? Table::InputRegisters : Table::HoldingRegisters, bDouble,
+                     opt);
+}
+
+// The options of the servers; the device's go to ApplyDeviceOption.
+bool ApplyOption(const CString& strName, const CString& strValue, Options& opt, CString& strError) {
+    long long n = 0;
+    if (strName == "--animate" || strName == "--verbose" || strName == "--pty") {
+        (strName == "--animate" ? opt.bAnimate
+         : strName == "--pty"   ? opt.bPty
+                                : opt.bVerbose) = true;
+        return true;
+    }
+    if (strName == "--listen") {
+        opt.bListenGiven = true;
+        return ParseListen(strValue, opt);
+    }
+    if (strName == "--serial") {
+        opt.strSerial = strValue;
+        return !strValue.empty();
+    }
+    if (strName == "--mode") {
+        opt.mode =
+            strValue == "ascii" ? CSimSerialServer::EMode::ASCII : CSimSerialServer::EMode::RTU;
+        return strValue == "rtu" || strValue == "ascii";
+    }
+    if (strName == "--baud") {
+        if (!CCommandLine::ParseNumber(strName, strValue, CSerialSettings::MIN_BAUD_RATE,
+                                       CSerialSettings::MAX_BAUD_RATE, n, strError)) {
+            return false;
+        }
+        opt.nBaudRate = LONG(n);
+        return true;
+    }
+    if (strName == "--format") {
+        opt.strFormat = strValue;
+        CSerialSettings settings;
+        return CSimSerialServer::ParseFormat(strValue, settings) != FALSE;
+    }
+    if (strName == "--max-clients") {
+        if (!CCommandLine::ParseNumber(strName, strValue, 1, MAX_CLIENTS, n, strError)) {
+            return false;
+        }
+        opt.nMaxClients = size_t(n);
+        return true;
+    }
+    if (strName == "--fault") {
+        CSimFaultRule rule;
+        CString strWhy;
+        if (!CSimFaults::Parse(strValue, rule, strWhy)) {
+            strError = "bad value for --fault: '" + strValue + "': " + strWhy;
+            return false;
+        }
+        opt.faults.push_back(rule);
+        return true;
+    }
+    return ApplyDeviceOption(strName, strValue, opt);
+}
+
+CCommandLine::EResult ParseArguments(int argc, char** argv, Options& opt, CString& strError) {
+    return CCommandLine::Parse(
+        argc, argv, {{"--listen", true},      {"--serial", true},       {"--pty", false},
+                     {"--mode", true},        {"--baud", true},         {"--format", true},
+                     {"--units", true},       {"--size", true},         {"--fill", true},
+                     {"--coils", true},       {"--discrete", true},     {"--holding", true},
+                     {"--input", true},       {"--float", true},        {"--double", true},
+                     {"--input-float", true}, {"--input-double", true}, {"--fault", true},
+                     {"--max-clients", true}, {"--animate", false},     {"--verbose", false}},
+        [&opt](const CString& strName, const CString& strValue, CString& strWhy) {
+            return ApplyOption(strName, strValue, opt, strWhy);
+        },
+        strError);
 }
 
 // One step of --animate; nTick counts half seconds.
@@ -399,19 +398,9 @@ void Animate(CSimDevice& device, unsigned long nTick) {
                     static_cast<float>(100.0 * std::sin(nTick * kPi / 20)), FALSE);
     device.SetValue(Table::DiscreteInputs, 0, static_cast<WORD>(nTick / 2 % 2));
 }
-}  // namespace
-
-int main(int argc, char** argv) {
-    Options opt;
-    int rc = ParseArguments(argc, argv, opt);
-    if (rc != 0) {
-        return rc < 0 ? 0 : rc;
-    }
-    if (opt.bPty && !opt.strSerial.empty()) {
-        std::fputs("regprobe-sim: --pty and --serial exclude each other\n", stderr);
-        return 2;
-    }
-    CSimDevice device;
+// The device as the options describe it; false when a value lies beyond
+// the end of its table.
+bool SetUpDevice(const Options& opt, CSimDevice& device) {
     for (size_t t = 0; t < 4; ++t) {
         device.Resize(static_cast<Table>(t), opt.nSizes[t], opt.wFills[t]);
     }
@@ -423,11 +412,92 @@ int main(int argc, char** argv) {
             }
         }
     }
-    for (auto& apply : opt.values) {
+    for (const auto& apply : opt.values) {
         if (!apply(device)) {
-            std::fputs("regprobe-sim: a value lies beyond the end of its table\n", stderr);
-            return 2;
+            return false;
         }
+    }
+    return true;
+}
+
+// Either server logs only with --verbose and gets every fault rule.
+template <typename TServer>
+void SetLogAndFaults(const Options& opt, const CSimServerLog& log, TServer& server) {
+    if (opt.bVerbose) {
+        server.SetLog(log);
+    }
+    for (const CSimFaultRule& rule : opt.faults) {
+        server.AddFault(rule);
+    }
+}
+
+bool StartSerial(const Options& opt, const CSimServerLog& log, CSimSerialServer& serial) {
+    serial.SetMode(opt.mode);
+    serial.SetBaudRate(opt.nBaudRate);
+    serial.SetFormat(opt.strFormat);
+    SetLogAndFaults(opt, log, serial);
+    if (!(opt.bPty ? serial.StartPty() : serial.StartDevice(opt.strSerial))) {
+        std::fprintf(stderr, "regprobe-sim: %s\n", serial.GetError().c_str());
+        return false;
+    }
+    if (opt.bPty) {
+        std::printf("pty %s\n", serial.GetPath().c_str());
+        std::fflush(stdout);
+    }
+    return true;
+}
+
+bool StartTcp(const Options& opt, const CSimServerLog& log, CSimTcpServer& server) {
+    server.SetAddress(opt.strAddress);
+    server.SetPort(opt.nPort);
+    server.SetMaxConnections(opt.nMaxClients);
+    SetLogAndFaults(opt, log, server);
+    if (!server.Start()) {
+        std::fprintf(stderr, "regprobe-sim: %s\n", server.GetError().c_str());
+        return false;
+    }
+    std::printf("listening on %s:%u\n", server.GetAddress().c_str(), unsigned(server.GetPort()));
+    std::fflush(stdout);
+    return true;
+}
+
+// Animates the device, if asked, until SIGINT or SIGTERM.
+void RunUntilStopped(const Options& opt, const sigset_t& stopSignals, CSimDevice& device) {
+    unsigned long nTick = 0;
+    for (;;) {
+        if (opt.bAnimate) {
+            Animate(device, nTick++);
+        }
+        timespec wait{0, 500 * 1000 * 1000};
+        const int nSignal = sigtimedwait(&stopSignals, nullptr, &wait);
+        if (nSignal == SIGINT || nSignal == SIGTERM) {
+            return;
+        }
+    }
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    CString strError;
+    switch (ParseArguments(argc, argv, opt, strError)) {
+        case CCommandLine::EResult::HELP:
+            std::fputs(HELP_TEXT, stdout);
+            return 0;
+        case CCommandLine::EResult::BAD:
+            std::fprintf(stderr, "regprobe-sim: %s (see --help)\n", strError.c_str());
+            return 2;
+        case CCommandLine::EResult::RUN:
+            break;
+    }
+    if (opt.bPty && !opt.strSerial.empty()) {
+        std::fputs("regprobe-sim: --pty and --serial exclude each other\n", stderr);
+        return 2;
+    }
+    CSimDevice device;
+    if (!SetUpDevice(opt, device)) {
+        std::fputs("regprobe-sim: a value lies beyond the end of its table\n", stderr);
+        return 2;
     }
 
     // The serving threads inherit this mask: only the main thread takes the
@@ -439,7 +509,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     std::mutex logMutex;
-    auto log = [&logMutex](const CString& strLine) {
+    const CSimServerLog log = [&logMutex](const CString& strLine) {
         std::lock_guard<std::mutex> guard(logMutex);
         std::fprintf(stderr, "%s\n", strLine.c_str());
     };
@@ -450,56 +520,14 @@ int main(int argc, char** argv) {
     }
     const bool bSerial = opt.bPty || !opt.strSerial.empty();
     CSimSerialServer serial(device);
-    if (bSerial) {
-        serial.SetMode(opt.mode);
-        serial.SetBaudRate(opt.nBaudRate);
-        serial.SetFormat(opt.strFormat);
-        if (opt.bVerbose) {
-            serial.SetLog(log);
-        }
-        for (const CSimFaultRule& rule : opt.faults) {
-            serial.AddFault(rule);
-        }
-        if (!(opt.bPty ? serial.StartPty() : serial.StartDevice(opt.strSerial))) {
-            std::fprintf(stderr, "regprobe-sim: %s\n", serial.GetError().c_str());
-            return 1;
-        }
-        if (opt.bPty) {
-            std::printf("pty %s\n", serial.GetPath().c_str());
-            std::fflush(stdout);
-        }
+    if (bSerial && !StartSerial(opt, log, serial)) {
+        return 1;
     }
     CSimTcpServer server(device);
-    if (!bSerial || opt.bListenGiven) {
-        server.SetAddress(opt.strAddress);
-        server.SetPort(opt.nPort);
-        server.SetMaxConnections(opt.nMaxClients);
-        if (opt.bVerbose) {
-            server.SetLog(log);
-        }
-        for (const CSimFaultRule& rule : opt.faults) {
-            server.AddFault(rule);
-        }
-        if (!server.Start()) {
-            std::fprintf(stderr, "regprobe-sim: %s\n", server.GetError().c_str());
-            return 1;
-        }
-        std::printf("listening on %s:%u\n", server.GetAddress().c_str(),
-                    unsigned(server.GetPort()));
-        std::fflush(stdout);
+    if ((!bSerial || opt.bListenGiven) && !StartTcp(opt, log, server)) {
+        return 1;
     }
-
-    unsigned long nTick = 0;
-    for (;;) {
-        if (opt.bAnimate) {
-            Animate(device, nTick++);
-        }
-        timespec wait{0, 500 * 1000 * 1000};
-        int nSignal = sigtimedwait(&stopSignals, nullptr, &wait);
-        if (nSignal == SIGINT || nSignal == SIGTERM) {
-            break;
-        }
-    }
+    RunUntilStopped(opt, stopSignals, device);
     server.Stop();
     serial.Stop();
     if (opt.bVerbose) {

@@ -122,13 +122,9 @@ void CRegprobeView::InitFormControls() {
     }
     m_comboWriteFunction->setCurrentIndex(WRITE_PRESET_SINGLE_REGISTER);
     m_comboConnection->clear();
-    POSITION pos = theConnections.GetStartPosition();
-    while (pos != nullptr) {
-        CString strName;
-        CConnection* pConnection = nullptr;
-        theConnections.GetNextAssoc(pos, strName, pConnection);
+    theConnections.ForEach([this](const CString& strName, CConnection*) {
         m_comboConnection->addItem(QString::fromStdString(strName));
-    }
+    });
     m_comboConnection->setCurrentIndex(0);
     m_editDevice->setText("1");
     m_editWriteValue->setText("0");

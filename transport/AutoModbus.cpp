@@ -4,11 +4,12 @@
 #include <cstdio>
 #include <mutex>
 
-#include "ModbusSerialServerPs.h"
-#include "OleSafeArrayEx.h"
 #include "platform/Archive.h"
 #include "platform/com/ComApi.h"
-#include "platform/com/RpcSettings.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/rpc/RpcSettings.h"
+#include "serialapi/ModbusSerialServerPs.h"
+#include "serialapi/OleSafeArrayEx.h"
 
 IMPLEMENT_DYNAMIC(CAutoModbus, CModbus)
 
@@ -25,15 +26,42 @@ void RegisterServerClass() {
     });
 }
 
-// A BSTR from an ANSI string in two conversion passes; null when empty.
-BSTR ToBstr(const CString& s) {
-    int n = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, s.data(), static_cast<int>(s.size()),
-                                nullptr, 0);
-    BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(n));
-    if (bstr != nullptr && n > 0) {
-        MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, s.data(), static_cast<int>(s.size()), bstr, n);
+// The server object on this machine (empty name) or on the named one.
+HRESULT ActivateServer(const CString& strServer, CComPtr<IModbusSerialPort>& pPort) {
+    COSERVERINFO serverInfo{};
+    OLECHAR wszName[260] = {};
+    COSERVERINFO* pServerInfo = nullptr;
+    DWORD dwClsCtx = CLSCTX_LOCAL_SERVER;
+    if (!strServer.empty()) {
+        MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, strServer.c_str(), -1, wszName, 260);
+        wszName[259] = u'\0';
+        serverInfo.pwszName = wszName;
+        pServerInfo = &serverInfo;
+        dwClsCtx = CLSCTX_REMOTE_SERVER;
     }
-    return bstr;
+    MULTI_QI qi{&IID_IModbusSerialPort, nullptr, S_OK};
+    const HRESULT hr =
+        CoCreateInstanceEx(CLSID_ModbusSerialServer, nullptr, dwClsCtx, pServerInfo, 1, &qi);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (FAILED(qi.hr)) {
+        return qi.hr;
+    }
+    pPort.Attach(static_cast<IModbusSerialPort*>(qi.pItf));
+    return S_OK;
+}
+
+// The port's TCP server, asked for as a dispatch interface and taken as its
+// own. S_OK only with both answers S_OK.
+HRESULT TcpServerOf(IModbusSerialPort* pPort, CComPtr<IModbusTcpServer>& pTcpServer) {
+    CComPtr<IDispatch> pDispatch;
+    HRESULT hr = pPort->get_TcpServer(&pDispatch);
+    if (hr != S_OK) {
+        return hr;
+    }
+    return pDispatch != nullptr ? pDispatch.QueryInterface(IID_IModbusTcpServer, &pTcpServer)
+                                : E_POINTER;
 }
 
 // Port names the server knows; any other would leave the object on COM1.
@@ -50,82 +78,39 @@ CAutoModbus::~CAutoModbus() {
 }
 
 void CAutoModbus::ReleaseServer() {
-    if (m_pTcpServer != nullptr) {
-        m_pTcpServer->Release();
-        m_pTcpServer = nullptr;
-    }
+    m_pTcpServer.Release();
     if (m_pPort != nullptr) {
         const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->Release();
-        m_pPort = nullptr;
+        m_pPort.Release();
     }
 }
 
 HRESULT CAutoModbus::Create(CString strServer, CString strPort) {
-    COSERVERINFO serverInfo{};
-    OLECHAR wszName[260] = {};
-    COSERVERINFO* pServerInfo = nullptr;
-    DWORD dwClsCtx = CLSCTX_LOCAL_SERVER;
-    if (!strServer.empty()) {
-        MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, strServer.c_str(), -1, wszName, 260);
-        wszName[259] = u'\0';
-        serverInfo.pwszName = wszName;
-        pServerInfo = &serverInfo;
-        dwClsCtx = CLSCTX_REMOTE_SERVER;
-    }
-    MULTI_QI qi{&IID_IModbusSerialPort, nullptr, S_OK};
     RegisterServerClass();
-
     ReleaseServer();
     m_strServer.clear();
     m_strPort.clear();
     if (!IsServerPortName(strPort)) {
         return HRESULT_FROM_WIN32(ERROR_UNKNOWN_PORT);
     }
-
-    HRESULT hr =
-        CoCreateInstanceEx(CLSID_ModbusSerialServer, nullptr, dwClsCtx, pServerInfo, 1, &qi);
+    HRESULT hr = ActivateServer(strServer, m_pPort);
     if (FAILED(hr)) {
         return hr;
     }
-    if (FAILED(qi.hr)) {
-        return qi.hr;
-    }
-    m_pPort = static_cast<IModbusSerialPort*>(qi.pItf);
 
     const CCallTimeLimit limit(kPropertyCallMillis);
-    BSTR bstrPort = ToBstr(strPort);
     SHORT nSelected = 0;
-    m_pPort->SelectPort(bstrPort, 1, &nSelected);
+    m_pPort->SelectPort(CComBSTR(strPort), 1, &nSelected);
     m_strServer = strServer;
     m_strPort = strPort;
     RefreshExchangeLimit();
 
-    IDispatch* pDispatch = nullptr;
-    hr = m_pPort->get_TcpServer(&pDispatch);
-    if (hr != S_OK) {
-        if (pDispatch != nullptr) {
-            pDispatch->Release();
-        }
-        SysFreeString(bstrPort);
-        return hr;
+    CComPtr<IModbusTcpServer> pTcpServer;
+    hr = TcpServerOf(m_pPort, pTcpServer);
+    if (hr == S_OK) {
+        m_pTcpServer = std::move(pTcpServer);
     }
-    IModbusTcpServer* pTcpServer = nullptr;
-    hr = pDispatch != nullptr ? pDispatch->QueryInterface(IID_IModbusTcpServer,
-                                                          reinterpret_cast<void**>(&pTcpServer))
-                              : E_POINTER;
-    if (pDispatch != nullptr) {
-        pDispatch->Release();
-    }
-    SysFreeString(bstrPort);
-    if (hr != S_OK) {
-        if (pTcpServer != nullptr) {
-            pTcpServer->Release();
-        }
-        return hr;
-    }
-    m_pTcpServer = pTcpServer;
-    return S_OK;
+    return hr;
 }
 
 WORD CAutoModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
@@ -158,8 +143,8 @@ WORD CAutoModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteArra
         return bArray ? WORD(MODBUS_OK) : WORD(AUTO_BUILD_ARRAY_ERROR);
     }
     // A failed exchange reports its own status whether or not an array came.
-    if ((static_cast<DWORD>(nStatus) & 0x1FFF0000) == 0x00040000) {
-        return static_cast<WORD>(nStatus - 0x200);
+    if (HRESULT_FACILITY(nStatus) == FACILITY_ITF) {
+        return static_cast<WORD>(HRESULT_CODE(nStatus) - HRESULT_CODE(MODBUS_SERVER_STATUS_BASE));
     }
     return AUTO_AUTOMATION_ERROR;
 }
@@ -185,167 +170,110 @@ BOOL CAutoModbus::IsConnected() {
     return bActive == VARIANT_TRUE;
 }
 
+template <typename T>
+T CAutoModbus::GetProperty(HRESULT (IModbusSerialPort::*get)(T*)) {
+    T n = 0;
+    if (m_pPort != nullptr) {
+        const CCallTimeLimit limit(kPropertyCallMillis);
+        (m_pPort->*get)(&n);
+    }
+    return n;
+}
+
+template <typename T, typename V>
+bool CAutoModbus::SetProperty(HRESULT (IModbusSerialPort::*put)(T), V n) {
+    if (m_pPort == nullptr) {
+        return false;
+    }
+    const CCallTimeLimit limit(kPropertyCallMillis);
+    (m_pPort->*put)(n);
+    return true;
+}
+
 // Port and flow control come as zeroed 32-bit values, parity and stop bits as
 // 16-bit ones; only their low byte counts.
 BYTE CAutoModbus::GetPort() {
-    LONG n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_Port(&n);
-    }
-    return static_cast<BYTE>(n);
+    return static_cast<BYTE>(GetProperty(&IModbusSerialPort::get_Port));
 }
 
 void CAutoModbus::SetPort(BYTE nPort) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_Port(nPort);
+    if (SetProperty(&IModbusSerialPort::put_Port, nPort)) {
         RefreshExchangeLimit();
     }
 }
 
 LONG CAutoModbus::GetBaudRate() {
-    LONG n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_BaudRate(&n);
-    }
-    return n;
+    return GetProperty(&IModbusSerialPort::get_BaudRate);
 }
 
 void CAutoModbus::SetBaudRate(LONG nBaudRate) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_BaudRate(nBaudRate);
-    }
+    SetProperty(&IModbusSerialPort::put_BaudRate, nBaudRate);
 }
 
 BYTE CAutoModbus::GetParity() {
-    SHORT n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_Parity(&n);
-    }
-    return static_cast<BYTE>(n);
+    return static_cast<BYTE>(GetProperty(&IModbusSerialPort::get_Parity));
 }
 
 void CAutoModbus::SetParity(BYTE nParity) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_Parity(nParity);
-    }
+    SetProperty(&IModbusSerialPort::put_Parity, nParity);
 }
 
 BYTE CAutoModbus::GetFlowControl() {
-    LONG n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_FlowControl(&n);
-    }
-    return static_cast<BYTE>(n);
+    return static_cast<BYTE>(GetProperty(&IModbusSerialPort::get_FlowControl));
 }
 
 void CAutoModbus::SetFlowControl(BYTE nFlowControl) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_FlowControl(nFlowControl);
-    }
+    SetProperty(&IModbusSerialPort::put_FlowControl, nFlowControl);
 }
 
 BYTE CAutoModbus::GetStopBits() {
-    SHORT n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_StopBits(&n);
-    }
-    return static_cast<BYTE>(n);
+    return static_cast<BYTE>(GetProperty(&IModbusSerialPort::get_StopBits));
 }
 
 void CAutoModbus::SetStopBits(BYTE nStopBits) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_StopBits(nStopBits);
-    }
+    SetProperty(&IModbusSerialPort::put_StopBits, nStopBits);
 }
 
 SHORT CAutoModbus::GetByteSize() {
-    SHORT n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_ByteSize(&n);
-    }
-    return n;
+    return GetProperty(&IModbusSerialPort::get_ByteSize);
 }
 
 void CAutoModbus::SetByteSize(SHORT nByteSize) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_ByteSize(nByteSize);
-    }
+    SetProperty(&IModbusSerialPort::put_ByteSize, nByteSize);
 }
 
 SHORT CAutoModbus::GetMode() {
-    SHORT n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_Mode(&n);
-    }
-    return n;
+    return GetProperty(&IModbusSerialPort::get_Mode);
 }
 
 void CAutoModbus::SetMode(SHORT nMode) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_Mode(nMode);
-    }
+    SetProperty(&IModbusSerialPort::put_Mode, nMode);
 }
 
 LONG CAutoModbus::GetTimeout() {
-    LONG n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_Timeout(&n);
-    }
-    return n;
+    return GetProperty(&IModbusSerialPort::get_Timeout);
 }
 
 void CAutoModbus::SetTimeout(LONG nTimeout) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_Timeout(nTimeout);
+    if (SetProperty(&IModbusSerialPort::put_Timeout, nTimeout)) {
         RefreshExchangeLimit();
     }
 }
 
 LONG CAutoModbus::GetSilentInterval() {
-    LONG n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_SilentInterval(&n);
-    }
-    return n;
+    return GetProperty(&IModbusSerialPort::get_SilentInterval);
 }
 
 void CAutoModbus::SetSilentInterval(LONG nSilentInterval) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_SilentInterval(nSilentInterval);
-    }
+    SetProperty(&IModbusSerialPort::put_SilentInterval, nSilentInterval);
 }
 
 LONG CAutoModbus::GetErrorDelay() {
-    LONG n = 0;
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->get_ErrorDelay(&n);
-    }
-    return n;
+    return GetProperty(&IModbusSerialPort::get_ErrorDelay);
 }
 
 void CAutoModbus::SetErrorDelay(LONG nErrorDelay) {
-    if (m_pPort != nullptr) {
-        const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->put_ErrorDelay(nErrorDelay);
+    if (SetProperty(&IModbusSerialPort::put_ErrorDelay, nErrorDelay)) {
         RefreshExchangeLimit();
     }
 }
@@ -376,52 +304,49 @@ BOOL CAutoModbus::Connect() {
 
 void CAutoModbus::Serialize(CArchive& ar) {
     CModbus::Serialize(ar);
+    if (ar.IsStoring()) {
+        StoreSettings(ar);
+    } else {
+        LoadSettings(ar);
+    }
+}
+
+void CAutoModbus::StoreSettings(CArchive& ar) {
     // Covers the TCP server's members; the port's wrappers bound their own.
     const CCallTimeLimit limit(kPropertyCallMillis);
-    if (ar.IsStoring()) {
-        ar << m_strServer << m_strPort;
-        // The server's values at this moment, each widened to 32 bits.
-        ar << DWORD(GetPort()) << DWORD(WORD(GetByteSize())) << DWORD(WORD(GetMode()))
-           << DWORD(GetStopBits()) << DWORD(GetFlowControl()) << DWORD(GetSilentInterval())
-           << DWORD(GetTimeout()) << DWORD(GetParity()) << DWORD(GetBaudRate())
-           << DWORD(GetErrorDelay());
-        if (m_pTcpServer != nullptr) {
-            VARIANT_BOOL bRunning = VARIANT_FALSE;
-            m_pTcpServer->get_Running(&bRunning);
-            BSTR bstrAddress = nullptr;
-            m_pTcpServer->get_Address(&bstrAddress);
-            CString strAddress = BstrToString(bstrAddress);
-            SysFreeString(bstrAddress);
-            LONG nPort = 0;
-            m_pTcpServer->get_Port(&nPort);
-            ar << WORD(bRunning) << strAddress << DWORD(nPort);
-        } else {
-            ar << WORD(0) << CString() << DWORD(0);
-        }
+    ar << m_strServer << m_strPort;
+    // The server's values at this moment, each widened to 32 bits.
+    ar << DWORD(GetPort()) << DWORD(WORD(GetByteSize())) << DWORD(WORD(GetMode()))
+       << DWORD(GetStopBits()) << DWORD(GetFlowControl()) << DWORD(GetSilentInterval())
+       << DWORD(GetTimeout()) << DWORD(GetParity()) << DWORD(GetBaudRate())
+       << DWORD(GetErrorDelay());
+    if (m_pTcpServer == nullptr) {
+        ar << WORD(0) << CString() << DWORD(0);
         return;
     }
+    VARIANT_BOOL bRunning = VARIANT_FALSE;
+    m_pTcpServer->get_Running(&bRunning);
+    CComBSTR bstrAddress;
+    m_pTcpServer->get_Address(&bstrAddress);
+    LONG nPort = 0;
+    m_pTcpServer->get_Port(&nPort);
+    ar << WORD(bRunning) << bstrAddress.ToString() << DWORD(nPort);
+}
 
+void CAutoModbus::LoadSettings(CArchive& ar) {
+    // Covers the TCP server's members; the port's wrappers bound their own.
+    const CCallTimeLimit limit(kPropertyCallMillis);
     DWORD dwPort = 0;
     ar >> m_strServer >> m_strPort >> dwPort;
     char szPort[32];
     std::snprintf(szPort, sizeof szPort, "com%d", static_cast<int>(dwPort));
-    HRESULT hr = Create(m_strServer, szPort);
+    const HRESULT hr = Create(m_strServer, szPort);
     DWORD v[9];
     for (DWORD& d : v) {
         ar >> d;
     }
     if (SUCCEEDED(hr)) {
-        SetByteSize(static_cast<SHORT>(v[0]));
-        SetMode(static_cast<SHORT>(v[1]));
-        SetStopBits(static_cast<BYTE>(v[2]));
-        SetFlowControl(static_cast<BYTE>(v[3]));
-        SetSilentInterval(static_cast<LONG>(v[4]));
-        SetTimeout(static_cast<LONG>(v[5]));
-        SetParity(static_cast<BYTE>(v[6]));
-        SetBaudRate(static_cast<LONG>(v[7]));
-        SetErrorDelay(static_cast<LONG>(v[8]));
-        SetPort(static_cast<BYTE>(dwPort));
-        Connect();
+        ApplyPortSettings(v, dwPort);
     }
     WORD wEnabled = 0;
     CString strAddress;
@@ -429,12 +354,24 @@ void CAutoModbus::Serialize(CArchive& ar) {
     ar >> wEnabled >> strAddress >> dwTcpPort;
     if (m_pTcpServer != nullptr) {
         m_pTcpServer->put_Port(static_cast<SHORT>(dwTcpPort));
-        BSTR bstrAddress = ToBstr(strAddress);
-        m_pTcpServer->put_Address(bstrAddress);
-        SysFreeString(bstrAddress);
+        m_pTcpServer->put_Address(CComBSTR(strAddress));
         if (wEnabled == 0xFFFF) {
             VARIANT_BOOL bRunning = VARIANT_FALSE;
             m_pTcpServer->Start(&bRunning);
         }
     }
+}
+
+void CAutoModbus::ApplyPortSettings(const DWORD (&v)[9], DWORD dwPort) {
+    SetByteSize(static_cast<SHORT>(v[0]));
+    SetMode(static_cast<SHORT>(v[1]));
+    SetStopBits(static_cast<BYTE>(v[2]));
+    SetFlowControl(static_cast<BYTE>(v[3]));
+    SetSilentInterval(static_cast<LONG>(v[4]));
+    SetTimeout(static_cast<LONG>(v[5]));
+    SetParity(static_cast<BYTE>(v[6]));
+    SetBaudRate(static_cast<LONG>(v[7]));
+    SetErrorDelay(static_cast<LONG>(v[8]));
+    SetPort(static_cast<BYTE>(dwPort));
+    Connect();
 }

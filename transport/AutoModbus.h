@@ -5,8 +5,9 @@
 
 #include <atomic>
 
-#include "ModbusSerialServer.h"
 #include "core/Modbus.h"
+#include "platform/com/ComPtr.h"
+#include "serialapi/ModbusSerialServer.h"
 
 enum : WORD {
     AUTO_AUTOMATION_ERROR = 2000,
@@ -60,8 +61,8 @@ public:
     // Opens the port with the current settings; TRUE when the server did.
     BOOL Connect();
 
-    IModbusSerialPort* m_pPort = nullptr;
-    IModbusTcpServer* m_pTcpServer = nullptr;
+    CComPtr<IModbusSerialPort> m_pPort;
+    CComPtr<IModbusTcpServer> m_pTcpServer;
     CString m_strServer;
     CString m_strPort;
 
@@ -73,6 +74,17 @@ public:
     static DWORD ExchangeLimitOf(LONG nTimeout, LONG nErrorDelay);
 
 private:
+    // A property of the port within the call limit: 0 without a server
+    // object, and a setter then does nothing (false).
+    template <typename T>
+    T GetProperty(HRESULT (IModbusSerialPort::*get)(T*));
+    template <typename T, typename V>
+    bool SetProperty(HRESULT (IModbusSerialPort::*put)(T), V n);
+    // The archive's record of the port and its TCP server, in file order.
+    void StoreSettings(CArchive& ar);
+    void LoadSettings(CArchive& ar);
+    // The nine settings as the record holds them, then the port, then open.
+    void ApplyPortSettings(const DWORD (&v)[9], DWORD dwPort);
     // Reads the port's time-out and error delay into the exchange limit.
     void RefreshExchangeLimit();
 

@@ -110,28 +110,37 @@ int CBlockingSocket::Send(const char* pch, int nSize, int nMillis) {
     return Send(pch, nSize, After(nMillis));
 }
 
-int CBlockingSocket::Send(const char* pch, int nSize, Clock::time_point deadline) {
+template <typename Io>
+int CBlockingSocket::Bounded(Clock::time_point deadline, const SDirection& direction, Io io) {
     for (;;) {
-        // The kernel's send time-out bounds a blocking send; at the deadline
-        // a send may only take what fits without waiting.
+        // The kernel's time-out bounds a blocking call; at the deadline the
+        // call may only take what needs no waiting.
         const int nWait = MillisLeft(deadline);
-        int flags = MSG_NOSIGNAL;
+        int flags = direction.nFlags;
         if (nWait > 0) {
-            SetTimeout(SO_SNDTIMEO, nWait, m_nSendTimeout);
+            SetTimeout(direction.nOption, nWait, this->*direction.pnTimeout);
         } else {
             flags |= MSG_DONTWAIT;
         }
-        ssize_t n = ::send(m_hSocket, pch, static_cast<size_t>(nSize), flags);
+        const ssize_t n = io(flags);
         if (n >= 0) {
             return static_cast<int>(n);
         }
         if (!WouldBlock(errno) && errno != EINTR) {
-            throw new CBlockingSocketException("Send");
+            throw new CBlockingSocketException(direction.pszFailed);
         }
         if (nWait == 0 || MillisLeft(deadline) == 0) {
-            throw new CBlockingSocketException("Send timeout", 0);
+            throw new CBlockingSocketException(direction.pszTimedOut, 0);
         }
     }
+}
+
+int CBlockingSocket::Send(const char* pch, int nSize, Clock::time_point deadline) {
+    static const SDirection kSend{SO_SNDTIMEO, &CBlockingSocket::m_nSendTimeout, MSG_NOSIGNAL,
+                                  "Send", "Send timeout"};
+    return Bounded(deadline, kSend, [&](int flags) {
+        return ::send(m_hSocket, pch, static_cast<size_t>(nSize), flags);
+    });
 }
 
 int CBlockingSocket::SendAll(const char* pch, int nSize, int nMillis) {
@@ -154,25 +163,11 @@ int CBlockingSocket::Receive(char* pch, int nSize, int nMillis) {
 }
 
 int CBlockingSocket::Receive(char* pch, int nSize, Clock::time_point deadline) {
-    for (;;) {
-        const int nWait = MillisLeft(deadline);
-        int flags = 0;
-        if (nWait > 0) {
-            SetTimeout(SO_RCVTIMEO, nWait, m_nReceiveTimeout);
-        } else {
-            flags |= MSG_DONTWAIT;
-        }
-        ssize_t n = ::recv(m_hSocket, pch, static_cast<size_t>(nSize), flags);
-        if (n >= 0) {
-            return static_cast<int>(n);
-        }
-        if (!WouldBlock(errno) && errno != EINTR) {
-            throw new CBlockingSocketException("Receive");
-        }
-        if (nWait == 0 || MillisLeft(deadline) == 0) {
-            throw new CBlockingSocketException("Receive timeout", 0);
-        }
-    }
+    static const SDirection kReceive{SO_RCVTIMEO, &CBlockingSocket::m_nReceiveTimeout, 0, "Receive",
+                                     "Receive timeout"};
+    return Bounded(deadline, kReceive, [&](int flags) {
+        return ::recv(m_hSocket, pch, static_cast<size_t>(nSize), flags);
+    });
 }
 
 void CBlockingSocket::GetSockName(SOCKADDR_IN& sa) {

@@ -69,6 +69,17 @@ private:
     // The kernel's send and receive time-outs of the socket, set only when the
     // wanted value differs from the one in force.
     void SetTimeout(int nOption, int nMillis, int& nCurrent);
+    // One send or one receive by the deadline, through io(flags); what
+    // differs between the two directions.
+    struct SDirection {
+        int nOption;
+        int CBlockingSocket::*pnTimeout;
+        int nFlags;
+        const char* pszFailed;
+        const char* pszTimedOut;
+    };
+    template <typename Io>
+    int Bounded(Clock::time_point deadline, const SDirection& direction, Io io);
 
     int m_nSendTimeout = -1;
     int m_nReceiveTimeout = -1;

@@ -197,6 +197,21 @@ WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteAr
         m_timer.Stop();
         return REMOTE_BUFFER_OVERFLOW;
     }
+    FrameRequest(request, dwRequestLength);
+    size_t nAnswer = 0;
+    const WORD wStatus = Exchange(dwRequestLength, deadline, &nAnswer);
+    m_timer.Stop();
+    if (wStatus != MODBUS_OK) {
+        return wStatus;
+    }
+    if (nAnswer == 0) {
+        // The peer closed before the answer was complete.
+        return REMOTE_READ_ERROR;
+    }
+    return TakeAnswer(nAnswer, response);
+}
+
+void CRemoteModbus::FrameRequest(const CByteArray& request, DWORD dwRequestLength) {
     if (m_nPending > 0) {
         std::memmove(m_rxBuffer.data(), m_rxBuffer.data() + m_nPendingStart, m_nPending);
     }
@@ -206,31 +221,29 @@ WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteAr
     m_txBuffer[4] = static_cast<BYTE>(dwRequestLength >> 8);
     m_txBuffer[5] = static_cast<BYTE>(dwRequestLength);
     std::copy_n(request.begin(), dwRequestLength, m_txBuffer.begin() + HEADER_SIZE);
+}
 
-    size_t nAnswer;
+WORD CRemoteModbus::Exchange(DWORD dwRequestLength, Clock::time_point deadline, size_t* pnAnswer) {
     try {
         const int nFrame = static_cast<int>(HEADER_SIZE + dwRequestLength);
-        int nSent =
+        const int nSent =
             m_socket.SendAll(reinterpret_cast<const char*>(m_txBuffer.data()), nFrame, deadline);
         if (nSent != nFrame) {
-            m_timer.Stop();
             return REMOTE_WRITE_ERROR;
         }
-        nAnswer = ReceiveAnswer(deadline);
-        m_timer.Stop();
+        *pnAnswer = ReceiveAnswer(deadline);
+        return MODBUS_OK;
     } catch (CBlockingSocketException* e) {
         if (IsTimeout(e)) {
             t_pTimedOut = this;
         }
         e->Delete();
         DropConnection();
-        m_timer.Stop();
         return REMOTE_SOCKET_ERROR;
     }
-    if (nAnswer == 0) {
-        // The peer closed before the answer was complete.
-        return REMOTE_READ_ERROR;
-    }
+}
+
+WORD CRemoteModbus::TakeAnswer(size_t nAnswer, CByteArray& response) {
     const size_t n = nAnswer - HEADER_SIZE;
     if (n >= 2 && m_rxBuffer[7] > 0x80) {
         BYTE e = n >= 3 ? m_rxBuffer[8] : 0;

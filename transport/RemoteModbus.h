@@ -76,6 +76,13 @@ private:
     // m_rxBuffer; returns its length, or 0 when the peer closed first.
     size_t ReceiveAnswer(Clock::time_point deadline);
     void DropConnection();
+    // The three steps of an exchange: the request framed into m_txBuffer
+    // (and what was pending moved to the front of m_rxBuffer); the frame sent
+    // and the answer received, its length in *pnAnswer (0: the peer closed);
+    // the answer taken apart into a status and the response.
+    void FrameRequest(const CByteArray& request, DWORD dwRequestLength);
+    WORD Exchange(DWORD dwRequestLength, Clock::time_point deadline, size_t* pnAnswer);
+    WORD TakeAnswer(size_t nAnswer, CByteArray& response);
 
     // Bytes received beyond the last answer (at m_nPendingStart in m_rxBuffer):
     // they are the beginning of the next answer on this connection.

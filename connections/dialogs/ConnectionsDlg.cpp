@@ -41,13 +41,9 @@ void CConnectionsDlg::FillControls() {
     m_comboType->setCurrentIndex(0);
 
     m_listConnections->clear();
-    POSITION pos = theConnections.GetStartPosition();
-    while (pos != nullptr) {
-        CString strName;
-        CConnection* pConnection = nullptr;
-        theConnections.GetNextAssoc(pos, strName, pConnection);
+    theConnections.ForEach([this](const CString&, CConnection* pConnection) {
         AddString(m_listConnections, pConnection->GetName());
-    }
+    });
 }
 
 void CConnectionsDlg::OnAdd() {

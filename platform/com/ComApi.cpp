@@ -3,8 +3,6 @@
 #include <mutex>
 #include <vector>
 
-#include "Remoting.h"
-
 namespace {
 thread_local int t_nInitCount = 0;
 
@@ -85,48 +83,17 @@ HRESULT CoRevokeClassObject(DWORD dwRegister) {
     return S_OK;
 }
 
-HRESULT CoCreateInstanceEx(REFCLSID Clsid, IUnknown* punkOuter, DWORD dwClsCtx,
-                           COSERVERINFO* pServerInfo, DWORD dwCount, MULTI_QI* pResults) {
-    if (dwCount == 0 || pResults == nullptr) {
-        return E_INVALIDARG;
+bool CoIsInitialized() {
+    return t_nInitCount > 0;
+}
+
+HRESULT CoCreateRegistered(REFCLSID rclsid, DWORD dwClsCtx, IUnknown** ppUnk) {
+    *ppUnk = nullptr;
+    IUnknown* pClassObject = FindClassObject(rclsid, dwClsCtx);
+    if (pClassObject == nullptr) {
+        return S_FALSE;
     }
-    for (DWORD i = 0; i < dwCount; ++i) {
-        pResults[i].pItf = nullptr;
-        pResults[i].hr = E_NOINTERFACE;
-    }
-    if (t_nInitCount == 0) {
-        return CO_E_NOTINITIALIZED;
-    }
-    if (punkOuter != nullptr) {
-        return E_NOINTERFACE;  // aggregation across processes is not offered
-    }
-    IUnknown* pObject = nullptr;
-    HRESULT hr = REGDB_E_CLASSNOTREG;
-    if (IUnknown* pClassObject = FindClassObject(Clsid, dwClsCtx)) {
-        hr = CreateFromClassObject(pClassObject, &pObject);
-        pClassObject->Release();
-    } else if (dwClsCtx & CLSCTX_REMOTE_SERVER && pServerInfo != nullptr &&
-               pServerInfo->pwszName != nullptr && pServerInfo->pwszName[0] != u'\0') {
-        hr = ComActivateRemote(Clsid, pServerInfo->pwszName, &pObject);
-    } else if (dwClsCtx & CLSCTX_LOCAL_SERVER) {
-        hr = ComActivateLocal(Clsid, &pObject);
-    }
-    if (FAILED(hr)) {
-        return hr;
-    }
-    DWORD nGot = 0;
-    for (DWORD i = 0; i < dwCount; ++i) {
-        pResults[i].hr =
-            pObject->QueryInterface(*pResults[i].pIID, reinterpret_cast<void**>(&pResults[i].pItf));
-        if (SUCCEEDED(pResults[i].hr)) {
-            ++nGot;
-        } else {
-            pResults[i].pItf = nullptr;
-        }
-    }
-    pObject->Release();
-    if (nGot == 0) {
-        return E_NOINTERFACE;
-    }
-    return nGot == dwCount ? S_OK : static_cast<HRESULT>(0x00080012);  // CO_S_NOTALLINTERFACES
+    const HRESULT hr = CreateFromClassObject(pClassObject, ppUnk);
+    pClassObject->Release();
+    return hr;
 }

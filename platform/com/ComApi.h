@@ -42,7 +42,14 @@ HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContex
                               DWORD* lpdwRegister);
 HRESULT CoRevokeClassObject(DWORD dwRegister);
 
-// Creates an object of the class in the context asked for: a class object
+// Whether this thread called CoInitializeEx more often than CoUninitialize.
+bool CoIsInitialized();
+// Creates an object from a class object registered in this process for one of
+// the contexts; S_FALSE, with no object, when there is none.
+HRESULT CoCreateRegistered(REFCLSID rclsid, DWORD dwClsCtx, IUnknown** ppUnk);
+
+// Defined by the remoting layer (rpc/), which links this library: creates an
+// object of the class in the context asked for: a class object
 // registered in this process for that context serves first; otherwise the
 // out-of-process activation for local or remote servers runs.
 HRESULT CoCreateInstanceEx(REFCLSID Clsid, IUnknown* punkOuter, DWORD dwClsCtx,

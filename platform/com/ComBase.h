@@ -25,6 +25,7 @@ constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 // HRESULTs.
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT CO_S_NOTALLINTERFACES = 0x00080012;
 constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001);
 constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002);
 constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003);
@@ -47,6 +48,8 @@ constexpr HRESULT CO_E_SERVER_EXEC_FAILURE = static_cast<HRESULT>(0x80080005);
 constexpr HRESULT RPC_S_SERVER_UNAVAILABLE_HR = static_cast<HRESULT>(0x800706BA);
 constexpr HRESULT RPC_S_CALL_FAILED_HR = static_cast<HRESULT>(0x800706BE);
 
+constexpr DWORD SEVERITY_SUCCESS = 0;
+constexpr DWORD SEVERITY_ERROR = 1;
 constexpr int FACILITY_ITF = 4;
 constexpr int FACILITY_WIN32 = 7;
 

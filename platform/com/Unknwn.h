@@ -2,6 +2,8 @@
 // interface declares a virtual destructor: it would take vtable slots.
 #pragma once
 
+#include <atomic>
+
 #include "ComBase.h"
 
 struct ITypeInfo;
@@ -52,6 +54,41 @@ struct IDispatch : IUnknown {
 struct IClassFactory : IUnknown {
     virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;  // 3
     virtual HRESULT LockServer(BOOL fLock) = 0;                                              // 4
+};
+
+// The reference count of an object made with new: the last Release deletes
+// it, through the virtual destructor that follows the interface's slots.
+// QueryInterface is left to the object.
+template <class Itf>
+class CRefCounted : public Itf {
+public:
+    ULONG AddRef() override { return ++m_nRefs; }
+    ULONG Release() override {
+        const ULONG nLeft = --m_nRefs;
+        if (nLeft == 0) {
+            delete this;
+        }
+        return nLeft;
+    }
+
+protected:
+    virtual ~CRefCounted() = default;
+
+private:
+    std::atomic<ULONG> m_nRefs{1};
+};
+
+// IDispatch's own members for an interface that is called through its
+// vtable only: late binding is not offered, so each answers E_NOTIMPL.
+template <class Itf>
+class CNoDispatch : public Itf {
+public:
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
 };
 
 #if defined(__GNUC__)

@@ -9,9 +9,10 @@
 #include <string>
 
 #include "platform/com/ComApi.h"
-#include "platform/com/RpcSettings.h"
-#include "transport/ModbusSerialServer.h"
-#include "transport/ModbusSerialServerPs.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/rpc/RpcSettings.h"
+#include "serialapi/ModbusSerialServer.h"
+#include "serialapi/ModbusSerialServerPs.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -29,13 +30,13 @@ int main(int argc, char** argv) {
         CoCreateInstanceEx(CLSID_ModbusSerialServer, nullptr, CLSCTX_LOCAL_SERVER, nullptr, 1, &qi);
     int nStatus = 1;
     if (SUCCEEDED(hr)) {
-        auto* pPort = static_cast<IModbusSerialPort*>(qi.pItf);
+        CComPtr<IModbusSerialPort> pPort;
+        pPort.Attach(static_cast<IModbusSerialPort*>(qi.pItf));
         LONG nPort = 0;
         hr = pPort->get_Port(&nPort);
         std::printf("activated: port %ld (0x%08lx)\n", static_cast<long>(nPort),
                     static_cast<unsigned long>(hr));
         nStatus = SUCCEEDED(hr) ? 0 : 1;
-        pPort->Release();
     } else {
         std::printf("activation failed: 0x%08lx\n", static_cast<unsigned long>(hr));
     }

@@ -9,25 +9,6 @@
 
 #include "FakeSerialPort.h"
 
-CTempDir::CTempDir() {
-    char path[] = "/tmp/regprobe-com-XXXXXX";
-    if (::mkdtemp(path) != nullptr) {
-        m_strPath = path;
-    }
-}
-
-CTempDir::~CTempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_strPath, ec);
-}
-
-std::string CTempDir::WriteFile(const std::string& strName, const std::string& strText, int nMode) {
-    std::string strPath = m_strPath + "/" + strName;
-    std::ofstream(strPath) << strText;
-    ::chmod(strPath.c_str(), static_cast<mode_t>(nMode));
-    return strPath;
-}
-
 VARIANT MakeArray(VARTYPE vtElement, LONG lLbound, const std::vector<LONG>& values) {
     VARIANT var;
     var.vt = VT_ARRAY | vtElement;

@@ -7,20 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "transport/ModbusSerialServer.h"
-
-// A directory of its own under /tmp (mode 0700), removed with its contents.
-class CTempDir {
-public:
-    CTempDir();
-    ~CTempDir();
-    const std::string& Path() const { return m_strPath; }
-    // Writes a file there with the mode; returns its path.
-    std::string WriteFile(const std::string& strName, const std::string& strText, int nMode);
-
-private:
-    std::string m_strPath;
-};
+#include "TempDir.h"
+#include "serialapi/ModbusSerialServer.h"
 
 // A VT_ARRAY variant of VT_UI1, VT_I2 or VT_I4 elements.
 VARIANT MakeArray(VARTYPE vtElement, LONG lLbound, const std::vector<LONG>& values);

@@ -70,12 +70,6 @@ HRESULT CFakeTcpServer::put_Address(BSTR newVal) {
     return S_OK;
 }
 
-CFakeSerialPort::~CFakeSerialPort() {
-    if (m_pTcpServer != nullptr) {
-        m_pTcpServer->Release();
-    }
-}
-
 HRESULT CFakeSerialPort::SelectPort(BSTR name, LONG nOne, SHORT* pResult) {
     std::string strName = BstrToString(name);
     *pResult = static_cast<SHORT>(strName.size() == 4 && nOne == 1 ? strName[3] - '0' : -1);
@@ -111,16 +105,14 @@ HRESULT CFakeSerialPort::Transfer(VARIANT request, LONG nRequestLength, VARIANT*
 HRESULT CFakeSerialPort::get_TcpServer(IDispatch** ppVal) {
     std::lock_guard<std::mutex> guard(m_mutex);
     if (m_pTcpServer == nullptr) {
-        m_pTcpServer = new CFakeTcpServer();
+        m_pTcpServer.Attach(new CFakeTcpServer());
     }
-    m_pTcpServer->AddRef();
-    *ppVal = m_pTcpServer;
+    *ppVal = CComPtr<CFakeTcpServer>(m_pTcpServer).Detach();
     return S_OK;
 }
 
 HRESULT CFakeClassFactory::CreateInstance(IUnknown*, REFIID riid, void** ppv) {
-    auto* pPort = new CFakeSerialPort();
-    HRESULT hr = pPort->QueryInterface(riid, ppv);
-    pPort->Release();
-    return hr;
+    CComPtr<CFakeSerialPort> pPort;
+    pPort.Attach(new CFakeSerialPort());
+    return pPort->QueryInterface(riid, ppv);
 }

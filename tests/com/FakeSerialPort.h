@@ -17,7 +17,8 @@
 #include <mutex>
 #include <string>
 
-#include "transport/ModbusSerialServer.h"
+#include "platform/com/ComPtr.h"
+#include "serialapi/ModbusSerialServer.h"
 
 constexpr BYTE FAKE_COMMAND = 0xF0;
 constexpr HRESULT FAKE_TRANSFER_FAILED = static_cast<HRESULT>(0x80040201);
@@ -29,7 +30,7 @@ extern std::atomic<int> g_nMostRunning;
 
 // Reference counts, QueryInterface and IDispatch (not implemented) of a fake.
 template <class Itf>
-class CFakeObject : public Itf {
+class CFakeObject : public CRefCounted<CNoDispatch<Itf>> {
 public:
     explicit CFakeObject(REFIID riid) : m_riid(riid) { ++g_nLiveFakes; }
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
@@ -38,26 +39,12 @@ public:
             return E_NOINTERFACE;
         }
         *ppv = static_cast<Itf*>(this);
-        AddRef();
+        this->AddRef();
         return S_OK;
-    }
-    ULONG AddRef() override { return ++m_nRefs; }
-    ULONG Release() override {
-        ULONG nLeft = --m_nRefs;
-        if (nLeft == 0) {
-            delete this;
-        }
-        return nLeft;
-    }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
     }
 
 protected:
-    virtual ~CFakeObject() { --g_nLiveFakes; }
+    ~CFakeObject() override { --g_nLiveFakes; }
     static HRESULT Answer(bool b, VARIANT_BOOL* pResult) {
         *pResult = b ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
@@ -65,7 +52,6 @@ protected:
 
 private:
     const IID& m_riid;
-    std::atomic<ULONG> m_nRefs{1};
 };
 
 // A property kept in memory, read as G and written as P.
@@ -101,7 +87,6 @@ private:
 class CFakeSerialPort : public CFakeObject<IModbusSerialPort> {
 public:
     CFakeSerialPort() : CFakeObject(IID_IModbusSerialPort) {}
-    ~CFakeSerialPort() override;
 
     FAKE_PROPERTY(Port, LONG, SHORT, 1);
     FAKE_PROPERTY(BaudRate, LONG, LONG, 9600);
@@ -143,7 +128,7 @@ public:
 private:
     std::atomic<bool> m_bActive{false};
     std::mutex m_mutex;
-    CFakeTcpServer* m_pTcpServer = nullptr;
+    CComPtr<CFakeTcpServer> m_pTcpServer;
 };
 
 // Makes a new fake serial port for every activation; lives as long as its owner.

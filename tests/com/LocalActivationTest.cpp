@@ -14,11 +14,12 @@
 #include "ComTestSupport.h"
 #include "FakeSerialPort.h"
 #include "platform/com/ComApi.h"
-#include "platform/com/RpcFrame.h"
-#include "platform/com/RpcFrameReader.h"
-#include "platform/com/RpcSettings.h"
-#include "platform/com/RpcSocket.h"
-#include "transport/ModbusSerialServerPs.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/rpc/RpcFrame.h"
+#include "platform/com/rpc/RpcFrameReader.h"
+#include "platform/com/rpc/RpcSettings.h"
+#include "platform/com/rpc/RpcSocket.h"
+#include "serialapi/ModbusSerialServerPs.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -27,14 +28,15 @@ using T = IModbusTcpServer;
 
 // A property read through the proxy; -99999 when the call fails.
 template <class Itf, class T>
-LONG Get(Itf* p, HRESULT (Itf::*get)(T*)) {
+LONG Get(std::type_identity_t<Itf>* p, HRESULT (Itf::*get)(T*)) {
     T value{};
     return SUCCEEDED((p->*get)(&value)) ? value : -99999;
 }
 
 // A property set through the proxy and read back.
 template <class Itf, class P, class T>
-LONG RoundTrip(Itf* p, HRESULT (Itf::*put)(P), HRESULT (Itf::*get)(T*), LONG n) {
+LONG RoundTrip(std::type_identity_t<Itf>* p, HRESULT (Itf::*put)(P), HRESULT (Itf::*get)(T*),
+               LONG n) {
     return SUCCEEDED((p->*put)(static_cast<P>(n))) ? Get(p, get) : -99999;
 }
 
@@ -55,14 +57,18 @@ protected:
         CoUninitialize();
     }
 
-    static IModbusSerialPort* Activate(HRESULT* phr = nullptr) {
+    static CComPtr<IModbusSerialPort> Activate(HRESULT* phr = nullptr) {
         MULTI_QI qi{&IID_IModbusSerialPort, nullptr, S_OK};
         HRESULT hr = CoCreateInstanceEx(CLSID_ModbusSerialServer, nullptr, CLSCTX_LOCAL_SERVER,
                                         nullptr, 1, &qi);
         if (phr != nullptr) {
             *phr = hr;
         }
-        return SUCCEEDED(hr) ? static_cast<IModbusSerialPort*>(qi.pItf) : nullptr;
+        CComPtr<IModbusSerialPort> pPort;
+        if (SUCCEEDED(hr)) {
+            pPort.Attach(static_cast<IModbusSerialPort*>(qi.pItf));
+        }
+        return pPort;
     }
     std::string SocketPath() const {
         return m_dir.Path() + "/" + RpcGuidToName(CLSID_ModbusSerialServer) + ".sock";
@@ -73,7 +79,7 @@ protected:
 
 TEST_F(LocalActivation, StartsTheServerOnDemandAndRoundTripsEveryMember) {
     HRESULT hr;
-    IModbusSerialPort* pPort = Activate(&hr);
+    CComPtr<IModbusSerialPort> pPort = Activate(&hr);
     ASSERT_EQ(hr, S_OK);
     struct stat st {};
     ASSERT_EQ(::stat(SocketPath().c_str(), &st), 0);
@@ -97,12 +103,11 @@ TEST_F(LocalActivation, StartsTheServerOnDemandAndRoundTripsEveryMember) {
     EXPECT_EQ(Get(pPort, &I::Connect), VARIANT_TRUE);
     EXPECT_EQ(Get(pPort, &I::get_Active), VARIANT_TRUE);
 
-    BSTR name = AllocBstr("com5");
+    const CComBSTR name("com5");
     SHORT s = 0;
     EXPECT_EQ(pPort->SelectPort(name, 1, &s), S_OK);
     EXPECT_EQ(s, 5);
-    EXPECT_EQ(BstrToString(name), "com5");  // the caller keeps its string
-    SysFreeString(name);
+    EXPECT_EQ(name.ToString(), "com5");  // the caller keeps its string
     EXPECT_EQ(pPort->SelectPort(nullptr, 1, &s), S_OK);
     EXPECT_EQ(s, -1);
 
@@ -110,29 +115,25 @@ TEST_F(LocalActivation, StartsTheServerOnDemandAndRoundTripsEveryMember) {
     void* pv = nullptr;
     EXPECT_EQ(pPort->QueryInterface(IID_IModbusTcpServer, &pv), E_NOINTERFACE);
     EXPECT_EQ(pv, nullptr);
-    IDispatch* pDispatch = nullptr;
+    CComPtr<IDispatch> pDispatch;
     ASSERT_EQ(pPort->get_TcpServer(&pDispatch), S_OK);
-    IModbusTcpServer* pTcp = nullptr;
+    CComPtr<IModbusTcpServer> pTcp;
     ASSERT_EQ(pDispatch->QueryInterface(IID_IModbusTcpServer, reinterpret_cast<void**>(&pTcp)),
               S_OK);
-    pDispatch->Release();
-    BSTR address = AllocBstr("192.168.1.7");
+    pDispatch.Release();
+    CComBSTR address("192.168.1.7");
     EXPECT_EQ(pTcp->put_Address(address), S_OK);
-    SysFreeString(address);
     EXPECT_EQ(pTcp->get_Address(&address), S_OK);
-    EXPECT_EQ(BstrToString(address), "192.168.1.7");
-    SysFreeString(address);
+    EXPECT_EQ(address.ToString(), "192.168.1.7");
     EXPECT_EQ(RoundTrip(pTcp, &T::put_Port, &T::get_Port, 1502), 1502);
     EXPECT_EQ(Get(pTcp, &T::get_Running), VARIANT_FALSE);
     EXPECT_EQ(Get(pTcp, &T::Start), VARIANT_TRUE);
     EXPECT_EQ(Get(pTcp, &T::get_Running), VARIANT_TRUE);
     EXPECT_EQ(Get(pTcp, &T::Stop), VARIANT_TRUE);
-    pTcp->Release();
-    pPort->Release();
 }
 
 TEST_F(LocalActivation, TransfersVariantsBothWays) {
-    IModbusSerialPort* pPort = Activate();
+    CComPtr<IModbusSerialPort> pPort = Activate();
     ASSERT_NE(pPort, nullptr);
     VARIANT response, extra;
     VariantInit(&response);
@@ -184,11 +185,10 @@ TEST_F(LocalActivation, TransfersVariantsBothWays) {
     real.vt = VT_R8;
     EXPECT_EQ(pPort->Transfer(real, 1, &response, 1, nullptr, &nStatus), DISP_E_BADVARTYPE);
     VariantClear(&request);
-    pPort->Release();
 }
 
 TEST_F(LocalActivation, TwoThreadsCallThroughOneProxy) {
-    IModbusSerialPort* pPort = Activate();
+    CComPtr<IModbusSerialPort> pPort = Activate();
     ASSERT_NE(pPort, nullptr);
     std::atomic<int> nBad{0};
     auto worker = [&](BYTE byThread) {
@@ -211,7 +211,6 @@ TEST_F(LocalActivation, TwoThreadsCallThroughOneProxy) {
     first.join();
     second.join();
     EXPECT_EQ(nBad, 0);
-    pPort->Release();
 }
 
 TEST_F(LocalActivation, ReferencesAreCountedAcrossProcesses) {
@@ -224,9 +223,9 @@ TEST_F(LocalActivation, ReferencesAreCountedAcrossProcesses) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         ::close(leave[1]);
-        IModbusSerialPort* pA = Activate();
-        IModbusSerialPort* pB = Activate();
-        IDispatch* pDispatch = nullptr;
+        CComPtr<IModbusSerialPort> pA = Activate();
+        CComPtr<IModbusSerialPort> pB = Activate();
+        CComPtr<IDispatch> pDispatch;
         char c =
             pA != nullptr && pB != nullptr && SUCCEEDED(pA->get_TcpServer(&pDispatch)) ? 'r' : 'f';
         ssize_t n = ::write(ready[1], &c, 1);
@@ -240,23 +239,22 @@ TEST_F(LocalActivation, ReferencesAreCountedAcrossProcesses) {
     ASSERT_EQ(c, 'r');
     ::close(ready[0]);
 
-    IModbusSerialPort* pFirst = Activate();
-    IModbusSerialPort* pSecond = Activate();
+    CComPtr<IModbusSerialPort> pFirst = Activate();
+    CComPtr<IModbusSerialPort> pSecond = Activate();
     ASSERT_NE(pFirst, nullptr);
     ASSERT_NE(pSecond, nullptr);
-    IDispatch* pDispatch = nullptr;
+    CComPtr<IDispatch> pDispatch;
     ASSERT_EQ(pFirst->get_TcpServer(&pDispatch), S_OK);
     EXPECT_EQ(RunFakeCommand(pSecond, 0x01), 6);
     // The port still holds its TCP server; releasing the port frees both.
-    pDispatch->Release();
+    pDispatch.Release();
     EXPECT_EQ(RunFakeCommand(pSecond, 0x01), 6);
-    pFirst->Release();
+    pFirst.Release();
     EXPECT_EQ(RunFakeCommand(pSecond, 0x01), 4);
     ::close(leave[1]);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WaitUntil([pSecond] { return RunFakeCommand(pSecond, 0x01) == 1; }, 3000));
-    pSecond->Release();
+    EXPECT_TRUE(WaitUntil([&pSecond] { return RunFakeCommand(pSecond, 0x01) == 1; }, 3000));
 }
 
 TEST_F(LocalActivation, ClientsRacingToStartTheServerShareOneThatLeavesWhenIdle) {
@@ -267,7 +265,7 @@ TEST_F(LocalActivation, ClientsRacingToStartTheServerShareOneThatLeavesWhenIdle)
         child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            IModbusSerialPort* pPort = Activate();
+            CComPtr<IModbusSerialPort> pPort = Activate();
             LONG nServer = pPort != nullptr ? RunFakeCommand(pPort, 0x04) : -1;
             ssize_t n = ::write(pids[1], &nServer, sizeof nServer);
             ::_exit(n == sizeof nServer ? 0 : 1);
@@ -292,7 +290,7 @@ TEST_F(LocalActivation, ClientsRacingToStartTheServerShareOneThatLeavesWhenIdle)
 }
 
 TEST_F(LocalActivation, KilledServerFailsPendingAndLaterCallsAtOnce) {
-    IModbusSerialPort* pPort = Activate();
+    CComPtr<IModbusSerialPort> pPort = Activate();
     ASSERT_NE(pPort, nullptr);
     LONG nFirstServer = RunFakeCommand(pPort, 0x04);
     HRESULT hrPending = S_OK;
@@ -313,12 +311,11 @@ TEST_F(LocalActivation, KilledServerFailsPendingAndLaterCallsAtOnce) {
     LONG n;
     EXPECT_EQ(pPort->get_Port(&n), RPC_E_DISCONNECTED);
     EXPECT_LT(MillisSince(start), 100);
-    pPort->Release();
+    pPort.Release();
     // The next activation starts a new server.
     pPort = Activate();
     ASSERT_NE(pPort, nullptr);
     EXPECT_NE(RunFakeCommand(pPort, 0x04), nFirstServer);
-    pPort->Release();
 }
 
 TEST_F(LocalActivation, FailuresGiveTheSystemsCodes) {
@@ -345,7 +342,7 @@ TEST_F(LocalActivation, FailuresGiveTheSystemsCodes) {
 }
 
 TEST_F(LocalActivation, ServerShrugsOffBadClients) {
-    IModbusSerialPort* pPort = Activate();
+    CComPtr<IModbusSerialPort> pPort = Activate();
     ASSERT_NE(pPort, nullptr);
     CRpcSocket raw;
     ASSERT_EQ(raw.ConnectUnix(SocketPath()), 0);
@@ -372,7 +369,6 @@ TEST_F(LocalActivation, ServerShrugsOffBadClients) {
     ASSERT_TRUE(raw.SendAll(huge, sizeof huge, 1000));
     EXPECT_EQ(raw.ReceiveFrame(body, 2000), CRpcSocket::RECEIVE_CLOSED);
     EXPECT_EQ(Get(pPort, &I::get_BaudRate), 9600);
-    pPort->Release();
 }
 
 // Without $XDG_RUNTIME_DIR the sockets live in the user's own cache, which

@@ -9,10 +9,11 @@
 #include "ComTestSupport.h"
 #include "FakeSerialPort.h"
 #include "platform/com/ComApi.h"
-#include "platform/com/RpcFrame.h"
-#include "platform/com/RpcServer.h"
-#include "platform/com/RpcSettings.h"
-#include "transport/ModbusSerialServerPs.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/rpc/RpcFrame.h"
+#include "platform/com/rpc/RpcServer.h"
+#include "platform/com/rpc/RpcSettings.h"
+#include "serialapi/ModbusSerialServerPs.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -50,13 +51,17 @@ protected:
         std::string strName = "127.0.0.1:" + std::to_string(nPort);
         m_strName.assign(strName.begin(), strName.end());
     }
-    IModbusSerialPort* Activate(HRESULT* phr, const std::u16string& strName = u"") {
+    CComPtr<IModbusSerialPort> Activate(HRESULT* phr, const std::u16string& strName = u"") {
         COSERVERINFO info{0, const_cast<OLECHAR*>((strName.empty() ? m_strName : strName).c_str()),
                           nullptr, 0};
         MULTI_QI qi{&IID_IModbusSerialPort, nullptr, S_OK};
         *phr = CoCreateInstanceEx(CLSID_ModbusSerialServer, nullptr, CLSCTX_REMOTE_SERVER, &info, 1,
                                   &qi);
-        return SUCCEEDED(*phr) ? static_cast<IModbusSerialPort*>(qi.pItf) : nullptr;
+        CComPtr<IModbusSerialPort> pPort;
+        if (SUCCEEDED(*phr)) {
+            pPort.Attach(static_cast<IModbusSerialPort*>(qi.pItf));
+        }
+        return pPort;
     }
 
     CTempDir m_dir;
@@ -69,20 +74,20 @@ protected:
 
 TEST_F(RemoteActivation, RightKeyServesAndReleaseReachesTheServer) {
     HRESULT hr;
-    IModbusSerialPort* pPort = Activate(&hr);
+    CComPtr<IModbusSerialPort> pPort = Activate(&hr);
     ASSERT_EQ(hr, S_OK);
-    IDispatch* pDispatch = nullptr;
+    CComPtr<IDispatch> pDispatch;
     ASSERT_EQ(pPort->get_TcpServer(&pDispatch), S_OK);
-    IModbusTcpServer* pTcp = nullptr;
+    CComPtr<IModbusTcpServer> pTcp;
     ASSERT_EQ(pDispatch->QueryInterface(IID_IModbusTcpServer, reinterpret_cast<void**>(&pTcp)),
               S_OK);
     EXPECT_EQ(m_server.GetConnectionCount(), 1u);
     EXPECT_EQ(m_server.GetObjectCount(), 3u);  // the port, the dispatch and the TCP server
     EXPECT_EQ(g_nLiveFakes, 2);
-    pDispatch->Release();
-    pTcp->Release();
+    pDispatch.Release();
+    pTcp.Release();
     EXPECT_TRUE(WaitUntil([this] { return m_server.GetObjectCount() == 1; }, 2000));
-    pPort->Release();
+    pPort.Release();
     // The last proxy closes the connection and the server forgets everything.
     EXPECT_TRUE(WaitUntil(
         [this] { return m_server.GetConnectionCount() == 0 && g_nLiveFakes == 0; }, 2000));
@@ -127,10 +132,10 @@ LONG MostTransfersAtOnce(IModbusSerialPort* pPort) {
 
 TEST_F(RemoteActivation, CallsRunSideBySideUnlessTheServerAsksOtherwise) {
     HRESULT hr;
-    IModbusSerialPort* pPort = Activate(&hr);
+    CComPtr<IModbusSerialPort> pPort = Activate(&hr);
     ASSERT_NE(pPort, nullptr);
     EXPECT_EQ(MostTransfersAtOnce(pPort), 2);
-    pPort->Release();
+    pPort.Release();
     m_server.Stop();
 
     m_server.SetOneCallAtATime(true);
@@ -138,16 +143,15 @@ TEST_F(RemoteActivation, CallsRunSideBySideUnlessTheServerAsksOtherwise) {
     pPort = Activate(&hr);
     ASSERT_NE(pPort, nullptr);
     EXPECT_EQ(MostTransfersAtOnce(pPort), 1);
-    pPort->Release();
 }
 
 // A call on its own runs on the thread that read it; one that comes while
 // it lasts is still read and answered within milliseconds.
 TEST_F(RemoteActivation, QuickCallsPassASlowOne) {
     HRESULT hr;
-    IModbusSerialPort* pPort = Activate(&hr);
+    CComPtr<IModbusSerialPort> pPort = Activate(&hr);
     ASSERT_NE(pPort, nullptr);
-    std::thread slow([pPort] { TransferBytes(pPort, {FAKE_COMMAND, 0x02, 0xE8, 0x03}); });  // 1 s
+    std::thread slow([&pPort] { TransferBytes(pPort, {FAKE_COMMAND, 0x02, 0xE8, 0x03}); });  // 1 s
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     for (int i = 0; i < 3; ++i) {
         const auto start = Clock::now();
@@ -156,25 +160,23 @@ TEST_F(RemoteActivation, QuickCallsPassASlowOne) {
         EXPECT_LT(MillisSince(start), 300);
     }
     slow.join();
-    pPort->Release();
 }
 
 TEST_F(RemoteActivation, CallOverTheTimeLimitGivesUpTheConnection) {
     CoSetCallTimeout(200);
     HRESULT hr;
-    IModbusSerialPort* pPort = Activate(&hr);
+    CComPtr<IModbusSerialPort> pPort = Activate(&hr);
     ASSERT_NE(pPort, nullptr);
     auto start = Clock::now();
     EXPECT_EQ(TransferBytes(pPort, {FAKE_COMMAND, 0x02, 0x58, 0x02}), ERROR_TIMEOUT_HR);  // 600 ms
     EXPECT_LT(MillisSince(start), 550);
     LONG n;
     EXPECT_EQ(pPort->get_Port(&n), RPC_E_DISCONNECTED);
-    pPort->Release();
 }
 
 TEST_F(RemoteActivation, StoppedServerDisconnectsItsClientsAndIsUnavailable) {
     HRESULT hr;
-    IModbusSerialPort* pPort = Activate(&hr);
+    CComPtr<IModbusSerialPort> pPort = Activate(&hr);
     ASSERT_NE(pPort, nullptr);
     EXPECT_EQ(g_nLiveFakes, 1);
     m_server.Stop();
@@ -182,7 +184,7 @@ TEST_F(RemoteActivation, StoppedServerDisconnectsItsClientsAndIsUnavailable) {
     EXPECT_EQ(m_server.GetObjectCount(), 0u);
     LONG n;
     EXPECT_EQ(pPort->get_Port(&n), RPC_E_DISCONNECTED);
-    pPort->Release();
+    pPort.Release();
 
     // Nothing listens there now; a port that is none is as unavailable.
     auto start = Clock::now();

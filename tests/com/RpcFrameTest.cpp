@@ -8,10 +8,11 @@
 #include <thread>
 
 #include "ComTestSupport.h"
-#include "platform/com/RpcFrame.h"
-#include "platform/com/RpcFrameReader.h"
-#include "platform/com/RpcSocket.h"
-#include "transport/ModbusSerialServerPs.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/rpc/RpcFrame.h"
+#include "platform/com/rpc/RpcFrameReader.h"
+#include "platform/com/rpc/RpcSocket.h"
+#include "serialapi/ModbusSerialServerPs.h"
 
 namespace {
 
@@ -68,6 +69,8 @@ TEST(RpcFrame, ScalarsAndStringsRoundTrip) {
     // A null string stays null, an empty one empty; code units above 0xFF survive.
     const OLECHAR text[] = u"Gr\u00fc\u00dfe \u20ac\U0001F600";
     for (BSTR bstr : {static_cast<BSTR>(nullptr), SysAllocString(u""), SysAllocString(text)}) {
+        CComBSTR owned;
+        owned.Attach(bstr);
         VARIANT var = Scalar(VT_BSTR, 0);
         var.bstrVal = bstr;
         CDecoded got(Encode(var));
@@ -77,7 +80,6 @@ TEST(RpcFrame, ScalarsAndStringsRoundTrip) {
         ASSERT_EQ(SysStringLen(got.var.bstrVal), SysStringLen(bstr));
         EXPECT_EQ(std::u16string(got.var.bstrVal != nullptr ? got.var.bstrVal : u""),
                   std::u16string(bstr != nullptr ? bstr : u""));
-        SysFreeString(bstr);
     }
 }
 

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "ComTestSupport.h"
-#include "platform/com/RpcSettings.h"
+#include "platform/com/rpc/RpcSettings.h"
 
 namespace {
 void MakeFile(const std::string& strPath, mode_t mode) {

@@ -6,9 +6,9 @@
 
 #include "FakeSerialPort.h"
 #include "platform/com/ComApi.h"
-#include "platform/com/RpcFrame.h"
-#include "platform/com/RpcServer.h"
-#include "transport/ModbusSerialServerPs.h"
+#include "platform/com/rpc/RpcFrame.h"
+#include "platform/com/rpc/RpcServer.h"
+#include "serialapi/ModbusSerialServerPs.h"
 
 int main() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <iterator>
 #include <map>
 
+#include "../com/TempDir.h"
 #include "../transport/FakeSerialServer.h"
 #include "../transport/PeerSocket.h"
 #include "connections/ConfigFile.h"
@@ -312,22 +314,16 @@ class ConfigFile : public Connections {
 protected:
     void SetUp() override {
         Connections::SetUp();
-        char dir[] = "/tmp/regprobe-cfg-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        m_strDir = dir;
-        m_strPath = m_strDir + "/Regpr.cfg";
-    }
-    void TearDown() override {
-        std::system(("rm -rf '" + m_strDir + "'").c_str());
-        Connections::TearDown();
+        ASSERT_FALSE(m_strDir.empty());
     }
     CByteArray ReadFile() {
         std::ifstream in(m_strPath, std::ios::binary);
         return CByteArray(std::istreambuf_iterator<char>(in), {});
     }
 
-    CString m_strDir;
-    CString m_strPath;
+    CTempDir m_dir;
+    const CString m_strDir = m_dir.Path();
+    const CString m_strPath = m_strDir + "/Regpr.cfg";
 };
 
 TEST_F(ConfigFile, SaveAndLoadThroughTheDisk) {
@@ -373,6 +369,24 @@ TEST_F(ConfigFile, FailedSaveLeavesTheOldFile) {
 
     // A directory that does not exist.
     EXPECT_FALSE(SaveConnections(c, m_strDir + "/none/Regpr.cfg", &strError));
+}
+
+TEST_F(ConfigFile, NewFileTakesTheUmaskAnOldOneKeepsItsMode) {
+    CConnections c;
+    const auto ModeAfterSave = [&](mode_t nUmask) {
+        const mode_t nOld = ::umask(nUmask);
+        const BOOL bSaved = SaveConnections(c, m_strPath);
+        ::umask(nOld);
+        struct stat st {};
+        return bSaved && ::stat(m_strPath.c_str(), &st) == 0 ? st.st_mode & 07777 : 01;
+    };
+    for (const auto& [nUmask, nMode] : {std::pair<mode_t, mode_t>{077, 0600}, {022, 0644}}) {
+        ::unlink(m_strPath.c_str());
+        EXPECT_EQ(ModeAfterSave(nUmask), nMode) << std::oct << nUmask;
+    }
+    ASSERT_EQ(::chmod(m_strPath.c_str(), 0640), 0);
+    EXPECT_EQ(ModeAfterSave(077), 0640u);
+    EXPECT_EQ(ModeAfterSave(0), 0640u);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "server/MbapFramer.h"
+#include "wire/MbapFramer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1 || size > 60000) {

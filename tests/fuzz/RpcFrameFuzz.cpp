@@ -7,15 +7,16 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/com/RpcFrame.h"
-#include "platform/com/RpcFrameReader.h"
-#include "platform/com/RpcFrameWriter.h"
-#include "platform/com/RpcInterfaceHandler.h"
-#include "transport/ModbusSerialServerPs.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/rpc/RpcFrame.h"
+#include "platform/com/rpc/RpcFrameReader.h"
+#include "platform/com/rpc/RpcFrameWriter.h"
+#include "platform/com/rpc/RpcInterfaceHandler.h"
+#include "serialapi/ModbusSerialServerPs.h"
 
 namespace {
 
-class CQuietTcpServer : public IModbusTcpServer {
+class CQuietTcpServer : public CNoDispatch<IModbusTcpServer> {
 public:
     HRESULT QueryInterface(REFIID, void** ppv) override {
         *ppv = nullptr;
@@ -23,12 +24,6 @@ public:
     }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
     HRESULT get_Address(BSTR* pVal) override {
         *pVal = SysAllocString(u"10.0.0.1");
         return S_OK;
@@ -68,7 +63,7 @@ public:
 
 // Answers like a serial server without a line: echoes requests, changes
 // the extra, hands out its TCP server.
-class CQuietSerialPort : public IModbusSerialPort {
+class CQuietSerialPort : public CNoDispatch<IModbusSerialPort> {
 public:
     HRESULT QueryInterface(REFIID, void** ppv) override {
         *ppv = nullptr;
@@ -76,12 +71,6 @@ public:
     }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
     QUIET_RESERVED(7)
     QUIET_PROPERTY(Port, LONG, SHORT)
     QUIET_PROPERTY(BaudRate, LONG, LONG)
@@ -154,9 +143,8 @@ public:
     void PutInterface(CRpcFrameWriter& results, IUnknown* pItf, REFIID riid) override {
         results.PutU32(pItf != nullptr ? 1 : 0);
         results.PutGuid(riid);
-        if (pItf != nullptr) {
-            pItf->Release();
-        }
+        CComPtr<IUnknown> pDropped;
+        pDropped.Attach(pItf);
     }
 };
 
@@ -182,9 +170,8 @@ void TakeValues(CRpcFrameReader& reader, const BYTE* pbBody, size_t nBody) {
             VariantClear(&var);
         } else {
             CRpcFrameReader retry(pbBody + nStart, nBody - nStart);
-            BSTR bstr = nullptr;
+            CComBSTR bstr;
             retry.GetBstr(&bstr);
-            SysFreeString(bstr);
         }
     }
 }

@@ -6,10 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "server/AsciiFrame.h"
-#include "server/AsciiParser.h"
-#include "server/RtuFrame.h"
-#include "server/RtuParser.h"
+#include "wire/AsciiFrame.h"
+#include "wire/AsciiParser.h"
+#include "wire/RtuFrame.h"
+#include "wire/RtuParser.h"
 
 namespace {
 void Check(bool bHolds) {

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/com/ComApi.h"
-#include "transport/ModbusSerialServer.h"
+#include "platform/com/ComPtr.h"
+#include "serialapi/ModbusSerialServer.h"
 
 namespace {
 
@@ -81,10 +82,19 @@ TEST(ComArrays, VectorsBoundsAndLocks) {
     EXPECT_EQ(SafeArrayCreateVector(VT_DECIMAL, 0, 1), nullptr);
 }
 
-// A counted object to see what clearing and copying do to references.
+// A counted object to see what clearing, copying and holding do to
+// references; it answers only for IUnknown.
 struct CCounted : IUnknown {
     int nRefs = 1;
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (riid != IID_IUnknown) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        *ppv = this;
+        AddRef();
+        return S_OK;
+    }
     ULONG AddRef() override { return ++nRefs; }
     ULONG Release() override { return --nRefs; }
 };
@@ -165,6 +175,57 @@ TEST(ComActivation, NeedsInitialisationAndARegistration) {
               REGDB_E_CLASSNOTREG);
     EXPECT_EQ(qi.pItf, nullptr);
     CoUninitialize();
+}
+
+TEST(ComPtr, CopyAddsMoveHandsOverAndTheLastHolderReleases) {
+    CCounted obj;
+    {
+        CComPtr<IUnknown> a(&obj);
+        CComPtr<IUnknown> b(a);
+        EXPECT_EQ(obj.nRefs, 3);
+        CComPtr<IUnknown> c(std::move(b));
+        EXPECT_EQ(obj.nRefs, 3);
+        EXPECT_EQ(b.Get(), nullptr);
+        c = std::move(a);  // c's own reference goes, a's comes over
+        EXPECT_EQ(obj.nRefs, 2);
+        c = c;
+        EXPECT_EQ(obj.nRefs, 2);
+    }
+    EXPECT_EQ(obj.nRefs, 1);
+}
+
+TEST(ComPtr, AttachDetachResetAndAddressOf) {
+    CCounted first, second;
+    CComPtr<IUnknown> p;
+    p.Attach(&first);  // takes the caller's reference
+    p.Attach(&second);
+    EXPECT_EQ(first.nRefs, 0);
+    EXPECT_EQ(p.Detach(), &second);
+    EXPECT_EQ(second.nRefs, 1);
+    p = &second;
+    p.Release();
+    EXPECT_EQ(second.nRefs, 1);
+    // An out parameter through a holder that is not empty: the old reference
+    // is released, not leaked.
+    p = &first;
+    ASSERT_EQ(first.nRefs, 1);
+    ASSERT_EQ(second.QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&p)), S_OK);
+    EXPECT_EQ(first.nRefs, 0);
+    EXPECT_EQ(p.Get(), &second);
+}
+
+TEST(ComBstr, OwnsOneCopyAndFreesBeforeAnOutParameter) {
+    CComBSTR a("com1 \xC3\xA9");
+    CComBSTR b(a);
+    EXPECT_NE(static_cast<BSTR>(b), static_cast<BSTR>(a));
+    EXPECT_EQ(b.ToString(), "com1 \xC3\xA9");
+    CComBSTR c(std::move(b));
+    EXPECT_EQ(static_cast<BSTR>(b), nullptr);
+    // Under the leak checker a string not freed here fails the suite.
+    *&c = AllocBstr("again");
+    EXPECT_EQ(c.ToString(), "again");
+    c.Attach(c.Detach());
+    EXPECT_EQ(c.Length(), 5u);
 }
 
 }  // namespace

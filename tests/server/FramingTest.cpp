@@ -2,10 +2,10 @@
 // against whole, split, truncated, oversized and noisy input.
 #include <gtest/gtest.h>
 
-#include "server/AsciiFrame.h"
-#include "server/AsciiParser.h"
-#include "server/RtuFrame.h"
-#include "server/RtuParser.h"
+#include "wire/AsciiFrame.h"
+#include "wire/AsciiParser.h"
+#include "wire/RtuFrame.h"
+#include "wire/RtuParser.h"
 
 namespace {
 using EState = CFrameParser::EState;

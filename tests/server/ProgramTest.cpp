@@ -13,10 +13,10 @@
 #include "ServerProgram.h"
 #include "ServerTestKit.h"
 #include "platform/com/ComApi.h"
-#include "platform/com/RpcSettings.h"
+#include "platform/com/rpc/RpcSettings.h"
+#include "serialapi/ModbusSerialServerPs.h"
 #include "sim/SimSerialServer.h"
 #include "transport/AutoModbus.h"
-#include "transport/ModbusSerialServerPs.h"
 
 namespace {
 TEST(Programs, SimulatorOnItsOwnPtyAndBadUsage) {

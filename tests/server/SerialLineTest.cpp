@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "server/SerialBaudRate.h"
-#include "server/SerialLine.h"
 #include "server/ServerOptions.h"
 #include "sim/SimDevice.h"
 #include "sim/SimSerialServer.h"
+#include "wire/SerialBaudRate.h"
+#include "wire/SerialLine.h"
 
 namespace {
 
@@ -70,6 +70,47 @@ TEST(SerialLine, OpensWhatItCanAndSaysWhatLinuxCannotDo) {
     EXPECT_FALSE(line.Open("/dev/ttyDOES-NOT-EXIST", settings));
     EXPECT_NE(line.GetError().find("cannot open"), CString::npos);
     EXPECT_FALSE(line.IsOpen());
+}
+
+// What a pty cannot carry: the format bits themselves, made without a tty.
+TEST(SerialLine, TermiosFromTheSettingsWithoutATty) {
+    // A line left cooked, echoing, odd and with software flow by another program.
+    termios dirty{};
+    dirty.c_lflag = ICANON | ECHO;
+    dirty.c_oflag = OPOST;
+    dirty.c_cflag = CS7 | PARENB | PARODD | CSTOPB | CRTSCTS;
+    dirty.c_iflag = IXON | IXOFF | INPCK;
+    dirty.c_cc[VMIN] = 1;
+    std::vector<CString> warnings;
+    CSerialSettings settings;
+    termios tio = CSerialLine::MakeTermios(dirty, settings, warnings);
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), tcflag_t(CS8));
+    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | INPCK), 0u);
+    EXPECT_EQ(tio.c_cc[VMIN], 0);
+    EXPECT_EQ(cfgetospeed(&tio), speed_t(B9600));
+    EXPECT_EQ(cfgetispeed(&tio), speed_t(B9600));
+
+    settings.m_nByteSize = 7;
+    settings.m_nParity = CSerialSettings::PARITY_MARK;
+    settings.m_nStopBits = CSerialSettings::STOP_ONE_AND_HALF;
+    settings.m_nFlowControl = CSerialSettings::FLOW_RTS_CTS | CSerialSettings::FLOW_XON_XOFF;
+    settings.m_nMode = CSerialSettings::MODE_ASCII;
+    settings.m_nBaudRate = 14400;
+    tio = CSerialLine::MakeTermios(dirty, settings, warnings);
+    EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS),
+              tcflag_t(CS7 | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS));
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | INPCK), tcflag_t(IXON | IXOFF | INPCK));
+    // An arbitrary rate is set afterwards; ASCII takes XON/XOFF silently.
+    EXPECT_EQ(cfgetospeed(&tio), speed_t(B38400));
+    EXPECT_EQ(warnings, std::vector<CString>{"1.5 stop bits are not available on Linux; using 2"});
+
+    settings.m_nParity = CSerialSettings::PARITY_EVEN;
+    tio = CSerialLine::MakeTermios(dirty, settings, warnings);
+    EXPECT_EQ(tio.c_cflag & (PARENB | PARODD | CMSPAR), tcflag_t(PARENB));
 }
 
 TEST(ServerOptions, PortsFromTheDefaultsTheFileAndTheOptions) {

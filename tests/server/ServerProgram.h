@@ -13,9 +13,9 @@
 
 #include "ChildProcess.h"
 #include "platform/com/ComApi.h"
-#include "platform/com/RpcSettings.h"
+#include "platform/com/rpc/RpcSettings.h"
+#include "serialapi/ModbusSerialServerPs.h"
 #include "sim/SimSerialServer.h"
-#include "transport/ModbusSerialServerPs.h"
 
 // modbus-serial-server started by the test on a private runtime directory,
 // with COM1 on the simulator's pty.

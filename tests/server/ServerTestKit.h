@@ -13,11 +13,11 @@
 #include <memory>
 #include <mutex>
 
+#include "serialapi/ModbusSerialServer.h"
+#include "serialapi/OleSafeArrayEx.h"
 #include "server/SerialPortObject.h"
 #include "server/ServerLog.h"
 #include "sim/SimFaults.h"
-#include "transport/ModbusSerialServer.h"
-#include "transport/OleSafeArrayEx.h"
 
 // A port object on COMn, mapped to strPath and connected; null when the
 // device does not open.

@@ -8,8 +8,8 @@
 #include <functional>
 
 #include "platform/com/ComApi.h"
-#include "transport/ModbusSerialServer.h"
-#include "transport/OleSafeArrayEx.h"
+#include "serialapi/ModbusSerialServer.h"
+#include "serialapi/OleSafeArrayEx.h"
 
 // A property kept in a member. Getters may set garbage above the bits
 // that count, as a server may.
@@ -23,7 +23,7 @@
         return S_OK;                                           \
     }
 
-class CFakeTcpServer : public IModbusTcpServer {
+class CFakeTcpServer : public CNoDispatch<IModbusTcpServer> {
 public:
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IUnknown || riid == IID_IDispatch ||
@@ -37,12 +37,6 @@ public:
     }
     ULONG AddRef() override { return ++m_nRefs; }
     ULONG Release() override { return --m_nRefs; }  // owned by the test
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
     HRESULT get_Address(BSTR* pVal) override {
         *pVal = AllocBstr(m_strAddress);
         return S_OK;
@@ -76,7 +70,7 @@ public:
     int m_nStarts = 0;
 };
 
-class CFakeSerialServer : public IModbusSerialPort {
+class CFakeSerialServer : public CNoDispatch<IModbusSerialPort> {
 public:
     // One scripted answer of Transfer.
     struct Scripted {
@@ -98,12 +92,6 @@ public:
     }
     ULONG AddRef() override { return ++m_nRefs; }
     ULONG Release() override { return --m_nRefs; }  // owned by the test
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
 #define FAKE_RESERVED(n)             \
     HRESULT Reserved##n() override { \
         return E_NOTIMPL;            \

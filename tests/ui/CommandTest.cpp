@@ -13,7 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "TypeLibBuilder.h"
 #include "UiTestSupport.h"
 #include "connections/Connections.h"
 #include "platform/ui/AfxRes.h"
@@ -21,6 +20,7 @@
 #include "platform/ui/MDIChildWnd.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
+#include "tests/com/TypeLibBuilder.h"
 
 namespace {
 const char* const kNoConnections = "There are no connections to open new document";

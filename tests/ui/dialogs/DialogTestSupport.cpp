@@ -15,7 +15,7 @@
 #include <fstream>
 
 #include "connections/Connections.h"
-#include "platform/com/RpcSettings.h"
+#include "platform/com/rpc/RpcSettings.h"
 
 namespace {
 // The rest of the first line of output that starts with strPrefix.

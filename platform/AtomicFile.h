@@ -1,0 +1,45 @@
+// Replaces a file as a whole: the new content goes to a temporary beside it,
+// reaches the disk, and then takes the file's name in one rename, so readers
+// and a crash see the old content or the new one, never a mix.
+//
+// The temporary has one fixed name per file and is held under an exclusive
+// flock while in use. A save that dies midway leaves that one file behind;
+// the next save of the same file removes it and starts afresh, so strays
+// never pile up. Two saves of one file at once take turns.
+#pragma once
+
+#include <string>
+
+#include "UniqueFd.h"
+
+class CAtomicFile {
+public:
+    CAtomicFile() = default;
+    // A save not committed is discarded.
+    ~CAtomicFile() { Discard(); }
+    CAtomicFile(const CAtomicFile&) = delete;
+    CAtomicFile& operator=(const CAtomicFile&) = delete;
+
+    // Takes the temporary for strPath, empty. A new file gets the mode
+    // 0666 less the umask, a file that exists keeps its own. 0, or the errno.
+    int Begin(const std::string& strPath);
+    // Where the content goes until Commit.
+    int GetFd() const { return m_fd.Get(); }
+    const std::string& GetTempPath() const { return m_strTemp; }
+    // Flushes the content, renames it over the file and flushes the
+    // directory. 0, or the errno (the temporary is then removed).
+    int Commit();
+    // Removes the temporary, if one is held.
+    void Discard();
+
+    // The temporary's name for a file.
+    static std::string TempPathOf(const std::string& strPath);
+
+private:
+    // Opens the temporary and holds its lock; stale ones are removed.
+    int TakeTemp();
+
+    std::string m_strPath;
+    std::string m_strTemp;
+    CUniqueFd m_fd;
+};

@@ -1,0 +1,29 @@
+// Starts a local server on demand: detached from the client (its own
+// session, reparented to init, stdin and stdout on /dev/null) with the
+// argument --activated. The server tells when it listens through an
+// inherited pipe; its end closing without word means it is gone.
+#pragma once
+
+#include <string>
+
+#include "platform/UniqueFd.h"
+#include "platform/com/ComBase.h"
+
+class CRpcServerLauncher {
+public:
+    enum EState { STARTING, READY, GONE };
+
+    CRpcServerLauncher() = default;
+    CRpcServerLauncher(const CRpcServerLauncher&) = delete;
+    CRpcServerLauncher& operator=(const CRpcServerLauncher&) = delete;
+
+    // S_OK once the executable runs; CO_E_SERVER_EXEC_FAILURE when it is
+    // missing or could not be started.
+    HRESULT Start(const std::string& strExe, const std::string& strRuntimeDir);
+    // Waits up to nMillis for news from the server.
+    EState Wait(int nMillis);
+
+private:
+    CUniqueFd m_ready;
+    EState m_state = STARTING;
+};
