@@ -12,6 +12,23 @@ CTrafficRing& Ring() {
     return *s_pRing;
 }
 
+void CCapture::Report(const CModbus* pSource, std::string strTransport, const BYTE* pRequest,
+                      size_t nRequest, const BYTE* pAnswer, size_t nAnswer, WORD wStatus,
+                      std::string strStatus) const {
+    CTrafficExchange e;
+    e.tSent = m_tSent;
+    e.dMillis =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_tStart)
+            .count();
+    e.pSource = pSource;
+    e.strTransport = std::move(strTransport);
+    e.request.assign(pRequest, pRequest + nRequest);
+    e.answer.assign(pAnswer, pAnswer + nAnswer);
+    e.wStatus = wStatus;
+    e.strStatus = std::move(strStatus);
+    m_pObserver->OnExchange(std::move(e));
+}
+
 std::string FormatTime(std::chrono::system_clock::time_point t) {
     using namespace std::chrono;
     const time_t seconds = system_clock::to_time_t(time_point_cast<system_clock::duration>(t));

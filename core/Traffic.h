@@ -50,6 +50,28 @@ inline void SetObserver(ITrafficObserver* pObserver) {
     Observer().store(pObserver, std::memory_order_release);
 }
 
+// One exchange as a transport captures it: the observer is looked up once,
+// at the start (a relaxed load); with none, nothing else is done.
+class CCapture {
+public:
+    CCapture() : m_pObserver(Current()) {
+        if (m_pObserver != nullptr) {
+            m_tSent = std::chrono::system_clock::now();
+            m_tStart = std::chrono::steady_clock::now();
+        }
+    }
+    explicit operator bool() const { return m_pObserver != nullptr; }
+    // Hands the exchange over; only to be called when the capture is on.
+    void Report(const CModbus* pSource, std::string strTransport, const BYTE* pRequest,
+                size_t nRequest, const BYTE* pAnswer, size_t nAnswer, WORD wStatus,
+                std::string strStatus) const;
+
+private:
+    ITrafficObserver* m_pObserver;
+    std::chrono::system_clock::time_point m_tSent;
+    std::chrono::steady_clock::time_point m_tStart;
+};
+
 // "HH:MM:SS.mmm" local time.
 std::string FormatTime(std::chrono::system_clock::time_point t);
 // Bytes as upper-case hex pairs separated by blanks.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "core/Traffic.h"
 #include "platform/Archive.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/ComPtr.h"
@@ -115,6 +116,29 @@ HRESULT CAutoModbus::Create(CString strServer, CString strPort) {
 
 WORD CAutoModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
                            DWORD dwResponseLength, BOOL bFlag) {
+    const Traffic::CCapture capture;
+    LONG nServerStatus = 0;
+    const WORD wStatus =
+        Transfer(request, dwRequestLength, response, dwResponseLength, bFlag, &nServerStatus);
+    if (capture) {
+        // What the server was handed (device and PDU) and what it returned,
+        // with its own status beside ours.
+        CString strStatus = GetErrorText(wStatus);
+        if (nServerStatus != 0) {
+            char sz[40];
+            std::snprintf(sz, sizeof sz, " (server status 0x%08X)", unsigned(nServerStatus));
+            strStatus += sz;
+        }
+        capture.Report(
+            this, "serial " + (m_strServer.empty() ? m_strPort : m_strServer + ":" + m_strPort),
+            request.data(), std::min<size_t>(dwRequestLength, request.size()), response.data(),
+            wStatus == MODBUS_OK ? response.size() : 0, wStatus, strStatus);
+    }
+    return wStatus;
+}
+
+WORD CAutoModbus::Transfer(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
+                           DWORD dwResponseLength, BOOL bFlag, LONG* pnServerStatus) {
     COleSafeArrayEx req;
     if (!req.FromByteArray(request, nullptr, VT_UI1)) {
         return AUTO_BUILD_ARRAY_ERROR;
@@ -135,6 +159,7 @@ WORD CAutoModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteArra
     VARIANT byValue = req;
     HRESULT hr = m_pPort->Transfer(byValue, static_cast<LONG>(dwRequestLength), &resp,
                                    static_cast<LONG>(dwResponseLength), &extra, &nStatus);
+    *pnServerStatus = nStatus;
     if (FAILED(hr)) {
         return AUTO_AUTOMATION_ERROR;
     }
@@ -340,7 +365,7 @@ void CAutoModbus::LoadSettings(CArchive& ar) {
     ar >> m_strServer >> m_strPort >> dwPort;
     char szPort[32];
     std::snprintf(szPort, sizeof szPort, "com%d", static_cast<int>(dwPort));
-    const HRESULT hr = Create(m_strServer, szPort);
+    const HRESULT hr = m_bLoadOnly ? E_ABORT : Create(m_strServer, szPort);
     DWORD v[9];
     for (DWORD& d : v) {
         ar >> d;
@@ -352,7 +377,7 @@ void CAutoModbus::LoadSettings(CArchive& ar) {
     CString strAddress;
     DWORD dwTcpPort = 0;
     ar >> wEnabled >> strAddress >> dwTcpPort;
-    if (m_pTcpServer != nullptr) {
+    if (m_pTcpServer != nullptr && !m_bLoadOnly) {
         m_pTcpServer->put_Port(static_cast<SHORT>(dwTcpPort));
         m_pTcpServer->put_Address(CComBSTR(strAddress));
         if (wEnabled == 0xFFFF) {

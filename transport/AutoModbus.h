@@ -74,6 +74,9 @@ public:
     static DWORD ExchangeLimitOf(LONG nTimeout, LONG nErrorDelay);
 
 private:
+    // The exchange through the server; *pnServerStatus: the status it returned.
+    WORD Transfer(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
+                  DWORD dwResponseLength, BOOL bFlag, LONG* pnServerStatus);
     // A property of the port within the call limit: 0 without a server
     // object, and a setter then does nothing (false).
     template <typename T>

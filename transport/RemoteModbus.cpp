@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 
+#include "core/Traffic.h"
 #include "platform/Archive.h"
 
 IMPLEMENT_DYNAMIC(CRemoteModbus, CModbus)
@@ -177,6 +178,25 @@ WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteAr
     if (!lock.Lock(m_dwLockTimeout)) {
         return MODBUS_LOCK_TIMEOUT;
     }
+    const Traffic::CCapture capture;
+    size_t nFrame = 0;
+    size_t nAnswer = 0;
+    const WORD wStatus =
+        TransactLocked(request, dwRequestLength, response, dwResponseLength, &nFrame, &nAnswer);
+    if (capture) {
+        // The frame as sent, header and all; a request never framed (no
+        // connection, too long) as the bytes the master handed over.
+        const bool bFramed = nFrame > 0;
+        capture.Report(this, "tcp " + m_strHost + ":" + std::to_string(m_nPort),
+                       bFramed ? m_txBuffer.data() : request.data(),
+                       bFramed ? nFrame : std::min<size_t>(dwRequestLength, request.size()),
+                       m_rxBuffer.data(), nAnswer, wStatus, GetErrorText(wStatus));
+    }
+    return wStatus;
+}
+
+WORD CRemoteModbus::TransactLocked(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
+                                   DWORD dwResponseLength, size_t* pnFrame, size_t* pnAnswer) {
     // Stamped under the lock: two threads' exchanges never mix their stamps.
     m_timer.Start();
     // One deadline for the whole exchange, a reconnection included.
@@ -198,17 +218,18 @@ WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteAr
         return REMOTE_BUFFER_OVERFLOW;
     }
     FrameRequest(request, dwRequestLength);
-    size_t nAnswer = 0;
-    const WORD wStatus = Exchange(dwRequestLength, deadline, &nAnswer);
+    *pnFrame = HEADER_SIZE + dwRequestLength;
+    const WORD wStatus = Exchange(dwRequestLength, deadline, pnAnswer);
     m_timer.Stop();
     if (wStatus != MODBUS_OK) {
+        *pnAnswer = 0;
         return wStatus;
     }
-    if (nAnswer == 0) {
+    if (*pnAnswer == 0) {
         // The peer closed before the answer was complete.
         return REMOTE_READ_ERROR;
     }
-    return TakeAnswer(nAnswer, response);
+    return TakeAnswer(*pnAnswer, response);
 }
 
 void CRemoteModbus::FrameRequest(const CByteArray& request, DWORD dwRequestLength) {
@@ -287,6 +308,9 @@ void CRemoteModbus::Serialize(CArchive& ar) {
     } else {
         ar >> m_bReconnect >> m_strHost >> m_nPort >> m_dwTimeout >> m_bMapServerErrors >>
             m_byServerErrorBase;
+        if (m_bLoadOnly) {
+            return;
+        }
     }
     Connect(CString(), 0, 0);
 }

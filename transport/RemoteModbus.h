@@ -80,6 +80,10 @@ private:
     // (and what was pending moved to the front of m_rxBuffer); the frame sent
     // and the answer received, its length in *pnAnswer (0: the peer closed);
     // the answer taken apart into a status and the response.
+    // Transact's work under the lock; *pnFrame and *pnAnswer: the bytes of
+    // the frame sent and of the answer received, 0 when none.
+    WORD TransactLocked(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
+                        DWORD dwResponseLength, size_t* pnFrame, size_t* pnAnswer);
     void FrameRequest(const CByteArray& request, DWORD dwRequestLength);
     WORD Exchange(DWORD dwRequestLength, Clock::time_point deadline, size_t* pnAnswer);
     WORD TakeAnswer(size_t nAnswer, CByteArray& response);
