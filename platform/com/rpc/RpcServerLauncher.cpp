@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,12 +29,12 @@ void CloseFrom(int hFirst, int hKeep) {
 
 // The grandchild: everything here must be async-signal-safe.
 [[noreturn]] void ExecServer(const char* pszExe, char* const* argv, char* const* envp, int hError,
-                             int hReady) {
+                             int hReady, bool bKeepStderr) {
     int hNull = ::open("/dev/null", O_RDWR);
     int hErr = ::fcntl(hError, F_DUPFD_CLOEXEC, 10);
     int hRdy = ::fcntl(hReady, F_DUPFD, 10);
     if (hNull < 0 || hErr < 0 || hRdy < 0 || ::dup2(hNull, 0) < 0 || ::dup2(hNull, 1) < 0 ||
-        ::dup2(hRdy, kReadyFd) < 0) {
+        (!bKeepStderr && ::dup2(hNull, 2) < 0) || ::dup2(hRdy, kReadyFd) < 0) {
         ::_exit(127);
     }
     CloseFrom(kReadyFd + 1, hErr);
@@ -68,6 +69,14 @@ public:
     }
 
     const char* Exe() const { return m_strExe.c_str(); }
+    // The server outlives its first client. It logs to the client's
+    // standard error when that is a terminal or a file, but never holds the
+    // client's pipe or socket open: whoever reads it would wait for the
+    // server's end, not the client's.
+    bool KeepStderr() const {
+        struct stat st {};
+        return ::fstat(2, &st) == 0 && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode);
+    }
     char* const* Argv() { return m_argv.data(); }
     char* const* Envp() { return m_envp.data(); }
 
@@ -99,7 +108,8 @@ bool SpawnDetached(CServerCommand& command, int hError, int hReady) {
         ::setsid();
         const pid_t pidServer = ::fork();
         if (pidServer == 0) {
-            ExecServer(command.Exe(), command.Argv(), command.Envp(), hError, hReady);
+            ExecServer(command.Exe(), command.Argv(), command.Envp(), hError, hReady,
+                       command.KeepStderr());
         }
         ::_exit(pidServer > 0 ? 0 : 1);
     }
