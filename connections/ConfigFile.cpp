@@ -83,3 +83,23 @@ BOOL LoadConnections(CConnections& connections, const CString& strPath, CString*
 BOOL ReplaceConnections(CConnections& connections, const CString& strPath, CString* pstrError) {
     return Load(connections, strPath, pstrError, true);
 }
+
+BOOL LoadConnection(CConnections& connections, const CString& strPath, const CString& strName,
+                    CString* pstrError) {
+    connections.m_strLoadOnly = strName;
+    connections.m_bOnlyFound = FALSE;
+    CString strError;
+    Load(connections, strPath, &strError, false);
+    connections.m_strLoadOnly.clear();
+    CConnection* pConnection = nullptr;
+    if (connections.Lookup(strName, pConnection)) {
+        return TRUE;  // a fault in a later record does not touch this one
+    }
+    if (strError.empty()) {
+        strError = connections.m_bOnlyFound
+                       ? "the serial-port server of connection " + strName + " cannot be reached"
+                       : "no connection named " + strName + " in " + strPath;
+    }
+    SetError(pstrError, strError);
+    return FALSE;
+}

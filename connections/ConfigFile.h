@@ -22,3 +22,11 @@ BOOL LoadConnections(CConnections& connections, const CString& strPath,
 // are removed first: a file that cannot be opened costs no connection.
 BOOL ReplaceConnections(CConnections& connections, const CString& strPath,
                         CString* pstrError = nullptr);
+
+// Adds only the record named strName, as the application loads it (a
+// Local/DCom record starts or reaches its server and opens its port); the
+// file's other records are read past without connecting or starting anything.
+// FALSE with pstrError set when the file cannot be opened, has no such record
+// before a damaged one, or the record's server cannot be reached.
+BOOL LoadConnection(CConnections& connections, const CString& strPath, const CString& strName,
+                    CString* pstrError = nullptr);

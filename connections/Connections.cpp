@@ -125,12 +125,19 @@ void CConnections::Serialize(CArchive& ar) {
             throw new CConfigLoadException(CArchiveException::badIndex, i + 1, nCount,
                                            "a second connection named " + strName);
         }
+        const bool bSkipped = !m_strLoadOnly.empty() && strName != m_strLoadOnly;
+        m_bOnlyFound = m_bOnlyFound || (!m_strLoadOnly.empty() && !bSkipped);
+        pConnection->m_pModbus->m_bLoadOnly = bSkipped ? TRUE : FALSE;
         try {
             pConnection->Serialize(ar);
         } catch (CException* e) {
             // A record cut short is not kept half-read.
             Remove(strName);
             throw AtRecord(e, i + 1, nCount);
+        }
+        if (bSkipped) {
+            Remove(strName);
+            continue;
         }
         CAutoModbus* pAuto = pConnection->GetAutoModbus();
         if (pAuto != nullptr && pAuto->m_pPort == nullptr) {

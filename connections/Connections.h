@@ -51,6 +51,12 @@ public:
         }
     }
 
+    // When set, loading keeps only the record of this name; the others are
+    // read without connecting, creating or starting anything, then dropped.
+    // m_bOnlyFound tells whether the file held it.
+    CString m_strLoadOnly;
+    BOOL m_bOnlyFound = FALSE;
+
     // Storing writes the count and each record in iteration order. Loading
     // adds the file's records; at the first record that cannot be taken
     // whole it throws a CConfigLoadException, keeping the records before.

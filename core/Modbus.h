@@ -72,6 +72,9 @@ public:
     DWORD m_dwLockTimeout = 1000;
     DWORD m_dwReserved = 0;
     BOOL m_bThrowOnError = FALSE;
+    // Set before loading: the record's values are read, and nothing is
+    // connected, created or started from them.
+    BOOL m_bLoadOnly = FALSE;
 
 private:
     enum class Check { DeviceAndFunction, EchoSixBytes };

@@ -13,8 +13,11 @@
 #include <thread>
 
 #include "PollOutput.h"
+#include "connections/ConfigFile.h"
+#include "connections/Connection.h"
 #include "core/Traffic.h"
 #include "platform/CommandLine.h"
+#include "platform/com/ComApi.h"
 #include "testview/PollStatistics.h"
 #include "testview/ReadCycle.h"
 #include "testview/RowFormat.h"
@@ -32,15 +35,20 @@ const char kUsage[] =
     "Usage: regprobe-poll [options]\n"
     "Polls a Modbus device and prints the values read, or writes one value.\n"
     "\n"
-    "The device:\n"
+    "The device, a saved connection:\n"
+    "  --config FILE      a connections file saved by the application (Regpr.cfg)\n"
+    "  --connection NAME  the connection of that name in it: Open Modbus directly,\n"
+    "                     Local/DCom through modbus-serial-server, started when it\n"
+    "                     is not running, with the file's line settings\n"
+    "or given here (Modbus/TCP):\n"
     "  --host HOST        Modbus/TCP server host name or dotted address (default 127.0.0.1)\n"
     "  --port N           its TCP port, 1-65535 (default 502)\n"
     "  --timeout MS       time-out of each exchange in milliseconds (default 10000)\n"
     "  --reconnect        open a new connection for every exchange\n"
     "  --tries N          attempts per exchange, 1-100 (default 1)\n"
-    "  --device N         device (unit) address, 0-255 (default 1)\n"
     "\n"
     "What to read:\n"
+    "  --device N         device (unit) address, 0-255 (default 1)\n"
     "  --function F       coils | inputs | holding | input-registers | loopback\n"
     "                     (default holding)\n"
     "  --address N        starting address, 0-65535, sent as given (default 0)\n"
@@ -85,9 +93,12 @@ const char kUsage[] =
     "  regprobe-poll --port 1502 --address 10 --quantity 1 --type float --count 3\n"
     "  regprobe-poll --host 192.0.2.7 --once --format json --quantity 4\n"
     "  regprobe-poll --port 1502 --type int32-cdab --address 40 --write -100000 --once\n"
-    "  regprobe-poll --port 1502 --write-function coil --write-address 3 --write 1\n";
+    "  regprobe-poll --port 1502 --write-function coil --write-address 3 --write 1\n"
+    "  regprobe-poll --config ~/Regpr.cfg --connection com1 --once --format csv\n";
 
 struct Options {
+    std::string strConfig;
+    std::string strConnection;
     std::string strHost = "127.0.0.1";
     long nPort = 502;
     long nTimeout = 10000;
@@ -185,8 +196,10 @@ bool SetOption(Options& o, const CString& strName, const CString& strValue, CStr
     if (strName == "--format") {
         return SetChoice(o.strFormat, strValue, kFormats, 3, "format", strError);
     }
-    if (strName == "--host") {
-        o.strHost = strValue;
+    if (strName == "--host" || strName == "--config" || strName == "--connection") {
+        (strName == "--host"     ? o.strHost
+         : strName == "--config" ? o.strConfig
+                                 : o.strConnection) = strValue;
     } else if (strName == "--write") {
         o.bWrite = true;
         o.strWriteValue = strValue;
@@ -200,29 +213,19 @@ bool SetOption(Options& o, const CString& strName, const CString& strValue, CStr
 void ParseOptions(int argc, char** argv, Options& o) {
     CString strError;
     bool bCountGiven = false;
+    bool bAddressGiven = false;
     const CCommandLine::EResult result = CCommandLine::Parse(
-        argc, argv,
-        {{"--host", true},
-         {"--port", true},
-         {"--timeout", true},
-         {"--reconnect", false},
-         {"--tries", true},
-         {"--device", true},
-         {"--function", true},
-         {"--address", true},
-         {"--quantity", true},
-         {"--type", true},
-         {"--interval", true},
-         {"--count", true},
-         {"--cycles", true},
-         {"--once", false},
-         {"--write", true},
-         {"--write-function", true},
-         {"--write-address", true},
-         {"--format", true},
-         {"--trace", false}},
+        argc, argv, {{"--config", true},        {"--connection", true}, {"--host", true},
+                     {"--port", true},          {"--timeout", true},    {"--reconnect", false},
+                     {"--tries", true},         {"--device", true},     {"--function", true},
+                     {"--address", true},       {"--quantity", true},   {"--type", true},
+                     {"--interval", true},      {"--count", true},      {"--cycles", true},
+                     {"--once", false},         {"--write", true},      {"--write-function", true},
+                     {"--write-address", true}, {"--format", true},     {"--trace", false}},
         [&](const CString& strName, const CString& strValue, CString& strWhy) {
             bCountGiven = bCountGiven || strName == "--count" || strName == "--cycles";
+            bAddressGiven = bAddressGiven || strName == "--host" || strName == "--port" ||
+                            strName == "--timeout" || strName == "--reconnect";
             return SetOption(o, strName, strValue, strWhy);
         },
         strError);
@@ -232,6 +235,12 @@ void ParseOptions(int argc, char** argv, Options& o) {
     }
     if (result == CCommandLine::EResult::BAD) {
         Usage(strError);
+    }
+    if (o.strConfig.empty() != o.strConnection.empty()) {
+        Usage("--config and --connection go together");
+    }
+    if (!o.strConfig.empty() && bAddressGiven) {
+        Usage("a saved connection brings its own address and time-out");
     }
     if (o.bOnce && bCountGiven) {
         Usage("--once and --count exclude each other");
@@ -317,36 +326,77 @@ int Poll(const Options& o, CModbus* pModbus, CPollOutput& output) {
 
 }  // namespace
 
+// The master: a saved connection, or one made from the options. Null with
+// the reason on standard error when there is none to use.
+class CDevice {
+public:
+    bool Open(const Options& o) {
+        if (o.strConfig.empty()) {
+            const std::string strName = o.strHost + ":" + std::to_string(o.nPort);
+            m_tcp.m_nTries = WORD(o.nTries);
+            m_tcp.SetHost(o.strHost);
+            m_tcp.SetPort(WORD(o.nPort));
+            m_tcp.SetTimeout(DWORD(o.nTimeout));
+            m_tcp.SetReconnect(o.bReconnect ? TRUE : FALSE);
+            m_pModbus = &m_tcp;
+            if (!m_tcp.Connect(CString(), 0, 0)) {
+                std::fprintf(stderr, "Connection Error: %s\n", strName.c_str());
+                return o.bReconnect;
+            }
+            return true;
+        }
+        // Local/DCom connections reach their server through the COM subset.
+        m_bCom = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        CString strError;
+        CConnection* pConnection = nullptr;
+        if (!LoadConnection(m_connections, o.strConfig, o.strConnection, &strError) ||
+            !m_connections.Lookup(o.strConnection, pConnection)) {
+            std::fprintf(stderr, "regprobe-poll: %s\n", strError.c_str());
+            return false;
+        }
+        m_pModbus = pConnection->m_pModbus;
+        m_pModbus->m_nTries = WORD(o.nTries);
+        return true;
+    }
+    ~CDevice() {
+        m_connections.RemoveAll();  // the automation objects go before the COM subset
+        if (m_bCom) {
+            CoUninitialize();
+        }
+    }
+    CModbus* Modbus() const { return m_pModbus; }
+
+private:
+    CRemoteModbus m_tcp;
+    CConnections m_connections;
+    CModbus* m_pModbus = nullptr;
+    bool m_bCom = false;
+};
+
 int main(int argc, char** argv) {
     Options o;
     ParseOptions(argc, argv, o);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
-    const std::string strName = o.strHost + ":" + std::to_string(o.nPort);
+    const std::string strName =
+        o.strConfig.empty() ? o.strHost + ":" + std::to_string(o.nPort) : o.strConnection;
     CTracePrinter trace(strName);
     if (o.bTrace) {
         Traffic::SetObserver(&trace);
     }
-    CRemoteModbus m;
-    m.m_nTries = WORD(o.nTries);
-    m.SetHost(o.strHost);
-    m.SetPort(WORD(o.nPort));
-    m.SetTimeout(DWORD(o.nTimeout));
-    m.SetReconnect(o.bReconnect ? TRUE : FALSE);
     int nStatus = 0;
-    if (!m.Connect(CString(), 0, 0)) {
-        std::fprintf(stderr, "Connection Error: %s\n", strName.c_str());
-        if (!o.bReconnect) {
+    {
+        CDevice device;
+        if (!device.Open(o)) {
             nStatus = 1;
+        } else if (o.bWrite && !Write(o, device.Modbus(), &nStatus)) {
+            o.nCount = 0;
         }
-    }
-    if (nStatus == 0 && o.bWrite && !Write(o, &m, &nStatus)) {
-        o.nCount = 0;
-    }
-    if (nStatus == 0 && o.nCount != 0) {
-        const CPollContext context{strName, o.nDevice, o.strFunction, o.strType};
-        nStatus = Poll(o, &m, *CPollOutput::Make(o.strFormat, context, stdout));
+        if (nStatus == 0 && o.nCount != 0) {
+            const CPollContext context{strName, o.nDevice, o.strFunction, o.strType};
+            nStatus = Poll(o, device.Modbus(), *CPollOutput::Make(o.strFormat, context, stdout));
+        }
     }
     Traffic::SetObserver(nullptr);
     return nStatus;

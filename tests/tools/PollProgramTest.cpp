@@ -1,16 +1,44 @@
-// regprobe-poll run as a user runs it, against the simulator: rows labelled
-// as the test window labels them, no values after a failed read, the
-// window's statistics line, and one clear line for a bad number.
+// regprobe-poll run as a user or a script runs it, against the simulator:
+// rows labelled as the test window labels them, no values after a failed
+// read, the window's statistics line, one clear line for a bad number, the
+// exit statuses, CSV and JSON read back by Python, the traced frames, writes,
+// and a saved Local/DCom connection polled through the serial-port server.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "connections/ConfigFile.h"
+#include "platform/com/ComApi.h"
+#include "platform/com/rpc/RpcSettings.h"
 #include "tests/server/ChildProcess.h"
+#include "transport/AutoModbus.h"
+#include "transport/RemoteModbus.h"
 
 namespace {
 using Lines = std::vector<std::string>;
+
+// Every line a program prints (standard error too with bMerge), and its
+// exit status.
+Lines RunProgram(const std::vector<std::string>& argv, int* pnStatus, bool bMerge) {
+    CChildProcess poll;
+    EXPECT_TRUE(poll.Start(argv, bMerge));
+    Lines lines;
+    std::string strLine;
+    while (lines.size() < 100 && poll.ReadLine(strLine, 10000)) {
+        lines.push_back(strLine);
+    }
+    *pnStatus = poll.Wait(10000);
+    return lines;
+}
 
 class PollProgram : public ::testing::Test {
 protected:
@@ -24,18 +52,11 @@ protected:
         m_strPort = strLine.substr(strPrefix.size());
     }
 
-    // Every line the poller prints (standard error too), and its exit status.
-    Lines Run(std::vector<std::string> options, int* pnStatus) {
-        CChildProcess poll;
+    // Every line the poller prints (standard error too unless bStdoutOnly),
+    // and its exit status.
+    Lines Run(std::vector<std::string> options, int* pnStatus, bool bStdoutOnly = false) {
         options.insert(options.begin(), REGPROBE_POLL_PROGRAM);
-        EXPECT_TRUE(poll.Start(options, true));
-        Lines lines;
-        std::string strLine;
-        while (lines.size() < 100 && poll.ReadLine(strLine, 10000)) {
-            lines.push_back(strLine);
-        }
-        *pnStatus = poll.Wait(10000);
-        return lines;
+        return RunProgram(options, pnStatus, !bStdoutOnly);
     }
 
     std::vector<std::string> Device() { return {"--port", m_strPort, "--interval", "0"}; }
@@ -108,4 +129,205 @@ TEST_F(PollProgram, BadNumbersGiveOneLineAndStatus2) {
         EXPECT_EQ(nStatus, 2) << options[0];
     }
 }
+
+TEST_F(PollProgram, OnceExitsByTheReadAndSaysAFailureOnStandardError) {
+    int nStatus = -1;
+    Lines lines = Run(Device() + Lines{"--once", "--quantity", "2"}, &nStatus, true);
+    EXPECT_EQ(nStatus, 0);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "[0]=10 0xa [1]=11 0xb");
+    // Past the device's end: the status text goes to standard error too.
+    lines = Run(Device() + Lines{"--once", "--address", "99", "--quantity", "2"}, &nStatus);
+    EXPECT_EQ(nStatus, 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Modbus device return an exception code 2"), 1)
+        << lines.size();
+    EXPECT_EQ(Run(Device() + Lines{"--once", "--count", "2"}, &nStatus).size(), 1u);
+    EXPECT_EQ(nStatus, 2);
+    EXPECT_EQ(Run({"--config", "/nonexistent"}, &nStatus).size(), 1u);
+    EXPECT_EQ(nStatus, 2);
+}
+
+// Python's own csv and json modules read the output back; what they print
+// is compared.
+TEST_F(PollProgram, CsvAndJsonAreWhatPythonReadsBack) {
+    const std::string strPoll = std::string(REGPROBE_POLL_PROGRAM) + " --port " + m_strPort +
+                                " --interval 0 --count 2 --address 10 --quantity 1 --type float";
+    int nStatus = -1;
+    Lines lines = RunProgram(
+        {"/bin/sh", "-c",
+         strPoll + " --format csv | python3 -c 'import csv,sys\n"
+                   "for r in csv.DictReader(sys.stdin): print(r[\"address\"], r[\"value\"], "
+                   "r[\"status\"], r[\"type\"], float(r[\"read_ms\"]) >= 0)'"},
+        &nStatus, true);
+    EXPECT_EQ(lines, (Lines{"10 1.5 Ok float True", "10 1.5 Ok float True"}));
+    lines = RunProgram({"/bin/sh", "-c",
+                        strPoll +
+                            " --format json | python3 -c 'import json,sys\n"
+                            "for r in json.load(sys.stdin): print(r[\"ok\"], r[\"values\"], "
+                            "r[\"connection\"].endswith(\":" +
+                            m_strPort + "\"))'"},
+                       &nStatus, true);
+    EXPECT_EQ(lines, (Lines{"True [{'address': 10, 'value': 1.5}] True",
+                            "True [{'address': 10, 'value': 1.5}] True"}));
+    // A failed read: no values, ok false; characters and the rest as text.
+    lines = RunProgram({"/bin/sh", "-c",
+                        std::string(REGPROBE_POLL_PROGRAM) + " --port " + m_strPort +
+                            " --once --quantity 2 --address 99 --format json 2>/dev/null |"
+                            " python3 -c 'import json,sys; r = json.load(sys.stdin)[0];"
+                            " print(r[\"ok\"], r[\"values\"], r[\"status\"])'"},
+                       &nStatus, true);
+    EXPECT_EQ(lines, (Lines{"False [] Modbus device return an exception code 2"}));
+}
+
+TEST_F(PollProgram, TraceShowsTheFramesSentAndReceived) {
+    int nStatus = -1;
+    const Lines lines =
+        Run(Device() + Lines{"--once", "--address", "1", "--quantity", "2", "--trace"}, &nStatus);
+    EXPECT_EQ(nStatus, 0);
+    const std::string strName = "127.0.0.1:" + m_strPort;
+    auto find = [&](const std::string& strTail) {
+        return std::count_if(lines.begin(), lines.end(), [&](const std::string& s) {
+            return s.size() > 14 && s.substr(12, 2) == "  " && s.find(strTail) != std::string::npos;
+        });
+    };
+    EXPECT_EQ(find("  " + strName + "  >  00 00 00 00 00 06 01 03 00 01 00 02"), 1);
+    EXPECT_EQ(find("  " + strName + "  <  00 00 00 00 00 07 01 03 04 00 0B 00 0C  Ok  "), 1);
+}
+
+TEST_F(PollProgram, WritesFollowTheWindowsRulesAndReadBack) {
+    int nStatus = -1;
+    Lines lines = Run(Device() + Lines{"--type", "int32-cdab", "--address", "40", "--write",
+                                       "-100000", "--once", "--quantity", "1"},
+                      &nStatus);
+    EXPECT_EQ(nStatus, 0);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "[40]=-100000");
+    // Only the write: nothing printed, the coil set.
+    EXPECT_TRUE(
+        Run(Device() + Lines{"--write-function", "coil", "--write-address", "3", "--write", "1"},
+            &nStatus)
+            .empty());
+    EXPECT_EQ(nStatus, 0);
+    lines =
+        Run(Device() + Lines{"--function", "coils", "--address", "3", "--quantity", "1", "--once"},
+            &nStatus);
+    EXPECT_EQ(lines.at(0), "[3]=1");
+    // A value the type cannot hold writes nothing; a refusal by the device is 1.
+    lines = Run(Device() + Lines{"--type", "int32-abcd", "--write", "abc"}, &nStatus);
+    EXPECT_EQ(nStatus, 2);
+    lines = Run(Device() + Lines{"--write-address", "500", "--write", "7"}, &nStatus);
+    EXPECT_EQ(nStatus, 1);
+    EXPECT_EQ(lines, Lines{"Modbus device return an exception code 2"});
+}
+
+// A Local/DCom connection saved by the connections library, polled over a pty
+// through modbus-serial-server.
+class PollSavedConnection : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(::mkdtemp(m_szDir), nullptr);
+        ::setenv(RPC_RUNTIME_DIR_VARIABLE, m_szDir, 1);
+        ASSERT_TRUE(m_sim.Start({REGPROBE_SIM_PROGRAM, "--pty", "--holding", "0=11,22,33"}));
+        std::string strLine;
+        ASSERT_TRUE(m_sim.ReadLine(strLine, 10000));
+        ASSERT_EQ(strLine.rfind("pty ", 0), 0u) << strLine;
+        ASSERT_TRUE(m_server.Start(
+            {REGPROBE_SERVER_PROGRAM, "--foreground", "--port", "COM1=" + strLine.substr(4)}));
+        // The record is made against the running server, as the dialog makes it.
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        CConnections connections;
+        for (int i = 0; i < 100 && connections.Lookup("com1", m_pConnection) == FALSE; ++i) {
+            CConnection* pConnection = connections.Add("com1", CONNECTION_LOCAL_DCOM);
+            if (SUCCEEDED(pConnection->GetAutoModbus()->Create("", "com1"))) {
+                break;
+            }
+            connections.Remove("com1");
+            ::usleep(50000);
+        }
+        ASSERT_TRUE(connections.Lookup("com1", m_pConnection));
+        connections.Add("plc", CONNECTION_OPEN_MODBUS)->GetRemoteModbus()->SetPort(1);
+        m_strConfig = std::string(m_szDir) + "/Regpr.cfg";
+        ASSERT_TRUE(SaveConnections(connections, m_strConfig));
+        connections.RemoveAll();
+        CoUninitialize();
+        m_strPty = strLine.substr(4);
+    }
+    void TearDown() override {
+        m_server.Signal(SIGTERM);
+        m_server.Wait(5000);
+        ::unsetenv(RPC_RUNTIME_DIR_VARIABLE);
+        std::error_code ec;
+        std::filesystem::remove_all(m_szDir, ec);
+    }
+
+    char m_szDir[64] = "/tmp/regprobe-poll-cfg-XXXXXX";
+    CChildProcess m_sim;
+    CChildProcess m_server;
+    CConnection* m_pConnection = nullptr;
+    std::string m_strConfig;
+    std::string m_strPty;
+};
+
+TEST_F(PollSavedConnection, ALocalConnectionIsPolledThroughTheServer) {
+    int nStatus = -1;
+    Lines lines = RunProgram({REGPROBE_POLL_PROGRAM, "--config", m_strConfig, "--connection",
+                              "com1", "--once", "--quantity", "3", "--format", "csv"},
+                             &nStatus, true);
+    EXPECT_EQ(nStatus, 0);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[1].find("Z,com1,1,holding,uint16,0,11,Ok,"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[3].find(",2,33,Ok,"), std::string::npos) << lines[3];
+    // The trace shows the PDU the server was handed and what it returned.
+    lines = RunProgram({REGPROBE_POLL_PROGRAM, "--config", m_strConfig, "--connection", "com1",
+                        "--once", "--quantity", "1", "--trace"},
+                       &nStatus, true);
+    EXPECT_EQ(nStatus, 0);
+    auto has = [&](const std::string& strPart) {
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& s) {
+            return s.find(strPart) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(has("  com1  >  01 03 00 00 00 01")) << lines.size();
+    EXPECT_TRUE(has("  com1  <  01 03 02 00 0B  Ok  ")) << lines.size();
+    // A name the file does not hold.
+    lines = RunProgram(
+        {REGPROBE_POLL_PROGRAM, "--config", m_strConfig, "--connection", "nope", "--once"},
+        &nStatus, true);
+    EXPECT_EQ(nStatus, 1);
+    EXPECT_EQ(lines, Lines{"regprobe-poll: no connection named nope in " + m_strConfig});
+}
+
+// No server running: the poller starts the one beside it, as the application
+// does, with the port map of the user's configuration.
+TEST_F(PollSavedConnection, TheServerIsStartedWhenItIsNotRunning) {
+    m_server.Signal(SIGTERM);
+    ASSERT_EQ(m_server.Wait(5000), 0);
+    const std::string strDir = std::string(m_szDir) + "/bin";
+    const std::string strConfigHome = std::string(m_szDir) + "/config";
+    std::filesystem::create_directories(strDir);
+    std::filesystem::create_directories(strConfigHome + "/regprobe");
+    std::filesystem::copy_file(REGPROBE_POLL_PROGRAM, strDir + "/regprobe-poll");
+    std::filesystem::create_symlink(REGPROBE_SERVER_PROGRAM, strDir + "/modbus-serial-server");
+    std::ofstream(strConfigHome + "/regprobe/serial-ports.conf") << "COM1=" << m_strPty << "\n";
+    int nStatus = -1;
+    const auto tStart = std::chrono::steady_clock::now();
+    const Lines lines =
+        RunProgram({"/usr/bin/env", "XDG_CONFIG_HOME=" + strConfigHome, strDir + "/regprobe-poll",
+                    "--config", m_strConfig, "--connection", "com1", "--once", "--quantity", "2"},
+                   &nStatus, true);
+    EXPECT_EQ(nStatus, 0);
+    EXPECT_EQ(lines.at(0), "[0]=11 0xb [1]=22 0x16");
+    // The output ended with the poller, not with the server it started,
+    // which stays for its linger time (10 s) holding nothing of ours.
+    EXPECT_LT(std::chrono::steady_clock::now() - tStart, std::chrono::seconds(5));
+    // The started server would linger a while after its last client: ended here.
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream in(entry.path() / "cmdline");
+        std::string strArgv0;
+        if (std::getline(in, strArgv0, '\0') && strArgv0 == strDir + "/modbus-serial-server") {
+            ::kill(std::stoi(entry.path().filename()), SIGTERM);
+        }
+    }
+}
+
 }  // namespace
