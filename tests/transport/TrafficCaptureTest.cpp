@@ -1,0 +1,191 @@
+// What the transports report to the traffic observer is what went over the
+// wire: on Modbus/TCP the frames a recording peer received and sent, for
+// every function the master has; on a serial connection the PDU the server
+// was handed and what it returned, with its status. Nothing is reported
+// once the observer is cleared.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "FakeSerialServer.h"
+#include "PeerSocket.h"
+#include "core/Traffic.h"
+#include "transport/AutoModbus.h"
+#include "transport/RemoteModbus.h"
+
+namespace {
+
+bool ReadAll(int h, BYTE* p, size_t n) {
+    while (n > 0) {
+        pollfd pfd{h, POLLIN, 0};
+        const ssize_t got = ::poll(&pfd, 1, 2000) == 1 ? ::recv(h, p, n, 0) : -1;
+        if (got <= 0) {
+            return false;
+        }
+        p += got;
+        n -= size_t(got);
+    }
+    return true;
+}
+
+// A Modbus/TCP peer on one connection that answers every function the master
+// has, recording each frame it received and each frame it sent.
+class CRecordingPeer {
+public:
+    CRecordingPeer() : m_thread([this] { Serve(); }) {}
+    ~CRecordingPeer() { m_thread.join(); }
+    unsigned short Port() const { return m_listener.Port(); }
+
+    std::vector<CByteArray> m_received;
+    std::vector<CByteArray> m_sent;
+
+private:
+    void Serve() {
+        const int h = m_listener.Accept(5000);
+        BYTE header[7];
+        while (h >= 0 && ReadAll(h, header, 7)) {
+            const size_t nBody = size_t(header[4] << 8 | header[5]) - 1;
+            CByteArray frame(7 + nBody);
+            std::copy_n(header, 7, frame.begin());
+            if (!ReadAll(h, frame.data() + 7, nBody)) {
+                break;
+            }
+            m_received.push_back(frame);
+            CByteArray pdu = Answer(CByteArray(frame.begin() + 7, frame.end()));
+            CByteArray answer(7 + pdu.size());
+            std::copy_n(header, 7, answer.begin());
+            std::copy(pdu.begin(), pdu.end(), answer.begin() + 7);
+            answer[4] = BYTE((pdu.size() + 1) >> 8);
+            answer[5] = BYTE(pdu.size() + 1);
+            ::send(h, answer.data(), answer.size(), MSG_NOSIGNAL);
+            m_sent.push_back(answer);
+        }
+        if (h >= 0) {
+            ::close(h);
+        }
+    }
+    static CByteArray Answer(const CByteArray& pdu) {
+        const size_t nCount = size_t(pdu[3] << 8 | pdu[4]);
+        switch (pdu[0]) {
+            case 1:
+            case 2: {
+                CByteArray a{pdu[0], BYTE((nCount + 7) / 8)};
+                a.resize(2 + a[1], 0xA5);
+                return a;
+            }
+            case 3:
+            case 4: {
+                CByteArray a{pdu[0], BYTE(2 * nCount)};
+                for (size_t i = 0; i < nCount; ++i) {
+                    a.insert(a.end(), {BYTE(0x12 + i), 0x34});
+                }
+                return a;
+            }
+            case 16:
+                return CByteArray(pdu.begin(), pdu.begin() + 5);
+            default:
+                return pdu;  // 5, 6 and 8 echo the request
+        }
+    }
+
+    CListener m_listener;
+    std::thread m_thread;
+};
+
+class TrafficCapture : public testing::Test {
+protected:
+    void SetUp() override { Traffic::SetObserver(&m_ring); }
+    void TearDown() override { Traffic::SetObserver(nullptr); }
+    CTrafficRing m_ring;
+};
+
+TEST_F(TrafficCapture, TcpFramesOfEveryFunctionAreTheBytesOnTheWire) {
+    std::vector<CByteArray> received, sent;
+    CRemoteModbus m;
+    {
+        CRecordingPeer peer;
+        ASSERT_TRUE(m.Connect("127.0.0.1", peer.Port(), 2000));
+        CByteArray bits(10);
+        CWordArray words(3);
+        EXPECT_EQ(m.ReadOutputStatus(1, 4, 10, bits), 0);
+        EXPECT_EQ(m.ReadInputStatus(2, 5, 10, bits), 0);
+        EXPECT_EQ(m.ReadOutputRegisters(3, 6, 3, words), 0);
+        EXPECT_EQ(m.ReadInputRegisters(4, 7, 3, words), 0);
+        EXPECT_EQ(m.ForceSingleCoil(5, 8, 1), 0);
+        EXPECT_EQ(m.PresetSingleRegister(6, 9, 0xBEEF), 0);
+        EXPECT_EQ(m.LoopbackTest(7), 0);
+        EXPECT_EQ(m.PresetMultipleRegisters(8, 10, 2, CWordArray{0x0102, 0x0304}), 0);
+        m.Disconnect();
+        received = peer.m_received;  // the peer ends when the connection does
+        sent = peer.m_sent;
+        // Not watched: nothing more is kept.
+        Traffic::SetObserver(nullptr);
+        m.Connect("127.0.0.1", peer.Port(), 100);
+        m.LoopbackTest(1);
+    }
+    const std::vector<CTrafficExchange> exchanges = m_ring.Since(0);
+    ASSERT_EQ(exchanges.size(), 8u);
+    ASSERT_EQ(received.size(), 8u);
+    const BYTE functions[] = {1, 2, 3, 4, 5, 6, 8, 16};
+    for (size_t i = 0; i < exchanges.size(); ++i) {
+        const CTrafficExchange& e = exchanges[i];
+        EXPECT_EQ(e.request, received[i]) << i;
+        EXPECT_EQ(e.answer, sent[i]) << i;
+        EXPECT_EQ(e.request[7], functions[i]);
+        EXPECT_EQ(e.request[6], BYTE(i + 1));  // the unit
+        EXPECT_EQ(e.strStatus, "Ok");
+        EXPECT_EQ(e.pSource, &m);
+        EXPECT_EQ(e.strTransport, "tcp 127.0.0.1:" + std::to_string(m.GetPort()));
+        EXPECT_GE(e.dMillis, 0.0);
+    }
+}
+
+TEST_F(TrafficCapture, AFailedTcpExchangeShowsWhatWasSentAndNoAnswer) {
+    CListener silent;  // accepts, never answers
+    CRemoteModbus m;
+    ASSERT_TRUE(m.Connect("127.0.0.1", silent.Port(), 100));
+    const int h = silent.Accept();
+    CWordArray words(1);
+    EXPECT_NE(m.ReadOutputRegisters(1, 0, 1, words), 0);
+    m.Disconnect();
+    CWordArray more(1);
+    EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, more), REMOTE_NOT_CONNECTED);
+    ::close(h);
+    const std::vector<CTrafficExchange> exchanges = m_ring.Since(0);
+    ASSERT_EQ(exchanges.size(), 2u);
+    EXPECT_EQ(exchanges[0].request, (CByteArray{0, 0, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1}));
+    EXPECT_TRUE(exchanges[0].answer.empty());
+    EXPECT_EQ(exchanges[0].strStatus, "Socket Error");
+    EXPECT_GE(exchanges[0].dMillis, 90.0);  // its time-out
+    // Never framed: the bytes the master handed over, no header.
+    EXPECT_EQ(exchanges[1].request, (CByteArray{1, 3, 0, 0, 0, 1}));
+    EXPECT_EQ(exchanges[1].strStatus, "Socket not connected");
+}
+
+TEST_F(TrafficCapture, SerialExchangesShowThePduAndTheServersStatus) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+        CFakeSerialServer server;
+        CFakeServerRegistration reg(server, CLSCTX_LOCAL_SERVER);
+        CAutoModbus m;
+        ASSERT_EQ(m.Create("", "com2"), S_OK);
+        server.Answer({1, 3, 2, 0x12, 0x34});
+        CWordArray words(1);
+        EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, words), 0);
+        server.Fail(static_cast<LONG>(0x80040201), S_OK);  // the line timed out
+        EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, words), 1);
+        const std::vector<CTrafficExchange> exchanges = m_ring.Since(0);
+        ASSERT_EQ(exchanges.size(), 2u);
+        EXPECT_EQ(exchanges[0].request, server.m_lastRequest);
+        EXPECT_EQ(exchanges[0].request, (CByteArray{1, 3, 0, 0, 0, 1}));
+        EXPECT_EQ(exchanges[0].answer, (CByteArray{1, 3, 2, 0x12, 0x34}));
+        EXPECT_EQ(exchanges[0].strStatus, "Ok");
+        EXPECT_EQ(exchanges[0].strTransport, "serial com2");
+        EXPECT_TRUE(exchanges[1].answer.empty());
+        EXPECT_EQ(exchanges[1].strStatus, "Time Out Error (server status 0x80040201)");
+        EXPECT_EQ(exchanges[1].pSource, &m);
+    }
+    CoUninitialize();
+}
+
+}  // namespace
