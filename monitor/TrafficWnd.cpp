@@ -8,7 +8,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
@@ -17,6 +16,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cstdio>
+
+#include "platform/ui/MessageBox.h"
 
 namespace {
 const char kAllConnections[] = "All connections";
@@ -242,9 +243,9 @@ bool CTrafficWnd::OnSaveAs() {
     QSaveFile file(strPath);
     const QByteArray text = (ShownLines(false).join('\n') + '\n').toUtf8();
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        QMessageBox::warning(
-            this, "Traffic",
-            QString("Traffic not saved to %1: %2").arg(strPath, file.errorString()));
+        AfxMessageBox("Traffic not saved to " + strPath.toStdString() + ": " +
+                          file.errorString().toStdString(),
+                      MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
     return true;
