@@ -72,7 +72,7 @@ echo "  moving input registers 0 and 1, coils 0-3 = 1,0,1,1)"
 
 if [ "$mode" = poll ]; then
   if [ $# -eq 0 ]; then
-    set -- --function input-registers --address 0 --count 2 --type uint16
+    set -- --function input-registers --address 0 --quantity 2 --type uint16
   fi
   ./build/tools/regprobe-poll --host 127.0.0.1 --port "$port" "$@"
 else
