@@ -53,16 +53,13 @@ void CMainFrame::OnViewTraffic() {
         m_pTraffic = new CTrafficWnd(
             Traffic::Ring(),
             [](const CTrafficExchange& e) {
-                POSITION pos = theConnections.GetStartPosition();
-                while (pos != nullptr) {
-                    CString strName;
-                    CConnection* pConnection = nullptr;
-                    theConnections.GetNextAssoc(pos, strName, pConnection);
-                    if (pConnection != nullptr && pConnection->m_pModbus == e.pSource) {
-                        return std::string(strName);
+                std::string strFound = e.strTransport;
+                theConnections.ForEach([&](const CString& strName, CConnection* pConnection) {
+                    if (pConnection->m_pModbus == e.pSource) {
+                        strFound = strName;
                     }
-                }
-                return e.strTransport;
+                });
+                return strFound;
             },
             this);
     }

@@ -126,6 +126,13 @@ private:
     bool m_bRunning = false;
 };
 
+std::vector<CString> RealRows(WORD wStart, const CFloatArray& v) {
+    return FormatFloatRows(wStart, v);
+}
+std::vector<CString> RealRows(WORD wStart, const CDoubleArray& v) {
+    return FormatDoubleRows(wStart, v);
+}
+
 // Registers read as the data type says: one, two or four per value.
 WORD ReadRegisters(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress,
                    WORD wQuantity, CReadClock& clock, CListUpdate& list,
@@ -137,32 +144,26 @@ WORD ReadRegisters(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD 
     Kind32 kind = Kind32::Signed;
     WordOrder order = WordOrder::ABCD;
     WORD wStatus = 0;
+    // Floats and doubles: the same steps through the matching reads.
+    auto readReals = [&](auto& reals, auto pfnInput, auto pfnOutput, BOOL bReverse) {
+        clock.Start();
+        reals.assign(wQuantity, 0);
+        const WORD w = (pModbus->*(bInput ? pfnInput : pfnOutput))(nDevice, wAddress, wQuantity,
+                                                                   reals, bReverse);
+        clock.Stop();
+        list = MakeListUpdate(RealRows(wAddress, reals), true, wQuantity);
+        if (pValues) {
+            *pValues = RealValues(wAddress, reals);
+        }
+        return w;
+    };
     if (s.nDataType == TYPE_FLOAT || s.nDataType == TYPE_FLOAT_REVERSE) {
-        clock.Start();
-        floats.assign(wQuantity, 0.0f);
-        const BOOL bReverse = s.nDataType == TYPE_FLOAT_REVERSE;
-        wStatus =
-            bInput
-                ? pModbus->ReadInputRegistersFloat(nDevice, wAddress, wQuantity, floats, bReverse)
-                : pModbus->ReadOutputRegistersFloat(nDevice, wAddress, wQuantity, floats, bReverse);
-        clock.Stop();
-        list = MakeListUpdate(FormatFloatRows(wAddress, floats), true, wQuantity);
-        if (pValues) {
-            *pValues = FloatValues(wAddress, floats);
-        }
+        wStatus = readReals(floats, &CModbus::ReadInputRegistersFloat,
+                            &CModbus::ReadOutputRegistersFloat, s.nDataType == TYPE_FLOAT_REVERSE);
     } else if (s.nDataType == TYPE_DOUBLE || s.nDataType == TYPE_DOUBLE_REVERSE) {
-        clock.Start();
-        doubles.assign(wQuantity, 0.0);
-        const BOOL bReverse = s.nDataType == TYPE_DOUBLE_REVERSE;
-        wStatus = bInput ? pModbus->ReadInputRegistersDouble(nDevice, wAddress, wQuantity, doubles,
-                                                             bReverse)
-                         : pModbus->ReadOutputRegistersDouble(nDevice, wAddress, wQuantity, doubles,
-                                                              bReverse);
-        clock.Stop();
-        list = MakeListUpdate(FormatDoubleRows(wAddress, doubles), true, wQuantity);
-        if (pValues) {
-            *pValues = DoubleValues(wAddress, doubles);
-        }
+        wStatus =
+            readReals(doubles, &CModbus::ReadInputRegistersDouble,
+                      &CModbus::ReadOutputRegistersDouble, s.nDataType == TYPE_DOUBLE_REVERSE);
     } else if (Is32BitType(s.nDataType, kind, order)) {
         clock.Start();
         // The quantity counts values: two registers each.

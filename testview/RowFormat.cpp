@@ -204,7 +204,7 @@ std::vector<CReadValue> DwordValues(Kind32 kind, WORD wStart,
     return out;
 }
 
-std::vector<CReadValue> FloatValues(WORD wStart, const CFloatArray& values) {
+std::vector<CReadValue> RealValues(WORD wStart, const CFloatArray& values) {
     std::vector<CReadValue> out;
     for (size_t i = 0; i < values.size(); ++i) {
         out.push_back(Real(RowAddress(wStart, i, 2), double(values[i]), 9));
@@ -212,7 +212,7 @@ std::vector<CReadValue> FloatValues(WORD wStart, const CFloatArray& values) {
     return out;
 }
 
-std::vector<CReadValue> DoubleValues(WORD wStart, const CDoubleArray& values) {
+std::vector<CReadValue> RealValues(WORD wStart, const CDoubleArray& values) {
     std::vector<CReadValue> out;
     for (size_t i = 0; i < values.size(); ++i) {
         out.push_back(Real(RowAddress(wStart, i, 4), values[i], 17));

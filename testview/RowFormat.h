@@ -80,6 +80,6 @@ struct CReadValue {
 std::vector<CReadValue> WordValues(int nDataType, WORD wStart, const CWordArray& values);
 std::vector<CReadValue> DwordValues(Kind32 kind, WORD wStart,
                                     const std::vector<std::uint32_t>& values);
-std::vector<CReadValue> FloatValues(WORD wStart, const CFloatArray& values);
-std::vector<CReadValue> DoubleValues(WORD wStart, const CDoubleArray& values);
+std::vector<CReadValue> RealValues(WORD wStart, const CFloatArray& values);
+std::vector<CReadValue> RealValues(WORD wStart, const CDoubleArray& values);
 std::vector<CReadValue> BitValues(WORD wStart, const CByteArray& states);
