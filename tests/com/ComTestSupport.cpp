@@ -1,4 +1,4 @@
-#include "ComTestSupport.h"
+#include "tests/com/ComTestSupport.h"
 
 #include <sys/stat.h>
 
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "FakeSerialPort.h"
+#include "tests/support/FakeSerialPort.h"
 
 VARIANT MakeArray(VARTYPE vtElement, LONG lLbound, const std::vector<LONG>& values) {
     VARIANT var;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "TempDir.h"
 #include "serialapi/ModbusSerialServer.h"
+#include "tests/support/TempDir.h"
 
 // A VT_ARRAY variant of VT_UI1, VT_I2 or VT_I4 elements.
 VARIANT MakeArray(VARTYPE vtElement, LONG lLbound, const std::vector<LONG>& values);

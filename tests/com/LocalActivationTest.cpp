@@ -11,8 +11,6 @@
 #include <chrono>
 #include <thread>
 
-#include "ComTestSupport.h"
-#include "FakeSerialPort.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/rpc/RpcFrame.h"
@@ -20,6 +18,8 @@
 #include "platform/com/rpc/RpcSettings.h"
 #include "platform/com/rpc/RpcSocket.h"
 #include "serialapi/ModbusSerialServerPs.h"
+#include "tests/com/ComTestSupport.h"
+#include "tests/support/FakeSerialPort.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

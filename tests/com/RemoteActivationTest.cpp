@@ -6,14 +6,14 @@
 #include <chrono>
 #include <thread>
 
-#include "ComTestSupport.h"
-#include "FakeSerialPort.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/rpc/RpcFrame.h"
 #include "platform/com/rpc/RpcServer.h"
 #include "platform/com/rpc/RpcSettings.h"
 #include "serialapi/ModbusSerialServerPs.h"
+#include "tests/com/ComTestSupport.h"
+#include "tests/support/FakeSerialPort.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

@@ -10,11 +10,11 @@
 #include <iterator>
 #include <map>
 
-#include "../com/TempDir.h"
-#include "../transport/FakeSerialServer.h"
-#include "../transport/PeerSocket.h"
 #include "connections/ConfigFile.h"
 #include "platform/Archive.h"
+#include "tests/support/FakeSerialServer.h"
+#include "tests/support/PeerSocket.h"
+#include "tests/support/TempDir.h"
 #include "transport/AutoModbus.h"
 #include "transport/RemoteModbus.h"
 

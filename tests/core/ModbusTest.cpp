@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "FakeModbus.h"
 #include "core/ModbusException.h"
 #include "platform/Archive.h"
+#include "tests/support/FakeModbus.h"
 
 namespace {
 

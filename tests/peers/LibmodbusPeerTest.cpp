@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "WordOrder.h"
+#include "tests/peers/WordOrder.h"
 #include "transport/RemoteModbus.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "../server/ChildProcess.h"
-#include "WordOrder.h"
+#include "tests/peers/WordOrder.h"
+#include "tests/support/ChildProcess.h"
 #include "testview/ReadCycle.h"
 #include "testview/RowFormat.h"
 #include "transport/RemoteModbus.h"

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <thread>
 
-#include "ServerProgram.h"
+#include "tests/server/ServerProgram.h"
 #include "transport/AutoModbus.h"
 
 namespace {

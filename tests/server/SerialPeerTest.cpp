@@ -10,9 +10,9 @@
 #include <atomic>
 #include <thread>
 
-#include "ChildProcess.h"
-#include "ServerTestKit.h"
 #include "core/Modbus.h"
+#include "tests/server/ServerTestKit.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 #include <chrono>
 #include <thread>
 
-#include "ChildProcess.h"
-#include "ServerTestKit.h"
 #include "core/Modbus.h"
 #include "platform/com/ComApi.h"
 #include "server/SerialPortFactory.h"
 #include "server/TcpGateway.h"
 #include "sim/SimSerialServer.h"
+#include "tests/server/ServerTestKit.h"
+#include "tests/support/ChildProcess.h"
 #include "transport/AutoModbus.h"
 
 namespace {

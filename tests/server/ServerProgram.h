@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/rpc/RpcSettings.h"
 #include "serialapi/ModbusSerialServerPs.h"
 #include "sim/SimSerialServer.h"
+#include "tests/support/ChildProcess.h"
 
 // modbus-serial-server started by the test on a private runtime directory,
 // with COM1 on the simulator's pty.

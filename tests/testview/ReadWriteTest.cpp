@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/ModbusException.h"
-#include "tests/core/FakeModbus.h"
+#include "tests/support/FakeModbus.h"
 #include "testview/ReadCycle.h"
 #include "testview/RowFormat.h"
 

@@ -1,9 +1,9 @@
 // The automation master against an in-process fake of the serial server.
 #include <gtest/gtest.h>
 
-#include "FakeSerialServer.h"
 #include "platform/Archive.h"
 #include "platform/FormatMessage.h"
+#include "tests/support/FakeSerialServer.h"
 #include "transport/AutoModbus.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "PeerSocket.h"
+#include "tests/support/PeerSocket.h"
 #include "transport/BlockingSocket.h"
 
 namespace {

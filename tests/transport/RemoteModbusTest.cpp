@@ -4,8 +4,8 @@
 #include <chrono>
 #include <thread>
 
-#include "PeerSocket.h"
 #include "platform/Archive.h"
+#include "tests/support/PeerSocket.h"
 #include "transport/RemoteModbus.h"
 
 namespace {

@@ -13,14 +13,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "UiTestSupport.h"
 #include "connections/Connections.h"
 #include "platform/ui/AfxRes.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/MDIChildWnd.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
-#include "tests/com/TypeLibBuilder.h"
+#include "tests/support/TypeLibBuilder.h"
+#include "tests/support/ui/UiTestSupport.h"
 
 namespace {
 const char* const kNoConnections = "There are no connections to open new document";

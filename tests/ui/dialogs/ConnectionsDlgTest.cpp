@@ -9,12 +9,12 @@
 #include <fstream>
 #include <iterator>
 
-#include "../UiTestSupport.h"
-#include "DialogTestSupport.h"
 #include "connections/Connections.h"
 #include "connections/dialogs/ConnectionsDlg.h"
 #include "platform/com/ComApi.h"
 #include "res/Resource.h"
+#include "tests/support/ui/DialogTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
 #include "transport/RemoteModbus.h"
 
 namespace {

@@ -10,14 +10,14 @@
 #include <QMenu>
 #include <QMenuBar>
 
-#include "../UiTestSupport.h"
-#include "DialogTestSupport.h"
 #include "connections/Connections.h"
 #include "platform/ui/DocTemplate.h"
 #include "platform/ui/MDIChildWnd.h"
 #include "platform/ui/Menu.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
+#include "tests/support/ui/DialogTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
 #include "testview/RegprobeView.h"
 
 namespace {

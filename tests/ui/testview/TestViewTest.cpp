@@ -17,13 +17,15 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "../UiTestSupport.h"
-#include "../dialogs/DialogTestSupport.h"
 #include "connections/Connections.h"
 #include "platform/ui/DocTemplate.h"
 #include "platform/ui/MDIChildWnd.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
+#include "tests/support/FileLines.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/ui/DialogTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
 #include "testview/RegprobeView.h"
 #include "transport/RemoteModbus.h"
 
@@ -418,32 +420,14 @@ TEST_F(TestView, ATimedOutReadIsATimeOutAndNotAReadTime) {
 
 class TestViewLog : public TestView {
 protected:
-    void SetUp() override {
-        TestView::SetUp();
-        char szDir[] = "/tmp/regprobe-viewlog-XXXXXX";
-        ASSERT_NE(::mkdtemp(szDir), nullptr);
-        m_strDir = szDir;
-        m_strPath = m_strDir + "/poll.csv";
-    }
-    void TearDown() override {
-        TestView::TearDown();
-        ::unlink(m_strPath.c_str());
-        ::rmdir(m_strDir.c_str());
-    }
-    std::vector<std::string> Lines() const {
-        std::ifstream in(m_strPath);
-        std::vector<std::string> lines;
-        for (std::string s; std::getline(in, s);) {
-            lines.push_back(s);
-        }
-        return lines;
-    }
+    std::vector<std::string> Lines() const { return FileLines(m_strPath); }
     void StartLog(CRegprobeView* pView) {
         pView->m_chooseLogFile = [this] { return m_strPath; };
         pView->m_checkLogToFile->click();
         ASSERT_TRUE(pView->m_checkLogToFile->isChecked());
     }
-    std::string m_strDir, m_strPath;
+    CTempDir m_dir;
+    std::string m_strPath = m_dir.Path() + "/poll.csv";
 };
 
 TEST_F(TestViewLog, OneLinePerCycleUntilUntickedThenAppendedAfterItsHeader) {

@@ -9,11 +9,11 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 
-#include "../UiTestSupport.h"
-#include "X11Support.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
 #include "shell/Splash.h"
+#include "tests/support/ui/UiTestSupport.h"
+#include "tests/ui/x11/X11Support.h"
 
 namespace {
 using namespace std::chrono_literals;

@@ -8,10 +8,10 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 
-#include "../UiTestSupport.h"
-#include "X11Support.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
+#include "tests/support/ui/UiTestSupport.h"
+#include "tests/ui/x11/X11Support.h"
 
 namespace {
 class TrayX11Test : public CX11FrameTest {

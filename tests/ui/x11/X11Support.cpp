@@ -1,4 +1,4 @@
-#include "X11Support.h"
+#include "tests/ui/x11/X11Support.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "../UiTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
 
 class CMainFrame;
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "TempDir.h"
-#include "TypeLibBuilder.h"
 #include "platform/Unicode.h"
 #include "platform/com/ComPtr.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TypeLibBuilder.h"
 
 namespace {
 const GUID kLibId = {0x12345678, 0x9ABC, 0xDEF0, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};

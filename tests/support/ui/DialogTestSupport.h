@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/ui/DialogBuilder.h"
-#include "tests/server/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 // regprobe-sim on 127.0.0.1, a free port; holding registers 0-2 = 11, 22, 33.
 class CTcpSim {

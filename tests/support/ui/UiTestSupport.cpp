@@ -1,4 +1,4 @@
-#include "UiTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
 
 #include <QApplication>
 #include <QDialog>

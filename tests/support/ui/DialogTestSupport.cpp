@@ -1,4 +1,4 @@
-#include "DialogTestSupport.h"
+#include "tests/support/ui/DialogTestSupport.h"
 
 #include <arpa/inet.h>
 #include <stdlib.h>
