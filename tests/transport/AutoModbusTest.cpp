@@ -4,6 +4,7 @@
 #include "platform/Archive.h"
 #include "platform/FormatMessage.h"
 #include "tests/support/FakeSerialServer.h"
+#include "tests/support/Serialized.h"
 #include "transport/AutoModbus.h"
 
 namespace {
@@ -197,14 +198,6 @@ TEST_F(AutoModbus, PropertiesAndConnection) {
     EXPECT_FALSE(m.Connect());
 }
 
-CByteArray Store(CAutoModbus& m) {
-    CMemFile file;
-    CArchive ar(&file, CArchive::store);
-    m.Serialize(ar);
-    ar.Close();
-    return file.GetData();
-}
-
 // No two values are alike, so none can stand in for another; the getters'
 // garbage above the bits that count would show in the record.
 TEST_F(AutoModbus, RecordHoldsTheServersValuesAndLoadingAppliesThem) {
@@ -226,7 +219,7 @@ TEST_F(AutoModbus, RecordHoldsTheServersValuesAndLoadingAppliesThem) {
         m_server.m_tcp.m_bRunning = true;
         m_server.m_tcp.m_strAddress = "10.0.0.5";
         m_server.m_tcp.m_nPort = 1502;
-        record = Store(m);
+        record = Stored(m);
     }
     const CByteArray expected{0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 0,        // tries, throw, reserved
                               0x00, 0x04, 'c', 'o', 'm', '2',            // server "", port "com2"
@@ -252,7 +245,7 @@ TEST_F(AutoModbus, RecordHoldsTheServersValuesAndLoadingAppliesThem) {
         // Every value applied; the port's name is now the one selected.
         CByteArray applied = expected;
         applied[15] = '3';
-        EXPECT_EQ(Store(loaded), applied);
+        EXPECT_EQ(Stored(loaded), applied);
         EXPECT_EQ(target.m_nConnects, 1);
         EXPECT_EQ(target.m_tcp.m_nStarts, 1);
     }
@@ -273,7 +266,7 @@ TEST_F(AutoModbus, RecordHoldsTheServersValuesAndLoadingAppliesThem) {
     CAutoModbus none;
     CByteArray empty(59, 0);
     empty[0] = 1;
-    EXPECT_EQ(Store(none), empty);
+    EXPECT_EQ(Stored(none), empty);
 }
 
 TEST_F(AutoModbus, PortNamesTheServerDoesNotKnowAreRefused) {
@@ -298,7 +291,7 @@ TEST_F(AutoModbus, PortNamesTheServerDoesNotKnowAreRefused) {
     // A record naming COM9 is dropped like one whose server is unreachable,
     // its bytes consumed.
     m_server.m_nPort = 9;
-    CByteArray record = Store(m);
+    CByteArray record = Stored(m);
     m.ReleaseServer();
     record.push_back(0x5A);
     CMemFile in(record);

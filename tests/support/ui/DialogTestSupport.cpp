@@ -16,6 +16,7 @@
 
 #include "connections/Connections.h"
 #include "platform/com/rpc/RpcSettings.h"
+#include "tests/support/ConnectionNames.h"
 
 namespace {
 // The rest of the first line of output that starts with strPrefix.
@@ -112,14 +113,7 @@ std::vector<CString> Lines(const QWidget* pDialog, int nID) {
 }
 
 std::vector<CString> ConnectionNames() {
-    std::vector<CString> names;
-    POSITION pos = theConnections.GetStartPosition();
-    while (pos != nullptr) {
-        CString strName;
-        CConnection* pConnection = nullptr;
-        theConnections.GetNextAssoc(pos, strName, pConnection);
-        names.push_back(strName);
-    }
+    std::vector<CString> names = ConnectionNames(theConnections);
     std::sort(names.begin(), names.end());
     return names;
 }
