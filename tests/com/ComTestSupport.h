@@ -2,13 +2,37 @@
 // variants, fake commands and bounded waits.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/com/ComApi.h"
+#include "platform/com/rpc/RpcSettings.h"
 #include "serialapi/ModbusSerialServer.h"
+#include "serialapi/ModbusSerialServerPs.h"
 #include "tests/support/TempDir.h"
+
+// COM on this thread with the serial server's proxies registered, runtime
+// files in a private directory, every call bounded by 10 s.
+class CComTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ASSERT_EQ(RegisterModbusSerialServerPs(), S_OK);
+        CoSetRuntimeDirectory(m_dir.Path().c_str());
+        CoSetCallTimeout(10000);
+    }
+    void TearDown() override {
+        CoSetRuntimeDirectory(nullptr);
+        CoSetCallTimeout(0);
+        CoUninitialize();
+    }
+
+    CTempDir m_dir;
+};
 
 // A VT_ARRAY variant of VT_UI1, VT_I2 or VT_I4 elements.
 VARIANT MakeArray(VARTYPE vtElement, LONG lLbound, const std::vector<LONG>& values);

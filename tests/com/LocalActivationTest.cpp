@@ -40,21 +40,16 @@ LONG RoundTrip(std::type_identity_t<Itf>* p, HRESULT (Itf::*put)(P), HRESULT (It
     return SUCCEEDED((p->*put)(static_cast<P>(n))) ? Get(p, get) : -99999;
 }
 
-class LocalActivation : public ::testing::Test {
+class LocalActivation : public CComTest {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        ASSERT_EQ(RegisterModbusSerialServerPs(), S_OK);
-        CoSetRuntimeDirectory(m_dir.Path().c_str());
+        CComTest::SetUp();
         // Relative: found beside the test executable.
         CoRegisterLocalServer(CLSID_ModbusSerialServer, "regprobe-test-com-server");
-        CoSetCallTimeout(10000);
     }
     void TearDown() override {
         CoRegisterLocalServer(CLSID_ModbusSerialServer, nullptr);
-        CoSetRuntimeDirectory(nullptr);
-        CoSetCallTimeout(0);
-        CoUninitialize();
+        CComTest::TearDown();
     }
 
     static CComPtr<IModbusSerialPort> Activate(HRESULT* phr = nullptr) {
@@ -73,8 +68,6 @@ protected:
     std::string SocketPath() const {
         return m_dir.Path() + "/" + RpcGuidToName(CLSID_ModbusSerialServer) + ".sock";
     }
-
-    CTempDir m_dir;
 };
 
 TEST_F(LocalActivation, StartsTheServerOnDemandAndRoundTripsEveryMember) {

@@ -20,13 +20,10 @@ using Clock = std::chrono::steady_clock;
 
 const char kKey[] = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff\n";
 
-class RemoteActivation : public ::testing::Test {
+class RemoteActivation : public CComTest {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        ASSERT_EQ(RegisterModbusSerialServerPs(), S_OK);
-        CoSetRuntimeDirectory(m_dir.Path().c_str());
-        CoSetCallTimeout(10000);
+        CComTest::SetUp();
         m_strKey = m_dir.WriteFile("access.key", kKey, 0600);
         CoSetAccessKeyFile(m_strKey.c_str());
         // Registered for local servers only, so the client here goes over TCP.
@@ -40,9 +37,7 @@ protected:
         EXPECT_EQ(g_nLiveFakes, 0);
         CoRevokeClassObject(m_dwCookie);
         CoSetAccessKeyFile(nullptr);
-        CoSetRuntimeDirectory(nullptr);
-        CoSetCallTimeout(0);
-        CoUninitialize();
+        CComTest::TearDown();
     }
 
     void Listen() {
@@ -64,7 +59,6 @@ protected:
         return pPort;
     }
 
-    CTempDir m_dir;
     std::string m_strKey;
     std::u16string m_strName;
     CFakeClassFactory m_factory;

@@ -22,6 +22,16 @@ QString RunCommand(const QString& strProgram, const QStringList& args) {
     return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
+QString Xdotool(const QString& strArgs) {
+    return RunCommand(QStringLiteral("xdotool"), strArgs.split(QLatin1Char(' ')));
+}
+
+void DoubleClickAt(QPoint point) {
+    Xdotool(QStringLiteral("mousemove %1 %2 click --repeat 2 --delay 80 1")
+                .arg(point.x())
+                .arg(point.y()));
+}
+
 QPoint ScreenCentre(WId window) {
     QString info =
         RunCommand(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
