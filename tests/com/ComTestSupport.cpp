@@ -66,20 +66,3 @@ LONG RunFakeCommand(IModbusSerialPort* pPort, BYTE byCode) {
     }
     return b[0] | b[1] << 8 | b[2] << 16 | b[3] << 24;
 }
-
-long MillisSince(std::chrono::steady_clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count());
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int nMillis) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMillis);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}

@@ -14,6 +14,7 @@
 #include "serialapi/ModbusSerialServer.h"
 #include "serialapi/ModbusSerialServerPs.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Timing.h"
 
 // COM on this thread with the serial server's proxies registered, runtime
 // files in a private directory, every call bounded by 10 s.
@@ -44,6 +45,3 @@ HRESULT TransferBytes(IModbusSerialPort* pPort, const std::vector<LONG>& bytes,
 // Runs a fake command (see FakeSerialPort.h) and returns its 4-byte answer;
 // -1 when the call fails.
 LONG RunFakeCommand(IModbusSerialPort* pPort, BYTE byCode);
-long MillisSince(std::chrono::steady_clock::time_point start);
-// Polls the condition every 10 ms for at most nMillis.
-bool WaitUntil(const std::function<bool()>& condition, int nMillis);

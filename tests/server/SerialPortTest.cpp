@@ -15,16 +15,12 @@
 #include "sim/SimSerialServer.h"
 #include "tests/server/ServerTestKit.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Timing.h"
 #include "transport/AutoModbus.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 using EMode = CSimSerialServer::EMode;
-
-long MillisSince(Clock::time_point start) {
-    return long(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 
 class SerialPort : public testing::TestWithParam<EMode> {
 protected:

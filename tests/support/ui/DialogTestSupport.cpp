@@ -17,6 +17,7 @@
 #include "connections/Connections.h"
 #include "platform/com/rpc/RpcSettings.h"
 #include "tests/support/ConnectionNames.h"
+#include "tests/support/PeerSocket.h"
 
 namespace {
 // The rest of the first line of output that starts with strPrefix.
@@ -38,15 +39,9 @@ CTcpSim::CTcpSim(std::vector<std::string> options) {
 }
 
 WORD ClosedPort() {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof sa;
-    ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &n);
-    ::close(s);
-    return ntohs(sa.sin_port);
+    WORD nPort = 0;
+    ::close(ListenLoopback(-1, &nPort));
+    return nPort;
 }
 
 CSerialRig::CSerialRig() {
