@@ -20,6 +20,7 @@
 #include "serialapi/ModbusSerialServerPs.h"
 #include "tests/com/ComTestSupport.h"
 #include "tests/support/FakeSerialPort.h"
+#include "tests/support/ScopedEnv.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -367,22 +368,9 @@ TEST_F(LocalActivation, ServerShrugsOffBadClients) {
 // Without $XDG_RUNTIME_DIR the sockets live in the user's own cache, which
 // nobody else can create first, never under a fixed name in /tmp.
 TEST(RuntimeDirectory, FallsBackToTheUsersCache) {
-    struct CSaved {
-        const char* pszName;
-        std::string strValue;
-        bool bSet;
-    };
-    std::vector<CSaved> saved;
-    for (const char* pszName :
-         {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "HOME", RPC_RUNTIME_DIR_VARIABLE}) {
-        const char* psz = std::getenv(pszName);
-        saved.push_back({pszName, psz != nullptr ? psz : "", psz != nullptr});
-    }
     CTempDir home;
-    ::setenv("HOME", home.Path().c_str(), 1);
-    ::unsetenv("XDG_RUNTIME_DIR");
-    ::unsetenv("XDG_CACHE_HOME");
-    ::unsetenv(RPC_RUNTIME_DIR_VARIABLE);
+    CScopedEnv homeVar("HOME", home.Path().c_str()), runtime("XDG_RUNTIME_DIR", nullptr),
+        cache("XDG_CACHE_HOME", nullptr), own(RPC_RUNTIME_DIR_VARIABLE, nullptr);
     std::string strDir;
     EXPECT_EQ(RpcGetRuntimeDirectory(&strDir), S_OK);
     EXPECT_EQ(strDir, home.Path() + "/.cache/regprobe-runtime");
@@ -391,20 +379,12 @@ TEST(RuntimeDirectory, FallsBackToTheUsersCache) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
     const std::string strCache = home.Path() + "/elsewhere";
-    ::setenv("XDG_CACHE_HOME", strCache.c_str(), 1);
+    cache.Set(strCache.c_str());
     EXPECT_EQ(RpcGetRuntimeDirectory(&strDir), S_OK);
     EXPECT_EQ(strDir, strCache + "/regprobe-runtime");
     // Opened to others, it is refused rather than used.
     ::chmod(strDir.c_str(), 0755);
     EXPECT_EQ(RpcGetRuntimeDirectory(&strDir), E_ACCESSDENIED);
-
-    for (const CSaved& s : saved) {
-        if (s.bSet) {
-            ::setenv(s.pszName, s.strValue.c_str(), 1);
-        } else {
-            ::unsetenv(s.pszName);
-        }
-    }
 }
 
 }  // namespace

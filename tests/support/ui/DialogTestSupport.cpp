@@ -45,13 +45,11 @@ WORD ClosedPort() {
 }
 
 CSerialRig::CSerialRig() {
-    if (::mkdtemp(m_szDir) == nullptr) {
+    if (m_dir.Path().empty()) {
         return;
     }
-    ::setenv(RPC_RUNTIME_DIR_VARIABLE, m_szDir, 1);
-    const std::string strKey = std::string(m_szDir) + "/access.key";
-    std::ofstream(strKey) << "00112233445566778899aabbccddeeff\n";
-    ::chmod(strKey.c_str(), 0600);
+    const std::string strKey =
+        m_dir.WriteFile("access.key", "00112233445566778899aabbccddeeff\n", 0600);
     CoSetAccessKeyFile(strKey.c_str());
     if (!m_sim.Start({REGPROBE_SIM_PROGRAM, "--pty", "--holding", "0=11,22,33"})) {
         return;
@@ -66,9 +64,6 @@ CSerialRig::CSerialRig() {
 
 CSerialRig::~CSerialRig() {
     CoSetAccessKeyFile(nullptr);
-    ::unsetenv(RPC_RUNTIME_DIR_VARIABLE);
-    std::error_code ec;
-    std::filesystem::remove_all(m_szDir, ec);
 }
 
 void SetText(const QWidget* pDialog, int nID, const CString& strText) {
