@@ -14,6 +14,7 @@
 #include "platform/Archive.h"
 #include "tests/support/ConnectionNames.h"
 #include "tests/support/FakeSerialServer.h"
+#include "tests/support/FileLines.h"
 #include "tests/support/PeerSocket.h"
 #include "tests/support/Serialized.h"
 #include "tests/support/TempDir.h"
@@ -299,8 +300,8 @@ protected:
         ASSERT_FALSE(m_strDir.empty());
     }
     CByteArray ReadFile() {
-        std::ifstream in(m_strPath, std::ios::binary);
-        return CByteArray(std::istreambuf_iterator<char>(in), {});
+        const std::string strText = FileText(m_strPath);
+        return CByteArray(strText.begin(), strText.end());
     }
 
     CTempDir m_dir;

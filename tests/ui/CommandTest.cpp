@@ -26,17 +26,6 @@ namespace {
 const char* const kNoConnections = "There are no connections to open new document";
 const char* const kCloseDocuments = "Close All documents before configuring connections";
 
-QAction* MenuItem(CMainFrame* pFrame, UINT nID) {
-    for (QAction* pPopup : pFrame->menuBar()->actions()) {
-        for (QAction* pItem : pPopup->menu()->actions()) {
-            if (GetActionCommandId(pItem) == nID) {
-                return pItem;
-            }
-        }
-    }
-    return nullptr;
-}
-
 class CommandTest : public CFrameTest {
 protected:
     void TearDown() override {

@@ -40,16 +40,9 @@ TEST_F(EndToEnd, ConnectionFromTheMenuThenATestWindow) {
         Click(pConnections, IDCANCEL);
     });
     // Options > Connections..., as the user picks it.
-    bool bFound = false;
-    for (QAction* pPopup : m_pFrame->menuBar()->actions()) {
-        for (QAction* pItem : pPopup->menu()->actions()) {
-            if (GetActionCommandId(pItem) == ID_OPTIONS_CONNECTIONS) {
-                bFound = true;
-                pItem->trigger();
-            }
-        }
-    }
-    ASSERT_TRUE(bFound);
+    QAction* pItem = MenuItem(m_pFrame, ID_OPTIONS_CONNECTIONS);
+    ASSERT_NE(pItem, nullptr);
+    pItem->trigger();
     EXPECT_EQ(lines, std::vector<CString>{strName});
 
     m_pFrame->SendCommand(ID_FILE_NEW);

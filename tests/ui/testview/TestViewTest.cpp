@@ -57,6 +57,11 @@ protected:
         return strName;
     }
 
+    // A window on a new simulator (AddSim's arguments).
+    CRegprobeView* OpenSim(std::vector<std::string> options, DWORD dwTimeout = 3000) {
+        AddSim(std::move(options), dwTimeout);
+        return OpenWindow();
+    }
     CRegprobeView* OpenWindow(UINT nCommand = ID_FILE_NEW) {
         m_pFrame->SendCommand(nCommand);
         CMDIChildWnd* pChild = m_pFrame->MDIGetActive();
@@ -133,8 +138,8 @@ TEST_F(TestView, OpensOnlyWithAConnectionAndStartsWithTheDefaults) {
 }
 
 TEST_F(TestView, PollShowsValuesAndAChangedReadAtTheNextCycle) {
-    AddSim({"--holding", "0=11,22,-1", "--float", "10=1.5", "--coils", "4=1,0,1"});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView =
+        OpenSim({"--holding", "0=11,22,-1", "--float", "10=1.5", "--coils", "4=1,0,1"});
     ASSERT_NE(pView, nullptr);
     pView->m_editQuantity->setText("3");
     Poll(pView, "0");
@@ -168,8 +173,7 @@ TEST_F(TestView, PollShowsValuesAndAChangedReadAtTheNextCycle) {
 }
 
 TEST_F(TestView, IntervalAboveTheMaximumIsRefusedInEitherHandler) {
-    AddSim({});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({});
     ASSERT_NE(pView, nullptr);
     pView->m_editInterval->clear();
     EXPECT_EQ(pView->m_dwInterval, 0u);
@@ -265,8 +269,7 @@ TEST_F(TestView, AFailingOrThrowingMasterIsReportedAndPollingGoesOn) {
 }
 
 TEST_F(TestView, CloseWhilePollingReturnsAfterTheReadsInProgress) {
-    AddSim({});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({});
     ASSERT_NE(pView, nullptr);
     Poll(pView, "10000");
     // Two more windows of the same document, each with its own worker.
@@ -287,8 +290,7 @@ TEST_F(TestView, CloseWhilePollingReturnsAfterTheReadsInProgress) {
 }
 
 TEST_F(TestView, ClosingOneOfTwoWindowsStopsOnlyItsWorker) {
-    AddSim({"--holding", "0=7"});
-    CRegprobeView* pFirst = OpenWindow();
+    CRegprobeView* pFirst = OpenSim({"--holding", "0=7"});
     ASSERT_NE(pFirst, nullptr);
     Poll(pFirst, "0");
     CRegprobeView* pSecond = OpenWindow(ID_WINDOW_NEW);
@@ -307,8 +309,7 @@ TEST_F(TestView, ClosingOneOfTwoWindowsStopsOnlyItsWorker) {
 }
 
 TEST_F(TestView, TickingAgainWhileTheWorkerEndsKeepsPolling) {
-    AddSim({"--fault", "delay=300"});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({"--fault", "delay=300"});
     ASSERT_NE(pView, nullptr);
     Poll(pView, "0");
     Pump(50ms);  // inside the first read
@@ -345,8 +346,7 @@ TEST_F(TestView, TwoWindowsPollTwoDevicesEachWithItsOwnStatistics) {
 
 namespace {
 TEST_F(TestView, ExitRequestedWhileACloseWaitsComesBackAfterIt) {
-    AddSim({"--fault", "delay=400"});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({"--fault", "delay=400"});
     ASSERT_NE(pView, nullptr);
     Poll(pView, "0");
     Pump(100ms);  // inside a read
@@ -379,8 +379,7 @@ CShownTimes ShownTimes(const CRegprobeView* pView) {
 }
 
 TEST_F(TestView, ReadTimesShowTheDevicesDelayAndCountTimeOutsApart) {
-    AddSim({"--fault", "delay=20"});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({"--fault", "delay=20"});
     ASSERT_NE(pView, nullptr);
     ASSERT_NE(pView->m_staticResponseTimes, nullptr);
     EXPECT_TRUE(pView->m_staticResponseTimes->text().isEmpty());
@@ -406,8 +405,7 @@ TEST_F(TestView, ReadTimesShowTheDevicesDelayAndCountTimeOutsApart) {
 
 TEST_F(TestView, ATimedOutReadIsATimeOutAndNotAReadTime) {
     // Every answer comes after the connection's 100 ms time-out.
-    AddSim({"--fault", "delay=400"}, 100);
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({"--fault", "delay=400"}, 100);
     ASSERT_NE(pView, nullptr);
     Poll(pView, "0");
     EXPECT_TRUE(WaitFor([&] { return Cycles(pView) >= 2; }));
@@ -467,8 +465,7 @@ TEST_F(TestViewLog, OneLinePerCycleUntilUntickedThenAppendedAfterItsHeader) {
 }
 
 TEST_F(TestViewLog, AFailedWriteStopsTheLogWithItsMessageAndPollingGoesOn) {
-    AddSim({});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({});
     ASSERT_NE(pView, nullptr);
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
