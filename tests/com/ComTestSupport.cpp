@@ -26,6 +26,18 @@ VARIANT MakeArray(VARTYPE vtElement, LONG lLbound, const std::vector<LONG>& valu
     return var;
 }
 
+CComPtr<IModbusTcpServer> TcpServerOf(IModbusSerialPort* pPort, IDispatch** ppDispatch) {
+    CComPtr<IDispatch> pDispatch;
+    CComPtr<IModbusTcpServer> pTcp;
+    if (SUCCEEDED(pPort->get_TcpServer(&pDispatch)) && pDispatch != nullptr) {
+        pDispatch->QueryInterface(IID_IModbusTcpServer, reinterpret_cast<void**>(&pTcp));
+    }
+    if (ppDispatch != nullptr) {
+        *ppDispatch = pDispatch.Detach();
+    }
+    return pTcp;
+}
+
 std::vector<LONG> ArrayValues(const VARIANT& var) {
     std::vector<LONG> values;
     for (ULONG i = 0;

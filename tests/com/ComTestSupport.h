@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/com/ComApi.h"
+#include "platform/com/ComPtr.h"
 #include "platform/com/rpc/RpcSettings.h"
 #include "serialapi/ModbusSerialServer.h"
 #include "serialapi/ModbusSerialServerPs.h"
@@ -34,6 +35,10 @@ protected:
 
     CTempDir m_dir;
 };
+
+// The port's TCP server, asked for through the dispatch interface it hands
+// out (kept in *ppDispatch when given); null when either step fails.
+CComPtr<IModbusTcpServer> TcpServerOf(IModbusSerialPort* pPort, IDispatch** ppDispatch = nullptr);
 
 // A VT_ARRAY variant of VT_UI1, VT_I2 or VT_I4 elements.
 VARIANT MakeArray(VARTYPE vtElement, LONG lLbound, const std::vector<LONG>& values);

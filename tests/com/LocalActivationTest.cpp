@@ -109,12 +109,8 @@ TEST_F(LocalActivation, StartsTheServerOnDemandAndRoundTripsEveryMember) {
     void* pv = nullptr;
     EXPECT_EQ(pPort->QueryInterface(IID_IModbusTcpServer, &pv), E_NOINTERFACE);
     EXPECT_EQ(pv, nullptr);
-    CComPtr<IDispatch> pDispatch;
-    ASSERT_EQ(pPort->get_TcpServer(&pDispatch), S_OK);
-    CComPtr<IModbusTcpServer> pTcp;
-    ASSERT_EQ(pDispatch->QueryInterface(IID_IModbusTcpServer, reinterpret_cast<void**>(&pTcp)),
-              S_OK);
-    pDispatch.Release();
+    CComPtr<IModbusTcpServer> pTcp = TcpServerOf(pPort);
+    ASSERT_NE(pTcp, nullptr);
     CComBSTR address("192.168.1.7");
     EXPECT_EQ(pTcp->put_Address(address), S_OK);
     EXPECT_EQ(pTcp->get_Address(&address), S_OK);

@@ -71,10 +71,8 @@ TEST_F(RemoteActivation, RightKeyServesAndReleaseReachesTheServer) {
     CComPtr<IModbusSerialPort> pPort = Activate(&hr);
     ASSERT_EQ(hr, S_OK);
     CComPtr<IDispatch> pDispatch;
-    ASSERT_EQ(pPort->get_TcpServer(&pDispatch), S_OK);
-    CComPtr<IModbusTcpServer> pTcp;
-    ASSERT_EQ(pDispatch->QueryInterface(IID_IModbusTcpServer, reinterpret_cast<void**>(&pTcp)),
-              S_OK);
+    CComPtr<IModbusTcpServer> pTcp = TcpServerOf(pPort, &pDispatch);
+    ASSERT_NE(pTcp, nullptr);
     EXPECT_EQ(m_server.GetConnectionCount(), 1u);
     EXPECT_EQ(m_server.GetObjectCount(), 3u);  // the port, the dispatch and the TCP server
     EXPECT_EQ(g_nLiveFakes, 2);
