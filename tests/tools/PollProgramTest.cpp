@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/server/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 using Lines = std::vector<std::string>;
