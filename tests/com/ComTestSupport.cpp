@@ -1,4 +1,4 @@
-#include "ComTestSupport.h"
+#include "tests/com/ComTestSupport.h"
 
 #include <sys/stat.h>
 
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "FakeSerialPort.h"
+#include "tests/support/FakeSerialPort.h"
 
 VARIANT MakeArray(VARTYPE vtElement, LONG lLbound, const std::vector<LONG>& values) {
     VARIANT var;
@@ -24,6 +24,18 @@ VARIANT MakeArray(VARTYPE vtElement, LONG lLbound, const std::vector<LONG>& valu
         }
     }
     return var;
+}
+
+CComPtr<IModbusTcpServer> TcpServerOf(IModbusSerialPort* pPort, IDispatch** ppDispatch) {
+    CComPtr<IDispatch> pDispatch;
+    CComPtr<IModbusTcpServer> pTcp;
+    if (SUCCEEDED(pPort->get_TcpServer(&pDispatch)) && pDispatch != nullptr) {
+        pDispatch->QueryInterface(IID_IModbusTcpServer, reinterpret_cast<void**>(&pTcp));
+    }
+    if (ppDispatch != nullptr) {
+        *ppDispatch = pDispatch.Detach();
+    }
+    return pTcp;
 }
 
 std::vector<LONG> ArrayValues(const VARIANT& var) {
@@ -65,21 +77,4 @@ LONG RunFakeCommand(IModbusSerialPort* pPort, BYTE byCode) {
         return -1;
     }
     return b[0] | b[1] << 8 | b[2] << 16 | b[3] << 24;
-}
-
-long MillisSince(std::chrono::steady_clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count());
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int nMillis) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMillis);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }

@@ -11,8 +11,6 @@
 #include <chrono>
 #include <thread>
 
-#include "ComTestSupport.h"
-#include "FakeSerialPort.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/rpc/RpcFrame.h"
@@ -20,6 +18,9 @@
 #include "platform/com/rpc/RpcSettings.h"
 #include "platform/com/rpc/RpcSocket.h"
 #include "serialapi/ModbusSerialServerPs.h"
+#include "tests/com/ComTestSupport.h"
+#include "tests/support/FakeSerialPort.h"
+#include "tests/support/ScopedEnv.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -40,21 +41,16 @@ LONG RoundTrip(std::type_identity_t<Itf>* p, HRESULT (Itf::*put)(P), HRESULT (It
     return SUCCEEDED((p->*put)(static_cast<P>(n))) ? Get(p, get) : -99999;
 }
 
-class LocalActivation : public ::testing::Test {
+class LocalActivation : public CComTest {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        ASSERT_EQ(RegisterModbusSerialServerPs(), S_OK);
-        CoSetRuntimeDirectory(m_dir.Path().c_str());
+        CComTest::SetUp();
         // Relative: found beside the test executable.
         CoRegisterLocalServer(CLSID_ModbusSerialServer, "regprobe-test-com-server");
-        CoSetCallTimeout(10000);
     }
     void TearDown() override {
         CoRegisterLocalServer(CLSID_ModbusSerialServer, nullptr);
-        CoSetRuntimeDirectory(nullptr);
-        CoSetCallTimeout(0);
-        CoUninitialize();
+        CComTest::TearDown();
     }
 
     static CComPtr<IModbusSerialPort> Activate(HRESULT* phr = nullptr) {
@@ -73,8 +69,6 @@ protected:
     std::string SocketPath() const {
         return m_dir.Path() + "/" + RpcGuidToName(CLSID_ModbusSerialServer) + ".sock";
     }
-
-    CTempDir m_dir;
 };
 
 TEST_F(LocalActivation, StartsTheServerOnDemandAndRoundTripsEveryMember) {
@@ -115,12 +109,8 @@ TEST_F(LocalActivation, StartsTheServerOnDemandAndRoundTripsEveryMember) {
     void* pv = nullptr;
     EXPECT_EQ(pPort->QueryInterface(IID_IModbusTcpServer, &pv), E_NOINTERFACE);
     EXPECT_EQ(pv, nullptr);
-    CComPtr<IDispatch> pDispatch;
-    ASSERT_EQ(pPort->get_TcpServer(&pDispatch), S_OK);
-    CComPtr<IModbusTcpServer> pTcp;
-    ASSERT_EQ(pDispatch->QueryInterface(IID_IModbusTcpServer, reinterpret_cast<void**>(&pTcp)),
-              S_OK);
-    pDispatch.Release();
+    CComPtr<IModbusTcpServer> pTcp = TcpServerOf(pPort);
+    ASSERT_NE(pTcp, nullptr);
     CComBSTR address("192.168.1.7");
     EXPECT_EQ(pTcp->put_Address(address), S_OK);
     EXPECT_EQ(pTcp->get_Address(&address), S_OK);
@@ -374,22 +364,9 @@ TEST_F(LocalActivation, ServerShrugsOffBadClients) {
 // Without $XDG_RUNTIME_DIR the sockets live in the user's own cache, which
 // nobody else can create first, never under a fixed name in /tmp.
 TEST(RuntimeDirectory, FallsBackToTheUsersCache) {
-    struct CSaved {
-        const char* pszName;
-        std::string strValue;
-        bool bSet;
-    };
-    std::vector<CSaved> saved;
-    for (const char* pszName :
-         {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "HOME", RPC_RUNTIME_DIR_VARIABLE}) {
-        const char* psz = std::getenv(pszName);
-        saved.push_back({pszName, psz != nullptr ? psz : "", psz != nullptr});
-    }
     CTempDir home;
-    ::setenv("HOME", home.Path().c_str(), 1);
-    ::unsetenv("XDG_RUNTIME_DIR");
-    ::unsetenv("XDG_CACHE_HOME");
-    ::unsetenv(RPC_RUNTIME_DIR_VARIABLE);
+    CScopedEnv homeVar("HOME", home.Path().c_str()), runtime("XDG_RUNTIME_DIR", nullptr),
+        cache("XDG_CACHE_HOME", nullptr), own(RPC_RUNTIME_DIR_VARIABLE, nullptr);
     std::string strDir;
     EXPECT_EQ(RpcGetRuntimeDirectory(&strDir), S_OK);
     EXPECT_EQ(strDir, home.Path() + "/.cache/regprobe-runtime");
@@ -398,20 +375,12 @@ TEST(RuntimeDirectory, FallsBackToTheUsersCache) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
     const std::string strCache = home.Path() + "/elsewhere";
-    ::setenv("XDG_CACHE_HOME", strCache.c_str(), 1);
+    cache.Set(strCache.c_str());
     EXPECT_EQ(RpcGetRuntimeDirectory(&strDir), S_OK);
     EXPECT_EQ(strDir, strCache + "/regprobe-runtime");
     // Opened to others, it is refused rather than used.
     ::chmod(strDir.c_str(), 0755);
     EXPECT_EQ(RpcGetRuntimeDirectory(&strDir), E_ACCESSDENIED);
-
-    for (const CSaved& s : saved) {
-        if (s.bSet) {
-            ::setenv(s.pszName, s.strValue.c_str(), 1);
-        } else {
-            ::unsetenv(s.pszName);
-        }
-    }
 }
 
 }  // namespace

@@ -6,27 +6,24 @@
 #include <chrono>
 #include <thread>
 
-#include "ComTestSupport.h"
-#include "FakeSerialPort.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/rpc/RpcFrame.h"
 #include "platform/com/rpc/RpcServer.h"
 #include "platform/com/rpc/RpcSettings.h"
 #include "serialapi/ModbusSerialServerPs.h"
+#include "tests/com/ComTestSupport.h"
+#include "tests/support/FakeSerialPort.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 
 const char kKey[] = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff\n";
 
-class RemoteActivation : public ::testing::Test {
+class RemoteActivation : public CComTest {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        ASSERT_EQ(RegisterModbusSerialServerPs(), S_OK);
-        CoSetRuntimeDirectory(m_dir.Path().c_str());
-        CoSetCallTimeout(10000);
+        CComTest::SetUp();
         m_strKey = m_dir.WriteFile("access.key", kKey, 0600);
         CoSetAccessKeyFile(m_strKey.c_str());
         // Registered for local servers only, so the client here goes over TCP.
@@ -40,9 +37,7 @@ protected:
         EXPECT_EQ(g_nLiveFakes, 0);
         CoRevokeClassObject(m_dwCookie);
         CoSetAccessKeyFile(nullptr);
-        CoSetRuntimeDirectory(nullptr);
-        CoSetCallTimeout(0);
-        CoUninitialize();
+        CComTest::TearDown();
     }
 
     void Listen() {
@@ -64,7 +59,6 @@ protected:
         return pPort;
     }
 
-    CTempDir m_dir;
     std::string m_strKey;
     std::u16string m_strName;
     CFakeClassFactory m_factory;
@@ -77,10 +71,8 @@ TEST_F(RemoteActivation, RightKeyServesAndReleaseReachesTheServer) {
     CComPtr<IModbusSerialPort> pPort = Activate(&hr);
     ASSERT_EQ(hr, S_OK);
     CComPtr<IDispatch> pDispatch;
-    ASSERT_EQ(pPort->get_TcpServer(&pDispatch), S_OK);
-    CComPtr<IModbusTcpServer> pTcp;
-    ASSERT_EQ(pDispatch->QueryInterface(IID_IModbusTcpServer, reinterpret_cast<void**>(&pTcp)),
-              S_OK);
+    CComPtr<IModbusTcpServer> pTcp = TcpServerOf(pPort, &pDispatch);
+    ASSERT_NE(pTcp, nullptr);
     EXPECT_EQ(m_server.GetConnectionCount(), 1u);
     EXPECT_EQ(m_server.GetObjectCount(), 3u);  // the port, the dispatch and the TCP server
     EXPECT_EQ(g_nLiveFakes, 2);

@@ -7,12 +7,12 @@
 #include <random>
 #include <thread>
 
-#include "ComTestSupport.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/rpc/RpcFrame.h"
 #include "platform/com/rpc/RpcFrameReader.h"
 #include "platform/com/rpc/RpcSocket.h"
 #include "serialapi/ModbusSerialServerPs.h"
+#include "tests/com/ComTestSupport.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <fstream>
 
-#include "ComTestSupport.h"
 #include "platform/com/rpc/RpcSettings.h"
+#include "tests/com/ComTestSupport.h"
 
 namespace {
 void MakeFile(const std::string& strPath, mode_t mode) {

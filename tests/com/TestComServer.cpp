@@ -4,11 +4,11 @@
 
 #include <cstdio>
 
-#include "FakeSerialPort.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/rpc/RpcFrame.h"
 #include "platform/com/rpc/RpcServer.h"
 #include "serialapi/ModbusSerialServerPs.h"
+#include "tests/support/FakeSerialPort.h"
 
 int main() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);

@@ -1,6 +1,6 @@
 // Type libraries: loading both formats, refusing what is not one, and the
 // registry file.
-#include "TypeLibFixture.h"
+#include "tests/support/TypeLibFixture.h"
 
 TEST_F(TypeLibTest, LoadsBothFormats) {
     WriteFile(Path("new.tlb"), MakeMsftTypeLib(kLibId, 2, 5, 0x409, SYS_WIN32));

@@ -10,23 +10,18 @@
 #include <iterator>
 #include <map>
 
-#include "../com/TempDir.h"
-#include "../transport/FakeSerialServer.h"
-#include "../transport/PeerSocket.h"
 #include "connections/ConfigFile.h"
 #include "platform/Archive.h"
+#include "tests/support/ConnectionNames.h"
+#include "tests/support/FakeSerialServer.h"
+#include "tests/support/FileLines.h"
+#include "tests/support/PeerSocket.h"
+#include "tests/support/Serialized.h"
+#include "tests/support/TempDir.h"
 #include "transport/AutoModbus.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
-
-CByteArray Save(CConnections& c) {
-    CMemFile file;
-    CArchive ar(&file, CArchive::store);
-    c.Serialize(ar);
-    ar.Close();
-    return file.GetData();
-}
 
 // Loads as the Load command does: an early end keeps what was read.
 void Load(CConnections& c, const CByteArray& bytes) {
@@ -37,18 +32,6 @@ void Load(CConnections& c, const CByteArray& bytes) {
     } catch (CException* e) {
         e->Delete();
     }
-}
-
-std::vector<CString> Names(const CConnections& c) {
-    std::vector<CString> names;
-    POSITION pos = c.GetStartPosition();
-    while (pos != nullptr) {
-        CString name;
-        CConnection* p = nullptr;
-        c.GetNextAssoc(pos, name, p);
-        names.push_back(name);
-    }
-    return names;
 }
 
 CByteArray Counted(const CString& s) {
@@ -114,7 +97,7 @@ TEST_F(Connections, IterationFollowsTheHashBuckets) {
     for (auto& [b, chain] : buckets) {
         expected.insert(expected.end(), chain.begin(), chain.end());
     }
-    EXPECT_EQ(Names(c), expected);
+    EXPECT_EQ(ConnectionNames(c), expected);
     EXPECT_EQ(HashKey("\xFF"), 0xFFFFFFFFu);  // characters are signed bytes
 }
 
@@ -123,7 +106,7 @@ TEST_F(Connections, GoldenBytes) {
     CFakeSerialServer server;
     CFakeServerRegistration reg(server, CLSCTX_LOCAL_SERVER);
     CConnections c;
-    EXPECT_EQ(Save(c), (CByteArray{0, 0, 0, 0}));
+    EXPECT_EQ(Stored(c), (CByteArray{0, 0, 0, 0}));
     Load(c, {0, 0, 0, 0});
     EXPECT_TRUE(c.IsEmpty());
     Load(c, {0xFF, 0xFF, 0xFF, 0xFF});  // a negative count means none
@@ -135,7 +118,7 @@ TEST_F(Connections, GoldenBytes) {
         1,    0,    0, 0, 0, 0,    0,    0,   0,   0,     // tries, throw, reserved word
         0,    0,    0, 0, 0, 0xF6, 0x01,                  // reconnect, host, port
         0x10, 0x27, 0, 0, 1, 0,    0,    0,   0x80};      // time-out, map, base
-    EXPECT_EQ(Save(c), expected);
+    EXPECT_EQ(Stored(c), expected);
     c.RemoveAll();
 
     CConnection* p = c.Add("line", CONNECTION_LOCAL_DCOM);
@@ -159,10 +142,10 @@ TEST_F(Connections, GoldenBytes) {
         0xF4, 1, 0,   0,   1,   0,   0,   0,   0,   0xC2, 1,    0,  // time-out, parity, baud
         0,    0, 0,   0,                                            // error delay
         0,    0, 7,   '0', '.', '0', '.', '0', '.', '0',  0xF6, 1, 0, 0};
-    EXPECT_EQ(Save(c), local);
+    EXPECT_EQ(Stored(c), local);
     // Values changed by another client of the server are what is saved.
     server.m_nBaudRate = 9600;
-    CByteArray again = Save(c);
+    CByteArray again = Stored(c);
     EXPECT_EQ(again[60], 0x80);  // baud rate 9600
     EXPECT_EQ(again[61], 0x25);
 }
@@ -176,18 +159,18 @@ TEST_F(Connections, LongNamesAndUtf16Names) {
     }
     c.Add("com1", CONNECTION_OPEN_MODBUS);
     c.Add("COM1", CONNECTION_OPEN_MODBUS);
-    CByteArray bytes = Save(c);
+    CByteArray bytes = Stored(c);
     CConnections loaded;
     Load(loaded, bytes);
-    std::vector<CString> expected = Names(c), got = Names(loaded);
+    std::vector<CString> expected = ConnectionNames(c), got = ConnectionNames(loaded);
     std::sort(expected.begin(), expected.end());
     std::sort(got.begin(), got.end());
     EXPECT_TRUE(got == expected);  // (no printing of 70000-character names)
     // Loading inserts in saved order, which reverses names that share a
     // bucket; a second round trip restores the first file exactly.
     CConnections twice;
-    Load(twice, Save(loaded));
-    EXPECT_TRUE(Save(twice) == bytes);
+    Load(twice, Stored(loaded));
+    EXPECT_TRUE(Stored(twice) == bytes);
 
     // A name in the UTF-16 form comes back as UTF-8.
     CByteArray utf16{1, 0, 0, 0, 0xFF, 0xFE, 0xFF, 2, 'p', 0, 0xE9, 0, 2, 0, 0};
@@ -203,7 +186,7 @@ TEST_F(Connections, LongNamesAndUtf16Names) {
 TEST_F(Connections, FilesThatAreNotOurs) {
     CConnections src;
     src.Add("a", CONNECTION_OPEN_MODBUS);
-    CByteArray one = Save(src);
+    CByteArray one = Stored(src);
     CByteArray record(one.begin() + 4, one.end());
 
     // Unknown kind second: the first stays, loading stops there.
@@ -215,7 +198,7 @@ TEST_F(Connections, FilesThatAreNotOurs) {
     bytes.insert(bytes.end(), record.begin(), record.end());
     CConnections c;
     Load(c, bytes);
-    EXPECT_EQ(Names(c), std::vector<CString>{"a"});
+    EXPECT_EQ(ConnectionNames(c), std::vector<CString>{"a"});
 
     // The same name twice: the first wins, loading stops.
     CByteArray twice{2, 0, 0, 0};
@@ -241,14 +224,14 @@ TEST_F(Connections, CutAtEveryOffset) {
     CConnection* p = src.Add("second", CONNECTION_LOCAL_DCOM);
     ASSERT_EQ(p->GetAutoModbus()->Create("", "com1"), S_OK);
     src.Add("third", CONNECTION_OPEN_MODBUS);
-    CByteArray bytes = Save(src);
+    CByteArray bytes = Stored(src);
     p->GetAutoModbus()->ReleaseServer();
-    const std::vector<CString> order = Names(src);
+    const std::vector<CString> order = ConnectionNames(src);
 
     for (size_t cut = 0; cut < bytes.size(); ++cut) {
         CConnections c;
         Load(c, CByteArray(bytes.begin(), bytes.begin() + cut));
-        std::vector<CString> names = Names(c);
+        std::vector<CString> names = ConnectionNames(c);
         // What loaded is a prefix of the saved order, each record whole.
         ASSERT_LE(names.size(), order.size()) << cut;
         POSITION pos = c.GetStartPosition();
@@ -265,7 +248,7 @@ TEST_F(Connections, CutAtEveryOffset) {
     }
     CConnections whole;
     Load(whole, bytes);
-    EXPECT_EQ(Names(whole), order);
+    EXPECT_EQ(ConnectionNames(whole), order);
 }
 
 TEST_F(Connections, UnreachableServerIsDroppedOthersLoad) {
@@ -279,7 +262,7 @@ TEST_F(Connections, UnreachableServerIsDroppedOthersLoad) {
         }
         CConnection* p = src.Add("serial", CONNECTION_LOCAL_DCOM);
         ASSERT_EQ(p->GetAutoModbus()->Create("", "com1"), S_OK);
-        bytes = Save(src);
+        bytes = Stored(src);
     }
     CConnections c;  // no server registered now
     Load(c, bytes);
@@ -296,7 +279,7 @@ TEST_F(Connections, OpenModbusReconnectsAfterSavingAndLoading) {
     m->SetPort(listener.Port());
     m->SetTimeout(700);
     EXPECT_FALSE(m->IsConnected());
-    CByteArray bytes = Save(c);
+    CByteArray bytes = Stored(c);
     EXPECT_TRUE(m->IsConnected());
     EXPECT_GE(listener.Accept(), 0);
 
@@ -317,8 +300,8 @@ protected:
         ASSERT_FALSE(m_strDir.empty());
     }
     CByteArray ReadFile() {
-        std::ifstream in(m_strPath, std::ios::binary);
-        return CByteArray(std::istreambuf_iterator<char>(in), {});
+        const std::string strText = FileText(m_strPath);
+        return CByteArray(strText.begin(), strText.end());
     }
 
     CTempDir m_dir;
@@ -331,7 +314,7 @@ TEST_F(ConfigFile, SaveAndLoadThroughTheDisk) {
     c.Add("one", CONNECTION_OPEN_MODBUS);
     CString strError;
     ASSERT_TRUE(SaveConnections(c, m_strPath, &strError)) << strError;
-    EXPECT_EQ(ReadFile(), Save(c));
+    EXPECT_EQ(ReadFile(), Stored(c));
     CConnections loaded;
     EXPECT_TRUE(LoadConnections(loaded, m_strPath));
     EXPECT_EQ(loaded.GetCount(), 1u);

@@ -2,9 +2,10 @@
 
 #include <cstring>
 
-#include "FakeModbus.h"
 #include "core/ModbusException.h"
 #include "platform/Archive.h"
+#include "tests/support/FakeModbus.h"
+#include "tests/support/Serialized.h"
 
 namespace {
 
@@ -21,19 +22,15 @@ TEST(ModbusFrames, RequestsAndExpectedLengths) {
     m.PresetMultipleRegisters(0x11, 1, 2, CWordArray{0x000A, 0x0102});
     m.ReadInputStatus(0x111, 0xFFFF, 1, bits);  // only the device's low byte is sent
 
-    ASSERT_EQ(m.m_requests.size(), 7u);
-    EXPECT_EQ(m.m_requests[0], (CByteArray{0x11, 0x01, 0x00, 0x13, 0x00, 0x25}));
-    EXPECT_EQ(m.m_expected[0], 8u);
-    EXPECT_EQ(m.m_requests[1], (CByteArray{0x11, 0x04, 0x00, 0x08, 0x00, 0x01}));
-    EXPECT_EQ(m.m_expected[1], 5u);
-    EXPECT_EQ(m.m_requests[2], (CByteArray{0x11, 0x05, 0x00, 0xAC, 0xFF, 0x00}));
-    EXPECT_EQ(m.m_expected[2], 6u);
-    EXPECT_EQ(m.m_requests[3], (CByteArray{0x11, 0x06, 0x00, 0x01, 0x00, 0x03}));
-    EXPECT_EQ(m.m_requests[4], (CByteArray{0x01, 0x08, 0x00, 0x00, 0xA5, 0x37}));
-    EXPECT_EQ(m.m_requests[5],
-              (CByteArray{0x11, 0x10, 0x00, 0x01, 0x00, 0x02, 0x04, 0x00, 0x0A, 0x01, 0x02}));
-    EXPECT_EQ(m.m_expected[5], 6u);
-    EXPECT_EQ(m.m_requests[6], (CByteArray{0x11, 0x02, 0xFF, 0xFF, 0x00, 0x01}));
+    EXPECT_EQ(m.m_requests, (std::vector<CByteArray>{
+                                {0x11, 0x01, 0x00, 0x13, 0x00, 0x25},
+                                {0x11, 0x04, 0x00, 0x08, 0x00, 0x01},
+                                {0x11, 0x05, 0x00, 0xAC, 0xFF, 0x00},
+                                {0x11, 0x06, 0x00, 0x01, 0x00, 0x03},
+                                {0x01, 0x08, 0x00, 0x00, 0xA5, 0x37},
+                                {0x11, 0x10, 0x00, 0x01, 0x00, 0x02, 0x04, 0x00, 0x0A, 0x01, 0x02},
+                                {0x11, 0x02, 0xFF, 0xFF, 0x00, 0x01}}));
+    EXPECT_EQ(m.m_expected, (std::vector<DWORD>{8, 5, 6, 6, 6, 6, 4}));
     for (BOOL flag : m.m_flags) {
         EXPECT_EQ(flag, FALSE);
     }
@@ -44,10 +41,9 @@ TEST(ModbusFrames, CoilValueIsOnOnlyForStateOne) {
     for (WORD state : {0, 1, 2, 0xFFFF}) {
         m.ForceSingleCoil(1, 0, state);
     }
-    EXPECT_EQ(m.m_requests[0][4], 0x00);
-    EXPECT_EQ(m.m_requests[1][4], 0xFF);
-    EXPECT_EQ(m.m_requests[2][4], 0x00);
-    EXPECT_EQ(m.m_requests[3][4], 0x00);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(m.m_requests[i][4], i == 1 ? 0xFF : 0x00) << i;
+    }
 }
 
 TEST(ModbusFrames, LongPresetCarriesLowByteOfByteCount) {
@@ -254,19 +250,23 @@ TEST(ModbusRetries, ThrowingMode) {
 
 TEST(ModbusTexts, StatusTexts) {
     CFakeModbus m;
-    EXPECT_EQ(m.GetErrorText(0), "Ok");
-    EXPECT_EQ(m.GetErrorText(1), "Time Out Error");
-    EXPECT_EQ(m.GetErrorText(2), "invalid returned device response");
-    EXPECT_EQ(m.GetErrorText(3), "crc error");
-    EXPECT_EQ(m.GetErrorText(8), "Write communication error");
-    EXPECT_EQ(m.GetErrorText(9), "Read communication error");
-    EXPECT_EQ(m.GetErrorText(10), "Comm port not opened");
-    EXPECT_EQ(m.GetErrorText(11), "Critical section lock time-out error");
-    EXPECT_EQ(m.GetErrorText(4), "");
-    EXPECT_EQ(m.GetErrorText(999), "");
-    EXPECT_EQ(m.GetErrorText(0x8000), "Modbus device return an exception code 0");
-    EXPECT_EQ(m.GetErrorText(0x8002), "Modbus device return an exception code 2");
-    EXPECT_EQ(m.GetErrorText(0xFFFF), "Modbus device return an exception code 32767");
+    const std::pair<WORD, const char*> texts[] = {
+        {0, "Ok"},
+        {1, "Time Out Error"},
+        {2, "invalid returned device response"},
+        {3, "crc error"},
+        {8, "Write communication error"},
+        {9, "Read communication error"},
+        {10, "Comm port not opened"},
+        {11, "Critical section lock time-out error"},
+        {4, ""},
+        {999, ""},
+        {0x8000, "Modbus device return an exception code 0"},
+        {0x8002, "Modbus device return an exception code 2"},
+        {0xFFFF, "Modbus device return an exception code 32767"}};
+    for (const auto& [wStatus, pszText] : texts) {
+        EXPECT_EQ(m.GetErrorText(wStatus), pszText) << wStatus;
+    }
 
     CModbusException zero("Ok", 0);
     char text[64];
@@ -280,14 +280,8 @@ TEST(ModbusSettings, SerializeRoundTripAndBytes) {
     a.m_bThrowOnError = TRUE;
     a.m_dwReserved = 0xA1B2C3D4;
     a.m_dwLockTimeout = 5;
-    CMemFile file;
-    {
-        CArchive ar(&file, CArchive::store);
-        a.Serialize(ar);
-        ar.Close();
-    }
-    EXPECT_EQ(file.GetData(), (CByteArray{0x03, 0x02, 1, 0, 0, 0, 0xD4, 0xC3, 0xB2, 0xA1}));
-    CMemFile in(file.GetData());
+    CMemFile in(Stored(a));
+    EXPECT_EQ(in.GetData(), (CByteArray{0x03, 0x02, 1, 0, 0, 0, 0xD4, 0xC3, 0xB2, 0xA1}));
     CArchive ar(&in, CArchive::load);
     CFakeModbus b;
     b.Serialize(ar);

@@ -9,6 +9,7 @@
 
 #include "connections/Connections.h"
 #include "platform/Archive.h"
+#include "tests/support/ConnectionNames.h"
 #include "transport/AutoModbus.h"
 
 extern "C" int getaddrinfo(const char*, const char*, const struct addrinfo*,
@@ -31,13 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (CException* e) {
         e->Delete();
     }
-    POSITION pos = connections.GetStartPosition();
-    while (pos != nullptr) {
-        CString strName;
+    for (const CString& strName : ConnectionNames(connections)) {
         CConnection* pConnection = nullptr;
-        connections.GetNextAssoc(pos, strName, pConnection);
         // Every record kept has a working master.
-        if (pConnection->m_pModbus == nullptr ||
+        if (!connections.Lookup(strName, pConnection) || pConnection->m_pModbus == nullptr ||
             (pConnection->GetAutoModbus() != nullptr &&
              pConnection->GetAutoModbus()->m_pPort == nullptr)) {
             __builtin_trap();

@@ -13,6 +13,7 @@
 #include "platform/com/rpc/RpcFrameWriter.h"
 #include "platform/com/rpc/RpcInterfaceHandler.h"
 #include "serialapi/ModbusSerialServerPs.h"
+#include "tests/support/UnusedSlots.h"
 
 namespace {
 
@@ -48,10 +49,6 @@ public:
     }
 };
 
-#define QUIET_RESERVED(n)            \
-    HRESULT Reserved##n() override { \
-        return E_NOTIMPL;            \
-    }
 #define QUIET_PROPERTY(name, GetType, PutType)   \
     HRESULT get_##name(GetType* pVal) override { \
         *pVal = 1;                               \
@@ -63,7 +60,7 @@ public:
 
 // Answers like a serial server without a line: echoes requests, changes
 // the extra, hands out its TCP server.
-class CQuietSerialPort : public CNoDispatch<IModbusSerialPort> {
+class CQuietSerialPort : public CUnusedSlots<CNoDispatch<IModbusSerialPort>> {
 public:
     HRESULT QueryInterface(REFIID, void** ppv) override {
         *ppv = nullptr;
@@ -71,7 +68,6 @@ public:
     }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
-    QUIET_RESERVED(7)
     QUIET_PROPERTY(Port, LONG, SHORT)
     QUIET_PROPERTY(BaudRate, LONG, LONG)
     QUIET_PROPERTY(Parity, SHORT, SHORT)
@@ -86,26 +82,10 @@ public:
         }
         return S_OK;
     }
-    QUIET_RESERVED(18)
-    QUIET_RESERVED(19)
-    QUIET_RESERVED(20)
-    QUIET_RESERVED(21)
-    QUIET_RESERVED(22)
-    QUIET_RESERVED(23)
-    QUIET_RESERVED(24)
-    QUIET_RESERVED(25)
-    QUIET_RESERVED(26)
-    QUIET_RESERVED(27)
-    QUIET_RESERVED(28)
-    QUIET_RESERVED(29)
     HRESULT get_Active(VARIANT_BOOL* pVal) override {
         *pVal = VARIANT_FALSE;
         return S_OK;
     }
-    QUIET_RESERVED(31)
-    QUIET_RESERVED(32)
-    QUIET_RESERVED(33)
-    QUIET_RESERVED(34)
     HRESULT Transfer(VARIANT request, LONG, VARIANT* pResponse, LONG, VARIANT* pExtra,
                      LONG* pStatus) override {
         if (pResponse != nullptr) {
@@ -125,13 +105,11 @@ public:
         *ppVal = &m_tcp;
         return S_OK;
     }
-    QUIET_RESERVED(37)
     QUIET_PROPERTY(SilentInterval, LONG, LONG)
     QUIET_PROPERTY(Timeout, LONG, LONG)
     QUIET_PROPERTY(StopBits, SHORT, SHORT)
     QUIET_PROPERTY(Mode, SHORT, SHORT)
     QUIET_PROPERTY(ByteSize, SHORT, SHORT)
-    QUIET_RESERVED(48)
     QUIET_PROPERTY(ErrorDelay, LONG, LONG)
 
 private:

@@ -15,7 +15,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "WordOrder.h"
+#include "tests/peers/WordOrder.h"
+#include "tests/support/PeerSocket.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -31,17 +32,10 @@ WORD Pattern(int i) {
 class CLibmodbusSlave {
 public:
     CLibmodbusSlave() {
-        m_hListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof sa;
-        if (::bind(m_hListen, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-            ::listen(m_hListen, 4) != 0 ||
-            ::getsockname(m_hListen, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+        m_hListen = ListenLoopback(4, &m_nPort);
+        if (m_hListen < 0) {
             throw std::runtime_error("cannot listen on 127.0.0.1");
         }
-        m_nPort = ntohs(sa.sin_port);
         // The context only frames and answers; the sockets are handed to it.
         m_pCtx = modbus_new_tcp("127.0.0.1", m_nPort);
         m_pMap = modbus_mapping_new(kBits, kBits, kRegisters, kRegisters);
@@ -65,7 +59,7 @@ public:
         modbus_free(m_pCtx);
     }
 
-    WORD GetPort() const { return static_cast<WORD>(m_nPort); }
+    WORD GetPort() const { return m_nPort; }
     // Runs f on the register map while the slave cannot touch it.
     template <typename F>
     auto WithMap(F f) {
@@ -103,7 +97,7 @@ private:
     modbus_t* m_pCtx = nullptr;
     modbus_mapping_t* m_pMap = nullptr;
     int m_hListen = -1;
-    int m_nPort = 0;
+    WORD m_nPort = 0;
     std::atomic<bool> m_bStop{false};
     std::mutex m_mutex;
     std::thread m_thread;

@@ -1,13 +1,13 @@
 // Our Modbus/TCP master against pymodbus's TCP server in a child process,
-// whose contents follow pymodbus_tcp_server.py. Reads are checked against
+// whose contents follow pymodbus_peer.py. Reads are checked against
 // those contents, so reading back what the master wrote is fair.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
 
-#include "../server/ChildProcess.h"
-#include "WordOrder.h"
+#include "tests/peers/WordOrder.h"
+#include "tests/support/ChildProcess.h"
 #include "testview/ReadCycle.h"
 #include "testview/RowFormat.h"
 #include "transport/RemoteModbus.h"
@@ -26,7 +26,7 @@ protected:
             GTEST_SKIP() << "no /usr/bin/python3";
         }
         std::string strLine;
-        ASSERT_TRUE(m_server.Start({"/usr/bin/python3", REGPROBE_PYMODBUS_SERVER}));
+        ASSERT_TRUE(m_server.Start({"/usr/bin/python3", REGPROBE_PYMODBUS_PEER, "tcp"}));
         ASSERT_TRUE(m_server.ReadLine(strLine, 20000)) << "the pymodbus server did not start";
         if (strLine.rfind("skip ", 0) == 0) {
             GTEST_SKIP() << strLine;

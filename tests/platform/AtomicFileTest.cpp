@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/AtomicFile.h"
-#include "tests/com/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

@@ -9,13 +9,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ChildProcess.h"
-#include "ServerProgram.h"
-#include "ServerTestKit.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/rpc/RpcSettings.h"
 #include "serialapi/ModbusSerialServerPs.h"
 #include "sim/SimSerialServer.h"
+#include "tests/server/ServerProgram.h"
+#include "tests/server/ServerTestKit.h"
+#include "tests/support/ChildProcess.h"
 #include "transport/AutoModbus.h"
 
 namespace {

@@ -15,7 +15,8 @@
 #include <mutex>
 #include <thread>
 
-#include "ServerProgram.h"
+#include "tests/server/ServerProgram.h"
+#include "tests/support/PeerSocket.h"
 #include "transport/AutoModbus.h"
 
 namespace {
@@ -59,15 +60,7 @@ bool ClosedByPeer(int h, int nMillis) {
 class CRelay {
 public:
     explicit CRelay(WORD nServerPort) : m_nServerPort(nServerPort) {
-        m_hListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof sa;
-        ::bind(m_hListen, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        ::listen(m_hListen, 1);
-        ::getsockname(m_hListen, reinterpret_cast<sockaddr*>(&sa), &len);
-        m_nPort = ntohs(sa.sin_port);
+        m_hListen = ListenLoopback(1, &m_nPort);
         m_thread = std::thread(&CRelay::Run, this);
     }
     ~CRelay() {

@@ -10,6 +10,8 @@
 #include "server/ServerOptions.h"
 #include "sim/SimDevice.h"
 #include "sim/SimSerialServer.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 #include "wire/SerialBaudRate.h"
 #include "wire/SerialLine.h"
 
@@ -115,12 +117,9 @@ TEST(SerialLine, TermiosFromTheSettingsWithoutATty) {
 
 TEST(ServerOptions, PortsFromTheDefaultsTheFileAndTheOptions) {
     // The default file, under a scratch XDG_CONFIG_HOME.
-    char szDir[] = "/tmp/regprobe-options-XXXXXX";
-    ASSERT_NE(::mkdtemp(szDir), nullptr);
-    const char* pszOld = std::getenv("XDG_CONFIG_HOME");
-    const bool bHadOld = pszOld != nullptr;
-    const CString strOld = bHadOld ? pszOld : "";
-    ::setenv("XDG_CONFIG_HOME", szDir, 1);
+    CTempDir dir;
+    const CString szDir = dir.Path();
+    CScopedEnv config("XDG_CONFIG_HOME", szDir.c_str());
     using EParse = CServerOptions::EParse;
     CServerOptions options;
     CString strError;
@@ -177,11 +176,6 @@ TEST(ServerOptions, PortsFromTheDefaultsTheFileAndTheOptions) {
     for (const auto& args : bad) {
         EXPECT_EQ(parse(args), EParse::BAD) << args[0] << " " << args.back();
         EXPECT_FALSE(strError.empty());
-    }
-    if (bHadOld) {
-        ::setenv("XDG_CONFIG_HOME", strOld.c_str(), 1);
-    } else {
-        ::unsetenv("XDG_CONFIG_HOME");
     }
 }
 }  // namespace

@@ -10,9 +10,9 @@
 #include <atomic>
 #include <thread>
 
-#include "ChildProcess.h"
-#include "ServerTestKit.h"
 #include "core/Modbus.h"
+#include "tests/server/ServerTestKit.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -122,7 +122,7 @@ TEST(SerialPeers, PymodbusAsciiSlave) {
         GTEST_SKIP() << "/usr/bin/python3 is missing";
     }
     CChildProcess python;
-    ASSERT_TRUE(python.Start({"/usr/bin/python3", REGPROBE_PYMODBUS_ASCII_SLAVE}));
+    ASSERT_TRUE(python.Start({"/usr/bin/python3", REGPROBE_PYMODBUS_PEER, "ascii"}));
     std::string strLine;
     ASSERT_TRUE(python.ReadLine(strLine, 15000)) << "the pymodbus slave did not start";
     if (strLine.rfind("skip ", 0) == 0) {

@@ -8,23 +8,19 @@
 #include <chrono>
 #include <thread>
 
-#include "ChildProcess.h"
-#include "ServerTestKit.h"
 #include "core/Modbus.h"
 #include "platform/com/ComApi.h"
 #include "server/SerialPortFactory.h"
 #include "server/TcpGateway.h"
 #include "sim/SimSerialServer.h"
+#include "tests/server/ServerTestKit.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Timing.h"
 #include "transport/AutoModbus.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 using EMode = CSimSerialServer::EMode;
-
-long MillisSince(Clock::time_point start) {
-    return long(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 
 class SerialPort : public testing::TestWithParam<EMode> {
 protected:

@@ -11,20 +11,20 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/rpc/RpcSettings.h"
 #include "serialapi/ModbusSerialServerPs.h"
 #include "sim/SimSerialServer.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
 // modbus-serial-server started by the test on a private runtime directory,
 // with COM1 on the simulator's pty.
 class ServerProgram : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(::mkdtemp(m_szDir), nullptr);
-        // For the server started here and the test's own activations.
-        ::setenv(RPC_RUNTIME_DIR_VARIABLE, m_szDir, 1);
+        ASSERT_FALSE(m_dir.Path().empty());
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         RegisterModbusSerialServerPs();
         for (WORD i = 0; i < 10; ++i) {
@@ -41,13 +41,8 @@ protected:
         m_sim.Stop();
         CoSetAccessKeyFile(nullptr);
         CoUninitialize();
-        ::unsetenv(RPC_RUNTIME_DIR_VARIABLE);
-        std::error_code ec;
-        std::filesystem::remove_all(m_szDir, ec);
     }
-    std::string Path(const std::string& strName) const {
-        return std::string(m_szDir) + "/" + strName;
-    }
+    std::string Path(const std::string& strName) const { return m_dir.Path() + "/" + strName; }
     // Starts the server, also listening on TCP for holders of the right
     // key, and waits until it does.
     bool StartServer(std::vector<std::string> argv) {
@@ -64,7 +59,9 @@ protected:
         return true;
     }
 
-    char m_szDir[40] = "/tmp/regprobe-server-XXXXXX";
+    CTempDir m_dir;
+    // For the server started here and the test's own activations.
+    CScopedEnv m_runtime{RPC_RUNTIME_DIR_VARIABLE, m_dir.Path().c_str()};
     CSimDevice m_device;
     CSimSerialServer m_sim{m_device};
     CChildProcess m_server;

@@ -18,6 +18,7 @@
 #include "server/SerialPortObject.h"
 #include "server/ServerLog.h"
 #include "sim/SimFaults.h"
+#include "tests/support/PeerSocket.h"
 
 // A port object on COMn, mapped to strPath and connected; null when the
 // device does not open.
@@ -81,40 +82,6 @@ inline CByteArray Mbap(WORD wTransaction, const CByteArray& adu) {
 }
 
 // A TCP client on 127.0.0.1 that sends and receives bytes as they are.
-class CRawClient {
-public:
-    explicit CRawClient(LONG nPort) : m_hSocket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(static_cast<uint16_t>(nPort));
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_bConnected = ::connect(m_hSocket, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-    }
-    ~CRawClient() { ::close(m_hSocket); }
-    CRawClient(const CRawClient&) = delete;
-    CRawClient& operator=(const CRawClient&) = delete;
-
-    void Send(const CByteArray& bytes) {
-        ASSERT_EQ(::send(m_hSocket, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  ssize_t(bytes.size()));
-    }
-    // What arrives of nWant bytes within nMillis; m_bClosed once the peer
-    // closed the connection with nothing more to read.
-    CByteArray Receive(size_t nWant, int nMillis) {
-        timeval tv{nMillis / 1000, (nMillis % 1000) * 1000};
-        ::setsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        CByteArray got(nWant);
-        const ssize_t n = ::recv(m_hSocket, got.data(), nWant, MSG_WAITALL);
-        m_bClosed = m_bClosed || n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-        got.resize(n > 0 ? size_t(n) : 0);
-        return got;
-    }
-
-    int m_hSocket;
-    bool m_bConnected = false;
-    bool m_bClosed = false;
-};
-
 // Holds the log's lines while alive.
 class CLogCapture {
 public:

@@ -10,37 +10,10 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/support/PeerSocket.h"
+
 namespace {
 using Clock = std::chrono::steady_clock;
-
-// A bare client for frames the master would never send.
-class CRawClient {
-public:
-    explicit CRawClient(WORD nPort) : m_hSocket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in sa{AF_INET, htons(nPort), {htonl(INADDR_LOOPBACK)}, {}};
-        m_bConnected = ::connect(m_hSocket, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-    }
-    ~CRawClient() { ::close(m_hSocket); }
-
-    void Send(const CByteArray& bytes) {
-        ASSERT_EQ(::send(m_hSocket, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  ssize_t(bytes.size()));
-    }
-    // Bytes until nWant arrived, the peer closed (m_bClosed) or nMillis passed.
-    CByteArray Receive(size_t nWant, int nMillis) {
-        timeval tv{nMillis / 1000, nMillis % 1000 * 1000};
-        ::setsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        CByteArray got(nWant);
-        ssize_t n = ::recv(m_hSocket, got.data(), nWant, MSG_WAITALL);
-        m_bClosed = n == 0 || (n < 0 && errno != EAGAIN);
-        got.resize(n > 0 ? size_t(n) : 0);
-        return got;
-    }
-
-    int m_hSocket;
-    bool m_bConnected = false;
-    bool m_bClosed = false;
-};
 
 CByteArray ReadRequest(WORD wId, BYTE unit, BYTE byAddress, BYTE byCount) {
     return {HIBYTE(wId), LOBYTE(wId), 0, 0, 0, 6, unit, 3, 0, byAddress, 0, byCount};

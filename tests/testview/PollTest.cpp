@@ -6,6 +6,7 @@
 #include <random>
 #include <thread>
 
+#include "tests/support/Timing.h"
 #include "testview/PollStatistics.h"
 #include "testview/ReadCycle.h"
 #include "testview/RowList.h"
@@ -148,14 +149,6 @@ protected:
     void EndWork() override { ++m_nEnds; }
 };
 
-bool WaitUntil(const std::function<bool()>& pred, milliseconds limit = seconds(5)) {
-    const auto deadline = steady_clock::now() + limit;
-    while (!pred() && steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return pred();
-}
-
 TEST(ThinThread, FirstCycleAfterOneIntervalAndIntervalZeroBackToBack) {
     CCountingThread thread;
     const auto start = steady_clock::now();
@@ -179,7 +172,7 @@ TEST(ThinThread, AStopEndsALongWaitAtOnceAndARestartCountsAfresh) {
     std::this_thread::sleep_for(milliseconds(50));
     const auto stop = steady_clock::now();
     thread.StopThread();
-    ASSERT_TRUE(WaitUntil([&] { return !thread.m_bRunning; }, seconds(2)));
+    ASSERT_TRUE(WaitUntil([&] { return !thread.m_bRunning; }, 2000));
     EXPECT_LT(steady_clock::now() - stop, milliseconds(500));
     EXPECT_EQ(thread.m_nCycles, 0);
     EXPECT_TRUE(thread.m_pExitEvent->Lock(0));

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/ModbusException.h"
-#include "tests/core/FakeModbus.h"
+#include "tests/support/FakeModbus.h"
 #include "testview/ReadCycle.h"
 #include "testview/RowFormat.h"
 
@@ -22,6 +22,10 @@ CByteArray RegisterAnswer(BYTE byFunction, const CWordArray& values) {
         bytes.push_back(BYTE(w));
     }
     return bytes;
+}
+
+int Type32(Kind32 kind, WordOrder order) {
+    return TYPE_SIGNED_32_FIRST + int(kind) * WORD_ORDER_COUNT + int(order);
 }
 
 CReadSettings Settings(CModbus* pModbus, int nFunction, int nType, const char* pszAddress,
@@ -92,6 +96,18 @@ TEST(ReadOnce, EachFunctionAndTypeReadsAndFormatsItsValues) {
     r = ReadOnce(Settings(&master, READ_OUTPUT_STATUS, TYPE_FLOAT, "7", "3"));
     EXPECT_EQ(r.list.rows, (Rows{"[7]=1 ", "[8]=0 ", "[9]=1 "}));
 
+    // 32-bit types read two registers per value, in their word order.
+    master.Play(0, RegisterAnswer(3, {0x5678, 0x1234, 0x5678, 0x1234}));
+    r = ReadOnce(Settings(&master, READ_OUTPUT_REGISTERS, Type32(Kind32::Unsigned, WordOrder::CDAB),
+                          "100", "2"));
+    EXPECT_EQ(Field(master.m_requests.back(), 4), 4);
+    EXPECT_EQ(r.list.rows, (Rows{"[100]=305419896 ", "[102]=305419896 "}));
+    master.Play(0, RegisterAnswer(4, {0xF147, 0x0020}));
+    r = ReadOnce(
+        Settings(&master, READ_INPUT_REGISTERS, Type32(Kind32::Float, WordOrder::BADC), "0", "1"));
+    EXPECT_EQ(master.m_requests.back()[1], 4);
+    EXPECT_EQ(r.list.rows, (Rows{"[0]=123456 "}));
+
     // The loop-back test writes no row; the list is cut to Quantity.
     master.Play(0, CByteArray{1, 8, 0, 0, 0x12, 0x34});
     r = ReadOnce(Settings(&master, READ_LOOPBACK, TYPE_CHAR, "0", "4"));
@@ -131,26 +147,44 @@ TEST(WriteOnce, ValuesAsTheFormTakesThem) {
         int nFunction;
         int nType;
         const char* pszValue;
-        CWordArray sent;  // empty: nothing is written
+        CWordArray sent;      // empty: nothing is written
+        bool bError = false;  // refused with a message
     };
+    const int P = WRITE_PRESET_SINGLE_REGISTER;
     const Case cases[] = {
         {WRITE_FORCE_SINGLE_COIL, TYPE_CHAR, "1", {0xFF00}},
         {WRITE_FORCE_SINGLE_COIL, TYPE_CHAR, "0", {0x0000}},
         {WRITE_FORCE_SINGLE_COIL, TYPE_CHAR, "2", {0x0000}},
         {WRITE_FORCE_SINGLE_COIL, TYPE_CHAR, "", {0x0000}},
         {WRITE_FORCE_SINGLE_COIL, TYPE_CHAR, "65537", {0xFF00}},
-        {WRITE_PRESET_SINGLE_REGISTER, TYPE_CHAR, "  A", {0x0041}},
-        {WRITE_PRESET_SINGLE_REGISTER, TYPE_CHAR, "\xE9", {0xFFE9}},
-        {WRITE_PRESET_SINGLE_REGISTER, TYPE_CHAR, "   ", {}},
-        {WRITE_PRESET_SINGLE_REGISTER, TYPE_SIGNED_16, "-1", {0xFFFF}},
-        {WRITE_PRESET_SINGLE_REGISTER, TYPE_UNSIGNED_16, "70000", {4464}},
-        {WRITE_PRESET_SINGLE_REGISTER, TYPE_UNSIGNED_16, "", {}},
-        {WRITE_PRESET_SINGLE_REGISTER, TYPE_SIGNED_16, "  ", {0}},
-        {WRITE_PRESET_SINGLE_REGISTER, TYPE_FLOAT, "1.5", {0x0000, 0x3FC0}},
-        {WRITE_PRESET_SINGLE_REGISTER, TYPE_FLOAT_REVERSE, "1.5", {0x3FC0, 0x0000}},
-        {WRITE_PRESET_SINGLE_REGISTER, TYPE_DOUBLE_REVERSE, "1", {0x3FF0, 0, 0, 0}},
-        {WRITE_PRESET_SINGLE_REGISTER, TYPE_DOUBLE, "", {0, 0, 0, 0}},
-        {WRITE_PRESET_SINGLE_REGISTER, -1, "1", {}},
+        {P, TYPE_CHAR, "  A", {0x0041}},
+        {P, TYPE_CHAR, "\xE9", {0xFFE9}},
+        {P, TYPE_CHAR, "   ", {}},
+        {P, TYPE_SIGNED_16, "-1", {0xFFFF}},
+        {P, TYPE_UNSIGNED_16, "70000", {4464}},
+        {P, TYPE_UNSIGNED_16, "", {}},
+        {P, TYPE_SIGNED_16, "  ", {0}},
+        {P, TYPE_FLOAT, "1.5", {0x0000, 0x3FC0}},
+        {P, TYPE_FLOAT_REVERSE, "1.5", {0x3FC0, 0x0000}},
+        {P, TYPE_DOUBLE_REVERSE, "1", {0x3FF0, 0, 0, 0}},
+        {P, TYPE_DOUBLE, "", {0, 0, 0, 0}},
+        {P, -1, "1", {}},
+        {P, Type32(Kind32::Signed, WordOrder::ABCD), "305419896", {0x1234, 0x5678}},
+        {P, Type32(Kind32::Signed, WordOrder::CDAB), "-2", {0xFFFE, 0xFFFF}},
+        {P, Type32(Kind32::Signed, WordOrder::ABCD), "2147483648", {}, true},
+        {P, Type32(Kind32::Signed, WordOrder::ABCD), "12abc", {}, true},
+        {P, Type32(Kind32::Unsigned, WordOrder::DCBA), "4294967295 ", {0xFFFF, 0xFFFF}},
+        {P, Type32(Kind32::Unsigned, WordOrder::DCBA), "305419896", {0x7856, 0x3412}},
+        {P, Type32(Kind32::Unsigned, WordOrder::ABCD), "-1", {}, true},
+        {P, Type32(Kind32::Unsigned, WordOrder::ABCD), "4294967296", {}, true},
+        {P, Type32(Kind32::Float, WordOrder::BADC), "123456", {0xF147, 0x0020}},
+        {P, Type32(Kind32::Float, WordOrder::ABCD), "1e39", {}, true},
+        {P, Type32(Kind32::Float, WordOrder::ABCD), "  ", {}},
+        {P, TYPE_HEX_16, "0xBEEF", {0xBEEF}},
+        {P, TYPE_HEX_16, "beef", {0xBEEF}},
+        {P, TYPE_HEX_16, "10000", {}, true},
+        {P, TYPE_BINARY_16, "1000000000000001", {0x8001}},
+        {P, TYPE_BINARY_16, "102", {}, true},
     };
     for (const Case& c : cases) {
         CFakeModbus master;
@@ -162,10 +196,13 @@ TEST(WriteOnce, ValuesAsTheFormTakesThem) {
         if (c.sent.empty()) {
             EXPECT_TRUE(master.m_requests.empty());
             EXPECT_FALSE(r.bWritten);
-            EXPECT_TRUE(r.strError.empty());
+            EXPECT_EQ(r.strError.empty(), !c.bError);
             continue;
         }
-        ASSERT_FALSE(master.m_requests.empty());
+        ASSERT_EQ(master.m_requests.size(), 1u);
+        EXPECT_EQ(master.m_requests[0][1], c.nFunction == WRITE_FORCE_SINGLE_COIL ? 5
+                                           : c.sent.size() == 1                   ? 6
+                                                                                  : 16);
         EXPECT_EQ(master.m_requests[0][0], 44);
         EXPECT_EQ(Field(master.m_requests[0], 2), 4464);
         EXPECT_EQ(Written(master.m_requests[0]), c.sent);
@@ -185,12 +222,6 @@ TEST(WriteOnce, AThrowingMasterGivesItsTextInsteadOfEscaping) {
 }
 }  // namespace
 
-namespace {
-int Type32(Kind32 kind, WordOrder order) {
-    return TYPE_SIGNED_32_FIRST + int(kind) * WORD_ORDER_COUNT + int(order);
-}
-}  // namespace
-
 TEST(RowFormat, HexBinaryAndThirtyTwoBitRows) {
     EXPECT_EQ(FormatWordRows(TYPE_HEX_16, 9, {0x00AB, 0xFFFF}),
               (Rows{"[9]=0x00AB ", "[10]=0xFFFF "}));
@@ -198,68 +229,4 @@ TEST(RowFormat, HexBinaryAndThirtyTwoBitRows) {
     EXPECT_EQ(FormatDwordRows(Kind32::Signed, 65534, {0xFFFFFFFFu, 0x80000000u}),
               (Rows{"[65534]=-1 ", "[65536]=-2147483648 "}));
     EXPECT_EQ(FormatDwordRows(Kind32::Unsigned, 0, {0xFFFFFFFFu}), (Rows{"[0]=4294967295 "}));
-}
-
-TEST(ReadOnce, ThirtyTwoBitTypesReadTwoRegistersPerValueInTheirOrder) {
-    // 0x12345678 twice, low register first; the read asks for 4 registers.
-    {
-        CFakeModbus master;
-        master.Play(0, RegisterAnswer(3, {0x5678, 0x1234, 0x5678, 0x1234}));
-        const CReadResult r = ReadOnce(Settings(
-            &master, READ_OUTPUT_REGISTERS, Type32(Kind32::Unsigned, WordOrder::CDAB), "100", "2"));
-        ASSERT_EQ(master.m_requests.size(), 1u);
-        EXPECT_EQ(master.m_requests[0][1], 3);
-        EXPECT_EQ(Field(master.m_requests[0], 4), 4);
-        EXPECT_EQ(r.list.rows, (Rows{"[100]=305419896 ", "[102]=305419896 "}));
-    }
-    CFakeModbus master;
-    master.Play(0, RegisterAnswer(4, {0xF147, 0x0020}));
-    const CReadResult r = ReadOnce(
-        Settings(&master, READ_INPUT_REGISTERS, Type32(Kind32::Float, WordOrder::BADC), "0", "1"));
-    EXPECT_EQ(master.m_requests[0][1], 4);
-    EXPECT_EQ(r.list.rows, (Rows{"[0]=123456 "}));
-}
-
-TEST(WriteOnce, ThirtyTwoBitAndRegisterViewsWriteWhatTheTextSays) {
-    struct Case {
-        int nType;
-        const char* pszValue;
-        CWordArray sent;  // empty: nothing is written
-        bool bError;      // refused with a message
-    };
-    const Case cases[] = {
-        {Type32(Kind32::Signed, WordOrder::ABCD), "305419896", {0x1234, 0x5678}, false},
-        {Type32(Kind32::Signed, WordOrder::CDAB), "-2", {0xFFFE, 0xFFFF}, false},
-        {Type32(Kind32::Signed, WordOrder::ABCD), "2147483648", {}, true},
-        {Type32(Kind32::Signed, WordOrder::ABCD), "12abc", {}, true},
-        {Type32(Kind32::Unsigned, WordOrder::DCBA), "4294967295 ", {0xFFFF, 0xFFFF}, false},
-        {Type32(Kind32::Unsigned, WordOrder::DCBA), "305419896", {0x7856, 0x3412}, false},
-        {Type32(Kind32::Unsigned, WordOrder::ABCD), "-1", {}, true},
-        {Type32(Kind32::Unsigned, WordOrder::ABCD), "4294967296", {}, true},
-        {Type32(Kind32::Float, WordOrder::BADC), "123456", {0xF147, 0x0020}, false},
-        {Type32(Kind32::Float, WordOrder::ABCD), "1e39", {}, true},
-        {Type32(Kind32::Float, WordOrder::ABCD), "  ", {}, false},
-        {TYPE_HEX_16, "0xBEEF", {0xBEEF}, false},
-        {TYPE_HEX_16, "beef", {0xBEEF}, false},
-        {TYPE_HEX_16, "10000", {}, true},
-        {TYPE_BINARY_16, "1000000000000001", {0x8001}, false},
-        {TYPE_BINARY_16, "102", {}, true},
-    };
-    for (const Case& c : cases) {
-        CFakeModbus master;
-        master.Play(1);
-        const CWriteResult r =
-            WriteOnce({&master, WRITE_PRESET_SINGLE_REGISTER, c.nType, "1", "7", c.pszValue});
-        SCOPED_TRACE(std::string(c.pszValue) + " as type " + std::to_string(c.nType));
-        if (c.sent.empty()) {
-            EXPECT_TRUE(master.m_requests.empty());
-            EXPECT_FALSE(r.bWritten);
-            EXPECT_EQ(r.strError.empty(), !c.bError);
-            continue;
-        }
-        ASSERT_EQ(master.m_requests.size(), 1u);
-        EXPECT_EQ(master.m_requests[0][1], c.sent.size() == 1 ? 6 : 16);
-        EXPECT_EQ(Field(master.m_requests[0], 2), 7);
-        EXPECT_EQ(Written(master.m_requests[0]), c.sent);
-    }
 }

@@ -10,36 +10,16 @@
 
 #include <unistd.h>
 
+#include "tests/support/FileLines.h"
+#include "tests/support/TempDir.h"
 #include "testview/ValueLog.h"
 
 namespace {
 class ValueLog : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char szDir[] = "/tmp/regprobe-log-XXXXXX";
-        ASSERT_NE(::mkdtemp(szDir), nullptr);
-        m_strDir = szDir;
-        m_strPath = m_strDir + "/values.csv";
-    }
-    void TearDown() override {
-        ::unlink(m_strPath.c_str());
-        ::rmdir(m_strDir.c_str());
-    }
-    std::vector<std::string> Lines() const {
-        std::ifstream in(m_strPath);
-        std::vector<std::string> lines;
-        for (std::string s; std::getline(in, s);) {
-            lines.push_back(s);
-        }
-        return lines;
-    }
-    std::string Contents() const {
-        std::ifstream in(m_strPath);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
-    std::string m_strDir, m_strPath;
+    std::vector<std::string> Lines() const { return FileLines(m_strPath); }
+    CTempDir m_dir;
+    std::string m_strDir = m_dir.Path(), m_strPath = m_strDir + "/values.csv";
 };
 
 TEST(ValueLogLine, TimestampColumnsAndQuotedFields) {
@@ -91,7 +71,7 @@ TEST_F(ValueLog, ClosedUnderLoadEveryLineIsWholeAndNoneIsSkipped) {
     for (size_t i = 1; i < lines.size(); ++i) {
         ASSERT_EQ(lines[i], "line," + std::to_string(i - 1) + "," + std::string(40, 'x'));
     }
-    EXPECT_EQ(Contents().back(), '\n');
+    EXPECT_EQ(FileText(m_strPath).back(), '\n');
 }
 
 }  // namespace

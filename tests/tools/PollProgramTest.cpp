@@ -19,7 +19,9 @@
 #include "connections/ConfigFile.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/rpc/RpcSettings.h"
-#include "tests/server/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 #include "transport/AutoModbus.h"
 #include "transport/RemoteModbus.h"
 
@@ -225,8 +227,7 @@ TEST_F(PollProgram, WritesFollowTheWindowsRulesAndReadBack) {
 class PollSavedConnection : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(::mkdtemp(m_szDir), nullptr);
-        ::setenv(RPC_RUNTIME_DIR_VARIABLE, m_szDir, 1);
+        ASSERT_FALSE(m_dir.Path().empty());
         ASSERT_TRUE(m_sim.Start({REGPROBE_SIM_PROGRAM, "--pty", "--holding", "0=11,22,33"}));
         std::string strLine;
         ASSERT_TRUE(m_sim.ReadLine(strLine, 10000));
@@ -246,7 +247,7 @@ protected:
         }
         ASSERT_TRUE(connections.Lookup("com1", m_pConnection));
         connections.Add("plc", CONNECTION_OPEN_MODBUS)->GetRemoteModbus()->SetPort(1);
-        m_strConfig = std::string(m_szDir) + "/Regpr.cfg";
+        m_strConfig = m_dir.Path() + "/Regpr.cfg";
         ASSERT_TRUE(SaveConnections(connections, m_strConfig));
         connections.RemoveAll();
         CoUninitialize();
@@ -255,12 +256,10 @@ protected:
     void TearDown() override {
         m_server.Signal(SIGTERM);
         m_server.Wait(5000);
-        ::unsetenv(RPC_RUNTIME_DIR_VARIABLE);
-        std::error_code ec;
-        std::filesystem::remove_all(m_szDir, ec);
     }
 
-    char m_szDir[64] = "/tmp/regprobe-poll-cfg-XXXXXX";
+    CTempDir m_dir;
+    CScopedEnv m_runtimeDir{RPC_RUNTIME_DIR_VARIABLE, m_dir.Path().c_str()};
     CChildProcess m_sim;
     CChildProcess m_server;
     CConnection* m_pConnection = nullptr;
@@ -302,8 +301,8 @@ TEST_F(PollSavedConnection, ALocalConnectionIsPolledThroughTheServer) {
 TEST_F(PollSavedConnection, TheServerIsStartedWhenItIsNotRunning) {
     m_server.Signal(SIGTERM);
     ASSERT_EQ(m_server.Wait(5000), 0);
-    const std::string strDir = std::string(m_szDir) + "/bin";
-    const std::string strConfigHome = std::string(m_szDir) + "/config";
+    const std::string strDir = m_dir.Path() + "/bin";
+    const std::string strConfigHome = m_dir.Path() + "/config";
     std::filesystem::create_directories(strDir);
     std::filesystem::create_directories(strConfigHome + "/regprobe");
     std::filesystem::copy_file(REGPROBE_POLL_PROGRAM, strDir + "/regprobe-poll");

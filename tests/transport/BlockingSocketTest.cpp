@@ -5,17 +5,13 @@
 #include <chrono>
 #include <thread>
 
-#include "PeerSocket.h"
+#include "tests/support/PeerSocket.h"
+#include "tests/support/Timing.h"
 #include "transport/BlockingSocket.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-long MillisSince(Clock::time_point t) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
-}
 
 // A connected pair: our socket and the accepted peer's descriptor.
 struct Pair {

@@ -4,8 +4,9 @@
 #include <chrono>
 #include <thread>
 
-#include "PeerSocket.h"
 #include "platform/Archive.h"
+#include "tests/support/PeerSocket.h"
+#include "tests/support/Serialized.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -163,14 +164,8 @@ TEST(RemoteModbus, SettingsRoundTripAndReconnectAfterLoading) {
     source.SetPort(listener.Port());
     source.SetTimeout(750);
     source.m_byServerErrorBase = 0x90;
-    CMemFile saved;
-    {
-        CArchive ar(&saved, CArchive::store);
-        source.Serialize(ar);  // storing connects too
-        ar.Close();
-    }
-    EXPECT_TRUE(source.IsConnected());
-    CMemFile in(saved.GetData());
+    CMemFile in(Stored(source));
+    EXPECT_TRUE(source.IsConnected());  // storing connects too
     CArchive ar(&in, CArchive::load);
     CRemoteModbus loaded;
     loaded.Serialize(ar);

@@ -7,9 +7,9 @@
 
 #include <thread>
 
-#include "FakeSerialServer.h"
-#include "PeerSocket.h"
 #include "core/Traffic.h"
+#include "tests/support/FakeSerialServer.h"
+#include "tests/support/PeerSocket.h"
 #include "transport/AutoModbus.h"
 #include "transport/RemoteModbus.h"
 

@@ -13,29 +13,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "UiTestSupport.h"
 #include "connections/Connections.h"
 #include "platform/ui/AfxRes.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/MDIChildWnd.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
-#include "tests/com/TypeLibBuilder.h"
+#include "tests/support/TypeLibBuilder.h"
+#include "tests/support/ui/UiTestSupport.h"
 
 namespace {
 const char* const kNoConnections = "There are no connections to open new document";
 const char* const kCloseDocuments = "Close All documents before configuring connections";
-
-QAction* MenuItem(CMainFrame* pFrame, UINT nID) {
-    for (QAction* pPopup : pFrame->menuBar()->actions()) {
-        for (QAction* pItem : pPopup->menu()->actions()) {
-            if (GetActionCommandId(pItem) == nID) {
-                return pItem;
-            }
-        }
-    }
-    return nullptr;
-}
 
 class CommandTest : public CFrameTest {
 protected:

@@ -15,13 +15,13 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include "UiTestSupport.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/DialogBuilder.h"
 #include "platform/ui/WaitCursor.h"
 #include "res/RegprobeResources.h"
 #include "res/Resource.h"
+#include "tests/support/ui/UiTestSupport.h"
 #include "testview/RegprobeView.h"
 
 namespace {

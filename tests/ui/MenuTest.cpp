@@ -8,13 +8,13 @@
 #include <QMenuBar>
 #include <algorithm>
 
-#include "UiTestSupport.h"
 #include "connections/Connections.h"
 #include "platform/ui/AfxRes.h"
 #include "platform/ui/CmdUI.h"
 #include "platform/ui/MDIChildWnd.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
+#include "tests/support/ui/UiTestSupport.h"
 #include "testview/RegprobeView.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <QVBoxLayout>
 #include <functional>
 
-#include "UiTestSupport.h"
 #include "shell/MainFrm.h"
 #include "shell/Splash.h"
+#include "tests/support/ui/UiTestSupport.h"
 
 namespace {
 // A window of our own with an edit and a button, to see what gets through.

@@ -4,12 +4,12 @@
 
 #include <QApplication>
 
-#include "UiTestSupport.h"
 #include "connections/Connections.h"
 #include "platform/ui/CommandLineInfo.h"
 #include "res/RegprobeResources.h"
 #include "shell/MainFrm.h"
 #include "shell/Splash.h"
+#include "tests/support/ui/UiTestSupport.h"
 
 namespace {
 const char* const kOleFailed =

@@ -7,10 +7,10 @@
 #include <QMenuBar>
 #include <QTest>
 
-#include "UiTestSupport.h"
 #include "platform/ui/AfxRes.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
+#include "tests/support/ui/UiTestSupport.h"
 
 using StatusBarTest = CFrameTest;
 

@@ -6,11 +6,11 @@
 
 #include <cstring>
 
-#include "UiTestSupport.h"
 #include "res/RegprobeResources.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
 #include "shell/TrayIcon.h"
+#include "tests/support/ui/UiTestSupport.h"
 
 namespace {
 class CTestTrayIcon : public CTrayIcon {

@@ -1,9 +1,9 @@
 // Type libraries from the main frame: the menu command with its two
 // messages, and a registry that cannot be written.
-#include "UiTestSupport.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
-#include "tests/com/TypeLibFixture.h"
+#include "tests/support/TypeLibFixture.h"
+#include "tests/support/ui/UiTestSupport.h"
 
 TEST_F(TypeLibTest, MenuCommandReportsTheOutcome) {
     CTestApp app({"-Embedding"});

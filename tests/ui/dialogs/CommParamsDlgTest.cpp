@@ -6,12 +6,12 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include "../UiTestSupport.h"
-#include "DialogTestSupport.h"
 #include "connections/Connections.h"
 #include "connections/dialogs/CommParamsDlg.h"
 #include "platform/com/ComApi.h"
 #include "res/Resource.h"
+#include "tests/support/ui/DialogTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
 #include "transport/AutoModbus.h"
 #include "transport/BlockingSocket.h"
 #include "transport/RemoteModbus.h"

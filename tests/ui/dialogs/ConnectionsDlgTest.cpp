@@ -9,12 +9,14 @@
 #include <fstream>
 #include <iterator>
 
-#include "../UiTestSupport.h"
-#include "DialogTestSupport.h"
 #include "connections/Connections.h"
 #include "connections/dialogs/ConnectionsDlg.h"
 #include "platform/com/ComApi.h"
 #include "res/Resource.h"
+#include "tests/support/FileLines.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/ui/DialogTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -23,16 +25,14 @@ protected:
     void SetUp() override {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         ASSERT_NE(m_sim.m_nPort, 0);
-        ASSERT_NE(::mkdtemp(m_szDir), nullptr);
+        ASSERT_FALSE(m_dir.Path().empty());
         m_oldDir = std::filesystem::current_path();
-        std::filesystem::current_path(m_szDir);
+        std::filesystem::current_path(m_dir.Path());
         ASSERT_TRUE(m_dlg.Create());
     }
     void TearDown() override {
         theConnections.RemoveAll();
         std::filesystem::current_path(m_oldDir);
-        std::error_code ec;
-        std::filesystem::remove_all(m_szDir, ec);
         CoUninitialize();
     }
 
@@ -61,17 +61,14 @@ protected:
         pList->setCurrentItem(items[0]);
     }
     std::vector<CString> Lines() { return ::Lines(&m_dlg, IDC_LIST_CONNECTIONS); }
-    std::string ReadConfig() {
-        std::ifstream in("Regpr.cfg", std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string ReadConfig() { return FileText("Regpr.cfg"); }
     void WriteConfig(const std::string& bytes) {
         std::ofstream("Regpr.cfg", std::ios::binary | std::ios::trunc) << bytes;
     }
 
     CTcpSim m_sim;
     CMessageBoxRecorder m_boxes;
-    char m_szDir[32] = "/tmp/regprobe-cfg-XXXXXX";
+    CTempDir m_dir;
     std::filesystem::path m_oldDir;
     CConnectionsDlg m_dlg;
 };

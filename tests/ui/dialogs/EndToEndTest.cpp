@@ -10,14 +10,14 @@
 #include <QMenu>
 #include <QMenuBar>
 
-#include "../UiTestSupport.h"
-#include "DialogTestSupport.h"
 #include "connections/Connections.h"
 #include "platform/ui/DocTemplate.h"
 #include "platform/ui/MDIChildWnd.h"
 #include "platform/ui/Menu.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
+#include "tests/support/ui/DialogTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
 #include "testview/RegprobeView.h"
 
 namespace {
@@ -40,16 +40,9 @@ TEST_F(EndToEnd, ConnectionFromTheMenuThenATestWindow) {
         Click(pConnections, IDCANCEL);
     });
     // Options > Connections..., as the user picks it.
-    bool bFound = false;
-    for (QAction* pPopup : m_pFrame->menuBar()->actions()) {
-        for (QAction* pItem : pPopup->menu()->actions()) {
-            if (GetActionCommandId(pItem) == ID_OPTIONS_CONNECTIONS) {
-                bFound = true;
-                pItem->trigger();
-            }
-        }
-    }
-    ASSERT_TRUE(bFound);
+    QAction* pItem = MenuItem(m_pFrame, ID_OPTIONS_CONNECTIONS);
+    ASSERT_NE(pItem, nullptr);
+    pItem->trigger();
     EXPECT_EQ(lines, std::vector<CString>{strName});
 
     m_pFrame->SendCommand(ID_FILE_NEW);

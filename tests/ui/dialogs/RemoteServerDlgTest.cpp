@@ -3,11 +3,11 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "../UiTestSupport.h"
-#include "DialogTestSupport.h"
 #include "connections/Connections.h"
 #include "connections/dialogs/RemoteServerDlg.h"
 #include "res/Resource.h"
+#include "tests/support/ui/DialogTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
 #include "transport/RemoteModbus.h"
 
 namespace {

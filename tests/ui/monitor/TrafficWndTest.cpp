@@ -10,13 +10,13 @@
 #include <fstream>
 #include <sstream>
 
-#include "../UiTestSupport.h"
-#include "../dialogs/DialogTestSupport.h"
 #include "connections/Connections.h"
 #include "core/Traffic.h"
 #include "monitor/TrafficWnd.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
+#include "tests/support/ui/DialogTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
 #include "transport/RemoteModbus.h"
 
 namespace {

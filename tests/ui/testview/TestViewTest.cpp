@@ -17,13 +17,15 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "../UiTestSupport.h"
-#include "../dialogs/DialogTestSupport.h"
 #include "connections/Connections.h"
 #include "platform/ui/DocTemplate.h"
 #include "platform/ui/MDIChildWnd.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
+#include "tests/support/FileLines.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/ui/DialogTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
 #include "testview/RegprobeView.h"
 #include "transport/RemoteModbus.h"
 
@@ -55,6 +57,11 @@ protected:
         return strName;
     }
 
+    // A window on a new simulator (AddSim's arguments).
+    CRegprobeView* OpenSim(std::vector<std::string> options, DWORD dwTimeout = 3000) {
+        AddSim(std::move(options), dwTimeout);
+        return OpenWindow();
+    }
     CRegprobeView* OpenWindow(UINT nCommand = ID_FILE_NEW) {
         m_pFrame->SendCommand(nCommand);
         CMDIChildWnd* pChild = m_pFrame->MDIGetActive();
@@ -131,8 +138,8 @@ TEST_F(TestView, OpensOnlyWithAConnectionAndStartsWithTheDefaults) {
 }
 
 TEST_F(TestView, PollShowsValuesAndAChangedReadAtTheNextCycle) {
-    AddSim({"--holding", "0=11,22,-1", "--float", "10=1.5", "--coils", "4=1,0,1"});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView =
+        OpenSim({"--holding", "0=11,22,-1", "--float", "10=1.5", "--coils", "4=1,0,1"});
     ASSERT_NE(pView, nullptr);
     pView->m_editQuantity->setText("3");
     Poll(pView, "0");
@@ -166,8 +173,7 @@ TEST_F(TestView, PollShowsValuesAndAChangedReadAtTheNextCycle) {
 }
 
 TEST_F(TestView, IntervalAboveTheMaximumIsRefusedInEitherHandler) {
-    AddSim({});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({});
     ASSERT_NE(pView, nullptr);
     pView->m_editInterval->clear();
     EXPECT_EQ(pView->m_dwInterval, 0u);
@@ -263,8 +269,7 @@ TEST_F(TestView, AFailingOrThrowingMasterIsReportedAndPollingGoesOn) {
 }
 
 TEST_F(TestView, CloseWhilePollingReturnsAfterTheReadsInProgress) {
-    AddSim({});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({});
     ASSERT_NE(pView, nullptr);
     Poll(pView, "10000");
     // Two more windows of the same document, each with its own worker.
@@ -285,8 +290,7 @@ TEST_F(TestView, CloseWhilePollingReturnsAfterTheReadsInProgress) {
 }
 
 TEST_F(TestView, ClosingOneOfTwoWindowsStopsOnlyItsWorker) {
-    AddSim({"--holding", "0=7"});
-    CRegprobeView* pFirst = OpenWindow();
+    CRegprobeView* pFirst = OpenSim({"--holding", "0=7"});
     ASSERT_NE(pFirst, nullptr);
     Poll(pFirst, "0");
     CRegprobeView* pSecond = OpenWindow(ID_WINDOW_NEW);
@@ -305,8 +309,7 @@ TEST_F(TestView, ClosingOneOfTwoWindowsStopsOnlyItsWorker) {
 }
 
 TEST_F(TestView, TickingAgainWhileTheWorkerEndsKeepsPolling) {
-    AddSim({"--fault", "delay=300"});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({"--fault", "delay=300"});
     ASSERT_NE(pView, nullptr);
     Poll(pView, "0");
     Pump(50ms);  // inside the first read
@@ -343,8 +346,7 @@ TEST_F(TestView, TwoWindowsPollTwoDevicesEachWithItsOwnStatistics) {
 
 namespace {
 TEST_F(TestView, ExitRequestedWhileACloseWaitsComesBackAfterIt) {
-    AddSim({"--fault", "delay=400"});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({"--fault", "delay=400"});
     ASSERT_NE(pView, nullptr);
     Poll(pView, "0");
     Pump(100ms);  // inside a read
@@ -377,8 +379,7 @@ CShownTimes ShownTimes(const CRegprobeView* pView) {
 }
 
 TEST_F(TestView, ReadTimesShowTheDevicesDelayAndCountTimeOutsApart) {
-    AddSim({"--fault", "delay=20"});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({"--fault", "delay=20"});
     ASSERT_NE(pView, nullptr);
     ASSERT_NE(pView->m_staticResponseTimes, nullptr);
     EXPECT_TRUE(pView->m_staticResponseTimes->text().isEmpty());
@@ -404,8 +405,7 @@ TEST_F(TestView, ReadTimesShowTheDevicesDelayAndCountTimeOutsApart) {
 
 TEST_F(TestView, ATimedOutReadIsATimeOutAndNotAReadTime) {
     // Every answer comes after the connection's 100 ms time-out.
-    AddSim({"--fault", "delay=400"}, 100);
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({"--fault", "delay=400"}, 100);
     ASSERT_NE(pView, nullptr);
     Poll(pView, "0");
     EXPECT_TRUE(WaitFor([&] { return Cycles(pView) >= 2; }));
@@ -418,32 +418,14 @@ TEST_F(TestView, ATimedOutReadIsATimeOutAndNotAReadTime) {
 
 class TestViewLog : public TestView {
 protected:
-    void SetUp() override {
-        TestView::SetUp();
-        char szDir[] = "/tmp/regprobe-viewlog-XXXXXX";
-        ASSERT_NE(::mkdtemp(szDir), nullptr);
-        m_strDir = szDir;
-        m_strPath = m_strDir + "/poll.csv";
-    }
-    void TearDown() override {
-        TestView::TearDown();
-        ::unlink(m_strPath.c_str());
-        ::rmdir(m_strDir.c_str());
-    }
-    std::vector<std::string> Lines() const {
-        std::ifstream in(m_strPath);
-        std::vector<std::string> lines;
-        for (std::string s; std::getline(in, s);) {
-            lines.push_back(s);
-        }
-        return lines;
-    }
+    std::vector<std::string> Lines() const { return FileLines(m_strPath); }
     void StartLog(CRegprobeView* pView) {
         pView->m_chooseLogFile = [this] { return m_strPath; };
         pView->m_checkLogToFile->click();
         ASSERT_TRUE(pView->m_checkLogToFile->isChecked());
     }
-    std::string m_strDir, m_strPath;
+    CTempDir m_dir;
+    std::string m_strPath = m_dir.Path() + "/poll.csv";
 };
 
 TEST_F(TestViewLog, OneLinePerCycleUntilUntickedThenAppendedAfterItsHeader) {
@@ -483,8 +465,7 @@ TEST_F(TestViewLog, OneLinePerCycleUntilUntickedThenAppendedAfterItsHeader) {
 }
 
 TEST_F(TestViewLog, AFailedWriteStopsTheLogWithItsMessageAndPollingGoesOn) {
-    AddSim({});
-    CRegprobeView* pView = OpenWindow();
+    CRegprobeView* pView = OpenSim({});
     ASSERT_NE(pView, nullptr);
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);

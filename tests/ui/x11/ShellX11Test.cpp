@@ -9,11 +9,11 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 
-#include "../UiTestSupport.h"
-#include "X11Support.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
 #include "shell/Splash.h"
+#include "tests/support/ui/UiTestSupport.h"
+#include "tests/ui/x11/X11Support.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -127,8 +127,7 @@ TEST_F(ModalX11Test, AMinimisedAboutBoxComesBackWithTheFrameAndTheMenusAnswer) {
     bool bBackOnTop = false;
     WhenModal([&](QWidget* pAbout) {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(pAbout, 5000));
-        RunCommand(QStringLiteral("xdotool"),
-                   {QStringLiteral("windowminimize"), QString::number(pAbout->winId())});
+        Xdotool(QStringLiteral("windowminimize %1").arg(pAbout->winId()));
         // Never minimised alone: the frame it blocks goes to the tray too.
         bFrameWentWithIt =
             WaitFor([&] { return !m_pFrame->isVisible() && TrayIconWidget() != nullptr; }, 10s);
@@ -137,12 +136,7 @@ TEST_F(ModalX11Test, AMinimisedAboutBoxComesBackWithTheFrameAndTheMenusAnswer) {
         }
         WaitFor([&] { return ScreenCentre(TrayIconWidget()->winId()).x() > 0; }, 5s);
         Pump(300ms);
-        QPoint centre = ScreenCentre(TrayIconWidget()->winId());
-        RunCommand(
-            QStringLiteral("xdotool"),
-            {QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()),
-             QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
-             QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
+        DoubleClickAt(ScreenCentre(TrayIconWidget()->winId()));
         bBackOnTop = WaitFor(
             [&] {
                 return m_pFrame->isVisible() && !m_pFrame->isMinimized() && pAbout->isVisible() &&
@@ -150,7 +144,7 @@ TEST_F(ModalX11Test, AMinimisedAboutBoxComesBackWithTheFrameAndTheMenusAnswer) {
             },
             10s);
         // Closed as a user would, from the keyboard.
-        RunCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
+        Xdotool(QStringLiteral("key Escape"));
     });
     m_pFrame->SendCommand(ID_APP_ABOUT);
     EXPECT_TRUE(bFrameWentWithIt);
@@ -159,7 +153,7 @@ TEST_F(ModalX11Test, AMinimisedAboutBoxComesBackWithTheFrameAndTheMenusAnswer) {
     // The frame takes its menus again.
     m_pFrame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_pFrame, 5000));
-    RunCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("alt+h")});
+    Xdotool(QStringLiteral("key alt+h"));
     EXPECT_TRUE(WaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 5s));
-    RunCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
+    Xdotool(QStringLiteral("key Escape"));
 }

@@ -8,18 +8,17 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 
-#include "../UiTestSupport.h"
-#include "X11Support.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
+#include "tests/support/ui/UiTestSupport.h"
+#include "tests/ui/x11/X11Support.h"
 
 namespace {
 class TrayX11Test : public CX11FrameTest {
 protected:
     // Minimised through the window manager, as its button would.
     void MinimiseToTray() {
-        RunCommand(QStringLiteral("xdotool"),
-                   {QStringLiteral("windowminimize"), QString::number(m_pFrame->winId())});
+        Xdotool(QStringLiteral("windowminimize %1").arg(m_pFrame->winId()));
         ASSERT_TRUE(WaitFor([&] { return !m_pFrame->isVisible() && TrayIconWidget() != nullptr; },
                             std::chrono::seconds(10)));
         // Embedded and mapped in the tray.
@@ -41,12 +40,7 @@ protected:
 
 TEST_F(TrayX11Test, DoubleClickOnTheIconRestores) {
     MinimiseToTray();
-    QPoint centre = ScreenCentre(TrayIconWidget()->winId());
-    RunCommand(
-        QStringLiteral("xdotool"),
-        {QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()),
-         QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
-         QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
+    DoubleClickAt(ScreenCentre(TrayIconWidget()->winId()));
     EXPECT_TRUE(RestoredWithoutIcon());
 }
 
@@ -56,11 +50,11 @@ TEST_F(TrayX11Test, PollDeviceFromTheIconsMenuRestores) {
     // The menu runs its own loop once open, so the keys that pick its first
     // item are typed by a process already on its way.
     QProcess xdotool;
-    xdotool.start(
-        QStringLiteral("xdotool"),
-        {QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()),
-         QStringLiteral("click"), QStringLiteral("3"), QStringLiteral("sleep"), QStringLiteral("1"),
-         QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Return")});
+    xdotool.start(QStringLiteral("xdotool"),
+                  QStringLiteral("mousemove %1 %2 click 3 sleep 1 key Down Return")
+                      .arg(centre.x())
+                      .arg(centre.y())
+                      .split(QLatin1Char(' ')));
     EXPECT_TRUE(RestoredWithoutIcon());
     // It may have ended already while the restore was awaited.
     EXPECT_TRUE(xdotool.state() == QProcess::NotRunning || xdotool.waitForFinished(10000));
@@ -81,9 +75,9 @@ TEST_F(TrayX11Test, CapsLockShowsInTheStatusBar) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_pFrame, 5000));
     CStatusBar& bar = m_pFrame->m_wndStatusBar;
     EXPECT_EQ(bar.GetPaneText(1), "");
-    RunCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Caps_Lock")});
+    Xdotool(QStringLiteral("key Caps_Lock"));
     EXPECT_TRUE(WaitFor([&] { return bar.GetPaneText(1) == "CAP"; }, std::chrono::seconds(5)));
-    RunCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Caps_Lock")});
+    Xdotool(QStringLiteral("key Caps_Lock"));
     EXPECT_TRUE(WaitFor([&] { return bar.GetPaneText(1).empty(); }, std::chrono::seconds(5)));
     EXPECT_EQ(bar.GetPaneText(2), "");  // Num Lock stays off
 }

@@ -1,4 +1,4 @@
-#include "X11Support.h"
+#include "tests/ui/x11/X11Support.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +20,16 @@ QString RunCommand(const QString& strProgram, const QStringList& args) {
         ADD_FAILURE() << "timed out: " << strProgram.toStdString();
     }
     return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+QString Xdotool(const QString& strArgs) {
+    return RunCommand(QStringLiteral("xdotool"), strArgs.split(QLatin1Char(' ')));
+}
+
+void DoubleClickAt(QPoint point) {
+    Xdotool(QStringLiteral("mousemove %1 %2 click --repeat 2 --delay 80 1")
+                .arg(point.x())
+                .arg(point.y()));
 }
 
 QPoint ScreenCentre(WId window) {

@@ -9,12 +9,17 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "../UiTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
 
 class CMainFrame;
 
 // Runs a command to its end, at most 10 s; its standard output.
 QString RunCommand(const QString& strProgram, const QStringList& args);
+// xdotool with the words of strArgs, as RunCommand.
+QString Xdotool(const QString& strArgs);
+// Two clicks of the first button at a point of the screen, as a user's
+// double-click.
+void DoubleClickAt(QPoint point);
 // The centre of a window in root coordinates, as the X server has it.
 QPoint ScreenCentre(WId window);
 // The notification-area icon's own window, once shown.

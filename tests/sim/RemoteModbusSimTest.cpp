@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "sim/SimTcpServer.h"
+#include "tests/support/Timing.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -37,10 +38,7 @@ protected:
         }
         // The server counts a connection when it accepts it, which may be a
         // moment after the master's connect returned.
-        for (int i = 0; i < 200 && m_server.GetConnectionCount() == 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        ASSERT_EQ(m_server.GetConnectionCount(), 1u);
+        ASSERT_TRUE(WaitUntil([this] { return m_server.GetConnectionCount() == 1; }, 1000));
     }
     void Fault(const char* pszRule) {
         CSimFaultRule rule;

@@ -19,6 +19,7 @@
 
 #include "platform/com/ComPtr.h"
 #include "serialapi/ModbusSerialServer.h"
+#include "tests/support/UnusedSlots.h"
 
 constexpr BYTE FAKE_COMMAND = 0xF0;
 constexpr HRESULT FAKE_TRANSFER_FAILED = static_cast<HRESULT>(0x80040201);
@@ -84,9 +85,9 @@ private:
     std::atomic<bool> m_bRunning{false};
 };
 
-class CFakeSerialPort : public CFakeObject<IModbusSerialPort> {
+class CFakeSerialPort : public CUnusedSlots<CFakeObject<IModbusSerialPort>> {
 public:
-    CFakeSerialPort() : CFakeObject(IID_IModbusSerialPort) {}
+    CFakeSerialPort() : CUnusedSlots(IID_IModbusSerialPort) {}
 
     FAKE_PROPERTY(Port, LONG, SHORT, 1);
     FAKE_PROPERTY(BaudRate, LONG, LONG, 9600);
@@ -105,25 +106,6 @@ public:
     HRESULT Transfer(VARIANT request, LONG nRequestLength, VARIANT* pResponse, LONG nResponseLength,
                      VARIANT* pExtra, LONG* pStatus) override;
     HRESULT get_TcpServer(IDispatch** ppVal) override;
-    HRESULT Reserved7() override { return E_NOTIMPL; }
-    HRESULT Reserved18() override { return E_NOTIMPL; }
-    HRESULT Reserved19() override { return E_NOTIMPL; }
-    HRESULT Reserved20() override { return E_NOTIMPL; }
-    HRESULT Reserved21() override { return E_NOTIMPL; }
-    HRESULT Reserved22() override { return E_NOTIMPL; }
-    HRESULT Reserved23() override { return E_NOTIMPL; }
-    HRESULT Reserved24() override { return E_NOTIMPL; }
-    HRESULT Reserved25() override { return E_NOTIMPL; }
-    HRESULT Reserved26() override { return E_NOTIMPL; }
-    HRESULT Reserved27() override { return E_NOTIMPL; }
-    HRESULT Reserved28() override { return E_NOTIMPL; }
-    HRESULT Reserved29() override { return E_NOTIMPL; }
-    HRESULT Reserved31() override { return E_NOTIMPL; }
-    HRESULT Reserved32() override { return E_NOTIMPL; }
-    HRESULT Reserved33() override { return E_NOTIMPL; }
-    HRESULT Reserved34() override { return E_NOTIMPL; }
-    HRESULT Reserved37() override { return E_NOTIMPL; }
-    HRESULT Reserved48() override { return E_NOTIMPL; }
 
 private:
     std::atomic<bool> m_bActive{false};

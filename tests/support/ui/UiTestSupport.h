@@ -134,6 +134,10 @@ private:
 // The main frame of the running test application.
 class CMainFrame;
 CMainFrame* MainFrame();
+// The frame's menu item with the command id, as a user would find it; null
+// when no menu holds it.
+class QAction;
+QAction* MenuItem(CMainFrame* pFrame, UINT nID);
 
 // The application started as when embedded (no splash), its main frame
 // active; the connections it made are removed afterwards.

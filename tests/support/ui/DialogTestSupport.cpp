@@ -1,4 +1,4 @@
-#include "DialogTestSupport.h"
+#include "tests/support/ui/DialogTestSupport.h"
 
 #include <arpa/inet.h>
 #include <stdlib.h>
@@ -16,6 +16,8 @@
 
 #include "connections/Connections.h"
 #include "platform/com/rpc/RpcSettings.h"
+#include "tests/support/ConnectionNames.h"
+#include "tests/support/PeerSocket.h"
 
 namespace {
 // The rest of the first line of output that starts with strPrefix.
@@ -37,25 +39,17 @@ CTcpSim::CTcpSim(std::vector<std::string> options) {
 }
 
 WORD ClosedPort() {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof sa;
-    ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &n);
-    ::close(s);
-    return ntohs(sa.sin_port);
+    WORD nPort = 0;
+    ::close(ListenLoopback(-1, &nPort));
+    return nPort;
 }
 
 CSerialRig::CSerialRig() {
-    if (::mkdtemp(m_szDir) == nullptr) {
+    if (m_dir.Path().empty()) {
         return;
     }
-    ::setenv(RPC_RUNTIME_DIR_VARIABLE, m_szDir, 1);
-    const std::string strKey = std::string(m_szDir) + "/access.key";
-    std::ofstream(strKey) << "00112233445566778899aabbccddeeff\n";
-    ::chmod(strKey.c_str(), 0600);
+    const std::string strKey =
+        m_dir.WriteFile("access.key", "00112233445566778899aabbccddeeff\n", 0600);
     CoSetAccessKeyFile(strKey.c_str());
     if (!m_sim.Start({REGPROBE_SIM_PROGRAM, "--pty", "--holding", "0=11,22,33"})) {
         return;
@@ -70,9 +64,6 @@ CSerialRig::CSerialRig() {
 
 CSerialRig::~CSerialRig() {
     CoSetAccessKeyFile(nullptr);
-    ::unsetenv(RPC_RUNTIME_DIR_VARIABLE);
-    std::error_code ec;
-    std::filesystem::remove_all(m_szDir, ec);
 }
 
 void SetText(const QWidget* pDialog, int nID, const CString& strText) {
@@ -112,14 +103,7 @@ std::vector<CString> Lines(const QWidget* pDialog, int nID) {
 }
 
 std::vector<CString> ConnectionNames() {
-    std::vector<CString> names;
-    POSITION pos = theConnections.GetStartPosition();
-    while (pos != nullptr) {
-        CString strName;
-        CConnection* pConnection = nullptr;
-        theConnections.GetNextAssoc(pos, strName, pConnection);
-        names.push_back(strName);
-    }
+    std::vector<CString> names = ConnectionNames(theConnections);
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -10,40 +10,24 @@
 #include <string>
 #include <vector>
 
-#include "TempDir.h"
-#include "TypeLibBuilder.h"
 #include "platform/Unicode.h"
 #include "platform/com/ComPtr.h"
+#include "tests/support/FileLines.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TypeLibBuilder.h"
 
 namespace {
 const GUID kLibId = {0x12345678, 0x9ABC, 0xDEF0, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
 const char* const kLibIdText = "{12345678-9ABC-DEF0-1122-334455667788}";
 
 std::vector<std::string> RegistryLines() {
-    std::ifstream in(TypeLibRegistryPath());
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
+    return FileLines(TypeLibRegistryPath());
 }
 
 class TypeLibTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_FALSE(m_dir.Path().empty());
-        if (const char* pszOld = std::getenv("XDG_DATA_HOME")) {
-            m_strOldData = pszOld;
-        }
-        ::setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
-    }
-    void TearDown() override {
-        if (m_strOldData) {
-            ::setenv("XDG_DATA_HOME", m_strOldData->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_DATA_HOME");
-        }
-    }
+    void SetUp() override { ASSERT_FALSE(m_dir.Path().empty()); }
 
     std::string Path(const char* pszName) const { return m_dir.Path() + "/" + pszName; }
 
@@ -61,6 +45,6 @@ protected:
     }
 
     CTempDir m_dir;
-    std::optional<std::string> m_strOldData;
+    CScopedEnv m_data{"XDG_DATA_HOME", (m_dir.Path() + "/data").c_str()};
 };
 }  // namespace

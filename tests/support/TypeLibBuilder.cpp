@@ -1,4 +1,4 @@
-#include "TypeLibBuilder.h"
+#include "tests/support/TypeLibBuilder.h"
 
 #include <fstream>
 #include <initializer_list>

@@ -1,9 +1,10 @@
-#include "UiTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
@@ -179,6 +180,17 @@ BOOL CTestApp::InitializeCom() {
 
 CMainFrame* MainFrame() {
     return dynamic_cast<CMainFrame*>(AfxGetMainWnd());
+}
+
+QAction* MenuItem(CMainFrame* pFrame, UINT nID) {
+    for (QAction* pPopup : pFrame->menuBar()->actions()) {
+        for (QAction* pItem : pPopup->menu()->actions()) {
+            if (GetActionCommandId(pItem) == nID) {
+                return pItem;
+            }
+        }
+    }
+    return nullptr;
 }
 
 void CFrameTest::SetUp() {

@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/com/rpc/RpcSettings.h"
 #include "platform/ui/DialogBuilder.h"
-#include "tests/server/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
 // regprobe-sim on 127.0.0.1, a free port; holding registers 0-2 = 11, 22, 33.
 class CTcpSim {
@@ -36,7 +39,8 @@ public:
     CString m_strRemote;  // "127.0.0.1:port", empty when it did not start
 
 private:
-    char m_szDir[32] = "/tmp/regprobe-dlg-XXXXXX";
+    CTempDir m_dir;
+    CScopedEnv m_runtime{RPC_RUNTIME_DIR_VARIABLE, m_dir.Path().c_str()};
     CChildProcess m_sim;
     CChildProcess m_server;
 };

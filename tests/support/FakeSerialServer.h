@@ -10,6 +10,7 @@
 #include "platform/com/ComApi.h"
 #include "serialapi/ModbusSerialServer.h"
 #include "serialapi/OleSafeArrayEx.h"
+#include "tests/support/UnusedSlots.h"
 
 // A property kept in a member. Getters may set garbage above the bits
 // that count, as a server may.
@@ -70,7 +71,7 @@ public:
     int m_nStarts = 0;
 };
 
-class CFakeSerialServer : public CNoDispatch<IModbusSerialPort> {
+class CFakeSerialServer : public CUnusedSlots<CNoDispatch<IModbusSerialPort>> {
 public:
     // One scripted answer of Transfer.
     struct Scripted {
@@ -92,30 +93,6 @@ public:
     }
     ULONG AddRef() override { return ++m_nRefs; }
     ULONG Release() override { return --m_nRefs; }  // owned by the test
-#define FAKE_RESERVED(n)             \
-    HRESULT Reserved##n() override { \
-        return E_NOTIMPL;            \
-    }
-    FAKE_RESERVED(7)
-    FAKE_RESERVED(18)
-    FAKE_RESERVED(19)
-    FAKE_RESERVED(20)
-    FAKE_RESERVED(21)
-    FAKE_RESERVED(22)
-    FAKE_RESERVED(23)
-    FAKE_RESERVED(24)
-    FAKE_RESERVED(25)
-    FAKE_RESERVED(26)
-    FAKE_RESERVED(27)
-    FAKE_RESERVED(28)
-    FAKE_RESERVED(29)
-    FAKE_RESERVED(31)
-    FAKE_RESERVED(32)
-    FAKE_RESERVED(33)
-    FAKE_RESERVED(34)
-    FAKE_RESERVED(37)
-    FAKE_RESERVED(48)
-#undef FAKE_RESERVED
 
     FAKE_PROPERTY(Port, LONG, SHORT, m_nPort, 0x7F00)
     FAKE_PROPERTY(BaudRate, LONG, LONG, m_nBaudRate, 0)
