@@ -97,6 +97,9 @@ QVariant CTrafficModel::data(const QModelIndex& index, int nRole) const {
     if (nRole == Qt::DisplayRole) {
         return m_lines[size_t(index.row())].columns[index.column()];
     }
+    if (nRole == Qt::ToolTipRole) {
+        return m_lines[size_t(index.row())].strText;  // the whole line, bytes unclipped
+    }
     if (nRole == Qt::FontRole && index.column() == BYTES) {
         QFont font("Monospace");
         font.setStyleHint(QFont::TypeWriter);
@@ -141,7 +144,18 @@ CTrafficWnd::CTrafficWnd(CTrafficRing& ring,
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    // The bytes take what room there is; the other columns are as wide as
+    // their usual text, set once (measuring 40,000 rows would be slow).
+    QHeaderView* pHeader = m_table->horizontalHeader();
+    const QFontMetrics metrics(font());
+    const auto width = [&](const char* psz) { return metrics.horizontalAdvance(psz) + 16; };
+    pHeader->resizeSection(CTrafficModel::TIME, width("00:00:00.000"));
+    pHeader->resizeSection(CTrafficModel::CONNECTION, width("192.168.100.100:50200"));
+    pHeader->resizeSection(CTrafficModel::DIRECTION, width("Dir"));
+    pHeader->resizeSection(CTrafficModel::STATUS, width("Modbus device return an exception"));
+    pHeader->resizeSection(CTrafficModel::ROUND_TRIP, width("10000.000 ms"));
+    pHeader->setSectionResizeMode(CTrafficModel::BYTES, QHeaderView::Stretch);
+    pHeader->setMinimumSectionSize(width("Dir"));
     m_table->setWordWrap(false);
 
     auto* pTop = new QHBoxLayout;

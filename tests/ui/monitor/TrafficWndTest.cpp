@@ -88,6 +88,13 @@ TEST_F(TrafficMonitor, ShowsEveryConnectionsExchangesAndCapturesOnlyWhileOpen) {
     pWnd->m_checkPause->setChecked(false);
     EXPECT_EQ(pWnd->ShownLines(false).size(), 6);
 
+    // With REGPROBE_PICTURE set, the window is saved there as a PNG.
+    if (const char* pszPicture = std::getenv("REGPROBE_PICTURE")) {
+        pWnd->resize(1000, 260);
+        Pump(200ms);
+        EXPECT_TRUE(pWnd->grab().save(pszPicture, "PNG")) << pszPicture;
+    }
+
     // Copy takes the selected lines; Save As the lines shown.
     pWnd->m_table->selectRow(1);
     pWnd->OnCopy();
