@@ -5,6 +5,14 @@
 
 namespace Traffic {
 
+std::string CTrafficLine::Text(const std::string& strName) const {
+    std::string s = strTime + "  " + strName + "  " + chDirection + "  " + strBytes;
+    if (chDirection == '<') {
+        s += "  " + strStatus + "  " + strMillis;
+    }
+    return s;
+}
+
 CTrafficRing& Ring() {
     // Never destroyed: a transport on another thread may still be using it
     // while the process exits.
@@ -56,18 +64,26 @@ std::string FormatHex(const BYTE* p, size_t n) {
     return s;
 }
 
-std::vector<std::string> FormatLines(const CTrafficExchange& exchange, const std::string& strName) {
+std::array<CTrafficLine, 2> DescribeLines(const CTrafficExchange& exchange) {
     const auto tAnswer =
         exchange.tSent + std::chrono::duration_cast<std::chrono::system_clock::duration>(
                              std::chrono::duration<double, std::milli>(exchange.dMillis));
     char szMillis[32];
     std::snprintf(szMillis, sizeof szMillis, "%.3f ms", exchange.dMillis);
-    std::string strAnswer = FormatHex(exchange.answer.data(), exchange.answer.size());
-    return {FormatTime(exchange.tSent) + "  " + strName + "  >  " +
-                FormatHex(exchange.request.data(), exchange.request.size()),
-            FormatTime(tAnswer) + "  " + strName + "  <  " +
-                (strAnswer.empty() ? "(nothing)" : strAnswer) + "  " + exchange.strStatus + "  " +
-                szMillis};
+    CTrafficLine request{FormatTime(exchange.tSent), '>',
+                         FormatHex(exchange.request.data(), exchange.request.size()), "", ""};
+    CTrafficLine answer{FormatTime(tAnswer), '<',
+                        FormatHex(exchange.answer.data(), exchange.answer.size()),
+                        exchange.strStatus, szMillis};
+    if (answer.strBytes.empty()) {
+        answer.strBytes = "(nothing)";
+    }
+    return {std::move(request), std::move(answer)};
+}
+
+std::vector<std::string> FormatLines(const CTrafficExchange& exchange, const std::string& strName) {
+    const std::array<CTrafficLine, 2> lines = DescribeLines(exchange);
+    return {lines[0].Text(strName), lines[1].Text(strName)};
 }
 
 }  // namespace Traffic

@@ -4,6 +4,7 @@
 // whole; on x86-64 the same plain load as a relaxed one) and builds nothing.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -77,6 +78,18 @@ private:
 std::string FormatTime(std::chrono::system_clock::time_point t);
 // Bytes as upper-case hex pairs separated by blanks.
 std::string FormatHex(const BYTE* p, size_t n);
+// One line of an exchange in its parts, as the monitor's columns show them.
+struct CTrafficLine {
+    std::string strTime;
+    char chDirection = '>';  // '>' the request, '<' the answer
+    std::string strBytes;
+    std::string strStatus;  // the answer's only, as is the round trip
+    std::string strMillis;
+    // The line as text: "time  name  >  bytes[  status  millis]".
+    std::string Text(const std::string& strName) const;
+};
+// The request's line and the answer's.
+std::array<CTrafficLine, 2> DescribeLines(const CTrafficExchange& exchange);
 // The two lines of an exchange, request then answer:
 //   12:00:01.250  name  >  00 01 00 00 00 06 01 03 00 00 00 0A
 //   12:00:01.252  name  <  00 01 ... 00 0A  Ok  1.843 ms

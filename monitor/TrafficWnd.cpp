@@ -15,7 +15,6 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <cstdio>
 
 #include "platform/ui/MessageBox.h"
 
@@ -25,37 +24,25 @@ constexpr int kRefreshMillis = 200;
 }  // namespace
 
 void CTrafficModel::Append(const std::vector<CTrafficExchange>& exchanges,
-                           const std::function<std::string(const CTrafficExchange&)>& nameOf) {
+                           const std::vector<std::string>& names) {
     if (exchanges.empty()) {
         return;
     }
     std::vector<CLine> added;
     added.reserve(2 * exchanges.size());
-    for (const CTrafficExchange& e : exchanges) {
-        const std::string strName = nameOf(e);
-        const std::vector<std::string> text = Traffic::FormatLines(e, strName);
-        const QString qName = QString::fromStdString(strName);
-        char szMillis[32];
-        std::snprintf(szMillis, sizeof szMillis, "%.3f ms", e.dMillis);
-        CLine request;
-        request.columns[TIME] = QString::fromStdString(Traffic::FormatTime(e.tSent));
-        request.columns[CONNECTION] = qName;
-        request.columns[DIRECTION] = ">";
-        request.columns[BYTES] =
-            QString::fromStdString(Traffic::FormatHex(e.request.data(), e.request.size()));
-        request.strText = QString::fromStdString(text[0]);
-        CLine answer;
-        // The answer line's time is in its text: request time plus round trip.
-        answer.columns[TIME] = QString::fromStdString(text[1].substr(0, text[1].find(' ')));
-        answer.columns[CONNECTION] = qName;
-        answer.columns[DIRECTION] = "<";
-        answer.columns[BYTES] =
-            QString::fromStdString(Traffic::FormatHex(e.answer.data(), e.answer.size()));
-        answer.columns[STATUS] = QString::fromStdString(e.strStatus);
-        answer.columns[ROUND_TRIP] = szMillis;
-        answer.strText = QString::fromStdString(text[1]);
-        added.push_back(std::move(request));
-        added.push_back(std::move(answer));
+    for (size_t i = 0; i < exchanges.size(); ++i) {
+        const QString qName = QString::fromStdString(names[i]);
+        for (const Traffic::CTrafficLine& part : Traffic::DescribeLines(exchanges[i])) {
+            CLine line;
+            line.columns[TIME] = QString::fromStdString(part.strTime);
+            line.columns[CONNECTION] = qName;
+            line.columns[DIRECTION] = QChar(part.chDirection);
+            line.columns[BYTES] = QString::fromStdString(part.strBytes);
+            line.columns[STATUS] = QString::fromStdString(part.strStatus);
+            line.columns[ROUND_TRIP] = QString::fromStdString(part.strMillis);
+            line.strText = QString::fromStdString(part.Text(names[i]));
+            added.push_back(std::move(line));
+        }
     }
     // Old lines make room first, so the model never holds more than its bound.
     const size_t nKeep = added.size() >= m_nMaxLines ? 0 : m_nMaxLines - added.size();
@@ -207,17 +194,19 @@ void CTrafficWnd::Refresh() {
         return;
     }
     m_nLastSequence = exchanges.back().nSequence;
+    // Each exchange's name once; a name not seen before joins the filter.
+    std::vector<std::string> names;
+    names.reserve(exchanges.size());
+    for (const CTrafficExchange& e : exchanges) {
+        names.push_back(m_nameOf(e));
+        if (m_names.insert(names.back()).second) {
+            m_comboConnection->addItem(QString::fromStdString(names.back()));
+        }
+    }
     const bool bAtEnd =
         m_table->verticalScrollBar() == nullptr ||
         m_table->verticalScrollBar()->value() == m_table->verticalScrollBar()->maximum();
-    m_pModel->Append(exchanges, m_nameOf);
-    // Every connection seen is offered in the filter.
-    for (const CTrafficExchange& e : exchanges) {
-        const QString strName = QString::fromStdString(m_nameOf(e));
-        if (m_comboConnection->findText(strName, Qt::MatchExactly) < 0) {
-            m_comboConnection->addItem(strName);
-        }
-    }
+    m_pModel->Append(exchanges, names);
     if (bAtEnd) {
         m_table->scrollToBottom();
     }

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <deque>
 #include <functional>
+#include <set>
 
 #include "core/Traffic.h"
 
@@ -30,8 +31,9 @@ public:
     explicit CTrafficModel(size_t nMaxLines, QObject* pParent = nullptr)
         : QAbstractTableModel(pParent), m_nMaxLines(nMaxLines) {}
 
+    // names[i]: the connection exchanges[i] is shown under.
     void Append(const std::vector<CTrafficExchange>& exchanges,
-                const std::function<std::string(const CTrafficExchange&)>& nameOf);
+                const std::vector<std::string>& names);
     void Clear();
     const CLine& Line(int nRow) const { return m_lines[size_t(nRow)]; }
 
@@ -88,4 +90,5 @@ private:
     QSortFilterProxyModel* m_pFilter = nullptr;
     QTimer* m_pTimer = nullptr;
     std::uint64_t m_nLastSequence = 0;
+    std::set<std::string> m_names;  // those the filter offers
 };
