@@ -84,8 +84,8 @@ BOOL ReplaceConnections(CConnections& connections, const CString& strPath, CStri
     return Load(connections, strPath, pstrError, true);
 }
 
-BOOL LoadConnection(CConnections& connections, const CString& strPath, const CString& strName,
-                    CString* pstrError) {
+CConnection* LoadConnection(CConnections& connections, const CString& strPath,
+                            const CString& strName, CString* pstrError) {
     connections.m_strLoadOnly = strName;
     connections.m_bOnlyFound = FALSE;
     CString strError;
@@ -93,7 +93,7 @@ BOOL LoadConnection(CConnections& connections, const CString& strPath, const CSt
     connections.m_strLoadOnly.clear();
     CConnection* pConnection = nullptr;
     if (connections.Lookup(strName, pConnection)) {
-        return TRUE;  // a fault in a later record does not touch this one
+        return pConnection;  // a fault in a later record does not touch this one
     }
     if (strError.empty()) {
         strError = connections.m_bOnlyFound
@@ -101,5 +101,5 @@ BOOL LoadConnection(CConnections& connections, const CString& strPath, const CSt
                        : "no connection named " + strName + " in " + strPath;
     }
     SetError(pstrError, strError);
-    return FALSE;
+    return nullptr;
 }

@@ -26,7 +26,8 @@ BOOL ReplaceConnections(CConnections& connections, const CString& strPath,
 // Adds only the record named strName, as the application loads it (a
 // Local/DCom record starts or reaches its server and opens its port); the
 // file's other records are read past without connecting or starting anything.
-// FALSE with pstrError set when the file cannot be opened, has no such record
-// before a damaged one, or the record's server cannot be reached.
-BOOL LoadConnection(CConnections& connections, const CString& strPath, const CString& strName,
-                    CString* pstrError = nullptr);
+// The record, or null with pstrError set when the file cannot be opened, has
+// no such record before a damaged one, or the record's server cannot be
+// reached.
+CConnection* LoadConnection(CConnections& connections, const CString& strPath,
+                            const CString& strName, CString* pstrError = nullptr);

@@ -37,19 +37,23 @@ CString FormatUtcTime(std::int64_t nUnixMillis) {
     return szTime;
 }
 
+CString FormatReadMillis(std::uint64_t qwMicros) {
+    char sz[32];
+    std::snprintf(sz, sizeof sz, "%.3f", double(qwMicros) / 1000.0);
+    return sz;
+}
+
 CString FormatLogLine(std::int64_t nUnixMillis, const CString& strConnection,
                       const CString& strDevice, const CString& strFunction,
                       const CString& strStatus, std::uint64_t qwMicros,
                       const std::vector<CString>& rows) {
-    char szRead[32];
-    std::snprintf(szRead, sizeof szRead, "%.3f", double(qwMicros) / 1000.0);
     CString strLine = FormatUtcTime(nUnixMillis);
     for (const CString* p : {&strConnection, &strDevice, &strFunction, &strStatus}) {
         strLine += ',';
         strLine += CsvField(*p);
     }
     strLine += ',';
-    strLine += szRead;
+    strLine += FormatReadMillis(qwMicros);
     for (const CString& row : rows) {
         strLine += ',';
         strLine += CsvField(row);

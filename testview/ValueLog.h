@@ -18,6 +18,8 @@ struct CReadResult;
 
 // "2026-12-07T14:09:01.123Z" for milliseconds since 1970.
 CString FormatUtcTime(std::int64_t nUnixMillis);
+// A read's time as its milliseconds with three decimals: "12.345".
+CString FormatReadMillis(std::uint64_t qwMicros);
 // One cycle's line without its end of line: "2026-12-07T14:09:01.123Z,..."
 // in the header's columns, then the rows as shown, one field each.
 CString FormatLogLine(std::int64_t nUnixMillis, const CString& strConnection,

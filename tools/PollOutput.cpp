@@ -34,12 +34,6 @@ std::string JsonString(const std::string& strUtf8) {
 
 namespace {
 
-std::string Millis(std::uint64_t qwMicros) {
-    char sz[32];
-    std::snprintf(sz, sizeof sz, "%.3f", double(qwMicros) / 1000.0);
-    return sz;
-}
-
 // The rows on one line, without the blanks the window pads them with.
 std::string JoinRows(const std::vector<CString>& rows) {
     std::string strLine;
@@ -61,7 +55,7 @@ public:
             std::fprintf(m_pOut, "%s\n", JoinRows(result.list.rows).c_str());
         }
         std::fprintf(m_pOut, "%s (%s ms)\n%s\n", result.strStatus.c_str(),
-                     Millis(result.qwMicros).c_str(), strStatistics.c_str());
+                     FormatReadMillis(result.qwMicros).c_str(), strStatistics.c_str());
         std::fflush(m_pOut);
     }
 
@@ -82,7 +76,7 @@ public:
             std::to_string(m_context.nDevice) + "," + CsvField(m_context.strFunction) + "," +
             CsvField(m_context.strType) + ",";
         const std::string strTail =
-            "," + CsvField(Latin1ToUtf8(result.strStatus)) + "," + Millis(result.qwMicros) + "\n";
+            "," + CsvField(Latin1ToUtf8(result.strStatus)) + "," + FormatReadMillis(result.qwMicros) + "\n";
         if (result.values.empty()) {
             std::fputs((strHead + "," + strTail).c_str(), m_pOut);
         }
@@ -117,7 +111,7 @@ public:
              ",\"type\":" + JsonString(m_context.strType) +
              ",\"ok\":" + (result.Failed() ? "false" : "true") +
              ",\"status\":" + JsonString(Latin1ToUtf8(result.strStatus)) +
-             ",\"read_ms\":" + Millis(result.qwMicros) + ",\"values\":[";
+             ",\"read_ms\":" + FormatReadMillis(result.qwMicros) + ",\"values\":[";
         for (size_t i = 0; i < result.values.size(); ++i) {
             const CReadValue& v = result.values[i];
             s += (i > 0 ? "," : "") + std::string("{\"address\":") + std::to_string(v.nAddress) +

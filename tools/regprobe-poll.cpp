@@ -328,11 +328,15 @@ int Poll(const Options& o, CModbus* pModbus, CPollOutput& output) {
 
 // The master: a saved connection, or one made from the options. Null with
 // the reason on standard error when there is none to use.
+// What the device is called in the output and the trace.
+std::string DeviceName(const Options& o) {
+    return o.strConfig.empty() ? o.strHost + ":" + std::to_string(o.nPort) : o.strConnection;
+}
+
 class CDevice {
 public:
     bool Open(const Options& o) {
         if (o.strConfig.empty()) {
-            const std::string strName = o.strHost + ":" + std::to_string(o.nPort);
             m_tcp.m_nTries = WORD(o.nTries);
             m_tcp.SetHost(o.strHost);
             m_tcp.SetPort(WORD(o.nPort));
@@ -340,7 +344,7 @@ public:
             m_tcp.SetReconnect(o.bReconnect ? TRUE : FALSE);
             m_pModbus = &m_tcp;
             if (!m_tcp.Connect(CString(), 0, 0)) {
-                std::fprintf(stderr, "Connection Error: %s\n", strName.c_str());
+                std::fprintf(stderr, "Connection Error: %s\n", DeviceName(o).c_str());
                 return o.bReconnect;
             }
             return true;
@@ -348,9 +352,9 @@ public:
         // Local/DCom connections reach their server through the COM subset.
         m_bCom = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
         CString strError;
-        CConnection* pConnection = nullptr;
-        if (!LoadConnection(m_connections, o.strConfig, o.strConnection, &strError) ||
-            !m_connections.Lookup(o.strConnection, pConnection)) {
+        CConnection* pConnection =
+            LoadConnection(m_connections, o.strConfig, o.strConnection, &strError);
+        if (pConnection == nullptr) {
             std::fprintf(stderr, "regprobe-poll: %s\n", strError.c_str());
             return false;
         }
@@ -379,8 +383,7 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
-    const std::string strName =
-        o.strConfig.empty() ? o.strHost + ":" + std::to_string(o.nPort) : o.strConnection;
+    const std::string strName = DeviceName(o);
     CTracePrinter trace(strName);
     if (o.bTrace) {
         Traffic::SetObserver(&trace);
