@@ -51,7 +51,9 @@ BOOL SaveConnections(CConnections& connections, const CString& strPath, CString*
 }
 
 namespace {
-BOOL Load(CConnections& connections, const CString& strPath, CString* pstrError, bool bReplace) {
+// pOnly: load only that record; *pbFound then tells whether the file held it.
+BOOL Load(CConnections& connections, const CString& strPath, CString* pstrError, bool bReplace,
+          const CString* pOnly = nullptr, BOOL* pbFound = nullptr) {
     CFile file;
     CFileException error;
     if (!file.Open(strPath.c_str(), CFile::modeRead, &error)) {
@@ -64,7 +66,11 @@ BOOL Load(CConnections& connections, const CString& strPath, CString* pstrError,
     }
     try {
         CArchive ar(&file, CArchive::load);
-        connections.Serialize(ar);
+        if (pOnly != nullptr) {
+            *pbFound = connections.LoadOnly(ar, *pOnly);
+        } else {
+            connections.Serialize(ar);
+        }
     } catch (CException* e) {
         // The records read before the fault stay.
         SetError(pstrError, strPath + " is damaged at " + TextOf(e) +
@@ -86,19 +92,16 @@ BOOL ReplaceConnections(CConnections& connections, const CString& strPath, CStri
 
 CConnection* LoadConnection(CConnections& connections, const CString& strPath,
                             const CString& strName, CString* pstrError) {
-    connections.m_strLoadOnly = strName;
-    connections.m_bOnlyFound = FALSE;
     CString strError;
-    Load(connections, strPath, &strError, false);
-    connections.m_strLoadOnly.clear();
+    BOOL bFound = FALSE;
+    Load(connections, strPath, &strError, false, &strName, &bFound);
     CConnection* pConnection = nullptr;
     if (connections.Lookup(strName, pConnection)) {
         return pConnection;  // a fault in a later record does not touch this one
     }
     if (strError.empty()) {
-        strError = connections.m_bOnlyFound
-                       ? "the serial-port server of connection " + strName + " cannot be reached"
-                       : "no connection named " + strName + " in " + strPath;
+        strError = bFound ? "the serial-port server of connection " + strName + " cannot be reached"
+                          : "no connection named " + strName + " in " + strPath;
     }
     SetError(pstrError, strError);
     return nullptr;

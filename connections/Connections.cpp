@@ -99,7 +99,15 @@ void CConnections::Serialize(CArchive& ar) {
         });
         return;
     }
+    LoadRecords(ar, nullptr);
+}
 
+BOOL CConnections::LoadOnly(CArchive& ar, const CString& strName) {
+    return LoadRecords(ar, &strName);
+}
+
+BOOL CConnections::LoadRecords(CArchive& ar, const CString* pOnly) {
+    BOOL bFound = FALSE;
     int nCount = 0;
     try {
         ar >> nCount;
@@ -125,8 +133,8 @@ void CConnections::Serialize(CArchive& ar) {
             throw new CConfigLoadException(CArchiveException::badIndex, i + 1, nCount,
                                            "a second connection named " + strName);
         }
-        const bool bSkipped = !m_strLoadOnly.empty() && strName != m_strLoadOnly;
-        m_bOnlyFound = m_bOnlyFound || (!m_strLoadOnly.empty() && !bSkipped);
+        const bool bSkipped = pOnly != nullptr && strName != *pOnly;
+        bFound = bFound || (pOnly != nullptr && !bSkipped);
         pConnection->m_pModbus->m_bLoadOnly = bSkipped ? TRUE : FALSE;
         try {
             pConnection->Serialize(ar);
@@ -144,4 +152,5 @@ void CConnections::Serialize(CArchive& ar) {
             Remove(strName);  // its server cannot be created; its bytes are read
         }
     }
+    return bFound;
 }

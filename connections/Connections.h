@@ -51,18 +51,20 @@ public:
         }
     }
 
-    // When set, loading keeps only the record of this name; the others are
-    // read without connecting, creating or starting anything, then dropped.
-    // m_bOnlyFound tells whether the file held it.
-    CString m_strLoadOnly;
-    BOOL m_bOnlyFound = FALSE;
-
     // Storing writes the count and each record in iteration order. Loading
     // adds the file's records; at the first record that cannot be taken
     // whole it throws a CConfigLoadException, keeping the records before.
     void Serialize(CArchive& ar) override;
+    // Loads as Serialize does, but keeps only the record named strName; the
+    // others are read without connecting, creating or starting anything.
+    // TRUE when the archive held that record (it may still have been dropped
+    // because its server could not be created).
+    BOOL LoadOnly(CArchive& ar, const CString& strName);
 
 private:
+    // The loading loop; pOnly as for LoadOnly, null for every record.
+    BOOL LoadRecords(CArchive& ar, const CString* pOnly);
+
     using CMapStringToOb::GetNextAssoc;
     using CMapStringToOb::Lookup;
     using CMapStringToOb::RemoveKey;
