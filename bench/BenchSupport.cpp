@@ -75,6 +75,15 @@ int ParseIntOptions(int argc, char** argv, std::initializer_list<CIntOption> opt
     }
 }
 
+int StartBench(int argc, char** argv, std::initializer_list<CIntOption> options, UsageText pszUsage,
+               const int& nCpu) {
+    if (const int rc = ParseIntOptions(argc, argv, options, pszUsage); rc >= 0) {
+        return rc;
+    }
+    ::alarm(kWatchdogSeconds);
+    return PinToCpu(nCpu) ? -1 : 2;
+}
+
 bool PinToCpu(int nCpu) {
     if (nCpu < 0) {
         return true;

@@ -67,6 +67,12 @@ using UsageText = const char*;
 int ParseIntOptions(int argc, char** argv, std::initializer_list<CIntOption> options,
                     UsageText pszUsage);
 
+// What every bench does first: reads its options (as ParseIntOptions), then
+// starts the watchdog and pins itself, and every child it starts, to the CPU
+// the options left in nCpu. -1 to go on, otherwise the exit status.
+int StartBench(int argc, char** argv, std::initializer_list<CIntOption> options, UsageText pszUsage,
+               const int& nCpu);
+
 // Pins this process, and every child it starts from now on, to CPU nCpu;
 // true at once for -1. Prints why on failure.
 bool PinToCpu(int nCpu);

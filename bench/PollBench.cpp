@@ -419,20 +419,16 @@ WORD StartSimulator(CChild& sim) {
 
 int main(int argc, char** argv) {
     Options opt;
-    const int rc = ParseIntOptions(argc, argv,
-                                   {{"--rounds", &opt.nRounds, 3},
-                                    {"--millis", &opt.nMillis, 100},
-                                    {"--windows", &opt.nWindows, 1, 64},
-                                    {"--latency-millis", &opt.nLatencyMillis, 100},
-                                    {"--cpu", &opt.nCpu, -1, 1023},
-                                    {"--soak-seconds", &opt.nSoakSeconds, 0}},
-                                   kUsage);
+    const int rc = StartBench(argc, argv,
+                              {{"--rounds", &opt.nRounds, 3},
+                               {"--millis", &opt.nMillis, 100},
+                               {"--windows", &opt.nWindows, 1, 64},
+                               {"--latency-millis", &opt.nLatencyMillis, 100},
+                               {"--cpu", &opt.nCpu, -1, 1023},
+                               {"--soak-seconds", &opt.nSoakSeconds, 0}},
+                              kUsage, opt.nCpu);
     if (rc >= 0) {
         return rc;
-    }
-    ::alarm(kWatchdogSeconds);
-    if (!PinToCpu(opt.nCpu)) {
-        return 1;
     }
     CChild sim;
     const WORD nPort = StartSimulator(sim);

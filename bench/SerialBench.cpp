@@ -68,12 +68,12 @@ const char kUsage[] =
 
 // -1 to go on, otherwise the exit status. A median needs several rounds to
 // mean anything.
-int ParseOptions(int argc, char** argv, Options& opt) {
-    return ParseIntOptions(argc, argv,
-                           {{"--rounds", &opt.nRounds, 5},
-                            {"--exchanges", &opt.nExchanges, 1},
-                            {"--cpu", &opt.nCpu, -1, 1023}},
-                           kUsage);
+int StartWith(int argc, char** argv, Options& opt) {
+    return StartBench(argc, argv,
+                      {{"--rounds", &opt.nRounds, 5},
+                       {"--exchanges", &opt.nExchanges, 1},
+                       {"--cpu", &opt.nCpu, -1, 1023}},
+                      kUsage, opt.nCpu);
 }
 
 // A regprobe-sim on a pty of its own; GetPath() is the end a master opens.
@@ -507,13 +507,9 @@ void PrintResults(const CResults& results) {
 
 int main(int argc, char** argv) {
     Options opt;
-    if (const int rc = ParseOptions(argc, argv, opt); rc >= 0) {
+    // Pinned before any child starts: they all inherit it.
+    if (const int rc = StartWith(argc, argv, opt); rc >= 0) {
         return rc;
-    }
-    alarm(kWatchdogSeconds);
-    // Set before any child starts: they all inherit it.
-    if (!PinToCpu(opt.nCpu)) {
-        return 2;
     }
     char szDir[] = "/tmp/regprobe-bench-serial-XXXXXX";
     if (::mkdtemp(szDir) == nullptr) {

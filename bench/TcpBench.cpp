@@ -44,13 +44,13 @@ const char kUsage[] =
 
 // -1 to go on, otherwise the exit status. A median needs several rounds to
 // mean anything.
-int ParseOptions(int argc, char** argv, Options& opt) {
-    return ParseIntOptions(argc, argv,
-                           {{"--rounds", &opt.nRounds, 5},
-                            {"--persistent", &opt.nPersistent, 1},
-                            {"--reconnect", &opt.nReconnect, 1},
-                            {"--cpu", &opt.nCpu, -1, 1023}},
-                           kUsage);
+int StartWith(int argc, char** argv, Options& opt) {
+    return StartBench(argc, argv,
+                      {{"--rounds", &opt.nRounds, 5},
+                       {"--persistent", &opt.nPersistent, 1},
+                       {"--reconnect", &opt.nReconnect, 1},
+                       {"--cpu", &opt.nCpu, -1, 1023}},
+                      kUsage, opt.nCpu);
 }
 
 sockaddr_in Loopback(int nPort) {
@@ -306,13 +306,9 @@ void PrintResults(const Options& opt, int nPort, const CRates& rates) {
 
 int main(int argc, char** argv) {
     Options opt;
-    if (const int rc = ParseOptions(argc, argv, opt); rc >= 0) {
+    // Pinned before any child starts: they all inherit it.
+    if (const int rc = StartWith(argc, argv, opt); rc >= 0) {
         return rc;
-    }
-    alarm(kWatchdogSeconds);
-    // Set before the fork: the server inherits it.
-    if (!PinToCpu(opt.nCpu)) {
-        return 2;
     }
     int nPort = 0;
     const pid_t pid = StartServer(nPort);
