@@ -1,5 +1,7 @@
 #include "TrafficWnd.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -38,6 +40,7 @@ void CTrafficModel::Append(const std::vector<CTrafficExchange>& exchanges,
             line.columns[CONNECTION] = qName;
             line.columns[DIRECTION] = QChar(part.chDirection);
             line.columns[BYTES] = QString::fromStdString(part.strBytes);
+            m_nWidestBytes = std::max(m_nWidestBytes, int(part.strBytes.size()));
             line.columns[STATUS] = QString::fromStdString(part.strStatus);
             line.columns[ROUND_TRIP] = QString::fromStdString(part.strMillis);
             line.strText = QString::fromStdString(part.Text(names[i]));
@@ -69,6 +72,12 @@ void CTrafficModel::Clear() {
     endResetModel();
 }
 
+QFont CTrafficModel::BytesFont() {
+    QFont font("Monospace");
+    font.setStyleHint(QFont::TypeWriter);
+    return font;
+}
+
 int CTrafficModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(m_lines.size());
 }
@@ -88,19 +97,20 @@ QVariant CTrafficModel::data(const QModelIndex& index, int nRole) const {
         return m_lines[size_t(index.row())].strText;  // the whole line, bytes unclipped
     }
     if (nRole == Qt::FontRole && index.column() == BYTES) {
-        QFont font("Monospace");
-        font.setStyleHint(QFont::TypeWriter);
-        return font;
+        return BytesFont();
     }
     return QVariant();
 }
 
 QVariant CTrafficModel::headerData(int nSection, Qt::Orientation orientation, int nRole) const {
-    static const char* const kHeaders[COLUMN_COUNT] = {"Time",  "Connection", "Dir",
-                                                       "Bytes", "Status",     "Round trip"};
+    static const char* const kHeaders[COLUMN_COUNT] = {"Time",   "Connection", "Dir",
+                                                       "Status", "Round trip", "Bytes"};
     if (orientation == Qt::Horizontal && nRole == Qt::DisplayRole && nSection >= 0 &&
         nSection < COLUMN_COUNT) {
         return QString(kHeaders[nSection]);
+    }
+    if (orientation == Qt::Horizontal && nRole == Qt::TextAlignmentRole && nSection == BYTES) {
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);  // seen before scrolling
     }
     return QVariant();
 }
@@ -131,8 +141,9 @@ CTrafficWnd::CTrafficWnd(CTrafficRing& ring,
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    // The bytes take what room there is; the other columns are as wide as
-    // their usual text, set once (measuring 40,000 rows would be slow).
+    // The columns before the bytes are as wide as their usual text, set once
+    // (measuring 40,000 rows would be slow); the bytes grow with the widest
+    // frame seen, and the view scrolls to them.
     QHeaderView* pHeader = m_table->horizontalHeader();
     const QFontMetrics metrics(font());
     const auto width = [&](const char* psz) { return metrics.horizontalAdvance(psz) + 16; };
@@ -141,7 +152,7 @@ CTrafficWnd::CTrafficWnd(CTrafficRing& ring,
     pHeader->resizeSection(CTrafficModel::DIRECTION, width("Dir"));
     pHeader->resizeSection(CTrafficModel::STATUS, width("Modbus device return an exception"));
     pHeader->resizeSection(CTrafficModel::ROUND_TRIP, width("10000.000 ms"));
-    pHeader->setSectionResizeMode(CTrafficModel::BYTES, QHeaderView::Stretch);
+    pHeader->setStretchLastSection(true);
     pHeader->setMinimumSectionSize(width("Dir"));
     m_table->setWordWrap(false);
 
@@ -157,7 +168,7 @@ CTrafficWnd::CTrafficWnd(CTrafficRing& ring,
     pLayout->addLayout(pTop);
     pLayout->addWidget(m_table);
     pLayout->addWidget(m_labelCount);
-    resize(900, 420);
+    resize(1000, 420);
 
     m_chooseFile = [this] {
         return QFileDialog::getSaveFileName(this, "Save Traffic", QString(),
@@ -207,6 +218,12 @@ void CTrafficWnd::Refresh() {
         m_table->verticalScrollBar() == nullptr ||
         m_table->verticalScrollBar()->value() == m_table->verticalScrollBar()->maximum();
     m_pModel->Append(exchanges, names);
+    const int nBytesWidth = QFontMetrics(CTrafficModel::BytesFont())
+                                .horizontalAdvance(QString(m_pModel->WidestBytes(), '0')) +
+                            16;
+    if (nBytesWidth > m_table->horizontalHeader()->sectionSize(CTrafficModel::BYTES)) {
+        m_table->horizontalHeader()->resizeSection(CTrafficModel::BYTES, nBytesWidth);
+    }
     if (bAtEnd) {
         m_table->scrollToBottom();
     }

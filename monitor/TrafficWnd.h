@@ -22,7 +22,8 @@ class QTimer;
 // The lines shown, at most a fixed number; the oldest go first.
 class CTrafficModel : public QAbstractTableModel {
 public:
-    enum EColumn { TIME, CONNECTION, DIRECTION, BYTES, STATUS, ROUND_TRIP, COLUMN_COUNT };
+    // The bytes come last: the one column whose width varies, scrolled to.
+    enum EColumn { TIME, CONNECTION, DIRECTION, STATUS, ROUND_TRIP, BYTES, COLUMN_COUNT };
     struct CLine {
         QString columns[COLUMN_COUNT];
         QString strText;  // the whole line, as copied and saved
@@ -36,6 +37,9 @@ public:
                 const std::vector<std::string>& names);
     void Clear();
     const CLine& Line(int nRow) const { return m_lines[size_t(nRow)]; }
+    // The most characters of bytes in any line appended so far.
+    int WidestBytes() const { return m_nWidestBytes; }
+    static QFont BytesFont();
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -45,6 +49,7 @@ public:
 private:
     const size_t m_nMaxLines;
     std::deque<CLine> m_lines;
+    int m_nWidestBytes = 0;
 };
 
 class CTrafficWnd : public QWidget {

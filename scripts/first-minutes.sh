@@ -3,9 +3,11 @@
 # starts the simulator and regprobe, opens Options > Connections..., adds an
 # "Open Modbus" connection to the simulator, saves it, closes the dialog and
 # opens a test window with File > New and ticks "Enable Poll", all from the
-# keyboard as a newcomer would. Takes a picture of each of the three
-# connection dialogs, of the new test window and of it polling, and fails
-# unless the connection was made and saved and the simulator is polled.
+# keyboard as a newcomer would, then opens View > Traffic, minimises and
+# restores it. Takes a picture of each of the three connection dialogs, of
+# the new test window, of it polling and of the traffic window, and fails
+# unless the connection was made and saved, the simulator is polled and the
+# traffic window opens, minimises and comes back.
 #   scripts/first-minutes.sh [--build DIR] [--output DIR]
 # Defaults: the build directory build/, pictures in build/first-minutes/.
 set -euo pipefail
@@ -172,4 +174,21 @@ sleep 2.5
 after=$(wc -l <"$work/sim.err")
 [ "$after" -gt "$((before + 1))" ] || fail "ticking Enable Poll started no polling"
 shoot "$main" test-window-polling
-echo "first-minutes.sh: connection 127.0.0.1:$port made, saved, opened in a test window and polled"
+
+# View > Traffic: the polling shows up as frames; minimised and restored, the
+# window is back with capture still on.
+xdotool windowactivate --sync "$main" 2>/dev/null || true
+key alt+v
+key r
+traffic=$(window_named Traffic) || fail "View > Traffic opened no window"
+sleep 1.5
+shoot "$traffic" traffic
+xdotool windowminimize --sync "$traffic" 2>/dev/null || true
+wait_for 100 sh -c "xprop -id $traffic _NET_WM_STATE | grep -q _NET_WM_STATE_HIDDEN" ||
+  fail "the traffic window did not minimise"
+xdotool windowactivate --sync "$traffic" 2>/dev/null || xdotool windowmap "$traffic"
+wait_for 100 sh -c "! xprop -id $traffic _NET_WM_STATE | grep -q _NET_WM_STATE_HIDDEN" ||
+  fail "the traffic window did not come back"
+sleep 1
+shoot "$traffic" traffic-restored
+echo "first-minutes.sh: connection 127.0.0.1:$port made, saved, opened in a test window, polled and its traffic watched"
