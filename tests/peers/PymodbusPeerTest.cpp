@@ -6,19 +6,12 @@
 
 #include <string>
 
-#include "tests/peers/WordOrder.h"
 #include "tests/support/ChildProcess.h"
 #include "testview/ReadCycle.h"
 #include "testview/RowFormat.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
-constexpr int kSize = 1000;
-
-WORD Holding(int i) {
-    return static_cast<WORD>(i * 7919 + 13);
-}
-
 class PymodbusPeer : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -45,22 +38,10 @@ protected:
     CRemoteModbus m_master;
 };
 
-TEST_F(PymodbusPeer, ReadsTheDatastoreAndPymodbusPackingInBothWordOrders) {
-    CByteArray coils(997), inputs(999);
-    CWordArray input(125);
-    ASSERT_EQ(m_master.ReadOutputStatus(1, 3, 997, coils), 0);
-    ASSERT_EQ(m_master.ReadInputStatus(1, 1, 999, inputs), 0);
-    ASSERT_EQ(m_master.ReadInputRegisters(1, 333, 125, input), 0);
-    const CWordArray holding = Holdings(775, 125);
-    for (int i = 0; i < 997; ++i) {
-        ASSERT_EQ(coils[i], i % 3 == 0) << "coil " << 3 + i;
-        ASSERT_EQ(inputs[i], i % 5 == 0 || i % 5 == 1) << "input " << 1 + i;
-    }
-    for (int i = 0; i < 125; ++i) {
-        ASSERT_EQ(holding[i], Holding(775 + i)) << "holding register " << 775 + i;
-        ASSERT_EQ(input[i], static_cast<WORD>((333 + i) * 40503 + 101)) << "input register " << i;
-    }
-
+// Reads, writes and exceptions through the same master are checked against
+// libmodbus; here what pymodbus alone does: its own packing, and loopback.
+TEST_F(PymodbusPeer, FloatsAndDoublesAsPymodbusPacksThemAndLoopback) {
+    EXPECT_EQ(m_master.LoopbackTest(17), 0);
     // A float and a double packed by pymodbus, most significant word first
     // at 900 and 904, least significant first at 902 and 908.
     for (BOOL bReverse : {TRUE, FALSE}) {
@@ -117,39 +98,4 @@ TEST_F(PymodbusPeer, ThirtyTwoBitValuesInEachOrderAsPymodbusPacksThem) {
     EXPECT_EQ(Holdings(920, 2), (CWordArray{0x1234, 0x5678}));
 }
 
-TEST_F(PymodbusPeer, WritesLandAtTheAddressGivenAndLoopbackIsEchoed) {
-    for (BYTE byState : {1, 0}) {
-        ASSERT_EQ(m_master.ForceSingleCoil(1, 10, byState), 0);
-        CByteArray coils(3);
-        ASSERT_EQ(m_master.ReadOutputStatus(1, 9, 3, coils), 0);
-        EXPECT_EQ(coils, (CByteArray{1, byState, 0}));
-    }
-    ASSERT_EQ(m_master.PresetSingleRegister(1, 100, 0xBEEF), 0);
-    EXPECT_EQ(Holdings(99, 3), (CWordArray{Holding(99), 0xBEEF, Holding(101)}));
-    CWordArray values(123);
-    for (WORD i = 0; i < 123; ++i) {
-        values[i] = static_cast<WORD>(0xA000 + 7 * i);
-    }
-    ASSERT_EQ(m_master.PresetMultipleRegisters(1, 200, 123, values), 0);
-    values.insert(values.begin(), Holding(199));
-    values.push_back(Holding(323));
-    EXPECT_EQ(Holdings(199, 125), values);
-    for (BOOL bReverse : {FALSE, TRUE}) {
-        ASSERT_EQ(m_master.PresetRegisterFloat(1, 400, 2.5e-7f, bReverse), 0);
-        ASSERT_EQ(m_master.PresetRegisterDouble(1, 410, -6.02214076e23, bReverse), 0);
-        EXPECT_EQ(Holdings(400, 2), WordsOf(2.5e-7f, bReverse)) << "reverse " << bReverse;
-        EXPECT_EQ(Holdings(410, 4), WordsOf(-6.02214076e23, bReverse)) << "reverse " << bReverse;
-    }
-    EXPECT_EQ(m_master.LoopbackTest(17), 0);
-}
-
-TEST_F(PymodbusPeer, ExceptionsOfTheServerAreReported) {
-    CByteArray states(8);
-    CWordArray values(3);
-    EXPECT_EQ(m_master.ReadOutputStatus(1, kSize - 7, 8, states), 0x8002);
-    EXPECT_EQ(m_master.ReadInputRegisters(1, 0xFFFF, 1, values), 0x8002);
-    EXPECT_EQ(m_master.PresetMultipleRegisters(1, kSize - 2, 3, values), 0x8002);
-    // The connection stays usable.
-    EXPECT_EQ(Holdings(7, 1), CWordArray{Holding(7)});
-}
 }  // namespace

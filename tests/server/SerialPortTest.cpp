@@ -1,7 +1,7 @@
 // The port objects end to end, in RTU and in ASCII, over a pseudo-terminal
 // to the simulator's serial side: through IModbusSerialPort, through the
 // automation master, and through the port's Modbus/TCP gateway with
-// libmodbus, mbpoll and a raw client.
+// libmodbus and a raw client.
 #include <gtest/gtest.h>
 #include <modbus.h>
 
@@ -14,7 +14,6 @@
 #include "server/TcpGateway.h"
 #include "sim/SimSerialServer.h"
 #include "tests/server/ServerTestKit.h"
-#include "tests/support/ChildProcess.h"
 #include "tests/support/Timing.h"
 #include "transport/AutoModbus.h"
 
@@ -234,25 +233,6 @@ TEST_P(SerialPort, GatewayForALibmodbusMaster) {
     EXPECT_EQ(errno, EMBXGPATH);
     modbus_close(pCtx);
     modbus_free(pCtx);
-}
-
-TEST_P(SerialPort, GatewayForMbpoll) {
-    const LONG nPort = StartGateway();
-    if (::access("/usr/bin/mbpoll", X_OK) != 0) {
-        GTEST_SKIP() << "/usr/bin/mbpoll is missing (Debian package mbpoll)";
-    }
-    CChildProcess mbpoll;
-    ASSERT_TRUE(mbpoll.Start({"/usr/bin/mbpoll", "-m", "tcp", "-a", "1", "-r", "1", "-c", "2", "-1",
-                              "-p", std::to_string(nPort), "127.0.0.1"}));
-    std::string strOutput;
-    std::string strLine;
-    for (int i = 0; i < 100 && mbpoll.ReadLine(strLine, 5000); ++i) {
-        strOutput += strLine + "\n";
-    }
-    EXPECT_EQ(mbpoll.Wait(3000), 0) << strOutput;
-    // References count from 1: registers 0 and 1.
-    EXPECT_NE(strOutput.find("[1]: \t4352"), std::string::npos) << strOutput;
-    EXPECT_NE(strOutput.find("[2]: \t4353"), std::string::npos) << strOutput;
 }
 
 TEST_P(SerialPort, GatewayForRawClients) {

@@ -175,10 +175,6 @@ TEST(SocketHelpers, FailureTexts) {
     EXPECT_FALSE(GetFailureText(0x00040200, buf, sizeof buf));
     EXPECT_EQ(buf[0], 'q');  // untouched for a success code
 
-    EXPECT_TRUE(GetFailureText(static_cast<HRESULT>(0x80040154), buf, sizeof buf));
-    EXPECT_STREQ(buf, "Class not registered");
-    EXPECT_TRUE(GetFailureText(static_cast<HRESULT>(0x800706BA), buf, sizeof buf));
-    EXPECT_STREQ(buf, "The RPC server is unavailable.");
     // A failure of the server process is not an access error.
     EXPECT_TRUE(GetFailureText(static_cast<HRESULT>(0x80080005), buf, sizeof buf));
     EXPECT_STREQ(buf, "Server execution failed");
