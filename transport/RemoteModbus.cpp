@@ -124,7 +124,11 @@ BOOL CRemoteModbus::Disconnect() {
 }
 
 void CRemoteModbus::DropConnection() {
+    // A master whose connection is gone says so: its next exchange answers
+    // 1004 at once, and its owner can tell that it needs to connect again.
     m_socket.CloseQuietly();
+    m_addrPeer = UnconnectedAddress(m_nPort);
+    m_addrLocal = m_addrPeer;
     m_nPending = 0;
 }
 
@@ -226,7 +230,9 @@ WORD CRemoteModbus::TransactLocked(CByteArray& request, DWORD dwRequestLength, C
         return wStatus;
     }
     if (*pnAnswer == 0) {
-        // The peer closed before the answer was complete.
+        // The peer closed before the answer was complete: nothing more will
+        // come on this connection.
+        DropConnection();
         return REMOTE_READ_ERROR;
     }
     return TakeAnswer(*pnAnswer, response);
