@@ -7,6 +7,7 @@
 #include "TcpGateway.h"
 #include "core/FunctionCodes.h"
 #include "core/Modbus.h"
+#include "platform/Deadline.h"
 #include "serialapi/ModbusSerialServer.h"
 #include "wire/AsciiFrame.h"
 #include "wire/RtuFrame.h"
@@ -123,13 +124,13 @@ LONG CSerialPort::ReceiveAnswer(const CSerialSettings& s, const BYTE* pbRequest,
     CFrameParser& parser = bRtu ? static_cast<CFrameParser&>(m_rtuParser) : m_asciiParser;
     parser.ExpectAnswerTo(pbRequest, nRequest);
     // The time-out runs from the moment the request has left the line.
-    const auto deadline = Clock::now() + std::chrono::microseconds(nSendMicros) +
-                          std::chrono::milliseconds(s.m_nTimeout);
+    const CDeadline deadline = CDeadline::After(std::chrono::microseconds(nSendMicros) +
+                                                std::chrono::milliseconds(s.m_nTimeout));
     CFrameParser::EState state = CFrameParser::EState::NEED_MORE;
     BYTE buffer[512];
     while (state == CFrameParser::EState::NEED_MORE) {
         const LONGLONG nLeft =
-            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline.Left()).count();
         const bool bFraming = bRtu && parser.HasStarted();
         if (nLeft <= 0) {
             if (!bFraming) {

@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "SimAnswer.h"
+#include "platform/Deadline.h"
 #include "wire/AsciiFrame.h"
 #include "wire/AsciiParser.h"
 #include "wire/RtuFrame.h"
@@ -149,13 +151,11 @@ void CSimSerialServer::Stop() {
 }
 
 CSimSerialServer::EWait CSimSerialServer::WaitForInput(bool bFraming, LONGLONG nGapMicros) {
-    timespec wait{time_t(nGapMicros / 1000000), long(nGapMicros % 1000000) * 1000};
+    const CDeadline deadline =
+        bFraming ? CDeadline::After(std::chrono::microseconds(nGapMicros)) : CDeadline::Never();
     for (;;) {
         pollfd pfds[2] = {{m_stop.Get(), POLLIN, 0}, {m_hFile, POLLIN, 0}};
-        const int rc = ::ppoll(pfds, 2, bFraming ? &wait : nullptr, nullptr);
-        if (rc < 0 && errno == EINTR) {
-            continue;
-        }
+        const int rc = WaitUntil(pfds, 2, deadline);
         if (rc < 0) {
             Log(CString("poll: ") + std::strerror(errno));
             return EWait::STOP;

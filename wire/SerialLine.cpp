@@ -13,10 +13,9 @@
 #include <cstring>
 
 #include "SerialBaudRate.h"
+#include "platform/Deadline.h"
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
 // Unix98 pty slaves use majors 136..143.
 constexpr unsigned PTY_SLAVE_MAJOR_FIRST = 136;
 constexpr unsigned PTY_SLAVE_MAJOR_LAST = 143;
@@ -237,7 +236,7 @@ CSerialLine::EResult CSerialLine::WriteTo(int hFile, const BYTE* pb, size_t n, i
     if (hFile < 0) {
         return EResult::FAILED;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
+    const CDeadline deadline = CDeadline::AfterMillis(nMillis);
     while (n > 0) {
         const ssize_t nWritten = ::write(hFile, pb, n);
         if (nWritten > 0) {
@@ -251,14 +250,13 @@ CSerialLine::EResult CSerialLine::WriteTo(int hFile, const BYTE* pb, size_t n, i
         if (nWritten < 0 && errno != EAGAIN) {
             return IsGoneError(errno) ? EResult::GONE : EResult::FAILED;
         }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            return EResult::TIMEOUT;
-        }
         // Without a stop event the first entry is ignored (a negative fd).
         pollfd pfds[2] = {{hStopEvent, POLLIN, 0}, {hFile, POLLOUT, 0}};
-        if (::poll(pfds, 2, int(left)) < 0 && errno != EINTR) {
+        const int rc = WaitUntil(pfds, 2, deadline);
+        if (rc == 0) {
+            return EResult::TIMEOUT;
+        }
+        if (rc < 0) {
             return EResult::FAILED;
         }
         if (pfds[0].revents != 0) {
@@ -276,21 +274,11 @@ CSerialLine::EResult CSerialLine::Read(BYTE* pb, size_t nMax, LONGLONG nMicros, 
     if (m_hFile < 0) {
         return EResult::FAILED;
     }
-    const auto deadline = Clock::now() + std::chrono::microseconds(nMicros);
+    const CDeadline deadline = CDeadline::After(std::chrono::microseconds(nMicros));
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
-        timespec wait{0, 0};
-        if (left > 0) {
-            wait.tv_sec = time_t(left / 1000000000);
-            wait.tv_nsec = long(left % 1000000000);
-        }
         pollfd pfd{m_hFile, POLLIN, 0};
-        const int rc = ::ppoll(&pfd, 1, &wait, nullptr);
+        const int rc = WaitUntil(&pfd, 1, deadline);
         if (rc < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return EResult::FAILED;
         }
         if (rc == 0) {
@@ -305,7 +293,7 @@ CSerialLine::EResult CSerialLine::Read(BYTE* pb, size_t nMax, LONGLONG nMicros, 
             return EResult::OK;
         }
         if (nRead < 0 && (errno == EINTR || errno == EAGAIN) && !(pfd.revents & POLLHUP)) {
-            if (left <= 0) {
+            if (deadline.HasPassed()) {
                 return EResult::TIMEOUT;
             }
             continue;

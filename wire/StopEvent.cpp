@@ -3,9 +3,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 
-#include <cerrno>
-#include <chrono>
-
+#include "platform/Deadline.h"
 #include "platform/WinTypes.h"
 
 bool CStopEvent::Create() {
@@ -19,18 +17,8 @@ bool CStopEvent::Signal() {
 }
 
 bool CStopEvent::Wait(int nMillis) const {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
-    for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            return true;
-        }
-        pollfd pfd{m_hEvent.Get(), POLLIN, 0};
-        const int rc = ::poll(&pfd, 1, static_cast<int>(left));
-        if (rc > 0 || (rc < 0 && errno != EINTR)) {
-            return false;
-        }
+    if (nMillis <= 0) {
+        return true;
     }
+    return WaitUntil(m_hEvent.Get(), POLLIN, CDeadline::AfterMillis(nMillis)) == 0;
 }

@@ -1,19 +1,7 @@
 #include "RpcChannel.h"
 
-#include <poll.h>
-
-#include <cerrno>
-#include <chrono>
-
 #include "RpcFrame.h"
 #include "RpcSettings.h"
-
-namespace {
-using Clock = std::chrono::steady_clock;
-
-// Sends wait at most this long for room in the socket.
-constexpr int kSendMillis = 10000;
-}  // namespace
 
 CRpcChannel::CRpcChannel(CRpcSocket&& socket) : m_socket(std::move(socket)) {
     m_watcher = std::thread(&CRpcChannel::Watch, this);
@@ -48,20 +36,15 @@ void CRpcChannel::Fail() {
     }
 }
 
-bool CRpcChannel::Send(CRpcFrameWriter& frame) {
+bool CRpcChannel::Send(CRpcFrameWriter& frame, const CDeadline& deadline) {
     std::lock_guard<std::mutex> guard(m_sendMutex);
-    return m_socket.SendFrame(frame, kSendMillis);
+    return m_socket.SendFrame(frame, deadline);
 }
 
 void CRpcChannel::Watch() {
     // Answers do not wake this, only a hang-up or an error: the callers read
     // the answers themselves.
-    for (;;) {
-        pollfd p{m_socket.GetHandle(), POLLRDHUP, 0};
-        if (::poll(&p, 1, -1) >= 0 || errno != EINTR) {
-            break;
-        }
-    }
+    WaitUntil(m_socket.GetHandle(), POLLRDHUP, CDeadline::Never());
     // The answers the server sent before it went are still handed over.
     std::unique_lock<std::mutex> lock(m_mutex);
     m_cvReader.wait(lock, [this] { return !m_bReading || m_bDead; });
@@ -69,15 +52,15 @@ void CRpcChannel::Watch() {
         return;
     }
     m_bReading = true;
-    while (ReadAnswer(lock, -1)) {
+    while (ReadAnswer(lock, CDeadline::Never())) {
     }
     StopReading();
 }
 
-bool CRpcChannel::ReadAnswer(std::unique_lock<std::mutex>& lock, int nMillis) {
+bool CRpcChannel::ReadAnswer(std::unique_lock<std::mutex>& lock, const CDeadline& deadline) {
     lock.unlock();
     std::vector<BYTE> body;
-    const CRpcSocket::EReceive got = m_socket.ReceiveFrame(body, nMillis);
+    const CRpcSocket::EReceive got = m_socket.ReceiveFrame(body, deadline);
     if (got == CRpcSocket::RECEIVE_TIMEOUT) {
         lock.lock();
         return true;
@@ -115,7 +98,8 @@ void CRpcChannel::StopReading() {
 }
 
 HRESULT CRpcChannel::Call(CRpcFrameWriter& request, CRpcFrameReader* pAnswer) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(RpcGetCallTimeout());
+    // One deadline for the whole call: its send, and the wait for its answer.
+    const CDeadline deadline = CDeadline::AfterMillis(RpcGetCallTimeout());
     auto pCall = std::make_shared<CPendingCall>();
     CPendingCall& call = *pCall;
     {
@@ -130,25 +114,20 @@ HRESULT CRpcChannel::Call(CRpcFrameWriter& request, CRpcFrameReader* pAnswer) {
         request.SetCallId(dwCallId);
         m_pending[dwCallId] = pCall;
     }
-    if (!Send(request)) {
+    if (!Send(request, deadline)) {
         Fail();
         return RPC_E_DISCONNECTED;
     }
     std::unique_lock<std::mutex> lock(m_mutex);
     bool bReading = false;
-    while (!call.m_bDone) {
-        const auto now = Clock::now();
-        if (now >= deadline) {
-            break;
-        }
+    while (!call.m_bDone && !deadline.HasPassed()) {
         if (!bReading && !m_bReading) {
             m_bReading = bReading = true;
         }
         if (bReading) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-            ReadAnswer(lock, static_cast<int>(left.count()));
+            ReadAnswer(lock, deadline);
         } else {
-            call.m_cvDone.wait_until(lock, deadline);
+            call.m_cvDone.wait_until(lock, deadline.When());
         }
     }
     if (bReading) {
@@ -179,7 +158,10 @@ void CRpcChannel::Post(CRpcFrameWriter& message) {
             return;
         }
     }
-    if (!Send(message)) {
+    // A message without an answer (a release) waits at most this long for
+    // room in the socket.
+    constexpr int kPostMillis = 10000;
+    if (!Send(message, CDeadline::AfterMillis(kPostMillis))) {
         Fail();
     }
 }

@@ -45,12 +45,12 @@ private:
     void Watch();
     // Reads one frame as the reader; with the lock held on return, the
     // answer handed to its caller. False when the connection has failed.
-    bool ReadAnswer(std::unique_lock<std::mutex>& lock, int nMillis);
+    bool ReadAnswer(std::unique_lock<std::mutex>& lock, const CDeadline& deadline);
     // Lets go of reading and wakes a caller that still waits to read.
     void StopReading();
     // Marks the channel dead and wakes every waiting call.
     void Fail();
-    bool Send(CRpcFrameWriter& frame);
+    bool Send(CRpcFrameWriter& frame, const CDeadline& deadline);
 
     CRpcSocket m_socket;
     std::mutex m_sendMutex;

@@ -8,41 +8,23 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 #include "RpcFrame.h"
 #include "RpcFrameReader.h"
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
 // Bytes asked of each recv beyond the frame being read: room for the frames
 // that usually follow it.
 constexpr size_t kReadAhead = 4096;
 
-// Milliseconds until the deadline for poll(): -1 without one, 0 when past.
-int PollWait(bool bLimited, Clock::time_point deadline) {
-    if (!bLimited) {
-        return -1;
-    }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-// Waits for the events; false on time-out or a failed poll.
-bool WaitFor(int hSocket, short events, bool bLimited, Clock::time_point deadline) {
-    for (;;) {
-        pollfd p{hSocket, events, 0};
-        int rc = ::poll(&p, 1, PollWait(bLimited, deadline));
-        if (rc > 0) {
-            return true;
-        }
-        if (rc == 0 || errno != EINTR) {
-            return false;
-        }
-    }
+bool WaitFor(int hSocket, short events, const CDeadline& deadline) {
+    return WaitUntil(hSocket, events, deadline) > 0;
 }
 }  // namespace
+
+CDeadline CRpcSocket::DeadlineOf(int nMillis) {
+    return nMillis >= 0 ? CDeadline::AfterMillis(nMillis) : CDeadline::Never();
+}
 
 CRpcSocket& CRpcSocket::operator=(CRpcSocket&& other) noexcept {
     if (this != &other) {
@@ -96,7 +78,10 @@ ssize_t CRpcSocket::Send(const BYTE* pb, size_t n, short* pEvents) {
 }
 
 bool CRpcSocket::SendAll(const BYTE* pb, size_t n, int nMillis) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
+    return SendAll(pb, n, DeadlineOf(nMillis));
+}
+
+bool CRpcSocket::SendAll(const BYTE* pb, size_t n, const CDeadline& deadline) {
     size_t nSent = 0;
     while (nSent < n) {
         short events = POLLOUT;
@@ -105,7 +90,7 @@ bool CRpcSocket::SendAll(const BYTE* pb, size_t n, int nMillis) {
             nSent += size_t(rc);
             continue;
         }
-        if (rc < 0 && WaitFor(m_hSocket, events, nMillis >= 0, deadline)) {
+        if (rc < 0 && WaitFor(m_hSocket, events, deadline)) {
             continue;
         }
         return false;
@@ -114,16 +99,20 @@ bool CRpcSocket::SendAll(const BYTE* pb, size_t n, int nMillis) {
 }
 
 bool CRpcSocket::SendFrame(CRpcFrameWriter& frame, int nMillis) {
-    return frame.Seal() && SendAll(frame.GetBytes().data(), frame.GetBytes().size(), nMillis);
+    return SendFrame(frame, DeadlineOf(nMillis));
 }
 
-bool CRpcSocket::Fill(size_t n, bool bLimited, Clock::time_point deadline, bool* pbClosed) {
+bool CRpcSocket::SendFrame(CRpcFrameWriter& frame, const CDeadline& deadline) {
+    return frame.Seal() && SendAll(frame.GetBytes().data(), frame.GetBytes().size(), deadline);
+}
+
+bool CRpcSocket::Fill(size_t n, const CDeadline& deadline, bool* pbClosed) {
     *pbClosed = false;
     // TLS may hold bytes already taken off the socket, so it is asked before
     // waiting; a plain socket is waited for first, which saves a call.
     const bool bTls = m_pTls != nullptr;
     while (m_input.size() < n) {
-        if (!bTls && !WaitFor(m_hSocket, POLLIN, bLimited, deadline)) {
+        if (!bTls && !WaitFor(m_hSocket, POLLIN, deadline)) {
             return false;
         }
         const size_t nHave = m_input.size();
@@ -135,7 +124,7 @@ bool CRpcSocket::Fill(size_t n, bool bLimited, Clock::time_point deadline, bool*
             *pbClosed = true;
             return false;
         }
-        if (rc < 0 && bTls && !WaitFor(m_hSocket, events, bLimited, deadline)) {
+        if (rc < 0 && bTls && !WaitFor(m_hSocket, events, deadline)) {
             return false;
         }
     }
@@ -143,10 +132,12 @@ bool CRpcSocket::Fill(size_t n, bool bLimited, Clock::time_point deadline, bool*
 }
 
 CRpcSocket::EReceive CRpcSocket::ReceiveFrame(std::vector<BYTE>& body, int nMillis) {
-    const bool bLimited = nMillis >= 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(bLimited ? nMillis : 0);
+    return ReceiveFrame(body, DeadlineOf(nMillis));
+}
+
+CRpcSocket::EReceive CRpcSocket::ReceiveFrame(std::vector<BYTE>& body, const CDeadline& deadline) {
     bool bClosed = false;
-    if (!Fill(RPC_FRAME_HEADER, bLimited, deadline, &bClosed)) {
+    if (!Fill(RPC_FRAME_HEADER, deadline, &bClosed)) {
         return bClosed ? RECEIVE_CLOSED : RECEIVE_TIMEOUT;
     }
     const size_t n = CRpcFrameReader::BodyLengthOf(m_input.data());
@@ -155,7 +146,7 @@ CRpcSocket::EReceive CRpcSocket::ReceiveFrame(std::vector<BYTE>& body, int nMill
         m_input.erase(m_input.begin(), m_input.begin() + RPC_FRAME_HEADER);
         return RECEIVE_MALFORMED;
     }
-    if (!Fill(RPC_FRAME_HEADER + n, bLimited, deadline, &bClosed)) {
+    if (!Fill(RPC_FRAME_HEADER + n, deadline, &bClosed)) {
         return bClosed ? RECEIVE_CLOSED : RECEIVE_TIMEOUT;
     }
     const auto first = m_input.begin() + RPC_FRAME_HEADER;
@@ -199,9 +190,8 @@ int CRpcSocket::ConnectTcp(const sockaddr_in& addr, int nMillis) {
     if (::connect(m_hSocket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         err = errno;
         if (err == EINPROGRESS || err == EINTR) {
-            auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
             socklen_t len = sizeof err;
-            if (!WaitFor(m_hSocket, POLLOUT, true, deadline)) {
+            if (!WaitFor(m_hSocket, POLLOUT, CDeadline::AfterMillis(nMillis))) {
                 err = ETIMEDOUT;
             } else if (::getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
                 err = errno;

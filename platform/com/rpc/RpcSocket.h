@@ -5,13 +5,13 @@
 #include <netinet/in.h>
 #include <sys/types.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "RpcFrameWriter.h"
 #include "RpcTls.h"
+#include "platform/Deadline.h"
 
 class CRpcAccessKey;
 
@@ -39,12 +39,17 @@ public:
     // Ends both directions; a thread blocked reading the socket wakes up.
     void Shutdown();
 
-    // Waits are in milliseconds; a negative wait has no limit (the reader
-    // threads, which Shutdown wakes).
+    // Waits are in milliseconds or until a deadline; a negative wait has no
+    // limit (the reader threads, which Shutdown wakes).
     bool SendAll(const BYTE* pb, size_t n, int nMillis);
+    bool SendAll(const BYTE* pb, size_t n, const CDeadline& deadline);
     // Seals and sends the frame; false when it is too large or not sent whole.
     bool SendFrame(CRpcFrameWriter& frame, int nMillis);
+    bool SendFrame(CRpcFrameWriter& frame, const CDeadline& deadline);
     EReceive ReceiveFrame(std::vector<BYTE>& body, int nMillis);
+    EReceive ReceiveFrame(std::vector<BYTE>& body, const CDeadline& deadline);
+    // A wait of nMillis as a deadline: never for a negative wait.
+    static CDeadline DeadlineOf(int nMillis);
 
     // Connects to a Unix-domain socket; returns 0 or the errno of the failure.
     int ConnectUnix(const std::string& strPath);
@@ -62,8 +67,7 @@ public:
 
 private:
     // Reads until at least n bytes are buffered.
-    bool Fill(size_t n, bool bLimited, std::chrono::steady_clock::time_point deadline,
-              bool* pbClosed);
+    bool Fill(size_t n, const CDeadline& deadline, bool* pbClosed);
 
     // Bytes of one call into the transport: raw or through TLS. As recv and
     // send, but -1 always means "wait for *pEvents" and 0 "over".

@@ -9,15 +9,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <climits>
 #include <cstdint>
 
 #include "RpcAccessKey.h"
+#include "platform/Deadline.h"
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
 // What both ends name the shared key by.
 const char kPskIdentity[] = "regprobe-access-key";
 // TLS_AES_128_GCM_SHA256: the key is bound to SHA-256, so only suites of
@@ -168,23 +165,6 @@ SSL_CTX* Context(bool bServer) {
     return bServer ? s_pServer : s_pClient;
 }
 
-bool WaitFor(int hSocket, short events, Clock::time_point deadline) {
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            return false;
-        }
-        pollfd p{hSocket, events, 0};
-        const int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
-        if (rc > 0) {
-            return true;
-        }
-        if (rc == 0 || errno != EINTR) {
-            return false;
-        }
-    }
-}
 }  // namespace
 
 CRpcTls::~CRpcTls() {
@@ -230,7 +210,7 @@ std::unique_ptr<CRpcTls> CRpcTls::Handshake(int hSocket, const CRpcAccessKey& ke
     } else {
         SSL_set_connect_state(pTls->m_pSsl);
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(nMillis);
+    const CDeadline deadline = CDeadline::AfterMillis(nMillis);
     for (;;) {
         ERR_clear_error();
         const int rc = SSL_do_handshake(pTls->m_pSsl);
@@ -241,7 +221,7 @@ std::unique_ptr<CRpcTls> CRpcTls::Handshake(int hSocket, const CRpcAccessKey& ke
         const short events = nError == SSL_ERROR_WANT_READ    ? POLLIN
                              : nError == SSL_ERROR_WANT_WRITE ? POLLOUT
                                                               : 0;
-        if (events == 0 || !WaitFor(hSocket, events, deadline)) {
+        if (events == 0 || WaitUntil(hSocket, events, deadline) <= 0) {
             if (!bServer && state.bAlertReceived) {
                 *phr = E_ACCESSDENIED;  // the server did not accept our key
             }
