@@ -1,6 +1,7 @@
 #include "BlockingSocket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,25 +34,16 @@ BOOL CBlockingSocketException::GetErrorMessage(char* lpszError, UINT nMaxError, 
     return TRUE;
 }
 
+CBlockingSocketException* CBlockingSocketException::TimedOut(const char* pchMessage) {
+    auto* e = new CBlockingSocketException(pchMessage, 0);
+    e->m_bTimedOut = true;
+    return e;
+}
+
 namespace {
-using Clock = CBlockingSocket::Clock;
-
-int MillisLeft(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-// Callers counting one deadline down ask for a little less at every call: a
-// time-out in force within a few milliseconds of the wanted one is kept rather
-// than trimmed with a system call. A send or receive that the kernel ends
-// early is resumed until the caller's own deadline.
-bool CloseEnough(int nCurrent, int nWanted) {
-    if (nCurrent < 0) {
-        return false;
-    }
-    const int nSlack = std::min(20, nWanted / 32);
-    return std::abs(nCurrent - nWanted) <= nSlack;
-}
+// What the kernel's socket time-outs may end late by: up to an eighth of the
+// time on its timer wheel, plus a tick or two.
+constexpr long long kKernelTimerMargin = 20;
 
 bool WouldBlock(int err) {
     return err == EAGAIN || err == EWOULDBLOCK || err == EINPROGRESS;
@@ -58,41 +51,55 @@ bool WouldBlock(int err) {
 }  // namespace
 
 void CBlockingSocket::Create(int nType) {
-    m_hSocket = ::socket(AF_INET, nType | SOCK_CLOEXEC, 0);
+    m_hSocket = ::socket(AF_INET, nType | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     m_nSendTimeout = -1;
     m_nReceiveTimeout = -1;
+    m_bBlocking = false;
+    m_bConnecting = false;
     if (m_hSocket == INVALID_SOCKET) {
         throw new CBlockingSocketException("Create");
     }
 }
 
-void CBlockingSocket::SetTimeout(int nOption, int nMillis, int& nCurrent) {
-    if (CloseEnough(nCurrent, nMillis)) {
+void CBlockingSocket::StartConnect(const SOCKADDR_IN& sa) {
+    if (::connect(m_hSocket, reinterpret_cast<const SOCKADDR*>(&sa), sizeof sa) == 0) {
+        m_bConnecting = false;
         return;
     }
-    timeval tv{};
-    tv.tv_sec = nMillis / 1000;
-    tv.tv_usec = (nMillis % 1000) * 1000;
-    if (::setsockopt(m_hSocket, SOL_SOCKET, nOption, &tv, sizeof tv) == 0) {
-        nCurrent = nMillis;
-    } else {
-        nCurrent = -1;
+    // Interrupted, a non-blocking connection goes on as if it had just begun.
+    if (errno != EINPROGRESS && errno != EINTR) {
+        throw new CBlockingSocketException("Connect");
     }
+    m_bConnecting = true;
 }
 
 void CBlockingSocket::Connect(const SOCKADDR_IN& sa, int nMillis) {
-    // Linux bounds a blocking connect by the send time-out.
-    SetTimeout(SO_SNDTIMEO, nMillis > 0 ? nMillis : 1, m_nSendTimeout);
-    int rc;
-    do {
-        rc = ::connect(m_hSocket, reinterpret_cast<const SOCKADDR*>(&sa), sizeof sa);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        if (WouldBlock(errno)) {
-            errno = ETIMEDOUT;
+    Connect(sa, CDeadline::AfterMillis(nMillis > 0 ? nMillis : 1));
+}
+
+void CBlockingSocket::Connect(const SOCKADDR_IN& sa, const CDeadline& deadline) {
+    StartConnect(sa);
+    if (m_bConnecting) {
+        const int nReady = WaitUntil(m_hSocket, POLLOUT, deadline);
+        int err = nReady == 0 ? ETIMEDOUT : nReady < 0 ? errno : 0;
+        socklen_t len = sizeof err;
+        if (nReady > 0 && ::getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
+            err = errno;
         }
+        if (err != 0) {
+            throw new CBlockingSocketException("Connect", err);
+        }
+        m_bConnecting = false;
+    }
+    SetBlocking();
+}
+
+void CBlockingSocket::SetBlocking() {
+    const int flags = ::fcntl(m_hSocket, F_GETFL);
+    if (flags < 0 || ::fcntl(m_hSocket, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         throw new CBlockingSocketException("Connect");
     }
+    m_bBlocking = true;
 }
 
 void CBlockingSocket::SetNoDelay() {
@@ -100,26 +107,47 @@ void CBlockingSocket::SetNoDelay() {
     ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-namespace {
-CBlockingSocket::Clock::time_point After(int nMillis) {
-    return CBlockingSocket::Clock::now() + std::chrono::milliseconds(nMillis > 0 ? nMillis : 0);
-}
-}  // namespace
-
-int CBlockingSocket::Send(const char* pch, int nSize, int nMillis) {
-    return Send(pch, nSize, After(nMillis));
+bool CBlockingSocket::SetKernelTimeout(const SDirection& direction, const CDeadline& deadline) {
+    const long long nLeft = std::min<long long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline.Left()).count(), INT_MAX);
+    const long long nWanted = nLeft - nLeft / 8 - kKernelTimerMargin;
+    if (nWanted <= 0) {
+        return false;
+    }
+    // A time-out in force that ends a little earlier still serves: the rest
+    // is waited for exactly. Keeping it saves a system call per exchange.
+    int& nCurrent = this->*direction.pnTimeout;
+    if (nCurrent > 0 && nCurrent <= nWanted && nCurrent >= nWanted - nWanted / 4) {
+        return true;
+    }
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(nWanted / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((nWanted % 1000) * 1000);
+    if (::setsockopt(m_hSocket, SOL_SOCKET, direction.nOption, &tv, sizeof tv) != 0) {
+        nCurrent = -1;
+        return false;
+    }
+    nCurrent = static_cast<int>(nWanted);
+    return true;
 }
 
 template <typename Io>
-int CBlockingSocket::Bounded(Clock::time_point deadline, const SDirection& direction, Io io) {
+int CBlockingSocket::Bounded(const CDeadline& deadline, const SDirection& direction, Io io) {
+    // A receive on a non-blocking socket waits first: it carries one
+    // exchange, and the answer cannot be there before the request has gone.
+    bool bWait = !m_bBlocking && direction.nEvents == POLLIN;
     for (;;) {
-        // The kernel's time-out bounds a blocking call; at the deadline the
-        // call may only take what needs no waiting.
-        const int nWait = MillisLeft(deadline);
+        if (bWait) {
+            const int nReady = WaitUntil(m_hSocket, direction.nEvents, deadline);
+            if (nReady == 0) {
+                throw CBlockingSocketException::TimedOut(direction.pszTimedOut);
+            }
+            if (nReady < 0) {
+                throw new CBlockingSocketException(direction.pszFailed);
+            }
+        }
         int flags = direction.nFlags;
-        if (nWait > 0) {
-            SetTimeout(direction.nOption, nWait, this->*direction.pnTimeout);
-        } else {
+        if (!m_bBlocking || !SetKernelTimeout(direction, deadline)) {
             flags |= MSG_DONTWAIT;
         }
         const ssize_t n = io(flags);
@@ -129,42 +157,45 @@ int CBlockingSocket::Bounded(Clock::time_point deadline, const SDirection& direc
         if (!WouldBlock(errno) && errno != EINTR) {
             throw new CBlockingSocketException(direction.pszFailed);
         }
-        if (nWait == 0 || MillisLeft(deadline) == 0) {
-            throw new CBlockingSocketException(direction.pszTimedOut, 0);
-        }
+        bWait = errno != EINTR;
     }
 }
 
-int CBlockingSocket::Send(const char* pch, int nSize, Clock::time_point deadline) {
-    static const SDirection kSend{SO_SNDTIMEO, &CBlockingSocket::m_nSendTimeout, MSG_NOSIGNAL,
-                                  "Send", "Send timeout"};
-    return Bounded(deadline, kSend, [&](int flags) {
+int CBlockingSocket::Send(const char* pch, int nSize, int nMillis) {
+    return Send(pch, nSize, CDeadline::AfterMillis(nMillis));
+}
+
+int CBlockingSocket::Send(const char* pch, int nSize, const CDeadline& deadline) {
+    static const SDirection kSend{SO_SNDTIMEO,  &CBlockingSocket::m_nSendTimeout,
+                                  MSG_NOSIGNAL, POLLOUT,
+                                  "Send",       "Send timeout"};
+    const int n = Bounded(deadline, kSend, [&](int flags) {
         return ::send(m_hSocket, pch, static_cast<size_t>(nSize), flags);
     });
+    // Bytes went out: the handshake is done.
+    m_bConnecting = false;
+    return n;
 }
 
 int CBlockingSocket::SendAll(const char* pch, int nSize, int nMillis) {
-    return SendAll(pch, nSize, After(nMillis));
+    return SendAll(pch, nSize, CDeadline::AfterMillis(nMillis));
 }
 
-int CBlockingSocket::SendAll(const char* pch, int nSize, Clock::time_point deadline) {
+int CBlockingSocket::SendAll(const char* pch, int nSize, const CDeadline& deadline) {
     int nSent = Send(pch, nSize, deadline);
     while (nSent < nSize) {
-        if (MillisLeft(deadline) == 0) {
-            throw new CBlockingSocketException("Send timeout", 0);
-        }
         nSent += Send(pch + nSent, nSize - nSent, deadline);
     }
     return nSent;
 }
 
 int CBlockingSocket::Receive(char* pch, int nSize, int nMillis) {
-    return Receive(pch, nSize, After(nMillis));
+    return Receive(pch, nSize, CDeadline::AfterMillis(nMillis));
 }
 
-int CBlockingSocket::Receive(char* pch, int nSize, Clock::time_point deadline) {
-    static const SDirection kReceive{SO_RCVTIMEO, &CBlockingSocket::m_nReceiveTimeout, 0, "Receive",
-                                     "Receive timeout"};
+int CBlockingSocket::Receive(char* pch, int nSize, const CDeadline& deadline) {
+    static const SDirection kReceive{
+        SO_RCVTIMEO, &CBlockingSocket::m_nReceiveTimeout, 0, POLLIN, "Receive", "Receive timeout"};
     return Bounded(deadline, kReceive, [&](int flags) {
         return ::recv(m_hSocket, pch, static_cast<size_t>(nSize), flags);
     });
@@ -184,6 +215,7 @@ void CBlockingSocket::Close() {
     }
     SOCKET s = m_hSocket;
     m_hSocket = INVALID_SOCKET;
+    m_bConnecting = false;
     // The descriptor is released even when close reports an error; retrying
     // would risk closing a descriptor that another thread just received.
     if (::close(s) == SOCKET_ERROR && errno != EINTR) {
@@ -192,6 +224,7 @@ void CBlockingSocket::Close() {
 }
 
 void CBlockingSocket::CloseQuietly() {
+    m_bConnecting = false;
     if (m_hSocket != INVALID_SOCKET) {
         ::close(m_hSocket);
         m_hSocket = INVALID_SOCKET;

@@ -8,6 +8,7 @@
 
 #include <chrono>
 
+#include "platform/Deadline.h"
 #include "platform/Object.h"
 
 using SOCKET = int;
@@ -24,16 +25,29 @@ public:
     explicit CBlockingSocketException(const char* pchMessage);
     CBlockingSocketException(const char* pchMessage, int nSocketError)
         : m_nSocketError(nSocketError), m_strOperation(pchMessage) {}
+    // A send or receive whose deadline passed ("Send timeout", "Receive
+    // timeout"); nothing else is one.
+    static CBlockingSocketException* TimedOut(const char* pchMessage);
 
     // "<operation> error #<code>", or "<operation> error" for code 0.
     BOOL GetErrorMessage(char* lpszError, UINT nMaxError, UINT* pnHelpContext = nullptr) override;
 
     int m_nSocketError;
     CString m_strOperation;
+    bool m_bTimedOut = false;
 };
 
-// Time-outs are in milliseconds. A wait of 0 or less is an immediate check:
-// no call ever waits without limit.
+// Time-outs are in milliseconds or deadlines. A wait of 0 or less is an
+// immediate check: no call ever waits without limit, and none ends later than
+// its deadline by more than the scheduler's own delay.
+//
+// The descriptor is non-blocking until a connection is complete. A socket
+// connected with Connect then blocks in the kernel, so that an exchange on a
+// kept connection costs a send and a receive; the kernel's socket time-outs
+// run on its coarse timer wheel (up to an eighth late), so they are set to
+// end early and the rest is waited for exactly (WaitUntil). A socket opened
+// with StartConnect stays non-blocking: it carries one exchange, and its
+// first send completes the handshake.
 class CBlockingSocket : public CObject {
     DECLARE_DYNAMIC(CBlockingSocket)
 
@@ -45,20 +59,28 @@ public:
     ~CBlockingSocket() override = default;
 
     void Create(int nType = SOCK_STREAM);
-    // Connects, waiting at most nMillis for the peer to accept.
+    // Connects, waiting at most until the deadline for the peer to accept.
     void Connect(const SOCKADDR_IN& sa, int nMillis);
+    void Connect(const SOCKADDR_IN& sa, const CDeadline& deadline);
+    // Starts connecting without waiting; the next send waits for the
+    // handshake by its own deadline. A failure that is already known (a
+    // refused connection on this machine) is thrown here.
+    void StartConnect(const SOCKADDR_IN& sa);
+    // True from StartConnect until a send has gone out: a failure meanwhile
+    // means the connection was never made.
+    bool IsConnecting() const { return m_bConnecting; }
     // Sends every frame at once instead of holding small ones back while an
     // earlier one is unacknowledged.
     void SetNoDelay();
     // One send; returns how many bytes it took.
     int Send(const char* pch, int nSize, int nMillis);
-    int Send(const char* pch, int nSize, Clock::time_point deadline);
+    int Send(const char* pch, int nSize, const CDeadline& deadline);
     // Sends everything; returns nSize unless an exception ends it.
     int SendAll(const char* pch, int nSize, int nMillis);
-    int SendAll(const char* pch, int nSize, Clock::time_point deadline);
+    int SendAll(const char* pch, int nSize, const CDeadline& deadline);
     // One receive of up to nSize bytes; returns 0 when the peer has closed.
     int Receive(char* pch, int nSize, int nMillis);
-    int Receive(char* pch, int nSize, Clock::time_point deadline);
+    int Receive(char* pch, int nSize, const CDeadline& deadline);
     void GetSockName(SOCKADDR_IN& sa);
     void Close();
     void CloseQuietly();
@@ -66,23 +88,28 @@ public:
     SOCKET m_hSocket = INVALID_SOCKET;
 
 private:
-    // The kernel's send and receive time-outs of the socket, set only when the
-    // wanted value differs from the one in force.
-    void SetTimeout(int nOption, int nMillis, int& nCurrent);
-    // One send or one receive by the deadline, through io(flags); what
-    // differs between the two directions.
+    // What differs between the two directions of a transfer.
     struct SDirection {
         int nOption;
         int CBlockingSocket::*pnTimeout;
         int nFlags;
+        short nEvents;
         const char* pszFailed;
         const char* pszTimedOut;
     };
+    // One send or one receive by the deadline, through io(flags).
     template <typename Io>
-    int Bounded(Clock::time_point deadline, const SDirection& direction, Io io);
+    int Bounded(const CDeadline& deadline, const SDirection& direction, Io io);
+    // Sets the kernel's time-out for a blocking call so that it ends before
+    // the deadline; false when too little is left for one, and the call must
+    // not block.
+    bool SetKernelTimeout(const SDirection& direction, const CDeadline& deadline);
+    void SetBlocking();
 
     int m_nSendTimeout = -1;
     int m_nReceiveTimeout = -1;
+    bool m_bBlocking = false;
+    bool m_bConnecting = false;
 };
 
 // Resolves an IPv4 address of the host; throws "GetHostByName" when none.

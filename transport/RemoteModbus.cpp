@@ -3,10 +3,8 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstring>
 
 #include "core/Traffic.h"
 #include "platform/Archive.h"
@@ -49,13 +47,8 @@ BOOL CRemoteModbus::IsConnected() {
     return ntohl(m_addrPeer.sin_addr.s_addr) != INADDR_NONE;
 }
 
-CRemoteModbus::Clock::time_point CRemoteModbus::Deadline() const {
-    return Clock::now() + std::chrono::milliseconds(EffectiveTimeout());
-}
-
-int CRemoteModbus::MillisLeft(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+CDeadline CRemoteModbus::Deadline() const {
+    return CDeadline::AfterMillis(EffectiveTimeout());
 }
 
 BOOL CRemoteModbus::Connect(const CString& strHost, WORD nPort, DWORD dwTimeout) {
@@ -77,20 +70,24 @@ BOOL CRemoteModbus::Connect(const CString& strHost, WORD nPort, DWORD dwTimeout)
     return OpenSocket(Deadline(), TRUE);
 }
 
-BOOL CRemoteModbus::OpenSocket(Clock::time_point deadline, BOOL bNoDelay) {
+BOOL CRemoteModbus::OpenSocket(const CDeadline& deadline, BOOL bKept) {
     // A socket that a failed exchange or disconnection left open is closed
     // here, never overwritten.
     m_socket.CloseQuietly();
-    m_nPending = 0;
     SOCKADDR_IN sa = AddressOf(m_strHost, m_nPort);
     try {
         m_socket.Create(SOCK_STREAM);
         if (sa.sin_addr.s_addr == INADDR_NONE) {
             sa = GetHostByName(m_strHost.c_str(), m_nPort);
         }
-        m_socket.Connect(sa, MillisLeft(deadline));
-        if (bNoDelay) {
+        if (bKept) {
+            m_socket.Connect(sa, deadline);
             m_socket.SetNoDelay();
+        } else {
+            // A connection carries one exchange, so nothing sent is ever
+            // waiting for an acknowledgement that the no-delay option would
+            // skip.
+            m_socket.StartConnect(sa);
         }
         m_addrPeer = sa;
         return TRUE;
@@ -112,7 +109,6 @@ BOOL CRemoteModbus::Disconnect() {
     // socket.
     m_addrPeer = UnconnectedAddress(m_nPort);
     m_addrLocal = m_addrPeer;
-    m_nPending = 0;
     try {
         m_socket.Close();
     } catch (CBlockingSocketException* e) {
@@ -129,17 +125,15 @@ void CRemoteModbus::DropConnection() {
     m_socket.CloseQuietly();
     m_addrPeer = UnconnectedAddress(m_nPort);
     m_addrLocal = m_addrPeer;
-    m_nPending = 0;
 }
 
-size_t CRemoteModbus::ReceiveAnswer(Clock::time_point deadline) {
-    size_t nGot = m_nPending;
-    m_nPending = 0;
-    size_t nNeed = HEADER_SIZE;
+size_t CRemoteModbus::ReceiveAnswer(const CDeadline& deadline) {
     char* buf = reinterpret_cast<char*>(m_rxBuffer.data());
+    size_t nGot = 0;
+    size_t nNeed = HEADER_SIZE;
     for (;;) {
         if (nGot >= HEADER_SIZE) {
-            // Only the low byte of the length field counts.
+            // Only the low byte of the length field counts for the answer.
             nNeed = HEADER_SIZE + m_rxBuffer[5];
         }
         if (nGot >= nNeed) {
@@ -151,22 +145,42 @@ size_t CRemoteModbus::ReceiveAnswer(Clock::time_point deadline) {
         }
         nGot += static_cast<size_t>(n);
     }
-    // Whatever came beyond this answer belongs to the next one.
-    m_nPendingStart = nNeed;
-    m_nPending = nGot - nNeed;
+    // The device sent the whole length, high byte and all; none of it may be
+    // read as the start of the next answer. What came beyond it answers no
+    // request either: one request is outstanding at a time.
+    const size_t nFrame = HEADER_SIZE + ((size_t(m_rxBuffer[4]) << 8) | m_rxBuffer[5]);
+    if (nGot < nFrame) {
+        Discard(nGot, nFrame, deadline);
+    }
     return nNeed;
+}
+
+void CRemoteModbus::Discard(size_t nTaken, size_t nFrame, const CDeadline& deadline) {
+    // The room behind the answer, which stays as it arrived.
+    char* const pScratch = reinterpret_cast<char*>(m_rxBuffer.data()) + nTaken;
+    const size_t nRoom = BUFFER_SIZE - nTaken;
+    try {
+        while (nTaken < nFrame) {
+            const int n = m_socket.Receive(
+                pScratch, static_cast<int>(std::min(nRoom, nFrame - nTaken)), deadline);
+            if (n == 0) {
+                DropConnection();
+                return;
+            }
+            nTaken += static_cast<size_t>(n);
+        }
+    } catch (CBlockingSocketException* e) {
+        // The rest never came: the connection cannot be trusted for the next
+        // exchange, but the answer itself is whole.
+        e->Delete();
+        DropConnection();
+    }
 }
 
 namespace {
 // The master whose last exchange on this thread ran out of time: per thread,
 // so a write from the window never changes what the poll worker sees.
 thread_local const CRemoteModbus* t_pTimedOut = nullptr;
-
-bool IsTimeout(CBlockingSocketException* e) {
-    char sz[128] = "";
-    e->GetErrorMessage(sz, sizeof sz);
-    return e->m_nSocketError == ETIMEDOUT || std::strstr(sz, "timeout") != nullptr;
-}
 }  // namespace
 
 BOOL CRemoteModbus::LastExchangeTimedOut() {
@@ -206,8 +220,6 @@ WORD CRemoteModbus::TransactLocked(CByteArray& request, DWORD dwRequestLength, C
     // One deadline for the whole exchange, a reconnection included.
     const auto deadline = Deadline();
     if (m_bReconnect) {
-        // A connection carries one exchange, so nothing sent is ever waiting
-        // for an acknowledgement that the no-delay option would skip.
         Disconnect();
         OpenSocket(deadline, FALSE);
     }
@@ -239,9 +251,6 @@ WORD CRemoteModbus::TransactLocked(CByteArray& request, DWORD dwRequestLength, C
 }
 
 void CRemoteModbus::FrameRequest(const CByteArray& request, DWORD dwRequestLength) {
-    if (m_nPending > 0) {
-        std::memmove(m_rxBuffer.data(), m_rxBuffer.data() + m_nPendingStart, m_nPending);
-    }
     // Nothing beyond the bytes written here is sent, and nothing beyond the
     // bytes that arrive is read, so neither buffer needs clearing first.
     std::fill_n(m_txBuffer.begin(), 4, 0);
@@ -250,7 +259,7 @@ void CRemoteModbus::FrameRequest(const CByteArray& request, DWORD dwRequestLengt
     std::copy_n(request.begin(), dwRequestLength, m_txBuffer.begin() + HEADER_SIZE);
 }
 
-WORD CRemoteModbus::Exchange(DWORD dwRequestLength, Clock::time_point deadline, size_t* pnAnswer) {
+WORD CRemoteModbus::Exchange(DWORD dwRequestLength, const CDeadline& deadline, size_t* pnAnswer) {
     try {
         const int nFrame = static_cast<int>(HEADER_SIZE + dwRequestLength);
         const int nSent =
@@ -261,12 +270,15 @@ WORD CRemoteModbus::Exchange(DWORD dwRequestLength, Clock::time_point deadline, 
         *pnAnswer = ReceiveAnswer(deadline);
         return MODBUS_OK;
     } catch (CBlockingSocketException* e) {
-        if (IsTimeout(e)) {
+        // A connection begun for this exchange that failed before its
+        // request went out was never made.
+        const bool bNeverConnected = m_socket.IsConnecting();
+        if (e->m_bTimedOut && !bNeverConnected) {
             t_pTimedOut = this;
         }
         e->Delete();
         DropConnection();
-        return REMOTE_SOCKET_ERROR;
+        return bNeverConnected ? REMOTE_NOT_CONNECTED : REMOTE_SOCKET_ERROR;
     }
 }
 

@@ -2,8 +2,6 @@
 // header on a TCP connection to the server, one request outstanding at a time.
 #pragma once
 
-#include <chrono>
-
 #include "BlockingSocket.h"
 #include "core/Modbus.h"
 
@@ -61,23 +59,25 @@ public:
     CByteArray m_txBuffer;
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     // The time-out in force: a stored 0 means the default.
     int EffectiveTimeout() const;
     // Now plus the time-out in force.
-    Clock::time_point Deadline() const;
-    static int MillisLeft(Clock::time_point deadline);
-    // Opens a socket to the stored host and port by the deadline; the caller
-    // holds m_lock.
-    BOOL OpenSocket(Clock::time_point deadline, BOOL bNoDelay);
+    CDeadline Deadline() const;
+    // Opens a socket to the stored host and port; the caller holds m_lock.
+    // A kept connection is made by the deadline; one for a single exchange
+    // is only begun, and its send finishes the handshake.
+    BOOL OpenSocket(const CDeadline& deadline, BOOL bKept);
     SOCKADDR_IN AddressOf(const CString& strHost, WORD nPort) const;
-    // Receives until the whole answer (header and the bytes it announces) is in
-    // m_rxBuffer; returns its length, or 0 when the peer closed first.
-    size_t ReceiveAnswer(Clock::time_point deadline);
+    // Receives until the whole answer (header and the bytes its length's low
+    // byte announces) is in m_rxBuffer, then takes the rest of the frame off
+    // the connection; returns the answer's length, or 0 when the peer closed
+    // first.
+    size_t ReceiveAnswer(const CDeadline& deadline);
+    // Reads and drops bytes until nTaken reaches nFrame.
+    void Discard(size_t nTaken, size_t nFrame, const CDeadline& deadline);
     void DropConnection();
-    // The three steps of an exchange: the request framed into m_txBuffer
-    // (and what was pending moved to the front of m_rxBuffer); the frame sent
+    // The three steps of an exchange: the request framed into m_txBuffer;
+    // the frame sent
     // and the answer received, its length in *pnAnswer (0: the peer closed);
     // the answer taken apart into a status and the response.
     // Transact's work under the lock; *pnFrame and *pnAnswer: the bytes of
@@ -85,11 +85,6 @@ private:
     WORD TransactLocked(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
                         DWORD dwResponseLength, size_t* pnFrame, size_t* pnAnswer);
     void FrameRequest(const CByteArray& request, DWORD dwRequestLength);
-    WORD Exchange(DWORD dwRequestLength, Clock::time_point deadline, size_t* pnAnswer);
+    WORD Exchange(DWORD dwRequestLength, const CDeadline& deadline, size_t* pnAnswer);
     WORD TakeAnswer(size_t nAnswer, CByteArray& response);
-
-    // Bytes received beyond the last answer (at m_nPendingStart in m_rxBuffer):
-    // they are the beginning of the next answer on this connection.
-    size_t m_nPendingStart = 0;
-    size_t m_nPending = 0;
 };

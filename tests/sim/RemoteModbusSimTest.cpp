@@ -116,17 +116,14 @@ TEST_F(RemoteModbusSim, LostAndLateAnswers) {
     EXPECT_EQ(Read(), 0);
 }
 
-TEST_F(RemoteModbusSim, SurplusIsTheNextAnswer) {
+TEST_F(RemoteModbusSim, SurplusIsNeverTakenForTheNextAnswer) {
     // A complete answer to a one-register read, holding 0xBEEF.
     Fault("extra-bytes=0x000000000005010302BEEF@request=1");
     CWordArray values;
-    ASSERT_EQ(Read(1, values), 0);
-    EXPECT_EQ(values[0], 0x1000);
-    ASSERT_EQ(Read(1, values), 0);
-    EXPECT_EQ(values[0], 0xBEEF);
-    // The device's own answer to the second request comes third.
-    ASSERT_EQ(Read(1, values), 0);
-    EXPECT_EQ(values[0], 0x1000);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(Read(1, values), 0);
+        EXPECT_EQ(values[0], 0x1000);
+    }
 }
 
 TEST_F(RemoteModbusSim, ReconnectModeConnectsPerExchange) {

@@ -1,8 +1,11 @@
 // The Modbus/TCP master against a peer played by hand, byte by byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
+#include <tuple>
 
 #include "platform/Archive.h"
 #include "tests/support/PeerSocket.h"
@@ -79,6 +82,16 @@ TEST(RemoteModbus, UnconnectedUntilConnectedAndAfterDisconnectOrAFailedConnect) 
     EXPECT_EQ(m.GetHost(), "no-such-host.invalid");
     EXPECT_EQ(m.GetTimeout(), 500u);
     EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
+
+    // A connection made for each exchange that is refused was never made.
+    WORD nClosed = 0;
+    ::close(ListenLoopback(-1, &nClosed));
+    m.SetHost("127.0.0.1");
+    m.SetPort(nClosed);
+    m.SetReconnect(TRUE);
+    EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
+    EXPECT_FALSE(m.LastExchangeTimedOut());
+    EXPECT_EQ(m.m_socket.m_hSocket, INVALID_SOCKET);
 }
 
 TEST(RemoteModbus, WireFormatAndLowLengthByte) {
@@ -88,8 +101,8 @@ TEST(RemoteModbus, WireFormatAndLowLengthByte) {
     std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 10, regs); });
     EXPECT_EQ(ReadBytes(link.peer, 12),
               (CByteArray{0, 0, 0, 0, 0, 6, 0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}));
-    // Answer with a length field of 0x0105: only its low byte counts.
-    CByteArray answer{0x12, 0x34, 0, 0, 0x01, 23, 0x01, 0x03, 20};
+    // The transaction and protocol identifiers are not examined.
+    CByteArray answer{0x12, 0x34, 0x56, 0x78, 0, 23, 0x01, 0x03, 20};
     for (int i = 0; i < 20; ++i) {
         answer.push_back(static_cast<BYTE>(i));
     }
@@ -99,6 +112,100 @@ TEST(RemoteModbus, WireFormatAndLowLengthByte) {
     EXPECT_EQ(regs[0], 0x0001);
     EXPECT_EQ(regs[9], 0x1213);
 }
+
+// What a device sends of one answer beyond what the master takes for it, as
+// the 16-bit length announces it or as surplus, never passes for the start of
+// the next answer on the connection.
+struct SLeftover {
+    const char* pszWhat;
+    WORD wCount;       // registers read
+    CByteArray frame;  // the device's whole answer
+    WORD wStatus;      // of the read
+};
+
+class RemoteModbusLeftover : public testing::TestWithParam<SLeftover> {};
+
+CByteArray AnswerOf(WORD wLength, const CByteArray& pdu, size_t nFill) {
+    CByteArray frame(6 + pdu.size() + nFill, 0xEE);
+    frame[0] = frame[1] = frame[2] = frame[3] = 0;
+    frame[4] = HIBYTE(wLength);
+    frame[5] = LOBYTE(wLength);
+    std::copy(pdu.begin(), pdu.end(), frame.begin() + 6);
+    return frame;
+}
+
+TEST_P(RemoteModbusLeftover, NextReadGetsItsOwnAnswer) {
+    const SLeftover& c = GetParam();
+    Link link;
+    CWordArray regs(c.wCount);
+    WORD wStatus = 0xFFFF;
+    std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, c.wCount, regs); });
+    ReadBytes(link.peer, 12);
+    WriteBytes(link.peer, c.frame);
+    client.join();
+    EXPECT_EQ(wStatus, c.wStatus);
+
+    CWordArray next(1);
+    std::thread again([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 1, next); });
+    EXPECT_EQ(ReadBytes(link.peer, 12).size(), 12u);
+    WriteBytes(link.peer, {0, 0, 0, 0, 0, 5, 1, 3, 2, 0, 42});
+    again.join();
+    EXPECT_EQ(wStatus, 0);
+    EXPECT_EQ(next[0], 42);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, RemoteModbusLeftover,
+    testing::Values(
+        // 253 registers: 509 bytes announced, of which the low byte takes 253.
+        SLeftover{"over 255 bytes", 253, AnswerOf(0x01FD, {1, 3, 0xFA}, 506), 2},
+        // A whole answer by its low byte, then the high byte's 256 more.
+        SLeftover{"high length byte", 1, AnswerOf(0x0105, {1, 3, 2, 0, 7}, 256), 0},
+        SLeftover{"surplus", 1, AnswerOf(5, {1, 3, 2, 0, 7}, 3), 0}),
+    [](const testing::TestParamInfo<SLeftover>& info) {
+        std::string name = info.param.pszWhat;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
+
+TEST(RemoteModbus, AnnouncedRestThatNeverComesDropsTheConnection) {
+    Link link(300);
+    CWordArray regs(1);
+    WORD wStatus = 0xFFFF;
+    std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 1, regs); });
+    ReadBytes(link.peer, 12);
+    WriteBytes(link.peer, AnswerOf(0x0105, {1, 3, 2, 0, 7}, 0));
+    client.join();
+    // The answer itself is whole; the connection is not, and goes.
+    EXPECT_EQ(wStatus, 0);
+    EXPECT_EQ(regs[0], 7);
+    EXPECT_FALSE(link.master.IsConnected());
+    EXPECT_EQ(link.master.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
+}
+
+// Every exchange ends within its time-out and a few milliseconds, whether
+// the connection is kept or made for it; the kernel's own socket time-outs
+// would end long ones up to an eighth late.
+class RemoteModbusDeadline : public testing::TestWithParam<std::tuple<DWORD, BOOL>> {};
+
+TEST_P(RemoteModbusDeadline, SilentPeerTimesOutOnTime) {
+    const auto [dwTimeout, bReconnect] = GetParam();
+    CListener listener;  // accepts in the kernel, never answers
+    CRemoteModbus m;
+    ASSERT_TRUE(m.Connect("127.0.0.1", listener.Port(), dwTimeout));
+    m.SetReconnect(bReconnect);
+    CWordArray regs(1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_SOCKET_ERROR);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(m.LastExchangeTimedOut());
+    EXPECT_GE(elapsed, std::chrono::milliseconds(dwTimeout));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(dwTimeout + 40));
+}
+
+INSTANTIATE_TEST_SUITE_P(Timeouts, RemoteModbusDeadline,
+                         testing::Values(std::make_tuple(50, FALSE), std::make_tuple(2600, FALSE),
+                                         std::make_tuple(300, TRUE), std::make_tuple(2600, TRUE)));
 
 TEST(RemoteModbus, ExceptionAnswers) {
     Link link;
