@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "platform/com/ComApi.h"
 #include "platform/com/rpc/RpcSettings.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PeerSocket.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 #include "transport/AutoModbus.h"
@@ -42,16 +44,41 @@ Lines RunProgram(const std::vector<std::string>& argv, int* pnStatus, bool bMerg
     return lines;
 }
 
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The simulator on 127.0.0.1 at strListen (a port it picks by default); its
+// port, or empty when it did not start.
+std::string StartSim(CChildProcess& sim, const Lines& options,
+                     const std::string& strListen = "127.0.0.1:0") {
+    const std::string strPrefix = "listening on 127.0.0.1:";
+    std::string strLine;
+    if (!sim.Start(Lines{REGPROBE_SIM_PROGRAM, "--listen", strListen} + options) ||
+        !sim.ReadLine(strLine, 10000) || strLine.rfind(strPrefix, 0) != 0) {
+        return "";
+    }
+    return strLine.substr(strPrefix.size());
+}
+
+// Field i of a CSV line without quoted fields.
+std::string CsvColumn(const std::string& strLine, size_t i) {
+    size_t nStart = 0;
+    for (; i > 0 && nStart != std::string::npos; --i) {
+        nStart = strLine.find(',', nStart);
+        nStart = nStart == std::string::npos ? nStart : nStart + 1;
+    }
+    return nStart == std::string::npos ? "?"
+                                       : strLine.substr(nStart, strLine.find(',', nStart) - nStart);
+}
+
 class PollProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string strLine;
-        const std::string strPrefix = "listening on 127.0.0.1:";
-        ASSERT_TRUE(m_sim.Start({REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0", "--holding",
-                                 "0=10,11,12,13", "--float", "10=1.5", "--size", "holding=100"}));
-        ASSERT_TRUE(m_sim.ReadLine(strLine, 10000));
-        ASSERT_EQ(strLine.rfind(strPrefix, 0), 0u) << strLine;
-        m_strPort = strLine.substr(strPrefix.size());
+        m_strPort = StartSim(
+            m_sim, {"--holding", "0=10,11,12,13", "--float", "10=1.5", "--size", "holding=100"});
+        ASSERT_FALSE(m_strPort.empty());
     }
 
     // Every line the poller prints (standard error too unless bStdoutOnly),
@@ -66,11 +93,6 @@ protected:
     CChildProcess m_sim;
     std::string m_strPort;
 };
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 TEST_F(PollProgram, RowsCarryTheAddressOfTheirRegister) {
     int nStatus = -1;
@@ -221,6 +243,99 @@ TEST_F(PollProgram, WritesFollowTheWindowsRulesAndReadBack) {
     EXPECT_EQ(nStatus, 1);
     EXPECT_EQ(lines, Lines{"Modbus device return an exception code 2"});
 }
+
+// Nothing listens on the port: the connection error on standard error, and
+// on standard output the read, failed, in each format.
+TEST_F(PollProgram, AFailedConnectionIsAFailedReadInEveryFormat) {
+    WORD nPort = 0;
+    const int hBound = ListenLoopback(-1, &nPort);
+    ASSERT_GE(hBound, 0);
+    const Lines base{"--port", std::to_string(nPort), "--once", "--format"};
+    const std::string strName = "127.0.0.1:" + std::to_string(nPort);
+    const struct {
+        const char* pszFormat;
+        Lines patterns;  // one per line
+    } kCases[] = {
+        {"text", {R"(Socket not connected \(\d+\.\d{3} ms\))", "1 Errors=1  .*"}},
+        {"csv",
+         {"time,connection,device,function,type,address,value,status,read_ms",
+          R"(\S+Z,)" + strName + R"(,1,holding,uint16,,,Socket not connected,\d+\.\d{3})"}},
+        {"json",
+         {R"(\[)", R"(\{"time":.*,"ok":false,"status":"Socket not connected",.*"values":\[\]\})",
+          R"(\])"}},
+    };
+    for (const auto& c : kCases) {
+        int nStatus = -1;
+        const Lines lines = Run(base + Lines{c.pszFormat}, &nStatus, true);
+        EXPECT_EQ(nStatus, 1) << c.pszFormat;
+        ASSERT_EQ(lines.size(), c.patterns.size()) << c.pszFormat;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            EXPECT_TRUE(std::regex_match(lines[i], std::regex(c.patterns[i]))) << lines[i];
+        }
+    }
+    // Standard error names the device, and with --once says the read's status.
+    int nStatus = -1;
+    const Lines lines = Run(base + Lines{"text"}, &nStatus);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Connection Error: " + strName), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Socket not connected"), 1);
+    ::close(hBound);
+}
+
+// The device is not there when polling starts and appears later: the
+// failed reads are printed and the poller connects once it can.
+TEST(PollRecovery, ReadsSucceedOnceTheDeviceAppears) {
+    WORD nPort = 0;
+    int hBound = ListenLoopback(-1, &nPort);
+    ASSERT_GE(hBound, 0);
+    CChildProcess poll;
+    ASSERT_TRUE(
+        poll.Start({REGPROBE_POLL_PROGRAM, "--port", std::to_string(nPort), "--timeout", "300",
+                    "--interval", "100", "--count", "60", "--quantity", "1", "--format", "csv"}));
+    std::string strLine;
+    ASSERT_TRUE(poll.ReadLine(strLine, 10000));  // the header
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(poll.ReadLine(strLine, 10000));
+        EXPECT_EQ(CsvColumn(strLine, 7), "Socket not connected") << strLine;
+    }
+    ::close(hBound);
+    CChildProcess sim;
+    ASSERT_FALSE(StartSim(sim, {"--holding", "0=7"}, "127.0.0.1:" + std::to_string(nPort)).empty());
+    bool bRead = false;
+    for (int i = 0; i < 20 && !bRead && poll.ReadLine(strLine, 5000); ++i) {
+        bRead = CsvColumn(strLine, 7) == "Ok";
+    }
+    EXPECT_TRUE(bRead) << strLine;
+    EXPECT_EQ(CsvColumn(strLine, 6), "7") << strLine;
+    poll.Signal(SIGINT);
+    EXPECT_EQ(poll.Wait(5000), 1);
+}
+
+// The device swallows or hangs up on two requests: the poller connects
+// again by itself, and the reads after them succeed.
+class PollReconnect : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PollReconnect, ReadsSucceedAgainAfterTheConnectionDropped) {
+    CChildProcess sim;
+    const std::string strFault = GetParam();
+    const std::string strPort =
+        StartSim(sim, {"--fault", strFault + "@request=2", "--fault", strFault + "@request=3"});
+    ASSERT_FALSE(strPort.empty());
+    int nStatus = -1;
+    const Lines lines =
+        RunProgram({REGPROBE_POLL_PROGRAM, "--port", strPort, "--timeout", "300", "--interval",
+                    "100", "--count", "5", "--quantity", "1", "--format", "csv"},
+                   &nStatus, false);
+    ASSERT_EQ(lines.size(), 6u);
+    Lines statuses;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        statuses.push_back(CsvColumn(lines[i], 7) == "Ok" ? "Ok" : "failed");
+        EXPECT_NE(CsvColumn(lines[i], 7), "Socket not connected") << lines[i];
+    }
+    EXPECT_EQ(statuses, (Lines{"Ok", "failed", "failed", "Ok", "Ok"}));
+    EXPECT_EQ(nStatus, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, PollReconnect, ::testing::Values("no-answer", "close"));
 
 // A Local/DCom connection saved by the connections library, polled over a pty
 // through modbus-serial-server.
