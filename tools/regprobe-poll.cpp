@@ -104,6 +104,7 @@ struct Options {
     long nTimeout = 10000;
     bool bReconnect = false;
     long nTries = 1;
+    bool bTriesGiven = false;  // a saved connection keeps its own otherwise
     long nDevice = 1;
     std::string strFunction = "holding";
     long nAddress = 0;
@@ -224,6 +225,7 @@ void ParseOptions(int argc, char** argv, Options& o) {
                      {"--write-address", true}, {"--format", true},     {"--trace", false}},
         [&](const CString& strName, const CString& strValue, CString& strWhy) {
             bCountGiven = bCountGiven || strName == "--count" || strName == "--cycles";
+            o.bTriesGiven = o.bTriesGiven || strName == "--tries";
             bAddressGiven = bAddressGiven || strName == "--host" || strName == "--port" ||
                             strName == "--timeout" || strName == "--reconnect";
             return SetOption(o, strName, strValue, strWhy);
@@ -404,7 +406,9 @@ public:
             return false;
         }
         m_pModbus = pConnection->m_pModbus;
-        m_pModbus->m_nTries = WORD(o.nTries);
+        if (o.bTriesGiven) {
+            m_pModbus->m_nTries = WORD(o.nTries);
+        }
         // Local/DCom records reach their line through the server, which
         // keeps it open; only an Open Modbus record has a connection to lose.
         m_pTcp = pConnection->GetRemoteModbus();

@@ -337,6 +337,41 @@ TEST_P(PollReconnect, ReadsSucceedAgainAfterTheConnectionDropped) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, PollReconnect, ::testing::Values("no-answer", "close"));
 
+// An Open Modbus record saved with three tries, against a device that
+// refuses the first two requests: the record's tries hold unless --tries
+// is given.
+TEST(PollSavedTries, TheRecordsTriesHoldUnlessGiven) {
+    CTempDir dir;
+    ASSERT_FALSE(dir.Path().empty());
+    const std::string strConfig = dir.Path() + "/Regpr.cfg";
+    struct {
+        Lines options;
+        int nStatus;
+    } const kCases[] = {{{}, 0}, {{"--tries", "1"}, 1}, {{"--tries", "2"}, 1}};
+    for (const auto& c : kCases) {
+        CChildProcess sim;
+        const std::string strPort = StartSim(sim, {"--holding", "0=5", "--fault", "exception=6:2"});
+        ASSERT_FALSE(strPort.empty());
+        CConnections connections;
+        CRemoteModbus* pTcp = connections.Add("plc", CONNECTION_OPEN_MODBUS)->GetRemoteModbus();
+        pTcp->SetHost("127.0.0.1");
+        pTcp->SetPort(WORD(std::stoi(strPort)));
+        pTcp->m_nTries = 3;
+        ASSERT_TRUE(SaveConnections(connections, strConfig));
+        connections.RemoveAll();
+        int nStatus = -1;
+        const Lines lines = RunProgram(Lines{REGPROBE_POLL_PROGRAM, "--config", strConfig,
+                                             "--connection", "plc", "--once", "--quantity", "1"} +
+                                           c.options,
+                                       &nStatus, true);
+        EXPECT_EQ(nStatus, c.nStatus) << ::testing::PrintToString(c.options);
+        ASSERT_FALSE(lines.empty());
+        const std::string strWant =
+            c.nStatus == 0 ? "[0]=5 0x5" : "Modbus device return an exception code 6 (";
+        EXPECT_EQ(lines[0].rfind(strWant, 0), 0u) << lines[0];
+    }
+}
+
 // A Local/DCom connection saved by the connections library, polled over a pty
 // through modbus-serial-server.
 class PollSavedConnection : public ::testing::Test {
