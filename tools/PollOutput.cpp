@@ -63,8 +63,20 @@ private:
     std::FILE* m_pOut;
 };
 
+// A character value as a CSV field: a NUL, which CSV cannot carry, is an
+// empty field, as the window's row ends there.
+std::string CsvValue(const CReadValue& v) {
+    return CsvField(Latin1ToUtf8(v.strValue.substr(0, v.strValue.find('\0'))));
+}
+
+// fputs would end the text at a NUL.
+void WriteText(const std::string& str, std::FILE* pOut) {
+    std::fwrite(str.data(), 1, str.size(), pOut);
+}
+
 // One line per value; a read without values (a failure, a loop-back test)
-// is one line with the address and value empty.
+// is one line with the address and value empty. Fields with a comma, a
+// quote or a line end are quoted.
 class CCsvOutput : public CPollOutput {
 public:
     CCsvOutput(const CPollContext& context, std::FILE* pOut) : m_context(context), m_pOut(pOut) {
@@ -75,16 +87,13 @@ public:
             FormatUtcTime(nUnixMillis) + "," + CsvField(m_context.strConnection) + "," +
             std::to_string(m_context.nDevice) + "," + CsvField(m_context.strFunction) + "," +
             CsvField(m_context.strType) + ",";
-        const std::string strTail =
-            "," + CsvField(Latin1ToUtf8(result.strStatus)) + "," + FormatReadMillis(result.qwMicros) + "\n";
+        const std::string strTail = "," + CsvField(Latin1ToUtf8(result.strStatus)) + "," +
+                                    FormatReadMillis(result.qwMicros) + "\n";
         if (result.values.empty()) {
-            std::fputs((strHead + "," + strTail).c_str(), m_pOut);
+            WriteText(strHead + "," + strTail, m_pOut);
         }
         for (const CReadValue& v : result.values) {
-            std::fputs((strHead + std::to_string(v.nAddress) + "," +
-                        CsvField(Latin1ToUtf8(v.strValue)) + strTail)
-                           .c_str(),
-                       m_pOut);
+            WriteText(strHead + std::to_string(v.nAddress) + "," + CsvValue(v) + strTail, m_pOut);
         }
         std::fflush(m_pOut);
     }

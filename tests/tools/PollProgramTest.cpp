@@ -76,8 +76,10 @@ std::string CsvColumn(const std::string& strLine, size_t i) {
 class PollProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_strPort = StartSim(
-            m_sim, {"--holding", "0=10,11,12,13", "--float", "10=1.5", "--size", "holding=100"});
+        // From 20 on, characters that CSV and a text line must both survive.
+        m_strPort = StartSim(m_sim, {"--holding", "0=10,11,12,13", "--holding",
+                                     "20=0x4100,0x41,0x0A,0x2C,0x22,0x0D,0x5C,0x09,0x7F", "--float",
+                                     "10=1.5", "--size", "holding=100"});
         ASSERT_FALSE(m_strPort.empty());
     }
 
@@ -179,14 +181,14 @@ TEST_F(PollProgram, CsvAndJsonAreWhatPythonReadsBack) {
     int nStatus = -1;
     Lines lines = RunProgram(
         {"/bin/sh", "-c",
-         strPoll + " --format csv | python3 -c 'import csv,sys\n"
+         strPoll + " --format csv | /usr/bin/python3 -c 'import csv,sys\n"
                    "for r in csv.DictReader(sys.stdin): print(r[\"address\"], r[\"value\"], "
                    "r[\"status\"], r[\"type\"], float(r[\"read_ms\"]) >= 0)'"},
         &nStatus, true);
     EXPECT_EQ(lines, (Lines{"10 1.5 Ok float True", "10 1.5 Ok float True"}));
     lines = RunProgram({"/bin/sh", "-c",
                         strPoll +
-                            " --format json | python3 -c 'import json,sys\n"
+                            " --format json | /usr/bin/python3 -c 'import json,sys\n"
                             "for r in json.load(sys.stdin): print(r[\"ok\"], r[\"values\"], "
                             "r[\"connection\"].endswith(\":" +
                             m_strPort + "\"))'"},
@@ -197,7 +199,7 @@ TEST_F(PollProgram, CsvAndJsonAreWhatPythonReadsBack) {
     lines = RunProgram({"/bin/sh", "-c",
                         std::string(REGPROBE_POLL_PROGRAM) + " --port " + m_strPort +
                             " --once --quantity 2 --address 99 --format json 2>/dev/null |"
-                            " python3 -c 'import json,sys; r = json.load(sys.stdin)[0];"
+                            " /usr/bin/python3 -c 'import json,sys; r = json.load(sys.stdin)[0];"
                             " print(r[\"ok\"], r[\"values\"], r[\"status\"])'"},
                        &nStatus, true);
     EXPECT_EQ(lines, (Lines{"False [] Modbus device return an exception code 2"}));
@@ -242,6 +244,23 @@ TEST_F(PollProgram, WritesFollowTheWindowsRulesAndReadBack) {
     lines = Run(Device() + Lines{"--write-address", "500", "--write", "7"}, &nStatus);
     EXPECT_EQ(nStatus, 1);
     EXPECT_EQ(lines, Lines{"Modbus device return an exception code 2"});
+}
+
+// Python's csv module reads every character back as its own field: a NUL is
+// an empty value, and nothing of the record after it is lost.
+TEST_F(PollProgram, CsvCarriesEveryCharacterAsAField) {
+    int nStatus = -1;
+    const Lines lines = RunProgram(
+        {"/bin/sh", "-c",
+         std::string(REGPROBE_POLL_PROGRAM) + " --port " + m_strPort +
+             " --once --type char --address 20 --quantity 7 --format csv | /usr/bin/python3 -c '"
+             "import csv\n"
+             "for r in csv.DictReader(open(0, newline=\"\")): "
+             "print(r[\"address\"], repr(r[\"value\"]), r[\"status\"], float(r[\"read_ms\"]) >= "
+             "0)'"},
+        &nStatus, true);
+    EXPECT_EQ(lines, (Lines{"20 '' Ok True", "21 'A' Ok True", "22 '\\n' Ok True", "23 ',' Ok True",
+                            "24 '\"' Ok True", "25 '\\r' Ok True", "26 '\\\\' Ok True"}));
 }
 
 // Nothing listens on the port: the connection error on standard error, and
