@@ -34,6 +34,28 @@ std::string JsonString(const std::string& strUtf8) {
 
 namespace {
 
+// Control bytes and DEL as \n, \r or \xNN, a backslash doubled: a row
+// that holds a line end still prints as one line.
+std::string EscapeControls(const std::string& str) {
+    std::string out;
+    for (unsigned char ch : str) {
+        if (ch == '\\') {
+            out += "\\\\";
+        } else if (ch == '\n') {
+            out += "\\n";
+        } else if (ch == '\r') {
+            out += "\\r";
+        } else if (ch < 0x20 || ch == 0x7F) {
+            char sz[8];
+            std::snprintf(sz, sizeof sz, "\\x%02x", unsigned(ch));
+            out += sz;
+        } else {
+            out += char(ch);
+        }
+    }
+    return out;
+}
+
 // The rows on one line, without the blanks the window pads them with.
 std::string JoinRows(const std::vector<CString>& rows) {
     std::string strLine;
@@ -52,7 +74,7 @@ public:
     void Read(std::int64_t, const CReadResult& result, const std::string& strStatistics) override {
         // Zero-filled rows of a failed read are not the device's values.
         if (!result.Failed() && result.list.bWroteRows) {
-            std::fprintf(m_pOut, "%s\n", JoinRows(result.list.rows).c_str());
+            std::fprintf(m_pOut, "%s\n", EscapeControls(JoinRows(result.list.rows)).c_str());
         }
         std::fprintf(m_pOut, "%s (%s ms)\n%s\n", result.strStatus.c_str(),
                      FormatReadMillis(result.qwMicros).c_str(), strStatistics.c_str());

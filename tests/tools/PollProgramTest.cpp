@@ -246,6 +246,21 @@ TEST_F(PollProgram, WritesFollowTheWindowsRulesAndReadBack) {
     EXPECT_EQ(lines, Lines{"Modbus device return an exception code 2"});
 }
 
+// Control characters, a backslash and DEL are written escaped, so that a
+// read stays on one line; a NUL ends its row as in the window.
+TEST_F(PollProgram, TextKeepsEachReadOnOneLine) {
+    int nStatus = -1;
+    const Lines lines =
+        Run(Device() + Lines{"--once", "--type", "char", "--address", "20", "--quantity", "9"},
+            &nStatus, true);
+    EXPECT_EQ(nStatus, 0);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0],
+              R"([20]= [21]=A 0x41 [22]=\n 0xa [23]=, 0x2c [24]=" 0x22 [25]=\r 0xd [26]=\\ 0x5c)"
+              R"( [27]=\x09 0x9 [28]=\x7f 0x7f)");
+    EXPECT_EQ(lines[1].rfind("Ok (", 0), 0u) << lines[1];
+}
+
 // Python's csv module reads every character back as its own field: a NUL is
 // an empty value, and nothing of the record after it is lost.
 TEST_F(PollProgram, CsvCarriesEveryCharacterAsAField) {
