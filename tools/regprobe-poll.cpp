@@ -174,8 +174,8 @@ bool SetOption(Options& o, const CString& strName, const CString& strValue, CStr
     for (const CNumber& number : kNumbers) {
         if (strName == number.pszName) {
             long long n = 0;
-            if (!CCommandLine::ParseNumber(strName, strValue, number.nMin, number.nMax, n,
-                                           strError)) {
+            if (!CCommandLine::ParseNumber(strName, strValue, number.nMin, number.nMax, n, strError,
+                                           true)) {
                 return false;
             }
             o.*number.pField = long(n);

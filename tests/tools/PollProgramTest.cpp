@@ -1,8 +1,10 @@
 // regprobe-poll run as a user or a script runs it, against the simulator:
 // rows labelled as the test window labels them, no values after a failed
-// read, the window's statistics line, one clear line for a bad number, the
-// exit statuses, CSV and JSON read back by Python, the traced frames, writes,
-// and a saved Local/DCom connection polled through the serial-port server.
+// read, the window's statistics line, one clear line for a bad number, hex
+// numbers, the exit statuses, CSV and JSON read back by Python, characters
+// that would break a line or a field, the traced frames, writes, reads that
+// recover when a connection fails or drops, a saved record's tries, and a
+// saved Local/DCom connection polled through the serial-port server.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -145,7 +147,9 @@ TEST_F(PollProgram, TheRateIsThatOfEachReadAndOfTheLastTenEveryTenth) {
 TEST_F(PollProgram, BadNumbersGiveOneLineAndStatus2) {
     for (const Lines& options :
          {Lines{"--port", "x"}, Lines{"--quantity", "-1"}, Lines{"--port", "70000"},
-          Lines{"--interval", "10001"}, Lines{"--address", "12abc"}, Lines{"--function", "nope"}}) {
+          Lines{"--interval", "10001"}, Lines{"--address", "12abc"}, Lines{"--address", "0x"},
+          Lines{"--address", "0x10000"}, Lines{"--address", "0x0x1"}, Lines{"--count", "0x-1"},
+          Lines{"--function", "nope"}}) {
         int nStatus = -1;
         const Lines lines = Run(options, &nStatus);
         ASSERT_EQ(lines.size(), 1u) << options[0];
@@ -244,6 +248,24 @@ TEST_F(PollProgram, WritesFollowTheWindowsRulesAndReadBack) {
     lines = Run(Device() + Lines{"--write-address", "500", "--write", "7"}, &nStatus);
     EXPECT_EQ(nStatus, 1);
     EXPECT_EQ(lines, Lines{"Modbus device return an exception code 2"});
+}
+
+// Every number the poller takes may be written in hex as well.
+TEST_F(PollProgram, NumbersMayBeHex) {
+    int nStatus = -1;
+    const std::string strHexPort = "0x" + [&] {
+        char sz[8];
+        std::snprintf(sz, sizeof sz, "%X", unsigned(std::stoul(m_strPort)));
+        return std::string(sz);
+    }();
+    Lines lines = Run({"--port",     strHexPort, "--timeout", "0x2710", "--tries",         "0X2",
+                       "--device",   "0x01",     "--address", "0x1",    "--quantity",      "0x2",
+                       "--interval", "0x0",      "--count",   "0x1",    "--write-address", "0x2",
+                       "--write",    "42"},
+                      &nStatus);
+    EXPECT_EQ(nStatus, 0);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "[1]=11 0xb [2]=42 0x2a");
 }
 
 // Control characters, a backslash and DEL are written escaped, so that a
