@@ -51,16 +51,26 @@ CCommandLine::EResult CCommandLine::Parse(int argc, const char* const* argv,
 }
 
 bool CCommandLine::ParseNumber(const CString& strText, long long nMin, long long nMax,
-                               long long& nValue) {
+                               long long& nValue, bool bHex) {
     const char* psz = strText.c_str();
+    int nBase = 10;
+    if (bHex && psz[0] == '0' && (psz[1] == 'x' || psz[1] == 'X')) {
+        // strtoll would take a sign, blanks or a second "0x" after the prefix.
+        psz += 2;
+        if (*psz == '\0' ||
+            strText.find_first_not_of("0123456789abcdefABCDEF", 2) != CString::npos) {
+            return false;
+        }
+        nBase = 16;
+    }
     const bool bDigitFirst =
         (*psz >= '0' && *psz <= '9') || (*psz == '-' && psz[1] >= '0' && psz[1] <= '9');
-    if (!bDigitFirst) {
+    if (nBase == 10 && !bDigitFirst) {
         return false;
     }
     char* pszEnd = nullptr;
     errno = 0;
-    const long long n = std::strtoll(psz, &pszEnd, 10);
+    const long long n = std::strtoll(psz, &pszEnd, nBase);
     if (errno != 0 || *pszEnd != '\0' || n < nMin || n > nMax) {
         return false;
     }
@@ -69,8 +79,8 @@ bool CCommandLine::ParseNumber(const CString& strText, long long nMin, long long
 }
 
 bool CCommandLine::ParseNumber(const CString& strOption, const CString& strText, long long nMin,
-                               long long nMax, long long& nValue, CString& strError) {
-    if (ParseNumber(strText, nMin, nMax, nValue)) {
+                               long long nMax, long long& nValue, CString& strError, bool bHex) {
+    if (ParseNumber(strText, nMin, nMax, nValue, bHex)) {
         return true;
     }
     strError = strOption + " needs a number from " + std::to_string(nMin) + " to " +

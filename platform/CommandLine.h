@@ -29,12 +29,14 @@ public:
                          const Handler& handler, CString& strError);
 
     // A whole decimal number within [nMin, nMax]: no blanks, no '+', nothing
-    // after the digits, nothing that overflows on the way.
+    // after the digits, nothing that overflows on the way. With bHex also
+    // "0x" or "0X" and hex digits (no sign).
     static bool ParseNumber(const CString& strText, long long nMin, long long nMax,
-                            long long& nValue);
+                            long long& nValue, bool bHex = false);
 
     // ParseNumber, and on refusal the standard line:
     // "--port needs a number from 1 to 65535, not 'x'".
     static bool ParseNumber(const CString& strOption, const CString& strText, long long nMin,
-                            long long nMax, long long& nValue, CString& strError);
+                            long long nMax, long long& nValue, CString& strError,
+                            bool bHex = false);
 };

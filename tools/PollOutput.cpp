@@ -34,6 +34,28 @@ std::string JsonString(const std::string& strUtf8) {
 
 namespace {
 
+// Control bytes and DEL as \n, \r or \xNN, a backslash doubled: a row
+// that holds a line end still prints as one line.
+std::string EscapeControls(const std::string& str) {
+    std::string out;
+    for (unsigned char ch : str) {
+        if (ch == '\\') {
+            out += "\\\\";
+        } else if (ch == '\n') {
+            out += "\\n";
+        } else if (ch == '\r') {
+            out += "\\r";
+        } else if (ch < 0x20 || ch == 0x7F) {
+            char sz[8];
+            std::snprintf(sz, sizeof sz, "\\x%02x", unsigned(ch));
+            out += sz;
+        } else {
+            out += char(ch);
+        }
+    }
+    return out;
+}
+
 // The rows on one line, without the blanks the window pads them with.
 std::string JoinRows(const std::vector<CString>& rows) {
     std::string strLine;
@@ -52,7 +74,7 @@ public:
     void Read(std::int64_t, const CReadResult& result, const std::string& strStatistics) override {
         // Zero-filled rows of a failed read are not the device's values.
         if (!result.Failed() && result.list.bWroteRows) {
-            std::fprintf(m_pOut, "%s\n", JoinRows(result.list.rows).c_str());
+            std::fprintf(m_pOut, "%s\n", EscapeControls(JoinRows(result.list.rows)).c_str());
         }
         std::fprintf(m_pOut, "%s (%s ms)\n%s\n", result.strStatus.c_str(),
                      FormatReadMillis(result.qwMicros).c_str(), strStatistics.c_str());
@@ -63,8 +85,20 @@ private:
     std::FILE* m_pOut;
 };
 
+// A character value as a CSV field: a NUL, which CSV cannot carry, is an
+// empty field, as the window's row ends there.
+std::string CsvValue(const CReadValue& v) {
+    return CsvField(Latin1ToUtf8(v.strValue.substr(0, v.strValue.find('\0'))));
+}
+
+// fputs would end the text at a NUL.
+void WriteText(const std::string& str, std::FILE* pOut) {
+    std::fwrite(str.data(), 1, str.size(), pOut);
+}
+
 // One line per value; a read without values (a failure, a loop-back test)
-// is one line with the address and value empty.
+// is one line with the address and value empty. Fields with a comma, a
+// quote or a line end are quoted.
 class CCsvOutput : public CPollOutput {
 public:
     CCsvOutput(const CPollContext& context, std::FILE* pOut) : m_context(context), m_pOut(pOut) {
@@ -75,16 +109,13 @@ public:
             FormatUtcTime(nUnixMillis) + "," + CsvField(m_context.strConnection) + "," +
             std::to_string(m_context.nDevice) + "," + CsvField(m_context.strFunction) + "," +
             CsvField(m_context.strType) + ",";
-        const std::string strTail =
-            "," + CsvField(Latin1ToUtf8(result.strStatus)) + "," + FormatReadMillis(result.qwMicros) + "\n";
+        const std::string strTail = "," + CsvField(Latin1ToUtf8(result.strStatus)) + "," +
+                                    FormatReadMillis(result.qwMicros) + "\n";
         if (result.values.empty()) {
-            std::fputs((strHead + "," + strTail).c_str(), m_pOut);
+            WriteText(strHead + "," + strTail, m_pOut);
         }
         for (const CReadValue& v : result.values) {
-            std::fputs((strHead + std::to_string(v.nAddress) + "," +
-                        CsvField(Latin1ToUtf8(v.strValue)) + strTail)
-                           .c_str(),
-                       m_pOut);
+            WriteText(strHead + std::to_string(v.nAddress) + "," + CsvValue(v) + strTail, m_pOut);
         }
         std::fflush(m_pOut);
     }

@@ -45,7 +45,8 @@ const char kUsage[] =
     "  --port N           its TCP port, 1-65535 (default 502)\n"
     "  --timeout MS       time-out of each exchange in milliseconds (default 10000)\n"
     "  --reconnect        open a new connection for every exchange\n"
-    "  --tries N          attempts per exchange, 1-100 (default 1)\n"
+    "  --tries N          attempts per exchange, 1-100 (default 1; with\n"
+    "                     --connection, the saved connection's)\n"
     "\n"
     "What to read:\n"
     "  --device N         device (unit) address, 0-255 (default 1)\n"
@@ -76,15 +77,28 @@ const char kUsage[] =
     "                     traffic monitor shows them\n"
     "  --help             show this text\n"
     "\n"
+    "The numbers of options are decimal or hexadecimal with 0x (--address 0x160);\n"
+    "a --write value is read as the test window reads it.\n"
+    "\n"
+    "A Modbus/TCP connection (--host, or a saved Open Modbus one) that a failed\n"
+    "exchange dropped, or that could not be made at the start, is made again\n"
+    "before the next read, after a pause that doubles from 50 ms up to the\n"
+    "interval or 1 s, whichever is longer; with --reconnect every exchange makes\n"
+    "its own. A read without a connection is a failed read (\"Socket not\n"
+    "connected\").\n"
+    "\n"
     "Text prints for each read its values on one line, labelled by the address\n"
     "of the register (or bit) each comes from as the test window labels them (a\n"
     "float at 10 is [10]=...), then the status text with the read's time, then\n"
     "the statistics line: reads, errors and the reads per second that the read's\n"
     "own time allows (every tenth read: the last ten's average). A failed read\n"
-    "prints no values. CSV prints a header, then one line per value (time,\n"
+    "prints no values. Control characters of a char value are written \\n, \\r or\n"
+    "\\xNN, a backslash \\\\. CSV prints a header, then one line per value (time,\n"
     "connection, device, function, type, address, value, status, read_ms); a\n"
-    "read without values is one line with address and value empty. JSON prints\n"
-    "one array with an object per read and its values; numbers are exact.\n"
+    "read without values is one line with address and value empty. A field with\n"
+    "a comma, a quote or a line end is quoted (RFC 4180); a NUL character is an\n"
+    "empty value. JSON prints one array with an object per read and its values;\n"
+    "numbers are exact.\n"
     "\n"
     "Exit status: 0 when every read (and the write) succeeded, 1 otherwise,\n"
     "2 for bad options.\n"
@@ -104,6 +118,7 @@ struct Options {
     long nTimeout = 10000;
     bool bReconnect = false;
     long nTries = 1;
+    bool bTriesGiven = false;  // a saved connection keeps its own otherwise
     long nDevice = 1;
     std::string strFunction = "holding";
     long nAddress = 0;
@@ -173,8 +188,8 @@ bool SetOption(Options& o, const CString& strName, const CString& strValue, CStr
     for (const CNumber& number : kNumbers) {
         if (strName == number.pszName) {
             long long n = 0;
-            if (!CCommandLine::ParseNumber(strName, strValue, number.nMin, number.nMax, n,
-                                           strError)) {
+            if (!CCommandLine::ParseNumber(strName, strValue, number.nMin, number.nMax, n, strError,
+                                           true)) {
                 return false;
             }
             o.*number.pField = long(n);
@@ -224,6 +239,7 @@ void ParseOptions(int argc, char** argv, Options& o) {
                      {"--write-address", true}, {"--format", true},     {"--trace", false}},
         [&](const CString& strName, const CString& strValue, CString& strWhy) {
             bCountGiven = bCountGiven || strName == "--count" || strName == "--cycles";
+            o.bTriesGiven = o.bTriesGiven || strName == "--tries";
             bAddressGiven = bAddressGiven || strName == "--host" || strName == "--port" ||
                             strName == "--timeout" || strName == "--reconnect";
             return SetOption(o, strName, strValue, strWhy);
@@ -291,8 +307,44 @@ bool Write(const Options& o, CModbus* pModbus, int* pnStatus) {
     return true;
 }
 
+// Waits nMillis in steps short enough for SIGINT and SIGTERM to end it.
+void Sleep(long nMillis) {
+    for (long waited = 0; waited < nMillis && !g_bStop; waited += 50) {
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::min<long>(50, nMillis - waited)));
+    }
+}
+
+// Connects a Modbus/TCP master again before a read once a failed exchange
+// dropped its connection; without it every later read would fail at once.
+// The pause before each try doubles up to the interval or 1 s, whichever is
+// longer, so that a device that is gone is not hammered at interval 0.
+class CReconnector {
+public:
+    // Null, or a master that connects for each exchange by itself: nothing to do.
+    CReconnector(CRemoteModbus* pTcp, long nInterval)
+        : m_pTcp(pTcp != nullptr && !pTcp->GetReconnect() ? pTcp : nullptr),
+          m_nMaxPause(std::max(nInterval, 1000L)) {}
+
+    bool Due() { return m_pTcp != nullptr && !m_pTcp->IsConnected(); }
+    // The wait before a read that connects first: at least the interval.
+    long Pause(long nInterval) const { return std::max(nInterval, m_nPause); }
+    // Same host, port and time-out; a failure shows in the read that follows.
+    void Connect() {
+        m_pTcp->Connect(CString(), 0, 0);
+        m_nPause = std::min(m_nPause * 2, m_nMaxPause);
+    }
+    void ReadSucceeded() { m_nPause = kFirstPause; }
+
+private:
+    static constexpr long kFirstPause = 50;
+    CRemoteModbus* m_pTcp;
+    long m_nMaxPause;
+    long m_nPause = kFirstPause;
+};
+
 // Reads until the count is done or a signal comes; the exit status.
-int Poll(const Options& o, CModbus* pModbus, CPollOutput& output) {
+int Poll(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CPollOutput& output) {
     CReadSettings settings;
     settings.pModbus = pModbus;
     settings.nReadFunction = IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction);
@@ -302,17 +354,24 @@ int Poll(const Options& o, CModbus* pModbus, CPollOutput& output) {
     settings.strQuantity = std::to_string(o.nQuantity);
     settings.bValues = o.strFormat != "text";
     CPollStatistics statistics;
+    CReconnector reconnector(pTcp, o.nInterval);
     long nReads = 0;
     while (!g_bStop && (o.nCount < 0 || nReads < o.nCount)) {
-        if (nReads > 0) {
-            for (long waited = 0; waited < o.nInterval && !g_bStop; waited += 50) {
-                std::this_thread::sleep_for(
-                    std::chrono::milliseconds(std::min<long>(50, o.nInterval - waited)));
-            }
+        // The first read follows the connection made at the start, or its failure.
+        const bool bConnect = nReads > 0 && reconnector.Due();
+        Sleep(nReads == 0 ? 0 : bConnect ? reconnector.Pause(o.nInterval) : o.nInterval);
+        if (g_bStop) {
+            break;
+        }
+        if (bConnect) {
+            reconnector.Connect();
         }
         const auto tNow = std::chrono::system_clock::now();
         const CReadResult result = ReadOnce(settings);
         ++nReads;
+        if (!result.Failed()) {
+            reconnector.ReadSucceeded();
+        }
         output.Read(
             std::chrono::duration_cast<std::chrono::milliseconds>(tNow.time_since_epoch()).count(),
             result, statistics.AddCycle(result));
@@ -326,13 +385,13 @@ int Poll(const Options& o, CModbus* pModbus, CPollOutput& output) {
 
 }  // namespace
 
-// The master: a saved connection, or one made from the options. Null with
-// the reason on standard error when there is none to use.
 // What the device is called in the output and the trace.
 std::string DeviceName(const Options& o) {
     return o.strConfig.empty() ? o.strHost + ":" + std::to_string(o.nPort) : o.strConnection;
 }
 
+// The master: a saved connection, or one made from the options. Open is
+// false, with the reason on standard error, when there is none to use.
 class CDevice {
 public:
     bool Open(const Options& o) {
@@ -343,9 +402,11 @@ public:
             m_tcp.SetTimeout(DWORD(o.nTimeout));
             m_tcp.SetReconnect(o.bReconnect ? TRUE : FALSE);
             m_pModbus = &m_tcp;
+            m_pTcp = &m_tcp;
+            // Without a connection the reads fail, and are printed as they fail,
+            // until one can be made.
             if (!m_tcp.Connect(CString(), 0, 0)) {
                 std::fprintf(stderr, "Connection Error: %s\n", DeviceName(o).c_str());
-                return o.bReconnect;
             }
             return true;
         }
@@ -359,7 +420,15 @@ public:
             return false;
         }
         m_pModbus = pConnection->m_pModbus;
-        m_pModbus->m_nTries = WORD(o.nTries);
+        if (o.bTriesGiven) {
+            m_pModbus->m_nTries = WORD(o.nTries);
+        }
+        // Local/DCom records reach their line through the server, which
+        // keeps it open; only an Open Modbus record has a connection to lose.
+        m_pTcp = pConnection->GetRemoteModbus();
+        if (m_pTcp != nullptr && !m_pTcp->IsConnected()) {
+            std::fprintf(stderr, "Connection Error: %s\n", DeviceName(o).c_str());
+        }
         return true;
     }
     ~CDevice() {
@@ -369,11 +438,14 @@ public:
         }
     }
     CModbus* Modbus() const { return m_pModbus; }
+    // The Modbus/TCP master to connect again when it lost its connection.
+    CRemoteModbus* Tcp() const { return m_pTcp; }
 
 private:
     CRemoteModbus m_tcp;
     CConnections m_connections;
     CModbus* m_pModbus = nullptr;
+    CRemoteModbus* m_pTcp = nullptr;
     bool m_bCom = false;
 };
 
@@ -398,7 +470,8 @@ int main(int argc, char** argv) {
         }
         if (nStatus == 0 && o.nCount != 0) {
             const CPollContext context{strName, o.nDevice, o.strFunction, o.strType};
-            nStatus = Poll(o, device.Modbus(), *CPollOutput::Make(o.strFormat, context, stdout));
+            nStatus = Poll(o, device.Modbus(), device.Tcp(),
+                           *CPollOutput::Make(o.strFormat, context, stdout));
         }
     }
     Traffic::SetObserver(nullptr);

@@ -1,8 +1,10 @@
 // regprobe-poll run as a user or a script runs it, against the simulator:
 // rows labelled as the test window labels them, no values after a failed
-// read, the window's statistics line, one clear line for a bad number, the
-// exit statuses, CSV and JSON read back by Python, the traced frames, writes,
-// and a saved Local/DCom connection polled through the serial-port server.
+// read, the window's statistics line, one clear line for a bad number, hex
+// numbers, the exit statuses, CSV and JSON read back by Python, characters
+// that would break a line or a field, the traced frames, writes, reads that
+// recover when a connection fails or drops, a saved record's tries, and a
+// saved Local/DCom connection polled through the serial-port server.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,7 @@
 #include "platform/com/ComApi.h"
 #include "platform/com/rpc/RpcSettings.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PeerSocket.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 #include "transport/AutoModbus.h"
@@ -42,16 +46,43 @@ Lines RunProgram(const std::vector<std::string>& argv, int* pnStatus, bool bMerg
     return lines;
 }
 
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The simulator on 127.0.0.1 at strListen (a port it picks by default); its
+// port, or empty when it did not start.
+std::string StartSim(CChildProcess& sim, const Lines& options,
+                     const std::string& strListen = "127.0.0.1:0") {
+    const std::string strPrefix = "listening on 127.0.0.1:";
+    std::string strLine;
+    if (!sim.Start(Lines{REGPROBE_SIM_PROGRAM, "--listen", strListen} + options) ||
+        !sim.ReadLine(strLine, 10000) || strLine.rfind(strPrefix, 0) != 0) {
+        return "";
+    }
+    return strLine.substr(strPrefix.size());
+}
+
+// Field i of a CSV line without quoted fields.
+std::string CsvColumn(const std::string& strLine, size_t i) {
+    size_t nStart = 0;
+    for (; i > 0 && nStart != std::string::npos; --i) {
+        nStart = strLine.find(',', nStart);
+        nStart = nStart == std::string::npos ? nStart : nStart + 1;
+    }
+    return nStart == std::string::npos ? "?"
+                                       : strLine.substr(nStart, strLine.find(',', nStart) - nStart);
+}
+
 class PollProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string strLine;
-        const std::string strPrefix = "listening on 127.0.0.1:";
-        ASSERT_TRUE(m_sim.Start({REGPROBE_SIM_PROGRAM, "--listen", "127.0.0.1:0", "--holding",
-                                 "0=10,11,12,13", "--float", "10=1.5", "--size", "holding=100"}));
-        ASSERT_TRUE(m_sim.ReadLine(strLine, 10000));
-        ASSERT_EQ(strLine.rfind(strPrefix, 0), 0u) << strLine;
-        m_strPort = strLine.substr(strPrefix.size());
+        // From 20 on, characters that CSV and a text line must both survive.
+        m_strPort = StartSim(m_sim, {"--holding", "0=10,11,12,13", "--holding",
+                                     "20=0x4100,0x41,0x0A,0x2C,0x22,0x0D,0x5C,0x09,0x7F", "--float",
+                                     "10=1.5", "--size", "holding=100"});
+        ASSERT_FALSE(m_strPort.empty());
     }
 
     // Every line the poller prints (standard error too unless bStdoutOnly),
@@ -66,11 +97,6 @@ protected:
     CChildProcess m_sim;
     std::string m_strPort;
 };
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 TEST_F(PollProgram, RowsCarryTheAddressOfTheirRegister) {
     int nStatus = -1;
@@ -121,7 +147,9 @@ TEST_F(PollProgram, TheRateIsThatOfEachReadAndOfTheLastTenEveryTenth) {
 TEST_F(PollProgram, BadNumbersGiveOneLineAndStatus2) {
     for (const Lines& options :
          {Lines{"--port", "x"}, Lines{"--quantity", "-1"}, Lines{"--port", "70000"},
-          Lines{"--interval", "10001"}, Lines{"--address", "12abc"}, Lines{"--function", "nope"}}) {
+          Lines{"--interval", "10001"}, Lines{"--address", "12abc"}, Lines{"--address", "0x"},
+          Lines{"--address", "0x10000"}, Lines{"--address", "0x0x1"}, Lines{"--count", "0x-1"},
+          Lines{"--function", "nope"}}) {
         int nStatus = -1;
         const Lines lines = Run(options, &nStatus);
         ASSERT_EQ(lines.size(), 1u) << options[0];
@@ -157,14 +185,14 @@ TEST_F(PollProgram, CsvAndJsonAreWhatPythonReadsBack) {
     int nStatus = -1;
     Lines lines = RunProgram(
         {"/bin/sh", "-c",
-         strPoll + " --format csv | python3 -c 'import csv,sys\n"
+         strPoll + " --format csv | /usr/bin/python3 -c 'import csv,sys\n"
                    "for r in csv.DictReader(sys.stdin): print(r[\"address\"], r[\"value\"], "
                    "r[\"status\"], r[\"type\"], float(r[\"read_ms\"]) >= 0)'"},
         &nStatus, true);
     EXPECT_EQ(lines, (Lines{"10 1.5 Ok float True", "10 1.5 Ok float True"}));
     lines = RunProgram({"/bin/sh", "-c",
                         strPoll +
-                            " --format json | python3 -c 'import json,sys\n"
+                            " --format json | /usr/bin/python3 -c 'import json,sys\n"
                             "for r in json.load(sys.stdin): print(r[\"ok\"], r[\"values\"], "
                             "r[\"connection\"].endswith(\":" +
                             m_strPort + "\"))'"},
@@ -175,7 +203,7 @@ TEST_F(PollProgram, CsvAndJsonAreWhatPythonReadsBack) {
     lines = RunProgram({"/bin/sh", "-c",
                         std::string(REGPROBE_POLL_PROGRAM) + " --port " + m_strPort +
                             " --once --quantity 2 --address 99 --format json 2>/dev/null |"
-                            " python3 -c 'import json,sys; r = json.load(sys.stdin)[0];"
+                            " /usr/bin/python3 -c 'import json,sys; r = json.load(sys.stdin)[0];"
                             " print(r[\"ok\"], r[\"values\"], r[\"status\"])'"},
                        &nStatus, true);
     EXPECT_EQ(lines, (Lines{"False [] Modbus device return an exception code 2"}));
@@ -220,6 +248,184 @@ TEST_F(PollProgram, WritesFollowTheWindowsRulesAndReadBack) {
     lines = Run(Device() + Lines{"--write-address", "500", "--write", "7"}, &nStatus);
     EXPECT_EQ(nStatus, 1);
     EXPECT_EQ(lines, Lines{"Modbus device return an exception code 2"});
+}
+
+// Every number the poller takes may be written in hex as well.
+TEST_F(PollProgram, NumbersMayBeHex) {
+    int nStatus = -1;
+    const std::string strHexPort = "0x" + [&] {
+        char sz[8];
+        std::snprintf(sz, sizeof sz, "%X", unsigned(std::stoul(m_strPort)));
+        return std::string(sz);
+    }();
+    Lines lines = Run({"--port",     strHexPort, "--timeout", "0x2710", "--tries",         "0X2",
+                       "--device",   "0x01",     "--address", "0x1",    "--quantity",      "0x2",
+                       "--interval", "0x0",      "--count",   "0x1",    "--write-address", "0x2",
+                       "--write",    "42"},
+                      &nStatus);
+    EXPECT_EQ(nStatus, 0);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "[1]=11 0xb [2]=42 0x2a");
+}
+
+// Control characters, a backslash and DEL are written escaped, so that a
+// read stays on one line; a NUL ends its row as in the window.
+TEST_F(PollProgram, TextKeepsEachReadOnOneLine) {
+    int nStatus = -1;
+    const Lines lines =
+        Run(Device() + Lines{"--once", "--type", "char", "--address", "20", "--quantity", "9"},
+            &nStatus, true);
+    EXPECT_EQ(nStatus, 0);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0],
+              R"([20]= [21]=A 0x41 [22]=\n 0xa [23]=, 0x2c [24]=" 0x22 [25]=\r 0xd [26]=\\ 0x5c)"
+              R"( [27]=\x09 0x9 [28]=\x7f 0x7f)");
+    EXPECT_EQ(lines[1].rfind("Ok (", 0), 0u) << lines[1];
+}
+
+// Python's csv module reads every character back as its own field: a NUL is
+// an empty value, and nothing of the record after it is lost.
+TEST_F(PollProgram, CsvCarriesEveryCharacterAsAField) {
+    int nStatus = -1;
+    const Lines lines = RunProgram(
+        {"/bin/sh", "-c",
+         std::string(REGPROBE_POLL_PROGRAM) + " --port " + m_strPort +
+             " --once --type char --address 20 --quantity 7 --format csv | /usr/bin/python3 -c '"
+             "import csv\n"
+             "for r in csv.DictReader(open(0, newline=\"\")): "
+             "print(r[\"address\"], repr(r[\"value\"]), r[\"status\"], float(r[\"read_ms\"]) >= "
+             "0)'"},
+        &nStatus, true);
+    EXPECT_EQ(lines, (Lines{"20 '' Ok True", "21 'A' Ok True", "22 '\\n' Ok True", "23 ',' Ok True",
+                            "24 '\"' Ok True", "25 '\\r' Ok True", "26 '\\\\' Ok True"}));
+}
+
+// Nothing listens on the port: the connection error on standard error, and
+// on standard output the read, failed, in each format.
+TEST_F(PollProgram, AFailedConnectionIsAFailedReadInEveryFormat) {
+    WORD nPort = 0;
+    const int hBound = ListenLoopback(-1, &nPort);
+    ASSERT_GE(hBound, 0);
+    const Lines base{"--port", std::to_string(nPort), "--once", "--format"};
+    const std::string strName = "127.0.0.1:" + std::to_string(nPort);
+    const struct {
+        const char* pszFormat;
+        Lines patterns;  // one per line
+    } kCases[] = {
+        {"text", {R"(Socket not connected \(\d+\.\d{3} ms\))", "1 Errors=1  .*"}},
+        {"csv",
+         {"time,connection,device,function,type,address,value,status,read_ms",
+          R"(\S+Z,)" + strName + R"(,1,holding,uint16,,,Socket not connected,\d+\.\d{3})"}},
+        {"json",
+         {R"(\[)", R"(\{"time":.*,"ok":false,"status":"Socket not connected",.*"values":\[\]\})",
+          R"(\])"}},
+    };
+    for (const auto& c : kCases) {
+        int nStatus = -1;
+        const Lines lines = Run(base + Lines{c.pszFormat}, &nStatus, true);
+        EXPECT_EQ(nStatus, 1) << c.pszFormat;
+        ASSERT_EQ(lines.size(), c.patterns.size()) << c.pszFormat;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            EXPECT_TRUE(std::regex_match(lines[i], std::regex(c.patterns[i]))) << lines[i];
+        }
+    }
+    // Standard error names the device, and with --once says the read's status.
+    int nStatus = -1;
+    const Lines lines = Run(base + Lines{"text"}, &nStatus);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Connection Error: " + strName), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Socket not connected"), 1);
+    ::close(hBound);
+}
+
+// The device is not there when polling starts and appears later: the
+// failed reads are printed and the poller connects once it can.
+TEST(PollRecovery, ReadsSucceedOnceTheDeviceAppears) {
+    WORD nPort = 0;
+    int hBound = ListenLoopback(-1, &nPort);
+    ASSERT_GE(hBound, 0);
+    CChildProcess poll;
+    ASSERT_TRUE(
+        poll.Start({REGPROBE_POLL_PROGRAM, "--port", std::to_string(nPort), "--timeout", "300",
+                    "--interval", "100", "--count", "60", "--quantity", "1", "--format", "csv"}));
+    std::string strLine;
+    ASSERT_TRUE(poll.ReadLine(strLine, 10000));  // the header
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(poll.ReadLine(strLine, 10000));
+        EXPECT_EQ(CsvColumn(strLine, 7), "Socket not connected") << strLine;
+    }
+    ::close(hBound);
+    CChildProcess sim;
+    ASSERT_FALSE(StartSim(sim, {"--holding", "0=7"}, "127.0.0.1:" + std::to_string(nPort)).empty());
+    bool bRead = false;
+    for (int i = 0; i < 20 && !bRead && poll.ReadLine(strLine, 5000); ++i) {
+        bRead = CsvColumn(strLine, 7) == "Ok";
+    }
+    EXPECT_TRUE(bRead) << strLine;
+    EXPECT_EQ(CsvColumn(strLine, 6), "7") << strLine;
+    poll.Signal(SIGINT);
+    EXPECT_EQ(poll.Wait(5000), 1);
+}
+
+// The device swallows or hangs up on two requests: the poller connects
+// again by itself, and the reads after them succeed.
+class PollReconnect : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PollReconnect, ReadsSucceedAgainAfterTheConnectionDropped) {
+    CChildProcess sim;
+    const std::string strFault = GetParam();
+    const std::string strPort =
+        StartSim(sim, {"--fault", strFault + "@request=2", "--fault", strFault + "@request=3"});
+    ASSERT_FALSE(strPort.empty());
+    int nStatus = -1;
+    const Lines lines =
+        RunProgram({REGPROBE_POLL_PROGRAM, "--port", strPort, "--timeout", "300", "--interval",
+                    "100", "--count", "5", "--quantity", "1", "--format", "csv"},
+                   &nStatus, false);
+    ASSERT_EQ(lines.size(), 6u);
+    Lines statuses;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        statuses.push_back(CsvColumn(lines[i], 7) == "Ok" ? "Ok" : "failed");
+        EXPECT_NE(CsvColumn(lines[i], 7), "Socket not connected") << lines[i];
+    }
+    EXPECT_EQ(statuses, (Lines{"Ok", "failed", "failed", "Ok", "Ok"}));
+    EXPECT_EQ(nStatus, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, PollReconnect, ::testing::Values("no-answer", "close"));
+
+// An Open Modbus record saved with three tries, against a device that
+// refuses the first two requests: the record's tries hold unless --tries
+// is given.
+TEST(PollSavedTries, TheRecordsTriesHoldUnlessGiven) {
+    CTempDir dir;
+    ASSERT_FALSE(dir.Path().empty());
+    const std::string strConfig = dir.Path() + "/Regpr.cfg";
+    struct {
+        Lines options;
+        int nStatus;
+    } const kCases[] = {{{}, 0}, {{"--tries", "1"}, 1}, {{"--tries", "2"}, 1}};
+    for (const auto& c : kCases) {
+        CChildProcess sim;
+        const std::string strPort = StartSim(sim, {"--holding", "0=5", "--fault", "exception=6:2"});
+        ASSERT_FALSE(strPort.empty());
+        CConnections connections;
+        CRemoteModbus* pTcp = connections.Add("plc", CONNECTION_OPEN_MODBUS)->GetRemoteModbus();
+        pTcp->SetHost("127.0.0.1");
+        pTcp->SetPort(WORD(std::stoi(strPort)));
+        pTcp->m_nTries = 3;
+        ASSERT_TRUE(SaveConnections(connections, strConfig));
+        connections.RemoveAll();
+        int nStatus = -1;
+        const Lines lines = RunProgram(Lines{REGPROBE_POLL_PROGRAM, "--config", strConfig,
+                                             "--connection", "plc", "--once", "--quantity", "1"} +
+                                           c.options,
+                                       &nStatus, true);
+        EXPECT_EQ(nStatus, c.nStatus) << ::testing::PrintToString(c.options);
+        ASSERT_FALSE(lines.empty());
+        const std::string strWant =
+            c.nStatus == 0 ? "[0]=5 0x5" : "Modbus device return an exception code 6 (";
+        EXPECT_EQ(lines[0].rfind(strWant, 0), 0u) << lines[0];
+    }
 }
 
 // A Local/DCom connection saved by the connections library, polled over a pty
