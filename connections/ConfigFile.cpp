@@ -23,7 +23,9 @@ CString TextOf(CException* e) {
 BOOL SaveConnections(CConnections& connections, const CString& strPath, CString* pstrError) {
     CAtomicFile target;
     if (const int nError = target.Begin(strPath)) {
-        SetError(pstrError, strPath + ": " + std::strerror(nError));
+        SetError(pstrError, nError == EWOULDBLOCK
+                                ? strPath + " is being saved by another program"
+                                : target.GetFailedPath() + ": " + std::strerror(nError));
         return FALSE;
     }
     // The file writes through the temporary's descriptor; target keeps it

@@ -6,6 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "Deadline.h"
 
 namespace {
 // Rounds of losing the temporary to another save before giving up; each
@@ -29,13 +33,36 @@ bool IsStillAt(int hFd, const std::string& strPath) {
            held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
-int LockedAt(CUniqueFd& fd, const std::string& strPath) {
-    while (::flock(fd.Get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
+// flock has no time-out: the lock is tried until the deadline.
+constexpr auto kLockRetry = std::chrono::milliseconds(10);
+
+int LockedAt(CUniqueFd& fd, const std::string& strPath, const CDeadline& deadline) {
+    while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
             return errno;
         }
+        if (deadline.HasPassed()) {
+            return EWOULDBLOCK;
+        }
+        std::this_thread::sleep_for(kLockRetry);
     }
     return IsStillAt(fd.Get(), strPath) ? 0 : EAGAIN;
+}
+
+// A temporary found in place may be taken (and removed) only when it is a
+// regular file of ours; anything else was put there by someone else.
+int CheckFound(int hFd) {
+    struct stat found {};
+    if (::fstat(hFd, &found) != 0) {
+        return errno;
+    }
+    if (S_ISDIR(found.st_mode)) {
+        return EISDIR;
+    }
+    if (!S_ISREG(found.st_mode)) {
+        return EEXIST;
+    }
+    return found.st_uid == ::geteuid() ? 0 : EACCES;
 }
 }  // namespace
 
@@ -43,13 +70,15 @@ std::string CAtomicFile::TempPathOf(const std::string& strPath) {
     return strPath + ".saving";
 }
 
-int CAtomicFile::Begin(const std::string& strPath) {
+int CAtomicFile::Begin(const std::string& strPath, int nLockWaitMillis) {
     Discard();
     m_strPath = strPath;
     m_strTemp = TempPathOf(strPath);
-    if (const int nError = TakeTemp()) {
+    m_strFailed = m_strTemp;
+    if (const int nError = TakeTemp(nLockWaitMillis)) {
         return nError;
     }
+    m_strFailed = m_strPath;
     // A file that exists keeps its mode; a new one has the creation mode.
     struct stat old {};
     if (::stat(m_strPath.c_str(), &old) == 0 && ::fchmod(m_fd.Get(), old.st_mode & 07777) != 0) {
@@ -60,7 +89,9 @@ int CAtomicFile::Begin(const std::string& strPath) {
     return 0;
 }
 
-int CAtomicFile::TakeTemp() {
+int CAtomicFile::TakeTemp(int nLockWaitMillis) {
+    // One wait for all rounds: each round may wait for another save.
+    const CDeadline deadline = CDeadline::AfterMillis(nLockWaitMillis);
     for (int nRound = 0; nRound < kTakeRounds; ++nRound) {
         // Created here, the file has 0666 less the umask, as any new file.
         CUniqueFd fd(::open(m_strTemp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
@@ -69,15 +100,19 @@ int CAtomicFile::TakeTemp() {
             if (errno != EEXIST) {
                 return errno;
             }
-            fd.Reset(::open(m_strTemp.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+            // Not following a link, not waiting on a pipe or device.
+            fd.Reset(::open(m_strTemp.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
             if (!fd.IsValid()) {
                 if (errno == ENOENT) {
                     continue;  // the save that had it finished meanwhile
                 }
                 return errno;
             }
+            if (const int nError = CheckFound(fd.Get())) {
+                return nError;
+            }
         }
-        const int nError = LockedAt(fd, m_strTemp);
+        const int nError = LockedAt(fd, m_strTemp, deadline);
         if (nError == EAGAIN) {
             continue;
         }
@@ -102,6 +137,7 @@ int CAtomicFile::Commit() {
     }
     if (::fsync(m_fd.Get()) != 0 || ::rename(m_strTemp.c_str(), m_strPath.c_str()) != 0) {
         const int nError = errno;
+        m_strFailed = m_strPath;
         Discard();
         return nError;
     }

@@ -1,8 +1,11 @@
 // Whole-file replacement under the worst a save meets: killed at any point,
 // and racing another save of the same file.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "connections/ConfigFile.h"
+#include "connections/Connections.h"
 #include "platform/AtomicFile.h"
 #include "tests/support/TempDir.h"
 
@@ -121,5 +126,57 @@ TEST_F(AtomicFile, KilledSavesLeaveAWholeFileAndOneTemporaryAtMost) {
     EXPECT_EQ(Names(), std::vector<std::string>{"target"});
     EXPECT_EQ(CheckWhole(), "");
 }
+
+// A save stopped while it holds the temporary (SIGSTOP, a hung disk) holds
+// up the next one only for its wait.
+TEST_F(AtomicFile, ASaveHeldUpByAnotherGivesUpAfterItsWait) {
+    ASSERT_EQ(Save('A'), 0);
+    const std::string strTemp = CAtomicFile::TempPathOf(m_strPath);
+    CUniqueFd held(::open(strTemp.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    ASSERT_TRUE(held.IsValid());
+    ASSERT_EQ(::flock(held.Get(), LOCK_EX), 0);
+    CAtomicFile file;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(file.Begin(m_strPath, 200), EWOULDBLOCK);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(200));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+
+    CConnections connections;
+    CString strError;
+    EXPECT_FALSE(SaveConnections(connections, m_strPath, &strError));
+    EXPECT_EQ(strError, m_strPath + " is being saved by another program");
+    EXPECT_EQ(CheckWhole(), "");
+}
+
+// Whatever else stands at the temporary's name is not ours to remove or
+// write through: the save fails and names it.
+class AtomicFileInTheWay : public AtomicFile, public ::testing::WithParamInterface<int> {};
+
+TEST_P(AtomicFileInTheWay, IsLeftAloneAndNamed) {
+    const std::string strTemp = CAtomicFile::TempPathOf(m_strPath);
+    const std::string strElsewhere = m_strDir + "/elsewhere";
+    std::ofstream(strElsewhere) << "keep";
+    const mode_t kind = static_cast<mode_t>(GetParam());
+    if (kind == S_IFLNK) {
+        ASSERT_EQ(::symlink(strElsewhere.c_str(), strTemp.c_str()), 0);
+    } else if (kind == S_IFDIR) {
+        ASSERT_EQ(::mkdir(strTemp.c_str(), 0700), 0);
+    } else {
+        ASSERT_EQ(::mkfifo(strTemp.c_str(), 0600), 0);
+    }
+    CConnections connections;
+    CString strError;
+    EXPECT_FALSE(SaveConnections(connections, m_strPath, &strError));
+    EXPECT_EQ(strError.rfind(strTemp + ": ", 0), 0u) << strError;
+    struct stat st {};
+    ASSERT_EQ(::lstat(strTemp.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & S_IFMT, kind);
+    std::ifstream in(strElsewhere);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+    EXPECT_NE(::access(m_strPath.c_str(), F_OK), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, AtomicFileInTheWay, ::testing::Values(S_IFLNK, S_IFDIR, S_IFIFO));
 
 }  // namespace
