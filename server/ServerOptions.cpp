@@ -20,7 +20,8 @@ Modbus/TCP clients through its gateway. Stops on SIGINT or SIGTERM.
                         when none is given, 0 for any free port); prints
                         "listening on ADDR[:PORT] port N" once it does
   --key-file FILE       the shared key remote clients must prove to hold;
-                        needed with --listen
+                        needed with --listen (TLS 1.3 keyed by an HMAC of
+                        it: see the manual page)
   --port COMn=PATH      the device that COMn opens, e.g.
                         --port COM1=/dev/ttyUSB0; repeat for several ports
   --config FILE         read port assignments from FILE instead of the
