@@ -16,7 +16,9 @@
 #include "tests/support/FakeSerialServer.h"
 #include "tests/support/FileLines.h"
 #include "tests/support/PeerSocket.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/Serialized.h"
+#include "tests/support/ServerPin.h"
 #include "tests/support/TempDir.h"
 #include "transport/AutoModbus.h"
 #include "transport/RemoteModbus.h"
@@ -40,10 +42,16 @@ CByteArray Counted(const CString& s) {
     return b;
 }
 
+// Serial connections are served by the fakes only: no server runs in the
+// runtime directory, and none can be started.
 class Connections : public testing::Test {
 protected:
     void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
     void TearDown() override { CoUninitialize(); }
+
+    CTempDir m_runtime;
+    CScopedEnv m_runtimeVar{RPC_RUNTIME_DIR_VARIABLE, m_runtime.Path().c_str()};
+    CServerPin m_noServer;
 };
 
 TEST_F(Connections, RecordsOwnTheirMasters) {
