@@ -5,6 +5,7 @@
 
 #include "platform/Archive.h"
 #include "platform/AtomicFile.h"
+#include "platform/com/ErrorInfo.h"
 
 namespace {
 void SetError(CString* pstrError, const CString& strText) {
@@ -101,9 +102,14 @@ CConnection* LoadConnection(CConnections& connections, const CString& strPath,
     if (connections.Lookup(strName, pConnection)) {
         return pConnection;  // a fault in a later record does not touch this one
     }
-    if (strError.empty()) {
-        strError = bFound ? "the serial-port server of connection " + strName + " cannot be reached"
-                          : "no connection named " + strName + " in " + strPath;
+    if (strError.empty() && bFound) {
+        // The activation's own account, such as a server of another version.
+        const CString strDescription = TakeErrorDescription();
+        strError = strDescription.empty()
+                       ? "the serial-port server of connection " + strName + " cannot be reached"
+                       : "connection " + strName + ": " + strDescription;
+    } else if (strError.empty()) {
+        strError = "no connection named " + strName + " in " + strPath;
     }
     SetError(pstrError, strError);
     return nullptr;

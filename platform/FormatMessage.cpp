@@ -41,6 +41,9 @@ const MessageEntry kMessages[] = {
     {0x8000FFFF, "Catastrophic failure\r\n"},
     {0x80010105, "The server threw an exception.\r\n"},
     {0x80010108, "The object invoked has disconnected from its clients.\r\n"},
+    // The only server a client of ours reaches; its error object says which
+    // versions meet.
+    {0x80010110, "The serial-port server speaks another protocol version than this program.\r\n"},
     {0x80020003, "Member not found.\r\n"},
     {0x80020005, "Type mismatch.\r\n"},
     {0x80020008, "Bad variable type.\r\n"},

@@ -8,6 +8,7 @@
 
 #include "DlgText.h"
 #include "connections/Connections.h"
+#include "platform/com/ErrorInfo.h"
 #include "platform/com/OleAuto.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/MessageBox.h"
@@ -200,7 +201,11 @@ BOOL CCommParamsDlg::CreateRecord(CString& strName) {
     HRESULT hr = m_pConnection->GetAutoModbus()->Create(strServer, strPort);
     if (FAILED(hr)) {
         char text[500];
-        if (GetFailureText(hr, text, sizeof text)) {
+        // The error object, where activation left one, says more than the code.
+        const CString strDescription = TakeErrorDescription();
+        if (!strDescription.empty()) {
+            AfxMessageBox(strDescription, MB_OK);
+        } else if (GetFailureText(hr, text, sizeof text)) {
             AfxMessageBox(text, MB_OK);
         } else {
             AfxMessageBox("Can't Create Automation Object", MB_OK);

@@ -9,10 +9,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "platform/com/ComApi.h"
 #include "platform/com/ComPtr.h"
+#include "platform/com/ErrorInfo.h"
 #include "platform/com/rpc/RpcFrame.h"
 #include "platform/com/rpc/RpcFrameReader.h"
 #include "platform/com/rpc/RpcSettings.h"
@@ -20,6 +22,7 @@
 #include "serialapi/ModbusSerialServerPs.h"
 #include "tests/com/ComTestSupport.h"
 #include "tests/support/FakeSerialPort.h"
+#include "tests/support/GreetingServer.h"
 #include "tests/support/ScopedEnv.h"
 
 namespace {
@@ -339,6 +342,8 @@ TEST_F(LocalActivation, ServerShrugsOffBadClients) {
     std::vector<BYTE> body;
     ASSERT_EQ(raw.ReceiveFrame(body, 2000), CRpcSocket::RECEIVE_OK);
     EXPECT_EQ(body[0], RPC_MSG_HELLO);
+    CRpcFrameWriter hello = RpcHello();
+    ASSERT_TRUE(raw.SendFrame(hello, 1000));
     // A call on an object this connection never got.
     CRpcFrameWriter call(RPC_MSG_CALL, 42);
     call.PutU32(1);
@@ -358,6 +363,77 @@ TEST_F(LocalActivation, ServerShrugsOffBadClients) {
     const BYTE huge[] = {0xFF, 0xFF, 0xFF, 0xFF, 1};
     ASSERT_TRUE(raw.SendAll(huge, sizeof huge, 1000));
     EXPECT_EQ(raw.ReceiveFrame(body, 2000), CRpcSocket::RECEIVE_CLOSED);
+    EXPECT_EQ(Get(pPort, &I::get_BaudRate), 9600);
+}
+
+// A server of another protocol version already serving the runtime
+// directory is named, with both versions, and left alone; once it is gone
+// a server of this version starts and serves.
+TEST_F(LocalActivation, AServerOfAnotherVersionIsNamedNotUsed) {
+    HRESULT hr;
+    for (const WORD wVersion : {WORD(RPC_VERSION - 1), WORD(RPC_VERSION + 1)}) {
+        CGreetingServer other(m_dir.Path(), wVersion);
+        ASSERT_TRUE(other.IsListening());
+        EXPECT_EQ(Activate(&hr), nullptr);
+        EXPECT_EQ(hr, RPC_E_VERSION_MISMATCH);
+        EXPECT_EQ(TakeErrorDescription(),
+                  "The serial-port server speaks protocol version " + std::to_string(wVersion) +
+                      "; this program speaks version " + std::to_string(RPC_VERSION) + ".");
+        EXPECT_EQ(TakeErrorDescription(), "");  // taken
+        other.Stop();
+        EXPECT_EQ(other.GetGreeted(), 1);
+        EXPECT_EQ(other.GetFramesReceived(), 0);
+    }
+    CComPtr<IModbusSerialPort> pPort = Activate(&hr);
+    ASSERT_EQ(hr, S_OK);
+    EXPECT_EQ(Get(pPort, &I::get_BaudRate), 9600);
+    EXPECT_EQ(TakeErrorDescription(), "");
+}
+
+// The server runs nothing of a client until it has answered the greeting
+// as a client of the same version.
+TEST_F(LocalActivation, TheServerServesClientsOfItsOwnVersionOnly) {
+    CComPtr<IModbusSerialPort> pPort = Activate();
+    ASSERT_NE(pPort, nullptr);
+    auto greeting = [](DWORD dwMagic, WORD wVersion) {
+        CRpcFrameWriter hello(RPC_MSG_HELLO, 0);
+        hello.PutU32(dwMagic);
+        hello.PutU16(wVersion);
+        return hello;
+    };
+    const struct {
+        const char* pszCase;
+        std::optional<CRpcFrameWriter> greeting;
+        bool bServed;
+    } clients[] = {
+        {"this version", greeting(RPC_MAGIC, RPC_VERSION), true},
+        {"a later version", greeting(RPC_MAGIC, RPC_VERSION + 1), false},
+        {"an earlier version", greeting(RPC_MAGIC, RPC_VERSION - 1), false},
+        {"another protocol", greeting(RPC_MAGIC ^ 1, RPC_VERSION), false},
+        {"no greeting", std::nullopt, false},
+    };
+    for (auto c : clients) {
+        CRpcSocket raw;
+        ASSERT_EQ(raw.ConnectUnix(SocketPath()), 0);
+        std::vector<BYTE> body;
+        ASSERT_EQ(raw.ReceiveFrame(body, 2000), CRpcSocket::RECEIVE_OK) << c.pszCase;
+        WORD wVersion = 0;
+        ASSERT_TRUE(RpcReadHello(body, &wVersion));
+        EXPECT_EQ(wVersion, RPC_VERSION);
+        if (c.greeting) {
+            ASSERT_TRUE(raw.SendFrame(*c.greeting, 1000)) << c.pszCase;
+        }
+        CRpcFrameWriter call(RPC_MSG_CALL, 7);
+        call.PutU32(1);
+        call.PutGuid(IID_IModbusSerialPort);
+        call.PutU16(SERIAL_SLOT_GET_PORT);
+        raw.SendFrame(call, 1000);  // a refused client may be gone already
+        const CRpcSocket::EReceive got = raw.ReceiveFrame(body, 3000);
+        EXPECT_EQ(got == CRpcSocket::RECEIVE_OK, c.bServed) << c.pszCase;
+        if (!c.bServed) {
+            EXPECT_EQ(got, CRpcSocket::RECEIVE_CLOSED) << c.pszCase;
+        }
+    }
     EXPECT_EQ(Get(pPort, &I::get_BaudRate), 9600);
 }
 

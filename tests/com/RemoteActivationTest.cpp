@@ -8,12 +8,16 @@
 
 #include "platform/com/ComApi.h"
 #include "platform/com/ComPtr.h"
+#include "platform/com/ErrorInfo.h"
+#include "platform/com/rpc/RpcAccessKey.h"
 #include "platform/com/rpc/RpcFrame.h"
 #include "platform/com/rpc/RpcServer.h"
 #include "platform/com/rpc/RpcSettings.h"
+#include "platform/com/rpc/RpcSocket.h"
 #include "serialapi/ModbusSerialServerPs.h"
 #include "tests/com/ComTestSupport.h"
 #include "tests/support/FakeSerialPort.h"
+#include "tests/support/PeerSocket.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -107,6 +111,40 @@ TEST_F(RemoteActivation, KeysAreCheckedOnBothSides) {
     const std::string strShared = m_dir.WriteFile("shared.key", kKey, 0640);
     EXPECT_EQ(server.ListenTcp("127.0.0.1:0", strShared.c_str(), &nPort), E_ACCESSDENIED);
     EXPECT_EQ(server.ListenTcp("127.0.0.1:99999", m_strKey.c_str(), &nPort), E_INVALIDARG);
+}
+
+// A keyed peer that greets as a server of a later version would: the client
+// names both versions and sends nothing.
+TEST_F(RemoteActivation, AServerOfAnotherVersionIsNamed) {
+    CListener listener;
+    int nFramesAfterGreeting = -1;
+    std::thread peer([&] {
+        CRpcSocket socket(listener.Accept());
+        CRpcAccessKey key;
+        if (FAILED(key.Load(m_strKey)) || FAILED(socket.StartTls(key, true, 2000, 4096))) {
+            return;
+        }
+        CRpcFrameWriter hello(RPC_MSG_HELLO, 0);
+        hello.PutU32(RPC_MAGIC);
+        hello.PutU16(RPC_VERSION + 1);
+        std::vector<BYTE> body;
+        if (socket.SendFrame(hello, 2000)) {
+            for (nFramesAfterGreeting = 0;
+                 nFramesAfterGreeting < 16 &&
+                 socket.ReceiveFrame(body, 2000) == CRpcSocket::RECEIVE_OK;
+                 ++nFramesAfterGreeting) {
+            }
+        }
+    });
+    const std::string strName = "127.0.0.1:" + std::to_string(listener.Port());
+    HRESULT hr;
+    EXPECT_EQ(Activate(&hr, std::u16string(strName.begin(), strName.end())), nullptr);
+    peer.join();
+    EXPECT_EQ(hr, RPC_E_VERSION_MISMATCH);
+    EXPECT_EQ(TakeErrorDescription(),
+              "The serial-port server speaks protocol version " + std::to_string(RPC_VERSION + 1) +
+                  "; this program speaks version " + std::to_string(RPC_VERSION) + ".");
+    EXPECT_EQ(nFramesAfterGreeting, 0);
 }
 
 // Two calls at once, each on its own thread and waiting for the other; the

@@ -1,5 +1,6 @@
 // Where a server registered by name is looked for: the client's own
-// directory first, then the installation's helper directory beside it.
+// directory first, then the installation's helper directory beside it, the
+// build tree's server for the build tree's own programs, the system's.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,5 +65,38 @@ TEST_F(ServerLookup, SkipsWhatCannotBeExecuted) {
     ::unlink((m_strBin + "/srv").c_str());
     ASSERT_EQ(::mkdir((m_strBin + "/srv").c_str(), 0700), 0);
     EXPECT_EQ(RpcFindLocalServer(m_strBin, "srv"), m_strHelper);
+}
+
+// This test's own program is one of the build tree's: it starts the server
+// of this build, never an installed one. Copies of it elsewhere, or staged
+// by CPack inside the tree, are installations and never look there.
+TEST_F(ServerLookup, OnlyTheBuildTreesProgramsStartTheBuildsServer) {
+    char exe[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    ASSERT_GT(n, 0);
+    std::string strOwnDir(exe, size_t(n));
+    strOwnDir.erase(strOwnDir.rfind('/'));
+    const std::string strTree = REGPROBE_BUILD_TREE;
+    const std::string strServer = REGPROBE_SERVER_PROGRAM;
+    const std::string strName = strServer.substr(strServer.rfind('/') + 1);
+    EXPECT_EQ(RpcFindLocalServer(strOwnDir, strName), strServer);
+    const struct {
+        std::string strDir;
+        bool bBuildTree;
+    } dirs[] = {
+        {strOwnDir, true},
+        {strTree, true},
+        {strTree + "/_CPack_Packages/Linux/DEB/regprobe/usr/bin", false},
+        {strTree + "-asan/tests", false},
+        {m_strBin, false},
+    };
+    for (const auto& d : dirs) {
+        auto candidates = RpcLocalServerCandidates(d.strDir, strName);
+        ASSERT_EQ(candidates.size(), d.bBuildTree ? 4u : 3u) << d.strDir;
+        EXPECT_EQ(candidates[0], d.strDir + "/" + strName);
+        // After the installation's own places, before the system's.
+        EXPECT_EQ(candidates[2] == strServer, d.bBuildTree) << d.strDir;
+        EXPECT_TRUE(candidates.back().ends_with("/libexec/regprobe/" + strName));
+    }
 }
 }  // namespace

@@ -9,14 +9,19 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 
 #include "connections/ConfigFile.h"
 #include "platform/Archive.h"
+#include "platform/com/rpc/RpcFrame.h"
 #include "tests/support/ConnectionNames.h"
 #include "tests/support/FakeSerialServer.h"
 #include "tests/support/FileLines.h"
+#include "tests/support/GreetingServer.h"
 #include "tests/support/PeerSocket.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/Serialized.h"
+#include "tests/support/ServerPin.h"
 #include "tests/support/TempDir.h"
 #include "transport/AutoModbus.h"
 #include "transport/RemoteModbus.h"
@@ -40,10 +45,16 @@ CByteArray Counted(const CString& s) {
     return b;
 }
 
+// Serial connections are served by the fakes only: no server runs in the
+// runtime directory, and none can be started.
 class Connections : public testing::Test {
 protected:
     void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
     void TearDown() override { CoUninitialize(); }
+
+    CTempDir m_runtime;
+    CScopedEnv m_runtimeVar{RPC_RUNTIME_DIR_VARIABLE, m_runtime.Path().c_str()};
+    CServerPin m_noServer;
 };
 
 TEST_F(Connections, RecordsOwnTheirMasters) {
@@ -341,6 +352,35 @@ TEST_F(ConfigFile, FailedSaveLeavesTheOldFile) {
 
     // A directory that does not exist.
     EXPECT_FALSE(SaveConnections(c, m_strDir + "/none/Regpr.cfg", &strError));
+}
+
+// What the poller prints when the record's server cannot be used: a server
+// of another protocol version is told apart from none at all.
+TEST_F(ConfigFile, OneRecordSaysWhyItsServerCannotBeUsed) {
+    {
+        CFakeSerialServer server;
+        CFakeServerRegistration reg(server, CLSCTX_LOCAL_SERVER);
+        CConnections c;
+        ASSERT_EQ(c.Add("com1", CONNECTION_LOCAL_DCOM)->GetAutoModbus()->Create("", "com1"), S_OK);
+        ASSERT_TRUE(SaveConnections(c, m_strPath));
+    }
+    const WORD wOther = RPC_VERSION + 1;
+    for (const bool bOtherVersion : {false, true}) {
+        std::optional<CGreetingServer> other;
+        if (bOtherVersion) {
+            other.emplace(m_runtime.Path(), wOther);
+        }
+        CConnections c;
+        CString strError;
+        EXPECT_EQ(LoadConnection(c, m_strPath, "com1", &strError), nullptr);
+        EXPECT_EQ(strError,
+                  bOtherVersion
+                      ? "connection com1: The serial-port server speaks protocol version " +
+                            std::to_string(wOther) + "; this program speaks version " +
+                            std::to_string(RPC_VERSION) + "."
+                      : CString("the serial-port server of connection com1 cannot be "
+                                "reached"));
+    }
 }
 
 TEST_F(ConfigFile, NewFileTakesTheUmaskAnOldOneKeepsItsMode) {

@@ -25,6 +25,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PeerSocket.h"
 #include "tests/support/ScopedEnv.h"
+#include "tests/support/ServerPin.h"
 #include "tests/support/TempDir.h"
 #include "transport/AutoModbus.h"
 #include "transport/RemoteModbus.h"
@@ -440,8 +441,10 @@ protected:
         ASSERT_EQ(strLine.rfind("pty ", 0), 0u) << strLine;
         ASSERT_TRUE(m_server.Start(
             {REGPROBE_SERVER_PROGRAM, "--foreground", "--port", "COM1=" + strLine.substr(4)}));
-        // The record is made against the running server, as the dialog makes it.
+        // The record is made against the running server, as the dialog makes it;
+        // none other may start while that one comes up.
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        const CServerPin noOtherServer;
         CConnections connections;
         for (int i = 0; i < 100 && connections.Lookup("com1", m_pConnection) == FALSE; ++i) {
             CConnection* pConnection = connections.Add("com1", CONNECTION_LOCAL_DCOM);

@@ -4,16 +4,24 @@
 #include "platform/Archive.h"
 #include "platform/FormatMessage.h"
 #include "tests/support/FakeSerialServer.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/Serialized.h"
+#include "tests/support/ServerPin.h"
+#include "tests/support/TempDir.h"
 #include "transport/AutoModbus.h"
 
 namespace {
 
+// Only the fakes serve: no server runs in the runtime directory, and
+// none can be started.
 class AutoModbus : public testing::Test {
 protected:
     void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
     void TearDown() override { CoUninitialize(); }
 
+    CTempDir m_runtime;
+    CScopedEnv m_runtimeVar{RPC_RUNTIME_DIR_VARIABLE, m_runtime.Path().c_str()};
+    CServerPin m_noServer;
     CFakeSerialServer m_server;
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <mutex>
 
@@ -17,6 +18,7 @@
 #include "platform/Unicode.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/ComPtr.h"
+#include "platform/com/ErrorInfo.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -83,23 +85,42 @@ HRESULT Activate(const std::shared_ptr<CRpcChannel>& pChannel, REFCLSID rclsid, 
                                        reinterpret_cast<void**>(ppUnk));
 }
 
-// The server's greeting, which says it serves this protocol. S_OK;
-// RPC_S_SERVER_UNAVAILABLE_HR when none came; E_FAIL for another one.
-HRESULT TakeHello(CRpcSocket& socket, int nMillis) {
+// A server of another protocol version: the HRESULT says that much, the
+// thread's error object both versions.
+HRESULT VersionMismatch(WORD wServerVersion) {
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "The serial-port server speaks protocol version %u; this program speaks "
+                  "version %u.",
+                  unsigned(wServerVersion), unsigned(RPC_VERSION));
+    CComPtr<ICreateErrorInfo> pCreate;
+    CComPtr<IErrorInfo> pInfo;
+    std::u16string wide = MultiByteToWide(text);
+    if (SUCCEEDED(CreateErrorInfo(&pCreate)) && SUCCEEDED(pCreate->SetDescription(wide.data())) &&
+        SUCCEEDED(pCreate.QueryInterface(IID_IErrorInfo, &pInfo))) {
+        SetErrorInfo(0, pInfo);
+    }
+    return RPC_E_VERSION_MISMATCH;
+}
+
+// Takes the server's greeting, which says it serves this protocol, and
+// answers with this end's. S_OK; RPC_S_SERVER_UNAVAILABLE_HR when none came
+// or the answer could not go; RPC_E_VERSION_MISMATCH for a server of another
+// version; E_FAIL for a peer that is no server of ours.
+HRESULT Greet(CRpcSocket& socket, int nMillis) {
     std::vector<BYTE> body;
     if (socket.ReceiveFrame(body, nMillis) != CRpcSocket::RECEIVE_OK) {
         return RPC_S_SERVER_UNAVAILABLE_HR;
     }
-    CRpcFrameReader hello(body.data(), body.size());
-    BYTE byType;
-    DWORD dwCallId, dwMagic;
     WORD wVersion;
-    if (!hello.GetU8(byType) || byType != RPC_MSG_HELLO || !hello.GetU32(dwCallId) ||
-        !hello.GetU32(dwMagic) || dwMagic != RPC_MAGIC || !hello.GetU16(wVersion) ||
-        wVersion != RPC_VERSION) {
+    if (!RpcReadHello(body, &wVersion)) {
         return E_FAIL;
     }
-    return S_OK;
+    if (wVersion != RPC_VERSION) {
+        return VersionMismatch(wVersion);
+    }
+    CRpcFrameWriter hello = RpcHello();
+    return socket.SendFrame(hello, nMillis) ? S_OK : RPC_S_SERVER_UNAVAILABLE_HR;
 }
 
 // Connects to the local socket and takes the server's greeting. Returns
@@ -117,11 +138,14 @@ HRESULT ConnectLocal(const std::string& strPath, CRpcSocket* pSocket) {
         pSocket->Close();
         return E_ACCESSDENIED;
     }
-    const HRESULT hr = TakeHello(*pSocket, kHandshakeMillis);
+    const HRESULT hr = Greet(*pSocket, kHandshakeMillis);
     if (hr != S_OK) {
         pSocket->Close();
         // No greeting: a server on its way out.
-        return hr == RPC_S_SERVER_UNAVAILABLE_HR ? S_FALSE : CO_E_SERVER_EXEC_FAILURE;
+        if (hr == RPC_S_SERVER_UNAVAILABLE_HR) {
+            return S_FALSE;
+        }
+        return hr == RPC_E_VERSION_MISMATCH ? hr : CO_E_SERVER_EXEC_FAILURE;
     }
     return S_OK;
 }
@@ -179,7 +203,10 @@ HRESULT ConnectRemote(const std::string& strHost, WORD nPort, CRpcSocket* pSocke
             const auto spent =
                 std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
             const int nLeft = std::max(1, kHandshakeMillis - static_cast<int>(spent.count()));
-            hr = TakeHello(*pSocket, nLeft) == S_OK ? S_OK : RPC_S_SERVER_UNAVAILABLE_HR;
+            hr = Greet(*pSocket, nLeft);
+            if (FAILED(hr) && hr != RPC_E_VERSION_MISMATCH) {
+                hr = RPC_S_SERVER_UNAVAILABLE_HR;
+            }
         }
     }
     if (FAILED(hr)) {
@@ -290,6 +317,8 @@ HRESULT CreateObject(REFCLSID rclsid, DWORD dwClsCtx, const COSERVERINFO* pServe
 
 HRESULT CoCreateInstanceEx(REFCLSID Clsid, IUnknown* punkOuter, DWORD dwClsCtx,
                            COSERVERINFO* pServerInfo, DWORD dwCount, MULTI_QI* pResults) {
+    // An error object left from before would describe another failure.
+    SetErrorInfo(0, nullptr);
     if (dwCount == 0 || pResults == nullptr) {
         return E_INVALIDARG;
     }

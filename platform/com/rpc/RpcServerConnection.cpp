@@ -23,6 +23,9 @@ constexpr size_t kMaxObjects = 4096;
 // than a handshake needs.
 constexpr int kHandshakeMillis = 1000;
 constexpr size_t kMaxHandshakeBytes = 4096;
+// A client answers the server's greeting with its own at once; room is left
+// for a loaded machine.
+constexpr int kClientHelloMillis = 5000;
 constexpr int kSendMillis = 10000;
 }  // namespace
 
@@ -71,10 +74,16 @@ void CRpcServerConnection::Run() {
             m_server.Admit(*this);
     }
     if (bAdmitted) {
-        CRpcFrameWriter hello(RPC_MSG_HELLO, 0);
-        hello.PutU32(RPC_MAGIC);
-        hello.PutU16(RPC_VERSION);
+        CRpcFrameWriter hello = RpcHello();
         bAdmitted = m_socket.SendFrame(hello, kHandshakeMillis);
+    }
+    if (bAdmitted) {
+        // Nothing of a client that speaks another version, or does not
+        // answer the greeting, is run.
+        std::vector<BYTE> body;
+        WORD wVersion = 0;
+        bAdmitted = m_socket.ReceiveFrame(body, kClientHelloMillis) == CRpcSocket::RECEIVE_OK &&
+                    RpcReadHello(body, &wVersion) && wVersion == RPC_VERSION;
     }
     if (bAdmitted) {
         Loop();

@@ -1,5 +1,6 @@
 // The server end of one client connection: after the handshake (TLS for a
-// remote client, see RpcTls.h) and admission by the server, its threads take
+// remote client, see RpcTls.h), admission by the server and the exchange of
+// greetings (the client's of this protocol version), its threads take
 // turns reading frames in order. Releases are done at once. A call, query or
 // activation that arrives while no other is running (a lone call) runs on the
 // thread that read it, with no hand-off; one that arrives while others run

@@ -56,6 +56,21 @@ std::string HomeDirectory() {
     return "/";
 }
 
+// Whether a program in strExeDir is one of the build tree's own. An
+// installed copy of it (the same binary) lives elsewhere, and the copy that
+// CPack stages inside the tree is an installation as well.
+bool IsInBuildTree(const std::string& strExeDir) {
+    static const std::string strTree = [] {
+        char resolved[4096];
+        return ::realpath(REGPROBE_BUILD_TREE, resolved) != nullptr ? std::string(resolved)
+                                                                    : std::string();
+    }();
+    if (strTree.empty() || (strExeDir != strTree && !strExeDir.starts_with(strTree + "/"))) {
+        return false;
+    }
+    return !strExeDir.starts_with(strTree + "/_CPack_Packages/");
+}
+
 // Creates the last component 0700 when missing, then checks it is a
 // directory of this user closed to everyone else.
 HRESULT MakePrivateDirectory(const std::string& strPath) {
@@ -129,6 +144,11 @@ std::vector<std::string> RpcLocalServerCandidates(const std::string& strExeDir,
     std::string strRelative = REGPROBE_HELPER_DIR_FROM_BIN;
     if (!strRelative.empty()) {
         candidates.push_back(strExeDir + "/" + strRelative + "/" + strName);
+    }
+    // A program run from the build tree starts the server built with it, not
+    // an installed one of another build.
+    if (IsInBuildTree(strExeDir)) {
+        candidates.push_back(std::string(REGPROBE_BUILD_HELPER_DIR) + "/" + strName);
     }
     candidates.push_back(std::string(REGPROBE_HELPER_DIR) + "/" + strName);
     return candidates;

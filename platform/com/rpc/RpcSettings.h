@@ -17,9 +17,10 @@
 // with the argument --activated. A relative path is looked for, in this
 // order, beside the running executable, in the installation's helper
 // directory relative to it (<its directory>/../libexec/regprobe when
-// installed under a prefix), then in that directory at the configured
-// prefix (/usr/libexec/regprobe for the package); a null path removes the
-// entry.
+// installed under a prefix), in the build tree's server directory when the
+// running executable is one of that build tree's, then in the helper
+// directory at the configured prefix (/usr/libexec/regprobe for the
+// package); a null path removes the entry.
 HRESULT CoRegisterLocalServer(REFCLSID rclsid, const char* pszExePath);
 // Null goes back to the default.
 HRESULT CoSetRuntimeDirectory(const char* pszPath);
