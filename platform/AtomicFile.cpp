@@ -74,11 +74,10 @@ int CAtomicFile::Begin(const std::string& strPath, int nLockWaitMillis) {
     Discard();
     m_strPath = strPath;
     m_strTemp = TempPathOf(strPath);
-    m_strFailed = m_strTemp;
+    m_strFailed = m_strPath;
     if (const int nError = TakeTemp(nLockWaitMillis)) {
         return nError;
     }
-    m_strFailed = m_strPath;
     // A file that exists keeps its mode; a new one has the creation mode.
     struct stat old {};
     if (::stat(m_strPath.c_str(), &old) == 0 && ::fchmod(m_fd.Get(), old.st_mode & 07777) != 0) {
@@ -102,13 +101,13 @@ int CAtomicFile::TakeTemp(int nLockWaitMillis) {
             }
             // Not following a link, not waiting on a pipe or device.
             fd.Reset(::open(m_strTemp.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-            if (!fd.IsValid()) {
-                if (errno == ENOENT) {
-                    continue;  // the save that had it finished meanwhile
-                }
-                return errno;
+            const int nError = fd.IsValid() ? CheckFound(fd.Get()) : errno;
+            if (nError == ENOENT) {
+                continue;  // the save that had it finished meanwhile
             }
-            if (const int nError = CheckFound(fd.Get())) {
+            if (nError != 0) {
+                // Something of someone else's stands at the temporary's name.
+                m_strFailed = m_strTemp;
                 return nError;
             }
         }

@@ -58,7 +58,9 @@ TEST_P(WaitUntilDeadline, EndsAtTheDeadlineThroughSignals) {
     ::close(fds[1]);
     EXPECT_EQ(rc, 0);
     EXPECT_GE(elapsed, milliseconds(nMillis));
-    EXPECT_LT(elapsed, milliseconds(nMillis + 30));
+    // Bounded loosely: a busy machine is late to wake anyone; an interrupted
+    // wait that started over would be late by far more.
+    EXPECT_LT(elapsed, milliseconds(nMillis + 60 + nMillis / 10));
 }
 
 INSTANTIATE_TEST_SUITE_P(Waits, WaitUntilDeadline, testing::Values(1, 50, 700));
