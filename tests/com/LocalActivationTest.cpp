@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <fstream>
 #include <optional>
 #include <thread>
 
@@ -325,6 +327,28 @@ TEST_F(LocalActivation, FailuresGiveTheSystemsCodes) {
         EXPECT_EQ(hr, CO_E_SERVER_EXEC_FAILURE) << s.pszServer;
         EXPECT_LT(MillisSince(start), s.nMillis) << s.pszServer;
     }
+    // A third starts and hangs: it is ended before the failure is reported.
+    const std::string strHung = m_dir.Path() + "/hung-server";
+    const std::string strPid = m_dir.Path() + "/hung.pid";
+    std::ofstream(strHung) << "#!/bin/sh\necho $$ > " << strPid << "\nexec sleep 60\n";
+    ASSERT_EQ(::chmod(strHung.c_str(), 0700), 0);
+    CoRegisterLocalServer(CLSID_ModbusSerialServer, strHung.c_str());
+    EXPECT_EQ(Activate(&hr), nullptr);
+    EXPECT_EQ(hr, CO_E_SERVER_EXEC_FAILURE);
+    pid_t pidHung = 0;
+    std::ifstream(strPid) >> pidHung;
+    ASSERT_GT(pidHung, 0);
+    // Dead: gone, or a zombie until whoever adopted it reaps it.
+    const auto dead = [&] {
+        std::ifstream stat("/proc/" + std::to_string(pidHung) + "/stat");
+        std::string strPid, strName, strState;
+        return !(stat >> strPid >> strName >> strState) || strState == "Z";
+    };
+    EXPECT_TRUE(WaitUntil(dead, 2000)) << "the hung server " << pidHung << " was left running";
+    if (::kill(pidHung, 0) == 0) {
+        ::kill(pidHung, SIGKILL);
+    }
+
     // A runtime directory others may enter is not used.
     std::string strOpen = m_dir.Path() + "/open";
     ASSERT_EQ(::mkdir(strOpen.c_str(), 0755), 0);

@@ -264,6 +264,7 @@ HRESULT ComActivateLocal(REFCLSID rclsid, IUnknown** ppUnk) {
             continue;
         }
         if (Clock::now() >= deadline) {
+            launcher.Abandon();
             return CO_E_SERVER_EXEC_FAILURE;
         }
         if (launcher.Wait(kStartStepMillis) == CRpcServerLauncher::GONE) {

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,8 +103,12 @@ bool MakePipe(CUniqueFd* pRead, CUniqueFd* pWrite) {
 
 // Forks a child that starts a new session, forks the server and leaves at
 // once, so the server is nobody's child here and never becomes a zombie of
-// the client. True when the child got the server forked.
-bool SpawnDetached(CServerCommand& command, int hError, int hReady) {
+// the client. The server's pid, passed up by the child, or -1.
+pid_t SpawnDetached(CServerCommand& command, int hError, int hReady) {
+    CUniqueFd pidRead, pidWrite;
+    if (!MakePipe(&pidRead, &pidWrite)) {
+        return -1;
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setsid();
@@ -111,15 +117,23 @@ bool SpawnDetached(CServerCommand& command, int hError, int hReady) {
             ExecServer(command.Exe(), command.Argv(), command.Envp(), hError, hReady,
                        command.KeepStderr());
         }
-        ::_exit(pidServer > 0 ? 0 : 1);
+        const bool bTold = pidServer > 0 && ::write(pidWrite.Get(), &pidServer, sizeof pidServer) ==
+                                                sizeof pidServer;
+        ::_exit(bTold ? 0 : 1);
     }
+    pidWrite.Reset();
     if (pid < 0) {
-        return false;
+        return -1;
     }
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    pid_t pidServer = -1;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+        ::read(pidRead.Get(), &pidServer, sizeof pidServer) != sizeof pidServer) {
+        return -1;
+    }
+    return pidServer;
 }
 
 // The error pipe closes on a successful exec; it carries errno otherwise.
@@ -146,16 +160,33 @@ HRESULT CRpcServerLauncher::Start(const std::string& strExe, const std::string& 
     if (!MakePipe(&errorRead, &errorWrite) || !MakePipe(&readyRead, &readyWrite)) {
         return CO_E_SERVER_EXEC_FAILURE;
     }
-    const bool bForked = SpawnDetached(command, errorWrite.Get(), readyWrite.Get());
+    m_pidServer = SpawnDetached(command, errorWrite.Get(), readyWrite.Get());
     // Only the server holds the write ends now, so their closing says it.
     errorWrite.Reset();
     readyWrite.Reset();
-    if (!bForked || !ExecSucceeded(errorRead.Get())) {
+    if (m_pidServer < 0 || !ExecSucceeded(errorRead.Get())) {
         return CO_E_SERVER_EXEC_FAILURE;
     }
     m_ready = std::move(readyRead);
     m_state = STARTING;
     return S_OK;
+}
+
+void CRpcServerLauncher::Abandon() {
+    if (m_state != STARTING || !m_ready.IsValid() || m_pidServer <= 0) {
+        return;
+    }
+    // The server is not our child: its pid could be another process's once
+    // it has gone. Held by a pidfd first, it is still the server when the
+    // ready pipe, which only the server holds open, has not closed since.
+    // Through syscall: the C library's declarations lack C linkage here.
+    CUniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, m_pidServer, 0)));
+    pollfd p{m_ready.Get(), POLLIN, 0};
+    if (pidfd.IsValid() && ::poll(&p, 1, 0) == 0) {
+        ::syscall(SYS_pidfd_send_signal, pidfd.Get(), SIGKILL, nullptr, 0);
+    }
+    m_ready.Reset();
+    m_state = GONE;
 }
 
 CRpcServerLauncher::EState CRpcServerLauncher::Wait(int nMillis) {

@@ -4,6 +4,8 @@
 // inherited pipe; its end closing without word means it is gone.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "platform/UniqueFd.h"
@@ -22,8 +24,12 @@ public:
     HRESULT Start(const std::string& strExe, const std::string& strRuntimeDir);
     // Waits up to nMillis for news from the server.
     EState Wait(int nMillis);
+    // Ends a server that is still starting: one that did not become ready in
+    // the time its client gave it is hung, and is not left running.
+    void Abandon();
 
 private:
     CUniqueFd m_ready;
     EState m_state = STARTING;
+    pid_t m_pidServer = -1;
 };
