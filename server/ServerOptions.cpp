@@ -30,7 +30,8 @@ Modbus/TCP clients through its gateway. Stops on SIGINT or SIGTERM.
                         disconnect a gateway client that has sent no
                         request for this long (default 60, 0 never); a
                         client arriving when all 8 places of a gateway are
-                        taken replaces the one idle longest
+                        taken replaces the oldest one that never sent a
+                        request, else the one idle longest
   --log-level LEVEL     error, warn (default), info or debug; the log goes
                         to standard error
   --help                print this help and exit

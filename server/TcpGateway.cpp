@@ -148,6 +148,7 @@ void CTcpGateway::Serve(CConnection* pConnection) {
     const auto end = framer.Serve(
         hSocket, m_listener.GetStopEvent().Get(), [&](const BYTE* pbFrame, size_t nFrame) {
             pConnection->m_bBusy = true;
+            pConnection->m_bSpoken = true;
             const bool bGoOn = HandleRequest(hSocket, pbFrame, nFrame);
             pConnection->m_lastActive = std::chrono::steady_clock::now().time_since_epoch().count();
             pConnection->m_bBusy = false;

@@ -11,7 +11,8 @@
 // split over segments or several in one; a malformed header closes that
 // connection. At most MAX_CONNECTIONS clients are served at once: a client
 // that has sent no request for the idle time-out is disconnected, and a new
-// client at the limit takes the place of the one idle longest.
+// client at the limit takes the place of the oldest client that never sent
+// a request, or when every one has, of the one idle longest.
 #pragma once
 
 #include <atomic>

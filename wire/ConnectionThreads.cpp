@@ -5,6 +5,17 @@
 
 #include <iterator>
 
+namespace {
+// For one that never spoke the last activity is its opening.
+bool MakesRoomBefore(const CConnectionThreads::CConnection& a,
+                     const CConnectionThreads::CConnection& b) {
+    if (a.m_bSpoken != b.m_bSpoken) {
+        return !a.m_bSpoken;
+    }
+    return a.m_lastActive < b.m_lastActive;
+}
+}  // namespace
+
 size_t CConnectionThreads::GetCount() {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_connections.size();
@@ -53,7 +64,7 @@ size_t CConnectionThreads::DropIdle(std::chrono::milliseconds idle, bool bMakeRo
         const bool bIdle = !c.m_bBusy && !c.m_bDone && !c.m_bDropped;
         if (bIdle && limit > 0 && now - c.m_lastActive > limit) {
             c.m_bDropped = true;
-        } else if (bIdle && (pOldest == nullptr || c.m_lastActive < pOldest->m_lastActive)) {
+        } else if (bIdle && (pOldest == nullptr || MakesRoomBefore(c, *pOldest))) {
             pOldest = &c;
         }
         if (!c.m_bDropped && !c.m_bDone) {

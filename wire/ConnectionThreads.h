@@ -22,10 +22,11 @@ public:
         std::atomic<bool> m_bDone{false};
         std::thread m_thread;
         // Kept by a server that drops idle clients: when the connection last
-        // finished a request (or opened), whether it is in one now, and
-        // whether it was told to go.
+        // finished a request (or opened), whether it ever sent one, whether
+        // it is in one now, and whether it was told to go.
         std::atomic<std::chrono::steady_clock::rep> m_lastActive{
             std::chrono::steady_clock::now().time_since_epoch().count()};
+        std::atomic<bool> m_bSpoken{false};
         std::atomic<bool> m_bBusy{false};
         std::atomic<bool> m_bDropped{false};
     };
@@ -46,8 +47,11 @@ public:
     // only after the join, so that its number cannot be reused meanwhile.
     void Reap(bool bAll);
     // Shuts down, without waiting, every connection idle for longer than
-    // idle (none when it is zero), and with bMakeRoom the one idle longest
-    // as well. Returns how many connections are left that were not dropped.
+    // idle (none when it is zero), and with bMakeRoom one more: the oldest
+    // of those that never sent a request, else the one idle longest. A
+    // master between two polls is thus never dropped for a connection that
+    // only opened. Returns how many connections are left that were not
+    // dropped.
     size_t DropIdle(std::chrono::milliseconds idle, bool bMakeRoom);
 
 private:

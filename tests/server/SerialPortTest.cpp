@@ -4,8 +4,11 @@
 // libmodbus and a raw client.
 #include <gtest/gtest.h>
 #include <modbus.h>
+#include <poll.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "core/Modbus.h"
@@ -237,35 +240,51 @@ TEST_P(SerialPort, GatewayForALibmodbusMaster) {
 
 TEST_P(SerialPort, GatewayForRawClients) {
     const LONG nPort = StartGateway();
-    // Eight clients at once, whose requests the line takes one at a time;
-    // one more takes the place of the client idle longest.
+    // Six clients at once, whose requests the line takes one at a time; then
+    // two more that never send one fill the eight places.
     std::vector<std::unique_ptr<CRawClient>> clients;
-    for (BYTE i = 0; i < 8; ++i) {
+    for (BYTE i = 0; i < 6; ++i) {
         clients.push_back(std::make_unique<CRawClient>(nPort));
         ASSERT_TRUE(clients.back()->m_bConnected);
     }
-    for (BYTE i = 0; i < clients.size(); ++i) {
+    for (BYTE i = 0; i < 6; ++i) {
         clients[i]->Send(Mbap(0x100 + i, {0x01, 0x03, 0x00, i, 0x00, 0x01}));
     }
-    for (BYTE i = 0; i < clients.size(); ++i) {
+    for (BYTE i = 0; i < 6; ++i) {
         EXPECT_EQ(clients[i]->Receive(11, 3000), Mbap(0x100 + i, {0x01, 0x03, 0x02, 0x11, i}));
     }
-    for (BYTE i = 1; i < clients.size(); ++i) {
+    for (BYTE i = 1; i < 6; ++i) {
         clients[i]->Send(Mbap(0x200 + i, {0x01, 0x03, 0x00, i, 0x00, 0x01}));
         EXPECT_EQ(clients[i]->Receive(11, 3000), Mbap(0x200 + i, {0x01, 0x03, 0x02, 0x11, i}));
     }
-    {
-        CRawClient extra(nPort);
-        extra.Send(Mbap(0x300, {0x01, 0x03, 0x00, 0x01, 0x00, 0x01}));
-        EXPECT_EQ(extra.Receive(11, 3000), Mbap(0x300, {0x01, 0x03, 0x02, 0x11, 0x01}));
-        EXPECT_TRUE(clients[0]->Receive(1, 2000).empty());
-        EXPECT_TRUE(clients[0]->m_bClosed);
-        clients.erase(clients.begin());
-        for (auto& pClient : clients) {
-            EXPECT_TRUE(pClient->Receive(1, 50).empty());
-            EXPECT_FALSE(pClient->m_bClosed);
+    for (int i = 0; i < 2; ++i) {
+        clients.push_back(std::make_unique<CRawClient>(nPort));
+        ASSERT_TRUE(clients.back()->m_bConnected);
+    }
+    // A newcomer at the limit takes the place of a client that never sent a
+    // request, the oldest first, however long ago the others spoke; once
+    // every client has spoken, that of the one idle longest.
+    std::vector<std::unique_ptr<CRawClient>> extras;
+    for (const size_t nGone : {6, 7, 0}) {
+        extras.push_back(std::make_unique<CRawClient>(nPort));
+        CRawClient& extra = *extras.back();
+        const WORD wId = static_cast<WORD>(0x300 + nGone);
+        extra.Send(Mbap(wId, {0x01, 0x03, 0x00, 0x01, 0x00, 0x01}));
+        EXPECT_EQ(extra.Receive(11, 3000), Mbap(wId, {0x01, 0x03, 0x02, 0x11, 0x01}));
+        EXPECT_TRUE(clients[nGone]->Receive(1, 2000).empty());
+        EXPECT_TRUE(clients[nGone]->m_bClosed) << "client " << nGone;
+        for (const auto* pList : {&clients, &extras}) {
+            for (const auto& pClient : *pList) {
+                if (pClient != clients[nGone] && !pClient->m_bClosed) {
+                    EXPECT_TRUE(pClient->Receive(1, 20).empty());
+                    EXPECT_FALSE(pClient->m_bClosed) << "with client " << nGone;
+                }
+            }
         }
     }
+    extras.clear();
+    clients.erase(clients.begin() + 6, clients.end());
+    clients.erase(clients.begin());
 
     VARIANT_BOOL bResult = VARIANT_FALSE;
     m_pGateway->Stop(&bResult);
@@ -330,6 +349,64 @@ TEST_P(SerialPort, GatewayDisconnectsIdleClients) {
     EXPECT_FALSE(busy.m_bClosed);
     CTcpGateway::SetIdleTimeout(std::chrono::seconds(CTcpGateway::DEFAULT_IDLE_SECONDS));
 }
+
+// A master polling every 200 ms while a peer opens 50 silent connections a
+// second and leaves them open: the churn only ever takes its own places.
+class GatewayChurn : public SerialPort {};
+
+TEST_P(GatewayChurn, KeepsAPollingMaster) {
+    const LONG nPort = StartGateway();
+    std::atomic<bool> bStop{false};
+    int nOpened = 0, nDropped = 0;
+    const auto churnStart = Clock::now();
+    std::thread churner([&] {
+        std::vector<std::unique_ptr<CRawClient>> open;
+        // At most ten seconds.
+        for (int i = 0; i < 500 && !bStop; ++i) {
+            std::this_thread::sleep_until(churnStart + i * std::chrono::milliseconds(20));
+            for (auto it = open.begin(); it != open.end();) {
+                pollfd p{(*it)->m_hSocket, POLLIN, 0};
+                const bool bGone = ::poll(&p, 1, 0) > 0;
+                nDropped += bGone ? 1 : 0;
+                it = bGone ? open.erase(it) : std::next(it);
+            }
+            open.push_back(std::make_unique<CRawClient>(nPort));
+            nOpened += open.back()->m_bConnected ? 1 : 0;
+        }
+    });
+    // The places are the churn's before the master comes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    modbus_t* pCtx = modbus_new_tcp("127.0.0.1", int(nPort));
+    ASSERT_NE(pCtx, nullptr);
+    modbus_set_response_timeout(pCtx, 1, 0);
+    modbus_set_slave(pCtx, 1);
+    int nPolls = 0, nOk = 0;
+    if (modbus_connect(pCtx) == 0) {
+        const auto pollStart = Clock::now();
+        for (; nPolls < 25; ++nPolls) {
+            std::this_thread::sleep_until(pollStart + nPolls * std::chrono::milliseconds(200));
+            uint16_t registers[2] = {};
+            nOk += modbus_read_registers(pCtx, 4, 2, registers) == 2 && registers[1] == 0x1105;
+        }
+    }
+    bStop = true;
+    churner.join();
+    const double dRate = nOpened * 1000.0 / double(MillisSince(churnStart));
+    modbus_close(pCtx);
+    modbus_free(pCtx);
+    std::printf("gateway churn: %d of %d polls answered; %.1f connections/s churned, %d dropped\n",
+                nOk, nPolls, dRate, nDropped);
+    RecordProperty("PollsAnswered", nOk);
+    RecordProperty("ChurnPerSecond", int(dRate));
+    EXPECT_EQ(nPolls, 25);
+    EXPECT_EQ(nOk, nPolls);
+    // The churn did fight for the places: all but the last few were dropped.
+    EXPECT_GE(dRate, 40.0);
+    EXPECT_GE(nDropped, nOpened - int(CTcpGateway::MAX_CONNECTIONS) - 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rtu, GatewayChurn, testing::Values(EMode::RTU),
+                         [](const testing::TestParamInfo<EMode>&) { return "Rtu"; });
 
 INSTANTIATE_TEST_SUITE_P(Modes, SerialPort, testing::Values(EMode::RTU, EMode::ASCII),
                          [](const testing::TestParamInfo<EMode>& info) {

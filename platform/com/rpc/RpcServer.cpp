@@ -262,12 +262,21 @@ void CRpcServer::AcceptOne(const CListener& listener) {
 
 void CRpcServer::EvictOldestPending(uint32_t nAddress) {
     // Connections are kept in the order they came.
+    CRpcServerConnection* pOldest = nullptr;
     for (const auto& pConnection : m_connections) {
-        if (pConnection->IsRemote() && pConnection->IsPending() && !pConnection->IsEvicted() &&
-            (nAddress == 0 || pConnection->GetPeerAddress() == nAddress)) {
+        if (!pConnection->IsRemote() || !pConnection->IsPending() || pConnection->IsEvicted() ||
+            pConnection->IsFinished() ||
+            (nAddress != 0 && pConnection->GetPeerAddress() != nAddress)) {
+            continue;
+        }
+        if (pConnection->IsSilent()) {
             pConnection->Evict();
             return;
         }
+        pOldest = pOldest != nullptr ? pOldest : pConnection.get();
+    }
+    if (pOldest != nullptr) {
+        pOldest->Evict();
     }
 }
 

@@ -9,11 +9,15 @@
 // server's reference.
 //
 // Places: local clients and remote clients that proved the key each have
-// their own; remote peers still in their handshake have a small budget of
-// their own, per source address and in all, and when it is spent the peer
-// waiting longest makes room for the new one, so a flood of half-open
-// connections takes nobody else's place and cannot keep out a client that
-// completes its handshake.
+// their own. A remote client proves the key with its first flight (the
+// binder of its ClientHello) and takes its place then, before the rest of
+// its handshake. Peers that have not proved it have a small budget of their
+// own, per source address and in all; when it is spent the new peer takes
+// the place of the one that has sent nothing for longest, or when all have
+// sent something, of the one waiting longest. A flood of silent connections
+// thus only ever replaces its own, and a client that sends its ClientHello
+// as it connects is never evicted by one: it is heard before any newer
+// silent peer is the oldest, and its place is safe once the key is proved.
 //
 // The counts below let a program started on demand (--activated) leave when
 // nobody has used it for a while; the program decides how long.
@@ -81,11 +85,11 @@ private:
     void StartAccepting();
     void Accept();
     void AcceptOne(const CListener& listener);
-    // Gives a connection that completed its handshake a remote client's
-    // place; false when there is none left.
+    // Gives a connection that proved the key a remote client's place; false
+    // when there is none left or it was evicted.
     bool Admit(CRpcServerConnection& connection);
-    // Evicts the pending connection waiting longest, from the address
-    // unless it is 0; with m_mutex held.
+    // Evicts a pending connection, from the address unless it is 0: the
+    // oldest that has sent nothing, else the oldest; with m_mutex held.
     void EvictOldestPending(uint32_t nAddress);
     void Reap(bool bAll);
     void Wake();

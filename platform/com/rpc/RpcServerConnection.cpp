@@ -1,5 +1,7 @@
 #include "RpcServerConnection.h"
 
+#include <sys/ioctl.h>
+
 #include "RpcFrame.h"
 #include "RpcServer.h"
 #include "RpcSettings.h"
@@ -61,6 +63,29 @@ void CRpcServerConnection::Evict() {
     m_socket.Shutdown();
 }
 
+bool CRpcServerConnection::IsSilent() const {
+    // The socket before the flag: bytes no longer queued were taken after
+    // the flag was set.
+    int nQueued = 0;
+    if (::ioctl(m_socket.GetHandle(), FIONREAD, &nQueued) == 0 && nQueued > 0) {
+        return false;
+    }
+    return !m_bHeard;
+}
+
+bool CRpcServerConnection::Handshake() {
+    const CDeadline deadline = CDeadline::AfterMillis(kHandshakeMillis);
+    if (WaitUntil(m_socket.GetHandle(), POLLIN, deadline) <= 0) {
+        return false;
+    }
+    m_bHeard = true;
+    // A client whose ClientHello proved the key leaves the budget of pending
+    // peers at once, for a keyed client's place, so no stranger can evict it
+    // while its handshake completes (still within the same second).
+    return SUCCEEDED(m_socket.StartTls(*m_pKey, true, deadline.MillisLeft(), kMaxHandshakeBytes,
+                                       [this] { return m_server.Admit(*this); }));
+}
+
 bool CRpcServerConnection::IsFinished() {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_bFinished;
@@ -69,9 +94,7 @@ bool CRpcServerConnection::IsFinished() {
 void CRpcServerConnection::Run() {
     bool bAdmitted = true;
     if (m_pKey != nullptr) {
-        bAdmitted =
-            SUCCEEDED(m_socket.StartTls(*m_pKey, true, kHandshakeMillis, kMaxHandshakeBytes)) &&
-            m_server.Admit(*this);
+        bAdmitted = Handshake();
     }
     if (bAdmitted) {
         CRpcFrameWriter hello = RpcHello();

@@ -32,7 +32,7 @@ class CRpcServerConnection final : public CRpcObjectExporter {
 public:
     // pKey null: a local connection, already checked to be this user's.
     // Otherwise a remote one from the IPv4 address, pending until its
-    // handshake is through.
+    // ClientHello proved the key.
     CRpcServerConnection(CRpcServer& server, CRpcSocket&& socket, const CRpcAccessKey* pKey,
                          uint32_t nPeerAddress = 0);
     ~CRpcServerConnection();
@@ -48,6 +48,8 @@ public:
     bool IsRemote() const { return m_pKey != nullptr; }
     // A remote connection that has not proved the key yet.
     bool IsPending() const { return m_bPending; }
+    // A pending connection whose peer has sent nothing yet.
+    bool IsSilent() const;
     uint32_t GetPeerAddress() const { return m_nPeerAddress; }
     // Ends a pending connection to make room; it no longer counts as one.
     void Evict();
@@ -64,6 +66,9 @@ private:
     };
 
     void Run();
+    // The TLS handshake of a remote client, admitted as soon as its first
+    // flight proved the key.
+    bool Handshake();
     // What every thread of the connection does until it ends: calls from
     // the queue, reading when nobody does, else waiting.
     void Loop();
@@ -90,6 +95,8 @@ private:
     const uint32_t m_nPeerAddress;
     std::atomic<bool> m_bPending;
     std::atomic<bool> m_bEvicted{false};
+    // Set before the first byte is taken from the socket.
+    std::atomic<bool> m_bHeard{false};
     std::thread m_thread;
     std::mutex m_sendMutex;
 

@@ -217,12 +217,13 @@ bool CRpcSocket::GetPeerUid(uid_t* pUid) const {
 }
 
 HRESULT CRpcSocket::StartTls(const CRpcAccessKey& key, bool bServer, int nMillis,
-                             size_t nMaxHandshakeBytes) {
+                             size_t nMaxHandshakeBytes, const std::function<bool()>& keyProved) {
     if (!m_input.empty()) {
         return E_UNEXPECTED;  // bytes that came outside TLS
     }
     HRESULT hr;
-    m_pTls = CRpcTls::Handshake(m_hSocket, key, bServer, nMillis, nMaxHandshakeBytes, &hr);
+    m_pTls =
+        CRpcTls::Handshake(m_hSocket, key, bServer, nMillis, nMaxHandshakeBytes, &hr, keyProved);
     return hr;
 }
 

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,10 +60,11 @@ public:
     bool GetPeerUid(uid_t* pUid) const;
     // Keep-alive probes and no small-packet delay for TCP connections.
     void SetTcpOptions();
-    // Puts TLS keyed by the key under every later transfer (see RpcTls.h),
-    // with nothing buffered yet; the failure is the handshake's.
-    HRESULT StartTls(const CRpcAccessKey& key, bool bServer, int nMillis,
-                     size_t nMaxHandshakeBytes);
+    // Puts TLS keyed by the key under every later transfer (see RpcTls.h,
+    // also for keyProved), with nothing buffered yet; the failure is the
+    // handshake's.
+    HRESULT StartTls(const CRpcAccessKey& key, bool bServer, int nMillis, size_t nMaxHandshakeBytes,
+                     const std::function<bool()>& keyProved = {});
     bool IsTls() const { return m_pTls != nullptr; }
 
 private:

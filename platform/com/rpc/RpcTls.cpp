@@ -175,7 +175,8 @@ CRpcTls::~CRpcTls() {
 }
 
 std::unique_ptr<CRpcTls> CRpcTls::Handshake(int hSocket, const CRpcAccessKey& key, bool bServer,
-                                            int nMillis, size_t nMaxHandshakeBytes, HRESULT* phr) {
+                                            int nMillis, size_t nMaxHandshakeBytes, HRESULT* phr,
+                                            const std::function<bool()>& keyProved) {
     const HRESULT hrFailed = bServer ? E_ACCESSDENIED : RPC_S_SERVER_UNAVAILABLE_HR;
     *phr = hrFailed;
     SSL_CTX* pCtx = Context(bServer);
@@ -211,9 +212,18 @@ std::unique_ptr<CRpcTls> CRpcTls::Handshake(int hSocket, const CRpcAccessKey& ke
         SSL_set_connect_state(pTls->m_pSsl);
     }
     const CDeadline deadline = CDeadline::AfterMillis(nMillis);
+    bool bProved = false;
     for (;;) {
         ERR_clear_error();
         const int rc = SSL_do_handshake(pTls->m_pSsl);
+        // The server takes up the key only once the binder checked out.
+        if (bServer && !bProved && SSL_session_reused(pTls->m_pSsl) == 1) {
+            bProved = true;
+            if (keyProved && !keyProved()) {
+                ERR_clear_error();
+                return nullptr;
+            }
+        }
         if (rc == 1) {
             break;
         }

@@ -11,6 +11,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -30,8 +31,13 @@ public:
     // through. The client gets E_ACCESSDENIED when the server refused its
     // key and RPC_S_SERVER_UNAVAILABLE_HR when the peer does not complete
     // the handshake or goes away; the server gets E_ACCESSDENIED for either.
+    // On the server, keyProved (when given) is called once, as soon as the
+    // peer's ClientHello has proved the key (OpenSSL checks its binder while
+    // reading it), before the rest of the handshake; false from it ends the
+    // handshake there.
     static std::unique_ptr<CRpcTls> Handshake(int hSocket, const CRpcAccessKey& key, bool bServer,
-                                              int nMillis, size_t nMaxHandshakeBytes, HRESULT* phr);
+                                              int nMillis, size_t nMaxHandshakeBytes, HRESULT* phr,
+                                              const std::function<bool()>& keyProved = {});
 
     // As recv and send on the non-blocking socket: the count of bytes done;
     // 0 when the connection is over (closed, or a record failed its checks);
