@@ -199,7 +199,9 @@ TEST_F(RemoteActivation, CallOverTheTimeLimitGivesUpTheConnection) {
     ASSERT_NE(pPort, nullptr);
     auto start = Clock::now();
     EXPECT_EQ(TransferBytes(pPort, {FAKE_COMMAND, 0x02, 0x58, 0x02}), ERROR_TIMEOUT_HR);  // 600 ms
-    EXPECT_LT(MillisSince(start), 550);
+    // The call's own time-out, and no more than a busy machine's delay.
+    EXPECT_GE(MillisSince(start), 200);
+    EXPECT_LT(MillisSince(start), 260);
     LONG n;
     EXPECT_EQ(pPort->get_Port(&n), RPC_E_DISCONNECTED);
 }
