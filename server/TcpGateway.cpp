@@ -133,6 +133,10 @@ void CTcpGateway::DropIdle(CConnectionThreads& connections) {
 }
 
 bool CTcpGateway::Admit(CConnectionThreads& connections) {
+    // Counted afresh: the count of the last tick still holds the places of
+    // clients dropped since, and making room for a newcomer that has one
+    // would drop a client for nothing, in the end a master that polls.
+    m_nLive = connections.DropIdle(std::chrono::milliseconds(0), false);
     if (m_nLive >= MAX_CONNECTIONS &&
         connections.DropIdle(std::chrono::milliseconds(0), true) >= MAX_CONNECTIONS) {
         CServerLog::Warn(m_strName + ": a client was turned away: too many connections");

@@ -75,6 +75,6 @@ private:
     WORD m_nPort = 502;
     std::atomic<BOOL> m_bRunning{FALSE};
     CTcpListener m_listener;
-    // Clients not dropped at the last tick; only the accepting thread uses it.
+    // Clients not dropped at the last count; only the accepting thread uses it.
     size_t m_nLive = 0;
 };
