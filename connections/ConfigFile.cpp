@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "platform/Archive.h"
 #include "platform/AtomicFile.h"
@@ -55,8 +56,10 @@ BOOL SaveConnections(CConnections& connections, const CString& strPath, CString*
 
 namespace {
 // pOnly: load only that record; *pbFound then tells whether the file held it.
+// pfnOpened: runs once the file has opened; false loads nothing.
 BOOL Load(CConnections& connections, const CString& strPath, CString* pstrError, bool bReplace,
-          const CString* pOnly = nullptr, BOOL* pbFound = nullptr) {
+          const CString* pOnly = nullptr, BOOL* pbFound = nullptr,
+          const std::function<bool()>& pfnOpened = {}) {
     CFile file;
     CFileException error;
     if (!file.Open(strPath.c_str(), CFile::modeRead, &error)) {
@@ -66,6 +69,9 @@ BOOL Load(CConnections& connections, const CString& strPath, CString* pstrError,
     }
     if (bReplace) {
         connections.RemoveAll();
+    }
+    if (pfnOpened && !pfnOpened()) {
+        return TRUE;
     }
     try {
         CArchive ar(&file, CArchive::load);
@@ -87,6 +93,11 @@ BOOL Load(CConnections& connections, const CString& strPath, CString* pstrError,
 
 BOOL LoadConnections(CConnections& connections, const CString& strPath, CString* pstrError) {
     return Load(connections, strPath, pstrError, false);
+}
+
+BOOL LoadConnectionsObserved(CConnections& connections, const CString& strPath, CString* pstrError,
+                             const std::function<bool()>& pfnOpened) {
+    return Load(connections, strPath, pstrError, false, nullptr, nullptr, pfnOpened);
 }
 
 BOOL ReplaceConnections(CConnections& connections, const CString& strPath, CString* pstrError) {

@@ -1,6 +1,8 @@
 // The configuration file "Regpr.cfg": saved atomically, loaded defensively.
 #pragma once
 
+#include <functional>
+
 #include "Connections.h"
 
 constexpr const char* CONFIG_FILE_NAME = "Regpr.cfg";
@@ -17,6 +19,12 @@ BOOL SaveConnections(CConnections& connections, const CString& strPath,
 // read; pstrError (when given) then says why, or where the file is damaged.
 BOOL LoadConnections(CConnections& connections, const CString& strPath,
                      CString* pstrError = nullptr);
+
+// As LoadConnections; pfnOpened runs once the file has opened, and when it
+// returns false nothing is loaded. The collection's load observer sees each
+// record.
+BOOL LoadConnectionsObserved(CConnections& connections, const CString& strPath, CString* pstrError,
+                             const std::function<bool()>& pfnOpened);
 
 // As LoadConnections, but once the file has opened the collection's records
 // are removed first: a file that cannot be opened costs no connection.

@@ -1,6 +1,7 @@
 #include "Connections.h"
 
 #include <cstdio>
+#include <set>
 #include <utility>
 
 #include "platform/Archive.h"
@@ -64,6 +65,25 @@ void CConnections::Remove(const CString& strName) {
     delete static_cast<CConnection*>(pObject);  // the master goes with it
 }
 
+BOOL CConnections::Adopt(CConnection* pConnection) {
+    CObject* pExisting = nullptr;
+    if (CMapStringToOb::Lookup(pConnection->GetName(), pExisting)) {
+        delete pConnection;
+        return FALSE;
+    }
+    SetAt(pConnection->GetName(), pConnection);
+    return TRUE;
+}
+
+CConnection* CConnections::Detach(const CString& strName) {
+    CObject* pObject = nullptr;
+    if (!CMapStringToOb::Lookup(strName, pObject)) {
+        return nullptr;
+    }
+    RemoveKey(strName);
+    return static_cast<CConnection*>(pObject);
+}
+
 void CConnections::RemoveAll() {
     while (!IsEmpty()) {
         POSITION pos = GetStartPosition();
@@ -109,6 +129,8 @@ BOOL CConnections::LoadOnly(CArchive& ar, const CString& strName) {
 BOOL CConnections::LoadRecords(CArchive& ar, const CString* pOnly) {
     BOOL bFound = FALSE;
     int nCount = 0;
+    // An observer may take records away; a name read twice is still refused.
+    std::set<CString> names;
     try {
         ar >> nCount;
     } catch (CException* e) {
@@ -128,7 +150,12 @@ BOOL CConnections::LoadRecords(CArchive& ar, const CString* pOnly) {
             throw new CConfigLoadException(CArchiveException::badClass, i + 1, nCount,
                                            "unknown connection kind " + std::to_string(nType));
         }
-        CConnection* pConnection = Add(strName, nType);
+        if (m_pObserver != nullptr && !m_pObserver->OnRecord(i + 1, nCount, strName)) {
+            return bFound;
+        }
+        CConnection* pConnection = (m_pObserver == nullptr || names.insert(strName).second)
+                                       ? Add(strName, nType)
+                                       : nullptr;
         if (pConnection == nullptr) {
             throw new CConfigLoadException(CArchiveException::badIndex, i + 1, nCount,
                                            "a second connection named " + strName);
@@ -150,6 +177,8 @@ BOOL CConnections::LoadRecords(CArchive& ar, const CString* pOnly) {
         CAutoModbus* pAuto = pConnection->GetAutoModbus();
         if (pAuto != nullptr && pAuto->m_pPort == nullptr) {
             Remove(strName);  // its server cannot be created; its bytes are read
+        } else if (m_pObserver != nullptr && m_pObserver->OnKept(pConnection)) {
+            RemoveKey(strName);
         }
     }
     return bFound;

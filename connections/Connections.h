@@ -27,6 +27,17 @@ class CConnections : public CMapStringToOb {
     DECLARE_DYNAMIC(CConnections)
 
 public:
+    // Told of each record as loading reaches it and once it is kept.
+    class CLoadObserver {
+    public:
+        virtual ~CLoadObserver() = default;
+        // Before the record connects; false stops loading as if the file
+        // ended there.
+        virtual bool OnRecord(int nRecord, int nCount, const CString& strName) = 0;
+        // true when the observer took the record out of the collection.
+        virtual bool OnKept(CConnection* pConnection) = 0;
+    };
+
     CConnections() = default;
     // Removes every record, releasing every automation object and closing
     // every socket.
@@ -37,6 +48,11 @@ public:
     // Destroys the record and its master; an absent name is ignored.
     void Remove(const CString& strName);
     void RemoveAll();
+    // Takes a record made elsewhere; FALSE (and the record destroyed) when
+    // its name is taken.
+    BOOL Adopt(CConnection* pConnection);
+    // The record, out of the collection but not destroyed; null when absent.
+    CConnection* Detach(const CString& strName);
     BOOL Lookup(const CString& strName, CConnection*& pConnection) const;
     void GetNextAssoc(POSITION& rNextPosition, CString& rKey, CConnection*& rValue) const;
     // Each record in iteration order (the order the file is written in).
@@ -60,10 +76,14 @@ public:
     // TRUE when the archive held that record (it may still have been dropped
     // because its server could not be created).
     BOOL LoadOnly(CArchive& ar, const CString& strName);
+    // Null for none.
+    void SetLoadObserver(CLoadObserver* pObserver) { m_pObserver = pObserver; }
 
 private:
     // The loading loop; pOnly as for LoadOnly, null for every record.
     BOOL LoadRecords(CArchive& ar, const CString* pOnly);
+
+    CLoadObserver* m_pObserver = nullptr;
 
     using CMapStringToOb::GetNextAssoc;
     using CMapStringToOb::Lookup;

@@ -1,9 +1,13 @@
 #include "RemoteServerDlg.h"
 
+#include <QLabel>
+#include <QProgressBar>
 #include <cstdlib>
 
 #include "DlgText.h"
+#include "JobWatch.h"
 #include "connections/Connections.h"
+#include "connections/RemoteConnectAttempt.h"
 #include "platform/ui/MessageBox.h"
 #include "res/Resource.h"
 #include "transport/RemoteModbus.h"
@@ -11,6 +15,9 @@
 CRemoteServerDlg::CRemoteServerDlg(QWidget* pParent) : CDialog(IDD_REMOTE_SERVER, pParent) {
     MapCommand(IDC_OK_BUTTON, [this] { OnOkButton(); });
 }
+
+// The watch abandons an attempt still running.
+CRemoteServerDlg::~CRemoteServerDlg() = default;
 
 void CRemoteServerDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
@@ -21,6 +28,17 @@ void CRemoteServerDlg::DoDataExchange(CDataExchange* pDX) {
 
 BOOL CRemoteServerDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    // Below the buttons, shown only while connecting.
+    m_labelConnecting = new QLabel(this);
+    m_labelConnecting->setObjectName("connecting");
+    m_labelConnecting->setGeometry(MapDialogRect(13, 84, 159, 9));
+    m_progress = new QProgressBar(this);
+    m_progress->setRange(0, 0);  // no end is known: busy
+    m_progress->setTextVisible(false);
+    m_progress->setGeometry(MapDialogRect(13, 95, 159, 9));
+    m_labelConnecting->hide();
+    m_progress->hide();
+    m_sizeIdle = size();
     if (!m_bNew) {
         FillFromConnection();
     }
@@ -41,14 +59,20 @@ void CRemoteServerDlg::FillFromConnection() {
 }
 
 void CRemoteServerDlg::OnOkButton() {
-    if (ApplyAndConnect()) {
-        CDialog::OnOK();
+    if (!IsConnecting()) {
+        ApplyAndConnect();
     }
+}
+
+void CRemoteServerDlg::OnCancel() {
+    // Dropping both leaves the thread alone with its own master.
+    m_pWatch.reset();
+    m_pAttempt.reset();
+    CDialog::OnCancel();
 }
 
 BOOL CRemoteServerDlg::ApplyAndConnect() {
     UpdateData(TRUE);
-    CString strName;
     if (m_bNew) {
         const CString strPort = TrimText(GetWindowText(m_editPort));
         const CString strAddress = TrimText(GetWindowText(m_editAddress));
@@ -58,42 +82,83 @@ BOOL CRemoteServerDlg::ApplyAndConnect() {
             AfxMessageBox("Invalid port", MB_OK);
             return FALSE;
         }
-        strName = strAddress + ":" + strPort;
+        m_strNewName = strAddress + ":" + strPort;
         CConnection* pExisting = nullptr;
-        if (theConnections.Lookup(strName, pExisting)) {
+        if (theConnections.Lookup(m_strNewName, pExisting)) {
             AfxMessageBox("Connection Alredy Exist", MB_OK);
             m_pConnection = nullptr;
             return FALSE;
         }
-        m_pConnection = theConnections.Add(strName, CONNECTION_OPEN_MODBUS);
-        if (m_pConnection == nullptr) {
-            AfxMessageBox("Error Adding Connection", MB_OK);
-            return FALSE;
-        }
+        m_pConnection = nullptr;
     }
-    CRemoteModbus* pModbus = m_pConnection ? m_pConnection->GetRemoteModbus() : nullptr;
-    if (pModbus == nullptr) {
+    const CRemoteModbus* pSettings =
+        m_bNew ? nullptr : (m_pConnection ? m_pConnection->GetRemoteModbus() : nullptr);
+    if (!m_bNew && pSettings == nullptr) {
         return FALSE;
     }
 
-    // A negative or oversized value would wrap to a wait of weeks, or to 0.
+    // A negative value would wrap to a wait of weeks, 0 to the default.
     long nTimeout = std::atol(GetWindowText(m_editTimeout).c_str());
-    if (nTimeout <= 0 || nTimeout > 0xFFFFFFFFL) {
+    if (nTimeout <= 0 || nTimeout > MAX_TIMEOUT) {
         AfxMessageBox("Invalid timeout", MB_OK);
-    } else {
-        pModbus->SetTimeout(static_cast<DWORD>(nTimeout));
-        pModbus->SetHost(GetWindowText(m_editAddress));
-        pModbus->SetPort(static_cast<WORD>(std::atol(GetWindowText(m_editPort).c_str())));
-        pModbus->SetReconnect(TRUE);
-        if (pModbus->Connect(CString(), 0, 0)) {
-            return TRUE;
-        }
-        AfxMessageBox("Connection Error", MB_OK);
+        return FALSE;
     }
+    const CString strHost = GetWindowText(m_editAddress);
+    const auto nPort = static_cast<WORD>(std::atol(GetWindowText(m_editPort).c_str()));
+    m_pAttempt = std::make_shared<CRemoteConnectAttempt>(pSettings, strHost, nPort,
+                                                         static_cast<DWORD>(nTimeout));
+    ShowConnecting(TrimText(strHost) + ":" + std::to_string(nPort));
+    // The thread holds the attempt itself and never the dialog or the record.
+    std::shared_ptr<CRemoteConnectAttempt> pAttempt = m_pAttempt;
+    m_pWatch = std::make_unique<CJobWatch>(
+        CBackgroundJob::Start([pAttempt](CBackgroundJob&) { pAttempt->Run(); }), this,
+        [this] { OnConnectDone(); });
+    return TRUE;
+}
 
-    if (m_bNew) {
-        theConnections.Remove(strName);
-        m_pConnection = nullptr;
+void CRemoteServerDlg::ShowConnecting(const CString& strTarget) {
+    const bool bConnecting = !strTarget.empty();
+    if (bConnecting) {
+        m_labelConnecting->setText(QString::fromStdString("Connecting to " + strTarget) +
+                                   QChar(0x2026));
+        setFixedSize(m_sizeIdle.width(),
+                     m_progress->geometry().bottom() + MapDialogRect(0, 0, 0, 6).height());
+    } else {
+        setFixedSize(m_sizeIdle);
     }
-    return FALSE;
+    m_labelConnecting->setVisible(bConnecting);
+    m_progress->setVisible(bConnecting);
+    m_editTimeout->setEnabled(!bConnecting);
+    if (m_bNew) {
+        m_editAddress->setEnabled(!bConnecting);
+        m_editPort->setEnabled(!bConnecting);
+    }
+    if (QWidget* pOk = GetDlgItem(IDC_OK_BUTTON)) {
+        pOk->setEnabled(!bConnecting);
+    }
+}
+
+void CRemoteServerDlg::OnConnectDone() {
+    if (m_pWatch == nullptr || !m_pWatch->Job().IsDone()) {
+        return;
+    }
+    const std::shared_ptr<CRemoteConnectAttempt> pAttempt = std::move(m_pAttempt);
+    m_pWatch.reset();
+    ShowConnecting(CString());
+    if (pAttempt->IsConnected()) {
+        if (m_bNew) {
+            m_pConnection = theConnections.Add(m_strNewName, CONNECTION_OPEN_MODBUS);
+            if (m_pConnection == nullptr) {
+                AfxMessageBox("Error Adding Connection", MB_OK);
+                return;
+            }
+        }
+        pAttempt->InstallInto(*m_pConnection);
+        CDialog::OnOK();
+        return;
+    }
+    if (!m_bNew) {
+        pAttempt->ApplyFailureTo(*m_pConnection);
+    }
+    AfxMessageBox("Connection Error", MB_OK);
 }

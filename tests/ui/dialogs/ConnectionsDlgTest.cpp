@@ -5,15 +5,20 @@
 #include <sys/stat.h>
 
 #include <QListWidget>
+#include <QProgressDialog>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "connections/ConfigFile.h"
 #include "connections/Connections.h"
 #include "connections/dialogs/ConnectionsDlg.h"
+#include "platform/UniqueFd.h"
 #include "platform/com/ComApi.h"
 #include "res/Resource.h"
 #include "tests/support/FileLines.h"
+#include "tests/support/PeerSocket.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ui/DialogTestSupport.h"
 #include "tests/support/ui/UiTestSupport.h"
@@ -177,5 +182,62 @@ TEST_F(ConnectionsDlg, SaveIntoADirectoryWithoutWritePermissionKeepsTheOldFile) 
     EXPECT_EQ(m_boxes.Texts(),
               std::vector<CString>{"Connections not saved: Regpr.cfg: Permission denied"});
     EXPECT_EQ(ReadConfig(), std::string(4, '\0'));
+}
+// Load connects off the GUI thread, one record after another, saying which;
+// Cancel while a record hangs keeps the ones before it, and the hanging
+// one's later success adds nothing.
+TEST_F(ConnectionsDlg, LoadShowsEachRecordAndCancelKeepsThoseBefore) {
+    CListener listener(0);
+    for (const char* pszName : {"plc-1", "plc-2", "plc-hall-2"}) {
+        CRemoteModbus* pModbus =
+            theConnections.Add(pszName, CONNECTION_OPEN_MODBUS)->GetRemoteModbus();
+        pModbus->SetHost("127.0.0.1");
+        pModbus->SetPort(m_sim.m_nPort);
+        pModbus->SetTimeout(20000);
+        pModbus->SetReconnect(TRUE);
+    }
+    // Saving connects each record: the last one's connection fills the
+    // listener's accept queue, and every later handshake there hangs.
+    CConnection* pHanging = nullptr;
+    ASSERT_TRUE(theConnections.Lookup("plc-hall-2", pHanging));
+    pHanging->GetRemoteModbus()->SetPort(listener.Port());
+    ASSERT_TRUE(SaveConnections(theConnections, "Regpr.cfg"));
+    std::vector<CString> before;  // the records the file holds before it
+    bool bReached = false;
+    theConnections.ForEach([&](const CString& strName, CConnection*) {
+        bReached = bReached || strName == "plc-hall-2";
+        if (!bReached) {
+            before.push_back(strName);
+        }
+    });
+    theConnections.RemoveAll();
+    const CString strHanging = std::to_string(before.size() + 1) + " of 3: plc-hall-2";
+
+    std::chrono::steady_clock::time_point cancelled;
+    QString strSeen;
+    WhenModal([&](QWidget* pModal) {
+        auto* pProgress = qobject_cast<QProgressDialog*>(pModal);
+        ASSERT_NE(pProgress, nullptr);
+        WaitFor([&] { return pProgress->labelText().toStdString() == strHanging; });
+        strSeen = pProgress->labelText();
+        Pump(std::chrono::milliseconds(200));
+        cancelled = std::chrono::steady_clock::now();
+        pProgress->cancel();
+    });
+    Click(&m_dlg, IDC_BUTTON_LOAD);
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::milliseconds(100));
+    EXPECT_EQ(strSeen.toStdString(), strHanging);
+    std::sort(before.begin(), before.end());
+    EXPECT_EQ(ConnectionNames(), before);
+    EXPECT_EQ(Lines().size(), before.size());
+    EXPECT_TRUE(m_boxes.Texts().empty());
+
+    // Room in the queue: the hanging record connects on its retransmission.
+    CUniqueFd first(listener.Accept());
+    CUniqueFd late(listener.Accept(5000));
+    ASSERT_TRUE(late.IsValid());
+    Pump(std::chrono::milliseconds(300));
+    EXPECT_EQ(ConnectionNames(), before);
+    EXPECT_EQ(Lines().size(), before.size());
 }
 }  // namespace
