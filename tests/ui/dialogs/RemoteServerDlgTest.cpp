@@ -1,10 +1,17 @@
 // Remote Server Connection against the simulator: new and edit modes, the
 // refusals and their messages, Enter as "&OK"; against a listener that never
 // accepts: the window answering while it connects, and Cancel abandoning it.
+#include <fcntl.h>
+#include <unistd.h>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSocketNotifier>
 #include <QTest>
+
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <thread>
 
@@ -154,33 +161,55 @@ protected:
 
 using Clock = std::chrono::steady_clock;
 
-// A key press that carries the moment it was posted.
-struct CTimedKey : QKeyEvent {
-    CTimedKey() : QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a") {}
-    Clock::time_point sent = Clock::now();
-};
+constexpr int kKeys = 300;
 
-// Records how long each posted key waited for the GUI thread.
-class CLatencyProbe : public QWidget {
+// Records how long each input waited for the GUI thread. Input arrives as a
+// window system's does: bytes on a descriptor the GUI thread's event loop
+// watches. The moment each was sent travels beside it, in order.
+class CLatencyProbe {
 public:
+    CLatencyProbe() {
+        int fds[2] = {-1, -1};
+        EXPECT_EQ(::pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+        m_read.Reset(fds[0]);
+        m_write.Reset(fds[1]);
+        m_notifier = std::make_unique<QSocketNotifier>(m_read.Get(), QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { Take(); });
+    }
+    // From another thread.
+    void Post() {
+        m_sent[m_nPosted++].store(Clock::now().time_since_epoch().count(),
+                                  std::memory_order_release);
+        EXPECT_EQ(::write(m_write.Get(), "k", 1), 1);
+    }
     std::vector<double> m_waits;  // ms
 
-protected:
-    void keyPressEvent(QKeyEvent* pEvent) override {
-        const auto* pKey = static_cast<CTimedKey*>(pEvent);
-        m_waits.push_back(
-            std::chrono::duration<double, std::milli>(Clock::now() - pKey->sent).count());
+private:
+    void Take() {
+        char buf[64];
+        for (ssize_t n; (n = ::read(m_read.Get(), buf, sizeof buf)) > 0;) {
+            for (ssize_t i = 0; i < n && m_waits.size() < m_sent.size(); ++i) {
+                const Clock::time_point sent(
+                    Clock::duration(m_sent[m_waits.size()].load(std::memory_order_acquire)));
+                m_waits.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+            }
+        }
     }
+
+    std::array<std::atomic<Clock::rep>, kKeys> m_sent{};
+    int m_nPosted = 0;  // the sender's own
+    CUniqueFd m_read, m_write;
+    std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
 TEST_F(NeverAccepting, TheWindowAnswersWhileItConnects) {
     CLatencyProbe probe;
-    constexpr int kKeys = 300;
     // Posted from another thread every 5 ms, starting before OK, so a GUI
     // thread held up by the connection shows as keys left waiting.
     std::thread sender([&probe] {
         for (int i = 0; i < kKeys; ++i) {
-            QCoreApplication::postEvent(&probe, new CTimedKey);
+            probe.Post();
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     });
