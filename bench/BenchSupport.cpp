@@ -116,6 +116,11 @@ double Median(std::vector<double> v) {
     return v.size() % 2 != 0 ? v[m] : (v[m - 1] + v[m]) / 2;
 }
 
+double Percentile(std::vector<double> v, double q) {
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(q * double(v.size())))];
+}
+
 CSpread Spread(const std::vector<double>& v) {
     const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
     return {Median(v), *lo, *hi};

@@ -93,6 +93,8 @@ inline int ContenderAt(int round, int k, int nContenders) {
 }
 
 double Median(std::vector<double> v);
+// The value below which the fraction q (0 to 1) of v lies, the nearest rank.
+double Percentile(std::vector<double> v, double q);
 
 struct CSpread {
     double dMedian;
