@@ -5,6 +5,7 @@
 
 #include "ServerLog.h"
 #include "TcpGateway.h"
+#include "ThreadScheduling.h"
 #include "core/FunctionCodes.h"
 #include "core/Modbus.h"
 #include "platform/Deadline.h"
@@ -70,12 +71,20 @@ void CSerialPort::Close() {
 LONG CSerialPort::Exchange(const BYTE* pbRequest, size_t nRequest, CByteArray& answer) {
     answer.clear();
     const CSerialSettings s = GetSettings();
-    std::lock_guard<std::mutex> guard(m_exchangeMutex);
-    if (!m_line.IsOpen()) {
-        return Status(MODBUS_PORT_NOT_OPENED);
+    unsigned long long nRunDelay = 0;
+    const bool bWatched = CThreadScheduling::BeforeExchange(&nRunDelay);
+    LONG nStatus;
+    {
+        std::lock_guard<std::mutex> guard(m_exchangeMutex);
+        if (!m_line.IsOpen()) {
+            return Status(MODBUS_PORT_NOT_OPENED);
+        }
+        nStatus = ExchangeLocked(s, pbRequest, nRequest, answer);
+        m_lastActivity = Clock::now();
     }
-    const LONG nStatus = ExchangeLocked(s, pbRequest, nRequest, answer);
-    m_lastActivity = Clock::now();
+    if (bWatched) {
+        CThreadScheduling::AfterExchange(nRunDelay);
+    }
     return nStatus;
 }
 

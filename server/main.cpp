@@ -12,6 +12,7 @@
 #include "ServerLog.h"
 #include "ServerOptions.h"
 #include "TcpGateway.h"
+#include "ThreadScheduling.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/rpc/RpcFrame.h"
 #include "platform/com/rpc/RpcServer.h"
@@ -116,6 +117,10 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
+    // Before any thread starts: they all inherit it.
+    if (!CThreadScheduling::Start()) {
+        CServerLog::Debug("threads keep ordinary scheduling");
+    }
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     auto pPorts = std::make_shared<CSerialPorts>(opt.m_portMap);
     CSerialPortFactory* pFactory = new CSerialPortFactory(pPorts);

@@ -108,27 +108,32 @@ bool CRpcSocket::SendFrame(CRpcFrameWriter& frame, const CDeadline& deadline) {
 
 bool CRpcSocket::Fill(size_t n, const CDeadline& deadline, bool* pbClosed) {
     *pbClosed = false;
-    // TLS may hold bytes already taken off the socket, so it is asked before
-    // waiting; a plain socket is waited for first, which saves a call.
-    const bool bTls = m_pTls != nullptr;
+    // The socket is waited for before each read, which saves asking an empty
+    // one, unless TLS already holds bytes taken off it.
+    short events = POLLIN;
+    bool bWait = !HasPending();
     while (m_input.size() < n) {
-        if (!bTls && !WaitFor(m_hSocket, POLLIN, deadline)) {
+        if (bWait && !WaitFor(m_hSocket, events, deadline)) {
             return false;
         }
         const size_t nHave = m_input.size();
         m_input.resize(std::max(n, nHave + kReadAhead));
-        short events = POLLIN;
+        events = POLLIN;
         const ssize_t rc = Receive(m_input.data() + nHave, m_input.size() - nHave, &events);
         m_input.resize(nHave + (rc > 0 ? size_t(rc) : 0));
         if (rc == 0) {
             *pbClosed = true;
             return false;
         }
-        if (rc < 0 && bTls && !WaitFor(m_hSocket, events, deadline)) {
-            return false;
-        }
+        // A read that would block waits for what it asked for, even with a
+        // part of a record held.
+        bWait = rc < 0 || !HasPending();
     }
     return true;
+}
+
+bool CRpcSocket::HasPending() {
+    return m_pTls != nullptr && m_pTls->HasPending();
 }
 
 CRpcSocket::EReceive CRpcSocket::ReceiveFrame(std::vector<BYTE>& body, int nMillis) {

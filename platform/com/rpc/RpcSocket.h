@@ -70,6 +70,8 @@ public:
 private:
     // Reads until at least n bytes are buffered.
     bool Fill(size_t n, const CDeadline& deadline, bool* pbClosed);
+    // TLS holds bytes (or a failure) that a read takes without waiting.
+    bool HasPending();
 
     // Bytes of one call into the transport: raw or through TLS. As recv and
     // send, but -1 always means "wait for *pEvents" and 0 "over".

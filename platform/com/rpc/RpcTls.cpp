@@ -151,6 +151,9 @@ SSL_CTX* Context(bool bServer) {
         SSL_CTX_set_session_cache_mode(pCtx, SSL_SESS_CACHE_OFF);
         SSL_CTX_set_max_early_data(pCtx, 0);
         SSL_CTX_set_mode(pCtx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+        // A record's header and body, and the records after it, come in one
+        // call rather than one call each.
+        SSL_CTX_set_read_ahead(pCtx, 1);
         if (bServerSide) {
             SSL_CTX_set_num_tickets(pCtx, 0);
             SSL_CTX_set_psk_find_session_callback(pCtx, FindPsk);
@@ -273,6 +276,11 @@ ssize_t CRpcTls::Read(BYTE* pb, size_t n, short* pEvents) {
     size_t nDone = 0;
     const int rc = SSL_read_ex(m_pSsl, pb, n, &nDone);
     return Finish(rc, nDone, pEvents);
+}
+
+bool CRpcTls::HasPending() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_bFailed || SSL_has_pending(m_pSsl) == 1;
 }
 
 ssize_t CRpcTls::Write(const BYTE* pb, size_t n, short* pEvents) {

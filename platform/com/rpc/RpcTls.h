@@ -44,6 +44,10 @@ public:
     // -1 when it would block, *pEvents then saying what to wait for.
     ssize_t Read(BYTE* pb, size_t n, short* pEvents);
     ssize_t Write(const BYTE* pb, size_t n, short* pEvents);
+    // True when Read would not wait for the socket: bytes already taken off
+    // it are held (reads take whatever has arrived), or a failure is yet to
+    // be reported.
+    bool HasPending();
 
     // What the socket layer under the TLS state keeps (defined with it).
     struct CBioState;
