@@ -26,3 +26,16 @@ constexpr BYTE READ_WRITE_MULTIPLE_REGISTERS = 23;
 // Set in the function byte of an exception answer.
 constexpr BYTE EXCEPTION_FLAG = 0x80;
 }  // namespace ModbusFunction
+
+// The codes an exception answer carries after its function byte.
+namespace ModbusExceptionCode {
+constexpr BYTE ILLEGAL_FUNCTION = 1;
+constexpr BYTE ILLEGAL_DATA_ADDRESS = 2;
+constexpr BYTE ILLEGAL_DATA_VALUE = 3;
+constexpr BYTE SERVER_DEVICE_FAILURE = 4;
+constexpr BYTE ACKNOWLEDGE = 5;
+constexpr BYTE SERVER_DEVICE_BUSY = 6;
+constexpr BYTE MEMORY_PARITY_ERROR = 8;
+constexpr BYTE GATEWAY_PATH_UNAVAILABLE = 0x0A;
+constexpr BYTE GATEWAY_TARGET_FAILED = 0x0B;
+}  // namespace ModbusExceptionCode

@@ -3,12 +3,19 @@
 #include <cstdio>
 #include <ctime>
 
+#include "FrameDecode.h"
+#include "FunctionCodes.h"
+#include "Modbus.h"
+
 namespace Traffic {
 
 std::string CTrafficLine::Text(const std::string& strName) const {
     std::string s = strTime + "  " + strName + "  " + chDirection + "  " + strBytes;
     if (chDirection == '<') {
         s += "  " + strStatus + "  " + strMillis;
+    }
+    if (!strDecoded.empty()) {
+        s += "  " + strDecoded;
     }
     return s;
 }
@@ -64,20 +71,55 @@ std::string FormatHex(const BYTE* p, size_t n) {
     return s;
 }
 
+namespace {
+void DecodeExchange(const CTrafficExchange& e, std::string& strRequest, std::string& strAnswer) {
+    using FrameDecode::EFraming;
+    // The Modbus/TCP master captures its frames header and all, but a request
+    // it never sent as the device address and PDU it was handed.
+    const bool bTcp = e.strTransport.rfind("tcp ", 0) == 0;
+    const EFraming request = bTcp && FrameDecode::HasTcpHeader(e.request.data(), e.request.size())
+                                 ? EFraming::TCP_HEADER
+                                 : EFraming::UNIT_PDU;
+    strRequest = FrameDecode::DecodeRequest(e.request.data(), e.request.size(), request);
+    if (!e.answer.empty()) {
+        strAnswer = FrameDecode::DecodeAnswer(e.request.data(), e.request.size(), request,
+                                              e.answer.data(), e.answer.size(),
+                                              bTcp ? EFraming::TCP_HEADER : EFraming::UNIT_PDU);
+    } else if (e.wStatus >= MODBUS_EXCEPTION_BASE && e.wStatus <= MODBUS_EXCEPTION_BASE + 0xFF) {
+        // The serial server's exception answer reaches us as a status only:
+        // decoded as the answer it stands for.
+        const size_t nAt = request == EFraming::TCP_HEADER ? 6 : 0;
+        if (e.request.size() >= nAt + 2) {
+            const BYTE answer[3] = {e.request[nAt],
+                                    BYTE(e.request[nAt + 1] | ModbusFunction::EXCEPTION_FLAG),
+                                    BYTE(e.wStatus - MODBUS_EXCEPTION_BASE)};
+            strAnswer = FrameDecode::DecodeAnswer(e.request.data(), e.request.size(), request,
+                                                  answer, sizeof answer, EFraming::UNIT_PDU);
+        }
+    }
+}
+}  // namespace
+
 std::array<CTrafficLine, 2> DescribeLines(const CTrafficExchange& exchange) {
     const auto tAnswer =
         exchange.tSent + std::chrono::duration_cast<std::chrono::system_clock::duration>(
                              std::chrono::duration<double, std::milli>(exchange.dMillis));
     char szMillis[32];
     std::snprintf(szMillis, sizeof szMillis, "%.3f ms", exchange.dMillis);
-    CTrafficLine request{FormatTime(exchange.tSent), '>',
-                         FormatHex(exchange.request.data(), exchange.request.size()), "", ""};
-    CTrafficLine answer{FormatTime(tAnswer), '<',
-                        FormatHex(exchange.answer.data(), exchange.answer.size()),
-                        exchange.strStatus, szMillis};
+    CTrafficLine request{FormatTime(exchange.tSent),
+                         '>',
+                         FormatHex(exchange.request.data(), exchange.request.size()),
+                         "",
+                         "",
+                         ""};
+    CTrafficLine answer{
+        FormatTime(tAnswer), '<',      FormatHex(exchange.answer.data(), exchange.answer.size()),
+        exchange.strStatus,  szMillis, ""};
     if (answer.strBytes.empty()) {
         answer.strBytes = "(nothing)";
     }
+    answer.strStatus = FrameDecode::NameExceptionStatus(answer.strStatus, exchange.wStatus);
+    DecodeExchange(exchange, request.strDecoded, answer.strDecoded);
     return {std::move(request), std::move(answer)};
 }
 

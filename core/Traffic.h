@@ -85,14 +85,17 @@ struct CTrafficLine {
     std::string strBytes;
     std::string strStatus;  // the answer's only, as is the round trip
     std::string strMillis;
-    // The line as text: "time  name  >  bytes[  status  millis]".
+    std::string strDecoded;  // what the bytes mean (FrameDecode); empty when nothing came
+    // The line as text: "time  name  >  bytes[  status  millis][  decoded]".
     std::string Text(const std::string& strName) const;
 };
 // The request's line and the answer's.
 std::array<CTrafficLine, 2> DescribeLines(const CTrafficExchange& exchange);
 // The two lines of an exchange, request then answer:
-//   12:00:01.250  name  >  00 01 00 00 00 06 01 03 00 00 00 0A
-//   12:00:01.252  name  <  00 01 ... 00 0A  Ok  1.843 ms
+//   12:00:01.250  name  >  00 00 00 00 00 06 01 03 00 00 00 02  unit 1: read holding
+//                          registers, address 0, quantity 2
+//   12:00:01.252  name  <  00 00 ... 00 08  Ok  1.843 ms  unit 1: read holding registers: 7 8
+// (each on one line).
 // The answer line is written at the request's time plus the round trip.
 std::vector<std::string> FormatLines(const CTrafficExchange& exchange, const std::string& strName);
 }  // namespace Traffic

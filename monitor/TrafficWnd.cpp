@@ -39,8 +39,8 @@ void CTrafficModel::Append(const std::vector<CTrafficExchange>& exchanges,
             line.columns[TIME] = QString::fromStdString(part.strTime);
             line.columns[CONNECTION] = qName;
             line.columns[DIRECTION] = QChar(part.chDirection);
+            line.columns[DECODED] = QString::fromStdString(part.strDecoded);
             line.columns[BYTES] = QString::fromStdString(part.strBytes);
-            m_nWidestBytes = std::max(m_nWidestBytes, int(part.strBytes.size()));
             line.columns[STATUS] = QString::fromStdString(part.strStatus);
             line.columns[ROUND_TRIP] = QString::fromStdString(part.strMillis);
             line.strText = QString::fromStdString(part.Text(names[i]));
@@ -94,7 +94,16 @@ QVariant CTrafficModel::data(const QModelIndex& index, int nRole) const {
         return m_lines[size_t(index.row())].columns[index.column()];
     }
     if (nRole == Qt::ToolTipRole) {
-        return m_lines[size_t(index.row())].strText;  // the whole line, bytes unclipped
+        // What the frame means, then all its bytes, a short line each: a
+        // frame of 260 bytes fits on the screen.
+        const CLine& line = m_lines[size_t(index.row())];
+        QString strTip = line.columns[DECODED];
+        const QString& strBytes = line.columns[BYTES];
+        constexpr int nLineChars = 3 * TIP_BYTES_PER_LINE;  // "XX " each
+        for (int nAt = 0; nAt < strBytes.size(); nAt += nLineChars) {
+            strTip += (strTip.isEmpty() ? "" : "\n") + strBytes.mid(nAt, nLineChars - 1);
+        }
+        return strTip;
     }
     if (nRole == Qt::FontRole && index.column() == BYTES) {
         return BytesFont();
@@ -103,14 +112,14 @@ QVariant CTrafficModel::data(const QModelIndex& index, int nRole) const {
 }
 
 QVariant CTrafficModel::headerData(int nSection, Qt::Orientation orientation, int nRole) const {
-    static const char* const kHeaders[COLUMN_COUNT] = {"Time",   "Connection", "Dir",
+    static const char* const kHeaders[COLUMN_COUNT] = {"Time",   "Connection", "Dir",  "Decoded",
                                                        "Status", "Round trip", "Bytes"};
     if (orientation == Qt::Horizontal && nRole == Qt::DisplayRole && nSection >= 0 &&
         nSection < COLUMN_COUNT) {
         return QString(kHeaders[nSection]);
     }
     if (orientation == Qt::Horizontal && nRole == Qt::TextAlignmentRole && nSection == BYTES) {
-        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);  // seen before scrolling
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     }
     return QVariant();
 }
@@ -142,14 +151,15 @@ CTrafficWnd::CTrafficWnd(CTrafficRing& ring,
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     // The columns before the bytes are as wide as their usual text, set once
-    // (measuring 40,000 rows would be slow); the bytes grow with the widest
-    // frame seen, and the view scrolls to them.
+    // (measuring 40,000 rows would be slow); the bytes take the width left.
     QHeaderView* pHeader = m_table->horizontalHeader();
     const QFontMetrics metrics(font());
     const auto width = [&](const char* psz) { return metrics.horizontalAdvance(psz) + 16; };
     pHeader->resizeSection(CTrafficModel::TIME, width("00:00:00.000"));
     pHeader->resizeSection(CTrafficModel::CONNECTION, width("192.168.100.100:50200"));
     pHeader->resizeSection(CTrafficModel::DIRECTION, width("Dir"));
+    pHeader->resizeSection(CTrafficModel::DECODED,
+                           width("unit 1: read holding registers, address 1000, quantity 10"));
     pHeader->resizeSection(CTrafficModel::STATUS, width("Modbus device return an exception"));
     pHeader->resizeSection(CTrafficModel::ROUND_TRIP, width("10000.000 ms"));
     pHeader->setStretchLastSection(true);
@@ -168,7 +178,7 @@ CTrafficWnd::CTrafficWnd(CTrafficRing& ring,
     pLayout->addLayout(pTop);
     pLayout->addWidget(m_table);
     pLayout->addWidget(m_labelCount);
-    resize(1000, 420);
+    resize(1280, 420);
 
     m_chooseFile = [this] {
         return QFileDialog::getSaveFileName(this, "Save Traffic", QString(),
@@ -218,12 +228,6 @@ void CTrafficWnd::Refresh() {
         m_table->verticalScrollBar() == nullptr ||
         m_table->verticalScrollBar()->value() == m_table->verticalScrollBar()->maximum();
     m_pModel->Append(exchanges, names);
-    const int nBytesWidth = QFontMetrics(CTrafficModel::BytesFont())
-                                .horizontalAdvance(QString(m_pModel->WidestBytes(), '0')) +
-                            16;
-    if (nBytesWidth > m_table->horizontalHeader()->sectionSize(CTrafficModel::BYTES)) {
-        m_table->horizontalHeader()->resizeSection(CTrafficModel::BYTES, nBytesWidth);
-    }
     if (bAtEnd) {
         m_table->scrollToBottom();
     }

@@ -22,8 +22,11 @@ class QTimer;
 // The lines shown, at most a fixed number; the oldest go first.
 class CTrafficModel : public QAbstractTableModel {
 public:
-    // The bytes come last: the one column whose width varies, scrolled to.
-    enum EColumn { TIME, CONNECTION, DIRECTION, STATUS, ROUND_TRIP, BYTES, COLUMN_COUNT };
+    // What the frame means comes first; the bytes last, in the width left
+    // (cut short there, whole in the tool tip), so no frame needs a scroll.
+    enum EColumn { TIME, CONNECTION, DIRECTION, DECODED, STATUS, ROUND_TRIP, BYTES, COLUMN_COUNT };
+    // Bytes per line of the hex in a line's tool tip.
+    static constexpr int TIP_BYTES_PER_LINE = 16;
     struct CLine {
         QString columns[COLUMN_COUNT];
         QString strText;  // the whole line, as copied and saved
@@ -37,8 +40,6 @@ public:
                 const std::vector<std::string>& names);
     void Clear();
     const CLine& Line(int nRow) const { return m_lines[size_t(nRow)]; }
-    // The most characters of bytes in any line appended so far.
-    int WidestBytes() const { return m_nWidestBytes; }
     static QFont BytesFont();
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -49,7 +50,6 @@ public:
 private:
     const size_t m_nMaxLines;
     std::deque<CLine> m_lines;
-    int m_nWidestBytes = 0;
 };
 
 class CTrafficWnd : public QWidget {

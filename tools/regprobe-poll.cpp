@@ -15,6 +15,7 @@
 #include "PollOutput.h"
 #include "connections/ConfigFile.h"
 #include "connections/Connection.h"
+#include "core/FrameDecode.h"
 #include "core/Traffic.h"
 #include "platform/CommandLine.h"
 #include "platform/com/ComApi.h"
@@ -73,8 +74,8 @@ const char kUsage[] =
     "\n"
     "Output:\n"
     "  --format F         text (default) | csv | json\n"
-    "  --trace            every exchange's bytes on standard error, as the\n"
-    "                     traffic monitor shows them\n"
+    "  --trace            every exchange's bytes and what they mean on standard\n"
+    "                     error, as the traffic monitor shows them\n"
     "  --help             show this text\n"
     "\n"
     "The numbers of options are decimal or hexadecimal with 0x (--address 0x160);\n"
@@ -291,7 +292,8 @@ bool Write(const Options& o, CModbus* pModbus, int* pnStatus) {
     w.strDevice = std::to_string(o.nDevice);
     w.strAddress = std::to_string(o.nWriteAddress >= 0 ? o.nWriteAddress : o.nAddress);
     w.strValue = o.strWriteValue;
-    const CWriteResult result = WriteOnce(w);
+    CWriteResult result = WriteOnce(w);
+    result.strError = FrameDecode::NameExceptionStatus(result.strError, result.wStatus);
     if (!result.bWritten) {
         // Nothing went to the device: the value cannot be written as this type.
         std::fprintf(stderr, "regprobe-poll: nothing written: %s (see --help)\n",
@@ -367,7 +369,8 @@ int Poll(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CPollOutput& o
             reconnector.Connect();
         }
         const auto tNow = std::chrono::system_clock::now();
-        const CReadResult result = ReadOnce(settings);
+        CReadResult result = ReadOnce(settings);
+        result.strStatus = FrameDecode::NameExceptionStatus(result.strStatus, result.wStatus);
         ++nReads;
         if (!result.Failed()) {
             reconnector.ReadSucceeded();

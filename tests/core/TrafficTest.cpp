@@ -61,20 +61,41 @@ TEST(TrafficRing, ManyWritersNeverGrowItPastItsCapacity) {
     EXPECT_EQ(all.front().nSequence, 19001u);
 }
 
-TEST(Traffic, LinesShowBothDirectionsInHexWithStatusAndTime) {
+TEST(Traffic, LinesShowBothDirectionsInHexWithStatusTimeAndMeaning) {
     CTrafficExchange e;
     e.tSent = std::chrono::system_clock::time_point(std::chrono::milliseconds(1250));
-    e.request = {0x00, 0x01, 0xAB, 0x0F};
-    e.answer = {0xFF};
+    e.strTransport = "tcp 127.0.0.1:502";
+    e.request = {0, 0, 0, 0, 0, 6, 0x01, 0x03, 0x00, 0x00, 0x00, 0x01};
+    e.answer = {0, 0, 0, 0, 0, 5, 0x01, 0x03, 0x02, 0x00, 0x2A};
     e.strStatus = "Ok";
     e.dMillis = 1.8434;
-    const std::vector<std::string> lines = Traffic::FormatLines(e, "plc");
+    std::vector<std::string> lines = Traffic::FormatLines(e, "plc");
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].substr(8), ".250  plc  >  00 01 AB 0F");
-    EXPECT_EQ(lines[1].substr(8), ".251  plc  <  FF  Ok  1.843 ms");
+    EXPECT_EQ(lines[0].substr(8),
+              ".250  plc  >  00 00 00 00 00 06 01 03 00 00 00 01  unit 1: read holding "
+              "registers, address 0, quantity 1");
+    EXPECT_EQ(lines[1].substr(8),
+              ".251  plc  <  00 00 00 00 00 05 01 03 02 00 2A  Ok  1.843 ms  unit 1: read holding "
+              "registers: 42");
+    // Never sent (no connection): the request as handed over, no answer.
+    e.request.erase(e.request.begin(), e.request.begin() + 6);
     e.answer.clear();
-    e.strStatus = "Time-out";
-    EXPECT_NE(Traffic::FormatLines(e, "plc")[1].find("<  (nothing)  Time-out"), std::string::npos);
+    e.strStatus = "Socket not connected";
+    lines = Traffic::FormatLines(e, "plc");
+    EXPECT_NE(lines[0].find(">  01 03 00 00 00 01  unit 1: read holding registers, address 0"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find("<  (nothing)  Socket not connected  1.843 ms"), std::string::npos);
+    EXPECT_EQ(lines[1].back(), 's') << lines[1];
+    // The serial server's exception comes as a status: named, and decoded.
+    e.strTransport = "serial COM1";
+    e.wStatus = 0x8002;
+    e.strStatus = "Modbus device return an exception code 2";
+    EXPECT_NE(Traffic::FormatLines(e, "plc")[1].find(
+                  "<  (nothing)  Modbus device return an exception code 2 (illegal data address)  "
+                  "1.843 ms  unit 1: read holding registers, exception 2 (illegal data address)"),
+              std::string::npos)
+        << Traffic::FormatLines(e, "plc")[1];
 }
 
 }  // namespace

@@ -123,7 +123,10 @@ TEST_F(PollProgram, AFailedReadPrintsItsStatusAndNoValues) {
         Run(Device() + Lines{"--address", "98", "--quantity", "5", "--count", "2"}, &nStatus);
     EXPECT_EQ(lines.size(), 4u);
     for (size_t i = 0; i + 1 < lines.size(); i += 2) {
-        EXPECT_EQ(lines[i].rfind("Modbus device return an exception code 2 (", 0), 0u) << lines[i];
+        EXPECT_EQ(
+            lines[i].rfind("Modbus device return an exception code 2 (illegal data address) (", 0),
+            0u)
+            << lines[i];
     }
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[3].rfind("2 Errors=2  ", 0), 0u) << lines[3];
@@ -170,7 +173,9 @@ TEST_F(PollProgram, OnceExitsByTheReadAndSaysAFailureOnStandardError) {
     // Past the device's end: the status text goes to standard error too.
     lines = Run(Device() + Lines{"--once", "--address", "99", "--quantity", "2"}, &nStatus);
     EXPECT_EQ(nStatus, 1);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Modbus device return an exception code 2"), 1)
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "Modbus device return an exception code 2 (illegal data address)"),
+              1)
         << lines.size();
     EXPECT_EQ(Run(Device() + Lines{"--once", "--count", "2"}, &nStatus).size(), 1u);
     EXPECT_EQ(nStatus, 2);
@@ -207,7 +212,8 @@ TEST_F(PollProgram, CsvAndJsonAreWhatPythonReadsBack) {
                             " /usr/bin/python3 -c 'import json,sys; r = json.load(sys.stdin)[0];"
                             " print(r[\"ok\"], r[\"values\"], r[\"status\"])'"},
                        &nStatus, true);
-    EXPECT_EQ(lines, (Lines{"False [] Modbus device return an exception code 2"}));
+    EXPECT_EQ(lines,
+              (Lines{"False [] Modbus device return an exception code 2 (illegal data address)"}));
 }
 
 TEST_F(PollProgram, TraceShowsTheFramesSentAndReceived) {
@@ -221,8 +227,12 @@ TEST_F(PollProgram, TraceShowsTheFramesSentAndReceived) {
             return s.size() > 14 && s.substr(12, 2) == "  " && s.find(strTail) != std::string::npos;
         });
     };
-    EXPECT_EQ(find("  " + strName + "  >  00 00 00 00 00 06 01 03 00 01 00 02"), 1);
+    EXPECT_EQ(find("  " + strName +
+                   "  >  00 00 00 00 00 06 01 03 00 01 00 02  unit 1: read holding registers, "
+                   "address 1, quantity 2"),
+              1);
     EXPECT_EQ(find("  " + strName + "  <  00 00 00 00 00 07 01 03 04 00 0B 00 0C  Ok  "), 1);
+    EXPECT_EQ(find(" ms  unit 1: read holding registers: 11 12"), 1);
 }
 
 TEST_F(PollProgram, WritesFollowTheWindowsRulesAndReadBack) {
@@ -248,7 +258,7 @@ TEST_F(PollProgram, WritesFollowTheWindowsRulesAndReadBack) {
     EXPECT_EQ(nStatus, 2);
     lines = Run(Device() + Lines{"--write-address", "500", "--write", "7"}, &nStatus);
     EXPECT_EQ(nStatus, 1);
-    EXPECT_EQ(lines, Lines{"Modbus device return an exception code 2"});
+    EXPECT_EQ(lines, Lines{"Modbus device return an exception code 2 (illegal data address)"});
 }
 
 // Every number the poller takes may be written in hex as well.

@@ -191,6 +191,9 @@ TEST_F(TrafficCapture, SerialExchangesShowThePduAndTheServersStatus) {
         EXPECT_EQ(exchanges[0].answer, (CByteArray{1, 3, 2, 0x12, 0x34}));
         EXPECT_EQ(exchanges[0].strStatus, "Ok");
         EXPECT_EQ(exchanges[0].strTransport, "serial com2");
+        // Device address and PDU, decoded as such.
+        EXPECT_EQ(Traffic::DescribeLines(exchanges[0])[1].strDecoded,
+                  "unit 1: read holding registers: 4660");
         EXPECT_TRUE(exchanges[1].answer.empty());
         EXPECT_EQ(exchanges[1].strStatus, "Time Out Error (server status 0x80040201)");
         EXPECT_EQ(exchanges[1].pSource, &m);

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QScrollBar>
 #include <QTableView>
 #include <filesystem>
 #include <fstream>
@@ -67,7 +68,9 @@ TEST_F(TrafficMonitor, ShowsEveryConnectionsExchangesAndCapturesOnlyWhileOpen) {
     ASSERT_EQ(lines.size(), 4);
     const QString first = QString::fromStdString(m_names[0]);
     const QString second = QString::fromStdString(m_names[1]);
-    EXPECT_TRUE(lines[0].endsWith("  " + first + "  >  00 00 00 00 00 06 01 03 00 00 00 02"))
+    EXPECT_TRUE(lines[0].endsWith("  " + first +
+                                  "  >  00 00 00 00 00 06 01 03 00 00 00 02  unit 1: read "
+                                  "holding registers, address 0, quantity 2"))
         << lines[0].toStdString();
     EXPECT_TRUE(
         lines[1].contains("  " + first + "  <  00 00 00 00 00 07 01 03 04 00 07 00 08  Ok  "))
@@ -90,7 +93,7 @@ TEST_F(TrafficMonitor, ShowsEveryConnectionsExchangesAndCapturesOnlyWhileOpen) {
 
     // With REGPROBE_PICTURE set, the window is saved there as a PNG.
     if (const char* pszPicture = std::getenv("REGPROBE_PICTURE")) {
-        pWnd->resize(1000, 260);
+        pWnd->resize(1280, 260);
         Pump(200ms);
         EXPECT_TRUE(pWnd->grab().save(pszPicture, "PNG")) << pszPicture;
     }
@@ -125,6 +128,38 @@ TEST_F(TrafficMonitor, ShowsEveryConnectionsExchangesAndCapturesOnlyWhileOpen) {
     EXPECT_EQ(m_pFrame->GetTrafficWnd(), pWnd);
     pFirst->ReadOutputRegisters(1, 0, 2, words);
     EXPECT_EQ(Shown(pWnd).size(), 2);
+}
+
+// A long answer: its meaning shows first, bounded; the window needs no
+// horizontal scroll; the tool tip carries every byte.
+TEST_F(TrafficMonitor, LongFramesShowTheirMeaningAndWholeBytesInTheToolTip) {
+    CRemoteModbus* pModbus = AddDevice("0=7,8");
+    m_pFrame->SendCommand(ID_VIEW_TRAFFIC);
+    CTrafficWnd* pWnd = m_pFrame->GetTrafficWnd();
+    ASSERT_NE(pWnd, nullptr);
+    CWordArray words(100);
+    ASSERT_EQ(pModbus->ReadOutputRegisters(1, 0, 100, words), 0);
+    ASSERT_EQ(Shown(pWnd).size(), 2);
+    Pump(100ms);
+
+    const QAbstractItemModel* pModel = pWnd->m_table->model();
+    EXPECT_EQ(pModel->headerData(CTrafficModel::DECODED, Qt::Horizontal).toString(), "Decoded");
+    const QString strDecoded = pModel->index(1, CTrafficModel::DECODED).data().toString();
+    EXPECT_TRUE(strDecoded.startsWith("unit 1: read holding registers: 7 8 0 0 "))
+        << strDecoded.toStdString();
+    EXPECT_TRUE(strDecoded.endsWith(" ... (84 more)")) << strDecoded.toStdString();
+    const QString strBytes = pModel->index(1, CTrafficModel::BYTES).data().toString();
+    EXPECT_EQ(strBytes.size(), 3 * (6 + 1 + 2 + 200) - 1);
+    EXPECT_EQ(pWnd->m_table->horizontalScrollBar()->maximum(), 0);
+
+    QStringList tip =
+        pModel->index(1, CTrafficModel::BYTES).data(Qt::ToolTipRole).toString().split('\n');
+    ASSERT_GE(tip.size(), 2);
+    EXPECT_EQ(tip.takeFirst(), strDecoded);
+    for (const QString& strLine : tip) {
+        EXPECT_LE(strLine.size(), 3 * CTrafficModel::TIP_BYTES_PER_LINE - 1);
+    }
+    EXPECT_EQ(tip.join(' '), strBytes);
 }
 
 }  // namespace
