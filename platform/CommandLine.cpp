@@ -1,11 +1,38 @@
 #include "CommandLine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 CCommandLine::EResult CCommandLine::Parse(int argc, const char* const* argv,
                                           const std::vector<COption>& options,
                                           const Handler& handler, CString& strError) {
+    Table table;
+    for (const COption& option : options) {
+        table.push_back({option.pszName, option.bTakesValue ? "" : nullptr, nullptr, handler});
+    }
+    return Parse(argc, argv, table, strError);
+}
+
+CCommandLine::EResult CCommandLine::Parse(int argc, const char* const* argv, const Table& table,
+                                          CString& strError) {
+    // A name twice would leave one of its entries never reached, and one
+    // without a setter would handle nothing: the program is wrong, whatever
+    // its command line.
+    for (auto it = table.begin(); it != table.end(); ++it) {
+        if (it->pszName == nullptr) {
+            continue;
+        }
+        const auto same = [&](const CEntry& other) {
+            return other.pszName != nullptr && std::strcmp(other.pszName, it->pszName) == 0;
+        };
+        if (!it->set || std::any_of(it + 1, table.end(), same)) {
+            strError = CString("option table: ") + it->pszName +
+                       (it->set ? " declared twice" : " without a setter");
+            return EResult::BAD;
+        }
+    }
     for (int i = 1; i < argc; ++i) {
         CString strName = argv[i];
         if (strName == "--help" || strName == "-h") {
@@ -18,21 +45,22 @@ CCommandLine::EResult CCommandLine::Parse(int argc, const char* const* argv,
             strValue = strName.substr(nEquals + 1);
             strName.resize(nEquals);
         }
-        const COption* pOption = nullptr;
-        for (const COption& option : options) {
-            if (strName == option.pszName) {
-                pOption = &option;
+        const CEntry* pEntry = nullptr;
+        for (const CEntry& entry : table) {
+            if (entry.pszName != nullptr && strName == entry.pszName) {
+                pEntry = &entry;
             }
         }
-        if (pOption == nullptr) {
+        if (pEntry == nullptr) {
             strError = "unknown option " + strName;
             return EResult::BAD;
         }
-        if (!pOption->bTakesValue && bInline) {
+        const bool bTakesValue = pEntry->pszValue != nullptr;
+        if (!bTakesValue && bInline) {
             strError = strName + " takes no value";
             return EResult::BAD;
         }
-        if (pOption->bTakesValue && !bInline) {
+        if (bTakesValue && !bInline) {
             if (i + 1 >= argc) {
                 strError = strName + " needs a value";
                 return EResult::BAD;
@@ -40,7 +68,7 @@ CCommandLine::EResult CCommandLine::Parse(int argc, const char* const* argv,
             strValue = argv[++i];
         }
         strError.clear();
-        if (!handler(strName, strValue, strError)) {
+        if (!pEntry->set(strName, strValue, strError)) {
             if (strError.empty()) {
                 strError = "bad value for " + strName + ": '" + strValue + "'";
             }
@@ -48,6 +76,68 @@ CCommandLine::EResult CCommandLine::Parse(int argc, const char* const* argv,
         }
     }
     return EResult::RUN;
+}
+
+CCommandLine::Handler CCommandLine::Flag(bool& bTarget) {
+    return [&bTarget](const CString&, const CString&, CString&) {
+        bTarget = true;
+        return true;
+    };
+}
+
+CCommandLine::Handler CCommandLine::Text(std::string& strTarget) {
+    return [&strTarget](const CString&, const CString& strValue, CString&) {
+        strTarget = strValue;
+        return true;
+    };
+}
+
+CCommandLine::Handler CCommandLine::Choice(std::string& strTarget, std::vector<const char*> names,
+                                           const char* pszWhat) {
+    return [&strTarget, names = std::move(names), pszWhat](const CString&, const CString& strValue,
+                                                           CString& strError) {
+        for (const char* pszName : names) {
+            if (strValue == pszName) {
+                strTarget = strValue;
+                return true;
+            }
+        }
+        strError = CString("unknown ") + pszWhat + " " + strValue;
+        return false;
+    };
+}
+
+CString CCommandLine::Help(const Table& table) {
+    auto left = [](const CEntry& entry) {
+        return "  " + CString(entry.pszName) +
+               (entry.pszValue != nullptr ? " " + CString(entry.pszValue) : "");
+    };
+    size_t nColumn = 0;
+    for (const CEntry& entry : table) {
+        if (entry.pszName != nullptr && entry.pszHelp != nullptr) {
+            nColumn = std::max(nColumn, left(entry).size() + 1);
+        }
+    }
+    auto line = [nColumn](CString strLeft, const char* pszHelp) {
+        CString strLines;
+        for (const char* psz = pszHelp; psz != nullptr;) {
+            const char* pszEnd = std::strchr(psz, '\n');
+            strLeft.resize(nColumn, ' ');
+            strLines += strLeft + (pszEnd != nullptr ? CString(psz, pszEnd) : CString(psz)) + "\n";
+            strLeft.clear();
+            psz = pszEnd != nullptr ? pszEnd + 1 : nullptr;
+        }
+        return strLines;
+    };
+    CString strHelp;
+    for (const CEntry& entry : table) {
+        if (entry.pszName == nullptr) {
+            strHelp += CString(entry.pszHelp) + "\n";
+        } else if (entry.pszHelp != nullptr) {
+            strHelp += line(left(entry), entry.pszHelp);
+        }
+    }
+    return strHelp + line("  --help", "show this text");
 }
 
 bool CCommandLine::ParseNumber(const CString& strText, long long nMin, long long nMax,

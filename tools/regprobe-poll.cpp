@@ -3,7 +3,6 @@
 // as the test window does. Output is text for a person, or CSV or JSON.
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "PollOptions.h"
 #include "PollOutput.h"
 #include "connections/ConfigFile.h"
 #include "connections/Connection.h"
@@ -32,119 +32,8 @@ void OnSignal(int) {
     g_bStop = 1;
 }
 
-const char kUsage[] =
-    "Usage: regprobe-poll [options]\n"
-    "Polls a Modbus device and prints the values read, or writes one value.\n"
-    "\n"
-    "The device, a saved connection:\n"
-    "  --config FILE      a connections file saved by the application (Regpr.cfg)\n"
-    "  --connection NAME  the connection of that name in it: Open Modbus directly,\n"
-    "                     Local/DCom through modbus-serial-server, started when it\n"
-    "                     is not running, with the file's line settings\n"
-    "or given here (Modbus/TCP):\n"
-    "  --host HOST        Modbus/TCP server host name or dotted address (default 127.0.0.1)\n"
-    "  --port N           its TCP port, 1-65535 (default 502)\n"
-    "  --timeout MS       time-out of each exchange in milliseconds (default 10000)\n"
-    "  --reconnect        open a new connection for every exchange\n"
-    "  --tries N          attempts per exchange, 1-100 (default 1; with\n"
-    "                     --connection, the saved connection's)\n"
-    "\n"
-    "What to read:\n"
-    "  --device N         device (unit) address, 0-255 (default 1)\n"
-    "  --function F       coils | inputs | holding | input-registers | loopback\n"
-    "                     (default holding)\n"
-    "  --address N        starting address, 0-65535, sent as given (default 0)\n"
-    "  --quantity N       number of values, 0-255 (default 10)\n"
-    "  --type T           char | int16 | uint16 | float | float-reverse | double |\n"
-    "                     double-reverse | int32-ORDER | uint32-ORDER |\n"
-    "                     float32-ORDER | hex16 | bin16, ORDER one of abcd, cdab,\n"
-    "                     badc, dcba (registers only; default uint16)\n"
-    "\n"
-    "How often:\n"
-    "  --interval MS      pause between reads, 0-10000 (default 1000)\n"
-    "  --count N          stop after N reads (default: until interrupted);\n"
-    "                     --cycles N is the same\n"
-    "  --once             one read: exit status 0 when it succeeded, 1 when it\n"
-    "                     failed (the status text on standard error)\n"
-    "\n"
-    "Writing (done once, before any read; with --once or --count the reads follow):\n"
-    "  --write VALUE      the value as typed in the test window, read by --type\n"
-    "  --write-function F register | coil (default register)\n"
-    "  --write-address N  address to write, 0-65535 (default: --address)\n"
-    "\n"
-    "Output:\n"
-    "  --format F         text (default) | csv | json\n"
-    "  --trace            every exchange's bytes and what they mean on standard\n"
-    "                     error, as the traffic monitor shows them\n"
-    "  --help             show this text\n"
-    "\n"
-    "The numbers of options are decimal or hexadecimal with 0x (--address 0x160);\n"
-    "a --write value is read as the test window reads it.\n"
-    "\n"
-    "A Modbus/TCP connection (--host, or a saved Open Modbus one) that a failed\n"
-    "exchange dropped, or that could not be made at the start, is made again\n"
-    "before the next read, after a pause that doubles from 50 ms up to the\n"
-    "interval or 1 s, whichever is longer; with --reconnect every exchange makes\n"
-    "its own. A read without a connection is a failed read (\"Socket not\n"
-    "connected\").\n"
-    "\n"
-    "Text prints for each read its values on one line, labelled by the address\n"
-    "of the register (or bit) each comes from as the test window labels them (a\n"
-    "float at 10 is [10]=...), then the status text with the read's time, then\n"
-    "the statistics line: reads, errors and the reads per second that the read's\n"
-    "own time allows (every tenth read: the last ten's average). A failed read\n"
-    "prints no values. Control characters of a char value are written \\n, \\r or\n"
-    "\\xNN, a backslash \\\\. CSV prints a header, then one line per value (time,\n"
-    "connection, device, function, type, address, value, status, read_ms); a\n"
-    "read without values is one line with address and value empty. A field with\n"
-    "a comma, a quote or a line end is quoted (RFC 4180); a NUL character is an\n"
-    "empty value. JSON prints one array with an object per read and its values;\n"
-    "numbers are exact.\n"
-    "\n"
-    "Exit status: 0 when every read (and the write) succeeded, 1 otherwise,\n"
-    "2 for bad options.\n"
-    "\n"
-    "Examples:\n"
-    "  regprobe-poll --port 1502 --address 10 --quantity 1 --type float --count 3\n"
-    "  regprobe-poll --host 192.0.2.7 --once --format json --quantity 4\n"
-    "  regprobe-poll --port 1502 --type int32-cdab --address 40 --write -100000 --once\n"
-    "  regprobe-poll --port 1502 --write-function coil --write-address 3 --write 1\n"
-    "  regprobe-poll --config ~/Regpr.cfg --connection com1 --once --format csv\n";
-
-struct Options {
-    std::string strConfig;
-    std::string strConnection;
-    std::string strHost = "127.0.0.1";
-    long nPort = 502;
-    long nTimeout = 10000;
-    bool bReconnect = false;
-    long nTries = 1;
-    bool bTriesGiven = false;  // a saved connection keeps its own otherwise
-    long nDevice = 1;
-    std::string strFunction = "holding";
-    long nAddress = 0;
-    long nQuantity = 10;
-    std::string strType = "uint16";
-    long nInterval = 1000;
-    long nCount = -1;  // reads; -1 until interrupted
-    bool bOnce = false;
-    bool bWrite = false;
-    std::string strWriteValue;
-    std::string strWriteFunction = "register";
-    long nWriteAddress = -1;  // -1: the read address
-    std::string strFormat = "text";
-    bool bTrace = false;
-};
-
-// The read functions and data types by name, in the test window's order.
-const char* const kFunctions[READ_FUNCTION_COUNT] = {"loopback", "holding", "input-registers",
-                                                     "coils", "inputs"};
-const char* const kTypes[DATA_TYPE_COUNT] = {
-    "char",           "int16",       "uint16",      "float",        "float-reverse", "double",
-    "double-reverse", "int32-abcd",  "int32-cdab",  "int32-badc",   "int32-dcba",    "uint32-abcd",
-    "uint32-cdab",    "uint32-badc", "uint32-dcba", "float32-abcd", "float32-cdab",  "float32-badc",
-    "float32-dcba",   "hex16",       "bin16"};
-const char* const kWriteFunctions[WRITE_FUNCTION_COUNT] = {"register", "coil"};
+// The options as the rest of this file calls them.
+using Options = CPollOptions;
 
 int IndexOf(const char* const* names, int nNames, const std::string& strName) {
     for (int i = 0; i < nNames; ++i) {
@@ -160,112 +49,17 @@ int IndexOf(const char* const* names, int nNames, const std::string& strName) {
     std::exit(2);
 }
 
-// A name that must be one of a list.
-bool SetChoice(std::string& strField, const CString& strValue, const char* const* names, int nNames,
-               const char* pszWhat, CString& strError) {
-    strField = strValue;
-    strError = std::string("unknown ") + pszWhat + " " + strValue;
-    return IndexOf(names, nNames, strValue) >= 0;
-}
-
-// Sets the option's field; false with strError set for a bad value.
-bool SetOption(Options& o, const CString& strName, const CString& strValue, CString& strError) {
-    struct CNumber {
-        const char* pszName;
-        long Options::*pField;
-        long long nMin;
-        long long nMax;
-    };
-    static const CNumber kNumbers[] = {{"--port", &Options::nPort, 1, 65535},
-                                       {"--timeout", &Options::nTimeout, 1, 0xFFFFFFFFLL},
-                                       {"--tries", &Options::nTries, 1, 100},
-                                       {"--device", &Options::nDevice, 0, 255},
-                                       {"--address", &Options::nAddress, 0, 65535},
-                                       {"--quantity", &Options::nQuantity, 0, 255},
-                                       {"--interval", &Options::nInterval, 0, 10000},
-                                       {"--count", &Options::nCount, 1, LONG_MAX},
-                                       {"--cycles", &Options::nCount, 1, LONG_MAX},
-                                       {"--write-address", &Options::nWriteAddress, 0, 65535}};
-    for (const CNumber& number : kNumbers) {
-        if (strName == number.pszName) {
-            long long n = 0;
-            if (!CCommandLine::ParseNumber(strName, strValue, number.nMin, number.nMax, n, strError,
-                                           true)) {
-                return false;
-            }
-            o.*number.pField = long(n);
-            return true;
-        }
-    }
-    static const char* const kFormats[] = {"text", "csv", "json"};
-    if (strName == "--function") {
-        return SetChoice(o.strFunction, strValue, kFunctions, READ_FUNCTION_COUNT, "function",
-                         strError);
-    }
-    if (strName == "--type") {
-        return SetChoice(o.strType, strValue, kTypes, DATA_TYPE_COUNT, "type", strError);
-    }
-    if (strName == "--write-function") {
-        return SetChoice(o.strWriteFunction, strValue, kWriteFunctions, WRITE_FUNCTION_COUNT,
-                         "write function", strError);
-    }
-    if (strName == "--format") {
-        return SetChoice(o.strFormat, strValue, kFormats, 3, "format", strError);
-    }
-    if (strName == "--host" || strName == "--config" || strName == "--connection") {
-        (strName == "--host"     ? o.strHost
-         : strName == "--config" ? o.strConfig
-                                 : o.strConnection) = strValue;
-    } else if (strName == "--write") {
-        o.bWrite = true;
-        o.strWriteValue = strValue;
-    } else {
-        // The flags.
-        (strName == "--reconnect" ? o.bReconnect : strName == "--once" ? o.bOnce : o.bTrace) = true;
-    }
-    return true;
-}
-
+// The options, or the help, or the fault that ends the program.
 void ParseOptions(int argc, char** argv, Options& o) {
     CString strError;
-    bool bCountGiven = false;
-    bool bAddressGiven = false;
-    const CCommandLine::EResult result = CCommandLine::Parse(
-        argc, argv, {{"--config", true},        {"--connection", true}, {"--host", true},
-                     {"--port", true},          {"--timeout", true},    {"--reconnect", false},
-                     {"--tries", true},         {"--device", true},     {"--function", true},
-                     {"--address", true},       {"--quantity", true},   {"--type", true},
-                     {"--interval", true},      {"--count", true},      {"--cycles", true},
-                     {"--once", false},         {"--write", true},      {"--write-function", true},
-                     {"--write-address", true}, {"--format", true},     {"--trace", false}},
-        [&](const CString& strName, const CString& strValue, CString& strWhy) {
-            bCountGiven = bCountGiven || strName == "--count" || strName == "--cycles";
-            o.bTriesGiven = o.bTriesGiven || strName == "--tries";
-            bAddressGiven = bAddressGiven || strName == "--host" || strName == "--port" ||
-                            strName == "--timeout" || strName == "--reconnect";
-            return SetOption(o, strName, strValue, strWhy);
-        },
-        strError);
-    if (result == CCommandLine::EResult::HELP) {
-        std::fputs(kUsage, stdout);
-        std::exit(0);
-    }
-    if (result == CCommandLine::EResult::BAD) {
-        Usage(strError);
-    }
-    if (o.strConfig.empty() != o.strConnection.empty()) {
-        Usage("--config and --connection go together");
-    }
-    if (!o.strConfig.empty() && bAddressGiven) {
-        Usage("a saved connection brings its own address and time-out");
-    }
-    if (o.bOnce && bCountGiven) {
-        Usage("--once and --count exclude each other");
-    }
-    if (o.bOnce) {
-        o.nCount = 1;
-    } else if (o.bWrite && !bCountGiven) {
-        o.nCount = 0;  // only the write
+    switch (ParsePollOptions(argc, argv, o, strError)) {
+        case CCommandLine::EResult::HELP:
+            std::fputs(PollHelp().c_str(), stdout);
+            std::exit(0);
+        case CCommandLine::EResult::BAD:
+            Usage(strError);
+        case CCommandLine::EResult::RUN:
+            break;
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -67,6 +69,75 @@ TEST(CommandLine, NumbersAreWholeDecimalsInRange) {
     EXPECT_EQ(n, -5);
     EXPECT_TRUE(CCommandLine::ParseNumber("4294967295", 0, 0xFFFFFFFFLL, n));
     EXPECT_EQ(n, 0xFFFFFFFFLL);
+}
+
+// A table: each option goes to its own entry's setter, the help comes from
+// the same entries, and a table that would lose an option is refused.
+struct CTableRun {
+    int nPort = 0;
+    bool bVerbose = false;
+    std::string strMode = "rtu";
+    std::string strName;
+    CCommandLine::Table table;
+
+    CTableRun() {
+        const CCommandLine::Handler name = CCommandLine::Text(strName);
+        table = {CCommandLine::Heading("Line:"),
+                 {"--port", "N", "its port, 1-65535\n(default none)",
+                  CCommandLine::Number(nPort, 1, 65535, true)},
+                 {"--verbose", nullptr, "say more", CCommandLine::Flag(bVerbose)},
+                 CCommandLine::Heading("\nMore:"),
+                 {"--mode", "MODE", "rtu | ascii",
+                  CCommandLine::Choice(strMode, {"rtu", "ascii"}, "mode")},
+                 {"--name", "S", "its name; --alias S is the same", name},
+                 {"--alias", "S", nullptr, name}};
+    }
+    CCommandLine::EResult Parse(std::vector<const char*> args, CString& strError) {
+        args.insert(args.begin(), "prog");
+        return CCommandLine::Parse(int(args.size()), args.data(), table, strError);
+    }
+};
+
+TEST(CommandLine, ATableSetsEachOptionThroughItsOwnEntry) {
+    CTableRun run;
+    CString strError;
+    EXPECT_EQ(run.Parse({"--port=0x1F6", "--verbose", "--mode", "ascii", "--alias", "a"}, strError),
+              CCommandLine::EResult::RUN);
+    EXPECT_EQ(run.nPort, 502);
+    EXPECT_TRUE(run.bVerbose);
+    EXPECT_EQ(run.strMode, "ascii");
+    EXPECT_EQ(run.strName, "a");
+
+    const std::pair<std::vector<const char*>, CString> kFaults[] = {
+        {{"--port", "0"}, "--port needs a number from 1 to 65535, not '0'"},
+        {{"--mode", "tcp"}, "unknown mode tcp"},
+        {{"--verbose=1"}, "--verbose takes no value"},
+        {{"--alias"}, "--alias needs a value"},
+        {{"Line:"}, "unknown option Line:"}};
+    for (const auto& [args, strWant] : kFaults) {
+        EXPECT_EQ(CTableRun().Parse(args, strError), CCommandLine::EResult::BAD) << strWant;
+        EXPECT_EQ(strError, strWant);
+    }
+
+    run.table.push_back({"--verbose", nullptr, "again", CCommandLine::Flag(run.bVerbose)});
+    EXPECT_EQ(run.Parse({}, strError), CCommandLine::EResult::BAD);
+    EXPECT_EQ(strError, "option table: --verbose declared twice");
+    run.table.back() = {"--quiet", nullptr, "say less", nullptr};
+    EXPECT_EQ(run.Parse({"--port", "1"}, strError), CCommandLine::EResult::BAD);
+    EXPECT_EQ(strError, "option table: --quiet without a setter");
+}
+
+TEST(CommandLine, TheHelpLinesUpEachOptionsTextAfterTheLongest) {
+    EXPECT_EQ(CCommandLine::Help(CTableRun().table),
+              "Line:\n"
+              "  --port N    its port, 1-65535\n"
+              "              (default none)\n"
+              "  --verbose   say more\n"
+              "\n"
+              "More:\n"
+              "  --mode MODE rtu | ascii\n"
+              "  --name S    its name; --alias S is the same\n"
+              "  --help      show this text\n");
 }
 
 }  // namespace

@@ -1,0 +1,166 @@
+// regprobe-poll's option table walked entry by entry: each option sets its
+// own fields and no other, each is in --help and each option line of --help
+// is parsed; then the rules that tie options together after the parse.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/PollOptions.h"
+
+namespace {
+
+using Fields = std::map<std::string, std::string>;
+
+Fields Dump(const CPollOptions& o) {
+    auto n = [](long n) { return std::to_string(n); };
+    return {{"config", o.strConfig},
+            {"connection", o.strConnection},
+            {"host", o.strHost},
+            {"port", n(o.nPort)},
+            {"timeout", n(o.nTimeout)},
+            {"reconnect", n(o.bReconnect)},
+            {"tries", n(o.nTries)},
+            {"triesGiven", n(o.bTriesGiven)},
+            {"addressGiven", n(o.bAddressGiven)},
+            {"device", n(o.nDevice)},
+            {"function", o.strFunction},
+            {"address", n(o.nAddress)},
+            {"quantity", n(o.nQuantity)},
+            {"type", o.strType},
+            {"interval", n(o.nInterval)},
+            {"count", n(o.nCount)},
+            {"countGiven", n(o.bCountGiven)},
+            {"once", n(o.bOnce)},
+            {"write", n(o.bWrite)},
+            {"writeValue", o.strWriteValue},
+            {"writeFunction", o.strWriteFunction},
+            {"writeAddress", n(o.nWriteAddress)},
+            {"format", o.strFormat},
+            {"trace", n(o.bTrace)}};
+}
+
+// Each option with a value (none for a flag) and the fields it changes.
+const std::map<std::string, std::pair<const char*, Fields>> kEffects = {
+    {"--config", {"a.cfg", {{"config", "a.cfg"}}}},
+    {"--connection", {"com1", {{"connection", "com1"}}}},
+    {"--host", {"plc.invalid", {{"host", "plc.invalid"}, {"addressGiven", "1"}}}},
+    {"--port", {"0x5DE", {{"port", "1502"}, {"addressGiven", "1"}}}},
+    {"--timeout", {"0xFFFFFFFF", {{"timeout", "4294967295"}, {"addressGiven", "1"}}}},
+    {"--reconnect", {nullptr, {{"reconnect", "1"}, {"addressGiven", "1"}}}},
+    {"--tries", {"7", {{"tries", "7"}, {"triesGiven", "1"}}}},
+    {"--device", {"0", {{"device", "0"}}}},
+    {"--function", {"coils", {{"function", "coils"}}}},
+    {"--address", {"0x160", {{"address", "352"}}}},
+    {"--quantity", {"0", {{"quantity", "0"}}}},
+    {"--type", {"float32-dcba", {{"type", "float32-dcba"}}}},
+    {"--interval", {"0", {{"interval", "0"}}}},
+    {"--count", {"3", {{"count", "3"}, {"countGiven", "1"}}}},
+    {"--cycles", {"4", {{"count", "4"}, {"countGiven", "1"}}}},
+    {"--once", {nullptr, {{"once", "1"}}}},
+    {"--write", {"-5", {{"write", "1"}, {"writeValue", "-5"}}}},
+    {"--write-function", {"coil", {{"writeFunction", "coil"}}}},
+    {"--write-address", {"3", {{"writeAddress", "3"}}}},
+    {"--format", {"json", {{"format", "json"}}}},
+    {"--trace", {nullptr, {{"trace", "1"}}}}};
+
+TEST(PollOptions, EachEntrySetsItsOwnFieldsAndIsInTheHelp) {
+    CPollOptions unused;
+    const std::string strHelp = PollHelp();
+    std::set<std::string> names;
+    for (const CCommandLine::CEntry& entry : PollOptionTable(unused)) {
+        if (entry.pszName == nullptr) {
+            continue;
+        }
+        const std::string strName = entry.pszName;
+        names.insert(strName);
+        const auto it = kEffects.find(strName);
+        ASSERT_NE(it, kEffects.end()) << strName << " has no case here";
+        const auto& [pszValue, changes] = it->second;
+        EXPECT_EQ(entry.pszValue != nullptr, pszValue != nullptr) << strName;
+
+        CPollOptions o;
+        std::vector<const char*> argv = {"regprobe-poll", entry.pszName};
+        if (pszValue != nullptr) {
+            argv.push_back(pszValue);
+        }
+        CString strError;
+        ASSERT_EQ(CCommandLine::Parse(int(argv.size()), argv.data(), PollOptionTable(o), strError),
+                  CCommandLine::EResult::RUN)
+            << strError;
+        Fields want = Dump(CPollOptions());
+        for (const auto& [strField, strValue] : changes) {
+            want[strField] = strValue;
+        }
+        EXPECT_EQ(Dump(o), want) << strName;
+
+        // Its own line "  --name VALUE  text", or named in another's text.
+        const std::string strLine =
+            "\n  " + strName + (pszValue != nullptr ? " " + std::string(entry.pszValue) : "") + " ";
+        EXPECT_NE(strHelp.find(entry.pszHelp != nullptr ? strLine : " " + strName + " "),
+                  std::string::npos)
+            << strName;
+    }
+    EXPECT_EQ(names.size(), kEffects.size());
+
+    // Every option line of the help is an option of the table, or --help.
+    std::istringstream help(strHelp);
+    for (std::string strLine; std::getline(help, strLine);) {
+        if (strLine.rfind("  --", 0) == 0) {
+            const std::string strName = strLine.substr(2, strLine.find(' ', 2) - 2);
+            EXPECT_TRUE(names.count(strName) == 1 || strName == "--help") << strLine;
+        }
+    }
+}
+
+struct CRule {
+    std::vector<const char*> args;
+    const char* pszError;  // null: parsed, with the count below
+    long nCount;
+};
+
+void PrintTo(const CRule& rule, std::ostream* pOut) {
+    for (const char* pszArg : rule.args) {
+        *pOut << pszArg << ' ';
+    }
+}
+
+class PollOptionRules : public ::testing::TestWithParam<CRule> {};
+
+TEST_P(PollOptionRules, ApplyAfterTheParse) {
+    std::vector<const char*> argv = GetParam().args;
+    argv.insert(argv.begin(), "regprobe-poll");
+    CPollOptions o;
+    CString strError;
+    const CCommandLine::EResult result =
+        ParsePollOptions(int(argv.size()), argv.data(), o, strError);
+    if (GetParam().pszError != nullptr) {
+        EXPECT_EQ(result, CCommandLine::EResult::BAD);
+        EXPECT_EQ(strError, GetParam().pszError);
+    } else {
+        EXPECT_EQ(result, CCommandLine::EResult::RUN) << strError;
+        EXPECT_EQ(o.nCount, GetParam().nCount);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PollOptionRules,
+    ::testing::Values(
+        CRule{{}, nullptr, -1}, CRule{{"--once"}, nullptr, 1}, CRule{{"--write", "1"}, nullptr, 0},
+        CRule{{"--write", "1", "--cycles", "3"}, nullptr, 3},
+        CRule{{"--write", "1", "--once"}, nullptr, 1},
+        CRule{{"--config", "a", "--connection", "b", "--tries", "2"}, nullptr, -1},
+        CRule{{"--config", "a"}, "--config and --connection go together", 0},
+        CRule{{"--connection", "b"}, "--config and --connection go together", 0},
+        CRule{{"--config", "a", "--connection", "b", "--reconnect"},
+              "a saved connection brings its own address and time-out",
+              0},
+        CRule{{"--host", "h.invalid", "--config", "a", "--connection", "b"},
+              "a saved connection brings its own address and time-out",
+              0},
+        CRule{{"--cycles", "2", "--once"}, "--once and --count exclude each other", 0}));
+
+}  // namespace

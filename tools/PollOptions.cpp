@@ -1,0 +1,165 @@
+#include "PollOptions.h"
+
+#include <climits>
+#include <iterator>
+#include <utility>
+
+namespace {
+
+using CL = CCommandLine;
+
+const char kHead[] =
+    "Usage: regprobe-poll [options]\n"
+    "Polls a Modbus device and prints the values read, or writes one value.\n"
+    "\n";
+
+const char kTail[] =
+    "\n"
+    "The numbers of options are decimal or hexadecimal with 0x (--address 0x160);\n"
+    "a --write value is read as the test window reads it.\n"
+    "\n"
+    "A Modbus/TCP connection (--host, or a saved Open Modbus one) that a failed\n"
+    "exchange dropped, or that could not be made at the start, is made again\n"
+    "before the next read, after a pause that doubles from 50 ms up to the\n"
+    "interval or 1 s, whichever is longer; with --reconnect every exchange makes\n"
+    "its own. A read without a connection is a failed read (\"Socket not\n"
+    "connected\").\n"
+    "\n"
+    "Text prints for each read its values on one line, labelled by the address\n"
+    "of the register (or bit) each comes from as the test window labels them (a\n"
+    "float at 10 is [10]=...), then the status text with the read's time, then\n"
+    "the statistics line: reads, errors and the reads per second that the read's\n"
+    "own time allows (every tenth read: the last ten's average). A failed read\n"
+    "prints no values. Control characters of a char value are written \\n, \\r or\n"
+    "\\xNN, a backslash \\\\. CSV prints a header, then one line per value (time,\n"
+    "connection, device, function, type, address, value, status, read_ms); a\n"
+    "read without values is one line with address and value empty. A field with\n"
+    "a comma, a quote or a line end is quoted (RFC 4180); a NUL character is an\n"
+    "empty value. JSON prints one array with an object per read and its values;\n"
+    "numbers are exact.\n"
+    "\n"
+    "Exit status: 0 when every read (and the write) succeeded, 1 otherwise,\n"
+    "2 for bad options.\n"
+    "\n"
+    "Examples:\n"
+    "  regprobe-poll --port 1502 --address 10 --quantity 1 --type float --count 3\n"
+    "  regprobe-poll --host 192.0.2.7 --once --format json --quantity 4\n"
+    "  regprobe-poll --port 1502 --type int32-cdab --address 40 --write -100000 --once\n"
+    "  regprobe-poll --port 1502 --write-function coil --write-address 3 --write 1\n"
+    "  regprobe-poll --config ~/Regpr.cfg --connection com1 --once --format csv\n";
+
+// set, noting in bGiven that the option was given; the rules after the
+// parse ask for that.
+CL::Handler Given(bool& bGiven, CL::Handler set) {
+    return [&bGiven, set = std::move(set)](const CString& strName, const CString& strValue,
+                                           CString& strError) {
+        bGiven = true;
+        return set(strName, strValue, strError);
+    };
+}
+
+// Every number may be given in hex as well.
+CL::Handler Number(long& nTarget, long long nMin, long long nMax) {
+    return CL::Number(nTarget, nMin, nMax, true);
+}
+
+}  // namespace
+
+CCommandLine::Table PollOptionTable(CPollOptions& o) {
+    const CL::Handler count = Given(o.bCountGiven, Number(o.nCount, 1, LONG_MAX));
+    return {
+        CL::Heading("The device, a saved connection:"),
+        {"--config", "FILE", "a connections file saved by the application (Regpr.cfg)",
+         CL::Text(o.strConfig)},
+        {"--connection", "NAME",
+         "the connection of that name in it: Open Modbus directly,\n"
+         "Local/DCom through modbus-serial-server, started when it\n"
+         "is not running, with the file's line settings",
+         CL::Text(o.strConnection)},
+        CL::Heading("or given here (Modbus/TCP):"),
+        {"--host", "HOST", "Modbus/TCP server host name or dotted address (default 127.0.0.1)",
+         Given(o.bAddressGiven, CL::Text(o.strHost))},
+        {"--port", "N", "its TCP port, 1-65535 (default 502)",
+         Given(o.bAddressGiven, Number(o.nPort, 1, 65535))},
+        {"--timeout", "MS", "time-out of each exchange in milliseconds (default 10000)",
+         Given(o.bAddressGiven, Number(o.nTimeout, 1, 0xFFFFFFFFLL))},
+        {"--reconnect", nullptr, "open a new connection for every exchange",
+         Given(o.bAddressGiven, CL::Flag(o.bReconnect))},
+        {"--tries", "N",
+         "attempts per exchange, 1-100 (default 1; with\n"
+         "--connection, the saved connection's)",
+         Given(o.bTriesGiven, Number(o.nTries, 1, 100))},
+        CL::Heading("\nWhat to read:"),
+        {"--device", "N", "device (unit) address, 0-255 (default 1)", Number(o.nDevice, 0, 255)},
+        {"--function", "F",
+         "coils | inputs | holding | input-registers | loopback\n"
+         "(default holding)",
+         CL::Choice(o.strFunction, {std::begin(kFunctions), std::end(kFunctions)}, "function")},
+        {"--address", "N", "starting address, 0-65535, sent as given (default 0)",
+         Number(o.nAddress, 0, 65535)},
+        {"--quantity", "N", "number of values, 0-255 (default 10)", Number(o.nQuantity, 0, 255)},
+        {"--type", "T",
+         "char | int16 | uint16 | float | float-reverse | double |\n"
+         "double-reverse | int32-ORDER | uint32-ORDER |\n"
+         "float32-ORDER | hex16 | bin16, ORDER one of abcd, cdab,\n"
+         "badc, dcba (registers only; default uint16)",
+         CL::Choice(o.strType, {std::begin(kTypes), std::end(kTypes)}, "type")},
+        CL::Heading("\nHow often:"),
+        {"--interval", "MS", "pause between reads, 0-10000 (default 1000)",
+         Number(o.nInterval, 0, 10000)},
+        {"--count", "N",
+         "stop after N reads (default: until interrupted);\n"
+         "--cycles N is the same",
+         count},
+        {"--cycles", "N", nullptr, count},
+        {"--once", nullptr,
+         "one read: exit status 0 when it succeeded, 1 when it\n"
+         "failed (the status text on standard error)",
+         CL::Flag(o.bOnce)},
+        CL::Heading(
+            "\nWriting (done once, before any read; with --once or --count the reads follow):"),
+        {"--write", "VALUE", "the value as typed in the test window, read by --type",
+         Given(o.bWrite, CL::Text(o.strWriteValue))},
+        {"--write-function", "F", "register | coil (default register)",
+         CL::Choice(o.strWriteFunction, {std::begin(kWriteFunctions), std::end(kWriteFunctions)},
+                    "write function")},
+        {"--write-address", "N", "address to write, 0-65535 (default: --address)",
+         Number(o.nWriteAddress, 0, 65535)},
+        CL::Heading("\nOutput:"),
+        {"--format", "F", "text (default) | csv | json",
+         CL::Choice(o.strFormat, {"text", "csv", "json"}, "format")},
+        {"--trace", nullptr,
+         "every exchange's bytes and what they mean on standard\n"
+         "error, as the traffic monitor shows them",
+         CL::Flag(o.bTrace)},
+    };
+}
+
+std::string PollHelp() {
+    CPollOptions o;
+    return kHead + CCommandLine::Help(PollOptionTable(o)) + kTail;
+}
+
+CCommandLine::EResult ParsePollOptions(int argc, const char* const* argv, CPollOptions& o,
+                                       CString& strError) {
+    const CCommandLine::EResult result =
+        CCommandLine::Parse(argc, argv, PollOptionTable(o), strError);
+    if (result != CCommandLine::EResult::RUN) {
+        return result;
+    }
+    strError = o.strConfig.empty() != o.strConnection.empty()
+                   ? "--config and --connection go together"
+               : !o.strConfig.empty() && o.bAddressGiven
+                   ? "a saved connection brings its own address and time-out"
+               : o.bOnce && o.bCountGiven ? "--once and --count exclude each other"
+                                          : "";
+    if (!strError.empty()) {
+        return CCommandLine::EResult::BAD;
+    }
+    if (o.bOnce) {
+        o.nCount = 1;
+    } else if (o.bWrite && !o.bCountGiven) {
+        o.nCount = 0;  // only the write
+    }
+    return CCommandLine::EResult::RUN;
+}

@@ -1,0 +1,57 @@
+// regprobe-poll's options: one table that both the parse and --help come
+// from, and the rules that tie options together after the parse.
+#pragma once
+
+#include <string>
+
+#include "platform/CommandLine.h"
+#include "testview/RowFormat.h"
+
+struct CPollOptions {
+    std::string strConfig;
+    std::string strConnection;
+    std::string strHost = "127.0.0.1";
+    long nPort = 502;
+    long nTimeout = 10000;
+    bool bReconnect = false;
+    long nTries = 1;
+    bool bTriesGiven = false;    // a saved connection keeps its own otherwise
+    bool bAddressGiven = false;  // --host, --port, --timeout or --reconnect
+    long nDevice = 1;
+    std::string strFunction = "holding";
+    long nAddress = 0;
+    long nQuantity = 10;
+    std::string strType = "uint16";
+    long nInterval = 1000;
+    long nCount = -1;  // reads; -1 until interrupted
+    bool bCountGiven = false;
+    bool bOnce = false;
+    bool bWrite = false;
+    std::string strWriteValue;
+    std::string strWriteFunction = "register";
+    long nWriteAddress = -1;  // -1: the read address
+    std::string strFormat = "text";
+    bool bTrace = false;
+};
+
+// The read functions, data types and write functions by name, in the test
+// window's order.
+inline const char* const kFunctions[READ_FUNCTION_COUNT] = {"loopback", "holding",
+                                                            "input-registers", "coils", "inputs"};
+inline const char* const kTypes[DATA_TYPE_COUNT] = {
+    "char",           "int16",       "uint16",      "float",        "float-reverse", "double",
+    "double-reverse", "int32-abcd",  "int32-cdab",  "int32-badc",   "int32-dcba",    "uint32-abcd",
+    "uint32-cdab",    "uint32-badc", "uint32-dcba", "float32-abcd", "float32-cdab",  "float32-badc",
+    "float32-dcba",   "hex16",       "bin16"};
+inline const char* const kWriteFunctions[WRITE_FUNCTION_COUNT] = {"register", "coil"};
+
+// Every option with the field it sets, in the order --help shows them.
+CCommandLine::Table PollOptionTable(CPollOptions& o);
+
+// The whole --help text.
+std::string PollHelp();
+
+// The options into o, then the rules between them; BAD with the line to
+// print in strError.
+CCommandLine::EResult ParsePollOptions(int argc, const char* const* argv, CPollOptions& o,
+                                       CString& strError);
