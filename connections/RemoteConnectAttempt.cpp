@@ -27,6 +27,9 @@ CRemoteConnectAttempt::~CRemoteConnectAttempt() = default;
 
 void CRemoteConnectAttempt::Run() {
     m_bConnected = m_pModbus->Connect(CString(), 0, 0);
+    if (!m_bConnected) {
+        m_strCause = m_pModbus->GetLastCause();
+    }
 }
 
 void CRemoteConnectAttempt::InstallInto(CConnection& connection) {

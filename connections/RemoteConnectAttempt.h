@@ -22,6 +22,8 @@ public:
     // Blocks for up to the time-out.
     void Run();
     BOOL IsConnected() const { return m_bConnected; }
+    // Why a failed attempt failed, as the master tells it.
+    const CString& GetCause() const { return m_strCause; }
     // The record's master takes the settings and the connection.
     void InstallInto(CConnection& connection);
     // What a failed connection leaves on an edited record: the new time-out,
@@ -31,4 +33,5 @@ public:
 private:
     std::unique_ptr<CRemoteModbus> m_pModbus;
     BOOL m_bConnected = FALSE;
+    CString m_strCause;
 };

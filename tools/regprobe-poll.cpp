@@ -203,7 +203,7 @@ public:
             // Without a connection the reads fail, and are printed as they fail,
             // until one can be made.
             if (!m_tcp.Connect(CString(), 0, 0)) {
-                std::fprintf(stderr, "Connection Error: %s\n", DeviceName(o).c_str());
+                ReportConnectionError(m_tcp, o);
             }
             return true;
         }
@@ -224,7 +224,7 @@ public:
         // keeps it open; only an Open Modbus record has a connection to lose.
         m_pTcp = pConnection->GetRemoteModbus();
         if (m_pTcp != nullptr && !m_pTcp->IsConnected()) {
-            std::fprintf(stderr, "Connection Error: %s\n", DeviceName(o).c_str());
+            ReportConnectionError(*m_pTcp, o);
         }
         return true;
     }
@@ -239,6 +239,14 @@ public:
     CRemoteModbus* Tcp() const { return m_pTcp; }
 
 private:
+    // Where and why, as the master tells it; the device's name when it
+    // cannot.
+    static void ReportConnectionError(CRemoteModbus& tcp, const Options& o) {
+        const CString strCause = tcp.GetLastCause();
+        std::fprintf(stderr, "Connection Error: %s\n",
+                     strCause.empty() ? DeviceName(o).c_str() : strCause.c_str());
+    }
+
     CRemoteModbus m_tcp;
     CConnections m_connections;
     CModbus* m_pModbus = nullptr;

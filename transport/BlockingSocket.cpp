@@ -238,7 +238,9 @@ SOCKADDR_IN GetHostByName(const char* pchName, USHORT ushPort) {
     addrinfo* result = nullptr;
     int rc = ::getaddrinfo(pchName, nullptr, &hints, &result);
     if (rc != 0 || result == nullptr) {
-        throw new CBlockingSocketException("GetHostByName", rc == EAI_SYSTEM ? errno : rc);
+        auto* e = new CBlockingSocketException("GetHostByName", rc == EAI_SYSTEM ? errno : rc);
+        e->m_bLookup = true;
+        throw e;
     }
     SOCKADDR_IN sa{};
     sa.sin_family = AF_INET;

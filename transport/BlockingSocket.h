@@ -32,9 +32,13 @@ public:
     // "<operation> error #<code>", or "<operation> error" for code 0.
     BOOL GetErrorMessage(char* lpszError, UINT nMaxError, UINT* pnHelpContext = nullptr) override;
 
+    // errno; for a failed lookup getaddrinfo's code (negative), or errno
+    // when the system failed it.
     int m_nSocketError;
     CString m_strOperation;
     bool m_bTimedOut = false;
+    // The host name could not be turned into an address.
+    bool m_bLookup = false;
 };
 
 // Time-outs are in milliseconds or deadlines. A wait of 0 or less is an

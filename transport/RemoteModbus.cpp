@@ -1,10 +1,14 @@
 #include "RemoteModbus.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 
 #include "core/Traffic.h"
 #include "platform/Archive.h"
@@ -18,6 +22,55 @@ SOCKADDR_IN UnconnectedAddress(WORD nPort) {
     sa.sin_port = htons(nPort);
     sa.sin_addr.s_addr = INADDR_NONE;
     return sa;
+}
+
+CString NoAnswerWithin(int nMillis) {
+    return "no answer within " + std::to_string(nMillis) + " ms";
+}
+
+// A system's message as the rest of a sentence: "Connection refused" becomes
+// "connection refused".
+CString Lowered(const char* pszText) {
+    CString str = pszText != nullptr ? pszText : "";
+    if (!str.empty()) {
+        str[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(str[0])));
+    }
+    return str;
+}
+
+// The host as the user typed it, without the blanks around it.
+CString Trimmed(const CString& str) {
+    const size_t nFirst = str.find_first_not_of(" \t");
+    if (nFirst == CString::npos) {
+        return CString();
+    }
+    return str.substr(nFirst, str.find_last_not_of(" \t") - nFirst + 1);
+}
+
+CString HostAndPort(const CString& strHost, WORD nPort) {
+    return Trimmed(strHost) + ":" + std::to_string(nPort);
+}
+
+// What a failed lookup, connection or transfer means to the user, led by the
+// host (and the port, once a connection was tried).
+CString CauseText(const CBlockingSocketException& e, const CString& strHost, WORD nPort,
+                  int nTimeout) {
+    const int nError = e.m_nSocketError;
+    if (e.m_bLookup) {
+        const CString strWhere = Trimmed(strHost) + ": ";
+        if (nError == 0 || nError == EAI_NONAME || nError == EAI_NODATA) {
+            return strWhere + "host name not found";
+        }
+        return strWhere + Lowered(nError < 0 ? ::gai_strerror(nError) : std::strerror(nError));
+    }
+    const CString strWhere = HostAndPort(strHost, nPort) + ": ";
+    if (e.m_bTimedOut || nError == ETIMEDOUT) {
+        return strWhere + NoAnswerWithin(nTimeout);
+    }
+    if (nError == 0) {
+        return strWhere + Lowered(e.m_strOperation.c_str()) + " failed";
+    }
+    return strWhere + Lowered(std::strerror(nError));
 }
 }  // namespace
 
@@ -70,6 +123,18 @@ BOOL CRemoteModbus::Connect(const CString& strHost, WORD nPort, DWORD dwTimeout)
     return OpenSocket(Deadline(), TRUE);
 }
 
+void CRemoteModbus::NoteFailure(const CBlockingSocketException& e) {
+    m_strCause = CauseText(e, m_strHost, m_nPort, EffectiveTimeout());
+}
+
+CString CRemoteModbus::GetLastCause() {
+    CSingleLock lock(&m_lock);
+    if (!lock.Lock(m_dwLockTimeout)) {
+        return CString();
+    }
+    return m_strCause;
+}
+
 BOOL CRemoteModbus::OpenSocket(const CDeadline& deadline, BOOL bKept) {
     // A socket that a failed exchange or disconnection left open is closed
     // here, never overwritten.
@@ -90,8 +155,10 @@ BOOL CRemoteModbus::OpenSocket(const CDeadline& deadline, BOOL bKept) {
             m_socket.StartConnect(sa);
         }
         m_addrPeer = sa;
+        m_strCause.clear();
         return TRUE;
     } catch (CBlockingSocketException* e) {
+        NoteFailure(*e);
         e->Delete();
         m_socket.CloseQuietly();
         return FALSE;
@@ -181,6 +248,8 @@ namespace {
 // The master whose last exchange on this thread ran out of time: per thread,
 // so a write from the window never changes what the poll worker sees.
 thread_local const CRemoteModbus* t_pTimedOut = nullptr;
+// The time-out that it ran out of.
+thread_local int t_nTimedOutMillis = 0;
 }  // namespace
 
 BOOL CRemoteModbus::LastExchangeTimedOut() {
@@ -244,6 +313,7 @@ WORD CRemoteModbus::TransactLocked(CByteArray& request, DWORD dwRequestLength, C
     if (*pnAnswer == 0) {
         // The peer closed before the answer was complete: nothing more will
         // come on this connection.
+        m_strCause = HostAndPort(m_strHost, m_nPort) + ": connection closed by the device";
         DropConnection();
         return REMOTE_READ_ERROR;
     }
@@ -275,7 +345,9 @@ WORD CRemoteModbus::Exchange(DWORD dwRequestLength, const CDeadline& deadline, s
         const bool bNeverConnected = m_socket.IsConnecting();
         if (e->m_bTimedOut && !bNeverConnected) {
             t_pTimedOut = this;
+            t_nTimedOutMillis = EffectiveTimeout();
         }
+        NoteFailure(*e);
         e->Delete();
         DropConnection();
         return bNeverConnected ? REMOTE_NOT_CONNECTED : REMOTE_SOCKET_ERROR;
@@ -306,7 +378,9 @@ CString CRemoteModbus::GetErrorText(WORD wStatus) {
         case REMOTE_BUFFER_OVERFLOW:
             return "Buffer Overflow";
         case REMOTE_SOCKET_ERROR:
-            return "Socket Error";
+            // This thread's exchange that ran out of time says so.
+            return LastExchangeTimedOut() ? "Socket Error: " + NoAnswerWithin(t_nTimedOutMillis)
+                                          : "Socket Error";
         case REMOTE_WRITE_ERROR:
             return "Write Socket Error";
         case REMOTE_READ_ERROR:

@@ -34,6 +34,11 @@ public:
     // An empty host, a port of 0 or a time-out of 0 takes the stored value.
     BOOL Connect(const CString& strHost, WORD nPort, DWORD dwTimeout);
     BOOL Disconnect();
+    // Why the last connection, or exchange on a connection, failed, as the
+    // user reads it: "host:port: connection refused", "host:port: no answer
+    // within 3000 ms", "host: host name not found". Empty once a connection
+    // has been made since.
+    CString GetLastCause();
 
     void SetHost(const CString& strHost) { m_strHost = strHost; }
     CString GetHost() const { return m_strHost; }
@@ -61,6 +66,8 @@ public:
 private:
     // The time-out in force: a stored 0 means the default.
     int EffectiveTimeout() const;
+    // Keeps what e says of the failure as m_strCause; the caller holds m_lock.
+    void NoteFailure(const CBlockingSocketException& e);
     // Now plus the time-out in force.
     CDeadline Deadline() const;
     // Opens a socket to the stored host and port; the caller holds m_lock.
@@ -87,4 +94,6 @@ private:
     void FrameRequest(const CByteArray& request, DWORD dwRequestLength);
     WORD Exchange(DWORD dwRequestLength, const CDeadline& deadline, size_t* pnAnswer);
     WORD TakeAnswer(size_t nAnswer, CByteArray& response);
+
+    CString m_strCause;  // under m_lock
 };

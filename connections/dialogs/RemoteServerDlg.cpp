@@ -160,5 +160,8 @@ void CRemoteServerDlg::OnConnectDone() {
     if (!m_bNew) {
         pAttempt->ApplyFailureTo(*m_pConnection);
     }
-    AfxMessageBox("Connection Error", MB_OK);
+    // The heading, then where and why.
+    const CString& strCause = pAttempt->GetCause();
+    AfxMessageBox(strCause.empty() ? CString("Connection Error") : "Connection Error\n" + strCause,
+                  MB_OK);
 }

@@ -109,7 +109,8 @@ TEST_F(RemoteModbusSim, LostAndLateAnswers) {
         EXPECT_GE(elapsed.count(), 250);
         EXPECT_LT(elapsed.count(), 2000);
     }
-    EXPECT_EQ(m_master.GetErrorText(REMOTE_SOCKET_ERROR), "Socket Error");
+    EXPECT_EQ(m_master.GetErrorText(REMOTE_SOCKET_ERROR),
+              "Socket Error: no answer within " + std::to_string(TIMEOUT_MS) + " ms");
 
     ASSERT_TRUE(m_master.Connect("127.0.0.1", m_server.GetPort(), TIMEOUT_MS));
     Fault("delay=100:1");

@@ -3,8 +3,9 @@
 // read, the window's statistics line, one clear line for a bad number, hex
 // numbers, the exit statuses, CSV and JSON read back by Python, characters
 // that would break a line or a field, the traced frames, writes, reads that
-// recover when a connection fails or drops, a saved record's tries, and a
-// saved Local/DCom connection polled through the serial-port server.
+// recover when a connection fails or drops, why a connection failed, a
+// saved record's tries, and a saved Local/DCom connection polled through the
+// serial-port server.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -340,13 +341,49 @@ TEST_F(PollProgram, AFailedConnectionIsAFailedReadInEveryFormat) {
             EXPECT_TRUE(std::regex_match(lines[i], std::regex(c.patterns[i]))) << lines[i];
         }
     }
-    // Standard error names the device, and with --once says the read's status.
+    // Standard error says where and why, and with --once the read's status.
     int nStatus = -1;
     const Lines lines = Run(base + Lines{"text"}, &nStatus);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Connection Error: " + strName), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "Connection Error: " + strName + ": connection refused"),
+              1);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Socket not connected"), 1);
     ::close(hBound);
 }
+
+// The connection error says where and why, for each real cause.
+enum class EPeer { Refusing, NeverAccepting, UnknownHost };
+
+class PollConnectionError : public ::testing::TestWithParam<EPeer> {};
+
+TEST_P(PollConnectionError, SaysWhereAndWhy) {
+    CListener silent(0);
+    CRawClient filler(silent.Port());  // fills the accept queue: later handshakes go unanswered
+    ASSERT_TRUE(filler.m_bConnected);
+    std::string strHost = "127.0.0.1";
+    WORD nPort = silent.Port();
+    std::string strCause;
+    if (GetParam() == EPeer::Refusing) {
+        ::close(ListenLoopback(-1, &nPort));
+        strCause = "127.0.0.1:" + std::to_string(nPort) + ": connection refused";
+    } else if (GetParam() == EPeer::NeverAccepting) {
+        strCause = "127.0.0.1:" + std::to_string(nPort) + ": no answer within 300 ms";
+    } else {
+        strHost = "no-such-host.invalid";
+        strCause = "no-such-host.invalid: host name not found";
+    }
+    int nStatus = -1;
+    const Lines lines = RunProgram({REGPROBE_POLL_PROGRAM, "--host", strHost, "--port",
+                                    std::to_string(nPort), "--timeout", "300", "--once"},
+                                   &nStatus, true);
+    EXPECT_EQ(nStatus, 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Connection Error: " + strCause), 1)
+        << testing::PrintToString(lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, PollConnectionError,
+                         ::testing::Values(EPeer::Refusing, EPeer::NeverAccepting,
+                                           EPeer::UnknownHost));
 
 // The device is not there when polling starts and appears later: the
 // failed reads are printed and the poller connects once it can.

@@ -199,6 +199,10 @@ TEST_P(RemoteModbusDeadline, SilentPeerTimesOutOnTime) {
     EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_SOCKET_ERROR);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_TRUE(m.LastExchangeTimedOut());
+    const std::string strNoAnswer = "no answer within " + std::to_string(dwTimeout) + " ms";
+    EXPECT_EQ(m.GetErrorText(REMOTE_SOCKET_ERROR), "Socket Error: " + strNoAnswer);
+    EXPECT_EQ(m.GetLastCause(),
+              "127.0.0.1:" + std::to_string(listener.Port()) + ": " + strNoAnswer);
     EXPECT_GE(elapsed, std::chrono::milliseconds(dwTimeout));
     // The kernel's own time-outs overran 2.6 s by 90-260 ms.
     EXPECT_LT(elapsed, std::chrono::milliseconds(dwTimeout + 50 + dwTimeout / 50));
@@ -207,6 +211,62 @@ TEST_P(RemoteModbusDeadline, SilentPeerTimesOutOnTime) {
 INSTANTIATE_TEST_SUITE_P(Timeouts, RemoteModbusDeadline,
                          testing::Values(std::make_tuple(50, FALSE), std::make_tuple(2600, FALSE),
                                          std::make_tuple(300, TRUE), std::make_tuple(2600, TRUE)));
+
+// Why a connection failed, against the real cause: the connection made at
+// once (kept) and the one made for an exchange say the same.
+enum class EPeer { Refusing, NeverAccepting, UnknownHost };
+
+class RemoteModbusCause : public testing::TestWithParam<std::tuple<EPeer, BOOL>> {};
+
+TEST_P(RemoteModbusCause, SaysWhereAndWhy) {
+    const auto [ePeer, bKept] = GetParam();
+    CListener silent(0);
+    CBlockingSocket filler;  // fills the accept queue: later handshakes go unanswered
+    filler.Create();
+    filler.Connect(silent.Address(), 1000);
+    WORD nPort = silent.Port();
+    CString strHost = "127.0.0.1";
+    CString strCause;
+    if (ePeer == EPeer::Refusing) {
+        ::close(ListenLoopback(-1, &nPort));
+        strCause = "127.0.0.1:" + std::to_string(nPort) + ": connection refused";
+    } else if (ePeer == EPeer::NeverAccepting) {
+        strCause = "127.0.0.1:" + std::to_string(nPort) + ": no answer within 300 ms";
+    } else {
+        strHost = "no-such-host.invalid";
+        strCause = "no-such-host.invalid: host name not found";
+    }
+    CRemoteModbus m;
+    if (bKept) {
+        EXPECT_FALSE(m.Connect(strHost, nPort, 300));
+    } else {
+        m.SetHost(strHost);
+        m.SetPort(nPort);
+        m.SetTimeout(300);
+        m.SetReconnect(TRUE);
+        CWordArray regs(1);
+        EXPECT_EQ(m.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
+    }
+    EXPECT_EQ(m.GetLastCause(), strCause);
+    filler.CloseQuietly();
+
+    // A connection made since leaves nothing to explain.
+    CListener live;
+    ASSERT_TRUE(m.Connect("127.0.0.1", live.Port(), 1000));
+    EXPECT_EQ(m.GetLastCause(), "");
+}
+
+std::string CauseCaseName(const testing::TestParamInfo<RemoteModbusCause::ParamType>& info) {
+    static const char* const kPeers[] = {"Refusing", "NeverAccepting", "UnknownHost"};
+    return std::string(kPeers[int(std::get<0>(info.param))]) +
+           (std::get<1>(info.param) ? "_Kept" : "_PerExchange");
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, RemoteModbusCause,
+                         testing::Combine(testing::Values(EPeer::Refusing, EPeer::NeverAccepting,
+                                                          EPeer::UnknownHost),
+                                          testing::Values(TRUE, FALSE)),
+                         CauseCaseName);
 
 TEST(RemoteModbus, ExceptionAnswers) {
     Link link;

@@ -165,7 +165,7 @@ TEST_F(TrafficCapture, AFailedTcpExchangeShowsWhatWasSentAndNoAnswer) {
     ASSERT_EQ(exchanges.size(), 2u);
     EXPECT_EQ(exchanges[0].request, (CByteArray{0, 0, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1}));
     EXPECT_TRUE(exchanges[0].answer.empty());
-    EXPECT_EQ(exchanges[0].strStatus, "Socket Error");
+    EXPECT_EQ(exchanges[0].strStatus, "Socket Error: no answer within 100 ms");
     EXPECT_GE(exchanges[0].dMillis, 90.0);  // its time-out
     // Never framed: the bytes the master handed over, no header.
     EXPECT_EQ(exchanges[1].request, (CByteArray{1, 3, 0, 0, 0, 1}));

@@ -1,6 +1,7 @@
 // Remote Server Connection against the simulator: new and edit modes, the
-// refusals and their messages, Enter as "&OK"; against a listener that never
-// accepts: the window answering while it connects, and Cancel abandoning it.
+// refusals and their messages, Enter as "&OK", what a failed connection's
+// message says; against a listener that never accepts: the window answering
+// while it connects, and Cancel abandoning it.
 #include <fcntl.h>
 #include <unistd.h>
 #include <QLabel>
@@ -81,8 +82,9 @@ TEST_F(RemoteServerDlg, RefusedTimeOutsPortsAndConnectionsCreateNothing) {
         EXPECT_EQ(Ok("127.0.0.1", pszPort, "1000")->GetConnection(), nullptr);
         expected.push_back("Invalid port");
     }
-    auto pDlg = Ok("127.0.0.1", std::to_string(ClosedPort()), "1000");
-    expected.push_back("Connection Error");
+    const CString strClosed = std::to_string(ClosedPort());
+    auto pDlg = Ok("127.0.0.1", strClosed, "1000");
+    expected.push_back("Connection Error\n127.0.0.1:" + strClosed + ": connection refused");
     EXPECT_EQ(pDlg->GetConnection(), nullptr);
     EXPECT_EQ(m_boxes.Texts(), expected);
     EXPECT_EQ(theConnections.GetCount(), 0u);
@@ -158,6 +160,39 @@ protected:
     CListener m_listener{0};
     CBlockingSocket m_filler;
 };
+
+// "Connection Error", then where the connection failed and why, for each
+// real cause.
+enum class EPeer { Refusing, NeverAccepting, UnknownHost };
+
+class ConnectionErrorCause : public NeverAccepting, public testing::WithParamInterface<EPeer> {};
+
+TEST_P(ConnectionErrorCause, FollowsTheHeading) {
+    CString strHost = "127.0.0.1";
+    CString strPort = Port();
+    CString strCause;
+    switch (GetParam()) {
+        case EPeer::Refusing:
+            strPort = std::to_string(ClosedPort());
+            strCause = "127.0.0.1:" + strPort + ": connection refused";
+            break;
+        case EPeer::NeverAccepting:
+            strCause = "127.0.0.1:" + strPort + ": no answer within 300 ms";
+            break;
+        case EPeer::UnknownHost:
+            strHost = "no-such-host.invalid";
+            strCause = "no-such-host.invalid: host name not found";
+            break;
+    }
+    auto pDlg = Ok(strHost, strPort, "300");
+    EXPECT_EQ(m_boxes.Texts(), std::vector<CString>{"Connection Error\n" + strCause});
+    EXPECT_EQ(pDlg->GetConnection(), nullptr);
+    EXPECT_EQ(theConnections.GetCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, ConnectionErrorCause,
+                         testing::Values(EPeer::Refusing, EPeer::NeverAccepting,
+                                         EPeer::UnknownHost));
 
 using Clock = std::chrono::steady_clock;
 
