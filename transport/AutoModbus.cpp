@@ -86,6 +86,16 @@ void CAutoModbus::ReleaseServer() {
     }
 }
 
+void CAutoModbus::TakeServerFrom(CAutoModbus& other) {
+    m_pPort = std::move(other.m_pPort);
+    m_pTcpServer = std::move(other.m_pTcpServer);
+    m_strServer = std::move(other.m_strServer);
+    m_strPort = std::move(other.m_strPort);
+    other.m_strServer.clear();
+    other.m_strPort.clear();
+    TakeExchangeLimitFrom(other);
+}
+
 HRESULT CAutoModbus::Create(CString strServer, CString strPort) {
     RegisterServerClass();
     ReleaseServer();

@@ -34,6 +34,14 @@ public:
     // one, and selects the port ("com1".."com8"). 0, or the failing HRESULT.
     HRESULT Create(CString strServer, CString strPort);
     void ReleaseServer();
+    // Takes other's server objects, names and exchange limit, leaving it
+    // without; no call reaches the server. This master must have none.
+    void TakeServerFrom(CAutoModbus& other);
+    // Takes only other's exchange limit: the port's settings changed through
+    // another object.
+    void TakeExchangeLimitFrom(const CAutoModbus& other) {
+        m_dwExchangeLimit = other.m_dwExchangeLimit.load();
+    }
     CString GetServerName() const { return m_strServer; }
 
     // The port's settings on the server. Without a server object getters
