@@ -64,6 +64,33 @@ CString CSerialSettingsJob::GetServerPlace() const {
     return strServer;
 }
 
+CString CSerialSettingsJob::PlaceLine(const CString& strCause) const {
+    const CString strPlace = GetServerPlace();
+    return (strPlace == "this machine" ? "On " : "At ") + strPlace + ": " + strCause;
+}
+
+CString CSerialSettingsJob::GetOpenFailureLine() const {
+    if (m_bOpened || m_auto.m_strPort.empty() || SUCCEEDED(m_hrOpen)) {
+        return CString();
+    }
+    CString strPort = m_auto.m_strPort;
+    for (char& c : strPort) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    switch (m_hrOpen) {
+        case HRESULT_FROM_WIN32(ERROR_UNKNOWN_PORT):
+            return PlaceLine("The serial-port server has no device for " + strPort + ".");
+        case HRESULT_FROM_WIN32(ERROR_BUSY):
+            return PlaceLine(strPort + " is in use by another program.");
+        case E_ACCESSDENIED:
+            return PlaceLine("The serial-port server may not open " + strPort + ".");
+        default: {
+            char text[500];
+            return ::GetFailureText(m_hrOpen, text, sizeof text) ? PlaceLine(text) : CString();
+        }
+    }
+}
+
 void CSerialSettingsJob::Run(EPhase phase) {
     switch (phase) {
         case READ:
@@ -102,9 +129,7 @@ void CSerialSettingsJob::Create() {
                            ? CString(text)
                            : CString("Can't Create Automation Object");
         if (!strCause.empty()) {
-            const CString strPlace = GetServerPlace();
-            m_strFailure +=
-                (strPlace == "this machine" ? "\nOn " : "\nAt ") + strPlace + ": " + strCause;
+            m_strFailure += "\n" + PlaceLine(strCause);
         }
         m_auto.ReleaseServer();
         return;
@@ -179,7 +204,7 @@ void CSerialSettingsJob::Write() {
         return;
     }
     m_auto.SetByteSize(w.nByteSize);
-    m_bOpened = m_auto.Connect() != FALSE;
+    m_bOpened = m_auto.Connect(&m_hrOpen) != FALSE;
     IModbusTcpServer* pTcpServer = m_bHasTcpServer ? m_auto.m_pTcpServer.Get() : nullptr;
     if (!m_bOpened || pTcpServer == nullptr) {
         return;

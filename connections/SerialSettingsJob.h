@@ -93,6 +93,9 @@ public:
     const CSerialPortValues& GetValues() const { return m_values; }
     // WRITE: whether the port opened, and what became of the TCP server.
     bool IsOpened() const { return m_bOpened; }
+    // WRITE: when the port did not open and the server said why, a line
+    // naming the server and the cause; else empty.
+    CString GetOpenFailureLine() const;
     ETcpResult GetTcpResult() const { return m_tcpResult; }
 
     // "this machine" or "host:port", the port the server is reached at.
@@ -105,6 +108,8 @@ public:
     void UpdateLimitOf(CAutoModbus& target) const { target.TakeExchangeLimitFrom(m_auto); }
 
 private:
+    // "On this machine: " or "At host:port: ", then the cause.
+    CString PlaceLine(const CString& strCause) const;
     void ReadValues();
     void Create();
     void Write();
@@ -122,5 +127,6 @@ private:
     bool m_bHasValues = false;
     CSerialPortValues m_values;
     bool m_bOpened = false;
+    HRESULT m_hrOpen = S_OK;
     ETcpResult m_tcpResult = TCP_UNTOUCHED;
 };

@@ -328,11 +328,15 @@ DWORD CAutoModbus::ExchangeLimitOf(LONG nTimeout, LONG nErrorDelay) {
     return Clamp(nTimeout) + Clamp(nErrorDelay) + kExchangeMarginMillis;
 }
 
-BOOL CAutoModbus::Connect() {
+BOOL CAutoModbus::Connect(HRESULT* phr) {
     VARIANT_BOOL bOpen = VARIANT_FALSE;
+    HRESULT hr = E_POINTER;
     if (m_pPort != nullptr) {
         const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->Connect(&bOpen);
+        hr = m_pPort->Connect(&bOpen);
+    }
+    if (phr != nullptr) {
+        *phr = hr;
     }
     return bOpen == VARIANT_TRUE;
 }

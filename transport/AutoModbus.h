@@ -67,7 +67,8 @@ public:
     LONG GetErrorDelay();
     void SetErrorDelay(LONG nErrorDelay);
     // Opens the port with the current settings; TRUE when the server did.
-    BOOL Connect();
+    // *phr (when given): the server's HRESULT, which says why it did not.
+    BOOL Connect(HRESULT* phr = nullptr);
 
     CComPtr<IModbusSerialPort> m_pPort;
     CComPtr<IModbusTcpServer> m_pTcpServer;

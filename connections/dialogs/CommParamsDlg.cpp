@@ -288,18 +288,19 @@ void CCommParamsDlg::OnCreated(const std::shared_ptr<CSerialSettingsJob>& pJob) 
 }
 
 void CCommParamsDlg::OnWritten(const std::shared_ptr<CSerialSettingsJob>& pJob) {
-    const char* pszFailure = nullptr;
+    CString strFailure;
     if (m_write.nFirstInvalid != CSerialPortWrite::ALL) {
-        pszFailure = m_strRefusal.c_str();
+        strFailure = m_strRefusal;
     } else if (!pJob->IsOpened()) {
-        pszFailure = "Can't connect";
+        const CString strWhy = pJob->GetOpenFailureLine();
+        strFailure = strWhy.empty() ? CString("Can't connect") : "Can't connect\n" + strWhy;
     } else if (pJob->GetTcpResult() == CSerialSettingsJob::TCP_START_FAILED) {
-        pszFailure = "Error Starting Modbus TCP server";
+        strFailure = "Error Starting Modbus TCP server";
     } else if (pJob->GetTcpResult() == CSerialSettingsJob::TCP_STOP_FAILED) {
-        pszFailure = "Error Stoping Modbus TCP server";
+        strFailure = "Error Stoping Modbus TCP server";
     }
-    if (pszFailure != nullptr) {
-        AfxMessageBox(pszFailure, MB_OK);
+    if (!strFailure.empty()) {
+        AfxMessageBox(strFailure, MB_OK);
         Fail();
         return;
     }

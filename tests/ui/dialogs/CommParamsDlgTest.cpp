@@ -5,6 +5,7 @@
 // abandoning the attempt; and each failure of the server, met for real.
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCheckBox>
@@ -365,7 +366,7 @@ TEST_F(CommParamsSilent, CancelAbandonsTheAttempt) {
 
 // Each way the serial-port server can fail, met for real: the message's
 // first line is the system's text, the second names the server and why.
-enum class ECause { NOT_INSTALLED, WRONG_KEY, OTHER_VERSION, SILENT };
+enum class ECause { NOT_INSTALLED, WRONG_KEY, OTHER_VERSION, SILENT, UNKNOWN_PORT };
 struct FailureCase {
     const char* pszName;
     ECause cause;
@@ -389,7 +390,9 @@ TEST_P(CommParamsFailure, TheMessageNamesTheServerAndTheCause) {
     std::optional<CSerialRig> rig;
     std::optional<CGreetingServer> other;
     std::optional<CListener> silent;
+    std::optional<CScopedEnv> config;
     CString strServer, strCause;
+    const char* pszPort = "COM1";
     switch (GetParam().cause) {
         case ECause::NOT_INSTALLED:
             pin.emplace();
@@ -418,11 +421,23 @@ TEST_P(CommParamsFailure, TheMessageNamesTheServerAndTheCause) {
             strServer = "127.0.0.1:" + std::to_string(silent->Port());
             strCause = "The serial-port server did not answer within 5 s.";
             break;
+        case ECause::UNKNOWN_PORT:
+            // The server's port map sends COM2 to a device that does not exist.
+            ASSERT_EQ(::mkdir((m_dir.Path() + "/regprobe").c_str(), 0700), 0);
+            m_dir.WriteFile("regprobe/serial-ports.conf", "COM2=" + m_dir.Path() + "/absent\n",
+                            0600);
+            config.emplace("XDG_CONFIG_HOME", m_dir.Path().c_str());
+            rig.emplace();
+            ASSERT_FALSE(rig->m_strRemote.empty());
+            pszPort = "COM2";
+            strCause = "The serial-port server has no device for COM2.";
+            break;
     }
     CCommParamsDlg dlg;
     dlg.m_bNew = TRUE;
     ASSERT_TRUE(dlg.Create());
     SetText(&dlg, IDC_EDIT_SERVER, strServer);
+    Choose(&dlg, IDC_COMBO_PORT, pszPort);
     SetText(&dlg, IDC_EDIT_TIMEOUT, "1000");
     SetText(&dlg, IDC_EDIT_SILENT_INTERVAL, "5");
     dlg.SendCommand(IDC_BUTTON_OK);
@@ -442,7 +457,8 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{"OtherVersion", ECause::OTHER_VERSION,
                                 "The serial-port server speaks another protocol version than "
                                 "this program."},
-                    FailureCase{"Silent", ECause::SILENT, "The RPC server is unavailable."}),
+                    FailureCase{"Silent", ECause::SILENT, "The RPC server is unavailable."},
+                    FailureCase{"UnknownPort", ECause::UNKNOWN_PORT, "Can't connect"}),
     [](const testing::TestParamInfo<FailureCase>& info) {
         return std::string(info.param.pszName);
     });
