@@ -30,16 +30,25 @@ CSerialSettingsJob::CSerialSettingsJob(CString strServer, CString strPort, bool 
       m_bHasServer(bHasServer),
       m_bHasTcpServer(bHasTcpServer) {}
 
-// Whatever thread drops the last reference releases what is left: the
-// job's, or Discard's.
+// Nothing is left to release by then when the object went through Drop.
 CSerialSettingsJob::~CSerialSettingsJob() = default;
 
 std::shared_ptr<CBackgroundJob> CSerialSettingsJob::Start(std::shared_ptr<CSerialSettingsJob> pJob,
                                                           EPhase phase) {
-    return CBackgroundJob::Start([pJob, phase](CBackgroundJob& job) {
+    {
+        std::lock_guard<std::mutex> guard(pJob->m_mutex);
+        pJob->m_bRunning = true;
+    }
+    return CBackgroundJob::Start([pJob, phase](CBackgroundJob&) {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         pJob->Run(phase);
-        if (job.IsAbandoned()) {
+        bool bDropped = false;
+        {
+            std::lock_guard<std::mutex> guard(pJob->m_mutex);
+            pJob->m_bRunning = false;
+            bDropped = pJob->m_bDropped;
+        }
+        if (bDropped) {
             // Nobody takes the objects now; they go while this thread may wait.
             pJob->m_auto.ReleaseServer();
         }
@@ -47,8 +56,18 @@ std::shared_ptr<CBackgroundJob> CSerialSettingsJob::Start(std::shared_ptr<CSeria
     });
 }
 
-void CSerialSettingsJob::Discard(std::shared_ptr<CSerialSettingsJob> pJob) {
-    if (pJob != nullptr && pJob->m_auto.m_pPort != nullptr) {
+void CSerialSettingsJob::Drop(std::shared_ptr<CSerialSettingsJob> pJob) {
+    if (pJob == nullptr) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(pJob->m_mutex);
+        if (pJob->m_bRunning) {
+            pJob->m_bDropped = true;
+            return;
+        }
+    }
+    if (pJob->m_auto.m_pPort != nullptr) {
         CBackgroundJob::Start([pJob](CBackgroundJob&) { pJob->m_auto.ReleaseServer(); });
     }
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include "transport/AutoModbus.h"
 
@@ -70,13 +71,13 @@ public:
     CSerialSettingsJob(const CSerialSettingsJob&) = delete;
     CSerialSettingsJob& operator=(const CSerialSettingsJob&) = delete;
 
-    // Runs the phase on a job of its own. The job holds this object; when
-    // it is abandoned, the server objects are released on its thread.
+    // Runs the phase on a job of its own, which holds this object.
     static std::shared_ptr<CBackgroundJob> Start(std::shared_ptr<CSerialSettingsJob> pJob,
                                                  EPhase phase);
-    // Drops an object whose job is done, releasing its server objects off
-    // the caller's thread: a release is a call to the server.
-    static void Discard(std::shared_ptr<CSerialSettingsJob> pJob);
+    // Gives the object up, running or not. Its server objects are released
+    // off the caller's thread, since a release is a call to the server: by
+    // the job still running, else by a job of their own.
+    static void Drop(std::shared_ptr<CSerialSettingsJob> pJob);
 
     // On the GUI thread before WRITE starts.
     void SetWrite(const CSerialPortWrite& values) { m_write = values; }
@@ -120,6 +121,9 @@ private:
     const bool m_bHasServer;
     const bool m_bHasTcpServer;
     CAutoModbus m_auto;  // the job's own view of the port
+    std::mutex m_mutex;  // guards the two flags, which decide who releases
+    bool m_bRunning = false;
+    bool m_bDropped = false;
     CSerialPortWrite m_write;
 
     HRESULT m_hrCreate = S_OK;

@@ -197,12 +197,8 @@ void CCommParamsDlg::OnCancel() {
 }
 
 void CCommParamsDlg::DropJob() {
-    const bool bDone = m_pWatch == nullptr || m_pWatch->Job().IsDone();
     m_pWatch.reset();
-    std::shared_ptr<CSerialSettingsJob> pJob = std::move(m_pJob);
-    if (bDone) {
-        CSerialSettingsJob::Discard(std::move(pJob));
-    }
+    CSerialSettingsJob::Drop(std::move(m_pJob));
 }
 
 void CCommParamsDlg::Fail() {
