@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 
 #include "connections/Connections.h"
@@ -280,8 +281,9 @@ protected:
     }
     CString Server() const { return "127.0.0.1:" + std::to_string(m_listener.Port()); }
 
-    // A new-mode dialog, shown, its "&OK" pressed.
-    std::unique_ptr<CCommParamsDlg> StartConnecting() {
+    // A new-mode dialog, shown, its "&OK" pressed; *pOkTook: how long the
+    // press held the GUI thread.
+    std::unique_ptr<CCommParamsDlg> StartConnecting(std::chrono::nanoseconds* pOkTook = nullptr) {
         auto pDlg = std::make_unique<CCommParamsDlg>();
         pDlg->m_bNew = TRUE;
         EXPECT_TRUE(pDlg->Create());
@@ -289,7 +291,11 @@ protected:
         SetText(pDlg.get(), IDC_EDIT_SERVER, Server());
         SetText(pDlg.get(), IDC_EDIT_TIMEOUT, "1000");
         SetText(pDlg.get(), IDC_EDIT_SILENT_INTERVAL, "5");
+        const auto start = std::chrono::steady_clock::now();
         pDlg->SendCommand(IDC_BUTTON_OK);
+        if (pOkTook != nullptr) {
+            *pOkTook = std::chrono::steady_clock::now() - start;
+        }
         return pDlg;
     }
 
@@ -301,9 +307,9 @@ protected:
 using Clock = std::chrono::steady_clock;
 
 TEST_F(CommParamsSilent, TheWindowAnswersWhileItConnects) {
-    const auto start = Clock::now();
-    auto pDlg = StartConnecting();
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+    std::chrono::nanoseconds okTook{};
+    auto pDlg = StartConnecting(&okTook);
+    EXPECT_LT(okTook, std::chrono::milliseconds(100));
     ASSERT_TRUE(pDlg->IsConnecting());
     auto* pLabel = pDlg->findChild<QLabel*>("connecting");
     ASSERT_NE(pLabel, nullptr);
@@ -326,6 +332,12 @@ TEST_F(CommParamsSilent, TheWindowAnswersWhileItConnects) {
     Pump(std::chrono::milliseconds(1000));
     timer.stop();
     EXPECT_TRUE(pDlg->IsConnecting());
+    const double dLongest = std::chrono::duration<double, std::milli>(longest).count();
+    std::printf(
+        "while connecting: OK held the GUI thread %.2f ms; longest timer gap %.2f ms "
+        "(%d ticks)\n",
+        std::chrono::duration<double, std::milli>(okTook).count(), dLongest, nTicks);
+    RecordProperty("longest_gap_us", static_cast<int>(dLongest * 1000));
     EXPECT_GT(nTicks, 20);
     EXPECT_LT(longest, std::chrono::milliseconds(200));
     pDlg->SendCommand(IDCANCEL);
@@ -340,7 +352,10 @@ TEST_F(CommParamsSilent, CancelAbandonsTheAttempt) {
     const auto start = Clock::now();
     Click(pDlg.get(), IDCANCEL);
     EXPECT_TRUE(WaitFor([&] { return !pDlg->isVisible(); }, std::chrono::milliseconds(100)));
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+    const auto took = Clock::now() - start;
+    std::printf("Cancel closed the dialog in %.2f ms\n",
+                std::chrono::duration<double, std::milli>(took).count());
+    EXPECT_LT(took, std::chrono::milliseconds(100));
     EXPECT_EQ(pDlg->result(), IDCANCEL);
     EXPECT_FALSE(pDlg->IsConnecting());
     EXPECT_EQ(pDlg->GetConnection(), nullptr);
