@@ -89,6 +89,9 @@ CString CSerialSettingsJob::PlaceLine(const CString& strCause) const {
 }
 
 CString CSerialSettingsJob::GetOpenFailureLine() const {
+    if (!m_bOpened && !m_strUnreachable.empty()) {
+        return m_strUnreachable;
+    }
     if (m_bOpened || m_auto.m_strPort.empty() || SUCCEEDED(m_hrOpen)) {
         return CString();
     }
@@ -134,6 +137,15 @@ bool CSerialSettingsJob::Open() {
     }
     if (m_auto.m_pPort == nullptr) {
         m_hrCreate = m_auto.Create(m_strServer, m_strPort);
+        if (FAILED(m_hrCreate)) {
+            // The server is out of reach: that is why the port will not open.
+            CString strCause = TakeErrorDescription();
+            char text[500];
+            if (strCause.empty() && ::GetFailureText(m_hrCreate, text, sizeof text)) {
+                strCause = text;
+            }
+            m_strUnreachable = strCause.empty() ? CString() : PlaceLine(strCause);
+        }
     }
     return m_auto.m_pPort != nullptr;
 }

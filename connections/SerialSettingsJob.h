@@ -132,5 +132,6 @@ private:
     CSerialPortValues m_values;
     bool m_bOpened = false;
     HRESULT m_hrOpen = S_OK;
+    CString m_strUnreachable;  // why an existing connection's server was not reached
     ETcpResult m_tcpResult = TCP_UNTOUCHED;
 };

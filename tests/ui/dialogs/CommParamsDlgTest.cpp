@@ -379,6 +379,40 @@ TEST_F(CommParamsSilent, CancelAbandonsTheAttempt) {
     EXPECT_TRUE(m_boxes.Texts().empty());
 }
 
+// An edited connection whose server has gone: the record stays, and the
+// message names the server that could not be reached and why.
+TEST(CommParamsEdit, AServerGoneIsNamedAndTheRecordStays) {
+    CMessageBoxRecorder boxes;
+    std::optional<CSerialRig> rig(std::in_place);
+    ASSERT_FALSE(rig->m_strRemote.empty());
+    const CString strRemote = rig->m_strRemote;
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    CConnection* pConnection = theConnections.Add(strRemote + ":com1", CONNECTION_LOCAL_DCOM);
+    ASSERT_EQ(pConnection->GetAutoModbus()->Create(strRemote, "com1"), S_OK);
+    rig.reset();
+    Pump(std::chrono::milliseconds(200));  // the connection's watcher sees it end
+
+    CCommParamsDlg dlg;
+    dlg.SetConnection(pConnection);
+    ASSERT_TRUE(dlg.Create());
+    EXPECT_TRUE(WaitFor([&] { return !dlg.IsConnecting(); }, std::chrono::seconds(10)));
+    Choose(&dlg, IDC_COMBO_PORT, "COM1");
+    Choose(&dlg, IDC_COMBO_BAUDRATE, "9600");
+    SetText(&dlg, IDC_EDIT_TIMEOUT, "1000");
+    SetText(&dlg, IDC_EDIT_SILENT_INTERVAL, "5");
+    dlg.SendCommand(IDC_BUTTON_OK);
+    EXPECT_TRUE(WaitFor([&] { return !dlg.IsConnecting(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(boxes.Texts(),
+              std::vector<CString>{"Can't connect\nAt " + strRemote +
+                                   ": The serial-port server cannot be reached: Connection "
+                                   "refused."});
+    EXPECT_EQ(dlg.GetConnection(), pConnection);
+    EXPECT_EQ(ConnectionNames(), std::vector<CString>{strRemote + ":com1"});
+    EXPECT_EQ(dlg.result(), 0);
+    theConnections.RemoveAll();
+    CoUninitialize();
+}
+
 // Each way the serial-port server can fail, met for real: the message's
 // first line is the system's text, the second names the server and why.
 enum class ECause { NOT_INSTALLED, WRONG_KEY, OTHER_VERSION, SILENT, UNKNOWN_PORT };
