@@ -323,10 +323,12 @@ TEST_F(CommParamsSilent, TheWindowAnswersWhileItConnects) {
     Clock::duration longest{};
     int nTicks = 0;
     QObject::connect(&timer, &QTimer::timeout, [&] {
+        // Counted from the first tick: the dialog's first paint comes before.
         const Clock::time_point now = Clock::now();
-        longest = std::max(longest, now - last);
+        if (nTicks++ > 0) {
+            longest = std::max(longest, now - last);
+        }
         last = now;
-        ++nTicks;
     });
     timer.start(10);
     Pump(std::chrono::milliseconds(1000));
