@@ -41,7 +41,7 @@ CSerialSettings CSerialPort::GetSettings() const {
     return m_settings;
 }
 
-BOOL CSerialPort::Connect() {
+BOOL CSerialPort::Connect(int* pnError) {
     const CSerialSettings s = GetSettings();
     const CString strPath = m_pMap->GetPath(m_nNumber);
     std::lock_guard<std::mutex> guard(m_exchangeMutex);
@@ -53,6 +53,9 @@ BOOL CSerialPort::Connect() {
     }
     if (!bOpen) {
         CServerLog::Error(GetName() + ": " + m_line.GetError());
+        if (pnError != nullptr) {
+            *pnError = m_line.GetErrno();
+        }
         return FALSE;
     }
     CServerLog::Info(GetName() + ": " + strPath + " open at " + std::to_string(s.m_nBaudRate) +

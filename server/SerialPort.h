@@ -39,7 +39,8 @@ public:
 
     // Closes the line if open and opens the mapped device with the current
     // settings; FALSE when it cannot be opened (the line stays closed).
-    BOOL Connect();
+    // *pnError (when given): the errno of a failed open, 0 for another failure.
+    BOOL Connect(int* pnError = nullptr);
     BOOL IsActive() const { return m_bActive; }
     void Close();
 

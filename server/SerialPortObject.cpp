@@ -1,5 +1,7 @@
 #include "SerialPortObject.h"
 
+#include <cerrno>
+
 #include "core/Modbus.h"
 #include "serialapi/OleSafeArrayEx.h"
 
@@ -134,7 +136,28 @@ HRESULT CSerialPortObject::put_ErrorDelay(LONG newVal) {
 }
 
 HRESULT CSerialPortObject::Connect(VARIANT_BOOL* pResult) {
-    return ReturnResult(pResult, GetPort()->Connect() != FALSE);
+    int nError = 0;
+    const bool bOpen = GetPort()->Connect(&nError) != FALSE;
+    const HRESULT hr = ReturnResult(pResult, bOpen);
+    if (bOpen || FAILED(hr)) {
+        return hr;
+    }
+    // Why the port stayed shut, for the client to tell its user; the result
+    // says false all the same.
+    switch (nError) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case ENOTDIR:
+            return HRESULT_FROM_WIN32(ERROR_UNKNOWN_PORT);
+        case EBUSY:
+            return HRESULT_FROM_WIN32(ERROR_BUSY);
+        case EACCES:
+        case EPERM:
+            return E_ACCESSDENIED;
+        default:
+            return E_FAIL;
+    }
 }
 
 HRESULT CSerialPortObject::get_Active(VARIANT_BOOL* pVal) {

@@ -86,6 +86,16 @@ void CAutoModbus::ReleaseServer() {
     }
 }
 
+void CAutoModbus::TakeServerFrom(CAutoModbus& other) {
+    m_pPort = std::move(other.m_pPort);
+    m_pTcpServer = std::move(other.m_pTcpServer);
+    m_strServer = std::move(other.m_strServer);
+    m_strPort = std::move(other.m_strPort);
+    other.m_strServer.clear();
+    other.m_strPort.clear();
+    TakeExchangeLimitFrom(other);
+}
+
 HRESULT CAutoModbus::Create(CString strServer, CString strPort) {
     RegisterServerClass();
     ReleaseServer();
@@ -318,11 +328,15 @@ DWORD CAutoModbus::ExchangeLimitOf(LONG nTimeout, LONG nErrorDelay) {
     return Clamp(nTimeout) + Clamp(nErrorDelay) + kExchangeMarginMillis;
 }
 
-BOOL CAutoModbus::Connect() {
+BOOL CAutoModbus::Connect(HRESULT* phr) {
     VARIANT_BOOL bOpen = VARIANT_FALSE;
+    HRESULT hr = E_POINTER;
     if (m_pPort != nullptr) {
         const CCallTimeLimit limit(kPropertyCallMillis);
-        m_pPort->Connect(&bOpen);
+        hr = m_pPort->Connect(&bOpen);
+    }
+    if (phr != nullptr) {
+        *phr = hr;
     }
     return bOpen == VARIANT_TRUE;
 }

@@ -34,6 +34,14 @@ public:
     // one, and selects the port ("com1".."com8"). 0, or the failing HRESULT.
     HRESULT Create(CString strServer, CString strPort);
     void ReleaseServer();
+    // Takes other's server objects, names and exchange limit, leaving it
+    // without; no call reaches the server. This master must have none.
+    void TakeServerFrom(CAutoModbus& other);
+    // Takes only other's exchange limit: the port's settings changed through
+    // another object.
+    void TakeExchangeLimitFrom(const CAutoModbus& other) {
+        m_dwExchangeLimit = other.m_dwExchangeLimit.load();
+    }
     CString GetServerName() const { return m_strServer; }
 
     // The port's settings on the server. Without a server object getters
@@ -59,7 +67,8 @@ public:
     LONG GetErrorDelay();
     void SetErrorDelay(LONG nErrorDelay);
     // Opens the port with the current settings; TRUE when the server did.
-    BOOL Connect();
+    // *phr (when given): the server's HRESULT, which says why it did not.
+    BOOL Connect(HRESULT* phr = nullptr);
 
     CComPtr<IModbusSerialPort> m_pPort;
     CComPtr<IModbusTcpServer> m_pTcpServer;

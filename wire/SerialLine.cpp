@@ -63,6 +63,7 @@ bool CSerialLine::IsPtyHandle(int hFile) {
 
 BOOL CSerialLine::Fail(const CString& strWhat, int nError) {
     m_strError = strWhat;
+    m_nErrno = nError;
     if (nError != 0) {
         m_strError += ": ";
         m_strError += std::strerror(nError);
@@ -78,6 +79,7 @@ void CSerialLine::Warn(const CString& strWhat) {
 BOOL CSerialLine::Open(const CString& strPath, const CSerialSettings& settings) {
     Close();
     m_strError.clear();
+    m_nErrno = 0;
     m_warnings.clear();
     m_strPath = strPath;
     m_hFile = ::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

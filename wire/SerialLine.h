@@ -38,6 +38,8 @@ public:
     int GetHandle() const { return m_hFile; }
     const CString& GetPath() const { return m_strPath; }
     const CString& GetError() const { return m_strError; }
+    // The errno behind the last failure; 0 when the system gave none.
+    int GetErrno() const { return m_nErrno; }
     const std::vector<CString>& GetWarnings() const { return m_warnings; }
 
     // Writes everything within nMillis.
@@ -76,5 +78,6 @@ private:
     BOOL m_bPty = FALSE;
     CString m_strPath;
     CString m_strError;
+    int m_nErrno = 0;
     std::vector<CString> m_warnings;
 };

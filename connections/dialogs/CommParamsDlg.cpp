@@ -2,14 +2,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <cstdio>
 #include <cstdlib>
 
 #include "DlgText.h"
+#include "JobWatch.h"
 #include "connections/Connections.h"
-#include "platform/com/ErrorInfo.h"
-#include "platform/com/OleAuto.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/WaitCursor.h"
@@ -82,18 +83,32 @@ void CCommParamsDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Check(pDX, IDC_CHECK_XONXOFF, m_bXonXoff);
 }
 
+// The watch abandons a job still running.
+CCommParamsDlg::~CCommParamsDlg() {
+    DropJob();
+}
+
 BOOL CCommParamsDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    // Below the controls, shown only while the server is being reached.
+    m_sizeIdle = size();
+    const QRect margin = MapDialogRect(0, 0, 7, 0);
+    const int nWidth = m_sizeIdle.width() - 2 * margin.width();
+    const int nLine = MapDialogRect(0, 0, 0, 9).height();
+    m_labelConnecting = new QLabel(this);
+    m_labelConnecting->setObjectName("connecting");
+    m_labelConnecting->setGeometry(margin.width(), m_sizeIdle.height(), nWidth, nLine);
+    m_progress = new QProgressBar(this);
+    m_progress->setRange(0, 0);  // no end is known: busy
+    m_progress->setTextVisible(false);
+    m_progress->setGeometry(margin.width(), m_sizeIdle.height() + nLine + nLine / 4, nWidth, nLine);
+    m_labelConnecting->hide();
+    m_progress->hide();
     FillLists();
     if (!m_bNew) {
         ReadFromServer();
     }
     return TRUE;
-}
-
-void CCommParamsDlg::OnCancel() {
-    m_pConnection = nullptr;
-    EndDialog(IDCANCEL);
 }
 
 void CCommParamsDlg::FillLists() {
@@ -127,38 +142,38 @@ void CCommParamsDlg::ReadFromServer() {
     if (pAuto == nullptr) {
         return;
     }
-    SelectString(m_comboPort, Format("COM%ld", pAuto->GetPort()));
-    SelectString(m_comboBaudRate, Format("%ld", pAuto->GetBaudRate()));
+    if (pAuto->m_pPort == nullptr) {
+        // A record whose creation stopped before its server object: the
+        // server has nothing to say of it.
+        ShowValues(CSerialPortValues(), pAuto->GetServerName());
+        return;
+    }
+    m_pJob = std::make_shared<CSerialSettingsJob>(pAuto->m_strServer, pAuto->m_strPort, true,
+                                                  pAuto->m_pTcpServer != nullptr);
+    StartPhase(CSerialSettingsJob::READ);
+}
+
+void CCommParamsDlg::ShowValues(const CSerialPortValues& v, const CString& strServer) {
+    SelectString(m_comboPort, Format("COM%ld", v.nPort));
+    SelectString(m_comboBaudRate, Format("%ld", v.nBaudRate));
     static const char* const parities[] = {"No parity", "Odd", "Even", "Mark"};
-    const BYTE nParity = pAuto->GetParity();
-    SelectString(m_comboParity, nParity < 4 ? parities[nParity] : "");
-    const BYTE nStopBits = pAuto->GetStopBits();
-    SelectString(m_comboStopBits, nStopBits == 0 ? "1" : nStopBits == 1 ? "1.5" : "2");
-    SelectString(m_comboByteSize, pAuto->GetByteSize() == 7 ? "7" : "8");
-    SetWindowText(m_editTimeout, Format("%ld", pAuto->GetTimeout()));
-    SetWindowText(m_editSilentInterval, Format("%ld", pAuto->GetSilentInterval()));
-    SetWindowText(m_editErrorDelay, Format("%ld", pAuto->GetErrorDelay()));
-    m_checkActive->setChecked(pAuto->IsConnected());
-    const BYTE nFlow = pAuto->GetFlowControl();
-    m_bDtrDsr = (nFlow & 1) != 0;
-    m_bRtsCts = (nFlow & 2) != 0;
-    m_bXonXoff = (nFlow & 4) != 0;
-    const bool bAscii = pAuto->GetMode() != 0;
-    GetDlgItem<QRadioButton>(bAscii ? IDC_RADIO_ASCII : IDC_RADIO_RTU)->setChecked(true);
-    SetWindowText(m_editServer, pAuto->GetServerName());
+    SelectString(m_comboParity, v.nParity < 4 ? parities[v.nParity] : "");
+    SelectString(m_comboStopBits, v.nStopBits == 0 ? "1" : v.nStopBits == 1 ? "1.5" : "2");
+    SelectString(m_comboByteSize, v.nByteSize == 7 ? "7" : "8");
+    SetWindowText(m_editTimeout, Format("%ld", v.nTimeout));
+    SetWindowText(m_editSilentInterval, Format("%ld", v.nSilentInterval));
+    SetWindowText(m_editErrorDelay, Format("%ld", v.nErrorDelay));
+    m_checkActive->setChecked(v.bActive);
+    m_bDtrDsr = (v.nFlowControl & 1) != 0;
+    m_bRtsCts = (v.nFlowControl & 2) != 0;
+    m_bXonXoff = (v.nFlowControl & 4) != 0;
+    GetDlgItem<QRadioButton>(v.nMode != 0 ? IDC_RADIO_ASCII : IDC_RADIO_RTU)->setChecked(true);
+    SetWindowText(m_editServer, strServer);
     // A record whose creation stopped half-way has no TCP server to show.
-    if (IModbusTcpServer* pTcpServer = pAuto->m_pTcpServer) {
-        BSTR bstrAddress = nullptr;
-        if (SUCCEEDED(pTcpServer->get_Address(&bstrAddress))) {
-            SetWindowText(m_editTcpAddress, BstrToString(bstrAddress));
-        }
-        SysFreeString(bstrAddress);
-        LONG nPort = 0;
-        pTcpServer->get_Port(&nPort);
-        SetWindowText(m_editTcpPort, Format("%ld", nPort));
-        VARIANT_BOOL bRunning = VARIANT_FALSE;
-        pTcpServer->get_Running(&bRunning);
-        m_checkTcpServer->setChecked(bRunning == VARIANT_TRUE);
+    if (v.bHasTcpServer) {
+        SetWindowText(m_editTcpAddress, v.strTcpAddress);
+        SetWindowText(m_editTcpPort, Format("%ld", v.nTcpPort));
+        m_checkTcpServer->setChecked(v.bTcpRunning);
     }
     if (!m_bNew) {
         // Server and port make up the name.
@@ -169,146 +184,191 @@ void CCommParamsDlg::ReadFromServer() {
 }
 
 void CCommParamsDlg::OnOk() {
-    if (Apply()) {
-        EndDialog(IDOK);
+    if (!IsConnecting()) {
+        Apply();
     }
 }
 
-BOOL CCommParamsDlg::Fail(const CString& strName) {
+void CCommParamsDlg::OnCancel() {
+    // The job keeps its own server object; nothing of its comes back.
+    DropJob();
+    m_pConnection = nullptr;
+    EndDialog(IDCANCEL);
+}
+
+void CCommParamsDlg::DropJob() {
+    m_pWatch.reset();
+    CSerialSettingsJob::Drop(std::move(m_pJob));
+}
+
+void CCommParamsDlg::Fail() {
     if (m_bNew) {
-        theConnections.Remove(strName);
         m_pConnection = nullptr;
     }
-    return FALSE;
+    DropJob();
 }
 
-// Adds the record for a new connection and creates its object on the server.
-BOOL CCommParamsDlg::CreateRecord(CString& strName) {
+BOOL CCommParamsDlg::Apply() {
+    UpdateData(TRUE);
+    m_write = CollectWrite(&m_strRefusal);
+    if (!m_bNew) {
+        CAutoModbus* pAuto = m_pConnection ? m_pConnection->GetAutoModbus() : nullptr;
+        if (pAuto == nullptr) {
+            return FALSE;
+        }
+        m_pJob = std::make_shared<CSerialSettingsJob>(pAuto->m_strServer, pAuto->m_strPort,
+                                                      pAuto->m_pPort != nullptr,
+                                                      pAuto->m_pTcpServer != nullptr);
+        m_pJob->SetWrite(m_write);
+        StartPhase(CSerialSettingsJob::WRITE);
+        return TRUE;
+    }
     const CString strPort = Format("com%ld", m_comboPort->currentIndex() + 1);
-    const CString strServer = TrimText(GetWindowText(m_editServer));
-    strName = strServer.empty() ? strPort : strServer + ":" + strPort;
+    m_strNewServer = TrimText(GetWindowText(m_editServer));
+    m_strNewName = m_strNewServer.empty() ? strPort : m_strNewServer + ":" + strPort;
     CConnection* pExisting = nullptr;
-    if (theConnections.Lookup(strName, pExisting)) {
+    if (theConnections.Lookup(m_strNewName, pExisting)) {
         AfxMessageBox("Connection Alredy Exist", MB_OK);
         m_pConnection = nullptr;
         return FALSE;
     }
-    m_pConnection = theConnections.Add(strName, CONNECTION_LOCAL_DCOM);
-    if (m_pConnection == nullptr) {
-        AfxMessageBox("Error Adding Connection", MB_OK);
-        return FALSE;
-    }
-    HRESULT hr = m_pConnection->GetAutoModbus()->Create(strServer, strPort);
-    if (FAILED(hr)) {
-        char text[500];
-        // The error object, where activation left one, says more than the code.
-        const CString strDescription = TakeErrorDescription();
-        if (!strDescription.empty()) {
-            AfxMessageBox(strDescription, MB_OK);
-        } else if (GetFailureText(hr, text, sizeof text)) {
-            AfxMessageBox(text, MB_OK);
-        } else {
-            AfxMessageBox("Can't Create Automation Object", MB_OK);
-        }
-        return Fail(strName);
-    }
+    m_pConnection = nullptr;
+    m_pJob = std::make_shared<CSerialSettingsJob>(m_strNewServer, strPort);
+    StartPhase(CSerialSettingsJob::CREATE);
     return TRUE;
 }
 
-// Each value goes to the server once it is valid; the first invalid one
-// stops, leaving those before it written.
-BOOL CCommParamsDlg::WriteLineSettings(CAutoModbus* pAuto) {
-    auto valid = [](bool bValid, const char* pszText) {
-        if (!bValid) {
-            AfxMessageBox(pszText, MB_OK);
-        }
-        return bValid;
-    };
-    if (!valid(m_comboPort->currentIndex() >= 0, "Invalid com port")) {
-        return FALSE;
-    }
-    pAuto->SetPort(static_cast<BYTE>(m_comboPort->currentIndex() + 1));
-    if (!valid(m_comboBaudRate->currentIndex() >= 0, "Invalid Baud-Rate")) {
-        return FALSE;
-    }
-    pAuto->SetBaudRate(ItemData(m_comboBaudRate));
-    if (!valid(m_comboParity->currentIndex() >= 0, "Invalid Parity")) {
-        return FALSE;
-    }
-    pAuto->SetParity(static_cast<BYTE>(ItemData(m_comboParity)));
-    if (!valid(m_comboStopBits->currentIndex() >= 0, "Invalid Stop Bits")) {
-        return FALSE;
-    }
-    pAuto->SetStopBits(static_cast<BYTE>(ItemData(m_comboStopBits)));
-    pAuto->SetFlowControl(
-        static_cast<BYTE>((m_bDtrDsr ? 1 : 0) | (m_bRtsCts ? 2 : 0) | (m_bXonXoff ? 4 : 0)));
-    const int nTimeout = std::atoi(GetWindowText(m_editTimeout).c_str());
-    if (!valid(nTimeout != 0, "Invalid timeout")) {
-        return FALSE;
-    }
-    pAuto->SetTimeout(nTimeout);
-    const int nSilentInterval = std::atoi(GetWindowText(m_editSilentInterval).c_str());
-    if (!valid(nSilentInterval != 0, "Invalid Char Interval")) {
-        return FALSE;
-    }
-    pAuto->SetSilentInterval(nSilentInterval);
-    pAuto->SetErrorDelay(std::atoi(GetWindowText(m_editErrorDelay).c_str()));
-    pAuto->SetMode(GetDlgItem<QRadioButton>(IDC_RADIO_RTU)->isChecked() ? 0 : 1);
-    if (!valid(m_comboByteSize->currentIndex() >= 0, "Invalid Byte Size")) {
-        return FALSE;
-    }
-    pAuto->SetByteSize(static_cast<SHORT>(ItemData(m_comboByteSize)));
-    return valid(pAuto->Connect(), "Can't connect");
+void CCommParamsDlg::StartPhase(CSerialSettingsJob::EPhase phase) {
+    m_phase = phase;
+    ShowConnecting(true);
+    m_pWatch = std::make_unique<CJobWatch>(CSerialSettingsJob::Start(m_pJob, phase), this,
+                                           [this] { OnJobDone(); });
 }
 
-// Starts or stops the port's Modbus TCP server as the box says. A record
-// whose creation stopped half-way has no TCP server to set.
-BOOL CCommParamsDlg::ApplyTcpServer(CAutoModbus* pAuto) {
-    IModbusTcpServer* pTcpServer = pAuto->m_pTcpServer;
-    if (pTcpServer == nullptr) {
-        return TRUE;
+void CCommParamsDlg::OnJobDone() {
+    if (m_pWatch == nullptr || !m_pWatch->Job().IsDone()) {
+        return;
     }
-    VARIANT_BOOL bResult = VARIANT_FALSE;
-    if (m_checkTcpServer->isChecked()) {
-        BSTR bstrAddress = AllocBstr(GetWindowText(m_editTcpAddress));
-        pTcpServer->put_Address(bstrAddress);
-        SysFreeString(bstrAddress);
-        pTcpServer->put_Port(
-            static_cast<SHORT>(std::atoi(GetWindowText(m_editTcpPort).c_str()) & 0xFFFF));
-        pTcpServer->Start(&bResult);
-        if (bResult == VARIANT_FALSE) {
-            AfxMessageBox("Error Starting Modbus TCP server", MB_OK);
-        }
-    } else {
-        pTcpServer->Stop(&bResult);
-        if (bResult == VARIANT_FALSE) {
-            AfxMessageBox("Error Stoping Modbus TCP server", MB_OK);
-        }
+    m_pWatch.reset();
+    ShowConnecting(false);
+    const std::shared_ptr<CSerialSettingsJob> pJob = m_pJob;
+    switch (m_phase) {
+        case CSerialSettingsJob::READ:
+            ShowValues(pJob->GetValues(), m_pConnection->GetAutoModbus()->GetServerName());
+            DropJob();
+            break;
+        case CSerialSettingsJob::CREATE:
+            OnCreated(pJob);
+            break;
+        case CSerialSettingsJob::WRITE:
+            OnWritten(pJob);
+            break;
     }
-    return bResult != VARIANT_FALSE;
 }
 
-BOOL CCommParamsDlg::Apply() {
-    CWaitCursor wait;
-    UpdateData(TRUE);
-    CString strName;
-    if (m_bNew && !CreateRecord(strName)) {
-        return FALSE;
+void CCommParamsDlg::OnCreated(const std::shared_ptr<CSerialSettingsJob>& pJob) {
+    if (FAILED(pJob->GetCreateResult())) {
+        AfxMessageBox(pJob->GetFailureMessage(), MB_OK);
+        Fail();
+        return;
     }
-    CAutoModbus* pAuto = m_pConnection ? m_pConnection->GetAutoModbus() : nullptr;
-    if (pAuto == nullptr) {
-        return FALSE;
-    }
-    if (m_bNew && pAuto->IsConnected() &&
+    if (pJob->HasValues() &&
         AfxMessageBox("This connection is already opened by other app. Show current parameters?",
                       MB_YESNO) == IDYES) {
-        ReadFromServer();
-        return Fail(strName);
+        ShowValues(pJob->GetValues(), m_strNewServer);
+        Fail();
+        return;
     }
-    if (!WriteLineSettings(pAuto) || !ApplyTcpServer(pAuto)) {
-        return Fail(strName);
+    pJob->SetWrite(m_write);
+    StartPhase(CSerialSettingsJob::WRITE);
+}
+
+void CCommParamsDlg::OnWritten(const std::shared_ptr<CSerialSettingsJob>& pJob) {
+    CString strFailure;
+    if (m_write.nFirstInvalid != CSerialPortWrite::ALL) {
+        strFailure = m_strRefusal;
+    } else if (!pJob->IsOpened()) {
+        const CString strWhy = pJob->GetOpenFailureLine();
+        strFailure = strWhy.empty() ? CString("Can't connect") : "Can't connect\n" + strWhy;
+    } else if (pJob->GetTcpResult() == CSerialSettingsJob::TCP_START_FAILED) {
+        strFailure = "Error Starting Modbus TCP server";
+    } else if (pJob->GetTcpResult() == CSerialSettingsJob::TCP_STOP_FAILED) {
+        strFailure = "Error Stoping Modbus TCP server";
     }
-    return TRUE;
+    if (!strFailure.empty()) {
+        AfxMessageBox(strFailure, MB_OK);
+        Fail();
+        return;
+    }
+    if (m_bNew) {
+        m_pConnection = theConnections.Add(m_strNewName, CONNECTION_LOCAL_DCOM);
+        if (m_pConnection == nullptr) {
+            AfxMessageBox("Error Adding Connection", MB_OK);
+            DropJob();
+            return;
+        }
+        pJob->InstallInto(*m_pConnection->GetAutoModbus());
+    } else {
+        pJob->UpdateLimitOf(*m_pConnection->GetAutoModbus());
+    }
+    DropJob();
+    EndDialog(IDOK);
+}
+
+// Each value is checked in the order it is written; the first refused one
+// stops the writing, leaving those before it written.
+CSerialPortWrite CCommParamsDlg::CollectWrite(CString* pstrRefusal) {
+    CSerialPortWrite w;
+    pstrRefusal->clear();
+    auto check = [&](bool bValid, CSerialPortWrite::EStep step, const char* pszText) {
+        if (!bValid && w.nFirstInvalid == CSerialPortWrite::ALL) {
+            w.nFirstInvalid = step;
+            *pstrRefusal = pszText;
+        }
+    };
+    check(m_comboPort->currentIndex() >= 0, CSerialPortWrite::PORT, "Invalid com port");
+    w.nPort = static_cast<BYTE>(m_comboPort->currentIndex() + 1);
+    check(m_comboBaudRate->currentIndex() >= 0, CSerialPortWrite::BAUD_RATE, "Invalid Baud-Rate");
+    w.nBaudRate = ItemData(m_comboBaudRate);
+    check(m_comboParity->currentIndex() >= 0, CSerialPortWrite::PARITY, "Invalid Parity");
+    w.nParity = static_cast<BYTE>(ItemData(m_comboParity));
+    check(m_comboStopBits->currentIndex() >= 0, CSerialPortWrite::STOP_BITS, "Invalid Stop Bits");
+    w.nStopBits = static_cast<BYTE>(ItemData(m_comboStopBits));
+    w.nFlowControl =
+        static_cast<BYTE>((m_bDtrDsr ? 1 : 0) | (m_bRtsCts ? 2 : 0) | (m_bXonXoff ? 4 : 0));
+    w.nTimeout = std::atoi(GetWindowText(m_editTimeout).c_str());
+    check(w.nTimeout != 0, CSerialPortWrite::TIMEOUT, "Invalid timeout");
+    w.nSilentInterval = std::atoi(GetWindowText(m_editSilentInterval).c_str());
+    check(w.nSilentInterval != 0, CSerialPortWrite::SILENT_INTERVAL, "Invalid Char Interval");
+    w.nErrorDelay = std::atoi(GetWindowText(m_editErrorDelay).c_str());
+    w.nMode = GetDlgItem<QRadioButton>(IDC_RADIO_RTU)->isChecked() ? 0 : 1;
+    check(m_comboByteSize->currentIndex() >= 0, CSerialPortWrite::BYTE_SIZE, "Invalid Byte Size");
+    w.nByteSize = static_cast<SHORT>(ItemData(m_comboByteSize));
+    w.bTcpServer = m_checkTcpServer->isChecked();
+    w.strTcpAddress = GetWindowText(m_editTcpAddress);
+    w.nTcpPort = static_cast<SHORT>(std::atoi(GetWindowText(m_editTcpPort).c_str()) & 0xFFFF);
+    return w;
+}
+
+void CCommParamsDlg::ShowConnecting(bool bConnecting) {
+    if (bConnecting) {
+        const CString strPlace = m_pJob != nullptr ? m_pJob->GetServerPlace() : CString();
+        m_labelConnecting->setText(QString::fromStdString("Connecting to " + strPlace) +
+                                   QChar(0x2026));
+        setFixedSize(m_sizeIdle.width(),
+                     m_progress->geometry().bottom() + MapDialogRect(0, 0, 0, 6).height());
+    } else {
+        setFixedSize(m_sizeIdle);
+    }
+    m_labelConnecting->setVisible(bConnecting);
+    m_progress->setVisible(bConnecting);
+    if (m_bNew) {
+        m_editServer->setEnabled(!bConnecting);
+        m_comboPort->setEnabled(!bConnecting);
+    }
+    if (QWidget* pOk = GetDlgItem(IDC_BUTTON_OK)) {
+        pOk->setEnabled(!bConnecting);
+    }
 }
 
 void CCommParamsDlg::OnFindIp() {

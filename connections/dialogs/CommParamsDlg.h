@@ -1,24 +1,33 @@
 // Communications Parameters, dialog 130: creates a Local/DCom connection
 // (server machine and port make its name) or edits one. The settings live in
 // the automation server: the dialog reads them from it and writes them to it.
+// The server is reached off the GUI thread; meanwhile the dialog shows that
+// it is connecting, and Cancel abandons the attempt.
 #pragma once
 
+#include <memory>
+
+#include "connections/SerialSettingsJob.h"
 #include "platform/ui/Dialog.h"
 
-class CAutoModbus;
 class CConnection;
+class CJobWatch;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
+class QProgressBar;
 
 class CCommParamsDlg : public CDialog {
     Q_OBJECT
 
 public:
     explicit CCommParamsDlg(QWidget* pParent = nullptr);
+    ~CCommParamsDlg() override;
 
     void SetConnection(CConnection* pConnection) { m_pConnection = pConnection; }
     CConnection* GetConnection() const { return m_pConnection; }
+    bool IsConnecting() const { return m_pWatch != nullptr; }
 
     BOOL m_bNew = FALSE;
 
@@ -30,8 +39,9 @@ protected:
     void OnOk();
     void OnFindIp();
     void FillLists();
+    // Starts reading the edited connection's settings from the server.
     void ReadFromServer();
-    // TRUE only when everything was written and the port opened.
+    // Checks the name and starts reaching the server; FALSE when refused.
     BOOL Apply();
 
     QLineEdit* m_editErrorDelay = nullptr;
@@ -51,11 +61,29 @@ protected:
     BOOL m_bRtsCts = FALSE;
     BOOL m_bXonXoff = FALSE;
     CConnection* m_pConnection = nullptr;
+    QLabel* m_labelConnecting = nullptr;
+    QProgressBar* m_progress = nullptr;
 
 private:
-    // The failure exit: a new connection goes again.
-    BOOL Fail(const CString& strName);
-    BOOL CreateRecord(CString& strName);
-    BOOL WriteLineSettings(CAutoModbus* pAuto);
-    BOOL ApplyTcpServer(CAutoModbus* pAuto);
+    void StartPhase(CSerialSettingsJob::EPhase phase);
+    void OnJobDone();
+    void OnCreated(const std::shared_ptr<CSerialSettingsJob>& pJob);
+    void OnWritten(const std::shared_ptr<CSerialSettingsJob>& pJob);
+    // The failure exit: a new connection has no record.
+    void Fail();
+    // Drops the job: a running one is abandoned, a finished one discarded.
+    void DropJob();
+    void ShowValues(const CSerialPortValues& v, const CString& strServer);
+    // The values to write and, when one is refused, the first refusal's text.
+    CSerialPortWrite CollectWrite(CString* pstrRefusal);
+    void ShowConnecting(bool bConnecting);
+
+    std::shared_ptr<CSerialSettingsJob> m_pJob;
+    std::unique_ptr<CJobWatch> m_pWatch;
+    CSerialSettingsJob::EPhase m_phase = CSerialSettingsJob::READ;
+    CSerialPortWrite m_write;
+    CString m_strRefusal;
+    CString m_strNewName;
+    CString m_strNewServer;
+    QSize m_sizeIdle;
 };

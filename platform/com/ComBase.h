@@ -76,6 +76,7 @@ constexpr HRESULT HRESULT_FROM_WIN32(DWORD x) {
 
 // System error codes this system returns wrapped.
 constexpr DWORD ERROR_UNKNOWN_PORT = 1796;
+constexpr DWORD ERROR_BUSY = 170;
 
 struct GUID {
     DWORD Data1;

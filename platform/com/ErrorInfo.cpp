@@ -1,6 +1,7 @@
 #include "ErrorInfo.h"
 
 #include "ComPtr.h"
+#include "platform/Unicode.h"
 
 const IID IID_IErrorInfo = {
     0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
@@ -95,4 +96,14 @@ std::string TakeErrorDescription() {
         return std::string();
     }
     return description.ToString();
+}
+
+void SetErrorDescription(const std::string& strDescription) {
+    CComPtr<ICreateErrorInfo> pCreate;
+    CComPtr<IErrorInfo> pInfo;
+    std::u16string wide = MultiByteToWide(strDescription);
+    if (SUCCEEDED(CreateErrorInfo(&pCreate)) && SUCCEEDED(pCreate->SetDescription(wide.data())) &&
+        SUCCEEDED(pCreate.QueryInterface(IID_IErrorInfo, &pInfo))) {
+        SetErrorInfo(0, pInfo);
+    }
 }

@@ -46,3 +46,5 @@ HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
 // The description of this thread's error object, which is taken; empty when
 // there is none.
 std::string TakeErrorDescription();
+// Makes a new error object with the description (UTF-8) this thread's.
+void SetErrorDescription(const std::string& strDescription);

@@ -355,7 +355,7 @@ TEST_F(ConfigFile, FailedSaveLeavesTheOldFile) {
 }
 
 // What the poller prints when the record's server cannot be used: a server
-// of another protocol version is told apart from none at all.
+// of another protocol version is told apart from one that cannot start.
 TEST_F(ConfigFile, OneRecordSaysWhyItsServerCannotBeUsed) {
     {
         CFakeSerialServer server;
@@ -378,8 +378,10 @@ TEST_F(ConfigFile, OneRecordSaysWhyItsServerCannotBeUsed) {
                       ? "connection com1: The serial-port server speaks protocol version " +
                             std::to_string(wOther) + "; this program speaks version " +
                             std::to_string(RPC_VERSION) + "."
-                      : CString("the serial-port server of connection com1 cannot be "
-                                "reached"));
+                      : "connection com1: The serial-port server is not running and could "
+                        "not be started: " +
+                            RpcGetLocalServer(CLSID_ModbusSerialServer) +
+                            ": No such file or directory.");
     }
 }
 

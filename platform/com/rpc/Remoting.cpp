@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "RpcAccessKey.h"
 #include "RpcChannel.h"
@@ -93,34 +95,43 @@ HRESULT VersionMismatch(WORD wServerVersion) {
                   "The serial-port server speaks protocol version %u; this program speaks "
                   "version %u.",
                   unsigned(wServerVersion), unsigned(RPC_VERSION));
-    CComPtr<ICreateErrorInfo> pCreate;
-    CComPtr<IErrorInfo> pInfo;
-    std::u16string wide = MultiByteToWide(text);
-    if (SUCCEEDED(CreateErrorInfo(&pCreate)) && SUCCEEDED(pCreate->SetDescription(wide.data())) &&
-        SUCCEEDED(pCreate.QueryInterface(IID_IErrorInfo, &pInfo))) {
-        SetErrorInfo(0, pInfo);
-    }
+    SetErrorDescription(text);
     return RPC_E_VERSION_MISMATCH;
+}
+
+// "…: Connection refused."
+std::string WithReason(const std::string& strWhat, int nError) {
+    return strWhat + ": " + std::strerror(nError) + ".";
 }
 
 // Takes the server's greeting, which says it serves this protocol, and
 // answers with this end's. S_OK; RPC_S_SERVER_UNAVAILABLE_HR when none came
 // or the answer could not go; RPC_E_VERSION_MISMATCH for a server of another
-// version; E_FAIL for a peer that is no server of ours.
+// version; E_FAIL for a peer that is no server of ours. Each failure leaves
+// an error object saying which.
 HRESULT Greet(CRpcSocket& socket, int nMillis) {
     std::vector<BYTE> body;
-    if (socket.ReceiveFrame(body, nMillis) != CRpcSocket::RECEIVE_OK) {
+    const CRpcSocket::EReceive received = socket.ReceiveFrame(body, nMillis);
+    if (received != CRpcSocket::RECEIVE_OK) {
+        SetErrorDescription(received == CRpcSocket::RECEIVE_TIMEOUT
+                                ? RpcNoAnswerWithin(nMillis)
+                                : "The serial-port server ended the connection before it greeted.");
         return RPC_S_SERVER_UNAVAILABLE_HR;
     }
     WORD wVersion;
     if (!RpcReadHello(body, &wVersion)) {
+        SetErrorDescription("The peer does not greet as a serial-port server does.");
         return E_FAIL;
     }
     if (wVersion != RPC_VERSION) {
         return VersionMismatch(wVersion);
     }
     CRpcFrameWriter hello = RpcHello();
-    return socket.SendFrame(hello, nMillis) ? S_OK : RPC_S_SERVER_UNAVAILABLE_HR;
+    if (!socket.SendFrame(hello, nMillis)) {
+        SetErrorDescription("The serial-port server ended the connection after it greeted.");
+        return RPC_S_SERVER_UNAVAILABLE_HR;
+    }
+    return S_OK;
 }
 
 // Connects to the local socket and takes the server's greeting. Returns
@@ -131,11 +142,14 @@ HRESULT ConnectLocal(const std::string& strPath, CRpcSocket* pSocket) {
         return S_FALSE;
     }
     if (err != 0) {
+        SetErrorDescription(WithReason("The serial-port server's socket " + strPath, err));
         return err == EACCES ? E_ACCESSDENIED : CO_E_SERVER_EXEC_FAILURE;
     }
     uid_t uid;
     if (!pSocket->GetPeerUid(&uid) || uid != ::geteuid()) {
         pSocket->Close();
+        SetErrorDescription("The serial-port server's socket " + strPath +
+                            " is served by another user.");
         return E_ACCESSDENIED;
     }
     const HRESULT hr = Greet(*pSocket, kHandshakeMillis);
@@ -143,6 +157,7 @@ HRESULT ConnectLocal(const std::string& strPath, CRpcSocket* pSocket) {
         pSocket->Close();
         // No greeting: a server on its way out.
         if (hr == RPC_S_SERVER_UNAVAILABLE_HR) {
+            SetErrorInfo(0, nullptr);
             return S_FALSE;
         }
         return hr == RPC_E_VERSION_MISMATCH ? hr : CO_E_SERVER_EXEC_FAILURE;
@@ -181,6 +196,7 @@ HRESULT ConnectRemote(const std::string& strHost, WORD nPort, CRpcSocket* pSocke
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* pResult = nullptr;
     if (::getaddrinfo(strHost.c_str(), nullptr, &hints, &pResult) != 0) {
+        SetErrorDescription("The machine name " + strHost + " is not known.");
         return RPC_S_SERVER_UNAVAILABLE_HR;
     }
     int err = EHOSTUNREACH;
@@ -192,11 +208,18 @@ HRESULT ConnectRemote(const std::string& strHost, WORD nPort, CRpcSocket* pSocke
     }
     ::freeaddrinfo(pResult);
     if (err != 0) {
+        SetErrorDescription(err == ETIMEDOUT
+                                ? RpcNoAnswerWithin(kConnectMillis)
+                                : WithReason("The serial-port server cannot be reached", err));
         return RPC_S_SERVER_UNAVAILABLE_HR;
     }
     CRpcAccessKey key;
-    HRESULT hr = key.Load(RpcGetAccessKeyFile());
-    if (SUCCEEDED(hr)) {
+    const std::string strKeyFile = RpcGetAccessKeyFile();
+    HRESULT hr = key.Load(strKeyFile);
+    if (FAILED(hr)) {
+        SetErrorDescription("This program's access key file " + strKeyFile +
+                            " is missing or may not be used.");
+    } else {
         const auto start = Clock::now();
         hr = pSocket->StartTls(key, false, kHandshakeMillis, 0);
         if (SUCCEEDED(hr)) {
@@ -231,6 +254,7 @@ HRESULT ComActivateLocal(REFCLSID rclsid, IUnknown** ppUnk) {
     auto deadline = Clock::now() + kStartLimit;
     CRpcServerLauncher launcher;
     bool bLaunched = false;
+    std::string strExe;
     for (;;) {
         std::shared_ptr<CRpcChannel> pChannel = FindChannel(strPath);
         if (pChannel == nullptr) {
@@ -252,12 +276,17 @@ HRESULT ComActivateLocal(REFCLSID rclsid, IUnknown** ppUnk) {
             continue;
         }
         if (!bLaunched) {
-            std::string strExe = RpcGetLocalServer(rclsid);
+            strExe = RpcGetLocalServer(rclsid);
             if (strExe.empty()) {
+                SetErrorDescription(
+                    "The serial-port server is not running, and no program is known to start it.");
                 return REGDB_E_CLASSNOTREG;
             }
             hr = launcher.Start(strExe, strDir);
             if (FAILED(hr)) {
+                SetErrorDescription(WithReason(
+                    "The serial-port server is not running and could not be started: " + strExe,
+                    launcher.GetError() != 0 ? launcher.GetError() : ENOEXEC));
                 return hr;
             }
             bLaunched = true;
@@ -265,6 +294,9 @@ HRESULT ComActivateLocal(REFCLSID rclsid, IUnknown** ppUnk) {
         }
         if (Clock::now() >= deadline) {
             launcher.Abandon();
+            SetErrorDescription("The serial-port server " + strExe +
+                                " was started but did not take clients within " +
+                                std::to_string(kStartLimit.count()) + " s.");
             return CO_E_SERVER_EXEC_FAILURE;
         }
         if (launcher.Wait(kStartStepMillis) == CRpcServerLauncher::GONE) {
@@ -281,6 +313,7 @@ HRESULT ComActivateRemote(REFCLSID rclsid, const OLECHAR* pwszServer, IUnknown**
     std::string strHost;
     WORD nPort;
     if (!ParseServerName(pwszServer, &strHost, &nPort)) {
+        SetErrorDescription("The server's name is neither a machine nor machine:port.");
         return RPC_S_SERVER_UNAVAILABLE_HR;
     }
     std::string strKey = "tcp:" + strHost + ":" + std::to_string(nPort);

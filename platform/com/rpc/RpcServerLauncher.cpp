@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,10 +136,12 @@ pid_t SpawnDetached(CServerCommand& command, int hError, int hReady) {
     return pidServer;
 }
 
-// The error pipe closes on a successful exec; it carries errno otherwise.
-bool ExecSucceeded(int hErrorRead) {
+// The error pipe closes on a successful exec; it carries errno otherwise,
+// which *pnError takes.
+bool ExecSucceeded(int hErrorRead, int* pnError) {
     pollfd p{hErrorRead, POLLIN, 0};
     if (::poll(&p, 1, 5000) != 1) {
+        *pnError = ETIMEDOUT;
         return false;
     }
     int err = 0;
@@ -147,24 +149,32 @@ bool ExecSucceeded(int hErrorRead) {
     do {
         n = ::read(hErrorRead, &err, sizeof err);
     } while (n < 0 && errno == EINTR);
+    *pnError = n == sizeof err ? err : 0;
     return n == 0;
 }
 }  // namespace
 
 HRESULT CRpcServerLauncher::Start(const std::string& strExe, const std::string& strRuntimeDir) {
+    m_nError = 0;
     if (::access(strExe.c_str(), X_OK) != 0) {
+        m_nError = errno;
         return CO_E_SERVER_EXEC_FAILURE;
     }
     CServerCommand command(strExe, strRuntimeDir);
     CUniqueFd errorRead, errorWrite, readyRead, readyWrite;
     if (!MakePipe(&errorRead, &errorWrite) || !MakePipe(&readyRead, &readyWrite)) {
+        m_nError = errno;
         return CO_E_SERVER_EXEC_FAILURE;
     }
     m_pidServer = SpawnDetached(command, errorWrite.Get(), readyWrite.Get());
     // Only the server holds the write ends now, so their closing says it.
     errorWrite.Reset();
     readyWrite.Reset();
-    if (m_pidServer < 0 || !ExecSucceeded(errorRead.Get())) {
+    if (m_pidServer < 0) {
+        m_nError = EAGAIN;
+        return CO_E_SERVER_EXEC_FAILURE;
+    }
+    if (!ExecSucceeded(errorRead.Get(), &m_nError)) {
         return CO_E_SERVER_EXEC_FAILURE;
     }
     m_ready = std::move(readyRead);

@@ -20,8 +20,10 @@ public:
     CRpcServerLauncher& operator=(const CRpcServerLauncher&) = delete;
 
     // S_OK once the executable runs; CO_E_SERVER_EXEC_FAILURE when it is
-    // missing or could not be started.
+    // missing or could not be started, GetError() then saying why.
     HRESULT Start(const std::string& strExe, const std::string& strRuntimeDir);
+    // The errno of the last failed Start; 0 when none was given.
+    int GetError() const { return m_nError; }
     // Waits up to nMillis for news from the server.
     EState Wait(int nMillis);
     // Ends a server that is still starting: one that did not become ready in
@@ -32,4 +34,5 @@ private:
     CUniqueFd m_ready;
     EState m_state = STARTING;
     pid_t m_pidServer = -1;
+    int m_nError = 0;
 };

@@ -243,3 +243,15 @@ bool& RpcServingActivation() {
     thread_local bool t_bServing = false;
     return t_bServing;
 }
+
+std::string RpcNoAnswerWithin(int nMillis) {
+    char text[80];
+    if (nMillis % 1000 == 0) {
+        std::snprintf(text, sizeof text, "The serial-port server did not answer within %d s.",
+                      nMillis / 1000);
+    } else {
+        std::snprintf(text, sizeof text, "The serial-port server did not answer within %d ms.",
+                      nMillis);
+    }
+    return text;
+}

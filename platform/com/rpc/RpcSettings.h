@@ -62,6 +62,9 @@ HRESULT RpcGetRuntimeDirectory(std::string* pstrPath);
 std::string RpcGetAccessKeyFile();
 // The limit of this thread's calls now.
 DWORD RpcGetCallTimeout();
+// What a client's error object says of a server silent for nMillis:
+// "The serial-port server did not answer within 5 s."
+std::string RpcNoAnswerWithin(int nMillis);
 // "6a1f0c3e-24b7-4d19-9c52-7e0b3d8a1f40"
 std::string RpcGuidToName(REFGUID guid);
 // Set while a server creates an object for a client: the creation must not

@@ -12,7 +12,9 @@
 #include <cstdint>
 
 #include "RpcAccessKey.h"
+#include "RpcSettings.h"
 #include "platform/Deadline.h"
+#include "platform/com/ErrorInfo.h"
 
 namespace {
 // What both ends name the shared key by.
@@ -234,9 +236,15 @@ std::unique_ptr<CRpcTls> CRpcTls::Handshake(int hSocket, const CRpcAccessKey& ke
         const short events = nError == SSL_ERROR_WANT_READ    ? POLLIN
                              : nError == SSL_ERROR_WANT_WRITE ? POLLOUT
                                                               : 0;
-        if (events == 0 || WaitUntil(hSocket, events, deadline) <= 0) {
+        const int nWait = events == 0 ? -1 : WaitUntil(hSocket, events, deadline);
+        if (nWait <= 0) {
             if (!bServer && state.bAlertReceived) {
                 *phr = E_ACCESSDENIED;  // the server did not accept our key
+                SetErrorDescription("The serial-port server refused this program's access key.");
+            } else if (!bServer) {
+                SetErrorDescription(nWait == 0 ? RpcNoAnswerWithin(nMillis)
+                                               : "The serial-port server ended the connection "
+                                                 "before its secure handshake was through.");
             }
             ERR_clear_error();
             return nullptr;

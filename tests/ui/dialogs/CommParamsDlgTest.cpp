@@ -1,15 +1,36 @@
 // Communications Parameters against modbus-serial-server with the simulator
 // on a pty as COM1: what reaches the server and in which order, the names,
-// the refusals, a port another client holds, the port's TCP server.
+// the refusals, a port another client holds, the port's TCP server; against
+// a server that never answers: the window answering while it waits, Cancel
+// abandoning the attempt; and each failure of the server, met for real.
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <optional>
 
 #include "connections/Connections.h"
 #include "connections/dialogs/CommParamsDlg.h"
+#include "platform/UniqueFd.h"
 #include "platform/com/ComApi.h"
+#include "platform/com/rpc/RpcFrame.h"
+#include "platform/com/rpc/RpcSettings.h"
 #include "res/Resource.h"
+#include "tests/support/GreetingServer.h"
+#include "tests/support/PeerSocket.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/ServerPin.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/ui/DialogTestSupport.h"
 #include "tests/support/ui/UiTestSupport.h"
 #include "transport/AutoModbus.h"
@@ -38,11 +59,17 @@ protected:
         pDlg->m_bNew = pEdit == nullptr;
         pDlg->SetConnection(pEdit);
         EXPECT_TRUE(pDlg->Create());
+        EXPECT_TRUE(WaitFor([&] { return !pDlg->IsConnecting(); }, std::chrono::seconds(10)));
         if (pEdit == nullptr) {
             SetText(pDlg.get(), IDC_EDIT_TIMEOUT, "1000");
             SetText(pDlg.get(), IDC_EDIT_SILENT_INTERVAL, "5");
         }
         return pDlg;
+    }
+    // "&OK", waiting until the server has answered.
+    static void Ok(CCommParamsDlg* pDlg) {
+        pDlg->SendCommand(IDC_BUTTON_OK);
+        EXPECT_TRUE(WaitFor([&] { return !pDlg->IsConnecting(); }, std::chrono::seconds(10)));
     }
     void Check(const QWidget* pDlg, int nID, bool bChecked = true) {
         Ctl<QAbstractButton>(pDlg, nID)->setChecked(bChecked);
@@ -55,7 +82,7 @@ protected:
 
 TEST_F(CommParamsDlg, InitialSelectionsReachTheServerUnderThePortsName) {
     auto pDlg = Dialog();  // neither transmission mode checked: ASCII
-    pDlg->SendCommand(IDC_BUTTON_OK);
+    Ok(pDlg.get());
     ASSERT_EQ(pDlg->result(), IDOK);
     EXPECT_EQ(ConnectionNames(), std::vector<CString>{"com1"});
     EXPECT_EQ(pDlg->GetConnection()->GetAutoModbus()->GetServerName(), "");
@@ -71,7 +98,7 @@ TEST_F(CommParamsDlg, InitialSelectionsReachTheServerUnderThePortsName) {
     // Blanks only in the Server box: this machine, the same name.
     auto pTwice = Dialog();
     SetText(pTwice.get(), IDC_EDIT_SERVER, "   ");
-    pTwice->SendCommand(IDC_BUTTON_OK);
+    Ok(pTwice.get());
     EXPECT_EQ(m_boxes.Texts(), std::vector<CString>{"Connection Alredy Exist"});
     EXPECT_EQ(pTwice->GetConnection(), nullptr);
     EXPECT_EQ(theConnections.GetCount(), 1u);
@@ -86,7 +113,7 @@ TEST_F(CommParamsDlg, ValuesBeforeAnInvalidTimeOutStayWrittenTheRecordGoes) {
     Check(pDlg.get(), IDC_CHECK_XONXOFF);
     SetText(pDlg.get(), IDC_EDIT_TIMEOUT, "");
     SetText(pDlg.get(), IDC_EDIT_SILENT_INTERVAL, "7");
-    pDlg->SendCommand(IDC_BUTTON_OK);
+    Ok(pDlg.get());
     EXPECT_EQ(m_boxes.Texts(), std::vector<CString>{"Invalid timeout"});
     EXPECT_EQ(pDlg->GetConnection(), nullptr);
     EXPECT_EQ(theConnections.GetCount(), 0u);
@@ -101,7 +128,7 @@ TEST_F(CommParamsDlg, ServerTextIsTrimmedIntoTheNameAndNamesTheMachine) {
     auto pDlg = Dialog();
     SetText(pDlg.get(), IDC_EDIT_SERVER, "  " + m_rig.m_strRemote + " ");
     Click(pDlg.get(), IDC_RADIO_RTU);
-    pDlg->SendCommand(IDC_BUTTON_OK);
+    Ok(pDlg.get());
     ASSERT_EQ(pDlg->result(), IDOK);
     EXPECT_EQ(ConnectionNames(), std::vector<CString>{m_rig.m_strRemote + ":com1"});
     CAutoModbus* pAuto = pDlg->GetConnection()->GetAutoModbus();
@@ -112,9 +139,14 @@ TEST_F(CommParamsDlg, ServerTextIsTrimmedIntoTheNameAndNamesTheMachine) {
 
     // A machine nobody serves: the system's text, and no record.
     auto pNowhere = Dialog();
-    SetText(pNowhere.get(), IDC_EDIT_SERVER, "127.0.0.1:" + std::to_string(ClosedPort()));
-    pNowhere->SendCommand(IDC_BUTTON_OK);
-    EXPECT_EQ(m_boxes.Texts(), std::vector<CString>{"The RPC server is unavailable."});
+    const WORD nClosed = ClosedPort();
+    SetText(pNowhere.get(), IDC_EDIT_SERVER, "127.0.0.1:" + std::to_string(nClosed));
+    Ok(pNowhere.get());
+    EXPECT_EQ(m_boxes.Texts(),
+              std::vector<CString>{
+                  "The RPC server is unavailable.\nAt 127.0.0.1:" + std::to_string(nClosed) +
+                  ": The serial-port server cannot be reached: Connection "
+                  "refused."});
     EXPECT_EQ(pNowhere->GetConnection(), nullptr);
     EXPECT_EQ(theConnections.GetCount(), 1u);
 }
@@ -125,7 +157,7 @@ TEST_F(CommParamsDlg, PortOpenInAnotherClientAsksYesShowsNoApplies) {
     ASSERT_TRUE(m_probe.Connect());
     auto pDlg = Dialog();
     m_boxes.m_answers = {IDYES, IDNO};
-    pDlg->SendCommand(IDC_BUTTON_OK);
+    Ok(pDlg.get());
     const CString strQuestion =
         "This connection is already opened by other app. Show current parameters?";
     EXPECT_EQ(m_boxes.Texts(), std::vector<CString>{strQuestion});
@@ -137,7 +169,7 @@ TEST_F(CommParamsDlg, PortOpenInAnotherClientAsksYesShowsNoApplies) {
     EXPECT_TRUE(Ctl<QCheckBox>(pDlg.get(), IDC_CHECK_ACTIVE)->isChecked());
 
     Choose(pDlg.get(), IDC_COMBO_BAUDRATE, "9600");
-    pDlg->SendCommand(IDC_BUTTON_OK);
+    Ok(pDlg.get());
     EXPECT_EQ(m_boxes.Texts(), std::vector<CString>(2, strQuestion));
     EXPECT_EQ(pDlg->result(), IDOK);
     EXPECT_EQ(ConnectionNames(), std::vector<CString>{"com1"});
@@ -164,11 +196,11 @@ TEST_F(CommParamsDlg, EditShowsTheServersValuesAndRefusesABaudRateTheListLacks) 
     EXPECT_FALSE(GetDlgItem(pDlg.get(), IDC_COMBO_PORT)->isEnabled());
     EXPECT_FALSE(GetDlgItem(pDlg.get(), IDC_EDIT_SERVER)->isEnabled());
 
-    pDlg->SendCommand(IDC_BUTTON_OK);
+    Ok(pDlg.get());
     EXPECT_EQ(m_boxes.Texts(), std::vector<CString>{"Invalid Baud-Rate"});
     EXPECT_EQ(pDlg->GetConnection(), pConnection);  // an edited record stays
     Choose(pDlg.get(), IDC_COMBO_BAUDRATE, "57600");
-    pDlg->SendCommand(IDC_BUTTON_OK);
+    Ok(pDlg.get());
     EXPECT_EQ(pDlg->result(), IDOK);
     EXPECT_EQ(m_probe.GetBaudRate(), 57600);
 }
@@ -211,7 +243,7 @@ TEST_F(CommParamsDlg, TcpServerStartsForModbusTcpClientsAndStops) {
     SetText(pDlg.get(), IDC_EDIT_TCP_ADDRESS, "127.0.0.1");
     SetText(pDlg.get(), IDC_EDIT_TCP_PORT, "0");  // any free port
     Check(pDlg.get(), IDC_CHECK_TCP_SERVER);
-    pDlg->SendCommand(IDC_BUTTON_OK);
+    Ok(pDlg.get());
     ASSERT_EQ(pDlg->result(), IDOK);
 
     // Editing shows where it listens.
@@ -226,11 +258,259 @@ TEST_F(CommParamsDlg, TcpServerStartsForModbusTcpClientsAndStops) {
     EXPECT_EQ(values, (CWordArray{22, 33}));
 
     Check(pEdit.get(), IDC_CHECK_TCP_SERVER, false);
-    pEdit->SendCommand(IDC_BUTTON_OK);
+    Ok(pEdit.get());
     EXPECT_EQ(pEdit->result(), IDOK);
     VARIANT_BOOL bRunning = VARIANT_TRUE;
     m_probe.m_pTcpServer->get_Running(&bRunning);
     EXPECT_EQ(bRunning, VARIANT_FALSE);
     EXPECT_TRUE(m_boxes.m_boxes.empty());
 }
+
+// Creating a connection whose server never answers: a listener that takes
+// the connection in the kernel and says nothing, so the key's handshake
+// waits out its whole time-out.
+class CommParamsSilent : public testing::Test {
+protected:
+    void SetUp() override {
+        CoSetAccessKeyFile(
+            m_dir.WriteFile("access.key", "00112233445566778899aabbccddeeff\n", 0600).c_str());
+    }
+    void TearDown() override {
+        CoSetAccessKeyFile(nullptr);
+        theConnections.RemoveAll();
+    }
+    CString Server() const { return "127.0.0.1:" + std::to_string(m_listener.Port()); }
+
+    // A new-mode dialog, shown, its "&OK" pressed; *pOkTook: how long the
+    // press held the GUI thread.
+    std::unique_ptr<CCommParamsDlg> StartConnecting(std::chrono::nanoseconds* pOkTook = nullptr) {
+        auto pDlg = std::make_unique<CCommParamsDlg>();
+        pDlg->m_bNew = TRUE;
+        EXPECT_TRUE(pDlg->Create());
+        pDlg->show();
+        SetText(pDlg.get(), IDC_EDIT_SERVER, Server());
+        SetText(pDlg.get(), IDC_EDIT_TIMEOUT, "1000");
+        SetText(pDlg.get(), IDC_EDIT_SILENT_INTERVAL, "5");
+        const auto start = std::chrono::steady_clock::now();
+        pDlg->SendCommand(IDC_BUTTON_OK);
+        if (pOkTook != nullptr) {
+            *pOkTook = std::chrono::steady_clock::now() - start;
+        }
+        return pDlg;
+    }
+
+    CTempDir m_dir;
+    CListener m_listener;
+    CMessageBoxRecorder m_boxes;
+};
+
+using Clock = std::chrono::steady_clock;
+
+TEST_F(CommParamsSilent, TheWindowAnswersWhileItConnects) {
+    std::chrono::nanoseconds okTook{};
+    auto pDlg = StartConnecting(&okTook);
+    EXPECT_LT(okTook, std::chrono::milliseconds(100));
+    ASSERT_TRUE(pDlg->IsConnecting());
+    auto* pLabel = pDlg->findChild<QLabel*>("connecting");
+    ASSERT_NE(pLabel, nullptr);
+    EXPECT_TRUE(pLabel->isVisible());
+    EXPECT_EQ(pLabel->text(), QString::fromStdString("Connecting to " + Server()) + QChar(0x2026));
+    EXPECT_FALSE(GetDlgItem(pDlg.get(), IDC_BUTTON_OK)->isEnabled());
+
+    // A timer of the GUI thread keeps its pace for a second of waiting.
+    QTimer timer;
+    Clock::time_point last = Clock::now();
+    Clock::duration longest{};
+    int nTicks = 0;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        // Counted from the first tick: the dialog's first paint comes before.
+        const Clock::time_point now = Clock::now();
+        if (nTicks++ > 0) {
+            longest = std::max(longest, now - last);
+        }
+        last = now;
+    });
+    timer.start(10);
+    Pump(std::chrono::milliseconds(1000));
+    timer.stop();
+    EXPECT_TRUE(pDlg->IsConnecting());
+    const double dLongest = std::chrono::duration<double, std::milli>(longest).count();
+    std::printf(
+        "while connecting: OK held the GUI thread %.2f ms; longest timer gap %.2f ms "
+        "(%d ticks)\n",
+        std::chrono::duration<double, std::milli>(okTook).count(), dLongest, nTicks);
+    RecordProperty("longest_gap_us", static_cast<int>(dLongest * 1000));
+    EXPECT_GT(nTicks, 20);
+    EXPECT_LT(longest, std::chrono::milliseconds(200));
+    pDlg->SendCommand(IDCANCEL);
+}
+
+// Cancel closes at once; the abandoned attempt, ending later, neither adds
+// the record nor says anything.
+TEST_F(CommParamsSilent, CancelAbandonsTheAttempt) {
+    auto pDlg = StartConnecting();
+    Pump(std::chrono::milliseconds(200));
+    ASSERT_TRUE(pDlg->IsConnecting());
+    const auto start = Clock::now();
+    Click(pDlg.get(), IDCANCEL);
+    EXPECT_TRUE(WaitFor([&] { return !pDlg->isVisible(); }, std::chrono::milliseconds(100)));
+    const auto took = Clock::now() - start;
+    std::printf("Cancel closed the dialog in %.2f ms\n",
+                std::chrono::duration<double, std::milli>(took).count());
+    EXPECT_LT(took, std::chrono::milliseconds(100));
+    EXPECT_EQ(pDlg->result(), IDCANCEL);
+    EXPECT_FALSE(pDlg->IsConnecting());
+    EXPECT_EQ(pDlg->GetConnection(), nullptr);
+
+    // The listener ends the connection: the attempt fails and closes its end.
+    CUniqueFd peer(m_listener.Accept());
+    ASSERT_TRUE(peer.IsValid());
+    ::shutdown(peer.Get(), SHUT_WR);
+    bool bClosed = false;
+    for (int i = 0; i < 100 && !bClosed; ++i) {
+        pollfd p{peer.Get(), POLLIN, 0};
+        char buf[512];
+        bClosed = ::poll(&p, 1, 50) == 1 && ::read(peer.Get(), buf, sizeof buf) <= 0;
+    }
+    ASSERT_TRUE(bClosed);
+    Pump(std::chrono::milliseconds(300));
+    EXPECT_EQ(theConnections.GetCount(), 0u);
+    EXPECT_EQ(pDlg->GetConnection(), nullptr);
+    EXPECT_EQ(pDlg->result(), IDCANCEL);
+    EXPECT_FALSE(pDlg->isVisible());
+    EXPECT_TRUE(m_boxes.Texts().empty());
+}
+
+// An edited connection whose server has gone: the record stays, and the
+// message names the server that could not be reached and why.
+TEST(CommParamsEdit, AServerGoneIsNamedAndTheRecordStays) {
+    CMessageBoxRecorder boxes;
+    std::optional<CSerialRig> rig(std::in_place);
+    ASSERT_FALSE(rig->m_strRemote.empty());
+    const CString strRemote = rig->m_strRemote;
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    CConnection* pConnection = theConnections.Add(strRemote + ":com1", CONNECTION_LOCAL_DCOM);
+    ASSERT_EQ(pConnection->GetAutoModbus()->Create(strRemote, "com1"), S_OK);
+    rig.reset();
+    Pump(std::chrono::milliseconds(200));  // the connection's watcher sees it end
+
+    CCommParamsDlg dlg;
+    dlg.SetConnection(pConnection);
+    ASSERT_TRUE(dlg.Create());
+    EXPECT_TRUE(WaitFor([&] { return !dlg.IsConnecting(); }, std::chrono::seconds(10)));
+    Choose(&dlg, IDC_COMBO_PORT, "COM1");
+    Choose(&dlg, IDC_COMBO_BAUDRATE, "9600");
+    SetText(&dlg, IDC_EDIT_TIMEOUT, "1000");
+    SetText(&dlg, IDC_EDIT_SILENT_INTERVAL, "5");
+    dlg.SendCommand(IDC_BUTTON_OK);
+    EXPECT_TRUE(WaitFor([&] { return !dlg.IsConnecting(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(boxes.Texts(),
+              std::vector<CString>{"Can't connect\nAt " + strRemote +
+                                   ": The serial-port server cannot be reached: Connection "
+                                   "refused."});
+    EXPECT_EQ(dlg.GetConnection(), pConnection);
+    EXPECT_EQ(ConnectionNames(), std::vector<CString>{strRemote + ":com1"});
+    EXPECT_EQ(dlg.result(), 0);
+    theConnections.RemoveAll();
+    CoUninitialize();
+}
+
+// Each way the serial-port server can fail, met for real: the message's
+// first line is the system's text, the second names the server and why.
+enum class ECause { NOT_INSTALLED, WRONG_KEY, OTHER_VERSION, SILENT, UNKNOWN_PORT };
+struct FailureCase {
+    const char* pszName;
+    ECause cause;
+    const char* pszFirstLine;
+};
+
+class CommParamsFailure : public testing::TestWithParam<FailureCase> {
+protected:
+    void TearDown() override {
+        CoSetAccessKeyFile(nullptr);
+        theConnections.RemoveAll();
+    }
+
+    CTempDir m_dir;
+    CScopedEnv m_runtime{RPC_RUNTIME_DIR_VARIABLE, m_dir.Path().c_str()};
+    CMessageBoxRecorder m_boxes;
+};
+
+TEST_P(CommParamsFailure, TheMessageNamesTheServerAndTheCause) {
+    std::optional<CServerPin> pin;
+    std::optional<CSerialRig> rig;
+    std::optional<CGreetingServer> other;
+    std::optional<CListener> silent;
+    std::optional<CScopedEnv> config;
+    CString strServer, strCause;
+    const char* pszPort = "COM1";
+    switch (GetParam().cause) {
+        case ECause::NOT_INSTALLED:
+            pin.emplace();
+            strCause = "The serial-port server is not running and could not be started: " +
+                       RpcGetLocalServer(CLSID_ModbusSerialServer) + ": No such file or directory.";
+            break;
+        case ECause::WRONG_KEY:
+            rig.emplace();
+            ASSERT_FALSE(rig->m_strRemote.empty());
+            CoSetAccessKeyFile(
+                m_dir.WriteFile("other.key", "ffeeddccbbaa99887766554433221100\n", 0600).c_str());
+            strServer = rig->m_strRemote;
+            strCause = "The serial-port server refused this program's access key.";
+            break;
+        case ECause::OTHER_VERSION:
+            pin.emplace();
+            other.emplace(m_dir.Path(), WORD(RPC_VERSION + 1));
+            strCause = "The serial-port server speaks protocol version " +
+                       std::to_string(RPC_VERSION + 1) + "; this program speaks version " +
+                       std::to_string(RPC_VERSION) + ".";
+            break;
+        case ECause::SILENT:
+            CoSetAccessKeyFile(
+                m_dir.WriteFile("access.key", "00112233445566778899aabbccddeeff\n", 0600).c_str());
+            silent.emplace();
+            strServer = "127.0.0.1:" + std::to_string(silent->Port());
+            strCause = "The serial-port server did not answer within 5 s.";
+            break;
+        case ECause::UNKNOWN_PORT:
+            // The server's port map sends COM2 to a device that does not exist.
+            ASSERT_EQ(::mkdir((m_dir.Path() + "/regprobe").c_str(), 0700), 0);
+            m_dir.WriteFile("regprobe/serial-ports.conf", "COM2=" + m_dir.Path() + "/absent\n",
+                            0600);
+            config.emplace("XDG_CONFIG_HOME", m_dir.Path().c_str());
+            rig.emplace();
+            ASSERT_FALSE(rig->m_strRemote.empty());
+            pszPort = "COM2";
+            strCause = "The serial-port server has no device for COM2.";
+            break;
+    }
+    CCommParamsDlg dlg;
+    dlg.m_bNew = TRUE;
+    ASSERT_TRUE(dlg.Create());
+    SetText(&dlg, IDC_EDIT_SERVER, strServer);
+    Choose(&dlg, IDC_COMBO_PORT, pszPort);
+    SetText(&dlg, IDC_EDIT_TIMEOUT, "1000");
+    SetText(&dlg, IDC_EDIT_SILENT_INTERVAL, "5");
+    dlg.SendCommand(IDC_BUTTON_OK);
+    EXPECT_TRUE(WaitFor([&] { return !dlg.IsConnecting(); }, std::chrono::seconds(15)));
+    const CString strPlace = strServer.empty() ? "On this machine" : "At " + strServer;
+    EXPECT_EQ(m_boxes.Texts(), std::vector<CString>{CString(GetParam().pszFirstLine) + "\n" +
+                                                    strPlace + ": " + strCause});
+    EXPECT_EQ(dlg.GetConnection(), nullptr);
+    EXPECT_EQ(theConnections.GetCount(), 0u);
+    EXPECT_EQ(dlg.result(), 0);  // still open
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, CommParamsFailure,
+    testing::Values(FailureCase{"NotInstalled", ECause::NOT_INSTALLED, "Server execution failed"},
+                    FailureCase{"WrongKey", ECause::WRONG_KEY, "Access is denied."},
+                    FailureCase{"OtherVersion", ECause::OTHER_VERSION,
+                                "The serial-port server speaks another protocol version than "
+                                "this program."},
+                    FailureCase{"Silent", ECause::SILENT, "The RPC server is unavailable."},
+                    FailureCase{"UnknownPort", ECause::UNKNOWN_PORT, "Can't connect"}),
+    [](const testing::TestParamInfo<FailureCase>& info) {
+        return std::string(info.param.pszName);
+    });
 }  // namespace

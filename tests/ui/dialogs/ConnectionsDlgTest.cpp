@@ -13,6 +13,7 @@
 
 #include "connections/ConfigFile.h"
 #include "connections/Connections.h"
+#include "connections/dialogs/CommParamsDlg.h"
 #include "connections/dialogs/ConnectionsDlg.h"
 #include "platform/UniqueFd.h"
 #include "platform/com/ComApi.h"
@@ -100,6 +101,10 @@ TEST_F(ConnectionsDlg, AddsOfEitherKindEditAndRemove) {
     // Edit opens the record's own dialog on it.
     Select("com1");
     WhenModal([](QWidget* p) {
+        // The settings come from the server off the GUI thread.
+        auto* pComm = qobject_cast<CCommParamsDlg*>(p);
+        ASSERT_NE(pComm, nullptr);
+        EXPECT_TRUE(WaitFor([pComm] { return !pComm->IsConnecting(); }));
         EXPECT_EQ(Text(p, IDC_EDIT_TIMEOUT), "1000");
         Click(p, IDCANCEL);
     });
