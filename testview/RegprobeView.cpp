@@ -18,6 +18,8 @@
 #include "RowFormat.h"
 #include "connections/Connections.h"
 #include "platform/com/ComApi.h"
+#include "platform/ui/MDIChildWnd.h"
+#include "platform/ui/MDIFrameWnd.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/WaitCursor.h"
 #include "res/Resource.h"
@@ -403,9 +405,17 @@ void CRegprobeView::OnWrite() {
     settings.nWriteFunction = m_comboWriteFunction->currentIndex();
     settings.nDataType = m_comboDataType->currentIndex();
     const CWriteResult result = WriteOnce(settings);
+    CMDIChildWnd* pChild = GetParentFrame();
+    CMDIFrameWnd* pFrame = pChild != nullptr ? pChild->GetMDIFrame() : nullptr;
     if (!result.strError.empty()) {
+        // No earlier write's success stays in view above the failure.
+        if (pFrame != nullptr) {
+            pFrame->SetMessageText(AFX_IDS_IDLEMESSAGE);
+        }
         wait.Restore();
         AfxMessageBox(result.strError, MB_OK);
+    } else if (result.bWritten && pFrame != nullptr) {
+        pFrame->SetMessageText(WriteDoneText(settings, result));
     }
 }
 

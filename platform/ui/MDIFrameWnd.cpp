@@ -230,6 +230,16 @@ void CMDIFrameWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
     setWindowTitle(QString::fromStdString(strTitle));
 }
 
+void CMDIFrameWnd::SetMessageText(const CString& strText) {
+    for (CStatusBar* pStatusBar : findChildren<CStatusBar*>(Qt::FindDirectChildrenOnly)) {
+        pStatusBar->SetMessageText(strText);
+    }
+}
+
+void CMDIFrameWnd::SetMessageText(UINT nID) {
+    SetMessageText(AfxLoadString(nID));
+}
+
 void CMDIFrameWnd::OnIdleUpdateCmdUI() {
     for (CToolBar* pToolBar : findChildren<CToolBar*>(Qt::FindDirectChildrenOnly)) {
         for (QAction* pAction : pToolBar->actions()) {

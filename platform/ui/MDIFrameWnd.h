@@ -54,6 +54,10 @@ public:
     BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
 
     virtual void OnUpdateFrameTitle(BOOL bAddToTitle);
+    // The status bar's message pane; nothing without a status bar. The id
+    // form shows a string, AFX_IDS_IDLEMESSAGE the idle text.
+    void SetMessageText(const CString& strText);
+    void SetMessageText(UINT nID);
     // Refreshes tool-bar buttons, menu checks and the key indicators.
     virtual void OnIdleUpdateCmdUI();
     // Called by a document window as it goes.

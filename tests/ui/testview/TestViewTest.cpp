@@ -210,16 +210,35 @@ TEST_F(TestView, WritesReachTheDeviceAndShowAtTheNextCycle) {
         EXPECT_EQ(check.ReadOutputRegisters(1, wAddress, wCount, values), 0);
         return values;
     };
+    // The status bar says what went where, and the round trip.
+    auto shown = [&] {
+        CString strText = m_pFrame->m_wndStatusBar.GetMessageText();
+        const size_t nTime = strText.rfind(" (");
+        const bool bTime =
+            nTime != CString::npos && QRegularExpression(R"(^ \(\d+\.\d\d ms\)$)")
+                                          .match(QString::fromStdString(strText.substr(nTime)))
+                                          .hasMatch();
+        return bTime ? strText.substr(0, nTime) + " (ms)" : strText;
+    };
+    pView->m_editDevice->setText("11");
+    write("Preset Single Register", "unsigned - 16", "5", "4321");
+    EXPECT_EQ(shown(), "Wrote 4321 to holding register 5 of device 11 (ms)");
+    pView->m_editDevice->setText("1");
     write("Preset Single Register", "signed - 16", "1", "-1");
+    EXPECT_EQ(shown(), "Wrote -1 to holding register 1 of device 1 (ms)");
     EXPECT_EQ(registers(1, 1), CWordArray{0xFFFF});
     EXPECT_TRUE(
         WaitFor([&] { return List(pView).size() == 8 && List(pView)[1] == "[1]=-1 0xffff"; }));
     // Each type's conversion is WriteOnce's; here a two-register one.
     write("Preset Single Register", "float - 32 reverse", "4", "1.5");
+    EXPECT_EQ(shown(), "Wrote 1.5 to holding register 4 of device 1 (ms)");
     EXPECT_EQ(registers(4, 2), (CWordArray{0x3FC0, 0x0000}));
-    // 70000 is register 4464, past the device's 100: refused by the device.
+    // 70000 is register 4464, past the device's 100: refused by the device,
+    // and the last success no longer shows.
     write("Preset Single Register", "double - 64", "70000", "1");
+    EXPECT_EQ(shown(), "Ready");
     write("Force Single Coil", "char", "3", "1");
+    EXPECT_EQ(shown(), "Wrote 1 to coil 3 of device 1 (ms)");
     CByteArray coil(1);
     EXPECT_EQ(check.ReadOutputStatus(1, 3, 1, coil), 0);
     EXPECT_EQ(coil[0], 1);
