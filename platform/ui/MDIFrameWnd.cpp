@@ -217,17 +217,24 @@ BOOL CMDIFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINF
 }
 
 void CMDIFrameWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
-    CMDIChildWnd* pChild = MDIGetActive();
-    if (pChild != nullptr && pChild->isMaximized()) {
-        return;  // the MDI area shows "title - [document]" itself
+    if (m_bDestroyed) {
+        return;
     }
     CString strTitle = m_strTitle;
-    CDocument* pDoc = GetActiveDocument();
-    if (bAddToTitle && (m_dwStyle & FWS_ADDTOTITLE) && pDoc != nullptr) {
-        strTitle = (m_dwStyle & FWS_PREFIXTITLE) ? pDoc->GetTitle() + " - " + m_strTitle
-                                                 : m_strTitle + " - " + pDoc->GetTitle();
+    CMDIChildWnd* pChild = MDIGetActive();
+    if (bAddToTitle && (m_dwStyle & FWS_ADDTOTITLE) && pChild != nullptr) {
+        CDocument* pDoc = pChild->GetActiveDocument();
+        if (pChild->isMaximized()) {
+            strTitle = m_strTitle + " - [" + pChild->windowTitle().toStdString() + "]";
+        } else if (pDoc != nullptr) {
+            strTitle = (m_dwStyle & FWS_PREFIXTITLE) ? pDoc->GetTitle() + " - " + m_strTitle
+                                                     : m_strTitle + " - " + pDoc->GetTitle();
+        }
     }
-    setWindowTitle(QString::fromStdString(strTitle));
+    m_strShownTitle = QString::fromStdString(strTitle);
+    m_bSettingTitle = true;
+    setWindowTitle(m_strShownTitle);
+    m_bSettingTitle = false;
 }
 
 void CMDIFrameWnd::SetMessageText(const CString& strText) {
@@ -349,6 +356,10 @@ bool CMDIFrameWnd::event(QEvent* pEvent) {
     }
     if (pEvent->type() == QEvent::WindowActivate && !m_bDestroyed) {
         OnIdleUpdateCmdUI();
+    }
+    if (pEvent->type() == QEvent::WindowTitleChange && !m_bSettingTitle && !m_bDestroyed &&
+        !m_strShownTitle.isNull() && windowTitle() != m_strShownTitle) {
+        OnUpdateFrameTitle(TRUE);
     }
     return QMainWindow::event(pEvent);
 }

@@ -53,6 +53,8 @@ public:
     // application.
     BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
 
+    // The title always names the active document window: "App - Doc" while
+    // it is restored, "App - [Child]" while it is maximised, "App" with none.
     virtual void OnUpdateFrameTitle(BOOL bAddToTitle);
     // The status bar's message pane; nothing without a status bar. The id
     // form shows a string, AFX_IDS_IDLEMESSAGE the idle text.
@@ -107,4 +109,9 @@ private:
     std::vector<QAction*> m_windowListActions;
     BOOL m_bDestroyed = FALSE;
     DWORD m_dwDockStyle = 0;
+    // The title OnUpdateFrameTitle made. The MDI area writes its own on a
+    // maximise or restore, from whatever title it saw first; that is put
+    // back at once.
+    QString m_strShownTitle;
+    bool m_bSettingTitle = false;
 };
