@@ -5,6 +5,7 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QScreen>
 #include <QShortcut>
 #include <QToolBar>
@@ -37,6 +38,45 @@ bool IsWindowMenu(const QMenu* pPopup) {
     }
     return false;
 }
+
+// A menu item's text as a person reads it: no mnemonic marks, no shortcut.
+QString PlainItemText(QString strText) {
+    strText = strText.section(QLatin1Char('\t'), 0, 0);
+    QString strPlain;
+    for (qsizetype i = 0; i < strText.size(); ++i) {
+        if (strText[i] == QLatin1Char('&') && i + 1 < strText.size()) {
+            ++i;  // "&&" is one "&"
+        }
+        strPlain += strText[i];
+    }
+    return strPlain;
+}
+
+// The MDI area, which says what to do first while it holds no window.
+class CMDIClientArea : public QMdiArea {
+public:
+    explicit CMDIClientArea(CMDIFrameWnd* pFrame) : QMdiArea(pFrame), m_pFrame(pFrame) {}
+
+protected:
+    void paintEvent(QPaintEvent* pEvent) override {
+        QMdiArea::paintEvent(pEvent);
+        const QString strText = QString::fromStdString(m_pFrame->EmptyAreaText());
+        if (strText.isEmpty()) {
+            return;
+        }
+        QPainter painter(viewport());
+        QFont font = painter.font();
+        font.setPointSizeF(font.pointSizeF() * 1.25);
+        painter.setFont(font);
+        painter.setPen(palette().color(QPalette::BrightText));
+        const int nMargin = painter.fontMetrics().height();
+        painter.drawText(viewport()->rect().adjusted(nMargin, nMargin, -nMargin, -nMargin),
+                         Qt::AlignCenter | Qt::TextWordWrap, strText);
+    }
+
+private:
+    CMDIFrameWnd* m_pFrame;
+};
 }  // namespace
 
 CMDIFrameWnd::CMDIFrameWnd() {
@@ -102,7 +142,7 @@ BOOL CMDIFrameWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, QWidget*, C
     SetMenu(m_hMenuDefault);
     LoadAccelTable(nIDResource);
 
-    m_pMDIClient = new QMdiArea(this);
+    m_pMDIClient = new CMDIClientArea(this);
     m_pMDIClient->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_pMDIClient->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_pMDIClient);
@@ -235,6 +275,38 @@ void CMDIFrameWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
     m_bSettingTitle = true;
     setWindowTitle(m_strShownTitle);
     m_bSettingTitle = false;
+}
+
+CString CMDIFrameWnd::EmptyAreaText() const {
+    if (m_pMDIClient == nullptr || !m_pMDIClient->subWindowList().isEmpty()) {
+        return CString();
+    }
+    return GetEmptyAreaText();
+}
+
+void CMDIFrameWnd::UpdateEmptyArea() {
+    if (m_pMDIClient != nullptr && !m_bDestroyed) {
+        m_pMDIClient->viewport()->update();
+    }
+}
+
+CString CMDIFrameWnd::MenuPath(UINT nID) const {
+    if (m_hMenuDefault == nullptr) {
+        return CString();
+    }
+    for (const QAction* pTop : m_hMenuDefault->actions()) {
+        const QMenu* pPopup = pTop->menu();
+        if (pPopup == nullptr) {
+            continue;
+        }
+        for (const QAction* pItem : pPopup->actions()) {
+            if (GetActionCommandId(pItem) == nID) {
+                return (PlainItemText(pTop->text()) + " > " + PlainItemText(pItem->text()))
+                    .toStdString();
+            }
+        }
+    }
+    return CString();
 }
 
 void CMDIFrameWnd::SetMessageText(const CString& strText) {
@@ -422,6 +494,7 @@ void CMDIFrameWnd::OnMDIActivate(QMdiSubWindow*) {
     SetMenu(hMenu);
     OnUpdateFrameTitle(TRUE);
     OnIdleUpdateCmdUI();
+    UpdateEmptyArea();
 }
 
 void CMDIFrameWnd::SetMenu(HMENU hMenu) {

@@ -60,6 +60,16 @@ public:
     // form shows a string, AFX_IDS_IDLEMESSAGE the idle text.
     void SetMessageText(const CString& strText);
     void SetMessageText(UINT nID);
+    // What the MDI area shows while it holds no document window, e.g. what
+    // to do first; empty for nothing. EmptyAreaText is what it shows now.
+    virtual CString GetEmptyAreaText() const { return CString(); }
+    CString EmptyAreaText() const;
+    // Paints the MDI area again, as after GetEmptyAreaText's answer changed.
+    void UpdateEmptyArea();
+    // "File > New": the way to a command through the frame's own menu, as
+    // its items read without their mnemonics and shortcuts; empty when the
+    // menu has no such item.
+    CString MenuPath(UINT nID) const;
     // Refreshes tool-bar buttons, menu checks and the key indicators.
     virtual void OnIdleUpdateCmdUI();
     // Called by a document window as it goes.

@@ -223,6 +223,12 @@ TEST_F(TestView, WritesReachTheDeviceAndShowAtTheNextCycle) {
     pView->m_editDevice->setText("11");
     write("Preset Single Register", "unsigned - 16", "5", "4321");
     EXPECT_EQ(shown(), "Wrote 4321 to holding register 5 of device 11 (ms)");
+    // With REGPROBE_PICTURE set, the frame is saved there as a PNG.
+    if (const char* pszPicture = std::getenv("REGPROBE_PICTURE")) {
+        m_pFrame->resize(900, 600);
+        QTest::qWait(200);
+        EXPECT_TRUE(m_pFrame->grab().save(pszPicture, "PNG")) << pszPicture;
+    }
     pView->m_editDevice->setText("1");
     write("Preset Single Register", "signed - 16", "1", "-1");
     EXPECT_EQ(shown(), "Wrote -1 to holding register 1 of device 1 (ms)");
