@@ -174,6 +174,7 @@ void CRegprobeView::StartWork() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     m_statistics.Reset();
     m_responseTimes.Reset();
+    m_pollRate.Reset();
 }
 
 void CRegprobeView::EndWork() {
@@ -213,7 +214,8 @@ void CRegprobeView::DoWork() {
     }
     CString strStatistics = m_statistics.AddCycle(m_lastRead);
     m_responseTimes.Add(m_lastRead);
-    CString strResponseTimes = m_responseTimes.Line();
+    m_pollRate.Add(CPollRate::Clock::now());
+    CString strResponseTimes = m_responseTimes.Line() + m_pollRate.Text();
     {
         std::lock_guard<std::mutex> lock(m_mailLock);
         m_mail.bNew = true;

@@ -366,20 +366,23 @@ TEST_F(TestView, ExitRequestedWhileACloseWaitsComesBackAfterIt) {
 }
 }  // namespace
 
-// "Read 20.114 ms  min 20.050 / mean ... ms  Time-outs 0" as numbers.
+// "Read 20.114 ms  min 20.050 / mean ... ms  Time-outs 0  49.50 polls/s"
+// as numbers.
 struct CShownTimes {
     double dMin = -1, dMean = -1, dMax = -1, dP99 = -1;
     int nTimeouts = -1;
+    double dPollRate = -1;
 };
 
 CShownTimes ShownTimes(const CRegprobeView* pView) {
     static const QRegularExpression re(
-        "min ([0-9.]+) / mean ([0-9.]+) / max ([0-9.]+) / p99 ([0-9.]+) ms  Time-outs (\\d+)$");
+        "min ([0-9.]+) / mean ([0-9.]+) / max ([0-9.]+) / p99 ([0-9.]+) ms  Time-outs (\\d+)"
+        "  ([0-9.]+) polls/s$");
     const QRegularExpressionMatch m = re.match(pView->m_staticResponseTimes->text());
     CShownTimes t;
     if (m.hasMatch()) {
         t = {m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3).toDouble(),
-             m.captured(4).toDouble(), m.captured(5).toInt()};
+             m.captured(4).toDouble(), m.captured(5).toInt(),    m.captured(6).toDouble()};
     }
     return t;
 }
@@ -403,6 +406,10 @@ TEST_F(TestView, ReadTimesShowTheDevicesDelayAndCountTimeOutsApart) {
     EXPECT_GE(t.dP99, t.dMin);
     EXPECT_LE(t.dP99, t.dMax);
     EXPECT_EQ(t.nTimeouts, 0);
+    // Back to back, each cycle at least the delay long: never more than 50
+    // a second.
+    EXPECT_GT(t.dPollRate, 0.0);
+    EXPECT_LE(t.dPollRate, 50.0);
 }
 
 TEST_F(TestView, ATimedOutReadIsATimeOutAndNotAReadTime) {
@@ -413,7 +420,12 @@ TEST_F(TestView, ATimedOutReadIsATimeOutAndNotAReadTime) {
     EXPECT_TRUE(WaitFor([&] { return Cycles(pView) >= 2; }));
     ASSERT_TRUE(Stop(pView));
     const QString strTimes = pView->m_staticResponseTimes->text();
-    EXPECT_EQ(strTimes, QString("Read time-out  Time-outs %1").arg(Cycles(pView)));
+    EXPECT_TRUE(
+        QRegularExpression(
+            QString("^Read time-out  Time-outs %1  [0-9]+\\.[0-9]{2} polls/s$").arg(Cycles(pView)))
+            .match(strTimes)
+            .hasMatch())
+        << strTimes.toStdString();
     EXPECT_TRUE(
         pView->m_staticStatistics->text().startsWith(QString("%1 Errors=%1  ").arg(Cycles(pView))));
 }
