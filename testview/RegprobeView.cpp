@@ -187,7 +187,7 @@ WORD CRegprobeView::ReadAndDisplay(int nReadFunction, DWORD& dwElapsed, CString&
     m_lastRead = ReadOnce(m_lastSettings);
     if (m_lastRead.bRead) {
         dwElapsed = m_lastRead.dwElapsed;
-        strStatus = m_lastRead.strStatus;
+        strStatus = StatusWithTimeout(m_lastRead, m_lastSettings.pModbus->ExchangeTimeout());
     }
     return m_lastRead.wStatus;
 }

@@ -428,6 +428,10 @@ TEST_F(TestView, ATimedOutReadIsATimeOutAndNotAReadTime) {
         << strTimes.toStdString();
     EXPECT_TRUE(
         pView->m_staticStatistics->text().startsWith(QString("%1 Errors=%1  ").arg(Cycles(pView))));
+    // The status line says it was a time-out, and how long was waited, once.
+    const QString strResult = pView->m_staticResult->text();
+    EXPECT_EQ(strResult.count("no answer within 100 ms"), 1) << strResult.toStdString();
+    EXPECT_FALSE(strResult.startsWith("no answer")) << strResult.toStdString();
 }
 
 class TestViewLog : public TestView {
