@@ -1,6 +1,6 @@
 #include "MainFrm.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QTimer>
 
 #include "Splash.h"
@@ -116,11 +116,14 @@ int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
     m_trayIcon.SetNotificationWnd(this, WM_USER);
     m_trayIcon.SetIcon(0U);
 
-    // Records may come and go on a thread of the Connections dialog's.
+    // Painted again once the change is complete, whatever thread made it.
     QPointer<CMainFrame> pThis(this);
     theConnections.SetChangeHandler([pThis] {
+        if (QCoreApplication::instance() == nullptr) {
+            return;  // records going at the program's end
+        }
         QMetaObject::invokeMethod(
-            qApp,
+            QCoreApplication::instance(),
             [pThis] {
                 if (pThis != nullptr) {
                     pThis->UpdateEmptyArea();
