@@ -16,6 +16,9 @@ struct RateCase {
     double dRate;
     const char* pszText;
 };
+void PrintTo(const RateCase& c, std::ostream* pOut) {
+    *pOut << c.pszName;
+}
 
 std::vector<long> Every(long nFrom, long nTo, long nStep) {
     std::vector<long> times;
