@@ -53,6 +53,7 @@ CConnection* CConnections::Add(const CString& strName, WORD nType) {
     }
     auto* pConnection = new CConnection(nType, strName);
     SetAt(strName, pConnection);
+    Changed();
     return pConnection;
 }
 
@@ -63,6 +64,7 @@ void CConnections::Remove(const CString& strName) {
     }
     RemoveKey(strName);
     delete static_cast<CConnection*>(pObject);  // the master goes with it
+    Changed();
 }
 
 BOOL CConnections::Adopt(CConnection* pConnection) {
@@ -72,6 +74,7 @@ BOOL CConnections::Adopt(CConnection* pConnection) {
         return FALSE;
     }
     SetAt(pConnection->GetName(), pConnection);
+    Changed();
     return TRUE;
 }
 
@@ -81,6 +84,7 @@ CConnection* CConnections::Detach(const CString& strName) {
         return nullptr;
     }
     RemoveKey(strName);
+    Changed();
     return static_cast<CConnection*>(pObject);
 }
 
@@ -179,6 +183,7 @@ BOOL CConnections::LoadRecords(CArchive& ar, const CString* pOnly) {
             Remove(strName);  // its server cannot be created; its bytes are read
         } else if (m_pObserver != nullptr && m_pObserver->OnKept(pConnection)) {
             RemoveKey(strName);
+            Changed();
         }
     }
     return bFound;

@@ -3,6 +3,8 @@
 // configuration file.
 #pragma once
 
+#include <functional>
+
 #include "Connection.h"
 #include "platform/Archive.h"
 #include "platform/MapStringToOb.h"
@@ -78,12 +80,24 @@ public:
     BOOL LoadOnly(CArchive& ar, const CString& strName);
     // Null for none.
     void SetLoadObserver(CLoadObserver* pObserver) { m_pObserver = pObserver; }
+    // Called after each record comes or goes, on the thread that changed
+    // the collection; empty for none. Set before anything may change it.
+    void SetChangeHandler(std::function<void()> pfnChanged) {
+        m_pfnChanged = std::move(pfnChanged);
+    }
 
 private:
     // The loading loop; pOnly as for LoadOnly, null for every record.
     BOOL LoadRecords(CArchive& ar, const CString* pOnly);
 
+    void Changed() const {
+        if (m_pfnChanged) {
+            m_pfnChanged();
+        }
+    }
+
     CLoadObserver* m_pObserver = nullptr;
+    std::function<void()> m_pfnChanged;
 
     using CMapStringToOb::GetNextAssoc;
     using CMapStringToOb::Lookup;

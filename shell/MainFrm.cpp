@@ -1,5 +1,6 @@
 #include "MainFrm.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 #include "Splash.h"
@@ -40,7 +41,16 @@ CMainFrame::CMainFrame() : m_trayIcon(IDR_TRAYICON) {
     MapCommand(ID_VIEW_TRAFFIC, [this] { OnViewTraffic(); });
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+    theConnections.SetChangeHandler(nullptr);
+}
+
+CString CMainFrame::GetEmptyAreaText() const {
+    if (theConnections.IsEmpty()) {
+        return "No connections yet: " + MenuPath(ID_OPTIONS_CONNECTIONS) + " adds one.";
+    }
+    return MenuPath(ID_FILE_NEW) + " opens a test window.";
+}
 
 CTrafficWnd* CMainFrame::GetTrafficWnd() const {
     return static_cast<CTrafficWnd*>(m_pTraffic.data());
@@ -105,6 +115,22 @@ int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
 
     m_trayIcon.SetNotificationWnd(this, WM_USER);
     m_trayIcon.SetIcon(0U);
+
+    // Painted again once the change is complete, whatever thread made it.
+    QPointer<CMainFrame> pThis(this);
+    theConnections.SetChangeHandler([pThis] {
+        if (QCoreApplication::instance() == nullptr) {
+            return;  // records going at the program's end
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [pThis] {
+                if (pThis != nullptr) {
+                    pThis->UpdateEmptyArea();
+                }
+            },
+            Qt::QueuedConnection);
+    });
     return 0;
 }
 

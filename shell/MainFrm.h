@@ -29,6 +29,10 @@ public:
     using PFN_CONNECTIONS_DLG = std::function<void()>;
     static void SetConnectionsDialog(PFN_CONNECTIONS_DLG pfnRun);
 
+    // While no test window is open: with no connections, how to add one;
+    // with some, how to open a window.
+    CString GetEmptyAreaText() const override;
+
     // The traffic monitor, one for the application; null until first shown.
     class CTrafficWnd* GetTrafficWnd() const;
 

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "RowFormat.h"
 #include "core/Modbus.h"
@@ -252,7 +254,57 @@ CReadResult ReadOnce(const CReadSettings& s) {
     return result;
 }
 
+CString StatusWithTimeout(const CReadResult& result, DWORD dwTimeout) {
+    if (!result.bTimedOut) {
+        return result.strStatus;
+    }
+    CString strLower = result.strStatus;
+    std::transform(strLower.begin(), strLower.end(), strLower.begin(),
+                   [](unsigned char ch) { return char(std::tolower(ch)); });
+    for (const char* psz : {"time out", "time-out", "timeout", "timed out", "no answer within"}) {
+        if (strLower.find(psz) != CString::npos) {
+            return result.strStatus;
+        }
+    }
+    if (dwTimeout == 0) {
+        return result.strStatus + " (time-out)";
+    }
+    return result.strStatus + " (time-out: no answer within " + std::to_string(dwTimeout) + " ms)";
+}
+
 namespace {
+// A written value as the list's rows show it.
+CString FormatReal(double d) {
+    char sz[64];
+    std::snprintf(sz, sizeof sz, "%g", d);
+    return sz;
+}
+
+CString RegisterText(int nDataType, WORD wValue) {
+    char sz[24];
+    if (nDataType == TYPE_BINARY_16) {
+        for (int b = 0; b < 16; ++b) {
+            sz[b] = (wValue >> (15 - b)) & 1 ? '1' : '0';
+        }
+        sz[16] = 0;
+    } else {
+        std::snprintf(sz, sizeof sz, "0x%04X", unsigned(wValue));
+    }
+    return sz;
+}
+
+CString DwordText(Kind32 kind, std::uint32_t bits) {
+    switch (kind) {
+        case Kind32::Signed:
+            return std::to_string(static_cast<std::int32_t>(bits));
+        case Kind32::Unsigned:
+            return std::to_string(bits);
+        case Kind32::Float:
+            break;
+    }
+    return FormatReal(double(BitsFloat(bits)));
+}
+
 // The register write the data type asks for; FALSE when nothing was sent
 // (result.strError then says why, or the value was blank).
 BOOL WriteRegisterValue(const CWriteSettings& s, WORD nDevice, WORD wAddress,
@@ -272,6 +324,7 @@ BOOL WriteRegisterValue(const CWriteSettings& s, WORD nDevice, WORD wAddress,
                 return FALSE;
             }
             const auto ch = static_cast<signed char>(strCopy[nFirst]);
+            result.strValue = CString(1, char(ch));
             result.bWritten = TRUE;
             result.wStatus = s.pModbus->PresetSingleRegister(nDevice, wAddress, WORD(ch));
             break;
@@ -281,23 +334,33 @@ BOOL WriteRegisterValue(const CWriteSettings& s, WORD nDevice, WORD wAddress,
             if (strCopy.empty()) {
                 return FALSE;
             }
-            result.bWritten = TRUE;
-            result.wStatus =
-                s.pModbus->PresetSingleRegister(nDevice, wAddress, WORD(ParseNumber(strCopy)));
+            {
+                const WORD wValue = WORD(ParseNumber(strCopy));
+                result.strValue = s.nDataType == TYPE_SIGNED_16
+                                      ? std::to_string(static_cast<std::int16_t>(wValue))
+                                      : std::to_string(wValue);
+                result.bWritten = TRUE;
+                result.wStatus = s.pModbus->PresetSingleRegister(nDevice, wAddress, wValue);
+            }
             break;
         case TYPE_FLOAT:
-        case TYPE_FLOAT_REVERSE:
+        case TYPE_FLOAT_REVERSE: {
+            const float f = float(std::atof(strCopy.c_str()));
+            result.strValue = FormatReal(f);
             result.bWritten = TRUE;
-            result.wStatus =
-                s.pModbus->PresetRegisterFloat(nDevice, wAddress, float(std::atof(strCopy.c_str())),
-                                               s.nDataType == TYPE_FLOAT_REVERSE);
+            result.wStatus = s.pModbus->PresetRegisterFloat(nDevice, wAddress, f,
+                                                            s.nDataType == TYPE_FLOAT_REVERSE);
             break;
+        }
         case TYPE_DOUBLE:
-        case TYPE_DOUBLE_REVERSE:
+        case TYPE_DOUBLE_REVERSE: {
+            const double d = std::atof(strCopy.c_str());
+            result.strValue = FormatReal(d);
             result.bWritten = TRUE;
-            result.wStatus = s.pModbus->PresetRegisterDouble(
-                nDevice, wAddress, std::atof(strCopy.c_str()), s.nDataType == TYPE_DOUBLE_REVERSE);
+            result.wStatus = s.pModbus->PresetRegisterDouble(nDevice, wAddress, d,
+                                                             s.nDataType == TYPE_DOUBLE_REVERSE);
             break;
+        }
         case TYPE_HEX_16:
         case TYPE_BINARY_16: {
             if (bBlank) {
@@ -308,6 +371,7 @@ BOOL WriteRegisterValue(const CWriteSettings& s, WORD nDevice, WORD wAddress,
                 result.strError = "The value is not a 16-bit register in this notation";
                 return FALSE;
             }
+            result.strValue = RegisterText(s.nDataType, wValue);
             result.bWritten = TRUE;
             result.wStatus = s.pModbus->PresetSingleRegister(nDevice, wAddress, wValue);
             break;
@@ -325,6 +389,7 @@ BOOL WriteRegisterValue(const CWriteSettings& s, WORD nDevice, WORD wAddress,
             }
             CWordArray regs(2, 0);
             SplitDword(bits, order, regs.data());
+            result.strValue = DwordText(kind, bits);
             result.bWritten = TRUE;
             result.wStatus = s.pModbus->PresetMultipleRegisters(nDevice, wAddress, 2, regs);
             break;
@@ -342,17 +407,27 @@ CWriteResult WriteOnce(const CWriteSettings& s) {
     const long nState = ParseNumber(s.strValue);
     const WORD nDevice = WORD(ParseNumber(s.strDevice) & 0xFF);
     const WORD wAddress = WORD(ParseNumber(s.strAddress));
+    const Clock::time_point start = Clock::now();
+    // The round trip: the master's call and nothing around it worth a
+    // microsecond.
+    auto stopClock = [&] {
+        result.qwMicros = ULONGLONG(
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
+    };
     try {
         if (s.nWriteFunction == WRITE_PRESET_SINGLE_REGISTER) {
             if (!WriteRegisterValue(s, nDevice, wAddress, result)) {
                 return result;
             }
         } else if (s.nWriteFunction == WRITE_FORCE_SINGLE_COIL) {
+            // Only 1 switches a coil on; any other value switches it off.
+            result.strValue = WORD(nState) == 1 ? "1" : "0";
             result.bWritten = TRUE;
             result.wStatus = s.pModbus->ForceSingleCoil(nDevice, wAddress, WORD(nState));
         } else {
             return result;
         }
+        stopClock();
     } catch (CException* e) {
         result.wStatus = e->IsKindOf(RUNTIME_CLASS(CModbusException))
                              ? WORD(static_cast<CModbusException*>(e)->m_wStatus)
@@ -364,4 +439,15 @@ CWriteResult WriteOnce(const CWriteSettings& s) {
         result.strError = s.pModbus->GetErrorText(result.wStatus);
     }
     return result;
+}
+
+CString WriteDoneText(const CWriteSettings& s, const CWriteResult& result) {
+    const unsigned nDevice = unsigned(ParseNumber(s.strDevice) & 0xFF);
+    const unsigned nAddress = WORD(ParseNumber(s.strAddress));
+    const char* pszWhat = s.nWriteFunction == WRITE_FORCE_SINGLE_COIL ? "coil" : "holding register";
+    char sz[256];
+    std::snprintf(sz, sizeof sz, "Wrote %s to %s %u of device %u (%.2f ms)",
+                  result.strValue.c_str(), pszWhat, nAddress, nDevice,
+                  double(result.qwMicros) / 1000.0);
+    return sz;
 }

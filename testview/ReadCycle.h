@@ -53,6 +53,12 @@ bool ParseRegisterText(int nDataType, const CString& str, WORD& wValue);
 
 CReadResult ReadOnce(const CReadSettings& settings);
 
+// A read's status text as the test window shows it: a read that timed out
+// says so, "Read Socket Error (time-out: no answer within 3000 ms)", or
+// " (time-out)" when the time-out is not known (0), unless the text already
+// speaks of a time-out or of no answer.
+CString StatusWithTimeout(const CReadResult& result, DWORD dwTimeout);
+
 struct CWriteSettings {
     CModbus* pModbus = nullptr;
     int nWriteFunction = -1;
@@ -65,9 +71,17 @@ struct CWriteSettings {
 struct CWriteResult {
     BOOL bWritten = FALSE;  // an operation was sent
     WORD wStatus = 0;
+    // What was sent, as the value list shows it ("4321", "1.5", "0x00FF",
+    // a coil's "1" or "0"), and the exchange's round trip.
+    CString strValue;
+    ULONGLONG qwMicros = 0;
     // The message for the user on failure: the master's status text, or the
     // text of the exception a throwing master raised.
     CString strError;
 };
 
 CWriteResult WriteOnce(const CWriteSettings& settings);
+
+// A write that went through, for the status bar: "Wrote 4321 to holding
+// register 50 of device 11 (0.41 ms)", "Wrote 1 to coil 7 of device 11 ...".
+CString WriteDoneText(const CWriteSettings& settings, const CWriteResult& result);

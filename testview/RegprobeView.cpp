@@ -18,6 +18,8 @@
 #include "RowFormat.h"
 #include "connections/Connections.h"
 #include "platform/com/ComApi.h"
+#include "platform/ui/MDIChildWnd.h"
+#include "platform/ui/MDIFrameWnd.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/WaitCursor.h"
 #include "res/Resource.h"
@@ -172,6 +174,7 @@ void CRegprobeView::StartWork() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     m_statistics.Reset();
     m_responseTimes.Reset();
+    m_pollRate.Reset();
 }
 
 void CRegprobeView::EndWork() {
@@ -184,7 +187,7 @@ WORD CRegprobeView::ReadAndDisplay(int nReadFunction, DWORD& dwElapsed, CString&
     m_lastRead = ReadOnce(m_lastSettings);
     if (m_lastRead.bRead) {
         dwElapsed = m_lastRead.dwElapsed;
-        strStatus = m_lastRead.strStatus;
+        strStatus = StatusWithTimeout(m_lastRead, m_lastSettings.pModbus->ExchangeTimeout());
     }
     return m_lastRead.wStatus;
 }
@@ -211,7 +214,8 @@ void CRegprobeView::DoWork() {
     }
     CString strStatistics = m_statistics.AddCycle(m_lastRead);
     m_responseTimes.Add(m_lastRead);
-    CString strResponseTimes = m_responseTimes.Line();
+    m_pollRate.Add(CPollRate::Clock::now());
+    CString strResponseTimes = m_responseTimes.Line() + m_pollRate.Text();
     {
         std::lock_guard<std::mutex> lock(m_mailLock);
         m_mail.bNew = true;
@@ -403,9 +407,17 @@ void CRegprobeView::OnWrite() {
     settings.nWriteFunction = m_comboWriteFunction->currentIndex();
     settings.nDataType = m_comboDataType->currentIndex();
     const CWriteResult result = WriteOnce(settings);
+    CMDIChildWnd* pChild = GetParentFrame();
+    CMDIFrameWnd* pFrame = pChild != nullptr ? pChild->GetMDIFrame() : nullptr;
     if (!result.strError.empty()) {
+        // No earlier write's success stays in view above the failure.
+        if (pFrame != nullptr) {
+            pFrame->SetMessageText(AFX_IDS_IDLEMESSAGE);
+        }
         wait.Restore();
         AfxMessageBox(result.strError, MB_OK);
+    } else if (result.bWritten && pFrame != nullptr) {
+        pFrame->SetMessageText(WriteDoneText(settings, result));
     }
 }
 

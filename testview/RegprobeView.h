@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 
+#include "PollRate.h"
 #include "PollStatistics.h"
 #include "ReadCycle.h"
 #include "ResponseTimes.h"
@@ -87,6 +88,7 @@ public:
     // Poll statistics: the worker's alone.
     CPollStatistics m_statistics;
     CResponseTimes m_responseTimes;
+    CPollRate m_pollRate;
     // Asks the user for the log's file; empty when cancelled.
     std::function<CString()> m_chooseLogFile;
     CValueLog m_log;

@@ -38,6 +38,10 @@ BOOL CMDIChildWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CMDIFrameWn
     }
     hide();
     pParentWnd->GetMDIClient()->addSubWindow(this);
+    // Maximised or restored, by the user, by Tile or Cascade: the frame's
+    // title follows.
+    connect(this, &QMdiSubWindow::windowStateChanged, pParentWnd,
+            [pParentWnd] { pParentWnd->OnUpdateFrameTitle(TRUE); });
     return TRUE;
 }
 

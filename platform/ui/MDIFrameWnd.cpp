@@ -5,6 +5,7 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QScreen>
 #include <QShortcut>
 #include <QToolBar>
@@ -37,6 +38,45 @@ bool IsWindowMenu(const QMenu* pPopup) {
     }
     return false;
 }
+
+// A menu item's text as a person reads it: no mnemonic marks, no shortcut.
+QString PlainItemText(QString strText) {
+    strText = strText.section(QLatin1Char('\t'), 0, 0);
+    QString strPlain;
+    for (qsizetype i = 0; i < strText.size(); ++i) {
+        if (strText[i] == QLatin1Char('&') && i + 1 < strText.size()) {
+            ++i;  // "&&" is one "&"
+        }
+        strPlain += strText[i];
+    }
+    return strPlain;
+}
+
+// The MDI area, which says what to do first while it holds no window.
+class CMDIClientArea : public QMdiArea {
+public:
+    explicit CMDIClientArea(CMDIFrameWnd* pFrame) : QMdiArea(pFrame), m_pFrame(pFrame) {}
+
+protected:
+    void paintEvent(QPaintEvent* pEvent) override {
+        QMdiArea::paintEvent(pEvent);
+        const QString strText = QString::fromStdString(m_pFrame->EmptyAreaText());
+        if (strText.isEmpty()) {
+            return;
+        }
+        QPainter painter(viewport());
+        QFont font = painter.font();
+        font.setPointSizeF(font.pointSizeF() * 1.25);
+        painter.setFont(font);
+        painter.setPen(palette().color(QPalette::BrightText));
+        const int nMargin = painter.fontMetrics().height();
+        painter.drawText(viewport()->rect().adjusted(nMargin, nMargin, -nMargin, -nMargin),
+                         Qt::AlignCenter | Qt::TextWordWrap, strText);
+    }
+
+private:
+    CMDIFrameWnd* m_pFrame;
+};
 }  // namespace
 
 CMDIFrameWnd::CMDIFrameWnd() {
@@ -102,7 +142,7 @@ BOOL CMDIFrameWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, QWidget*, C
     SetMenu(m_hMenuDefault);
     LoadAccelTable(nIDResource);
 
-    m_pMDIClient = new QMdiArea(this);
+    m_pMDIClient = new CMDIClientArea(this);
     m_pMDIClient->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_pMDIClient->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_pMDIClient);
@@ -217,17 +257,66 @@ BOOL CMDIFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINF
 }
 
 void CMDIFrameWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
-    CMDIChildWnd* pChild = MDIGetActive();
-    if (pChild != nullptr && pChild->isMaximized()) {
-        return;  // the MDI area shows "title - [document]" itself
+    if (m_bDestroyed) {
+        return;
     }
     CString strTitle = m_strTitle;
-    CDocument* pDoc = GetActiveDocument();
-    if (bAddToTitle && (m_dwStyle & FWS_ADDTOTITLE) && pDoc != nullptr) {
-        strTitle = (m_dwStyle & FWS_PREFIXTITLE) ? pDoc->GetTitle() + " - " + m_strTitle
-                                                 : m_strTitle + " - " + pDoc->GetTitle();
+    CMDIChildWnd* pChild = MDIGetActive();
+    if (bAddToTitle && (m_dwStyle & FWS_ADDTOTITLE) && pChild != nullptr) {
+        CDocument* pDoc = pChild->GetActiveDocument();
+        if (pChild->isMaximized()) {
+            strTitle = m_strTitle + " - [" + pChild->windowTitle().toStdString() + "]";
+        } else if (pDoc != nullptr) {
+            strTitle = (m_dwStyle & FWS_PREFIXTITLE) ? pDoc->GetTitle() + " - " + m_strTitle
+                                                     : m_strTitle + " - " + pDoc->GetTitle();
+        }
     }
-    setWindowTitle(QString::fromStdString(strTitle));
+    m_strShownTitle = QString::fromStdString(strTitle);
+    m_bSettingTitle = true;
+    setWindowTitle(m_strShownTitle);
+    m_bSettingTitle = false;
+}
+
+CString CMDIFrameWnd::EmptyAreaText() const {
+    if (m_pMDIClient == nullptr || !m_pMDIClient->subWindowList().isEmpty()) {
+        return CString();
+    }
+    return GetEmptyAreaText();
+}
+
+void CMDIFrameWnd::UpdateEmptyArea() {
+    if (m_pMDIClient != nullptr && !m_bDestroyed) {
+        m_pMDIClient->viewport()->update();
+    }
+}
+
+CString CMDIFrameWnd::MenuPath(UINT nID) const {
+    if (m_hMenuDefault == nullptr) {
+        return CString();
+    }
+    for (const QAction* pTop : m_hMenuDefault->actions()) {
+        const QMenu* pPopup = pTop->menu();
+        if (pPopup == nullptr) {
+            continue;
+        }
+        for (const QAction* pItem : pPopup->actions()) {
+            if (GetActionCommandId(pItem) == nID) {
+                return (PlainItemText(pTop->text()) + " > " + PlainItemText(pItem->text()))
+                    .toStdString();
+            }
+        }
+    }
+    return CString();
+}
+
+void CMDIFrameWnd::SetMessageText(const CString& strText) {
+    for (CStatusBar* pStatusBar : findChildren<CStatusBar*>(Qt::FindDirectChildrenOnly)) {
+        pStatusBar->SetMessageText(strText);
+    }
+}
+
+void CMDIFrameWnd::SetMessageText(UINT nID) {
+    SetMessageText(AfxLoadString(nID));
 }
 
 void CMDIFrameWnd::OnIdleUpdateCmdUI() {
@@ -340,6 +429,10 @@ bool CMDIFrameWnd::event(QEvent* pEvent) {
     if (pEvent->type() == QEvent::WindowActivate && !m_bDestroyed) {
         OnIdleUpdateCmdUI();
     }
+    if (pEvent->type() == QEvent::WindowTitleChange && !m_bSettingTitle && !m_bDestroyed &&
+        !m_strShownTitle.isNull() && windowTitle() != m_strShownTitle) {
+        OnUpdateFrameTitle(TRUE);
+    }
     return QMainWindow::event(pEvent);
 }
 
@@ -401,6 +494,7 @@ void CMDIFrameWnd::OnMDIActivate(QMdiSubWindow*) {
     SetMenu(hMenu);
     OnUpdateFrameTitle(TRUE);
     OnIdleUpdateCmdUI();
+    UpdateEmptyArea();
 }
 
 void CMDIFrameWnd::SetMenu(HMENU hMenu) {

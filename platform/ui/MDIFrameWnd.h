@@ -53,7 +53,23 @@ public:
     // application.
     BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
 
+    // The title always names the active document window: "App - Doc" while
+    // it is restored, "App - [Child]" while it is maximised, "App" with none.
     virtual void OnUpdateFrameTitle(BOOL bAddToTitle);
+    // The status bar's message pane; nothing without a status bar. The id
+    // form shows a string, AFX_IDS_IDLEMESSAGE the idle text.
+    void SetMessageText(const CString& strText);
+    void SetMessageText(UINT nID);
+    // What the MDI area shows while it holds no document window, e.g. what
+    // to do first; empty for nothing. EmptyAreaText is what it shows now.
+    virtual CString GetEmptyAreaText() const { return CString(); }
+    CString EmptyAreaText() const;
+    // Paints the MDI area again, as after GetEmptyAreaText's answer changed.
+    void UpdateEmptyArea();
+    // "File > New": the way to a command through the frame's own menu, as
+    // its items read without their mnemonics and shortcuts; empty when the
+    // menu has no such item.
+    CString MenuPath(UINT nID) const;
     // Refreshes tool-bar buttons, menu checks and the key indicators.
     virtual void OnIdleUpdateCmdUI();
     // Called by a document window as it goes.
@@ -103,4 +119,9 @@ private:
     std::vector<QAction*> m_windowListActions;
     BOOL m_bDestroyed = FALSE;
     DWORD m_dwDockStyle = 0;
+    // The title OnUpdateFrameTitle made. The MDI area writes its own on a
+    // maximise or restore, from whatever title it saw first; that is put
+    // back at once.
+    QString m_strShownTitle;
+    bool m_bSettingTitle = false;
 };

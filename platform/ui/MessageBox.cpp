@@ -1,8 +1,10 @@
 #include "MessageBox.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 
 #include "ModalWindow.h"
 #include "ResourceModule.h"
@@ -12,6 +14,27 @@ namespace {
 AFX_MESSAGEBOX_HOOK& Hook() {
     static AFX_MESSAGEBOX_HOOK hook;
     return hook;
+}
+
+// The window manager draws the caption in a bold face beside up to four
+// buttons (icon, minimise, maximise, close) and the gaps around them: about
+// two lines of text each.
+constexpr int kCaptionButtonLines = 8;
+
+// A box too narrow for its caption shows the application's name cut to
+// "R...": the box is made at least as wide as its caption and the buttons.
+void KeepCaptionWhole(QMessageBox& box) {
+    auto* pGrid = qobject_cast<QGridLayout*>(box.layout());
+    if (pGrid == nullptr) {
+        return;
+    }
+    QFont font = QApplication::font("QMdiSubWindowTitleBar");
+    font.setBold(true);
+    const QFontMetrics fm(font);
+    const int cxCaption =
+        fm.horizontalAdvance(box.windowTitle()) + kCaptionButtonLines * fm.height();
+    pGrid->addItem(new QSpacerItem(cxCaption, 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
+                   pGrid->rowCount(), 0, 1, pGrid->columnCount());
 }
 
 QWidget* OwnerWindow() {
@@ -70,6 +93,7 @@ int AfxMessageBox(const CString& strText, UINT nType, UINT) {
     }
     // Modal to its owner, as the system's boxes are, unless system-modal.
     bool bOwnerOnly = box.parentWidget() != nullptr && !(nType & MB_SYSTEMMODAL);
+    KeepCaptionWhole(box);
     AfxPrepareModalWindow(&box);
     box.setWindowModality(bOwnerOnly ? Qt::WindowModal : Qt::ApplicationModal);
     box.exec();

@@ -210,6 +210,49 @@ TEST(WriteOnce, ValuesAsTheFormTakesThem) {
     }
 }
 
+// What the status bar says of a write: the value as it went out, in the
+// data type's terms, and where it went.
+TEST(WriteOnce, TheWriteIsToldAsItWentOut) {
+    struct Case {
+        int nFunction;
+        int nType;
+        const char* pszValue;
+        const char* pszShown;
+    };
+    const int P = WRITE_PRESET_SINGLE_REGISTER;
+    const int C = WRITE_FORCE_SINGLE_COIL;
+    const Case cases[] = {
+        {C, TYPE_CHAR, "1", "Wrote 1 to coil 4464"},
+        {C, TYPE_CHAR, "2", "Wrote 0 to coil 4464"},
+        {C, TYPE_CHAR, "65537", "Wrote 1 to coil 4464"},
+        {P, TYPE_CHAR, "  A", "Wrote A to holding register 4464"},
+        {P, TYPE_SIGNED_16, "-1", "Wrote -1 to holding register 4464"},
+        {P, TYPE_UNSIGNED_16, "70000", "Wrote 4464 to holding register 4464"},
+        {P, TYPE_UNSIGNED_16, "-1", "Wrote 65535 to holding register 4464"},
+        {P, TYPE_FLOAT_REVERSE, "1.5", "Wrote 1.5 to holding register 4464"},
+        {P, TYPE_DOUBLE, "", "Wrote 0 to holding register 4464"},
+        {P, Type32(Kind32::Signed, WordOrder::CDAB), "-2", "Wrote -2 to holding register 4464"},
+        {P, Type32(Kind32::Unsigned, WordOrder::DCBA), "4294967295 ",
+         "Wrote 4294967295 to holding register 4464"},
+        {P, Type32(Kind32::Float, WordOrder::BADC), "123456",
+         "Wrote 123456 to holding register 4464"},
+        {P, TYPE_HEX_16, "beef", "Wrote 0xBEEF to holding register 4464"},
+        {P, TYPE_BINARY_16, "101", "Wrote 0000000000000101 to holding register 4464"},
+    };
+    for (const Case& c : cases) {
+        CFakeModbus master;
+        master.m_bRepeatLast = true;
+        master.Play(0, {44, BYTE(c.nFunction == C ? 5 : 6)});
+        // 70000 goes out as register 4464, and is told so.
+        const CWriteSettings settings{&master, c.nFunction, c.nType, "300", "70000", c.pszValue};
+        CWriteResult r = WriteOnce(settings);
+        SCOPED_TRACE(std::string(c.pszValue) + " as type " + std::to_string(c.nType));
+        ASSERT_TRUE(r.bWritten);
+        r.qwMicros = 410;
+        EXPECT_EQ(WriteDoneText(settings, r), std::string(c.pszShown) + " of device 44 (0.41 ms)");
+    }
+}
+
 TEST(WriteOnce, AThrowingMasterGivesItsTextInsteadOfEscaping) {
     CFakeModbus master;
     master.m_bThrowOnError = TRUE;
@@ -229,4 +272,30 @@ TEST(RowFormat, HexBinaryAndThirtyTwoBitRows) {
     EXPECT_EQ(FormatDwordRows(Kind32::Signed, 65534, {0xFFFFFFFFu, 0x80000000u}),
               (Rows{"[65534]=-1 ", "[65536]=-2147483648 "}));
     EXPECT_EQ(FormatDwordRows(Kind32::Unsigned, 0, {0xFFFFFFFFu}), (Rows{"[0]=4294967295 "}));
+}
+
+// A read that timed out says so in the window's status line, once.
+TEST(ReadOnce, ATimeOutIsToldOnce) {
+    struct Case {
+        const char* pszStatus;
+        BOOL bTimedOut;
+        DWORD dwTimeout;
+        const char* pszShown;
+    };
+    const Case cases[] = {
+        {"Read Socket Error", TRUE, 3000, "Read Socket Error (time-out: no answer within 3000 ms)"},
+        {"Read Socket Error", TRUE, 0, "Read Socket Error (time-out)"},
+        {"Read Socket Error", FALSE, 3000, "Read Socket Error"},
+        {"Time Out Error", TRUE, 3000, "Time Out Error"},
+        {"Read Socket Error: no answer within 100 ms", TRUE, 100,
+         "Read Socket Error: no answer within 100 ms"},
+    };
+    for (const Case& c : cases) {
+        CReadResult result;
+        result.bRead = TRUE;
+        result.wStatus = 9;
+        result.bTimedOut = c.bTimedOut;
+        result.strStatus = c.pszStatus;
+        EXPECT_EQ(StatusWithTimeout(result, c.dwTimeout), c.pszShown);
+    }
 }

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <algorithm>
+#include <functional>
 
 #include "connections/Connections.h"
 #include "platform/ui/AfxRes.h"
@@ -156,4 +157,56 @@ TEST_F(MenuTest, TileStacksFullWidthWindowsOneAboveTheOther) {
         EXPECT_EQ(pArea->activeSubWindow(), pActive);
         EXPECT_EQ(pActive->geometry().top(), rcArea.top());
     }
+}
+
+namespace {
+// Counts the paints of a widget.
+class CPaintCounter : public QObject {
+public:
+    int m_nPaints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* pEvent) override {
+        m_nPaints += pEvent->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+}  // namespace
+
+TEST_F(MenuTest, EmptyAreaSaysWhatComesFirstAndIsPaintedAgainOnEachChange) {
+    QWidget* pViewport = m_pFrame->GetMDIClient()->viewport();
+    CPaintCounter paints;
+    pViewport->installEventFilter(&paints);
+    const CString strNoConnections = "No connections yet: Options > Connections... adds one.";
+    const CString strOpenWindow = "File > New opens a test window.";
+    // Each change, the text then shown, and a paint that shows it.
+    const std::vector<std::pair<std::function<void()>, CString>> steps = {
+        {[] {}, strNoConnections},
+        {[] { theConnections.Add("127.0.0.1:1502", CONNECTION_OPEN_MODBUS); }, strOpenWindow},
+        {[&] { m_pFrame->SendCommand(ID_FILE_NEW); }, ""},
+        {[&] { m_pFrame->SendCommand(ID_FILE_CLOSE); }, strOpenWindow},
+        {[] { theConnections.Remove("127.0.0.1:1502"); }, strNoConnections},
+    };
+    for (size_t i = 0; i < steps.size(); ++i) {
+        Pump(std::chrono::milliseconds(50));
+        paints.m_nPaints = 0;
+        steps[i].first();
+        EXPECT_TRUE(WaitFor([&] { return m_pFrame->EmptyAreaText() == steps[i].second; }))
+            << "step " << i << ": " << m_pFrame->EmptyAreaText();
+        if (i > 0) {
+            EXPECT_TRUE(WaitFor([&] { return paints.m_nPaints > 0; })) << "step " << i;
+        }
+    }
+    // With REGPROBE_PICTURE set, the frame is saved there as a PNG.
+    if (const char* pszPicture = std::getenv("REGPROBE_PICTURE")) {
+        EXPECT_TRUE(m_pFrame->grab().save(pszPicture, "PNG")) << pszPicture;
+    }
+    // The text is drawn: the empty area is no longer one flat colour.
+    const QImage image = pViewport->grab().toImage();
+    const QRgb background = image.pixel(0, 0);
+    bool bDrawn = false;
+    for (int x = 0; x < image.width() && !bDrawn; ++x) {
+        bDrawn = image.pixel(x, image.height() / 2) != background;
+    }
+    EXPECT_TRUE(bDrawn);
 }

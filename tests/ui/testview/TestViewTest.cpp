@@ -210,16 +210,41 @@ TEST_F(TestView, WritesReachTheDeviceAndShowAtTheNextCycle) {
         EXPECT_EQ(check.ReadOutputRegisters(1, wAddress, wCount, values), 0);
         return values;
     };
+    // The status bar says what went where, and the round trip.
+    auto shown = [&] {
+        CString strText = m_pFrame->m_wndStatusBar.GetMessageText();
+        const size_t nTime = strText.rfind(" (");
+        const bool bTime =
+            nTime != CString::npos && QRegularExpression(R"(^ \(\d+\.\d\d ms\)$)")
+                                          .match(QString::fromStdString(strText.substr(nTime)))
+                                          .hasMatch();
+        return bTime ? strText.substr(0, nTime) + " (ms)" : strText;
+    };
+    pView->m_editDevice->setText("11");
+    write("Preset Single Register", "unsigned - 16", "5", "4321");
+    EXPECT_EQ(shown(), "Wrote 4321 to holding register 5 of device 11 (ms)");
+    // With REGPROBE_PICTURE set, the frame is saved there as a PNG.
+    if (const char* pszPicture = std::getenv("REGPROBE_PICTURE")) {
+        m_pFrame->resize(900, 600);
+        QTest::qWait(200);
+        EXPECT_TRUE(m_pFrame->grab().save(pszPicture, "PNG")) << pszPicture;
+    }
+    pView->m_editDevice->setText("1");
     write("Preset Single Register", "signed - 16", "1", "-1");
+    EXPECT_EQ(shown(), "Wrote -1 to holding register 1 of device 1 (ms)");
     EXPECT_EQ(registers(1, 1), CWordArray{0xFFFF});
     EXPECT_TRUE(
         WaitFor([&] { return List(pView).size() == 8 && List(pView)[1] == "[1]=-1 0xffff"; }));
     // Each type's conversion is WriteOnce's; here a two-register one.
     write("Preset Single Register", "float - 32 reverse", "4", "1.5");
+    EXPECT_EQ(shown(), "Wrote 1.5 to holding register 4 of device 1 (ms)");
     EXPECT_EQ(registers(4, 2), (CWordArray{0x3FC0, 0x0000}));
-    // 70000 is register 4464, past the device's 100: refused by the device.
+    // 70000 is register 4464, past the device's 100: refused by the device,
+    // and the last success no longer shows.
     write("Preset Single Register", "double - 64", "70000", "1");
+    EXPECT_EQ(shown(), "Ready");
     write("Force Single Coil", "char", "3", "1");
+    EXPECT_EQ(shown(), "Wrote 1 to coil 3 of device 1 (ms)");
     CByteArray coil(1);
     EXPECT_EQ(check.ReadOutputStatus(1, 3, 1, coil), 0);
     EXPECT_EQ(coil[0], 1);
@@ -341,20 +366,23 @@ TEST_F(TestView, ExitRequestedWhileACloseWaitsComesBackAfterIt) {
 }
 }  // namespace
 
-// "Read 20.114 ms  min 20.050 / mean ... ms  Time-outs 0" as numbers.
+// "Read 20.114 ms  min 20.050 / mean ... ms  Time-outs 0  49.50 polls/s"
+// as numbers.
 struct CShownTimes {
     double dMin = -1, dMean = -1, dMax = -1, dP99 = -1;
     int nTimeouts = -1;
+    double dPollRate = -1;
 };
 
 CShownTimes ShownTimes(const CRegprobeView* pView) {
     static const QRegularExpression re(
-        "min ([0-9.]+) / mean ([0-9.]+) / max ([0-9.]+) / p99 ([0-9.]+) ms  Time-outs (\\d+)$");
+        "min ([0-9.]+) / mean ([0-9.]+) / max ([0-9.]+) / p99 ([0-9.]+) ms  Time-outs (\\d+)"
+        "  ([0-9.]+) polls/s$");
     const QRegularExpressionMatch m = re.match(pView->m_staticResponseTimes->text());
     CShownTimes t;
     if (m.hasMatch()) {
         t = {m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3).toDouble(),
-             m.captured(4).toDouble(), m.captured(5).toInt()};
+             m.captured(4).toDouble(), m.captured(5).toInt(),    m.captured(6).toDouble()};
     }
     return t;
 }
@@ -378,6 +406,10 @@ TEST_F(TestView, ReadTimesShowTheDevicesDelayAndCountTimeOutsApart) {
     EXPECT_GE(t.dP99, t.dMin);
     EXPECT_LE(t.dP99, t.dMax);
     EXPECT_EQ(t.nTimeouts, 0);
+    // Back to back, each cycle at least the delay long: never more than 50
+    // a second.
+    EXPECT_GT(t.dPollRate, 0.0);
+    EXPECT_LE(t.dPollRate, 50.0);
 }
 
 TEST_F(TestView, ATimedOutReadIsATimeOutAndNotAReadTime) {
@@ -388,9 +420,18 @@ TEST_F(TestView, ATimedOutReadIsATimeOutAndNotAReadTime) {
     EXPECT_TRUE(WaitFor([&] { return Cycles(pView) >= 2; }));
     ASSERT_TRUE(Stop(pView));
     const QString strTimes = pView->m_staticResponseTimes->text();
-    EXPECT_EQ(strTimes, QString("Read time-out  Time-outs %1").arg(Cycles(pView)));
+    EXPECT_TRUE(
+        QRegularExpression(
+            QString("^Read time-out  Time-outs %1  [0-9]+\\.[0-9]{2} polls/s$").arg(Cycles(pView)))
+            .match(strTimes)
+            .hasMatch())
+        << strTimes.toStdString();
     EXPECT_TRUE(
         pView->m_staticStatistics->text().startsWith(QString("%1 Errors=%1  ").arg(Cycles(pView))));
+    // The status line says it was a time-out, and how long was waited, once.
+    const QString strResult = pView->m_staticResult->text();
+    EXPECT_EQ(strResult.count("no answer within 100 ms"), 1) << strResult.toStdString();
+    EXPECT_FALSE(strResult.startsWith("no answer")) << strResult.toStdString();
 }
 
 class TestViewLog : public TestView {
