@@ -45,15 +45,6 @@ void SplitDword(std::uint32_t v, WordOrder order, WORD regs[2]) {
     regs[1] = LowFirst(order) ? wHigh : wLow;
 }
 
-std::vector<std::uint32_t> DecodeDwords(const CWordArray& regs, WordOrder order) {
-    std::vector<std::uint32_t> values;
-    values.reserve(regs.size() / 2);
-    for (size_t i = 0; i + 1 < regs.size(); i += 2) {
-        values.push_back(JoinDword(regs[i], regs[i + 1], order));
-    }
-    return values;
-}
-
 std::uint64_t JoinQword(const WORD regs[4], bool bMostFirst) {
     std::uint64_t v = 0;
     for (int k = 0; k < 4; ++k) {

@@ -126,74 +126,25 @@ private:
     bool m_bRunning = false;
 };
 
-std::vector<CString> RealRows(WORD wStart, const CFloatArray& v) {
-    return FormatFloatRows(wStart, v);
-}
-std::vector<CString> RealRows(WORD wStart, const CDoubleArray& v) {
-    return FormatDoubleRows(wStart, v);
-}
-
 // Registers read as the data type says: one, two or four per value.
 WORD ReadRegisters(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress,
-                   WORD wQuantity, CReadClock& clock, CListUpdate& list,
-                   std::vector<CReadValue>* pValues) {
-    CWordArray words;
-    CFloatArray floats;
-    CDoubleArray doubles;
-    const bool bInput = s.nReadFunction == READ_INPUT_REGISTERS;
-    Kind32 kind = Kind32::Signed;
-    WordOrder order = WordOrder::ABCD;
-    WORD wStatus = 0;
-    // Floats and doubles: the same steps through the matching reads.
-    auto readReals = [&](auto& reals, auto pfnInput, auto pfnOutput, BOOL bReverse) {
-        clock.Start();
-        reals.assign(wQuantity, 0);
-        const WORD w = (pModbus->*(bInput ? pfnInput : pfnOutput))(nDevice, wAddress, wQuantity,
-                                                                   reals, bReverse);
-        clock.Stop();
-        list = MakeListUpdate(RealRows(wAddress, reals), true, wQuantity);
-        if (pValues) {
-            *pValues = RealValues(wAddress, reals);
-        }
-        return w;
-    };
-    if (s.nDataType == TYPE_FLOAT || s.nDataType == TYPE_FLOAT_REVERSE) {
-        wStatus = readReals(floats, &CModbus::ReadInputRegistersFloat,
-                            &CModbus::ReadOutputRegistersFloat, s.nDataType == TYPE_FLOAT_REVERSE);
-    } else if (s.nDataType == TYPE_DOUBLE || s.nDataType == TYPE_DOUBLE_REVERSE) {
-        wStatus =
-            readReals(doubles, &CModbus::ReadInputRegistersDouble,
-                      &CModbus::ReadOutputRegistersDouble, s.nDataType == TYPE_DOUBLE_REVERSE);
-    } else if (Is32BitType(s.nDataType, kind, order)) {
-        clock.Start();
-        // The quantity counts values: two registers each.
-        words.assign(2 * size_t(wQuantity), 0);
-        const WORD wRegisters = WORD(2 * wQuantity);
-        wStatus = bInput ? pModbus->ReadInputRegisters(nDevice, wAddress, wRegisters, words)
-                         : pModbus->ReadOutputRegisters(nDevice, wAddress, wRegisters, words);
-        clock.Stop();
-        const std::vector<std::uint32_t> dwords = DecodeDwords(words, order);
-        list = MakeListUpdate(FormatDwordRows(kind, wAddress, dwords), true, wQuantity);
-        if (pValues) {
-            *pValues = DwordValues(kind, wAddress, dwords);
-        }
-    } else {
-        clock.Start();
-        words.assign(wQuantity, 0);
-        wStatus = bInput ? pModbus->ReadInputRegisters(nDevice, wAddress, wQuantity, words)
-                         : pModbus->ReadOutputRegisters(nDevice, wAddress, wQuantity, words);
-        clock.Stop();
-        list = MakeListUpdate(FormatWordRows(s.nDataType, wAddress, words), true, wQuantity);
-        if (pValues) {
-            *pValues = WordValues(s.nDataType, wAddress, words);
-        }
-    }
+                   WORD wQuantity, CReadClock& clock, CWordArray& registers) {
+    // The quantity counts values, the request registers.
+    const WORD wRegisters = WORD(RegistersPerValue(s.nDataType) * wQuantity);
+    clock.Start();
+    registers.assign(wRegisters, 0);
+    const WORD wStatus =
+        s.nReadFunction == READ_INPUT_REGISTERS
+            ? pModbus->ReadInputRegisters(nDevice, wAddress, wRegisters, registers)
+            : pModbus->ReadOutputRegisters(nDevice, wAddress, wRegisters, registers);
+    clock.Stop();
     return wStatus;
 }
 
+// The read the function asks for, its values decoded (none for the
+// loop-back test).
 WORD Read(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress, WORD wQuantity,
-          CReadClock& clock, CListUpdate& list, std::vector<CReadValue>* pValues) {
-    CByteArray bits;
+          CReadClock& clock, CListUpdate& list, CDecodedValues& values) {
     WORD wStatus = 0;
     switch (s.nReadFunction) {
         case READ_LOOPBACK:
@@ -203,21 +154,26 @@ WORD Read(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress,
             list = MakeListUpdate({}, false, wQuantity);
             return wStatus;
         case READ_OUTPUT_REGISTERS:
-        case READ_INPUT_REGISTERS:
-            return ReadRegisters(pModbus, s, nDevice, wAddress, wQuantity, clock, list, pValues);
-        default:
+        case READ_INPUT_REGISTERS: {
+            CWordArray registers;
+            wStatus = ReadRegisters(pModbus, s, nDevice, wAddress, wQuantity, clock, registers);
+            values = DecodeValues(s.nDataType, wAddress, registers);
+            break;
+        }
+        default: {
+            CByteArray bits;
             clock.Start();
             bits.assign(wQuantity, 0);
             wStatus = s.nReadFunction == READ_OUTPUT_STATUS
                           ? pModbus->ReadOutputStatus(nDevice, wAddress, wQuantity, bits)
                           : pModbus->ReadInputStatus(nDevice, wAddress, wQuantity, bits);
             clock.Stop();
-            list = MakeListUpdate(FormatBitRows(wAddress, bits), true, wQuantity);
-            if (pValues) {
-                *pValues = BitValues(wAddress, bits);
-            }
-            return wStatus;
+            values = DecodeValues(wAddress, bits);
+            break;
+        }
     }
+    list = MakeListUpdate(RowTexts(values), true, wQuantity);
+    return wStatus;
 }
 }  // namespace
 
@@ -232,8 +188,8 @@ CReadResult ReadOnce(const CReadSettings& s) {
     result.bRead = TRUE;
     CReadClock clock(result);
     try {
-        result.wStatus = Read(s.pModbus, s, nDevice, wAddress, wQuantity, clock, result.list,
-                              s.bValues ? &result.values : nullptr);
+        result.wStatus =
+            Read(s.pModbus, s, nDevice, wAddress, wQuantity, clock, result.list, result.values);
     } catch (CException* e) {
         clock.Stop();
         result.bException = TRUE;
