@@ -208,107 +208,96 @@ CReadResult ReadOnce(const CReadSettings& s) {
     return result;
 }
 
-namespace {
-// The register write the data type asks for; FALSE when nothing was sent
-// (result.strError then says why, or the value was blank).
-BOOL WriteRegisterValue(const CWriteSettings& s, WORD nDevice, WORD wAddress,
-                        CWriteResult& result) {
-    const CString& strCopy = s.strValue;
-    const bool bBlank = std::all_of(strCopy.begin(), strCopy.end(), [](char ch) {
-        return std::isspace(static_cast<unsigned char>(ch)) != 0;
+bool ParseWriteRegisters(int nDataType, const CString& str, CWordArray& registers,
+                         CString& strReason) {
+    strReason.clear();
+    const auto itFirst = std::find_if(str.begin(), str.end(), [](char ch) {
+        return std::isspace(static_cast<unsigned char>(ch)) == 0;
     });
-    switch (s.nDataType) {
-        case TYPE_CHAR: {
-            size_t nFirst = 0;
-            while (nFirst < strCopy.size() &&
-                   std::isspace(static_cast<unsigned char>(strCopy[nFirst]))) {
-                ++nFirst;
+    const bool bBlank = itFirst == str.end();
+    std::uint64_t nBits = 0;
+    switch (nDataType) {
+        case TYPE_CHAR:
+            if (bBlank) {
+                return false;
             }
-            if (nFirst == strCopy.size()) {
-                return FALSE;
-            }
-            const auto ch = static_cast<signed char>(strCopy[nFirst]);
-            result.bWritten = TRUE;
-            result.wStatus = s.pModbus->PresetSingleRegister(nDevice, wAddress, WORD(ch));
+            nBits = WORD(static_cast<signed char>(*itFirst));
             break;
-        }
         case TYPE_SIGNED_16:
         case TYPE_UNSIGNED_16:
-            if (strCopy.empty()) {
-                return FALSE;
+            if (str.empty()) {
+                return false;
             }
-            result.bWritten = TRUE;
-            result.wStatus =
-                s.pModbus->PresetSingleRegister(nDevice, wAddress, WORD(ParseNumber(strCopy)));
+            nBits = WORD(ParseNumber(str));
             break;
+        // The form's first floats and doubles: whatever does not read as a
+        // number is 0.
         case TYPE_FLOAT:
         case TYPE_FLOAT_REVERSE:
-            result.bWritten = TRUE;
-            result.wStatus =
-                s.pModbus->PresetRegisterFloat(nDevice, wAddress, float(std::atof(strCopy.c_str())),
-                                               s.nDataType == TYPE_FLOAT_REVERSE);
+            nBits = FloatBits(float(std::atof(str.c_str())));
             break;
         case TYPE_DOUBLE:
         case TYPE_DOUBLE_REVERSE:
-            result.bWritten = TRUE;
-            result.wStatus = s.pModbus->PresetRegisterDouble(
-                nDevice, wAddress, std::atof(strCopy.c_str()), s.nDataType == TYPE_DOUBLE_REVERSE);
+            nBits = DoubleBits(std::atof(str.c_str()));
             break;
         case TYPE_HEX_16:
         case TYPE_BINARY_16: {
-            if (bBlank) {
-                return FALSE;
-            }
             WORD wValue = 0;
-            if (!ParseRegisterText(s.nDataType, strCopy, wValue)) {
-                result.strError = "The value is not a 16-bit register in this notation";
-                return FALSE;
+            if (bBlank) {
+                return false;
             }
-            result.bWritten = TRUE;
-            result.wStatus = s.pModbus->PresetSingleRegister(nDevice, wAddress, wValue);
+            if (!ParseRegisterText(nDataType, str, wValue)) {
+                strReason = "The value is not a 16-bit register in this notation";
+                return false;
+            }
+            nBits = wValue;
             break;
         }
         default: {
             Kind32 kind;
             WordOrder order;
-            if (!Is32BitType(s.nDataType, kind, order) || bBlank) {
-                return FALSE;
+            std::uint32_t dwBits = 0;
+            if (!Is32BitType(nDataType, kind, order) || bBlank) {
+                return false;
             }
-            std::uint32_t bits = 0;
-            if (!ParseDword(kind, strCopy, bits)) {
-                result.strError = "The value does not fit the data type";
-                return FALSE;
+            if (!ParseDword(kind, str, dwBits)) {
+                strReason = "The value does not fit the data type";
+                return false;
             }
-            CWordArray regs(2, 0);
-            SplitDword(bits, order, regs.data());
-            result.bWritten = TRUE;
-            result.wStatus = s.pModbus->PresetMultipleRegisters(nDevice, wAddress, 2, regs);
+            nBits = dwBits;
             break;
         }
     }
-    return TRUE;
+    registers = ValueRegisters(nDataType, nBits);
+    return true;
 }
-}  // namespace
 
 CWriteResult WriteOnce(const CWriteSettings& s) {
     CWriteResult result;
     if (s.pModbus == nullptr) {
         return result;
     }
-    const long nState = ParseNumber(s.strValue);
-    const WORD nDevice = WORD(ParseNumber(s.strDevice) & 0xFF);
-    const WORD wAddress = WORD(ParseNumber(s.strAddress));
-    try {
-        if (s.nWriteFunction == WRITE_PRESET_SINGLE_REGISTER) {
-            if (!WriteRegisterValue(s, nDevice, wAddress, result)) {
-                return result;
-            }
-        } else if (s.nWriteFunction == WRITE_FORCE_SINGLE_COIL) {
-            result.bWritten = TRUE;
-            result.wStatus = s.pModbus->ForceSingleCoil(nDevice, wAddress, WORD(nState));
-        } else {
+    CWordArray registers;
+    if (s.nWriteFunction == WRITE_PRESET_SINGLE_REGISTER) {
+        if (!ParseWriteRegisters(s.nDataType, s.strValue, registers, result.strError)) {
             return result;
         }
+    } else if (s.nWriteFunction == WRITE_FORCE_SINGLE_COIL) {
+        registers = {WORD(ParseNumber(s.strValue))};  // 1 sets the coil, all else clears it
+    } else {
+        return result;
+    }
+    const WORD nDevice = WORD(ParseNumber(s.strDevice) & 0xFF);
+    const WORD wAddress = WORD(ParseNumber(s.strAddress));
+    result.bWritten = TRUE;
+    try {
+        CModbus& m = *s.pModbus;
+        result.wStatus =
+            s.nWriteFunction == WRITE_FORCE_SINGLE_COIL
+                ? m.ForceSingleCoil(nDevice, wAddress, registers[0])
+            : registers.size() == 1
+                ? m.PresetSingleRegister(nDevice, wAddress, registers[0])
+                : m.PresetMultipleRegisters(nDevice, wAddress, WORD(registers.size()), registers);
     } catch (CException* e) {
         result.wStatus = e->IsKindOf(RUNTIME_CLASS(CModbusException))
                              ? WORD(static_cast<CModbusException*>(e)->m_wStatus)

@@ -49,6 +49,11 @@ long ParseNumber(const CString& str);
 bool ParseDword(Kind32 kind, const CString& str, std::uint32_t& bits);
 // A 16-bit register as hex (0x optional) or binary digits, for those views.
 bool ParseRegisterText(int nDataType, const CString& str, WORD& wValue);
+// The registers a register write of the data type sends for the form's
+// text, first register first. False when nothing is to be sent: strReason
+// then says why, or is empty when there was no value.
+bool ParseWriteRegisters(int nDataType, const CString& str, CWordArray& registers,
+                         CString& strReason);
 
 CReadResult ReadOnce(const CReadSettings& settings);
 
