@@ -14,6 +14,14 @@ bool SwapsBytes(WordOrder order) {
 bool LowFirst(WordOrder order) {
     return order == WordOrder::CDAB || order == WordOrder::DCBA;
 }
+
+template <typename To, typename From>
+To SameBits(From from) {
+    static_assert(sizeof(To) == sizeof(From), "the same size");
+    To to;
+    std::memcpy(&to, &from, sizeof to);
+    return to;
+}
 }  // namespace
 
 std::uint32_t JoinDword(WORD wFirst, WORD wSecond, WordOrder order) {
@@ -37,23 +45,32 @@ void SplitDword(std::uint32_t v, WordOrder order, WORD regs[2]) {
     regs[1] = LowFirst(order) ? wHigh : wLow;
 }
 
-std::vector<std::uint32_t> DecodeDwords(const CWordArray& regs, WordOrder order) {
-    std::vector<std::uint32_t> values;
-    values.reserve(regs.size() / 2);
-    for (size_t i = 0; i + 1 < regs.size(); i += 2) {
-        values.push_back(JoinDword(regs[i], regs[i + 1], order));
+std::uint64_t JoinQword(const WORD regs[4], bool bMostFirst) {
+    std::uint64_t v = 0;
+    for (int k = 0; k < 4; ++k) {
+        v = (v << 16) | regs[bMostFirst ? k : 3 - k];
     }
-    return values;
+    return v;
+}
+
+void SplitQword(std::uint64_t v, bool bMostFirst, WORD regs[4]) {
+    for (int k = 0; k < 4; ++k) {
+        regs[bMostFirst ? 3 - k : k] = WORD(v >> (16 * k));
+    }
 }
 
 std::uint32_t FloatBits(float f) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
+    return SameBits<std::uint32_t>(f);
 }
 
 float BitsFloat(std::uint32_t bits) {
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
+    return SameBits<float>(bits);
+}
+
+std::uint64_t DoubleBits(double d) {
+    return SameBits<std::uint64_t>(d);
+}
+
+double BitsDouble(std::uint64_t bits) {
+    return SameBits<double>(bits);
 }

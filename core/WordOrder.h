@@ -21,8 +21,12 @@ std::uint32_t JoinDword(WORD wFirst, WORD wSecond, WordOrder order);
 // The two registers of v, first register at [0].
 void SplitDword(std::uint32_t v, WordOrder order, WORD regs[2]);
 
-// Every pair of registers as one value; an odd register at the end is left out.
-std::vector<std::uint32_t> DecodeDwords(const CWordArray& regs, WordOrder order);
+// 64 bits over four registers, first register first, its most significant
+// register first (bMostFirst) or last.
+std::uint64_t JoinQword(const WORD regs[4], bool bMostFirst);
+void SplitQword(std::uint64_t v, bool bMostFirst, WORD regs[4]);
 
 std::uint32_t FloatBits(float f);
 float BitsFloat(std::uint32_t bits);
+std::uint64_t DoubleBits(double d);
+double BitsDouble(std::uint64_t bits);

@@ -128,74 +128,25 @@ private:
     bool m_bRunning = false;
 };
 
-std::vector<CString> RealRows(WORD wStart, const CFloatArray& v) {
-    return FormatFloatRows(wStart, v);
-}
-std::vector<CString> RealRows(WORD wStart, const CDoubleArray& v) {
-    return FormatDoubleRows(wStart, v);
-}
-
 // Registers read as the data type says: one, two or four per value.
 WORD ReadRegisters(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress,
-                   WORD wQuantity, CReadClock& clock, CListUpdate& list,
-                   std::vector<CReadValue>* pValues) {
-    CWordArray words;
-    CFloatArray floats;
-    CDoubleArray doubles;
-    const bool bInput = s.nReadFunction == READ_INPUT_REGISTERS;
-    Kind32 kind = Kind32::Signed;
-    WordOrder order = WordOrder::ABCD;
-    WORD wStatus = 0;
-    // Floats and doubles: the same steps through the matching reads.
-    auto readReals = [&](auto& reals, auto pfnInput, auto pfnOutput, BOOL bReverse) {
-        clock.Start();
-        reals.assign(wQuantity, 0);
-        const WORD w = (pModbus->*(bInput ? pfnInput : pfnOutput))(nDevice, wAddress, wQuantity,
-                                                                   reals, bReverse);
-        clock.Stop();
-        list = MakeListUpdate(RealRows(wAddress, reals), true, wQuantity);
-        if (pValues) {
-            *pValues = RealValues(wAddress, reals);
-        }
-        return w;
-    };
-    if (s.nDataType == TYPE_FLOAT || s.nDataType == TYPE_FLOAT_REVERSE) {
-        wStatus = readReals(floats, &CModbus::ReadInputRegistersFloat,
-                            &CModbus::ReadOutputRegistersFloat, s.nDataType == TYPE_FLOAT_REVERSE);
-    } else if (s.nDataType == TYPE_DOUBLE || s.nDataType == TYPE_DOUBLE_REVERSE) {
-        wStatus =
-            readReals(doubles, &CModbus::ReadInputRegistersDouble,
-                      &CModbus::ReadOutputRegistersDouble, s.nDataType == TYPE_DOUBLE_REVERSE);
-    } else if (Is32BitType(s.nDataType, kind, order)) {
-        clock.Start();
-        // The quantity counts values: two registers each.
-        words.assign(2 * size_t(wQuantity), 0);
-        const WORD wRegisters = WORD(2 * wQuantity);
-        wStatus = bInput ? pModbus->ReadInputRegisters(nDevice, wAddress, wRegisters, words)
-                         : pModbus->ReadOutputRegisters(nDevice, wAddress, wRegisters, words);
-        clock.Stop();
-        const std::vector<std::uint32_t> dwords = DecodeDwords(words, order);
-        list = MakeListUpdate(FormatDwordRows(kind, wAddress, dwords), true, wQuantity);
-        if (pValues) {
-            *pValues = DwordValues(kind, wAddress, dwords);
-        }
-    } else {
-        clock.Start();
-        words.assign(wQuantity, 0);
-        wStatus = bInput ? pModbus->ReadInputRegisters(nDevice, wAddress, wQuantity, words)
-                         : pModbus->ReadOutputRegisters(nDevice, wAddress, wQuantity, words);
-        clock.Stop();
-        list = MakeListUpdate(FormatWordRows(s.nDataType, wAddress, words), true, wQuantity);
-        if (pValues) {
-            *pValues = WordValues(s.nDataType, wAddress, words);
-        }
-    }
+                   WORD wQuantity, CReadClock& clock, CWordArray& registers) {
+    // The quantity counts values, the request registers.
+    const WORD wRegisters = WORD(RegistersPerValue(s.nDataType) * wQuantity);
+    clock.Start();
+    registers.assign(wRegisters, 0);
+    const WORD wStatus =
+        s.nReadFunction == READ_INPUT_REGISTERS
+            ? pModbus->ReadInputRegisters(nDevice, wAddress, wRegisters, registers)
+            : pModbus->ReadOutputRegisters(nDevice, wAddress, wRegisters, registers);
+    clock.Stop();
     return wStatus;
 }
 
+// The read the function asks for, its values decoded (none for the
+// loop-back test).
 WORD Read(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress, WORD wQuantity,
-          CReadClock& clock, CListUpdate& list, std::vector<CReadValue>* pValues) {
-    CByteArray bits;
+          CReadClock& clock, CListUpdate& list, CDecodedValues& values) {
     WORD wStatus = 0;
     switch (s.nReadFunction) {
         case READ_LOOPBACK:
@@ -205,21 +156,26 @@ WORD Read(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress,
             list = MakeListUpdate({}, false, wQuantity);
             return wStatus;
         case READ_OUTPUT_REGISTERS:
-        case READ_INPUT_REGISTERS:
-            return ReadRegisters(pModbus, s, nDevice, wAddress, wQuantity, clock, list, pValues);
-        default:
+        case READ_INPUT_REGISTERS: {
+            CWordArray registers;
+            wStatus = ReadRegisters(pModbus, s, nDevice, wAddress, wQuantity, clock, registers);
+            values = DecodeValues(s.nDataType, wAddress, registers);
+            break;
+        }
+        default: {
+            CByteArray bits;
             clock.Start();
             bits.assign(wQuantity, 0);
             wStatus = s.nReadFunction == READ_OUTPUT_STATUS
                           ? pModbus->ReadOutputStatus(nDevice, wAddress, wQuantity, bits)
                           : pModbus->ReadInputStatus(nDevice, wAddress, wQuantity, bits);
             clock.Stop();
-            list = MakeListUpdate(FormatBitRows(wAddress, bits), true, wQuantity);
-            if (pValues) {
-                *pValues = BitValues(wAddress, bits);
-            }
-            return wStatus;
+            values = DecodeValues(wAddress, bits);
+            break;
+        }
     }
+    list = MakeListUpdate(RowTexts(values), true, wQuantity);
+    return wStatus;
 }
 }  // namespace
 
@@ -234,8 +190,8 @@ CReadResult ReadOnce(const CReadSettings& s) {
     result.bRead = TRUE;
     CReadClock clock(result);
     try {
-        result.wStatus = Read(s.pModbus, s, nDevice, wAddress, wQuantity, clock, result.list,
-                              s.bValues ? &result.values : nullptr);
+        result.wStatus =
+            Read(s.pModbus, s, nDevice, wAddress, wQuantity, clock, result.list, result.values);
     } catch (CException* e) {
         clock.Stop();
         result.bException = TRUE;
@@ -305,129 +261,134 @@ CString DwordText(Kind32 kind, std::uint32_t bits) {
     return FormatReal(double(BitsFloat(bits)));
 }
 
-// The register write the data type asks for; FALSE when nothing was sent
-// (result.strError then says why, or the value was blank).
-BOOL WriteRegisterValue(const CWriteSettings& s, WORD nDevice, WORD wAddress,
-                        CWriteResult& result) {
-    const CString& strCopy = s.strValue;
-    const bool bBlank = std::all_of(strCopy.begin(), strCopy.end(), [](char ch) {
-        return std::isspace(static_cast<unsigned char>(ch)) != 0;
-    });
-    switch (s.nDataType) {
-        case TYPE_CHAR: {
-            size_t nFirst = 0;
-            while (nFirst < strCopy.size() &&
-                   std::isspace(static_cast<unsigned char>(strCopy[nFirst]))) {
-                ++nFirst;
-            }
-            if (nFirst == strCopy.size()) {
-                return FALSE;
-            }
-            const auto ch = static_cast<signed char>(strCopy[nFirst]);
-            result.strValue = CString(1, char(ch));
-            result.bWritten = TRUE;
-            result.wStatus = s.pModbus->PresetSingleRegister(nDevice, wAddress, WORD(ch));
+// The value a write sent, as the list's rows show it.
+CString WrittenText(const CTypedValue& value) {
+    const WORD wValue = WORD(value.nBits);
+    const auto dwBits = static_cast<std::uint32_t>(value.nBits);
+    switch (value.kind) {
+        case ValueKind::Char:
+            return CString(1, char(wValue & 0xFF));
+        case ValueKind::Int16:
+            return std::to_string(static_cast<std::int16_t>(wValue));
+        case ValueKind::Uint16:
+            return std::to_string(wValue);
+        case ValueKind::Hex16:
+            return RegisterText(TYPE_HEX_16, wValue);
+        case ValueKind::Binary16:
+            return RegisterText(TYPE_BINARY_16, wValue);
+        case ValueKind::Int32:
+            return DwordText(Kind32::Signed, dwBits);
+        case ValueKind::Uint32:
+            return DwordText(Kind32::Unsigned, dwBits);
+        case ValueKind::Float:
+            return DwordText(Kind32::Float, dwBits);
+        case ValueKind::Double:
+            return FormatReal(BitsDouble(value.nBits));
+        case ValueKind::Bit:
             break;
-        }
+    }
+    return value.nBits != 0 ? "1" : "0";
+}
+}  // namespace
+
+bool ParseWriteRegisters(int nDataType, const CString& str, CWordArray& registers,
+                         CString& strReason) {
+    strReason.clear();
+    const auto itFirst = std::find_if(str.begin(), str.end(), [](char ch) {
+        return std::isspace(static_cast<unsigned char>(ch)) == 0;
+    });
+    const bool bBlank = itFirst == str.end();
+    std::uint64_t nBits = 0;
+    switch (nDataType) {
+        case TYPE_CHAR:
+            if (bBlank) {
+                return false;
+            }
+            nBits = WORD(static_cast<signed char>(*itFirst));
+            break;
         case TYPE_SIGNED_16:
         case TYPE_UNSIGNED_16:
-            if (strCopy.empty()) {
-                return FALSE;
+            if (str.empty()) {
+                return false;
             }
-            {
-                const WORD wValue = WORD(ParseNumber(strCopy));
-                result.strValue = s.nDataType == TYPE_SIGNED_16
-                                      ? std::to_string(static_cast<std::int16_t>(wValue))
-                                      : std::to_string(wValue);
-                result.bWritten = TRUE;
-                result.wStatus = s.pModbus->PresetSingleRegister(nDevice, wAddress, wValue);
-            }
+            nBits = WORD(ParseNumber(str));
             break;
+        // The form's first floats and doubles: whatever does not read as a
+        // number is 0.
         case TYPE_FLOAT:
-        case TYPE_FLOAT_REVERSE: {
-            const float f = float(std::atof(strCopy.c_str()));
-            result.strValue = FormatReal(f);
-            result.bWritten = TRUE;
-            result.wStatus = s.pModbus->PresetRegisterFloat(nDevice, wAddress, f,
-                                                            s.nDataType == TYPE_FLOAT_REVERSE);
+        case TYPE_FLOAT_REVERSE:
+            nBits = FloatBits(float(std::atof(str.c_str())));
             break;
-        }
         case TYPE_DOUBLE:
-        case TYPE_DOUBLE_REVERSE: {
-            const double d = std::atof(strCopy.c_str());
-            result.strValue = FormatReal(d);
-            result.bWritten = TRUE;
-            result.wStatus = s.pModbus->PresetRegisterDouble(nDevice, wAddress, d,
-                                                             s.nDataType == TYPE_DOUBLE_REVERSE);
+        case TYPE_DOUBLE_REVERSE:
+            nBits = DoubleBits(std::atof(str.c_str()));
             break;
-        }
         case TYPE_HEX_16:
         case TYPE_BINARY_16: {
-            if (bBlank) {
-                return FALSE;
-            }
             WORD wValue = 0;
-            if (!ParseRegisterText(s.nDataType, strCopy, wValue)) {
-                result.strError = "The value is not a 16-bit register in this notation";
-                return FALSE;
+            if (bBlank) {
+                return false;
             }
-            result.strValue = RegisterText(s.nDataType, wValue);
-            result.bWritten = TRUE;
-            result.wStatus = s.pModbus->PresetSingleRegister(nDevice, wAddress, wValue);
+            if (!ParseRegisterText(nDataType, str, wValue)) {
+                strReason = "The value is not a 16-bit register in this notation";
+                return false;
+            }
+            nBits = wValue;
             break;
         }
         default: {
             Kind32 kind;
             WordOrder order;
-            if (!Is32BitType(s.nDataType, kind, order) || bBlank) {
-                return FALSE;
+            std::uint32_t dwBits = 0;
+            if (!Is32BitType(nDataType, kind, order) || bBlank) {
+                return false;
             }
-            std::uint32_t bits = 0;
-            if (!ParseDword(kind, strCopy, bits)) {
-                result.strError = "The value does not fit the data type";
-                return FALSE;
+            if (!ParseDword(kind, str, dwBits)) {
+                strReason = "The value does not fit the data type";
+                return false;
             }
-            CWordArray regs(2, 0);
-            SplitDword(bits, order, regs.data());
-            result.strValue = DwordText(kind, bits);
-            result.bWritten = TRUE;
-            result.wStatus = s.pModbus->PresetMultipleRegisters(nDevice, wAddress, 2, regs);
+            nBits = dwBits;
             break;
         }
     }
-    return TRUE;
+    registers = ValueRegisters(nDataType, nBits);
+    return true;
 }
-}  // namespace
 
 CWriteResult WriteOnce(const CWriteSettings& s) {
     CWriteResult result;
     if (s.pModbus == nullptr) {
         return result;
     }
-    const long nState = ParseNumber(s.strValue);
-    const WORD nDevice = WORD(ParseNumber(s.strDevice) & 0xFF);
-    const WORD wAddress = WORD(ParseNumber(s.strAddress));
-    const Clock::time_point start = Clock::now();
-    // The round trip: the master's call and nothing around it worth a
-    // microsecond.
-    auto stopClock = [&] {
-        result.qwMicros = ULONGLONG(
-            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
-    };
-    try {
-        if (s.nWriteFunction == WRITE_PRESET_SINGLE_REGISTER) {
-            if (!WriteRegisterValue(s, nDevice, wAddress, result)) {
-                return result;
-            }
-        } else if (s.nWriteFunction == WRITE_FORCE_SINGLE_COIL) {
-            // Only 1 switches a coil on; any other value switches it off.
-            result.strValue = WORD(nState) == 1 ? "1" : "0";
-            result.bWritten = TRUE;
-            result.wStatus = s.pModbus->ForceSingleCoil(nDevice, wAddress, WORD(nState));
-        } else {
+    CWordArray registers;
+    if (s.nWriteFunction == WRITE_PRESET_SINGLE_REGISTER) {
+        if (!ParseWriteRegisters(s.nDataType, s.strValue, registers, result.strError)) {
             return result;
         }
-        stopClock();
+    } else if (s.nWriteFunction == WRITE_FORCE_SINGLE_COIL) {
+        registers = {WORD(ParseNumber(s.strValue))};  // 1 sets the coil, all else clears it
+    } else {
+        return result;
+    }
+    const WORD nDevice = WORD(ParseNumber(s.strDevice) & 0xFF);
+    const WORD wAddress = WORD(ParseNumber(s.strAddress));
+    result.strValue = s.nWriteFunction == WRITE_FORCE_SINGLE_COIL
+                          ? CString(registers[0] == 1 ? "1" : "0")
+                          : WrittenText(DecodeValues(s.nDataType, wAddress, registers).front());
+    result.bWritten = TRUE;
+    try {
+        CModbus& m = *s.pModbus;
+        // The round trip: the master's call and nothing around it worth a
+        // microsecond.
+        const Clock::time_point start = Clock::now();
+        result.wStatus =
+            s.nWriteFunction == WRITE_FORCE_SINGLE_COIL
+                ? m.ForceSingleCoil(nDevice, wAddress, registers[0])
+            : registers.size() == 1
+                ? m.PresetSingleRegister(nDevice, wAddress, registers[0])
+                : m.PresetMultipleRegisters(nDevice, wAddress, WORD(registers.size()), registers);
+        result.qwMicros = ULONGLONG(
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
     } catch (CException* e) {
         result.wStatus = e->IsKindOf(RUNTIME_CLASS(CModbusException))
                              ? WORD(static_cast<CModbusException*>(e)->m_wStatus)

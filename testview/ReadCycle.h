@@ -19,7 +19,6 @@ struct CReadSettings {
     CString strAddress;
     CString strQuantity;
     CString strConnection;  // the selected connection's name, for the log
-    bool bValues = false;   // also give the values exactly, for a program
 };
 
 struct CReadResult {
@@ -35,8 +34,8 @@ struct CReadResult {
     DWORD dwElapsed = 0;     // milliseconds of the wrapping millisecond clock
     ULONGLONG qwMicros = 0;  // the same read on the microsecond steady clock
     CString strStatus;
-    CListUpdate list;                // what the read does to the value list
-    std::vector<CReadValue> values;  // with bValues, after a successful read
+    CListUpdate list;       // what the read does to the value list
+    CDecodedValues values;  // the values of a successful register or bit read
 
     BOOL Failed() const { return bException || wStatus != 0; }
 };
@@ -50,6 +49,11 @@ long ParseNumber(const CString& str);
 bool ParseDword(Kind32 kind, const CString& str, std::uint32_t& bits);
 // A 16-bit register as hex (0x optional) or binary digits, for those views.
 bool ParseRegisterText(int nDataType, const CString& str, WORD& wValue);
+// The registers a register write of the data type sends for the form's
+// text, first register first. False when nothing is to be sent: strReason
+// then says why, or is empty when there was no value.
+bool ParseWriteRegisters(int nDataType, const CString& str, CWordArray& registers,
+                         CString& strReason);
 
 CReadResult ReadOnce(const CReadSettings& settings);
 

@@ -49,181 +49,182 @@ bool IsWordType(int nDataType) {
 }
 
 namespace {
-// Row addresses are counted in 32 bits: start 65535, second value 65536.
-unsigned RowAddress(WORD wStart, size_t i, unsigned nStep) {
-    return unsigned(wStart) + unsigned(i) * nStep;
-}
-
 template <typename... Args>
 CString Format(const char* pszFormat, Args... args) {
     char sz[128];
     std::snprintf(sz, sizeof sz, pszFormat, args...);
     return CString(sz);  // up to the first 0, as the list box takes it
 }
-}  // namespace
 
-std::vector<CString> FormatWordRows(int nDataType, WORD wStart, const CWordArray& values) {
-    std::vector<CString> rows;
-    rows.reserve(values.size());
-    for (size_t i = 0; i < values.size(); ++i) {
-        const unsigned nAddress = RowAddress(wStart, i, 1);
-        const WORD w = values[i];
-        switch (nDataType) {
-            case TYPE_CHAR:
-                rows.push_back(Format("[%u]=%c 0x%x", nAddress,
-                                      int(static_cast<signed char>(w & 0xFF)), unsigned(w)));
-                break;
-            case TYPE_SIGNED_16:
-                rows.push_back(Format("[%u]=%d 0x%x", nAddress, int(static_cast<std::int16_t>(w)),
-                                      unsigned(w)));
-                break;
-            case TYPE_HEX_16:
-                rows.push_back(Format("[%u]=0x%04X ", nAddress, unsigned(w)));
-                break;
-            case TYPE_BINARY_16: {
-                char szBits[17];
-                for (int b = 0; b < 16; ++b) {
-                    szBits[b] = (w >> (15 - b)) & 1 ? '1' : '0';
-                }
-                szBits[16] = 0;
-                rows.push_back(Format("[%u]=%s ", nAddress, szBits));
-                break;
-            }
-            default:
-                rows.push_back(Format("[%u]=%d 0x%x", nAddress, int(w), unsigned(w)));
-                break;
-        }
+// How a data type lays its values over registers.
+struct CLayout {
+    ValueKind kind = ValueKind::Uint16;
+    unsigned nRegisters = 1;
+    WordOrder order = WordOrder::ABCD;  // of two registers
+    bool bMostFirst = false;            // of four registers
+};
+
+CLayout Layout(int nDataType) {
+    switch (nDataType) {
+        case TYPE_CHAR:
+            return {ValueKind::Char};
+        case TYPE_SIGNED_16:
+            return {ValueKind::Int16};
+        case TYPE_HEX_16:
+            return {ValueKind::Hex16};
+        case TYPE_BINARY_16:
+            return {ValueKind::Binary16};
+        // The first float and double types: least significant register
+        // first, or the reverse.
+        case TYPE_FLOAT:
+            return {ValueKind::Float, 2, WordOrder::CDAB};
+        case TYPE_FLOAT_REVERSE:
+            return {ValueKind::Float, 2, WordOrder::ABCD};
+        case TYPE_DOUBLE:
+        case TYPE_DOUBLE_REVERSE:
+            return {ValueKind::Double, 4, WordOrder::ABCD, nDataType == TYPE_DOUBLE_REVERSE};
+        default:
+            break;
     }
-    return rows;
+    Kind32 kind;
+    WordOrder order;
+    if (Is32BitType(nDataType, kind, order)) {
+        const ValueKind kinds[] = {ValueKind::Int32, ValueKind::Uint32, ValueKind::Float};
+        return {kinds[int(kind)], 2, order};
+    }
+    return {};  // unsigned 16-bit, and what is not a data type
 }
 
-std::vector<CString> FormatDwordRows(Kind32 kind, WORD wStart,
-                                     const std::vector<std::uint32_t>& values) {
-    std::vector<CString> rows;
-    rows.reserve(values.size());
-    for (size_t i = 0; i < values.size(); ++i) {
-        const unsigned nAddress = RowAddress(wStart, i, 2);
-        const std::uint32_t v = values[i];
-        switch (kind) {
-            case Kind32::Signed:
-                rows.push_back(Format("[%u]=%d ", nAddress, int(static_cast<std::int32_t>(v))));
-                break;
-            case Kind32::Unsigned:
-                rows.push_back(Format("[%u]=%u ", nAddress, unsigned(v)));
-                break;
-            case Kind32::Float:
-                rows.push_back(Format("[%u]=%g ", nAddress, double(BitsFloat(v))));
-                break;
-        }
+CString BinaryDigits(std::uint64_t w) {
+    CString strBits;
+    for (int b = 15; b >= 0; --b) {
+        strBits += (w >> b) & 1 ? '1' : '0';
     }
-    return rows;
+    return strBits;
 }
 
-std::vector<CString> FormatFloatRows(WORD wStart, const CFloatArray& values) {
-    std::vector<CString> rows;
-    rows.reserve(values.size());
-    for (size_t i = 0; i < values.size(); ++i) {
-        rows.push_back(Format("[%u]=%g ", RowAddress(wStart, i, 2), double(values[i])));
-    }
-    return rows;
-}
-
-std::vector<CString> FormatDoubleRows(WORD wStart, const CDoubleArray& values) {
-    std::vector<CString> rows;
-    rows.reserve(values.size());
-    for (size_t i = 0; i < values.size(); ++i) {
-        rows.push_back(Format("[%u]=%g ", RowAddress(wStart, i, 4), values[i]));
-    }
-    return rows;
-}
-
-std::vector<CString> FormatBitRows(WORD wStart, const CByteArray& states) {
-    std::vector<CString> rows;
-    rows.reserve(states.size());
-    for (size_t i = 0; i < states.size(); ++i) {
-        rows.push_back(Format("[%u]=%d ", RowAddress(wStart, i, 1), int(states[i])));
-    }
-    return rows;
-}
-
-namespace {
-CReadValue Real(unsigned nAddress, double d, int nDigits) {
+CString RealText(double d, int nDigits) {
     if (!std::isfinite(d)) {
-        return {nAddress, std::isnan(d) ? "nan" : d > 0 ? "inf" : "-inf", true};
+        return std::isnan(d) ? "nan" : d > 0 ? "inf" : "-inf";
     }
-    return {nAddress, Format("%.*g", nDigits, d), false};
+    return Format("%.*g", nDigits, d);
 }
 }  // namespace
 
-std::vector<CReadValue> WordValues(int nDataType, WORD wStart, const CWordArray& values) {
-    std::vector<CReadValue> out;
-    for (size_t i = 0; i < values.size(); ++i) {
-        const unsigned nAddress = RowAddress(wStart, i, 1);
-        const WORD w = values[i];
-        switch (nDataType) {
-            case TYPE_CHAR:
-                // The low byte as the window shows it: one Latin-1 character.
-                out.push_back({nAddress, CString(1, char(w & 0xFF)), true});
-                break;
-            case TYPE_SIGNED_16:
-                out.push_back({nAddress, Format("%d", int(static_cast<std::int16_t>(w))), false});
-                break;
-            case TYPE_HEX_16:
-                out.push_back({nAddress, Format("0x%04X", unsigned(w)), true});
-                break;
-            case TYPE_BINARY_16: {
-                CString strBits;
-                for (int b = 15; b >= 0; --b) {
-                    strBits += (w >> b) & 1 ? '1' : '0';
-                }
-                out.push_back({nAddress, strBits, true});
-                break;
-            }
-            default:
-                out.push_back({nAddress, Format("%u", unsigned(w)), false});
-                break;
-        }
-    }
-    return out;
+unsigned RegistersPerValue(int nDataType) {
+    return Layout(nDataType).nRegisters;
 }
 
-std::vector<CReadValue> DwordValues(Kind32 kind, WORD wStart,
-                                    const std::vector<std::uint32_t>& values) {
-    std::vector<CReadValue> out;
-    for (size_t i = 0; i < values.size(); ++i) {
-        const unsigned nAddress = RowAddress(wStart, i, 2);
-        const std::uint32_t v = values[i];
-        if (kind == Kind32::Float) {
-            out.push_back(Real(nAddress, double(BitsFloat(v)), 9));
-        } else if (kind == Kind32::Signed) {
-            out.push_back({nAddress, Format("%d", int(static_cast<std::int32_t>(v))), false});
-        } else {
-            out.push_back({nAddress, Format("%u", unsigned(v)), false});
-        }
+CDecodedValues DecodeValues(int nDataType, WORD wStart, const CWordArray& registers) {
+    const CLayout layout = Layout(nDataType);
+    const size_t n = layout.nRegisters;
+    CDecodedValues values;
+    values.reserve(registers.size() / n);
+    for (size_t r = 0; r + n <= registers.size(); r += n) {
+        const std::uint64_t nBits = n == 4 ? JoinQword(&registers[r], layout.bMostFirst)
+                                    : n == 2
+                                        ? JoinDword(registers[r], registers[r + 1], layout.order)
+                                        : registers[r];
+        values.push_back({unsigned(wStart) + unsigned(r), layout.kind, nBits});
     }
-    return out;
+    return values;
 }
 
-std::vector<CReadValue> RealValues(WORD wStart, const CFloatArray& values) {
-    std::vector<CReadValue> out;
-    for (size_t i = 0; i < values.size(); ++i) {
-        out.push_back(Real(RowAddress(wStart, i, 2), double(values[i]), 9));
+CWordArray ValueRegisters(int nDataType, std::uint64_t nBits) {
+    const CLayout layout = Layout(nDataType);
+    CWordArray registers(layout.nRegisters, WORD(nBits));
+    if (layout.nRegisters == 4) {
+        SplitQword(nBits, layout.bMostFirst, registers.data());
+    } else if (layout.nRegisters == 2) {
+        SplitDword(std::uint32_t(nBits), layout.order, registers.data());
     }
-    return out;
+    return registers;
 }
 
-std::vector<CReadValue> RealValues(WORD wStart, const CDoubleArray& values) {
-    std::vector<CReadValue> out;
-    for (size_t i = 0; i < values.size(); ++i) {
-        out.push_back(Real(RowAddress(wStart, i, 4), values[i], 17));
+CDecodedValues DecodeValues(WORD wStart, const CByteArray& bits) {
+    CDecodedValues values;
+    values.reserve(bits.size());
+    for (size_t i = 0; i < bits.size(); ++i) {
+        values.push_back({unsigned(wStart) + unsigned(i), ValueKind::Bit, bits[i]});
     }
-    return out;
+    return values;
 }
 
-std::vector<CReadValue> BitValues(WORD wStart, const CByteArray& states) {
-    std::vector<CReadValue> out;
-    for (size_t i = 0; i < states.size(); ++i) {
-        out.push_back({RowAddress(wStart, i, 1), states[i] ? "1" : "0", false});
+CString RowText(const CTypedValue& v) {
+    const unsigned a = v.nAddress;
+    const unsigned w = unsigned(v.nBits);  // all that the 16- and 32-bit kinds have
+    switch (v.kind) {
+        case ValueKind::Char:
+            return Format("[%u]=%c 0x%x", a, int(static_cast<signed char>(w & 0xFF)), w);
+        case ValueKind::Int16:
+            return Format("[%u]=%d 0x%x", a, int(static_cast<std::int16_t>(w)), w);
+        case ValueKind::Uint16:
+            return Format("[%u]=%d 0x%x", a, int(w), w);
+        case ValueKind::Hex16:
+            return Format("[%u]=0x%04X ", a, w);
+        case ValueKind::Binary16:
+            return Format("[%u]=%s ", a, BinaryDigits(w).c_str());
+        case ValueKind::Int32:
+            return Format("[%u]=%d ", a, int(static_cast<std::int32_t>(w)));
+        case ValueKind::Uint32:
+            return Format("[%u]=%u ", a, w);
+        case ValueKind::Float:
+            return Format("[%u]=%g ", a, double(BitsFloat(w)));
+        case ValueKind::Double:
+            return Format("[%u]=%g ", a, BitsDouble(v.nBits));
+        case ValueKind::Bit:
+            return Format("[%u]=%d ", a, int(w));
     }
-    return out;
+    return CString();
+}
+
+std::vector<CString> RowTexts(const CDecodedValues& values) {
+    std::vector<CString> rows;
+    rows.reserve(values.size());
+    for (const CTypedValue& v : values) {
+        rows.push_back(RowText(v));
+    }
+    return rows;
+}
+
+CString ExactText(const CTypedValue& v) {
+    const unsigned w = unsigned(v.nBits);
+    switch (v.kind) {
+        case ValueKind::Char:
+            // The low byte as the window shows it: one Latin-1 character.
+            return CString(1, char(w & 0xFF));
+        case ValueKind::Int16:
+            return Format("%d", int(static_cast<std::int16_t>(w)));
+        case ValueKind::Uint16:
+        case ValueKind::Uint32:
+            return Format("%u", w);
+        case ValueKind::Hex16:
+            return Format("0x%04X", w);
+        case ValueKind::Binary16:
+            return BinaryDigits(w);
+        case ValueKind::Int32:
+            return Format("%d", int(static_cast<std::int32_t>(w)));
+        case ValueKind::Float:
+            return RealText(double(BitsFloat(w)), 9);
+        case ValueKind::Double:
+            return RealText(BitsDouble(v.nBits), 17);
+        case ValueKind::Bit:
+            return w ? "1" : "0";
+    }
+    return CString();
+}
+
+bool IsTextValue(const CTypedValue& v) {
+    switch (v.kind) {
+        case ValueKind::Char:
+        case ValueKind::Hex16:
+        case ValueKind::Binary16:
+            return true;
+        case ValueKind::Float:
+            return !std::isfinite(BitsFloat(std::uint32_t(v.nBits)));
+        case ValueKind::Double:
+            return !std::isfinite(BitsDouble(v.nBits));
+        default:
+            return false;
+    }
 }

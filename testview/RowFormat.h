@@ -55,31 +55,38 @@ extern const char* const g_szReadFunctions[READ_FUNCTION_COUNT];
 extern const char* const g_szDataTypes[DATA_TYPE_COUNT];
 extern const char* const g_szWriteFunctions[WRITE_FUNCTION_COUNT];
 
-// 16-bit registers as "char", "signed - 16", "unsigned - 16", hex or binary; value i is
-// at wStart + i. A character 0 ends the row's text there.
-std::vector<CString> FormatWordRows(int nDataType, WORD wStart, const CWordArray& values);
-// 32-bit values decoded from pairs of registers, value i at wStart + 2 i.
-std::vector<CString> FormatDwordRows(Kind32 kind, WORD wStart,
-                                     const std::vector<std::uint32_t>& values);
-// 32-bit floats, value i at wStart + 2 i.
-std::vector<CString> FormatFloatRows(WORD wStart, const CFloatArray& values);
-// 64-bit doubles, value i at wStart + 4 i.
-std::vector<CString> FormatDoubleRows(WORD wStart, const CDoubleArray& values);
-// Bits, one 0/1 byte each, bit i at wStart + i.
-std::vector<CString> FormatBitRows(WORD wStart, const CByteArray& states);
-
-// One value read, exactly, for a program rather than a person: the address it
-// starts at and its text. Numbers are decimal (floats with every digit that
-// tells them apart); bText marks what is not a number: a character, hex or
-// binary digits, or a float that is not finite.
-struct CReadValue {
-    unsigned nAddress = 0;
-    CString strValue;
-    bool bText = false;
+// One value read, decoded but not yet text: the address it starts at (the
+// first of its registers, or its bit), what it is, and its bits: the
+// register, the 32 or 64 bits, or the bit's 0 or 1.
+enum class ValueKind { Char, Int16, Uint16, Hex16, Binary16, Int32, Uint32, Float, Double, Bit };
+struct CTypedValue {
+    unsigned nAddress = 0;  // counted in 32 bits: start 65535, second value 65536
+    ValueKind kind = ValueKind::Uint16;
+    std::uint64_t nBits = 0;
 };
-std::vector<CReadValue> WordValues(int nDataType, WORD wStart, const CWordArray& values);
-std::vector<CReadValue> DwordValues(Kind32 kind, WORD wStart,
-                                    const std::vector<std::uint32_t>& values);
-std::vector<CReadValue> RealValues(WORD wStart, const CFloatArray& values);
-std::vector<CReadValue> RealValues(WORD wStart, const CDoubleArray& values);
-std::vector<CReadValue> BitValues(WORD wStart, const CByteArray& states);
+using CDecodedValues = std::vector<CTypedValue>;
+
+// Registers one value of the data type takes: 1, 2 (32-bit, float) or 4 (double).
+unsigned RegistersPerValue(int nDataType);
+// Registers as the data type reads them, value i at wStart + i times its
+// registers; registers short of a whole value at the end are left out. An
+// unknown data type reads plain 16-bit registers.
+CDecodedValues DecodeValues(int nDataType, WORD wStart, const CWordArray& registers);
+// Bits, one 0/1 byte each, bit i at wStart + i.
+CDecodedValues DecodeValues(WORD wStart, const CByteArray& bits);
+// The other way: the registers of one value of the data type, first
+// register first, for its bits.
+CWordArray ValueRegisters(int nDataType, std::uint64_t nBits);
+
+// The value list's row, as the list box shows it: "[address]=" and the value
+// (characters with their code, 16-bit registers with their hex). A character
+// 0 ends the row's text there.
+CString RowText(const CTypedValue& value);
+std::vector<CString> RowTexts(const CDecodedValues& values);
+// The value exactly, for a program rather than a person: numbers in decimal
+// (floats with every digit that tells them apart), a character as itself,
+// hex and binary digits as the window shows them.
+CString ExactText(const CTypedValue& value);
+// Whether ExactText is not a number: a character, hex or binary digits, or a
+// float that is not finite ("nan", "inf", "-inf").
+bool IsTextValue(const CTypedValue& value);

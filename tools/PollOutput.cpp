@@ -87,8 +87,9 @@ private:
 
 // A character value as a CSV field: a NUL, which CSV cannot carry, is an
 // empty field, as the window's row ends there.
-std::string CsvValue(const CReadValue& v) {
-    return CsvField(Latin1ToUtf8(v.strValue.substr(0, v.strValue.find('\0'))));
+std::string CsvValue(const CTypedValue& v) {
+    const CString strValue = ExactText(v);
+    return CsvField(Latin1ToUtf8(strValue.substr(0, strValue.find('\0'))));
 }
 
 // fputs would end the text at a NUL.
@@ -114,7 +115,7 @@ public:
         if (result.values.empty()) {
             WriteText(strHead + "," + strTail, m_pOut);
         }
-        for (const CReadValue& v : result.values) {
+        for (const CTypedValue& v : result.values) {
             WriteText(strHead + std::to_string(v.nAddress) + "," + CsvValue(v) + strTail, m_pOut);
         }
         std::fflush(m_pOut);
@@ -144,9 +145,10 @@ public:
              ",\"status\":" + JsonString(Latin1ToUtf8(result.strStatus)) +
              ",\"read_ms\":" + FormatReadMillis(result.qwMicros) + ",\"values\":[";
         for (size_t i = 0; i < result.values.size(); ++i) {
-            const CReadValue& v = result.values[i];
+            const CTypedValue& v = result.values[i];
+            const CString strValue = ExactText(v);
             s += (i > 0 ? "," : "") + std::string("{\"address\":") + std::to_string(v.nAddress) +
-                 ",\"value\":" + (v.bText ? JsonString(Latin1ToUtf8(v.strValue)) : v.strValue) +
+                 ",\"value\":" + (IsTextValue(v) ? JsonString(Latin1ToUtf8(strValue)) : strValue) +
                  "}";
         }
         s += "]}";

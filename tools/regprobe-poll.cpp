@@ -148,7 +148,6 @@ int Poll(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CPollOutput& o
     settings.strDevice = std::to_string(o.nDevice);
     settings.strAddress = std::to_string(o.nAddress);
     settings.strQuantity = std::to_string(o.nQuantity);
-    settings.bValues = o.strFormat != "text";
     CPollStatistics statistics;
     CReconnector reconnector(pTcp, o.nInterval);
     long nReads = 0;

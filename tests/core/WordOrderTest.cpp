@@ -32,11 +32,4 @@ TEST(WordOrder, EachOrderJoinsAndSplitsAsLaidOutByHand) {
         EXPECT_EQ(regs[1], l.fSecond);
     }
 }
-
-TEST(WordOrder, ArraysDecodeInPairsAndDropAnOddRegister) {
-    EXPECT_EQ(DecodeDwords({0x1234, 0x5678, 0xFFFF, 0xFFFE, 0x0001}, WordOrder::ABCD),
-              (std::vector<std::uint32_t>{0x12345678u, 0xFFFFFFFEu}));
-    EXPECT_EQ(DecodeDwords({0x0100, 0x0000}, WordOrder::DCBA), (std::vector<std::uint32_t>{1u}));
-    EXPECT_TRUE(DecodeDwords({0x1234}, WordOrder::CDAB).empty());
-}
 }  // namespace

@@ -33,21 +33,99 @@ CReadSettings Settings(CModbus* pModbus, int nFunction, int nType, const char* p
     return {pModbus, nFunction, nType, pszDevice, pszAddress, pszQuantity, ""};
 }
 
-TEST(RowFormat, SixteenBitRowsAsTheListShowsThem) {
-    EXPECT_EQ(FormatWordRows(TYPE_CHAR, 0, {0x4142, 0x0041, 0x4100}),
-              (Rows{"[0]=B 0x4142", "[1]=A 0x41", "[2]="}));
-    EXPECT_EQ(FormatWordRows(TYPE_SIGNED_16, 0, {0xFFFF, 0x8000, 0}),
-              (Rows{"[0]=-1 0xffff", "[1]=-32768 0x8000", "[2]=0 0x0"}));
-    EXPECT_EQ(FormatWordRows(TYPE_UNSIGNED_16, 65535, {0xFFFF, 0x8000, 7}),
-              (Rows{"[65535]=65535 0xffff", "[65536]=32768 0x8000", "[65537]=7 0x7"}));
+// One read's registers (or bits) as its data type decodes them: each value
+// as its kind, its row as the list shows it (labelled by its address) and its
+// exact text, in quotes where it is not a number; and the registers a write
+// of it sends.
+constexpr int BITS = -100;  // a bit read: registers holds the bits
+struct DecodeCase {
+    const char* pszName;
+    int nDataType;
+    ValueKind kind;
+    WORD wStart;
+    CWordArray registers;
+    std::vector<std::pair<CString, CString>> values;  // row, exact text
+};
+DecodeCase Case(const char* pszName, int nDataType, ValueKind kind, WORD wStart,
+                CWordArray registers, std::vector<std::pair<CString, CString>> values) {
+    return {pszName, nDataType, kind, wStart, std::move(registers), std::move(values)};
+}
+void PrintTo(const DecodeCase& c, std::ostream* pOut) {
+    *pOut << c.pszName;
 }
 
-TEST(RowFormat, WideValuesAreLabelledByTheirFirstRegister) {
-    EXPECT_EQ(FormatFloatRows(100, {1.5f, -2.0f, 1e20f}),
-              (Rows{"[100]=1.5 ", "[102]=-2 ", "[104]=1e+20 "}));
-    EXPECT_EQ(FormatDoubleRows(0, {0.1, 3.0}), (Rows{"[0]=0.1 ", "[4]=3 "}));
-    EXPECT_EQ(FormatBitRows(65535, {1, 0}), (Rows{"[65535]=1 ", "[65536]=0 "}));
+class DecodeValuesTest : public testing::TestWithParam<DecodeCase> {};
+
+TEST_P(DecodeValuesTest, KindRowAndExactTextOfEachValue) {
+    const DecodeCase& c = GetParam();
+    const CDecodedValues values =
+        c.nDataType == BITS
+            ? DecodeValues(c.wStart, CByteArray(c.registers.begin(), c.registers.end()))
+            : DecodeValues(c.nDataType, c.wStart, c.registers);
+    ASSERT_EQ(values.size(), c.values.size());
+    const Rows rows = RowTexts(values);
+    for (size_t i = 0; i < values.size(); ++i) {
+        const CTypedValue& v = values[i];
+        EXPECT_EQ(v.kind, c.kind) << i;
+        EXPECT_EQ(rows[i], c.values[i].first) << i;
+        EXPECT_EQ(rows[i].rfind("[" + std::to_string(v.nAddress) + "]=", 0), 0u) << i;
+        EXPECT_EQ(IsTextValue(v) ? "'" + ExactText(v) + "'" : ExactText(v), c.values[i].second)
+            << i;
+        if (c.nDataType != BITS) {
+            const long n = long(RegistersPerValue(c.nDataType));
+            EXPECT_EQ(ValueRegisters(c.nDataType, v.nBits),
+                      CWordArray(c.registers.begin() + n * long(i),
+                                 c.registers.begin() + n * long(i + 1)))
+                << i;
+        }
+    }
 }
+
+using K = ValueKind;
+using namespace std::string_literals;
+INSTANTIATE_TEST_SUITE_P(
+    EachTypeAndOrder, DecodeValuesTest,
+    testing::Values(
+        Case("Char", TYPE_CHAR, K::Char, 0, {0x4142, 0x0041, 0x4100, 0x00E9},
+             {{"[0]=B 0x4142", "'B'"},
+              {"[1]=A 0x41", "'A'"},
+              {"[2]=", "'\0'"s},
+              {"[3]=\xE9 0xe9", "'\xE9'"}}),
+        Case("Signed16", TYPE_SIGNED_16, K::Int16, 0, {0xFFFF, 0x8000, 0},
+             {{"[0]=-1 0xffff", "-1"}, {"[1]=-32768 0x8000", "-32768"}, {"[2]=0 0x0", "0"}}),
+        Case("Unsigned16PastTheLastAddress", TYPE_UNSIGNED_16, K::Uint16, 65535,
+             {0xFFFF, 0x8000, 7},
+             {{"[65535]=65535 0xffff", "65535"},
+              {"[65536]=32768 0x8000", "32768"},
+              {"[65537]=7 0x7", "7"}}),
+        Case("NoDataTypeIsUnsigned16", -1, K::Uint16, 3, {0x8000}, {{"[3]=32768 0x8000", "32768"}}),
+        Case("Hex16", TYPE_HEX_16, K::Hex16, 9, {0x00AB, 0xFFFF},
+             {{"[9]=0x00AB ", "'0x00AB'"}, {"[10]=0xFFFF ", "'0xFFFF'"}}),
+        Case("Binary16", TYPE_BINARY_16, K::Binary16, 0, {0x8001},
+             {{"[0]=1000000000000001 ", "'1000000000000001'"}}),
+        Case("FloatLowFirst", TYPE_FLOAT, K::Float, 100, {0, 0x3FC0, 0, 0xC000, 0x78EC, 0x60AD},
+             {{"[100]=1.5 ", "1.5"}, {"[102]=-2 ", "-2"}, {"[104]=1e+20 ", "1.00000002e+20"}}),
+        Case("FloatReverseNotFinite", TYPE_FLOAT_REVERSE, K::Float, 0, {0x7FC0, 0, 0xFF80, 0},
+             {{"[0]=nan ", "'nan'"}, {"[2]=-inf ", "'-inf'"}}),
+        Case("DoubleLowFirst", TYPE_DOUBLE, K::Double, 0,
+             {0x999A, 0x9999, 0x9999, 0x3FB9, 0, 0, 0, 0x4008},
+             {{"[0]=0.1 ", "0.10000000000000001"}, {"[4]=3 ", "3"}}),
+        Case("DoubleReverse", TYPE_DOUBLE_REVERSE, K::Double, 20,
+             {0x3FF0, 0, 0, 0, 0x7FF0, 0, 0, 0}, {{"[20]=1 ", "1"}, {"[24]=inf ", "'inf'"}}),
+        Case("Signed32ABCD", Type32(Kind32::Signed, WordOrder::ABCD), K::Int32, 65534,
+             {0xFFFF, 0xFFFF, 0x8000, 0},
+             {{"[65534]=-1 ", "-1"}, {"[65536]=-2147483648 ", "-2147483648"}}),
+        Case("Unsigned32CDAB", Type32(Kind32::Unsigned, WordOrder::CDAB), K::Uint32, 100,
+             {0x5678, 0x1234}, {{"[100]=305419896 ", "305419896"}}),
+        Case("Unsigned32DCBAOddRegisterLeftOut", Type32(Kind32::Unsigned, WordOrder::DCBA),
+             K::Uint32, 0, {0xFFFF, 0xFFFF, 0x7856, 0x3412, 1},
+             {{"[0]=4294967295 ", "4294967295"}, {"[2]=305419896 ", "305419896"}}),
+        Case("Float32BADC", Type32(Kind32::Float, WordOrder::BADC), K::Float, 0, {0xF147, 0x0020},
+             {{"[0]=123456 ", "123456"}}),
+        Case("Float32DCBA", Type32(Kind32::Float, WordOrder::DCBA), K::Float, 0, {0xCDCC, 0xCC3D},
+             {{"[0]=0.1 ", "0.100000001"}}),
+        Case("Bits", BITS, K::Bit, 65535, {1, 0}, {{"[65535]=1 ", "1"}, {"[65536]=0 ", "0"}})),
+    [](const testing::TestParamInfo<DecodeCase>& info) { return info.param.pszName; });
 
 TEST(ReadOnce, TextsParseAsTheFormParsesThem) {
     CFakeModbus master;
@@ -264,15 +342,6 @@ TEST(WriteOnce, AThrowingMasterGivesItsTextInsteadOfEscaping) {
     EXPECT_NE(r.wStatus, 0);
 }
 }  // namespace
-
-TEST(RowFormat, HexBinaryAndThirtyTwoBitRows) {
-    EXPECT_EQ(FormatWordRows(TYPE_HEX_16, 9, {0x00AB, 0xFFFF}),
-              (Rows{"[9]=0x00AB ", "[10]=0xFFFF "}));
-    EXPECT_EQ(FormatWordRows(TYPE_BINARY_16, 0, {0x8001}), (Rows{"[0]=1000000000000001 "}));
-    EXPECT_EQ(FormatDwordRows(Kind32::Signed, 65534, {0xFFFFFFFFu, 0x80000000u}),
-              (Rows{"[65534]=-1 ", "[65536]=-2147483648 "}));
-    EXPECT_EQ(FormatDwordRows(Kind32::Unsigned, 0, {0xFFFFFFFFu}), (Rows{"[0]=4294967295 "}));
-}
 
 // A read that timed out says so in the window's status line, once.
 TEST(ReadOnce, ATimeOutIsToldOnce) {
