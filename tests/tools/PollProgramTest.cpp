@@ -383,7 +383,12 @@ TEST_P(PollConnectionError, SaysWhereAndWhy) {
 
 INSTANTIATE_TEST_SUITE_P(Peers, PollConnectionError,
                          ::testing::Values(EPeer::Refusing, EPeer::NeverAccepting,
-                                           EPeer::UnknownHost));
+                                           EPeer::UnknownHost),
+                         [](const ::testing::TestParamInfo<EPeer>& info) {
+                             return info.param == EPeer::Refusing         ? "Refusing"
+                                    : info.param == EPeer::NeverAccepting ? "NeverAccepting"
+                                                                          : "UnknownHost";
+                         });
 
 // The device is not there when polling starts and appears later: the
 // failed reads are printed and the poller connects once it can.
