@@ -42,9 +42,6 @@ public:
     // Whether this thread's last exchange with this master ended because its
     // time-out ran out, for transports whose status does not say so.
     virtual BOOL LastExchangeTimedOut() { return FALSE; }
-    // How long an exchange waits for its answer, in milliseconds; 0 when
-    // this master cannot tell without asking elsewhere.
-    virtual DWORD ExchangeTimeout() const { return 0; }
 
     WORD ReadOutputStatus(WORD nDevice, WORD wAddress, WORD wCount, CByteArray& states);
     WORD ReadInputStatus(WORD nDevice, WORD wAddress, WORD wCount, CByteArray& states);

@@ -210,24 +210,6 @@ CReadResult ReadOnce(const CReadSettings& s) {
     return result;
 }
 
-CString StatusWithTimeout(const CReadResult& result, DWORD dwTimeout) {
-    if (!result.bTimedOut) {
-        return result.strStatus;
-    }
-    CString strLower = result.strStatus;
-    std::transform(strLower.begin(), strLower.end(), strLower.begin(),
-                   [](unsigned char ch) { return char(std::tolower(ch)); });
-    for (const char* psz : {"time out", "time-out", "timeout", "timed out", "no answer within"}) {
-        if (strLower.find(psz) != CString::npos) {
-            return result.strStatus;
-        }
-    }
-    if (dwTimeout == 0) {
-        return result.strStatus + " (time-out)";
-    }
-    return result.strStatus + " (time-out: no answer within " + std::to_string(dwTimeout) + " ms)";
-}
-
 namespace {
 // A written value as the list's rows show it.
 CString FormatReal(double d) {

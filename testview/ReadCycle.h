@@ -57,12 +57,6 @@ bool ParseWriteRegisters(int nDataType, const CString& str, CWordArray& register
 
 CReadResult ReadOnce(const CReadSettings& settings);
 
-// A read's status text as the test window shows it: a read that timed out
-// says so, "Read Socket Error (time-out: no answer within 3000 ms)", or
-// " (time-out)" when the time-out is not known (0), unless the text already
-// speaks of a time-out or of no answer.
-CString StatusWithTimeout(const CReadResult& result, DWORD dwTimeout);
-
 struct CWriteSettings {
     CModbus* pModbus = nullptr;
     int nWriteFunction = -1;

@@ -187,7 +187,7 @@ WORD CRegprobeView::ReadAndDisplay(int nReadFunction, DWORD& dwElapsed, CString&
     m_lastRead = ReadOnce(m_lastSettings);
     if (m_lastRead.bRead) {
         dwElapsed = m_lastRead.dwElapsed;
-        strStatus = StatusWithTimeout(m_lastRead, m_lastSettings.pModbus->ExchangeTimeout());
+        strStatus = m_lastRead.strStatus;
     }
     return m_lastRead.wStatus;
 }

@@ -30,7 +30,6 @@ public:
     CString GetErrorText(WORD wStatus) override;
     BOOL IsConnected() override;
     BOOL LastExchangeTimedOut() override;
-    DWORD ExchangeTimeout() const override { return DWORD(EffectiveTimeout()); }
 
     // An empty host, a port of 0 or a time-out of 0 takes the stored value.
     BOOL Connect(const CString& strHost, WORD nPort, DWORD dwTimeout);

@@ -342,29 +342,3 @@ TEST(WriteOnce, AThrowingMasterGivesItsTextInsteadOfEscaping) {
     EXPECT_NE(r.wStatus, 0);
 }
 }  // namespace
-
-// A read that timed out says so in the window's status line, once.
-TEST(ReadOnce, ATimeOutIsToldOnce) {
-    struct Case {
-        const char* pszStatus;
-        BOOL bTimedOut;
-        DWORD dwTimeout;
-        const char* pszShown;
-    };
-    const Case cases[] = {
-        {"Read Socket Error", TRUE, 3000, "Read Socket Error (time-out: no answer within 3000 ms)"},
-        {"Read Socket Error", TRUE, 0, "Read Socket Error (time-out)"},
-        {"Read Socket Error", FALSE, 3000, "Read Socket Error"},
-        {"Time Out Error", TRUE, 3000, "Time Out Error"},
-        {"Read Socket Error: no answer within 100 ms", TRUE, 100,
-         "Read Socket Error: no answer within 100 ms"},
-    };
-    for (const Case& c : cases) {
-        CReadResult result;
-        result.bRead = TRUE;
-        result.wStatus = 9;
-        result.bTimedOut = c.bTimedOut;
-        result.strStatus = c.pszStatus;
-        EXPECT_EQ(StatusWithTimeout(result, c.dwTimeout), c.pszShown);
-    }
-}
