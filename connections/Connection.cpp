@@ -38,12 +38,19 @@ CRemoteModbus* CConnection::GetRemoteModbus() const {
 }
 
 void CConnection::Serialize(CArchive& ar) {
-    if (ar.IsStoring()) {
-        ar << m_strReserved;
-    } else {
-        ar >> m_strReserved;
+    if (!ar.IsStoring()) {
+        Load(ar, CModbus::ELoad::CONNECT);
+        return;
     }
+    ar << m_strReserved;
     if (m_pModbus != nullptr) {
         m_pModbus->Serialize(ar);
+    }
+}
+
+void CConnection::Load(CArchive& ar, CModbus::ELoad mode) {
+    ar >> m_strReserved;
+    if (m_pModbus != nullptr) {
+        m_pModbus->Load(ar, mode);
     }
 }

@@ -33,6 +33,8 @@ public:
     // The reserved text, then the master's settings. The name and the kind
     // are the collection's to write.
     void Serialize(CArchive& ar) override;
+    // Loading, with the master set up as mode says.
+    void Load(CArchive& ar, CModbus::ELoad mode);
 
     CModbus* m_pModbus = nullptr;
     CString m_strName;

@@ -166,9 +166,8 @@ BOOL CConnections::LoadRecords(CArchive& ar, const CString* pOnly) {
         }
         const bool bSkipped = pOnly != nullptr && strName != *pOnly;
         bFound = bFound || (pOnly != nullptr && !bSkipped);
-        pConnection->m_pModbus->m_bLoadOnly = bSkipped ? TRUE : FALSE;
         try {
-            pConnection->Serialize(ar);
+            pConnection->Load(ar, bSkipped ? CModbus::ELoad::VALUES_ONLY : CModbus::ELoad::CONNECT);
         } catch (CException* e) {
             // A record cut short is not kept half-read.
             Remove(strName);

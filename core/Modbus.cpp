@@ -54,8 +54,12 @@ void CModbus::Serialize(CArchive& ar) {
     if (ar.IsStoring()) {
         ar << m_nTries << m_bThrowOnError << m_dwReserved;
     } else {
-        ar >> m_nTries >> m_bThrowOnError >> m_dwReserved;
+        Load(ar, ELoad::CONNECT);
     }
+}
+
+void CModbus::Load(CArchive& ar, ELoad) {
+    ar >> m_nTries >> m_bThrowOnError >> m_dwReserved;
 }
 
 CString CModbus::GetErrorText(WORD wStatus) {

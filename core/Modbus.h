@@ -27,7 +27,14 @@ public:
     CModbus();
     ~CModbus() override;
 
+    // How a loaded record's master is set up: connected (its server created
+    // and its TCP server started) from the values read, or given the values
+    // only, for a record that is read past.
+    enum class ELoad { CONNECT, VALUES_ONLY };
+
+    // Storing; loading is Load with ELoad::CONNECT.
     void Serialize(CArchive& ar) override;
+    virtual void Load(CArchive& ar, ELoad mode);
 
     // Sends one request frame (device, function, data) and delivers the answer
     // frame in response. Returns 0 when an answer other than an exception
@@ -72,9 +79,6 @@ public:
     DWORD m_dwLockTimeout = 1000;
     DWORD m_dwReserved = 0;
     BOOL m_bThrowOnError = FALSE;
-    // Set before loading: the record's values are read, and nothing is
-    // connected, created or started from them.
-    BOOL m_bLoadOnly = FALSE;
 
 private:
     enum class Check { DeviceAndFunction, EchoSixBytes };

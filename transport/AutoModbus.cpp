@@ -342,12 +342,17 @@ BOOL CAutoModbus::Connect(HRESULT* phr) {
 }
 
 void CAutoModbus::Serialize(CArchive& ar) {
-    CModbus::Serialize(ar);
-    if (ar.IsStoring()) {
-        StoreSettings(ar);
-    } else {
-        LoadSettings(ar);
+    if (!ar.IsStoring()) {
+        Load(ar, ELoad::CONNECT);
+        return;
     }
+    CModbus::Serialize(ar);
+    StoreSettings(ar);
+}
+
+void CAutoModbus::Load(CArchive& ar, ELoad mode) {
+    CModbus::Load(ar, mode);
+    LoadSettings(ar, mode);
 }
 
 void CAutoModbus::StoreSettings(CArchive& ar) {
@@ -372,14 +377,15 @@ void CAutoModbus::StoreSettings(CArchive& ar) {
     ar << WORD(bRunning) << bstrAddress.ToString() << DWORD(nPort);
 }
 
-void CAutoModbus::LoadSettings(CArchive& ar) {
+void CAutoModbus::LoadSettings(CArchive& ar, ELoad mode) {
     // Covers the TCP server's members; the port's wrappers bound their own.
     const CCallTimeLimit limit(kPropertyCallMillis);
     DWORD dwPort = 0;
     ar >> m_strServer >> m_strPort >> dwPort;
     char szPort[32];
     std::snprintf(szPort, sizeof szPort, "com%d", static_cast<int>(dwPort));
-    const HRESULT hr = m_bLoadOnly ? E_ABORT : Create(m_strServer, szPort);
+    const bool bCreate = mode == ELoad::CONNECT;
+    const HRESULT hr = bCreate ? Create(m_strServer, szPort) : E_ABORT;
     DWORD v[9];
     for (DWORD& d : v) {
         ar >> d;
@@ -391,7 +397,7 @@ void CAutoModbus::LoadSettings(CArchive& ar) {
     CString strAddress;
     DWORD dwTcpPort = 0;
     ar >> wEnabled >> strAddress >> dwTcpPort;
-    if (m_pTcpServer != nullptr && !m_bLoadOnly) {
+    if (m_pTcpServer != nullptr && bCreate) {
         m_pTcpServer->put_Port(static_cast<SHORT>(dwTcpPort));
         m_pTcpServer->put_Address(CComBSTR(strAddress));
         if (wEnabled == 0xFFFF) {

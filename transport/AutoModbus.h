@@ -24,6 +24,7 @@ public:
     ~CAutoModbus() override;
 
     void Serialize(CArchive& ar) override;
+    void Load(CArchive& ar, ELoad mode) override;
     WORD Transact(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
                   DWORD dwResponseLength, BOOL bFlag) override;
     CString GetErrorText(WORD wStatus) override;
@@ -94,7 +95,7 @@ private:
     bool SetProperty(HRESULT (IModbusSerialPort::*put)(T), V n);
     // The archive's record of the port and its TCP server, in file order.
     void StoreSettings(CArchive& ar);
-    void LoadSettings(CArchive& ar);
+    void LoadSettings(CArchive& ar, ELoad mode);
     // The nine settings as the record holds them, then the port, then open.
     void ApplyPortSettings(const DWORD (&v)[9], DWORD dwPort);
     // Reads the port's time-out and error delay into the exchange limit.

@@ -393,16 +393,21 @@ CString CRemoteModbus::GetErrorText(WORD wStatus) {
 }
 
 void CRemoteModbus::Serialize(CArchive& ar) {
-    CModbus::Serialize(ar);
-    if (ar.IsStoring()) {
-        ar << m_bReconnect << m_strHost << m_nPort << m_dwTimeout << m_bMapServerErrors
-           << m_byServerErrorBase;
-    } else {
-        ar >> m_bReconnect >> m_strHost >> m_nPort >> m_dwTimeout >> m_bMapServerErrors >>
-            m_byServerErrorBase;
-        if (m_bLoadOnly) {
-            return;
-        }
+    if (!ar.IsStoring()) {
+        Load(ar, ELoad::CONNECT);
+        return;
     }
+    CModbus::Serialize(ar);
+    ar << m_bReconnect << m_strHost << m_nPort << m_dwTimeout << m_bMapServerErrors
+       << m_byServerErrorBase;
     Connect(CString(), 0, 0);
+}
+
+void CRemoteModbus::Load(CArchive& ar, ELoad mode) {
+    CModbus::Load(ar, mode);
+    ar >> m_bReconnect >> m_strHost >> m_nPort >> m_dwTimeout >> m_bMapServerErrors >>
+        m_byServerErrorBase;
+    if (mode == ELoad::CONNECT) {
+        Connect(CString(), 0, 0);
+    }
 }

@@ -25,6 +25,7 @@ public:
     ~CRemoteModbus() override;
 
     void Serialize(CArchive& ar) override;
+    void Load(CArchive& ar, ELoad mode) override;
     WORD Transact(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
                   DWORD dwResponseLength, BOOL bFlag) override;
     CString GetErrorText(WORD wStatus) override;

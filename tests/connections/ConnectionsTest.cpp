@@ -293,6 +293,33 @@ TEST_F(Connections, OpenModbusReconnectsAfterSavingAndLoading) {
     EXPECT_GE(listener.Accept(), 0);
 }
 
+// Loading one record reads past the others without connecting them.
+TEST_F(Connections, LoadingOneRecordConnectsOnlyThatOne) {
+    CListener wanted;
+    CListener passed;
+    CConnections c;
+    for (auto [pszName, pListener] : {std::pair{"wanted", &wanted}, std::pair{"passed", &passed}}) {
+        CRemoteModbus* m = c.Add(pszName, CONNECTION_OPEN_MODBUS)->GetRemoteModbus();
+        m->SetHost("127.0.0.1");
+        m->SetPort(pListener->Port());
+    }
+    const CByteArray bytes = Stored(c);  // storing connects both
+    for (CListener* pListener : {&wanted, &passed}) {
+        ASSERT_GE(pListener->Accept(), 0);
+    }
+
+    CConnections loaded;
+    CMemFile file(bytes);
+    CArchive ar(&file, CArchive::load);
+    EXPECT_TRUE(loaded.LoadOnly(ar, "wanted"));
+    CConnection* p = nullptr;
+    ASSERT_TRUE(loaded.Lookup("wanted", p));
+    EXPECT_TRUE(p->GetRemoteModbus()->IsConnected());
+    EXPECT_FALSE(loaded.Lookup("passed", p));
+    EXPECT_GE(wanted.Accept(), 0);
+    EXPECT_LT(passed.Accept(200), 0);
+}
+
 class ConfigFile : public Connections {
 protected:
     void SetUp() override {
