@@ -164,15 +164,17 @@ void CRpcServer::StartAccepting() {
         Wake();  // to take up the new listener
         return;
     }
-    if (m_wakePipe[0] < 0 && ::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        m_wakePipe[0] = m_wakePipe[1] = -1;
+    int hPipe[2];
+    if (!m_hWakeRead && ::pipe2(hPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        m_hWakeRead.Reset(hPipe[0]);
+        m_hWakeWrite.Reset(hPipe[1]);
     }
     m_acceptor = std::thread(&CRpcServer::Accept, this);
 }
 
 void CRpcServer::Wake() {
-    if (m_wakePipe[1] >= 0) {
-        ssize_t n = ::write(m_wakePipe[1], "w", 1);
+    if (m_hWakeWrite) {
+        ssize_t n = ::write(m_hWakeWrite.Get(), "w", 1);
         (void)n;
     }
 }
@@ -189,7 +191,7 @@ void CRpcServer::Accept() {
             }
         }
         fds.clear();
-        fds.push_back({m_wakePipe[0], POLLIN, 0});
+        fds.push_back({m_hWakeRead.Get(), POLLIN, 0});
         for (const CListener* pListener : listeners) {
             fds.push_back({pListener->hSocket.Get(), POLLIN, 0});
         }
@@ -197,7 +199,7 @@ void CRpcServer::Accept() {
         if (::poll(fds.data(), fds.size(), 200) > 0) {
             char drain[64];
             if (fds[0].revents != 0) {
-                while (::read(m_wakePipe[0], drain, sizeof drain) > 0) {
+                while (::read(m_hWakeRead.Get(), drain, sizeof drain) > 0) {
                 }
             }
             for (size_t i = 0; i < listeners.size() && !m_bStopping; ++i) {
@@ -344,12 +346,8 @@ void CRpcServer::Stop() {
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         m_keys.clear();
-        for (int& h : m_wakePipe) {
-            if (h >= 0) {
-                ::close(h);
-                h = -1;
-            }
-        }
+        m_hWakeRead.Reset();
+        m_hWakeWrite.Reset();
     }
     m_bStopping = false;
 }

@@ -107,7 +107,8 @@ private:
     std::vector<std::unique_ptr<CListener>> m_listeners;
     std::vector<std::unique_ptr<CRpcServerConnection>> m_connections;
     std::thread m_acceptor;
-    int m_wakePipe[2] = {-1, -1};
+    CUniqueFd m_hWakeRead;  // the acceptor's wake-up pipe
+    CUniqueFd m_hWakeWrite;
     std::atomic<bool> m_bStopping{false};
     std::atomic<bool> m_bOneCallAtATime{false};
     std::mutex m_objectsMutex;
