@@ -3,25 +3,12 @@
 #include <cctype>
 
 #include "BackgroundJob.h"
+#include "platform/Text.h"
 #include "platform/com/ComApi.h"
 #include "platform/com/ErrorInfo.h"
 #include "platform/com/rpc/RpcFrame.h"
 #include "platform/com/rpc/RpcSettings.h"
 #include "transport/BlockingSocket.h"
-
-namespace {
-CString Trim(const CString& str) {
-    size_t first = 0;
-    size_t last = str.size();
-    while (first < last && std::isspace(static_cast<unsigned char>(str[first]))) {
-        ++first;
-    }
-    while (last > first && std::isspace(static_cast<unsigned char>(str[last - 1]))) {
-        --last;
-    }
-    return str.substr(first, last - first);
-}
-}  // namespace
 
 CSerialSettingsJob::CSerialSettingsJob(CString strServer, CString strPort, bool bHasServer,
                                        bool bHasTcpServer)

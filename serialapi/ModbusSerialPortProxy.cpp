@@ -1,6 +1,7 @@
 #include "ModbusSerialPortProxy.h"
 
 #include "ModbusSerialServerPs.h"
+#include "platform/com/ComPtr.h"
 #include "platform/com/rpc/RpcFrame.h"
 
 HRESULT CModbusSerialPortProxy::get_Port(LONG* pVal) {
@@ -118,14 +119,12 @@ HRESULT CModbusSerialPortProxy::get_TcpServer(IDispatch** ppVal) {
     if (results.GetRemaining() == 0) {
         return hr;
     }
-    void* pv = nullptr;
-    if (!Remote().GetInterface(results, &pv) || !results.IsDone()) {
-        if (pv != nullptr) {
-            static_cast<IUnknown*>(pv)->Release();
-        }
+    CComPtr<IDispatch> pDispatch;
+    if (!Remote().GetInterface(results, reinterpret_cast<void**>(&pDispatch)) ||
+        !results.IsDone()) {
         return RPC_X_BAD_STUB_DATA_HR;
     }
-    *ppVal = static_cast<IDispatch*>(pv);
+    *ppVal = pDispatch.Detach();
     return hr;
 }
 

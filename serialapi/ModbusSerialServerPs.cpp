@@ -21,16 +21,14 @@ void PutReturnedVariant(CRpcFrameWriter& results, const VARIANT& var, HRESULT* p
 }
 
 HRESULT StubSelectPort(IModbusSerialPort* p, CRpcFrameReader& args, CRpcFrameWriter& results) {
-    BSTR name = nullptr;
+    CComBSTR name;
     LONG nOne;
     BYTE byHasResult;
     if (!args.GetBstr(&name) || !args.GetI32(nOne) || !args.GetU8(byHasResult) || !args.IsDone()) {
-        SysFreeString(name);
         return RPC_X_BAD_STUB_DATA_HR;
     }
     SHORT nResult = 0;
     HRESULT hr = p->SelectPort(name, nOne, byHasResult ? &nResult : nullptr);
-    SysFreeString(name);
     if (byHasResult) {
         results.PutI16(nResult);
     }

@@ -4,19 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 
-namespace {
-CString Trim(const CString& s) {
-    size_t nFirst = 0;
-    size_t nEnd = s.size();
-    while (nFirst < nEnd && std::isspace(static_cast<unsigned char>(s[nFirst]))) {
-        ++nFirst;
-    }
-    while (nEnd > nFirst && std::isspace(static_cast<unsigned char>(s[nEnd - 1]))) {
-        --nEnd;
-    }
-    return s.substr(nFirst, nEnd - nFirst);
-}
-}  // namespace
+#include "platform/Text.h"
 
 CPortMap::CPortMap() {
     for (int i = 0; i < 4; ++i) {

@@ -23,15 +23,15 @@ CSerialPort::CSerialPort(int nNumber, std::shared_ptr<CPortMap> pMap)
     : m_nNumber(nNumber), m_pMap(std::move(pMap)) {}
 
 CSerialPort::~CSerialPort() {
-    CTcpGateway* pGateway = nullptr;
     {
-        std::lock_guard<std::mutex> guard(m_gatewayMutex);
-        pGateway = m_pGateway;
-        m_pGateway = nullptr;
-    }
-    if (pGateway != nullptr) {
-        pGateway->StopListening();
-        pGateway->Release();
+        CComPtr<CTcpGateway> pGateway;
+        {
+            std::lock_guard<std::mutex> guard(m_gatewayMutex);
+            pGateway = std::move(m_pGateway);
+        }
+        if (pGateway != nullptr) {
+            pGateway->StopListening();
+        }
     }
     Close();
 }
@@ -198,10 +198,9 @@ HRESULT CSerialPort::GetGateway(IDispatch** ppGateway) {
     }
     std::lock_guard<std::mutex> guard(m_gatewayMutex);
     if (m_pGateway == nullptr) {
-        m_pGateway = new CTcpGateway(weak_from_this(), GetName());
+        m_pGateway.Attach(new CTcpGateway(weak_from_this(), GetName()));
     }
-    m_pGateway->AddRef();
-    *ppGateway = m_pGateway;
+    *ppGateway = CComPtr<CTcpGateway>(m_pGateway).Detach();
     return S_OK;
 }
 
@@ -211,15 +210,12 @@ BOOL CSerialPort::IsGatewayRunning() const {
 }
 
 void CSerialPort::StopGateway() {
-    CTcpGateway* pGateway = nullptr;
+    CComPtr<CTcpGateway> pGateway;
     {
         std::lock_guard<std::mutex> guard(m_gatewayMutex);
-        if (m_pGateway == nullptr) {
-            return;
-        }
         pGateway = m_pGateway;
-        pGateway->AddRef();
     }
-    pGateway->StopListening();
-    pGateway->Release();
+    if (pGateway != nullptr) {
+        pGateway->StopListening();
+    }
 }

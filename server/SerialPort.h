@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "PortMap.h"
+#include "platform/com/ComPtr.h"
 #include "platform/com/OleAuto.h"
 #include "wire/AsciiParser.h"
 #include "wire/RtuParser.h"
@@ -88,5 +89,5 @@ private:
     std::atomic<BOOL> m_bActive{FALSE};
 
     mutable std::mutex m_gatewayMutex;
-    CTcpGateway* m_pGateway = nullptr;
+    CComPtr<CTcpGateway> m_pGateway;
 };

@@ -1,6 +1,7 @@
 #include "SerialPortFactory.h"
 
 #include "SerialPortObject.h"
+#include "platform/com/ComPtr.h"
 
 CSerialPortFactory::CSerialPortFactory(std::shared_ptr<CSerialPorts> pPorts)
     : m_pPorts(std::move(pPorts)) {}
@@ -13,10 +14,9 @@ HRESULT CSerialPortFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, voi
     if (pUnkOuter != nullptr) {
         return E_NOINTERFACE;  // no aggregation
     }
-    CSerialPortObject* pObject = new CSerialPortObject(m_pPorts);
-    const HRESULT hr = pObject->QueryInterface(riid, ppv);
-    pObject->Release();
-    return hr;
+    CComPtr<CSerialPortObject> pObject;
+    pObject.Attach(new CSerialPortObject(m_pPorts));
+    return pObject->QueryInterface(riid, ppv);
 }
 
 HRESULT CSerialPortFactory::LockServer(BOOL fLock) {

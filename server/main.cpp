@@ -14,6 +14,7 @@
 #include "TcpGateway.h"
 #include "ThreadScheduling.h"
 #include "platform/com/ComApi.h"
+#include "platform/com/ComPtr.h"
 #include "platform/com/rpc/RpcFrame.h"
 #include "platform/com/rpc/RpcServer.h"
 #include "serialapi/ModbusSerialServerPs.h"
@@ -123,11 +124,15 @@ int main(int argc, char** argv) {
     }
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     auto pPorts = std::make_shared<CSerialPorts>(opt.m_portMap);
-    CSerialPortFactory* pFactory = new CSerialPortFactory(pPorts);
     DWORD dwCookie = 0;
-    HRESULT hr = CoRegisterClassObject(CLSID_ModbusSerialServer, pFactory, CLSCTX_LOCAL_SERVER,
-                                       REGCLS_MULTIPLEUSE, &dwCookie);
-    pFactory->Release();
+    HRESULT hr;
+    {
+        // The registration keeps the factory alive from here on.
+        CComPtr<CSerialPortFactory> pFactory;
+        pFactory.Attach(new CSerialPortFactory(pPorts));
+        hr = CoRegisterClassObject(CLSID_ModbusSerialServer, pFactory, CLSCTX_LOCAL_SERVER,
+                                   REGCLS_MULTIPLEUSE, &dwCookie);
+    }
     int nExit = EXIT_OK;
     if (FAILED(hr)) {
         CServerLog::Error("cannot register the class: " + HexResult(hr));

@@ -7,6 +7,7 @@
 #include "connections/Connections.h"
 #include "monitor/TrafficWnd.h"
 #include "platform/Unicode.h"
+#include "platform/com/ComPtr.h"
 #include "platform/com/TypeLib.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
@@ -216,11 +217,9 @@ BOOL CMainFrame::RegisterTypeLibrary(const char* pszPath) {
     }
     OLECHAR wszPath[kMaxPath] = {};
     strWide.copy(wszPath, strWide.size());
-    ITypeLib* pTypeLib = nullptr;
+    CComPtr<ITypeLib> pTypeLib;
     if (FAILED(LoadTypeLib(wszPath, &pTypeLib))) {
         return FALSE;
     }
-    HRESULT hr = RegisterTypeLib(pTypeLib, wszPath, nullptr);
-    pTypeLib->Release();
-    return hr == S_OK;
+    return RegisterTypeLib(pTypeLib, wszPath, nullptr) == S_OK;
 }

@@ -63,13 +63,8 @@ BOOL CSimSerialServer::Fail(const CString& strWhat) {
     if (errno != 0) {
         m_strError += CString(": ") + std::strerror(errno);
     }
-    if (m_hPtyPeer >= 0) {
-        ::close(m_hPtyPeer);
-        m_hPtyPeer = -1;
-    }
-    if (m_hFile >= 0 && !m_line.IsOpen()) {
-        ::close(m_hFile);
-    }
+    m_hPtyPeer.Reset();
+    m_hPtyMaster.Reset();
     m_hFile = -1;
     m_line.Close();
     return FALSE;
@@ -80,21 +75,22 @@ BOOL CSimSerialServer::StartPty() {
         return TRUE;
     }
     m_strError.clear();
-    m_hFile = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    m_hPtyMaster.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    m_hFile = m_hPtyMaster.Get();
     char szName[128];
     if (m_hFile < 0 || ::grantpt(m_hFile) != 0 || ::unlockpt(m_hFile) != 0 ||
         ::ptsname_r(m_hFile, szName, sizeof szName) != 0) {
         return Fail("cannot make a pseudo-terminal");
     }
     m_strPath = szName;
-    m_hPtyPeer = ::open(szName, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    m_hPtyPeer.Reset(::open(szName, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
     termios tio{};
-    if (m_hPtyPeer < 0 || ::tcgetattr(m_hPtyPeer, &tio) != 0) {
+    if (!m_hPtyPeer || ::tcgetattr(m_hPtyPeer.Get(), &tio) != 0) {
         return Fail("cannot open " + m_strPath);
     }
     // No echo and no line editing before any master opens it.
     ::cfmakeraw(&tio);
-    if (::tcsetattr(m_hPtyPeer, TCSANOW, &tio) != 0) {
+    if (::tcsetattr(m_hPtyPeer.Get(), TCSANOW, &tio) != 0) {
         return Fail("cannot set up " + m_strPath);
     }
     return StartServing();
@@ -137,16 +133,10 @@ void CSimSerialServer::Stop() {
     }
     m_thread.join();
     m_stop.Close();
-    if (m_line.IsOpen()) {
-        m_line.Close();
-    } else {
-        ::close(m_hFile);
-    }
+    m_line.Close();
+    m_hPtyMaster.Reset();
     m_hFile = -1;
-    if (m_hPtyPeer >= 0) {
-        ::close(m_hPtyPeer);
-        m_hPtyPeer = -1;
-    }
+    m_hPtyPeer.Reset();
     m_bRunning = FALSE;
 }
 

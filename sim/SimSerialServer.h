@@ -12,6 +12,7 @@
 
 #include "SimDevice.h"
 #include "SimFaults.h"
+#include "platform/UniqueFd.h"
 #include "wire/FrameParser.h"
 #include "wire/SerialLine.h"
 #include "wire/StopEvent.h"
@@ -76,11 +77,13 @@ private:
     CString m_strError;
 
     BOOL m_bRunning = FALSE;
-    // What is served: the pty's master end, or the tty's line.
+    // What is served: the pty's master end, or the tty's line; owned by
+    // m_hPtyMaster or m_line.
     int m_hFile = -1;
+    CUniqueFd m_hPtyMaster;
     // The pty's other end, held open so that the master end never sees a
     // hang-up while no master has it open.
-    int m_hPtyPeer = -1;
+    CUniqueFd m_hPtyPeer;
     CSerialLine m_line;
     CStopEvent m_stop;
     std::thread m_thread;

@@ -17,6 +17,7 @@
 #include "SimSerialServer.h"
 #include "SimTcpServer.h"
 #include "platform/CommandLine.h"
+#include "platform/Text.h"
 
 namespace {
 using Table = CSimDevice::Table;
@@ -184,19 +185,6 @@ bool ParseTable(const CString& s, Table& table) {
         }
     }
     return false;
-}
-
-std::vector<CString> Split(const CString& s, char c) {
-    std::vector<CString> parts;
-    size_t nStart = 0;
-    for (;;) {
-        size_t nPos = s.find(c, nStart);
-        parts.push_back(s.substr(nStart, nPos - nStart));
-        if (nPos == CString::npos) {
-            return parts;
-        }
-        nStart = nPos + 1;
-    }
 }
 
 bool ParseListen(const CString& s, Options& opt) {

@@ -65,9 +65,9 @@ CRegprobeView::CRegprobeView() : CFormView(IDD_REGPROBE_FORM) {
     for (int nID : {IDC_EDIT_DEVICE, IDC_EDIT_READ_ADDRESS, IDC_EDIT_QUANTITY}) {
         MapNotify(nID, EN_CHANGE, [this] { RefreshReadSettings(); });
     }
-    m_hWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_hWake >= 0) {
-        m_pWakeNotifier = new QSocketNotifier(m_hWake, QSocketNotifier::Read, this);
+    m_hWake.Reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (m_hWake) {
+        m_pWakeNotifier = new QSocketNotifier(m_hWake.Get(), QSocketNotifier::Read, this);
         connect(m_pWakeNotifier, &QSocketNotifier::activated, this, [this] { OnWake(); });
     }
     m_pApplyTimer = new QTimer(this);
@@ -80,9 +80,7 @@ CRegprobeView::~CRegprobeView() {
     StopThread();
     WaitThread();
     delete m_pWakeNotifier;
-    if (m_hWake >= 0) {
-        ::close(m_hWake);
-    }
+    m_hWake.Reset();
 }
 
 void CRegprobeView::DoDataExchange(CDataExchange* pDX) {
@@ -229,7 +227,7 @@ void CRegprobeView::DoWork() {
     }
     if (!m_bPostPending.exchange(true)) {
         const uint64_t nOne = 1;
-        (void)!::write(m_hWake, &nOne, sizeof nOne);
+        (void)!::write(m_hWake.Get(), &nOne, sizeof nOne);
     }
 }
 
@@ -237,14 +235,14 @@ void CRegprobeView::ThreadEnded() {
     // The view outlives its worker (it waits for it) and its descriptor.
     m_bEndPending = true;
     const uint64_t nOne = 1;
-    (void)!::write(m_hWake, &nOne, sizeof nOne);
+    (void)!::write(m_hWake.Get(), &nOne, sizeof nOne);
 }
 
 // --- the window's side -----------------------------------------------------
 
 void CRegprobeView::OnWake() {
     uint64_t nCount = 0;
-    (void)!::read(m_hWake, &nCount, sizeof nCount);
+    (void)!::read(m_hWake.Get(), &nCount, sizeof nCount);
     if (m_bEndPending.exchange(false)) {
         OnWorkerEnded();
     } else {
@@ -350,7 +348,7 @@ void CRegprobeView::OnDestroy() {
 
 void CRegprobeView::StartPolling(DWORD dwInterval) {
     RefreshReadSettings();
-    if (m_hWake < 0 || !StartThread(0, 0, nullptr, dwInterval)) {
+    if (!m_hWake || !StartThread(0, 0, nullptr, dwInterval)) {
         m_checkEnablePoll->setChecked(false);
         AfxMessageBox(
             "Polling could not be started: the system has no thread or descriptor to spare", MB_OK);

@@ -14,6 +14,7 @@
 #include "ResponseTimes.h"
 #include "ThinThread.h"
 #include "ValueLog.h"
+#include "platform/UniqueFd.h"
 #include "platform/ui/FormView.h"
 
 class CModbus;
@@ -123,7 +124,7 @@ private:
     CCycle m_mail;
     // The worker wakes the window's thread through a descriptor: nothing of
     // the worker's crosses over but the mailbox, under its lock.
-    int m_hWake = -1;
+    CUniqueFd m_hWake;
     QSocketNotifier* m_pWakeNotifier = nullptr;
     std::atomic<bool> m_bPostPending{false};
     std::atomic<bool> m_bEndPending{false};

@@ -70,15 +70,15 @@ bool CValueLog::Open(const CString& strPath, CString& strError) {
     // A file grown past the process's size limit must fail the write, not
     // end the program.
     std::signal(SIGXFSZ, SIG_IGN);
-    const int hFile = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (hFile < 0) {
+    CUniqueFd hFile(::open(strPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (!hFile) {
         strError = "Cannot open " + strPath + ": " + std::strerror(errno);
         return false;
     }
     struct stat st {};
-    const bool bNew = ::fstat(hFile, &st) == 0 && st.st_size == 0;
+    const bool bNew = ::fstat(hFile.Get(), &st) == 0 && st.st_size == 0;
     std::lock_guard<std::mutex> lock(m_lock);
-    m_hFile = hFile;
+    m_hFile = std::move(hFile);
     m_strPath = strPath;
     m_strError.clear();
     m_queue.clear();
@@ -117,10 +117,7 @@ void CValueLog::Close() {
         m_writer.join();
     }
     std::lock_guard<std::mutex> lock(m_lock);
-    if (m_hFile >= 0) {
-        ::close(m_hFile);
-        m_hFile = -1;
-    }
+    m_hFile.Reset();
     m_queue.clear();
 }
 
@@ -135,10 +132,10 @@ CString CValueLog::TakeError() {
 }
 
 bool CValueLog::WriteAll(const CString& str) {
-    const off_t nStart = ::lseek(m_hFile, 0, SEEK_END);
+    const off_t nStart = ::lseek(m_hFile.Get(), 0, SEEK_END);
     size_t nDone = 0;
     while (nDone < str.size()) {
-        const ssize_t n = ::write(m_hFile, str.data() + nDone, str.size() - nDone);
+        const ssize_t n = ::write(m_hFile.Get(), str.data() + nDone, str.size() - nDone);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -149,7 +146,7 @@ bool CValueLog::WriteAll(const CString& str) {
             const size_t nWhole = str.rfind('\n', nDone == 0 ? 0 : nDone - 1);
             if (nStart >= 0 && nDone > 0) {
                 const size_t nKeep = nWhole == CString::npos || nWhole >= nDone ? 0 : nWhole + 1;
-                (void)!::ftruncate(m_hFile, nStart + off_t(nKeep));
+                (void)!::ftruncate(m_hFile.Get(), nStart + off_t(nKeep));
             }
             std::lock_guard<std::mutex> lock(m_lock);
             m_strError = "Logging to " + m_strPath + " stopped: " + std::strerror(nError);

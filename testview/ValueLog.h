@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/UniqueFd.h"
 #include "platform/WinTypes.h"
 
 struct CReadResult;
@@ -61,7 +62,7 @@ private:
     std::condition_variable m_wake;
     std::deque<CString> m_queue;
     std::thread m_writer;
-    int m_hFile = -1;
+    CUniqueFd m_hFile;
     bool m_bOpen = false;  // accepting lines
     bool m_bStop = false;
     CString m_strError;

@@ -12,6 +12,7 @@
 
 #include "core/Traffic.h"
 #include "platform/Archive.h"
+#include "platform/Text.h"
 
 IMPLEMENT_DYNAMIC(CRemoteModbus, CModbus)
 
@@ -38,17 +39,9 @@ CString Lowered(const char* pszText) {
     return str;
 }
 
-// The host as the user typed it, without the blanks around it.
-CString Trimmed(const CString& str) {
-    const size_t nFirst = str.find_first_not_of(" \t");
-    if (nFirst == CString::npos) {
-        return CString();
-    }
-    return str.substr(nFirst, str.find_last_not_of(" \t") - nFirst + 1);
-}
-
+// The host as the user typed it, without the blanks around it, and the port.
 CString HostAndPort(const CString& strHost, WORD nPort) {
-    return Trimmed(strHost) + ":" + std::to_string(nPort);
+    return Trim(strHost, ETrim::BLANKS) + ":" + std::to_string(nPort);
 }
 
 // What a failed lookup, connection or transfer means to the user, led by the
@@ -57,7 +50,7 @@ CString CauseText(const CBlockingSocketException& e, const CString& strHost, WOR
                   int nTimeout) {
     const int nError = e.m_nSocketError;
     if (e.m_bLookup) {
-        const CString strWhere = Trimmed(strHost) + ": ";
+        const CString strWhere = Trim(strHost, ETrim::BLANKS) + ": ";
         if (nError == 0 || nError == EAI_NONAME || nError == EAI_NODATA) {
             return strWhere + "host name not found";
         }

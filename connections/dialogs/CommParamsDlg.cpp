@@ -224,7 +224,7 @@ BOOL CCommParamsDlg::Apply() {
         return TRUE;
     }
     const CString strPort = Format("com%ld", m_comboPort->currentIndex() + 1);
-    m_strNewServer = TrimText(GetWindowText(m_editServer));
+    m_strNewServer = Trim(GetWindowText(m_editServer));
     m_strNewName = m_strNewServer.empty() ? strPort : m_strNewServer + ":" + strPort;
     CConnection* pExisting = nullptr;
     if (theConnections.Lookup(m_strNewName, pExisting)) {

@@ -74,8 +74,8 @@ void CRemoteServerDlg::OnCancel() {
 BOOL CRemoteServerDlg::ApplyAndConnect() {
     UpdateData(TRUE);
     if (m_bNew) {
-        const CString strPort = TrimText(GetWindowText(m_editPort));
-        const CString strAddress = TrimText(GetWindowText(m_editAddress));
+        const CString strPort = Trim(GetWindowText(m_editPort));
+        const CString strAddress = Trim(GetWindowText(m_editAddress));
         // A port that does not fit 16 bits would be cut to another one.
         long nPort = std::atol(strPort.c_str());
         if (nPort < 1 || nPort > 65535) {
@@ -107,7 +107,7 @@ BOOL CRemoteServerDlg::ApplyAndConnect() {
     const auto nPort = static_cast<WORD>(std::atol(GetWindowText(m_editPort).c_str()));
     m_pAttempt = std::make_shared<CRemoteConnectAttempt>(pSettings, strHost, nPort,
                                                          static_cast<DWORD>(nTimeout));
-    ShowConnecting(TrimText(strHost) + ":" + std::to_string(nPort));
+    ShowConnecting(Trim(strHost) + ":" + std::to_string(nPort));
     // The thread holds the attempt itself and never the dialog or the record.
     std::shared_ptr<CRemoteConnectAttempt> pAttempt = m_pAttempt;
     m_pWatch = std::make_unique<CJobWatch>(

@@ -3,6 +3,8 @@
 #include <mutex>
 #include <vector>
 
+#include "ComPtr.h"
+
 namespace {
 thread_local int t_nInitCount = 0;
 
@@ -30,15 +32,13 @@ IUnknown* FindClassObject(REFCLSID rclsid, DWORD dwClsCtx) {
 }
 
 HRESULT CreateFromClassObject(IUnknown* pClassObject, IUnknown** ppUnk) {
-    IClassFactory* pFactory = nullptr;
+    CComPtr<IClassFactory> pFactory;
     HRESULT hr =
         pClassObject->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&pFactory));
     if (FAILED(hr)) {
         return hr;
     }
-    hr = pFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(ppUnk));
-    pFactory->Release();
-    return hr;
+    return pFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(ppUnk));
 }
 }  // namespace
 
@@ -89,11 +89,10 @@ bool CoIsInitialized() {
 
 HRESULT CoCreateRegistered(REFCLSID rclsid, DWORD dwClsCtx, IUnknown** ppUnk) {
     *ppUnk = nullptr;
-    IUnknown* pClassObject = FindClassObject(rclsid, dwClsCtx);
+    CComPtr<IUnknown> pClassObject;
+    pClassObject.Attach(FindClassObject(rclsid, dwClsCtx));
     if (pClassObject == nullptr) {
         return S_FALSE;
     }
-    const HRESULT hr = CreateFromClassObject(pClassObject, ppUnk);
-    pClassObject->Release();
-    return hr;
+    return CreateFromClassObject(pClassObject, ppUnk);
 }

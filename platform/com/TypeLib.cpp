@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Unicode.h"
+#include "platform/UniqueFd.h"
 
 const IID IID_ITypeLib = {0x00020402, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
@@ -255,25 +256,25 @@ bool MakeDirectories(const std::string& strPath) {
 
 bool WriteAtomically(const std::string& strPath, const std::string& strContent) {
     std::string strTemp = strPath + ".tmp";
-    int fd = open(strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    CUniqueFd fd(open(strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!fd) {
         return false;
     }
     size_t nDone = 0;
     while (nDone < strContent.size()) {
-        ssize_t n = write(fd, strContent.data() + nDone, strContent.size() - nDone);
+        ssize_t n = write(fd.Get(), strContent.data() + nDone, strContent.size() - nDone);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            close(fd);
+            fd.Reset();
             unlink(strTemp.c_str());
             return false;
         }
         nDone += static_cast<size_t>(n);
     }
-    bool bOk = fsync(fd) == 0;
-    bOk = close(fd) == 0 && bOk;
+    bool bOk = fsync(fd.Get()) == 0;
+    bOk = fd.Reset() == 0 && bOk;
     if (!bOk || rename(strTemp.c_str(), strPath.c_str()) != 0) {
         unlink(strTemp.c_str());
         return false;

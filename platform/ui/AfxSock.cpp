@@ -4,11 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/UniqueFd.h"
+
 BOOL AfxSocketInit(void*) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) {
-        return FALSE;
-    }
-    close(fd);
-    return TRUE;
+    return CUniqueFd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP)) ? TRUE : FALSE;
 }

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "platform/UniqueFd.h"
 #include "platform/com/ComApi.h"
 
 namespace {
@@ -29,12 +30,7 @@ const CExport kOle32Exports[] = {
 CModule g_ole32{"ole32.dll", kOle32Exports, sizeof kOle32Exports / sizeof kOle32Exports[0]};
 
 bool CanOpenLocalSockets() {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return false;
-    }
-    close(fd);
-    return true;
+    return CUniqueFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)).IsValid();
 }
 }  // namespace
 

@@ -9,6 +9,8 @@
 
 #include <cctype>
 
+#include "platform/UniqueFd.h"
+
 namespace {
 const char kPskLabel[] = "regprobe remote access tls key";
 
@@ -32,18 +34,18 @@ HRESULT CRpcAccessKey::Load(const std::string& strPath) {
         OPENSSL_cleanse(m_key.data(), m_key.size());
         m_key.clear();
     }
-    int hFile = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (hFile < 0) {
+    CUniqueFd hFile(::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!hFile) {
         return E_ACCESSDENIED;
     }
     struct stat st {};
     char text[512];
     ssize_t n = -1;
-    if (::fstat(hFile, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+    if (::fstat(hFile.Get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
         (st.st_mode & 077) == 0 && st.st_size < static_cast<off_t>(sizeof text)) {
-        n = ::read(hFile, text, sizeof text);
+        n = ::read(hFile.Get(), text, sizeof text);
     }
-    ::close(hFile);
+    hFile.Reset();
     if (n <= 0 || n >= static_cast<ssize_t>(sizeof text)) {
         return E_ACCESSDENIED;
     }

@@ -38,9 +38,9 @@ void SignalReady() {
     int hFd = std::atoi(pszFd);
     struct stat st {};
     if (hFd > 2 && ::fstat(hFd, &st) == 0 && S_ISFIFO(st.st_mode)) {
-        ssize_t n = ::write(hFd, "R", 1);
+        const CUniqueFd hReady(hFd);
+        ssize_t n = ::write(hReady.Get(), "R", 1);
         (void)n;
-        ::close(hFd);
     }
 }
 
@@ -85,27 +85,23 @@ HRESULT CRpcServer::ListenLocal(REFCLSID rclsid) {
     strPath.copy(addr.sun_path, strPath.size());
     // Whoever holds the lock owns the socket; a socket file without a holder
     // was left by a server that died.
-    int hLock = ::open((strBase + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (hLock < 0) {
+    CUniqueFd hLock(::open((strBase + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!hLock) {
         return E_ACCESSDENIED;
     }
-    if (::flock(hLock, LOCK_EX | LOCK_NB) != 0) {
-        ::close(hLock);
+    if (::flock(hLock.Get(), LOCK_EX | LOCK_NB) != 0) {
         return RPC_S_DUPLICATE_ENDPOINT_HR;
     }
     ::unlink(strPath.c_str());
-    int hSocket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (hSocket < 0 || ::bind(hSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::chmod(strPath.c_str(), 0600) != 0 || ::listen(hSocket, 16) != 0) {
-        if (hSocket >= 0) {
-            ::close(hSocket);
-        }
-        ::close(hLock);
+    CUniqueFd hSocket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!hSocket || ::bind(hSocket.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::chmod(strPath.c_str(), 0600) != 0 || ::listen(hSocket.Get(), 16) != 0) {
         return E_FAIL;
     }
     {
         std::lock_guard<std::mutex> guard(m_mutex);
-        m_listeners.push_back({hSocket, true, strPath, hLock, nullptr});
+        m_listeners.push_back(std::make_unique<CListener>(
+            CListener{std::move(hSocket), true, strPath, std::move(hLock), nullptr}));
     }
     StartAccepting();
     SignalReady();
@@ -138,17 +134,15 @@ HRESULT CRpcServer::ListenTcp(const char* pszAddress, const char* pszKeyFile, WO
     __builtin_memcpy(&addr, pResult->ai_addr, sizeof addr);
     ::freeaddrinfo(pResult);
     addr.sin_port = htons(nPort);
-    int hSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    CUniqueFd hSocket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     int on = 1;
     socklen_t len = sizeof addr;
-    if (hSocket < 0 || ::setsockopt(hSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        ::bind(hSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(hSocket, kTcpBacklog) != 0 ||
-        ::getsockname(hSocket, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (!hSocket || ::setsockopt(hSocket.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(hSocket.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(hSocket.Get(), kTcpBacklog) != 0 ||
+        ::getsockname(hSocket.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        // Taken before the descriptor's close can touch errno.
         hr = errno == EADDRINUSE ? RPC_S_DUPLICATE_ENDPOINT_HR : E_FAIL;
-        if (hSocket >= 0) {
-            ::close(hSocket);
-        }
         return hr;
     }
     if (pnPort != nullptr) {
@@ -156,7 +150,8 @@ HRESULT CRpcServer::ListenTcp(const char* pszAddress, const char* pszKeyFile, WO
     }
     {
         std::lock_guard<std::mutex> guard(m_mutex);
-        m_listeners.push_back({hSocket, false, std::string(), -1, pKey.get()});
+        m_listeners.push_back(std::make_unique<CListener>(
+            CListener{std::move(hSocket), false, std::string(), CUniqueFd(), pKey.get()}));
         m_keys.push_back(std::move(pKey));
     }
     StartAccepting();
@@ -169,42 +164,47 @@ void CRpcServer::StartAccepting() {
         Wake();  // to take up the new listener
         return;
     }
-    if (m_wakePipe[0] < 0 && ::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        m_wakePipe[0] = m_wakePipe[1] = -1;
+    int hPipe[2];
+    if (!m_hWakeRead && ::pipe2(hPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        m_hWakeRead.Reset(hPipe[0]);
+        m_hWakeWrite.Reset(hPipe[1]);
     }
     m_acceptor = std::thread(&CRpcServer::Accept, this);
 }
 
 void CRpcServer::Wake() {
-    if (m_wakePipe[1] >= 0) {
-        ssize_t n = ::write(m_wakePipe[1], "w", 1);
+    if (m_hWakeWrite) {
+        ssize_t n = ::write(m_hWakeWrite.Get(), "w", 1);
         (void)n;
     }
 }
 
 void CRpcServer::Accept() {
     std::vector<pollfd> fds;
-    std::vector<CListener> listeners;
+    std::vector<const CListener*> listeners;
     while (!m_bStopping) {
         {
             std::lock_guard<std::mutex> guard(m_mutex);
-            listeners = m_listeners;
+            listeners.clear();
+            for (const auto& pListener : m_listeners) {
+                listeners.push_back(pListener.get());
+            }
         }
         fds.clear();
-        fds.push_back({m_wakePipe[0], POLLIN, 0});
-        for (const CListener& l : listeners) {
-            fds.push_back({l.hSocket, POLLIN, 0});
+        fds.push_back({m_hWakeRead.Get(), POLLIN, 0});
+        for (const CListener* pListener : listeners) {
+            fds.push_back({pListener->hSocket.Get(), POLLIN, 0});
         }
         // The time-out only paces the reaping of finished connections.
         if (::poll(fds.data(), fds.size(), 200) > 0) {
             char drain[64];
             if (fds[0].revents != 0) {
-                while (::read(m_wakePipe[0], drain, sizeof drain) > 0) {
+                while (::read(m_hWakeRead.Get(), drain, sizeof drain) > 0) {
                 }
             }
             for (size_t i = 0; i < listeners.size() && !m_bStopping; ++i) {
                 if (fds[i + 1].revents & POLLIN) {
-                    AcceptOne(listeners[i]);
+                    AcceptOne(*listeners[i]);
                 }
             }
         }
@@ -215,7 +215,7 @@ void CRpcServer::Accept() {
 void CRpcServer::AcceptOne(const CListener& listener) {
     sockaddr_in peer{};
     socklen_t nPeer = sizeof peer;
-    int hSocket = ::accept4(listener.hSocket, reinterpret_cast<sockaddr*>(&peer), &nPeer,
+    int hSocket = ::accept4(listener.hSocket.Get(), reinterpret_cast<sockaddr*>(&peer), &nPeer,
                             SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (hSocket < 0) {
         return;
@@ -329,28 +329,25 @@ void CRpcServer::Stop() {
     if (acceptor.joinable()) {
         acceptor.join();
     }
-    std::vector<CListener> listeners;
+    std::vector<std::unique_ptr<CListener>> listeners;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         listeners.swap(m_listeners);
     }
-    for (const CListener& l : listeners) {
-        ::close(l.hSocket);
-        if (l.bLocal) {
-            ::unlink(l.strPath.c_str());
-            ::close(l.hLock);
+    for (const auto& pListener : listeners) {
+        // The socket file goes before the lock that claims it is let go.
+        pListener->hSocket.Reset();
+        if (pListener->bLocal) {
+            ::unlink(pListener->strPath.c_str());
+            pListener->hLock.Reset();
         }
     }
     Reap(true);
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         m_keys.clear();
-        for (int& h : m_wakePipe) {
-            if (h >= 0) {
-                ::close(h);
-                h = -1;
-            }
-        }
+        m_hWakeRead.Reset();
+        m_hWakeWrite.Reset();
     }
     m_bStopping = false;
 }

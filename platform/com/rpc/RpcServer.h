@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "RpcAccessKey.h"
+#include "platform/UniqueFd.h"
 
 class CRpcServerConnection;
 
@@ -75,10 +76,10 @@ private:
     friend class CRpcServerConnection;
 
     struct CListener {
-        int hSocket;
+        CUniqueFd hSocket;
         bool bLocal;
         std::string strPath;        // local: the socket file
-        int hLock;                  // local: held for as long as the socket is served
+        CUniqueFd hLock;            // local: held for as long as the socket is served
         const CRpcAccessKey* pKey;  // TCP: what clients must prove
     };
 
@@ -101,10 +102,13 @@ private:
 
     std::mutex m_mutex;  // guards the listeners, keys, connections and thread
     std::vector<std::unique_ptr<CRpcAccessKey>> m_keys;
-    std::vector<CListener> m_listeners;
+    // Each stays where it is until Stop, after the acceptor has finished:
+    // the acceptor polls them through plain pointers.
+    std::vector<std::unique_ptr<CListener>> m_listeners;
     std::vector<std::unique_ptr<CRpcServerConnection>> m_connections;
     std::thread m_acceptor;
-    int m_wakePipe[2] = {-1, -1};
+    CUniqueFd m_hWakeRead;  // the acceptor's wake-up pipe
+    CUniqueFd m_hWakeWrite;
     std::atomic<bool> m_bStopping{false};
     std::atomic<bool> m_bOneCallAtATime{false};
     std::mutex m_objectsMutex;

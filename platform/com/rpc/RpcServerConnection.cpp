@@ -274,7 +274,8 @@ void CRpcServerConnection::HandleCall(CRpcFrameReader& request, CRpcFrameWriter&
         return;
     }
     CRpcInterfaceHandler* pHandler = nullptr;
-    IUnknown* pItf = Find(dwObjectId, &iid, &pHandler);
+    CComPtr<IUnknown> pItf;
+    pItf.Attach(Find(dwObjectId, &iid, &pHandler));
     if (pItf == nullptr) {
         answer.PatchU32(5, static_cast<DWORD>(RPC_E_DISCONNECTED));
         return;
@@ -289,7 +290,8 @@ void CRpcServerConnection::HandleCall(CRpcFrameReader& request, CRpcFrameWriter&
             answer.PutI32(S_OK);
             hr = RPC_E_SERVERFAULT;
         }
-        pItf->Release();
+        // Let go under the objects lock: it may be the object's last reference.
+        pItf.Release();
     }
     answer.PatchU32(5, static_cast<DWORD>(hr));
 }
@@ -299,7 +301,8 @@ void CRpcServerConnection::HandleQuery(CRpcFrameReader& request, CRpcFrameWriter
     IID iid;
     HRESULT hr = RPC_X_BAD_STUB_DATA_HR;
     if (request.GetU32(dwObjectId) && request.GetGuid(iid) && request.IsDone()) {
-        IUnknown* pItf = Find(dwObjectId, nullptr, nullptr);
+        CComPtr<IUnknown> pItf;
+        pItf.Attach(Find(dwObjectId, nullptr, nullptr));
         hr = RPC_E_DISCONNECTED;
         if (pItf != nullptr) {
             void* pv = nullptr;
@@ -307,7 +310,7 @@ void CRpcServerConnection::HandleQuery(CRpcFrameReader& request, CRpcFrameWriter
                 auto objects = m_server.EnterObjects();
                 hr = RpcFindInterfaceHandler(iid) != nullptr ? pItf->QueryInterface(iid, &pv)
                                                              : E_NOINTERFACE;
-                pItf->Release();
+                pItf.Release();
             }
             if (SUCCEEDED(hr)) {
                 DWORD dwNewId = Export(static_cast<IUnknown*>(pv), iid);
@@ -349,18 +352,18 @@ void CRpcServerConnection::HandleRelease(CRpcFrameReader& request) {
     if (!request.GetU8(byType) || !request.GetU32(dwCallId) || !request.GetU32(dwObjectId)) {
         return;
     }
-    IUnknown* pItf = nullptr;
+    CComPtr<IUnknown> pItf;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         auto it = m_objects.find(dwObjectId);
         if (it == m_objects.end()) {
             return;
         }
-        pItf = it->second.pItf;
+        pItf = std::move(it->second.pItf);
         m_objects.erase(it);
     }
     auto objects = m_server.EnterObjects();
-    pItf->Release();
+    pItf.Release();
     m_server.ObjectsChanged(-1);
 }
 
@@ -370,6 +373,8 @@ void CRpcServerConnection::PutInterface(CRpcFrameWriter& results, IUnknown* pItf
 }
 
 DWORD CRpcServerConnection::Export(IUnknown* pItf, REFIID riid) {
+    CComPtr<IUnknown> pHeld;
+    pHeld.Attach(pItf);
     CRpcInterfaceHandler* pHandler = RpcFindInterfaceHandler(riid);
     DWORD dwId = 0;
     if (pHandler != nullptr) {
@@ -379,11 +384,10 @@ DWORD CRpcServerConnection::Export(IUnknown* pItf, REFIID riid) {
                 ++m_dwNextObjectId;
             }
             dwId = m_dwNextObjectId++;
-            m_objects[dwId] = {pItf, riid, pHandler};
+            m_objects[dwId] = {std::move(pHeld), riid, pHandler};
         }
     }
     if (dwId == 0) {
-        pItf->Release();
         return 0;
     }
     m_server.ObjectsChanged(1);
@@ -412,7 +416,7 @@ void CRpcServerConnection::ReleaseAll() {
     }
     auto lock = m_server.EnterObjects();
     for (auto& entry : objects) {
-        entry.second.pItf->Release();
+        entry.second.pItf.Release();  // in export order, under the objects lock
     }
     m_server.ObjectsChanged(-static_cast<int>(objects.size()));
 }

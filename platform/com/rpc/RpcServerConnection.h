@@ -25,6 +25,7 @@
 #include "RpcAccessKey.h"
 #include "RpcInterfaceHandler.h"
 #include "RpcSocket.h"
+#include "platform/com/ComPtr.h"
 
 class CRpcServer;
 
@@ -60,7 +61,7 @@ public:
 
 private:
     struct CExport {
-        IUnknown* pItf;  // the pointer to the interface, with one reference
+        CComPtr<IUnknown> pItf;  // the interface, with the client's reference
         IID iid;
         CRpcInterfaceHandler* pHandler;
     };

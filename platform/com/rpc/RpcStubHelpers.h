@@ -5,6 +5,7 @@
 #include "RpcFrame.h"
 #include "RpcFrameReader.h"
 #include "RpcFrameWriter.h"
+#include "platform/com/ComPtr.h"
 
 inline bool RpcGetArg(CRpcFrameReader& args, LONG& n) {
     return args.GetI32(n);
@@ -45,10 +46,9 @@ HRESULT RpcStubGetBstr(CRpcFrameReader& args, CRpcFrameWriter& results, Member m
     if (!args.IsDone()) {
         return RPC_X_BAD_STUB_DATA_HR;
     }
-    BSTR bstr = nullptr;
+    CComBSTR bstr;
     HRESULT hr = member(&bstr);
     results.PutBstr(bstr);
-    SysFreeString(bstr);
     return hr;
 }
 
@@ -56,12 +56,9 @@ HRESULT RpcStubGetBstr(CRpcFrameReader& args, CRpcFrameWriter& results, Member m
 // as an in-process caller would keep its own.
 template <typename Member>
 HRESULT RpcStubPutBstr(CRpcFrameReader& args, Member member) {
-    BSTR bstr = nullptr;
+    CComBSTR bstr;
     if (!args.GetBstr(&bstr) || !args.IsDone()) {
-        SysFreeString(bstr);
         return RPC_X_BAD_STUB_DATA_HR;
     }
-    HRESULT hr = member(bstr);
-    SysFreeString(bstr);
-    return hr;
+    return member(bstr);
 }
