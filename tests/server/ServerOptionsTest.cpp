@@ -46,7 +46,7 @@ TEST(ServerOptions, PortsFromTheDefaultsTheFileAndTheOptions) {
     EXPECT_TRUE(options.m_bActivated);
     EXPECT_EQ(options.m_nLingerSeconds, 2);
     EXPECT_EQ(options.m_logLevel, CServerLog::LEVEL_DEBUG);
-    EXPECT_EQ(options.m_nGatewayIdleSeconds, CServerOptions::DEFAULT_GATEWAY_IDLE_SECONDS);
+    EXPECT_EQ(options.m_nGatewayIdleSeconds, ModbusGateway::DEFAULT_IDLE_SECONDS);
     EXPECT_EQ(parse({"--gateway-idle", "5"}), EParse::RUN) << strError;
     EXPECT_EQ(options.m_nGatewayIdleSeconds, 5);
     std::ofstream(strFile) << "COM2=/dev/ttyS1\nnonsense\n";
