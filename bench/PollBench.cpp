@@ -31,8 +31,8 @@
 #include "shell/MainFrm.h"
 #include "shell/RegprobeApp.h"
 #include "testview/PollStatistics.h"
-#include "testview/RegprobeView.h"
 #include "testview/RowFormat.h"
+#include "testview/ui/RegprobeView.h"
 #include "transport/RemoteModbus.h"
 
 namespace {

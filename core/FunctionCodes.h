@@ -39,3 +39,9 @@ constexpr BYTE MEMORY_PARITY_ERROR = 8;
 constexpr BYTE GATEWAY_PATH_UNAVAILABLE = 0x0A;
 constexpr BYTE GATEWAY_TARGET_FAILED = 0x0B;
 }  // namespace ModbusExceptionCode
+
+namespace ModbusGateway {
+// A Modbus/TCP client of a gateway that sends no request for this long is
+// disconnected, unless the server is told otherwise.
+constexpr int DEFAULT_IDLE_SECONDS = 60;
+}  // namespace ModbusGateway

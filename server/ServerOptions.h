@@ -5,6 +5,7 @@
 
 #include "PortMap.h"
 #include "ServerLog.h"
+#include "core/FunctionCodes.h"
 #include "platform/CommandLine.h"
 
 class CServerOptions {
@@ -13,7 +14,6 @@ public:
 
     static const char HELP_TEXT[];
     static constexpr int DEFAULT_LINGER_SECONDS = 10;
-    static constexpr int DEFAULT_GATEWAY_IDLE_SECONDS = 60;
 
     // Reads the options and then the port map: the default configuration
     // file when it exists (or the one named by --config, which must), then
@@ -23,7 +23,7 @@ public:
     bool m_bForeground = false;
     bool m_bActivated = false;
     int m_nLingerSeconds = DEFAULT_LINGER_SECONDS;
-    int m_nGatewayIdleSeconds = DEFAULT_GATEWAY_IDLE_SECONDS;
+    int m_nGatewayIdleSeconds = ModbusGateway::DEFAULT_IDLE_SECONDS;
     CString m_strListen;
     CString m_strKeyFile;
     CString m_strConfig;

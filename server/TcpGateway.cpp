@@ -12,8 +12,6 @@
 
 namespace {
 constexpr size_t MBAP_SIZE = CMbapFramer::HEADER_SIZE;
-constexpr BYTE GATEWAY_PATH_UNAVAILABLE = 0x0A;
-constexpr BYTE GATEWAY_TARGET_FAILED = 0x0B;
 
 // The master's status inside a status of the serial server (an interface
 // error from the server's base code on); false for anything else.
@@ -27,7 +25,7 @@ bool ServerStatus(LONG nStatus, WORD& wStatus) {
     return true;
 }
 
-std::atomic<long long> g_nIdleMillis{CTcpGateway::DEFAULT_IDLE_SECONDS * 1000LL};
+std::atomic<long long> g_nIdleMillis{ModbusGateway::DEFAULT_IDLE_SECONDS * 1000LL};
 }  // namespace
 
 void CTcpGateway::SetIdleTimeout(std::chrono::milliseconds idle) {
@@ -187,7 +185,8 @@ bool CTcpGateway::HandleRequest(int hSocket, const BYTE* pbFrame, size_t nFrame)
         const bool bPathDown = wStatus == MODBUS_PORT_NOT_OPENED || wStatus == MODBUS_WRITE_ERROR ||
                                wStatus == MODBUS_READ_ERROR;
         pdu = {static_cast<BYTE>(pbAdu[1] | ModbusFunction::EXCEPTION_FLAG),
-               bPathDown ? GATEWAY_PATH_UNAVAILABLE : GATEWAY_TARGET_FAILED};
+               bPathDown ? ModbusExceptionCode::GATEWAY_PATH_UNAVAILABLE
+                         : ModbusExceptionCode::GATEWAY_TARGET_FAILED};
     }
     const CByteArray out = CMbapFramer::Answer(pbFrame, pbAdu[0], pdu);
     return CMbapFramer::Send(hSocket, out.data(), out.size());

@@ -29,7 +29,6 @@ class CSerialPort;
 class CTcpGateway final : public CServerDispatchObject<IModbusTcpServer, IID_IModbusTcpServer> {
 public:
     static constexpr size_t MAX_CONNECTIONS = 8;
-    static constexpr int DEFAULT_IDLE_SECONDS = 60;
 
     // For every gateway of the process; 0 keeps idle clients for ever.
     static void SetIdleTimeout(std::chrono::milliseconds idle);

@@ -88,6 +88,39 @@ void RunUntilDone(const CServerOptions& opt, const CSerialPorts& ports, const si
         }
     }
 }
+
+// Registers the port factory, exports it and serves until done; the exit code.
+int Serve(const CServerOptions& opt, const sigset_t& stop) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    auto pPorts = std::make_shared<CSerialPorts>(opt.m_portMap);
+    DWORD dwCookie = 0;
+    HRESULT hr;
+    {
+        // The registration keeps the factory alive from here on.
+        CComPtr<CSerialPortFactory> pFactory;
+        pFactory.Attach(new CSerialPortFactory(pPorts));
+        hr = CoRegisterClassObject(CLSID_ModbusSerialServer, pFactory, CLSCTX_LOCAL_SERVER,
+                                   REGCLS_MULTIPLEUSE, &dwCookie);
+    }
+    int nExit = EXIT_OK;
+    if (FAILED(hr)) {
+        CServerLog::Error("cannot register the class: " + HexResult(hr));
+        nExit = EXIT_FAILED;
+    } else {
+        CRpcServer server;
+        hr = ExportClass(server, opt);
+        if (FAILED(hr)) {
+            nExit = EXIT_FAILED;
+        } else if (hr == S_OK) {
+            RunUntilDone(opt, *pPorts, stop);
+        }
+        // Leaving the scope stops serving and releases every client's objects.
+    }
+    CoRevokeClassObject(dwCookie);
+    pPorts.reset();
+    CoUninitialize();
+    return nExit;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -122,33 +155,5 @@ int main(int argc, char** argv) {
     if (!CThreadScheduling::Start()) {
         CServerLog::Debug("threads keep ordinary scheduling");
     }
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    auto pPorts = std::make_shared<CSerialPorts>(opt.m_portMap);
-    DWORD dwCookie = 0;
-    HRESULT hr;
-    {
-        // The registration keeps the factory alive from here on.
-        CComPtr<CSerialPortFactory> pFactory;
-        pFactory.Attach(new CSerialPortFactory(pPorts));
-        hr = CoRegisterClassObject(CLSID_ModbusSerialServer, pFactory, CLSCTX_LOCAL_SERVER,
-                                   REGCLS_MULTIPLEUSE, &dwCookie);
-    }
-    int nExit = EXIT_OK;
-    if (FAILED(hr)) {
-        CServerLog::Error("cannot register the class: " + HexResult(hr));
-        nExit = EXIT_FAILED;
-    } else {
-        CRpcServer server;
-        hr = ExportClass(server, opt);
-        if (FAILED(hr)) {
-            nExit = EXIT_FAILED;
-        } else if (hr == S_OK) {
-            RunUntilDone(opt, *pPorts, stop);
-        }
-        // Leaving the scope stops serving and releases every client's objects.
-    }
-    CoRevokeClassObject(dwCookie);
-    pPorts.reset();
-    CoUninitialize();
-    return nExit;
+    return Serve(opt, stop);
 }

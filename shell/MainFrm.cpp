@@ -12,7 +12,7 @@
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "res/Resource.h"
-#include "testview/RegprobeDoc.h"
+#include "testview/ui/RegprobeDoc.h"
 
 IMPLEMENT_DYNAMIC(CMainFrame, CMDIFrameWnd)
 

@@ -5,8 +5,6 @@
 #include "AboutDlg.h"
 #include "ChildFrm.h"
 #include "MainFrm.h"
-#include "testview/RegprobeDoc.h"
-#include "testview/RegprobeView.h"
 #include "Splash.h"
 #include "connections/dialogs/ConnectionsDlg.h"
 #include "platform/com/ComApi.h"
@@ -16,6 +14,8 @@
 #include "platform/ui/Module.h"
 #include "platform/ui/ResourceModule.h"
 #include "res/Resource.h"
+#include "testview/ui/RegprobeDoc.h"
+#include "testview/ui/RegprobeView.h"
 
 IMPLEMENT_DYNAMIC(CRegprobeApp, CWinApp)
 

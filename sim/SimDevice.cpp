@@ -4,6 +4,10 @@
 
 #include "core/FunctionCodes.h"
 
+using ModbusExceptionCode::ILLEGAL_DATA_ADDRESS;
+using ModbusExceptionCode::ILLEGAL_DATA_VALUE;
+using ModbusExceptionCode::ILLEGAL_FUNCTION;
+
 namespace {
 WORD WordAt(const BYTE* p) {
     return static_cast<WORD>((p[0] << 8) | p[1]);

@@ -22,12 +22,6 @@ public:
     static constexpr WORD MAX_WRITE_BITS = 1968;
     static constexpr WORD MAX_WRITE_REGISTERS = 123;
 
-    enum : BYTE {
-        ILLEGAL_FUNCTION = 1,
-        ILLEGAL_DATA_ADDRESS = 2,
-        ILLEGAL_DATA_VALUE = 3,
-    };
-
     CSimDevice();
     CSimDevice(const CSimDevice&) = delete;
     CSimDevice& operator=(const CSimDevice&) = delete;

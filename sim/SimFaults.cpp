@@ -149,6 +149,46 @@ bool ParseHexBytes(const CString& s, CByteArray& bytes) {
     }
     return !bytes.empty();
 }
+// The value after '=' of a fault of this kind, if any, into the rule.
+BOOL ParseValue(const KindName& kind, bool bHasValue, const CString& value, const CString& text,
+                CSimFaultRule& rule, CString& strError) {
+    const CString name = kind.pszName;
+    if (!bHasValue) {
+        if (kind.nValue > 0) {
+            strError = "fault '" + name + "' needs a value (" + name + "=N)";
+            return FALSE;
+        }
+        return TRUE;
+    }
+    if (kind.nValue < 0) {
+        strError = "fault '" + name + "' takes no value";
+        return FALSE;
+    }
+    if (rule.m_kind == Kind::ExtraBytes && value.size() > 2 && value[0] == '0' &&
+        (value[1] == 'x' || value[1] == 'X')) {
+        if (!ParseHexBytes(value.substr(2), rule.m_extra) || rule.m_extra.size() > 255) {
+            strError =
+                "pairs of hexadecimal digits (1 to 255 bytes) are expected in '" + value + "'";
+            return FALSE;
+        }
+        rule.m_dwValue = static_cast<DWORD>(rule.m_extra.size());
+        rule.m_bHasValue = TRUE;
+        return TRUE;
+    }
+    ULONGLONG nMax = 255;
+    if (rule.m_kind == Kind::Delay || rule.m_kind == Kind::SplitHeader ||
+        rule.m_kind == Kind::ByteByByte || rule.m_kind == Kind::Gap) {
+        nMax = 600000;
+    }
+    ULONGLONG v;
+    if (!ParseNumber(value, nMax, v)) {
+        strError = "a number of 0.." + std::to_string(nMax) + " is expected in '" + text + "'";
+        return FALSE;
+    }
+    rule.m_dwValue = static_cast<DWORD>(v);
+    rule.m_bHasValue = TRUE;
+    return TRUE;
+}
 }  // namespace
 
 BOOL CSimFaults::Parse(const CString& strText, CSimFaultRule& rule, CString& strError) {
@@ -185,40 +225,7 @@ BOOL CSimFaults::Parse(const CString& strText, CSimFaultRule& rule, CString& str
         return FALSE;
     }
     rule.m_kind = pKind->kind;
-    if (nEquals == CString::npos) {
-        if (pKind->nValue > 0) {
-            strError = "fault '" + name + "' needs a value (" + name + "=N)";
-            return FALSE;
-        }
-        return TRUE;
-    }
-    if (pKind->nValue < 0) {
-        strError = "fault '" + name + "' takes no value";
-        return FALSE;
-    }
-    if (rule.m_kind == Kind::ExtraBytes && value.size() > 2 && value[0] == '0' &&
-        (value[1] == 'x' || value[1] == 'X')) {
-        if (!ParseHexBytes(value.substr(2), rule.m_extra) || rule.m_extra.size() > 255) {
-            strError =
-                "pairs of hexadecimal digits (1 to 255 bytes) are expected in '" + value + "'";
-            return FALSE;
-        }
-        rule.m_dwValue = static_cast<DWORD>(rule.m_extra.size());
-        rule.m_bHasValue = TRUE;
-        return TRUE;
-    }
-    ULONGLONG nMax = 255;
-    if (rule.m_kind == Kind::Delay || rule.m_kind == Kind::SplitHeader ||
-        rule.m_kind == Kind::ByteByByte || rule.m_kind == Kind::Gap) {
-        nMax = 600000;
-    }
-    if (!ParseNumber(value, nMax, v)) {
-        strError = "a number of 0.." + std::to_string(nMax) + " is expected in '" + text + "'";
-        return FALSE;
-    }
-    rule.m_dwValue = static_cast<DWORD>(v);
-    rule.m_bHasValue = TRUE;
-    return TRUE;
+    return ParseValue(*pKind, nEquals != CString::npos, value, text, rule, strError);
 }
 
 CString CSimFaults::Describe(const CSimFaultRule& rule) {

@@ -463,39 +463,34 @@ void RunUntilStopped(const Options& opt, const sigset_t& stopSignals, CSimDevice
         }
     }
 }
-}  // namespace
 
-int main(int argc, char** argv) {
-    Options opt;
+// The options, checked; false with the exit code when the program should
+// not run (help shown, or bad usage told).
+bool ReadArguments(int argc, char** argv, Options& opt, int& nExit) {
     CString strError;
     switch (ParseArguments(argc, argv, opt, strError)) {
         case CCommandLine::EResult::HELP:
             std::fputs(HELP_TEXT, stdout);
-            return 0;
+            nExit = 0;
+            return false;
         case CCommandLine::EResult::BAD:
             std::fprintf(stderr, "regprobe-sim: %s (see --help)\n", strError.c_str());
-            return 2;
+            nExit = 2;
+            return false;
         case CCommandLine::EResult::RUN:
             break;
     }
     if (opt.bPty && !opt.strSerial.empty()) {
         std::fputs("regprobe-sim: --pty and --serial exclude each other\n", stderr);
-        return 2;
+        nExit = 2;
+        return false;
     }
-    CSimDevice device;
-    if (!SetUpDevice(opt, device)) {
-        std::fputs("regprobe-sim: a value lies beyond the end of its table\n", stderr);
-        return 2;
-    }
+    return true;
+}
 
-    // The serving threads inherit this mask: only the main thread takes the
-    // stop signals, synchronously.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
+// Serves the device on the serial side, the TCP side or both until a stop
+// signal; the exit code.
+int Serve(const Options& opt, const sigset_t& stopSignals, CSimDevice& device) {
     std::mutex logMutex;
     const CSimServerLog log = [&logMutex](const CString& strLine) {
         std::lock_guard<std::mutex> guard(logMutex);
@@ -526,4 +521,27 @@ int main(int argc, char** argv) {
                      static_cast<unsigned long long>(serial.GetRequestCount()));
     }
     return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    int nExit = 0;
+    if (!ReadArguments(argc, argv, opt, nExit)) {
+        return nExit;
+    }
+    CSimDevice device;
+    if (!SetUpDevice(opt, device)) {
+        std::fputs("regprobe-sim: a value lies beyond the end of its table\n", stderr);
+        return 2;
+    }
+
+    // The serving threads inherit this mask: only the main thread takes the
+    // stop signals, synchronously.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    return Serve(opt, stopSignals, device);
 }

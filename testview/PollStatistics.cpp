@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "ReadCycle.h"
+#include "ReadWrite.h"
 
 void CPollStatistics::Reset() {
     m_dwTotalTime = 0;

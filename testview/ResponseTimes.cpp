@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstdio>
 
-#include "ReadCycle.h"
+#include "ReadWrite.h"
 
 void CResponseTimes::Reset() {
     *this = CResponseTimes();

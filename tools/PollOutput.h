@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "testview/ReadCycle.h"
+#include "testview/ReadWrite.h"
 
 // What every record carries besides the read itself.
 struct CPollContext {

@@ -20,7 +20,7 @@
 #include "platform/CommandLine.h"
 #include "platform/com/ComApi.h"
 #include "testview/PollStatistics.h"
-#include "testview/ReadCycle.h"
+#include "testview/ReadWrite.h"
 #include "testview/RowFormat.h"
 #include "transport/RemoteModbus.h"
 

@@ -251,6 +251,53 @@ int CDialogBuilder::GetDefaultButtonId() const {
     return 0;
 }
 
+QRect CDialogBuilder::PlaceControl(const CDialogItemTemplate& item, QWidget* pControl) const {
+    QRect rc = MapDialogRect(item.x, item.y, item.cx, item.cy);
+    if (auto* pCombo = qobject_cast<QComboBox*>(pControl)) {
+        // The template's height includes the dropped-down list.
+        int cyField = pCombo->sizeHint().height();
+        int cyItem = QFontMetrics(m_font).height() + 2;
+        pCombo->setMaxVisibleItems(std::max(1, (rc.height() - cyField) / cyItem));
+        rc.setHeight(cyField);
+    } else if (auto* pList = qobject_cast<QListWidget*>(pControl)) {
+        if (!(item.dwStyle & LBS_NOINTEGRALHEIGHT)) {
+            // Shrink to whole rows, as the system does for list boxes.
+            pList->addItem(QStringLiteral("Xg"));
+            int cyRow = std::max(1, pList->sizeHintForRow(0));
+            delete pList->takeItem(0);
+            int cyFrame = 2 * pList->frameWidth();
+            int nRows = std::max(1, (rc.height() - cyFrame) / cyRow);
+            rc.setHeight(nRows * cyRow + cyFrame);
+        }
+    } else if ((item.dwStyle & SS_TYPEMASK) == SS_ICON && item.nClass == CtlClass::Static) {
+        rc.setSize(QSize(32, 32));
+    }
+    if (auto* pLabel = qobject_cast<QLabel*>(pControl); pLabel && pLabel->pixmap().isNull()) {
+        FitLabel(pLabel, rc);
+    }
+    return rc;
+}
+
+void CDialogBuilder::SetBuddies(const std::vector<QWidget*>& created) const {
+    // A label's mnemonic moves the focus to the next control that takes it.
+    for (size_t i = 0; i < created.size(); ++i) {
+        const CDialogItemTemplate& item = m_template.items[i];
+        auto* pLabel = qobject_cast<QLabel*>(created[i]);
+        if (pLabel == nullptr || (item.dwStyle & SS_NOPREFIX) ||
+            (item.dwStyle & SS_TYPEMASK) == SS_ICON ||
+            item.strText.find('&') == std::string::npos) {
+            continue;
+        }
+        for (size_t j = i + 1; j < created.size(); ++j) {
+            if (TakesFocus(m_template.items[j])) {
+                pLabel->setText(QString::fromStdString(item.strText));
+                pLabel->setBuddy(created[j]);
+                break;
+            }
+        }
+    }
+}
+
 void CDialogBuilder::Build(QWidget* pParent, const std::function<void(int, int)>& pfnNotify) const {
     pParent->setFont(m_font);
     std::vector<QWidget*> created;
@@ -275,51 +322,13 @@ void CDialogBuilder::Build(QWidget* pParent, const std::function<void(int, int)>
         }
         pControl->setProperty(kControlIdProperty, item.nID);
         pControl->setProperty(kStyleProperty, static_cast<uint>(item.dwStyle));
-        QRect rc = MapDialogRect(item.x, item.y, item.cx, item.cy);
-        if (auto* pCombo = qobject_cast<QComboBox*>(pControl)) {
-            // The template's height includes the dropped-down list.
-            int cyField = pCombo->sizeHint().height();
-            int cyItem = QFontMetrics(m_font).height() + 2;
-            pCombo->setMaxVisibleItems(std::max(1, (rc.height() - cyField) / cyItem));
-            rc.setHeight(cyField);
-        } else if (auto* pList = qobject_cast<QListWidget*>(pControl)) {
-            if (!(item.dwStyle & LBS_NOINTEGRALHEIGHT)) {
-                // Shrink to whole rows, as the system does for list boxes.
-                pList->addItem(QStringLiteral("Xg"));
-                int cyRow = std::max(1, pList->sizeHintForRow(0));
-                delete pList->takeItem(0);
-                int cyFrame = 2 * pList->frameWidth();
-                int nRows = std::max(1, (rc.height() - cyFrame) / cyRow);
-                rc.setHeight(nRows * cyRow + cyFrame);
-            }
-        } else if ((item.dwStyle & SS_TYPEMASK) == SS_ICON && item.nClass == CtlClass::Static) {
-            rc.setSize(QSize(32, 32));
-        }
-        if (auto* pLabel = qobject_cast<QLabel*>(pControl); pLabel && pLabel->pixmap().isNull()) {
-            FitLabel(pLabel, rc);
-        }
+        const QRect rc = PlaceControl(item, pControl);
         pControl->setGeometry(rc);
         pControl->setEnabled(!(item.dwStyle & WS_DISABLED));
         pControl->setVisible(item.dwStyle & WS_VISIBLE);
         created.push_back(pControl);
     }
-    // A label's mnemonic moves the focus to the next control that takes it.
-    for (size_t i = 0; i < created.size(); ++i) {
-        const CDialogItemTemplate& item = m_template.items[i];
-        auto* pLabel = qobject_cast<QLabel*>(created[i]);
-        if (pLabel == nullptr || (item.dwStyle & SS_NOPREFIX) ||
-            (item.dwStyle & SS_TYPEMASK) == SS_ICON ||
-            item.strText.find('&') == std::string::npos) {
-            continue;
-        }
-        for (size_t j = i + 1; j < created.size(); ++j) {
-            if (TakesFocus(m_template.items[j])) {
-                pLabel->setText(QString::fromStdString(item.strText));
-                pLabel->setBuddy(created[j]);
-                break;
-            }
-        }
-    }
+    SetBuddies(created);
 }
 
 QWidget* GetDlgItem(const QWidget* pDlg, int nID) {

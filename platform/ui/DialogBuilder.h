@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QRect>
 #include <functional>
+#include <vector>
 
 #include "ResourceTypes.h"
 
@@ -31,6 +32,13 @@ public:
     int GetDefaultButtonId() const;
 
 private:
+    // The control's place on the parent from its template rectangle: a combo
+    // box as tall as its field, a list box in whole rows, an icon 32 by 32,
+    // a label fitted to its text.
+    QRect PlaceControl(const CDialogItemTemplate& item, QWidget* pControl) const;
+    // Gives each label with a mnemonic the next control that takes the focus.
+    void SetBuddies(const std::vector<QWidget*>& created) const;
+
     const CDialogTemplate& m_template;
     QFont m_font;
     int m_cxChar;

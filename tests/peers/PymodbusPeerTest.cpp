@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tests/support/ChildProcess.h"
-#include "testview/ReadCycle.h"
+#include "testview/ReadWrite.h"
 #include "testview/RowFormat.h"
 #include "transport/RemoteModbus.h"
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "core/FunctionCodes.h"
 #include "core/Modbus.h"
 #include "platform/com/ComApi.h"
 #include "server/SerialPortFactory.h"
@@ -347,7 +348,7 @@ TEST_P(SerialPort, GatewayDisconnectsIdleClients) {
     busy.Send(Mbap(11, {0x01, 0x03, 0x00, 0x02, 0x00, 0x01}));
     EXPECT_EQ(busy.Receive(11, 2000), Mbap(11, {0x01, 0x03, 0x02, 0x11, 0x02}));
     EXPECT_FALSE(busy.m_bClosed);
-    CTcpGateway::SetIdleTimeout(std::chrono::seconds(CTcpGateway::DEFAULT_IDLE_SECONDS));
+    CTcpGateway::SetIdleTimeout(std::chrono::seconds(ModbusGateway::DEFAULT_IDLE_SECONDS));
 }
 
 // A master polling every 200 ms while a peer opens 50 silent connections a

@@ -8,7 +8,7 @@
 
 #include "tests/support/Timing.h"
 #include "testview/PollStatistics.h"
-#include "testview/ReadCycle.h"
+#include "testview/ReadWrite.h"
 #include "testview/RowList.h"
 #include "testview/ThinThread.h"
 

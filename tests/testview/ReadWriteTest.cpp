@@ -4,7 +4,7 @@
 
 #include "core/ModbusException.h"
 #include "tests/support/FakeModbus.h"
-#include "testview/ReadCycle.h"
+#include "testview/ReadWrite.h"
 #include "testview/RowFormat.h"
 
 namespace {

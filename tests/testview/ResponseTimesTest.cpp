@@ -2,7 +2,7 @@
 // it may be, and time-outs kept out of the times.
 #include <gtest/gtest.h>
 
-#include "testview/ReadCycle.h"
+#include "testview/ReadWrite.h"
 #include "testview/ResponseTimes.h"
 
 namespace {

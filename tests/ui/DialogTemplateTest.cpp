@@ -22,7 +22,7 @@
 #include "res/RegprobeResources.h"
 #include "res/Resource.h"
 #include "tests/support/ui/UiTestSupport.h"
-#include "testview/RegprobeView.h"
+#include "testview/ui/RegprobeView.h"
 
 namespace {
 // A dialog that records the commands reaching it and ends on none of them

@@ -16,7 +16,7 @@
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
 #include "tests/support/ui/UiTestSupport.h"
-#include "testview/RegprobeView.h"
+#include "testview/ui/RegprobeView.h"
 
 namespace {
 // "text=id" for items, "-" for separators.

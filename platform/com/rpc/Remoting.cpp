@@ -237,6 +237,24 @@ HRESULT ConnectRemote(const std::string& strHost, WORD nPort, CRpcSocket* pSocke
     }
     return hr;
 }
+
+// Starts the program registered for the class; says why it could not.
+HRESULT LaunchServer(REFCLSID rclsid, const std::string& strDir, CRpcServerLauncher& launcher,
+                     std::string& strExe) {
+    strExe = RpcGetLocalServer(rclsid);
+    if (strExe.empty()) {
+        SetErrorDescription(
+            "The serial-port server is not running, and no program is known to start it.");
+        return REGDB_E_CLASSNOTREG;
+    }
+    const HRESULT hr = launcher.Start(strExe, strDir);
+    if (FAILED(hr)) {
+        SetErrorDescription(
+            WithReason("The serial-port server is not running and could not be started: " + strExe,
+                       launcher.GetError() != 0 ? launcher.GetError() : ENOEXEC));
+    }
+    return hr;
+}
 }  // namespace
 
 HRESULT ComActivateLocal(REFCLSID rclsid, IUnknown** ppUnk) {
@@ -276,17 +294,8 @@ HRESULT ComActivateLocal(REFCLSID rclsid, IUnknown** ppUnk) {
             continue;
         }
         if (!bLaunched) {
-            strExe = RpcGetLocalServer(rclsid);
-            if (strExe.empty()) {
-                SetErrorDescription(
-                    "The serial-port server is not running, and no program is known to start it.");
-                return REGDB_E_CLASSNOTREG;
-            }
-            hr = launcher.Start(strExe, strDir);
+            hr = LaunchServer(rclsid, strDir, launcher, strExe);
             if (FAILED(hr)) {
-                SetErrorDescription(WithReason(
-                    "The serial-port server is not running and could not be started: " + strExe,
-                    launcher.GetError() != 0 ? launcher.GetError() : ENOEXEC));
                 return hr;
             }
             bLaunched = true;

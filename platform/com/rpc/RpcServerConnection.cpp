@@ -202,25 +202,7 @@ void CRpcServerConnection::Read(std::unique_lock<std::mutex>& lock) {
         }
         lock.lock();
         if (m_queue.empty() && m_nInCall == 0) {
-            // A lone call: run here, reading left to whoever needs it.
-            m_bReading = false;
-            m_readingFreeSince = Clock::now();
-            ++m_nLoneCalls;
-            ++m_nInCall;
-            // Someone must be there to take up reading should it last.
-            bool bWake = false;
-            if (m_nIdle == 0 && m_workers.size() < kMaxWorkers) {
-                m_workers.emplace_back(&CRpcServerConnection::Loop, this);
-            } else {
-                bWake = m_nIdle == m_nDeepSleepers && m_nDeepSleepers != 0;
-            }
-            lock.unlock();
-            if (bWake) {
-                m_cvWork.notify_one();
-            }
-            Handle(body);
-            lock.lock();
-            --m_nInCall;
+            RunLoneCall(lock, body);
             return;
         }
         m_cvRoom.wait(lock, [this] { return m_queue.size() < kMaxQueued || m_bEnding; });
@@ -242,6 +224,29 @@ void CRpcServerConnection::Read(std::unique_lock<std::mutex>& lock) {
         lock.lock();
     }
     m_bReading = false;
+}
+
+void CRpcServerConnection::RunLoneCall(std::unique_lock<std::mutex>& lock,
+                                       std::vector<BYTE>& body) {
+    // Run here, reading left to whoever needs it.
+    m_bReading = false;
+    m_readingFreeSince = Clock::now();
+    ++m_nLoneCalls;
+    ++m_nInCall;
+    // Someone must be there to take up reading should it last.
+    bool bWake = false;
+    if (m_nIdle == 0 && m_workers.size() < kMaxWorkers) {
+        m_workers.emplace_back(&CRpcServerConnection::Loop, this);
+    } else {
+        bWake = m_nIdle == m_nDeepSleepers && m_nDeepSleepers != 0;
+    }
+    lock.unlock();
+    if (bWake) {
+        m_cvWork.notify_one();
+    }
+    Handle(body);
+    lock.lock();
+    --m_nInCall;
 }
 
 void CRpcServerConnection::Handle(std::vector<BYTE>& body) {

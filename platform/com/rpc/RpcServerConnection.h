@@ -76,6 +76,10 @@ private:
     // Reads frames as the connection's reader until it has run a lone call
     // or the connection ends; with the lock held on entry and return.
     void Read(std::unique_lock<std::mutex>& lock);
+    // Runs a call that arrived with nothing queued and no call running on
+    // this thread, after making sure another thread will take up reading;
+    // with the lock held on entry and return.
+    void RunLoneCall(std::unique_lock<std::mutex>& lock, std::vector<BYTE>& body);
     void End();
     void Handle(std::vector<BYTE>& body);
     void HandleCall(CRpcFrameReader& request, CRpcFrameWriter& answer);

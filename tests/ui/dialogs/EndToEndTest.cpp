@@ -18,7 +18,7 @@
 #include "shell/MainFrm.h"
 #include "tests/support/ui/DialogTestSupport.h"
 #include "tests/support/ui/UiTestSupport.h"
-#include "testview/RegprobeView.h"
+#include "testview/ui/RegprobeView.h"
 
 namespace {
 class EndToEnd : public CFrameTest {};

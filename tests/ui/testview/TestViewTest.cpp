@@ -26,7 +26,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/ui/DialogTestSupport.h"
 #include "tests/support/ui/UiTestSupport.h"
-#include "testview/RegprobeView.h"
+#include "testview/ui/RegprobeView.h"
 #include "transport/RemoteModbus.h"
 
 namespace {

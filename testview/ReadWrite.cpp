@@ -1,4 +1,4 @@
-#include "ReadCycle.h"
+#include "ReadWrite.h"
 
 #include <algorithm>
 #include <cctype>

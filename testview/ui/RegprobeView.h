@@ -8,14 +8,14 @@
 #include <functional>
 #include <mutex>
 
-#include "PollRate.h"
-#include "PollStatistics.h"
-#include "ReadCycle.h"
-#include "ResponseTimes.h"
-#include "ThinThread.h"
-#include "ValueLog.h"
 #include "platform/UniqueFd.h"
 #include "platform/ui/FormView.h"
+#include "testview/PollRate.h"
+#include "testview/PollStatistics.h"
+#include "testview/ReadWrite.h"
+#include "testview/ResponseTimes.h"
+#include "testview/ThinThread.h"
+#include "testview/ValueLog.h"
 
 class CModbus;
 class QCheckBox;

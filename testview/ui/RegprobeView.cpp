@@ -15,7 +15,6 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include "RowFormat.h"
 #include "connections/Connections.h"
 #include "platform/com/ComApi.h"
 #include "platform/ui/MDIChildWnd.h"
@@ -23,6 +22,7 @@
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/WaitCursor.h"
 #include "res/Resource.h"
+#include "testview/RowFormat.h"
 
 IMPLEMENT_DYNAMIC(CRegprobeView, CFormView)
 
