@@ -38,15 +38,24 @@ const char kTail[] =
     "empty value. JSON prints one array with an object per read and its values;\n"
     "numbers are exact.\n"
     "\n"
-    "Exit status: 0 when every read (and the write) succeeded, 1 otherwise,\n"
-    "2 for bad options.\n"
+    "--scan-units prints a line per unit as it is asked (\"unit 3: data (0.41\n"
+    "ms)\", \"unit 4: silent (1000.20 ms)\", \"unit 7: exception 2 (illegal data\n"
+    "address) (0.38 ms)\", \"unit 9: error: CRC Error (0.52 ms)\"), then the units\n"
+    "that answered. An exception is an answer: the unit is there. A gateway's\n"
+    "exception 10 or 11 means no device answered behind it: silent. CSV prints\n"
+    "unit,result,round_trip_ms; JSON an array of objects with unit, result,\n"
+    "round_trip_ms and, unless the result is data, status.\n"
+    "\n"
+    "Exit status: 0 when every read (and the write) succeeded, or every unit of\n"
+    "a scan was asked; 1 otherwise; 2 for bad options.\n"
     "\n"
     "Examples:\n"
     "  regprobe-poll --port 1502 --address 10 --quantity 1 --type float --count 3\n"
     "  regprobe-poll --host 192.0.2.7 --once --format json --quantity 4\n"
     "  regprobe-poll --port 1502 --type int32-cdab --address 40 --write -100000 --once\n"
     "  regprobe-poll --port 1502 --write-function coil --write-address 3 --write 1\n"
-    "  regprobe-poll --config ~/Regpr.cfg --connection com1 --once --format csv\n";
+    "  regprobe-poll --config ~/Regpr.cfg --connection com1 --once --format csv\n"
+    "  regprobe-poll --host 192.0.2.7 --scan-units 1-247 --scan-timeout 200\n";
 
 // set, noting in bGiven that the option was given; the rules after the
 // parse ask for that.
@@ -55,6 +64,26 @@ CL::Handler Given(bool& bGiven, CL::Handler set) {
                                            CString& strError) {
         bGiven = true;
         return set(strName, strValue, strError);
+    };
+}
+
+// "FROM-TO" (or one unit), each 0-255, FROM not above TO.
+CL::Handler UnitRange(long& nFirst, long& nLast) {
+    return [&nFirst, &nLast](const CString& strName, const CString& strValue, CString& strError) {
+        const size_t nDash = strValue.find('-');
+        const CString strFirst = strValue.substr(0, nDash);
+        const CString strLast = nDash == CString::npos ? strFirst : strValue.substr(nDash + 1);
+        long long n1 = 0;
+        long long n2 = 0;
+        if (!CL::ParseNumber(strFirst, 0, 255, n1, true) ||
+            !CL::ParseNumber(strLast, 0, 255, n2, true) || n1 > n2) {
+            strError = strName + " needs unit ids FROM-TO, each from 0 to 255 and FROM not " +
+                       "above TO, not '" + strValue + "'";
+            return false;
+        }
+        nFirst = long(n1);
+        nLast = long(n2);
+        return true;
     };
 }
 
@@ -97,7 +126,8 @@ CCommandLine::Table PollOptionTable(CPollOptions& o) {
          CL::Choice(o.strFunction, {std::begin(kFunctions), std::end(kFunctions)}, "function")},
         {"--address", "N", "starting address, 0-65535, sent as given (default 0)",
          Number(o.nAddress, 0, 65535)},
-        {"--quantity", "N", "number of values, 0-255 (default 10)", Number(o.nQuantity, 0, 255)},
+        {"--quantity", "N", "number of values, 0-255 (default 10)",
+         Given(o.bQuantityGiven, Number(o.nQuantity, 0, 255))},
         {"--type", "T",
          "char | int16 | uint16 | float | float-reverse | double |\n"
          "double-reverse | int32-ORDER | uint32-ORDER |\n"
@@ -125,6 +155,17 @@ CCommandLine::Table PollOptionTable(CPollOptions& o) {
                     "write function")},
         {"--write-address", "N", "address to write, 0-65535 (default: --address)",
          Number(o.nWriteAddress, 0, 65535)},
+        CL::Heading("\nFinding units (instead of reading):"),
+        {"--scan-units", "FROM-TO",
+         "ask each unit id in the range with one read of\n"
+         "--function, --address and --quantity (default 1), and\n"
+         "print who answered with data, with an exception, or not",
+         Given(o.bScanUnits, UnitRange(o.nScanFirst, o.nScanLast))},
+        {"--scan-timeout", "MS",
+         "time-out for each unit of the scan, usually shorter\n"
+         "than the connection's (Modbus/TCP; default: the\n"
+         "connection's)",
+         Number(o.nScanTimeout, 1, 0xFFFFFFFFLL)},
         CL::Heading("\nOutput:"),
         {"--format", "F", "text (default) | csv | json",
          CL::Choice(o.strFormat, {"text", "csv", "json"}, "format")},
@@ -147,14 +188,21 @@ CCommandLine::EResult ParsePollOptions(int argc, const char* const* argv, CPollO
     if (result != CCommandLine::EResult::RUN) {
         return result;
     }
-    strError = o.strConfig.empty() != o.strConnection.empty()
-                   ? "--config and --connection go together"
-               : !o.strConfig.empty() && o.bAddressGiven
-                   ? "a saved connection brings its own address and time-out"
-               : o.bOnce && o.bCountGiven ? "--once and --count exclude each other"
-                                          : "";
+    strError =
+        o.strConfig.empty() != o.strConnection.empty() ? "--config and --connection go together"
+        : !o.strConfig.empty() && o.bAddressGiven
+            ? "a saved connection brings its own address and time-out"
+        : o.bOnce && o.bCountGiven ? "--once and --count exclude each other"
+        : o.bScanUnits && (o.bWrite || o.bOnce || o.bCountGiven)
+            ? "--scan-units goes without --write, --once and --count"
+        : o.bScanUnits && o.strFunction == "loopback" ? "a scan asks with a read, not loopback"
+        : o.nScanTimeout != 0 && !o.bScanUnits        ? "--scan-timeout goes with --scan-units"
+                                                      : "";
     if (!strError.empty()) {
         return CCommandLine::EResult::BAD;
+    }
+    if (o.bScanUnits && !o.bQuantityGiven) {
+        o.nQuantity = 1;
     }
     if (o.bOnce) {
         o.nCount = 1;

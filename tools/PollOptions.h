@@ -21,6 +21,7 @@ struct CPollOptions {
     std::string strFunction = "holding";
     long nAddress = 0;
     long nQuantity = 10;
+    bool bQuantityGiven = false;
     std::string strType = "uint16";
     long nInterval = 1000;
     long nCount = -1;  // reads; -1 until interrupted
@@ -32,6 +33,10 @@ struct CPollOptions {
     long nWriteAddress = -1;  // -1: the read address
     std::string strFormat = "text";
     bool bTrace = false;
+    bool bScanUnits = false;  // --scan-units: the range instead of reads
+    long nScanFirst = 1;
+    long nScanLast = 247;
+    long nScanTimeout = 0;  // 0: the connection's own
 };
 
 // The read functions, data types and write functions by name, in the test

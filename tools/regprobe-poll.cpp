@@ -13,6 +13,7 @@
 
 #include "PollOptions.h"
 #include "PollOutput.h"
+#include "ScanOutput.h"
 #include "connections/ConfigFile.h"
 #include "connections/Connection.h"
 #include "core/FrameDecode.h"
@@ -179,6 +180,42 @@ int Poll(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CPollOutput& o
     return statistics.m_nErrors == 0 ? 0 : 1;
 }
 
+// --scan-units: each unit of the range asked in turn; the exit status.
+int Scan(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CScanOutput& output) {
+    if (pTcp != nullptr && !pTcp->GetReconnect() && !pTcp->IsConnected()) {
+        return 1;  // the connection error is told already
+    }
+    if (o.nScanTimeout != 0) {
+        pTcp->SetTimeout(DWORD(o.nScanTimeout));
+    }
+    CUnitScanRequest request;
+    request.nReadFunction = IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction);
+    request.wAddress = WORD(o.nAddress);
+    request.wQuantity = WORD(o.nQuantity);
+    request.byFirst = BYTE(o.nScanFirst);
+    request.byLast = BYTE(o.nScanLast);
+    // A unit that stays silent costs a Modbus/TCP master its connection:
+    // it is made again before the next unit.
+    auto before = [pTcp] {
+        if (g_bStop) {
+            return false;
+        }
+        if (pTcp == nullptr || pTcp->GetReconnect() || pTcp->IsConnected() ||
+            pTcp->Connect(CString(), 0, 0)) {
+            return true;
+        }
+        std::fprintf(stderr, "Connection Error: %s\n", pTcp->GetLastCause().c_str());
+        return false;
+    };
+    const std::vector<CUnitAnswer> answers =
+        ScanUnits(*pModbus, request, before, [&output](const CUnitAnswer& answer) {
+            output.Unit(answer);
+            return g_bStop == 0;
+        });
+    output.End(answers);
+    return answers.size() == size_t(o.nScanLast - o.nScanFirst + 1) ? 0 : 1;
+}
+
 }  // namespace
 
 // What the device is called in the output and the trace.
@@ -269,6 +306,17 @@ int main(int argc, char** argv) {
         CDevice device;
         if (!device.Open(o)) {
             nStatus = 1;
+        } else if (o.bScanUnits) {
+            if (o.nScanTimeout != 0 && device.Tcp() == nullptr) {
+                std::fprintf(stderr,
+                             "regprobe-poll: --scan-timeout needs a Modbus/TCP "
+                             "connection; a serial line keeps its own\n");
+                nStatus = 2;
+            } else {
+                nStatus =
+                    Scan(o, device.Modbus(), device.Tcp(), *CScanOutput::Make(o.strFormat, stdout));
+            }
+            o.nCount = 0;
         } else if (o.bWrite && !Write(o, device.Modbus(), &nStatus)) {
             o.nCount = 0;
         }

@@ -154,7 +154,8 @@ TEST_F(PollProgram, BadNumbersGiveOneLineAndStatus2) {
          {Lines{"--port", "x"}, Lines{"--quantity", "-1"}, Lines{"--port", "70000"},
           Lines{"--interval", "10001"}, Lines{"--address", "12abc"}, Lines{"--address", "0x"},
           Lines{"--address", "0x10000"}, Lines{"--address", "0x0x1"}, Lines{"--count", "0x-1"},
-          Lines{"--function", "nope"}}) {
+          Lines{"--function", "nope"}, Lines{"--scan-units", "9-3"},
+          Lines{"--scan-units", "1-256"}}) {
         int nStatus = -1;
         const Lines lines = Run(options, &nStatus);
         ASSERT_EQ(lines.size(), 1u) << options[0];
@@ -314,6 +315,42 @@ TEST_F(PollProgram, CsvCarriesEveryCharacterAsAField) {
 
 // Nothing listens on the port: the connection error on standard error, and
 // on standard output the read, failed, in each format.
+// Units 3, 7 and 200 answer; the others stay silent. An exception is an
+// answer, so a read past the table's end still finds them.
+TEST(PollScan, FindsExactlyTheUnitsThatAnswer) {
+    CChildProcess sim;
+    const std::string strPort = StartSim(sim, {"--units", "3,7,200", "--size", "holding=100"});
+    ASSERT_FALSE(strPort.empty());
+    const std::string strScan = std::string(REGPROBE_POLL_PROGRAM) + " --port " + strPort +
+                                " --scan-timeout 100 --scan-units ";
+    int nStatus = -1;
+    Lines lines = RunProgram({"/bin/sh", "-c", strScan + "2-8"}, &nStatus, false);
+    ASSERT_EQ(lines.size(), 8u);
+    for (int nUnit = 2; nUnit <= 8; ++nUnit) {
+        const std::string strWant = "unit " + std::to_string(nUnit) + ": " +
+                                    (nUnit == 3 || nUnit == 7 ? "data (" : "silent (");
+        EXPECT_EQ(lines[size_t(nUnit - 2)].rfind(strWant, 0), 0u) << lines[size_t(nUnit - 2)];
+    }
+    EXPECT_EQ(lines[7], "units that answered: 3, 7");
+    EXPECT_EQ(nStatus, 0);
+
+    lines = RunProgram({"/bin/sh", "-c",
+                        strScan + "199-201 --address 150 --format csv | /usr/bin/python3 -c "
+                                  "'import csv,sys\n"
+                                  "for r in csv.DictReader(sys.stdin): print(r[\"unit\"], "
+                                  "r[\"result\"], float(r[\"round_trip_ms\"]) < 1000)'"},
+                       &nStatus, true);
+    EXPECT_EQ(lines, (Lines{"199 silent True", "200 exception 2 True", "201 silent True"}));
+
+    lines = RunProgram({"/bin/sh", "-c",
+                        strScan + "6-7 --function coils --format json | /usr/bin/python3 -c "
+                                  "'import json,sys\n"
+                                  "for r in json.load(sys.stdin): print(r[\"unit\"], "
+                                  "r[\"result\"], r.get(\"status\"))'"},
+                       &nStatus, true);
+    EXPECT_EQ(lines, (Lines{"6 silent Socket Error: no answer within 100 ms", "7 data None"}));
+}
+
 TEST_F(PollProgram, AFailedConnectionIsAFailedReadInEveryFormat) {
     WORD nPort = 0;
     const int hBound = ListenLoopback(-1, &nPort);

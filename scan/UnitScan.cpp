@@ -1,0 +1,86 @@
+#include "UnitScan.h"
+
+#include <chrono>
+
+#include "core/FunctionCodes.h"
+#include "core/Modbus.h"
+#include "testview/RowFormat.h"
+
+CString ResultText(const CUnitAnswer& answer) {
+    switch (answer.result) {
+        case CUnitAnswer::EResult::DATA:
+            return "data";
+        case CUnitAnswer::EResult::EXCEPTION:
+            return "exception " + std::to_string(answer.byException);
+        case CUnitAnswer::EResult::SILENT:
+            return "silent";
+        case CUnitAnswer::EResult::ERROR:
+            break;
+    }
+    return "error";
+}
+
+CUnitAnswer::EResult Classify(WORD wStatus, BOOL bTimedOut) {
+    if (wStatus == MODBUS_OK) {
+        return CUnitAnswer::EResult::DATA;
+    }
+    if (wStatus >= MODBUS_EXCEPTION_BASE && wStatus <= MODBUS_EXCEPTION_BASE + 0xFF) {
+        const BYTE byCode = static_cast<BYTE>(wStatus - MODBUS_EXCEPTION_BASE);
+        // A gateway answers for a device that did not: the unit is not there.
+        return byCode == ModbusExceptionCode::GATEWAY_PATH_UNAVAILABLE ||
+                       byCode == ModbusExceptionCode::GATEWAY_TARGET_FAILED
+                   ? CUnitAnswer::EResult::SILENT
+                   : CUnitAnswer::EResult::EXCEPTION;
+    }
+    return wStatus == MODBUS_TIMEOUT || bTimedOut ? CUnitAnswer::EResult::SILENT
+                                                  : CUnitAnswer::EResult::ERROR;
+}
+
+namespace {
+WORD Read(CModbus& modbus, const CUnitScanRequest& request, BYTE byUnit) {
+    CWordArray registers;
+    CByteArray bits;
+    switch (request.nReadFunction) {
+        case READ_INPUT_REGISTERS:
+            return modbus.ReadInputRegisters(byUnit, request.wAddress, request.wQuantity,
+                                             registers);
+        case READ_OUTPUT_STATUS:
+            return modbus.ReadOutputStatus(byUnit, request.wAddress, request.wQuantity, bits);
+        case READ_INPUT_STATUS:
+            return modbus.ReadInputStatus(byUnit, request.wAddress, request.wQuantity, bits);
+        default:
+            return modbus.ReadOutputRegisters(byUnit, request.wAddress, request.wQuantity,
+                                              registers);
+    }
+}
+}  // namespace
+
+std::vector<CUnitAnswer> ScanUnits(CModbus& modbus, const CUnitScanRequest& request,
+                                   const std::function<bool()>& pfnBefore,
+                                   const std::function<bool(const CUnitAnswer&)>& pfnAnswered) {
+    std::vector<CUnitAnswer> answers;
+    for (int nUnit = request.byFirst; nUnit <= request.byLast; ++nUnit) {
+        if (pfnBefore && !pfnBefore()) {
+            break;
+        }
+        CUnitAnswer answer;
+        answer.byUnit = static_cast<BYTE>(nUnit);
+        const auto t0 = std::chrono::steady_clock::now();
+        answer.wStatus = Read(modbus, request, answer.byUnit);
+        answer.dMillis =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                .count();
+        answer.result = Classify(answer.wStatus, modbus.LastExchangeTimedOut());
+        if (answer.result == CUnitAnswer::EResult::EXCEPTION) {
+            answer.byException = static_cast<BYTE>(answer.wStatus - MODBUS_EXCEPTION_BASE);
+        }
+        if (answer.result != CUnitAnswer::EResult::DATA) {
+            answer.strStatus = modbus.GetErrorText(answer.wStatus);
+        }
+        answers.push_back(answer);
+        if (pfnAnswered && !pfnAnswered(answers.back())) {
+            break;
+        }
+    }
+    return answers;
+}
