@@ -122,6 +122,8 @@ TEST_F(TestView, OpensOnlyWithAConnectionAndStartsWithTheDefaults) {
     EXPECT_EQ(pView->m_comboDataType->itemText(7), "signed - 32 ABCD");
     EXPECT_EQ(pView->m_comboDataType->itemText(20), "binary - 16");
     EXPECT_EQ(pView->m_comboDataType->itemText(21), "signed - 64 ABCD");
+    // Where the style drops down a scrolling list, a good part of the 33 shows.
+    EXPECT_GE(pView->m_comboDataType->maxVisibleItems(), 12);
     EXPECT_EQ(pView->m_dwInterval, 1000u);
     EXPECT_FALSE(pView->IsPolling());
 }
