@@ -36,7 +36,8 @@ const char kTail[] =
     "read without values is one line with address and value empty. A field with\n"
     "a comma, a quote or a line end is quoted (RFC 4180); a NUL character is an\n"
     "empty value. JSON prints one array with an object per read and its values;\n"
-    "numbers are exact.\n"
+    "numbers are exact: a 64-bit integer further from 0 than 2^53, which a double\n"
+    "cannot hold, is a string.\n"
     "\n"
     "--scan-units prints a line per unit as it is asked (\"unit 3: data (0.41\n"
     "ms)\", \"unit 4: silent (1000.20 ms)\", \"unit 7: exception 2 (illegal data\n"
@@ -131,7 +132,8 @@ CCommandLine::Table PollOptionTable(CPollOptions& o) {
         {"--type", "T",
          "char | int16 | uint16 | float | float-reverse | double |\n"
          "double-reverse | int32-ORDER | uint32-ORDER |\n"
-         "float32-ORDER | hex16 | bin16, ORDER one of abcd, cdab,\n"
+         "float32-ORDER | hex16 | bin16 | int64-ORDER |\n"
+         "uint64-ORDER | float64-ORDER, ORDER one of abcd, cdab,\n"
          "badc, dcba (registers only; default uint16)",
          CL::Choice(o.strType, {std::begin(kTypes), std::end(kTypes)}, "type")},
         CL::Heading("\nHow often:"),

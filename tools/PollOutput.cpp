@@ -1,5 +1,7 @@
 #include "PollOutput.h"
 
+#include <cstdint>
+
 #include "testview/ValueLog.h"
 
 std::string Latin1ToUtf8(const std::string& str) {
@@ -126,6 +128,22 @@ private:
     std::FILE* m_pOut;
 };
 
+// Most JSON readers hold a number in a double: a 64-bit integer that a
+// double cannot hold exactly goes as a string, lest it be rounded.
+bool IsJsonNumber(const CTypedValue& v) {
+    constexpr std::int64_t kExact = std::int64_t(1) << 53;
+    switch (v.kind) {
+        case ValueKind::Int64: {
+            const auto n = static_cast<std::int64_t>(v.nBits);
+            return n >= -kExact && n <= kExact;
+        }
+        case ValueKind::Uint64:
+            return v.nBits <= std::uint64_t(kExact);
+        default:
+            return !IsTextValue(v);
+    }
+}
+
 // One array of reads, closed at the end, so that the whole output is one
 // JSON document.
 class CJsonOutput : public CPollOutput {
@@ -148,7 +166,7 @@ public:
             const CTypedValue& v = result.values[i];
             const CString strValue = ExactText(v);
             s += (i > 0 ? "," : "") + std::string("{\"address\":") + std::to_string(v.nAddress) +
-                 ",\"value\":" + (IsTextValue(v) ? JsonString(Latin1ToUtf8(strValue)) : strValue) +
+                 ",\"value\":" + (IsJsonNumber(v) ? strValue : JsonString(Latin1ToUtf8(strValue))) +
                  "}";
         }
         s += "]}";

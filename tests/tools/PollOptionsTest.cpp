@@ -61,7 +61,7 @@ const std::map<std::string, std::pair<const char*, Fields>> kEffects = {
     {"--function", {"coils", {{"function", "coils"}}}},
     {"--address", {"0x160", {{"address", "352"}}}},
     {"--quantity", {"0", {{"quantity", "0"}, {"quantityGiven", "1"}}}},
-    {"--type", {"float32-dcba", {{"type", "float32-dcba"}}}},
+    {"--type", {"float64-dcba", {{"type", "float64-dcba"}}}},
     {"--interval", {"0", {{"interval", "0"}}}},
     {"--count", {"3", {{"count", "3"}, {"countGiven", "1"}}}},
     {"--cycles", {"4", {{"count", "4"}, {"countGiven", "1"}}}},

@@ -80,10 +80,13 @@ std::string CsvColumn(const std::string& strLine, size_t i) {
 class PollProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        // From 20 on, characters that CSV and a text line must both survive.
-        m_strPort = StartSim(m_sim, {"--holding", "0=10,11,12,13", "--holding",
-                                     "20=0x4100,0x41,0x0A,0x2C,0x22,0x0D,0x5C,0x09,0x7F", "--float",
-                                     "10=1.5", "--size", "holding=100"});
+        // From 20 on, characters that CSV and a text line must both survive;
+        // from 60, 2^53, 2^53 + 1 and two values near the top of 64 bits.
+        m_strPort =
+            StartSim(m_sim, {"--holding", "0=10,11,12,13", "--holding",
+                             "20=0x4100,0x41,0x0A,0x2C,0x22,0x0D,0x5C,0x09,0x7F", "--holding",
+                             "60=0x20,0,0,0,0x20,0,0,1,0xFFE0,0,0,0,0xFFDF,0xFFFF,0xFFFF,0xFFFF",
+                             "--float", "10=1.5", "--size", "holding=100"});
         ASSERT_FALSE(m_strPort.empty());
     }
 
@@ -216,6 +219,32 @@ TEST_F(PollProgram, CsvAndJsonAreWhatPythonReadsBack) {
                        &nStatus, true);
     EXPECT_EQ(lines,
               (Lines{"False [] Modbus device return an exception code 2 (illegal data address)"}));
+}
+
+// A 64-bit integer is a JSON number only while a double holds it exactly:
+// 2^53 and -2^53 are numbers, one further out a string.
+TEST_F(PollProgram, JsonGives64BitIntegersBeyond2To53AsStrings) {
+    const struct {
+        const char* pszType;
+        const char* pszValues;
+    } kCases[] = {
+        {"int64-abcd",
+         "[9007199254740992, '9007199254740993', -9007199254740992, '-9007199254740993']"},
+        {"uint64-abcd",
+         "[9007199254740992, '9007199254740993', '18437736874454810624', "
+         "'18437736874454810623']"},
+    };
+    for (const auto& c : kCases) {
+        int nStatus = -1;
+        const Lines lines =
+            RunProgram({"/bin/sh", "-c",
+                        std::string(REGPROBE_POLL_PROGRAM) + " --port " + m_strPort +
+                            " --address 60 --once --quantity 4 --type " + c.pszType +
+                            " --format json | /usr/bin/python3 -c 'import json,sys;"
+                            " print([v[\"value\"] for v in json.load(sys.stdin)[0][\"values\"]])'"},
+                       &nStatus, true);
+        EXPECT_EQ(lines, Lines{c.pszValues}) << c.pszType;
+    }
 }
 
 TEST_F(PollProgram, TraceShowsTheFramesSentAndReceived) {
