@@ -39,6 +39,14 @@ const char kTail[] =
     "numbers are exact: a 64-bit integer further from 0 than 2^53, which a double\n"
     "cannot hold, is a string.\n"
     "\n"
+    "--scan-addresses prints each readable range of the table as FIRST-LAST,\n"
+    "one a line, and on standard error the number of requests it took. A read\n"
+    "is taken to succeed when every entry it reaches exists; readable runs are\n"
+    "read as much at a time as a request takes (125 registers, 2000 bits) and\n"
+    "their ends found by bisection; where nothing can be read, one address in\n"
+    "--scan-step is probed, so a range shorter than that lying between two\n"
+    "probes can be missed. Any answer but data or exception 2 ends the scan.\n"
+    "\n"
     "--scan-units prints a line per unit as it is asked (\"unit 3: data (0.41\n"
     "ms)\", \"unit 4: silent (1000.20 ms)\", \"unit 7: exception 2 (illegal data\n"
     "address) (0.38 ms)\", \"unit 9: error: CRC Error (0.52 ms)\"), then the units\n"
@@ -56,7 +64,8 @@ const char kTail[] =
     "  regprobe-poll --port 1502 --type int32-cdab --address 40 --write -100000 --once\n"
     "  regprobe-poll --port 1502 --write-function coil --write-address 3 --write 1\n"
     "  regprobe-poll --config ~/Regpr.cfg --connection com1 --once --format csv\n"
-    "  regprobe-poll --host 192.0.2.7 --scan-units 1-247 --scan-timeout 200\n";
+    "  regprobe-poll --host 192.0.2.7 --scan-units 1-247 --scan-timeout 200\n"
+    "  regprobe-poll --host 192.0.2.7 --device 3 --function coils --scan-addresses\n";
 
 // set, noting in bGiven that the option was given; the rules after the
 // parse ask for that.
@@ -93,6 +102,35 @@ CL::Handler Number(long& nTarget, long long nMin, long long nMax) {
     return CL::Number(nTarget, nMin, nMax, true);
 }
 
+}  // namespace
+
+namespace {
+// Why options given together cannot run; empty when they can.
+CString Conflict(const CPollOptions& o) {
+    const bool bScan = o.bScanUnits || o.bScanAddresses;
+    if (o.strConfig.empty() != o.strConnection.empty()) {
+        return "--config and --connection go together";
+    }
+    if (!o.strConfig.empty() && o.bAddressGiven) {
+        return "a saved connection brings its own address and time-out";
+    }
+    if (o.bOnce && o.bCountGiven) {
+        return "--once and --count exclude each other";
+    }
+    if (o.bScanUnits && o.bScanAddresses) {
+        return "one scan at a time";
+    }
+    if (bScan && (o.bWrite || o.bOnce || o.bCountGiven)) {
+        return "a scan goes without --write, --once and --count";
+    }
+    if (bScan && o.strFunction == "loopback") {
+        return "a scan asks with a read, not loopback";
+    }
+    if (o.nScanTimeout != 0 && !o.bScanUnits) {
+        return "--scan-timeout goes with --scan-units";
+    }
+    return CString();
+}
 }  // namespace
 
 CCommandLine::Table PollOptionTable(CPollOptions& o) {
@@ -168,6 +206,15 @@ CCommandLine::Table PollOptionTable(CPollOptions& o) {
          "than the connection's (Modbus/TCP; default: the\n"
          "connection's)",
          Number(o.nScanTimeout, 1, 0xFFFFFFFFLL)},
+        {"--scan-addresses", nullptr,
+         "find the readable address ranges of --function's table\n"
+         "of --device and print one a line, FIRST-LAST; --quantity\n"
+         "given is the most one read may ask for",
+         CL::Flag(o.bScanAddresses)},
+        {"--scan-step", "N",
+         "addresses between probes where nothing can be read,\n"
+         "1-2000 (default 40; 1 finds every range, however short)",
+         Number(o.nScanStep, 1, 2000)},
         CL::Heading("\nOutput:"),
         {"--format", "F", "text (default) | csv | json",
          CL::Choice(o.strFormat, {"text", "csv", "json"}, "format")},
@@ -190,16 +237,7 @@ CCommandLine::EResult ParsePollOptions(int argc, const char* const* argv, CPollO
     if (result != CCommandLine::EResult::RUN) {
         return result;
     }
-    strError =
-        o.strConfig.empty() != o.strConnection.empty() ? "--config and --connection go together"
-        : !o.strConfig.empty() && o.bAddressGiven
-            ? "a saved connection brings its own address and time-out"
-        : o.bOnce && o.bCountGiven ? "--once and --count exclude each other"
-        : o.bScanUnits && (o.bWrite || o.bOnce || o.bCountGiven)
-            ? "--scan-units goes without --write, --once and --count"
-        : o.bScanUnits && o.strFunction == "loopback" ? "a scan asks with a read, not loopback"
-        : o.nScanTimeout != 0 && !o.bScanUnits        ? "--scan-timeout goes with --scan-units"
-                                                      : "";
+    strError = Conflict(o);
     if (!strError.empty()) {
         return CCommandLine::EResult::BAD;
     }

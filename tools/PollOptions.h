@@ -36,7 +36,9 @@ struct CPollOptions {
     bool bScanUnits = false;  // --scan-units: the range instead of reads
     long nScanFirst = 1;
     long nScanLast = 247;
-    long nScanTimeout = 0;  // 0: the connection's own
+    long nScanTimeout = 0;        // 0: the connection's own
+    bool bScanAddresses = false;  // --scan-addresses: the readable ranges instead of reads
+    long nScanStep = 40;
 };
 
 // The read functions, data types and write functions by name, in the test

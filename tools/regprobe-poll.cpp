@@ -20,6 +20,7 @@
 #include "core/Traffic.h"
 #include "platform/CommandLine.h"
 #include "platform/com/ComApi.h"
+#include "scan/AddressScan.h"
 #include "testview/PollStatistics.h"
 #include "testview/ReadWrite.h"
 #include "testview/RowFormat.h"
@@ -216,6 +217,72 @@ int Scan(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CScanOutput& o
     return answers.size() == size_t(o.nScanLast - o.nScanFirst + 1) ? 0 : 1;
 }
 
+// --scan-addresses: the readable ranges of one table; the exit status.
+int ScanAddresses(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
+    if (pTcp != nullptr && !pTcp->GetReconnect() && !pTcp->IsConnected()) {
+        return 1;  // the connection error is told already
+    }
+    const int nFunction = IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction);
+    const bool bBits = nFunction == READ_OUTPUT_STATUS || nFunction == READ_INPUT_STATUS;
+    const unsigned nMaxCount = o.bQuantityGiven ? unsigned(std::max(1L, o.nQuantity))
+                               : bBits          ? 2000u
+                                                : 125u;
+    WORD wStatus = 0;
+    CWordArray registers;
+    CByteArray bits;
+    const auto read = [&](unsigned nFirst, unsigned nCount) {
+        if (g_bStop) {
+            return CAddressScan::ERead::FAILED;
+        }
+        const WORD nDevice = WORD(o.nDevice);
+        const WORD wFirst = WORD(nFirst);
+        const WORD wCount = WORD(nCount);
+        switch (nFunction) {
+            case READ_OUTPUT_STATUS:
+                wStatus = pModbus->ReadOutputStatus(nDevice, wFirst, wCount, bits);
+                break;
+            case READ_INPUT_STATUS:
+                wStatus = pModbus->ReadInputStatus(nDevice, wFirst, wCount, bits);
+                break;
+            case READ_INPUT_REGISTERS:
+                wStatus = pModbus->ReadInputRegisters(nDevice, wFirst, wCount, registers);
+                break;
+            default:
+                wStatus = pModbus->ReadOutputRegisters(nDevice, wFirst, wCount, registers);
+                break;
+        }
+        return wStatus == MODBUS_OK                   ? CAddressScan::ERead::DATA
+               : wStatus == MODBUS_EXCEPTION_BASE + 2 ? CAddressScan::ERead::ILLEGAL_ADDRESS
+                                                      : CAddressScan::ERead::FAILED;
+    };
+    const CAddressScan::CResult result =
+        CAddressScan::Scan(read, 0, 65535, nMaxCount, unsigned(o.nScanStep));
+    const bool bCsv = o.strFormat == "csv";
+    const bool bJson = o.strFormat == "json";
+    std::fputs(bCsv ? "first,last\n" : bJson ? "[" : "", stdout);
+    for (size_t i = 0; i < result.ranges.size(); ++i) {
+        const CAddressRange& r = result.ranges[i];
+        if (bJson) {
+            std::printf("%s{\"first\": %u, \"last\": %u}", i == 0 ? "" : ", ", r.nFirst, r.nLast);
+        } else {
+            std::printf(bCsv ? "%u,%u\n" : "%u-%u\n", r.nFirst, r.nLast);
+        }
+    }
+    std::fputs(bJson ? "]\n" : "", stdout);
+    std::fflush(stdout);
+    if (!result.bComplete) {
+        const CString strStatus =
+            g_bStop ? CString("interrupted")
+                    : FrameDecode::NameExceptionStatus(pModbus->GetErrorText(wStatus), wStatus);
+        std::fprintf(stderr, "regprobe-poll: scan stopped at %u after %u requests: %s\n",
+                     result.nFailedAt, result.nRequests, strStatus.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "%zu range%s in %u requests\n", result.ranges.size(),
+                 result.ranges.size() == 1 ? "" : "s", result.nRequests);
+    return 0;
+}
+
 }  // namespace
 
 // What the device is called in the output and the trace.
@@ -316,6 +383,9 @@ int main(int argc, char** argv) {
                 nStatus =
                     Scan(o, device.Modbus(), device.Tcp(), *CScanOutput::Make(o.strFormat, stdout));
             }
+            o.nCount = 0;
+        } else if (o.bScanAddresses) {
+            nStatus = ScanAddresses(o, device.Modbus(), device.Tcp());
             o.nCount = 0;
         } else if (o.bWrite && !Write(o, device.Modbus(), &nStatus)) {
             o.nCount = 0;

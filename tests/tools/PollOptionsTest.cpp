@@ -45,7 +45,9 @@ Fields Dump(const CPollOptions& o) {
             {"scanUnits", n(o.bScanUnits)},
             {"scanFirst", n(o.nScanFirst)},
             {"scanLast", n(o.nScanLast)},
-            {"scanTimeout", n(o.nScanTimeout)}};
+            {"scanTimeout", n(o.nScanTimeout)},
+            {"scanAddresses", n(o.bScanAddresses)},
+            {"scanStep", n(o.nScanStep)}};
 }
 
 // Each option with a value (none for a flag) and the fields it changes.
@@ -72,7 +74,9 @@ const std::map<std::string, std::pair<const char*, Fields>> kEffects = {
     {"--format", {"json", {{"format", "json"}}}},
     {"--trace", {nullptr, {{"trace", "1"}}}},
     {"--scan-units", {"0x03-7", {{"scanUnits", "1"}, {"scanFirst", "3"}, {"scanLast", "7"}}}},
-    {"--scan-timeout", {"200", {{"scanTimeout", "200"}}}}};
+    {"--scan-timeout", {"200", {{"scanTimeout", "200"}}}},
+    {"--scan-addresses", {nullptr, {{"scanAddresses", "1"}}}},
+    {"--scan-step", {"0x10", {{"scanStep", "16"}}}}};
 
 TEST(PollOptions, EachEntrySetsItsOwnFieldsAndIsInTheHelp) {
     CPollOptions unused;
@@ -171,11 +175,15 @@ INSTANTIATE_TEST_SUITE_P(
         CRule{{"--cycles", "2", "--once"}, "--once and --count exclude each other", 0},
         CRule{{"--scan-units", "1-5", "--scan-timeout", "100"}, nullptr, -1},
         CRule{{"--scan-units", "1-5", "--once"},
-              "--scan-units goes without --write, --once and --count",
+              "a scan goes without --write, --once and --count",
               0},
         CRule{{"--scan-units", "1-5", "--function", "loopback"},
               "a scan asks with a read, not loopback",
               0},
-        CRule{{"--scan-timeout", "100"}, "--scan-timeout goes with --scan-units", 0}));
+        CRule{{"--scan-timeout", "100"}, "--scan-timeout goes with --scan-units", 0},
+        CRule{{"--scan-addresses", "--scan-units", "1"}, "one scan at a time", 0},
+        CRule{{"--scan-addresses", "--count", "2"},
+              "a scan goes without --write, --once and --count",
+              0}));
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "connections/ConfigFile.h"
@@ -378,6 +379,39 @@ TEST(PollScan, FindsExactlyTheUnitsThatAnswer) {
                                   "r[\"result\"], r.get(\"status\"))'"},
                        &nStatus, true);
     EXPECT_EQ(lines, (Lines{"6 silent Socket Error: no answer within 100 ms", "7 data None"}));
+}
+
+// The readable ranges of the simulator's tables, found in fewer than 2,000
+// requests each; a unit that does not answer ends the scan with why.
+TEST(PollScan, FindsTheReadableRangesOfATable) {
+    CChildProcess sim;
+    const std::string strPort =
+        StartSim(sim, {"--units", "1", "--size", "holding=1000", "--size", "coils=70"});
+    ASSERT_FALSE(strPort.empty());
+    const Lines scan = {REGPROBE_POLL_PROGRAM, "--port", strPort, "--scan-addresses"};
+    int nStatus = -1;
+    for (const auto& [strFunction, strFormat, want] :
+         {std::tuple<std::string, std::string, Lines>{"holding", "text", {"0-999"}},
+          {"coils", "json", {"[{\"first\": 0, \"last\": 69}]"}},
+          {"inputs", "csv", {"first,last", "0,9999"}}}) {
+        Lines lines = RunProgram(scan + Lines{"--function", strFunction, "--format", strFormat},
+                                 &nStatus, true);
+        ASSERT_EQ(lines.size(), want.size() + 1) << strFunction;
+        EXPECT_EQ(Lines(lines.begin(), lines.end() - 1), want);
+        std::smatch match;
+        ASSERT_TRUE(
+            std::regex_match(lines.back(), match, std::regex("1 range in ([0-9]+) requests")))
+            << lines.back();
+        EXPECT_LT(std::stoi(match[1]), 2000) << strFunction;
+        EXPECT_EQ(nStatus, 0);
+    }
+    const Lines lines =
+        RunProgram(scan + Lines{"--device", "2", "--timeout", "200"}, &nStatus, true);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0],
+              "regprobe-poll: scan stopped at 0 after 1 requests: Socket Error: no answer within "
+              "200 ms");
+    EXPECT_EQ(nStatus, 1);
 }
 
 TEST_F(PollProgram, AFailedConnectionIsAFailedReadInEveryFormat) {
