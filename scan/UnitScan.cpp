@@ -36,24 +36,20 @@ CUnitAnswer::EResult Classify(WORD wStatus, BOOL bTimedOut) {
                                                   : CUnitAnswer::EResult::ERROR;
 }
 
-namespace {
-WORD Read(CModbus& modbus, const CUnitScanRequest& request, BYTE byUnit) {
+WORD ReadTable(CModbus& modbus, int nReadFunction, BYTE byUnit, WORD wAddress, WORD wCount) {
     CWordArray registers;
     CByteArray bits;
-    switch (request.nReadFunction) {
+    switch (nReadFunction) {
         case READ_INPUT_REGISTERS:
-            return modbus.ReadInputRegisters(byUnit, request.wAddress, request.wQuantity,
-                                             registers);
+            return modbus.ReadInputRegisters(byUnit, wAddress, wCount, registers);
         case READ_OUTPUT_STATUS:
-            return modbus.ReadOutputStatus(byUnit, request.wAddress, request.wQuantity, bits);
+            return modbus.ReadOutputStatus(byUnit, wAddress, wCount, bits);
         case READ_INPUT_STATUS:
-            return modbus.ReadInputStatus(byUnit, request.wAddress, request.wQuantity, bits);
+            return modbus.ReadInputStatus(byUnit, wAddress, wCount, bits);
         default:
-            return modbus.ReadOutputRegisters(byUnit, request.wAddress, request.wQuantity,
-                                              registers);
+            return modbus.ReadOutputRegisters(byUnit, wAddress, wCount, registers);
     }
 }
-}  // namespace
 
 std::vector<CUnitAnswer> ScanUnits(CModbus& modbus, const CUnitScanRequest& request,
                                    const std::function<bool()>& pfnBefore,
@@ -66,7 +62,8 @@ std::vector<CUnitAnswer> ScanUnits(CModbus& modbus, const CUnitScanRequest& requ
         CUnitAnswer answer;
         answer.byUnit = static_cast<BYTE>(nUnit);
         const auto t0 = std::chrono::steady_clock::now();
-        answer.wStatus = Read(modbus, request, answer.byUnit);
+        answer.wStatus = ReadTable(modbus, request.nReadFunction, answer.byUnit, request.wAddress,
+                                   request.wQuantity);
         answer.dMillis =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
                 .count();

@@ -38,6 +38,11 @@ struct CUnitAnswer {
     double dMillis = 0;    // from the request to the answer, or to giving up
 };
 
+// One read of nCount entries from wAddress of the table an entry of the
+// read-function list names (holding registers for any other entry); the
+// master's status.
+WORD ReadTable(CModbus& modbus, int nReadFunction, BYTE byUnit, WORD wAddress, WORD wCount);
+
 // "data", "exception 2", "silent" or "error".
 CString ResultText(const CUnitAnswer& answer);
 

@@ -103,3 +103,21 @@ std::unique_ptr<CScanOutput> CScanOutput::Make(const std::string& strFormat, std
     }
     return nullptr;
 }
+
+void PrintRanges(const std::string& strFormat, const std::vector<CAddressRange>& ranges,
+                 std::FILE* pOut) {
+    const bool bCsv = strFormat == "csv";
+    const bool bJson = strFormat == "json";
+    std::fputs(bCsv ? "first,last\n" : bJson ? "[" : "", pOut);
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        const CAddressRange& r = ranges[i];
+        if (bJson) {
+            std::fprintf(pOut, "%s{\"first\": %u, \"last\": %u}", i == 0 ? "" : ", ", r.nFirst,
+                         r.nLast);
+        } else {
+            std::fprintf(pOut, bCsv ? "%u,%u\n" : "%u-%u\n", r.nFirst, r.nLast);
+        }
+    }
+    std::fputs(bJson ? "]\n" : "", pOut);
+    std::fflush(pOut);
+}

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "scan/AddressScan.h"
 #include "scan/UnitScan.h"
 
 class CScanOutput {
@@ -20,3 +21,8 @@ public:
     // "text", "csv" or "json"; null for anything else.
     static std::unique_ptr<CScanOutput> Make(const std::string& strFormat, std::FILE* pOut);
 };
+
+// An address scan's ranges: FIRST-LAST a line (text), first,last lines
+// after that header (CSV), or one array of {"first", "last"} (JSON).
+void PrintRanges(const std::string& strFormat, const std::vector<CAddressRange>& ranges,
+                 std::FILE* pOut);

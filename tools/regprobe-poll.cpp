@@ -228,48 +228,18 @@ int ScanAddresses(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
                                : bBits          ? 2000u
                                                 : 125u;
     WORD wStatus = 0;
-    CWordArray registers;
-    CByteArray bits;
     const auto read = [&](unsigned nFirst, unsigned nCount) {
         if (g_bStop) {
             return CAddressScan::ERead::FAILED;
         }
-        const WORD nDevice = WORD(o.nDevice);
-        const WORD wFirst = WORD(nFirst);
-        const WORD wCount = WORD(nCount);
-        switch (nFunction) {
-            case READ_OUTPUT_STATUS:
-                wStatus = pModbus->ReadOutputStatus(nDevice, wFirst, wCount, bits);
-                break;
-            case READ_INPUT_STATUS:
-                wStatus = pModbus->ReadInputStatus(nDevice, wFirst, wCount, bits);
-                break;
-            case READ_INPUT_REGISTERS:
-                wStatus = pModbus->ReadInputRegisters(nDevice, wFirst, wCount, registers);
-                break;
-            default:
-                wStatus = pModbus->ReadOutputRegisters(nDevice, wFirst, wCount, registers);
-                break;
-        }
+        wStatus = ReadTable(*pModbus, nFunction, BYTE(o.nDevice), WORD(nFirst), WORD(nCount));
         return wStatus == MODBUS_OK                   ? CAddressScan::ERead::DATA
                : wStatus == MODBUS_EXCEPTION_BASE + 2 ? CAddressScan::ERead::ILLEGAL_ADDRESS
                                                       : CAddressScan::ERead::FAILED;
     };
     const CAddressScan::CResult result =
         CAddressScan::Scan(read, 0, 65535, nMaxCount, unsigned(o.nScanStep));
-    const bool bCsv = o.strFormat == "csv";
-    const bool bJson = o.strFormat == "json";
-    std::fputs(bCsv ? "first,last\n" : bJson ? "[" : "", stdout);
-    for (size_t i = 0; i < result.ranges.size(); ++i) {
-        const CAddressRange& r = result.ranges[i];
-        if (bJson) {
-            std::printf("%s{\"first\": %u, \"last\": %u}", i == 0 ? "" : ", ", r.nFirst, r.nLast);
-        } else {
-            std::printf(bCsv ? "%u,%u\n" : "%u-%u\n", r.nFirst, r.nLast);
-        }
-    }
-    std::fputs(bJson ? "]\n" : "", stdout);
-    std::fflush(stdout);
+    PrintRanges(o.strFormat, result.ranges, stdout);
     if (!result.bComplete) {
         const CString strStatus =
             g_bStop ? CString("interrupted")
