@@ -1,5 +1,6 @@
 #include "PollOptions.h"
 
+#include <cctype>
 #include <climits>
 #include <iterator>
 #include <utility>
@@ -47,6 +48,12 @@ const char kTail[] =
     "--scan-step is probed, so a range shorter than that lying between two\n"
     "probes can be missed. Any answer but data or exception 2 ends the scan.\n"
     "\n"
+    "--raw prints the request and the answer as --trace does (\"> 01 03 00 00 00\n"
+    "02  unit 1: read holding registers, address 0, quantity 2\"), then the\n"
+    "status with the round trip; an exception answer is shown as its three\n"
+    "bytes. CSV prints request,answer,status,round_trip_ms,request_decoded,\n"
+    "answer_decoded; JSON one object with those names and ok.\n"
+    "\n"
     "--scan-units prints a line per unit as it is asked (\"unit 3: data (0.41\n"
     "ms)\", \"unit 4: silent (1000.20 ms)\", \"unit 7: exception 2 (illegal data\n"
     "address) (0.38 ms)\", \"unit 9: error: CRC Error (0.52 ms)\"), then the units\n"
@@ -65,7 +72,8 @@ const char kTail[] =
     "  regprobe-poll --port 1502 --write-function coil --write-address 3 --write 1\n"
     "  regprobe-poll --config ~/Regpr.cfg --connection com1 --once --format csv\n"
     "  regprobe-poll --host 192.0.2.7 --scan-units 1-247 --scan-timeout 200\n"
-    "  regprobe-poll --host 192.0.2.7 --device 3 --function coils --scan-addresses\n";
+    "  regprobe-poll --host 192.0.2.7 --device 3 --function coils --scan-addresses\n"
+    "  regprobe-poll --port 1502 --raw \"16 0004 00F2 0025\"\n";
 
 // set, noting in bGiven that the option was given; the rules after the
 // parse ask for that.
@@ -97,6 +105,42 @@ CL::Handler UnitRange(long& nFirst, long& nLast) {
     };
 }
 
+// Pairs of hex digits (blanks, ':' and '-' between them are skipped): a
+// request's function code and data, at most a PDU's 253 bytes.
+CL::Handler HexBytes(CByteArray& bytes) {
+    return [&bytes](const CString& strName, const CString& strValue, CString& strError) {
+        CString strDigits;
+        for (char ch : strValue) {
+            if (ch != ' ' && ch != ':' && ch != '-') {
+                strDigits += ch;
+            }
+        }
+        const auto digit = [](char ch) {
+            const int c = std::tolower(static_cast<unsigned char>(ch));
+            return std::isdigit(c) ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        };
+        bytes.clear();
+        bool bHex = !strDigits.empty() && strDigits.size() % 2 == 0;
+        for (size_t i = 0; bHex && i < strDigits.size(); i += 2) {
+            const int nHigh = digit(strDigits[i]);
+            const int nLow = digit(strDigits[i + 1]);
+            bHex = nHigh >= 0 && nLow >= 0;
+            bytes.push_back(BYTE(nHigh * 16 + nLow));
+        }
+        if (!bHex) {
+            strError = strName + " needs the function code and data as pairs of hex digits, not '" +
+                       strValue + "'";
+            return false;
+        }
+        if (bytes.size() > 253) {
+            strError = strName + ": a request holds at most 253 bytes of function code and " +
+                       "data, not " + std::to_string(bytes.size());
+            return false;
+        }
+        return true;
+    };
+}
+
 // Every number may be given in hex as well.
 CL::Handler Number(long& nTarget, long long nMin, long long nMax) {
     return CL::Number(nTarget, nMin, nMax, true);
@@ -107,7 +151,7 @@ CL::Handler Number(long& nTarget, long long nMin, long long nMax) {
 namespace {
 // Why options given together cannot run; empty when they can.
 CString Conflict(const CPollOptions& o) {
-    const bool bScan = o.bScanUnits || o.bScanAddresses;
+    const bool bScan = o.bScanUnits || o.bScanAddresses || o.bRaw;
     if (o.strConfig.empty() != o.strConnection.empty()) {
         return "--config and --connection go together";
     }
@@ -117,13 +161,14 @@ CString Conflict(const CPollOptions& o) {
     if (o.bOnce && o.bCountGiven) {
         return "--once and --count exclude each other";
     }
-    if (o.bScanUnits && o.bScanAddresses) {
-        return "one scan at a time";
+    if (int(o.bScanUnits) + int(o.bScanAddresses) + int(o.bRaw) > 1) {
+        return "one of --scan-units, --scan-addresses and --raw at a time";
     }
     if (bScan && (o.bWrite || o.bOnce || o.bCountGiven)) {
-        return "a scan goes without --write, --once and --count";
+        return o.bRaw ? "--raw goes without --write, --once and --count"
+                      : "a scan goes without --write, --once and --count";
     }
-    if (bScan && o.strFunction == "loopback") {
+    if (bScan && !o.bRaw && o.strFunction == "loopback") {
         return "a scan asks with a read, not loopback";
     }
     if (o.nScanTimeout != 0 && !o.bScanUnits) {
@@ -215,6 +260,12 @@ CCommandLine::Table PollOptionTable(CPollOptions& o) {
          "addresses between probes where nothing can be read,\n"
          "1-2000 (default 40; 1 finds every range, however short)",
          Number(o.nScanStep, 1, 2000)},
+        CL::Heading("\nAny request (instead of reading):"),
+        {"--raw", "HEX",
+         "send one request to --device: its function code and data\n"
+         "as hex (\"16 0004 00F2 0025\"), and print the answer\n"
+         "decoded with its round trip",
+         Given(o.bRaw, HexBytes(o.rawPdu))},
         CL::Heading("\nOutput:"),
         {"--format", "F", "text (default) | csv | json",
          CL::Choice(o.strFormat, {"text", "csv", "json"}, "format")},

@@ -39,6 +39,8 @@ struct CPollOptions {
     long nScanTimeout = 0;        // 0: the connection's own
     bool bScanAddresses = false;  // --scan-addresses: the readable ranges instead of reads
     long nScanStep = 40;
+    bool bRaw = false;  // --raw: one request of these bytes instead of reads
+    CByteArray rawPdu;  // function code and data
 };
 
 // The read functions, data types and write functions by name, in the test

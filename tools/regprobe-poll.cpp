@@ -1,6 +1,7 @@
 // Command-line poller: reads a device at an interval and prints the decoded
 // values, the status text and the running statistics; or writes one value
 // as the test window does. Output is text for a person, or CSV or JSON.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -17,6 +18,7 @@
 #include "connections/ConfigFile.h"
 #include "connections/Connection.h"
 #include "core/FrameDecode.h"
+#include "core/FunctionCodes.h"
 #include "core/Traffic.h"
 #include "platform/CommandLine.h"
 #include "platform/com/ComApi.h"
@@ -29,6 +31,9 @@
 namespace {
 
 volatile std::sig_atomic_t g_bStop = 0;
+
+// Room for the answer to a raw request: the longest Modbus answer fits.
+constexpr DWORD kRawAnswerRoom = 256;
 
 void OnSignal(int) {
     g_bStop = 1;
@@ -253,6 +258,37 @@ int ScanAddresses(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
     return 0;
 }
 
+// --raw: one request of the given bytes, its answer decoded; the exit status.
+int SendRaw(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
+    if (pTcp != nullptr && !pTcp->GetReconnect() && !pTcp->IsConnected()) {
+        return 1;  // the connection error is told already
+    }
+    CByteArray request(o.rawPdu.size() + 1);
+    request[0] = BYTE(o.nDevice);
+    std::copy(o.rawPdu.begin(), o.rawPdu.end(), request.begin() + 1);
+    CByteArray answer;
+    const auto t0 = std::chrono::steady_clock::now();
+    const WORD wStatus =
+        pModbus->Transact(request, DWORD(request.size()), answer, kRawAnswerRoom, FALSE);
+    const double dMillis =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    if (wStatus >= MODBUS_EXCEPTION_BASE && wStatus <= MODBUS_EXCEPTION_BASE + 0xFF) {
+        // Told as a status only: shown as the answer it stands for.
+        answer = {request[0], BYTE(request[1] | ModbusFunction::EXCEPTION_FLAG),
+                  BYTE(wStatus - MODBUS_EXCEPTION_BASE)};
+    } else if (wStatus != MODBUS_OK) {
+        answer.clear();
+    }
+    CRawExchange exchange;
+    exchange.request = request;
+    exchange.answer = answer;
+    exchange.strStatus = FrameDecode::NameExceptionStatus(pModbus->GetErrorText(wStatus), wStatus);
+    exchange.bOk = wStatus == MODBUS_OK;
+    exchange.dMillis = dMillis;
+    PrintRaw(o.strFormat, exchange, stdout);
+    return exchange.bOk ? 0 : 1;
+}
+
 }  // namespace
 
 // What the device is called in the output and the trace.
@@ -353,6 +389,9 @@ int main(int argc, char** argv) {
                 nStatus =
                     Scan(o, device.Modbus(), device.Tcp(), *CScanOutput::Make(o.strFormat, stdout));
             }
+            o.nCount = 0;
+        } else if (o.bRaw) {
+            nStatus = SendRaw(o, device.Modbus(), device.Tcp());
             o.nCount = 0;
         } else if (o.bScanAddresses) {
             nStatus = ScanAddresses(o, device.Modbus(), device.Tcp());

@@ -126,3 +126,33 @@ TEST_F(PymodbusPeer, WideValuesInEachOrderAsPymodbusPacksThem) {
 }
 
 }  // namespace
+
+namespace {
+// What the master's raw exchange gives back for the bytes given (device
+// address first), or the status when it is not 0.
+CByteArray Raw(CRemoteModbus& master, CByteArray request) {
+    CByteArray answer;
+    const WORD wStatus = master.Transact(request, DWORD(request.size()), answer, 256, FALSE);
+    EXPECT_EQ(wStatus, 0);
+    return answer;
+}
+}  // namespace
+
+// The functions the form does not offer, as the poller's --raw sends them
+// and as pymodbus serves them.
+TEST_F(PymodbusPeer, WriteCoilsMaskWriteAndReadWriteRegisters) {
+    EXPECT_EQ(Raw(m_master, {1, 0x0F, 0, 50, 0, 10, 2, 0xCD, 0x01}),
+              (CByteArray{1, 0x0F, 0, 50, 0, 10}));
+    CByteArray coils(10);
+    ASSERT_EQ(m_master.ReadOutputStatus(1, 50, 10, coils), 0);
+    EXPECT_EQ(coils, (CByteArray{1, 0, 1, 1, 0, 0, 1, 1, 1, 0}));
+
+    const WORD wBefore = Holdings(60, 1)[0];
+    EXPECT_EQ(Raw(m_master, {1, 0x16, 0, 60, 0x00, 0xF2, 0x00, 0x25}),
+              (CByteArray{1, 0x16, 0, 60, 0x00, 0xF2, 0x00, 0x25}));
+    EXPECT_EQ(Holdings(60, 1)[0], WORD((wBefore & 0x00F2) | (0x0025 & ~0x00F2)));
+
+    const WORD wNext = Holdings(71, 1)[0];
+    EXPECT_EQ(Raw(m_master, {1, 0x17, 0, 70, 0, 2, 0, 70, 0, 1, 2, 0xAB, 0xCD}),
+              (CByteArray{1, 0x17, 4, 0xAB, 0xCD, BYTE(wNext >> 8), BYTE(wNext)}));
+}

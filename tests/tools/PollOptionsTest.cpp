@@ -47,7 +47,9 @@ Fields Dump(const CPollOptions& o) {
             {"scanLast", n(o.nScanLast)},
             {"scanTimeout", n(o.nScanTimeout)},
             {"scanAddresses", n(o.bScanAddresses)},
-            {"scanStep", n(o.nScanStep)}};
+            {"scanStep", n(o.nScanStep)},
+            {"raw", n(o.bRaw)},
+            {"rawPdu", std::string(o.rawPdu.begin(), o.rawPdu.end())}};
 }
 
 // Each option with a value (none for a flag) and the fields it changes.
@@ -76,7 +78,8 @@ const std::map<std::string, std::pair<const char*, Fields>> kEffects = {
     {"--scan-units", {"0x03-7", {{"scanUnits", "1"}, {"scanFirst", "3"}, {"scanLast", "7"}}}},
     {"--scan-timeout", {"200", {{"scanTimeout", "200"}}}},
     {"--scan-addresses", {nullptr, {{"scanAddresses", "1"}}}},
-    {"--scan-step", {"0x10", {{"scanStep", "16"}}}}};
+    {"--scan-step", {"0x10", {{"scanStep", "16"}}}},
+    {"--raw", {"41 4a:62", {{"raw", "1"}, {"rawPdu", "AJb"}}}}};
 
 TEST(PollOptions, EachEntrySetsItsOwnFieldsAndIsInTheHelp) {
     CPollOptions unused;
@@ -181,7 +184,10 @@ INSTANTIATE_TEST_SUITE_P(
               "a scan asks with a read, not loopback",
               0},
         CRule{{"--scan-timeout", "100"}, "--scan-timeout goes with --scan-units", 0},
-        CRule{{"--scan-addresses", "--scan-units", "1"}, "one scan at a time", 0},
+        CRule{{"--scan-addresses", "--scan-units", "1"},
+              "one of --scan-units, --scan-addresses and --raw at a time",
+              0},
+        CRule{{"--raw", "03", "--once"}, "--raw goes without --write, --once and --count", 0},
         CRule{{"--scan-addresses", "--count", "2"},
               "a scan goes without --write, --once and --count",
               0}));

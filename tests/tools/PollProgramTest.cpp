@@ -414,6 +414,47 @@ TEST(PollScan, FindsTheReadableRangesOfATable) {
     EXPECT_EQ(nStatus, 1);
 }
 
+// Any request, sent as given and its answer decoded: a mask write (11 AND
+// 0xF2, OR 0x25 where the mask is clear: 7) and a read-back, a read/write of several registers, an
+// exception, and requests refused before anything is sent.
+TEST_F(PollProgram, RawRequestsGoOutAsGivenAndTheirAnswersAreDecoded) {
+    const std::vector<std::pair<std::string, Lines>> cases = {
+        {"16 0001 00F2 0025",
+         {"> 01 16 00 01 00 F2 00 25  unit 1: mask write register, address 1, AND 0x00F2, OR "
+          "0x0025",
+          "< 01 16 00 01 00 F2 00 25  unit 1: mask write register, address 1, AND 0x00F2, OR "
+          "0x0025"}},
+        {"03 0001 0001",
+         {"> 01 03 00 01 00 01  unit 1: read holding registers, address 1, quantity 1",
+          "< 01 03 02 00 07  unit 1: read holding registers: 7"}},
+        {"17:0000:0002:0005:0001:02:ABCD",
+         {"> 01 17 00 00 00 02 00 05 00 01 02 AB CD  unit 1: read/write multiple registers, read "
+          "address 0, quantity 2, write address 5, quantity 1: 43981",
+          "< 01 17 04 00 0A 00 07  unit 1: read/write multiple registers: 10 7"}},
+        {"03 FFF0 0002",
+         {"> 01 03 FF F0 00 02  unit 1: read holding registers, address 65520, quantity 2",
+          "< 01 83 02  unit 1: read holding registers, exception 2 (illegal data address)"}},
+    };
+    for (const auto& [strHex, want] : cases) {
+        int nStatus = -1;
+        const Lines lines = Run(Device() + Lines{"--raw", strHex}, &nStatus, true);
+        ASSERT_EQ(lines.size(), 3u) << strHex;
+        EXPECT_EQ(Lines(lines.begin(), lines.begin() + 2), want);
+        const bool bException = lines[1].find("exception") != std::string::npos;
+        EXPECT_EQ(
+            lines[2].rfind(bException ? "Modbus device return an exception code 2" : "Ok (", 0), 0u)
+            << lines[2];
+        EXPECT_EQ(nStatus, bException ? 1 : 0);
+    }
+    for (const std::string& strBad : {std::string("3"), std::string("0G"), std::string(508, 'A')}) {
+        int nStatus = -1;
+        const Lines lines = Run(Device() + Lines{"--raw", strBad}, &nStatus);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind("regprobe-poll: --raw", 0), 0u) << lines[0];
+        EXPECT_EQ(nStatus, 2);
+    }
+}
+
 TEST_F(PollProgram, AFailedConnectionIsAFailedReadInEveryFormat) {
     WORD nPort = 0;
     const int hBound = ListenLoopback(-1, &nPort);
