@@ -128,6 +128,41 @@ TEST(BlockingSocket, SendAllDeliversEverythingToASlowReader) {
     EXPECT_EQ(got, data);
 }
 
+// A connection begun for one exchange stays non-blocking, so a send
+// takes what the buffers hold and returns: the rest must follow from where
+// it stopped, not from the start.
+TEST(BlockingSocket, SendAllGoesOnWhereAPartialSendStopped) {
+    CListener listener;
+    CBlockingSocket sock;
+    sock.Create();
+    int small = 4096;
+    ::setsockopt(sock.m_hSocket, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    sock.StartConnect(listener.Address());
+    const int peer = listener.Accept();
+    ASSERT_GE(peer, 0);
+    std::vector<char> data(1 << 20);
+    for (size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<char>(i * 7 + i / 251);
+    }
+    std::vector<char> got;
+    std::thread reader([&] {
+        char buf[4096];
+        while (got.size() < data.size()) {
+            const ssize_t n = ::read(peer, buf, sizeof buf);
+            if (n <= 0) {
+                break;
+            }
+            got.insert(got.end(), buf, buf + n);
+        }
+    });
+    EXPECT_EQ(sock.SendAll(data.data(), static_cast<int>(data.size()), 5000),
+              static_cast<int>(data.size()));
+    sock.CloseQuietly();
+    reader.join();
+    ::close(peer);
+    EXPECT_TRUE(got == data) << got.size() << " bytes of " << data.size();
+}
+
 TEST(BlockingSocket, CloseTwiceAndQuietly) {
     Pair p;
     p.sock.Close();
