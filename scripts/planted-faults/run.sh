@@ -127,7 +127,9 @@ run_tests() {
   bounded "$test_timeout" ctest "${args[@]}" >"$scratch/ctest.log" 2>&1
   local rc=$?
   if [ -f "$build/Testing/Temporary/LastTestsFailed.log" ]; then
-    cut -d: -f2- "$build/Testing/Temporary/LastTestsFailed.log" | sort -u >"$scratch/failed"
+    # A parameterised case's name, without the value gtest appends.
+    cut -d: -f2- "$build/Testing/Temporary/LastTestsFailed.log" |
+      sed 's/  *# GetParam() = .*//' | sort -u >"$scratch/failed"
   else
     : >"$scratch/failed"
   fi
