@@ -46,8 +46,11 @@ std::string Name(BYTE byFunction) {
     return psz != nullptr ? psz : Format("function 0x%02X", unsigned(byFunction));
 }
 
+// Answered with a byte count and registers; read/write multiple registers
+// too, whose read quantity stands where a read's does.
 bool IsRegisterRead(BYTE byFunction) {
-    return byFunction == READ_HOLDING_REGISTERS || byFunction == READ_INPUT_REGISTERS;
+    return byFunction == READ_HOLDING_REGISTERS || byFunction == READ_INPUT_REGISTERS ||
+           byFunction == READ_WRITE_MULTIPLE_REGISTERS;
 }
 
 bool IsBitRead(BYTE byFunction) {
@@ -148,9 +151,45 @@ std::string SingleWrite(const CPdu& pdu) {
                : Format("sub-function %u, data 0x%04X", unsigned(wAddress), unsigned(wValue));
 }
 
+// A mask write: the register and both masks, request and echo alike.
+std::string MaskWrite(const CPdu& pdu) {
+    return Format("address %u, AND 0x%04X, OR 0x%04X", unsigned(Word(pdu.pData)),
+                  unsigned(Word(pdu.pData + 2)), unsigned(Word(pdu.pData + 4)));
+}
+
+// Read/write multiple registers: the read, then the write and its values.
+bool ReadWriteRequest(const CPdu& pdu, std::string& strText, std::string& strWhy) {
+    if (!CheckAtLeast(pdu, 9, "request", strWhy)) {
+        return false;
+    }
+    const size_t nQuantity = Word(pdu.pData + 6);
+    const size_t nBytes = pdu.pData[8];
+    if (nBytes != pdu.nData - 9) {
+        strWhy = "byte count " + std::to_string(nBytes) + " but " + Follow(pdu.nData - 9);
+        return false;
+    }
+    if (nBytes != 2 * nQuantity) {
+        strWhy = Format("byte count %zu for %zu registers", nBytes, nQuantity);
+        return false;
+    }
+    strText = "read " + AddressQuantity(pdu.pData) + ", write " + AddressQuantity(pdu.pData + 4) +
+              ": " + Registers(pdu.pData + 9, nQuantity);
+    return true;
+}
+
 // A request's fields after its function; false with the reason.
 bool RequestFields(const CPdu& pdu, std::string& strText, std::string& strWhy) {
     const BYTE f = pdu.byFunction;
+    if (f == MASK_WRITE_REGISTER) {
+        if (!CheckLength(pdu, 6, "request", strWhy)) {
+            return false;
+        }
+        strText = MaskWrite(pdu);
+        return true;
+    }
+    if (f == READ_WRITE_MULTIPLE_REGISTERS) {
+        return ReadWriteRequest(pdu, strText, strWhy);
+    }
     if (IsBitRead(f) || IsRegisterRead(f)) {
         if (!CheckLength(pdu, 4, "request", strWhy)) {
             return false;
@@ -239,6 +278,18 @@ bool ReadAnswer(const CPdu& pdu, const CPdu* pRequest, std::string& strText, std
 bool AnswerFields(const CPdu& pdu, const CPdu* pRequest, std::string& strText,
                   std::string& strWhy) {
     const BYTE f = pdu.byFunction;
+    if (f == MASK_WRITE_REGISTER) {
+        if (!CheckLength(pdu, 6, "answer", strWhy)) {
+            return false;
+        }
+        strText = MaskWrite(pdu);
+        if (pRequest != nullptr &&
+            (pRequest->nData != 6 || std::memcmp(pRequest->pData, pdu.pData, 6) != 0)) {
+            strWhy = "not an echo of the request: " + strText;
+            return false;
+        }
+        return true;
+    }
     if (IsBitRead(f) || IsRegisterRead(f)) {
         return ReadAnswer(pdu, pRequest, strText, strWhy);
     }

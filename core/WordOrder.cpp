@@ -45,17 +45,19 @@ void SplitDword(std::uint32_t v, WordOrder order, WORD regs[2]) {
     regs[1] = LowFirst(order) ? wHigh : wLow;
 }
 
-std::uint64_t JoinQword(const WORD regs[4], bool bMostFirst) {
+std::uint64_t JoinQword(const WORD regs[4], WordOrder order) {
     std::uint64_t v = 0;
     for (int k = 0; k < 4; ++k) {
-        v = (v << 16) | regs[bMostFirst ? k : 3 - k];
+        const WORD w = regs[LowFirst(order) ? 3 - k : k];
+        v = (v << 16) | (SwapsBytes(order) ? SwapBytes(w) : w);
     }
     return v;
 }
 
-void SplitQword(std::uint64_t v, bool bMostFirst, WORD regs[4]) {
-    for (int k = 0; k < 4; ++k) {
-        regs[bMostFirst ? 3 - k : k] = WORD(v >> (16 * k));
+void SplitQword(std::uint64_t v, WordOrder order, WORD regs[4]) {
+    for (int k = 0; k < 4; ++k) {  // the least significant register first
+        const auto w = WORD(v >> (16 * k));
+        regs[LowFirst(order) ? k : 3 - k] = SwapsBytes(order) ? SwapBytes(w) : w;
     }
 }
 

@@ -60,7 +60,7 @@ CDialogTemplate TestForm() {
                 LISTBOX(IDC_LIST_VALUES, 186, 31, 174, 105,
                         LBS_SORT | LBS_NOTIFY | WS_VSCROLL | WS_BORDER | WS_TABSTOP),
                 LTEXT("Data Type ", IDC_STATIC, 185, 142, 37, 10),
-                COMBOBOX(IDC_COMBO_DATA_TYPE, 225, 141, 133, 46, kDropList),
+                COMBOBOX(IDC_COMBO_DATA_TYPE, 225, 141, 133, 150, kDropList),
                 LTEXT("", IDC_STATIC_RESULT, 185, 159, 174, 15, WS_BORDER),
                 // Read times below everything else, across the whole form.
                 LTEXT("", IDC_STATIC_RESPONSE_TIMES, 7, 179, 353, 12, WS_BORDER),

@@ -68,6 +68,12 @@ BOOL CSimDevice::ProcessPdu(BYTE unit, const BYTE* pdu, size_t n, CByteArray& an
         case ModbusFunction::WRITE_MULTIPLE_REGISTERS:
             code = WriteMultipleRegisters(pdu, n, answerPdu);
             break;
+        case ModbusFunction::MASK_WRITE_REGISTER:
+            code = MaskWriteRegister(pdu, n, answerPdu);
+            break;
+        case ModbusFunction::READ_WRITE_MULTIPLE_REGISTERS:
+            code = ReadWriteMultipleRegisters(pdu, n, answerPdu);
+            break;
         default:
             code = ILLEGAL_FUNCTION;
             break;
@@ -207,6 +213,53 @@ BYTE CSimDevice::WriteMultipleRegisters(const BYTE* pdu, size_t n, CByteArray& a
         data[wStart + i] = WordAt(pdu + 6 + 2 * i);
     }
     answerPdu.assign(pdu, pdu + 5);
+    return 0;
+}
+
+BYTE CSimDevice::MaskWriteRegister(const BYTE* pdu, size_t n, CByteArray& answerPdu) {
+    if (n != 7) {
+        return ILLEGAL_DATA_VALUE;
+    }
+    const WORD wAddress = WordAt(pdu + 1);
+    CWordArray& data = Data(Table::HoldingRegisters);
+    if (wAddress >= data.size()) {
+        return ILLEGAL_DATA_ADDRESS;
+    }
+    // The bits the AND mask keeps, and of the others those the OR mask sets.
+    const WORD wAnd = WordAt(pdu + 3);
+    const WORD wOr = WordAt(pdu + 5);
+    data[wAddress] = static_cast<WORD>((data[wAddress] & wAnd) | (wOr & ~wAnd));
+    answerPdu.assign(pdu, pdu + 7);
+    return 0;
+}
+
+BYTE CSimDevice::ReadWriteMultipleRegisters(const BYTE* pdu, size_t n, CByteArray& answerPdu) {
+    if (n < 10) {
+        return ILLEGAL_DATA_VALUE;
+    }
+    const WORD wReadStart = WordAt(pdu + 1);
+    const WORD wReadCount = WordAt(pdu + 3);
+    const WORD wWriteStart = WordAt(pdu + 5);
+    const WORD wWriteCount = WordAt(pdu + 7);
+    const size_t nBytes = pdu[9];
+    if (wReadCount == 0 || wReadCount > MAX_READ_REGISTERS || wWriteCount == 0 ||
+        wWriteCount > 121 || nBytes != 2u * wWriteCount || n != 10 + nBytes) {
+        return ILLEGAL_DATA_VALUE;
+    }
+    CWordArray& data = Data(Table::HoldingRegisters);
+    if (OutOfTable(wReadStart, wReadCount, data.size()) ||
+        OutOfTable(wWriteStart, wWriteCount, data.size())) {
+        return ILLEGAL_DATA_ADDRESS;
+    }
+    // The write is done first, then the read.
+    for (size_t i = 0; i < wWriteCount; ++i) {
+        data[wWriteStart + i] = WordAt(pdu + 10 + 2 * i);
+    }
+    answerPdu = {pdu[0], static_cast<BYTE>(2 * wReadCount)};
+    for (size_t i = 0; i < wReadCount; ++i) {
+        answerPdu.push_back(static_cast<BYTE>(data[wReadStart + i] >> 8));
+        answerPdu.push_back(static_cast<BYTE>(data[wReadStart + i]));
+    }
     return 0;
 }
 

@@ -88,6 +88,8 @@ private:
     BYTE Diagnostics(const BYTE* pdu, size_t n, CByteArray& answerPdu) const;
     BYTE WriteMultipleCoils(const BYTE* pdu, size_t n, CByteArray& answerPdu);
     BYTE WriteMultipleRegisters(const BYTE* pdu, size_t n, CByteArray& answerPdu);
+    BYTE MaskWriteRegister(const BYTE* pdu, size_t n, CByteArray& answerPdu);
+    BYTE ReadWriteMultipleRegisters(const BYTE* pdu, size_t n, CByteArray& answerPdu);
 
     mutable std::mutex m_mutex;
     CWordArray m_tables[4];

@@ -31,8 +31,7 @@ bool WholeText(const char* pszStart, const char* pszEnd) {
     return *pszEnd == 0;
 }
 
-bool ParseUnsigned(const CString& str, int nBase, unsigned long long nMax,
-                   unsigned long long& nValue) {
+bool ParseUnsigned(const CString& str, int nBase, std::uint64_t nMax, std::uint64_t& nValue) {
     const char* psz = str.c_str();
     while (std::isspace(static_cast<unsigned char>(*psz))) {
         ++psz;
@@ -47,36 +46,33 @@ bool ParseUnsigned(const CString& str, int nBase, unsigned long long nMax,
 }
 }  // namespace
 
-bool ParseDword(Kind32 kind, const CString& str, std::uint32_t& bits) {
+bool ParseWideValue(Kind32 kind, unsigned nWidth, const CString& str, std::uint64_t& bits) {
+    const bool b64 = nWidth == 64;
     const char* psz = str.c_str();
     char* pszEnd = nullptr;
     errno = 0;
     switch (kind) {
         case Kind32::Signed: {
             const long long n = std::strtoll(psz, &pszEnd, 10);
-            if (errno != 0 || !WholeText(psz, pszEnd) || n < INT32_MIN || n > INT32_MAX) {
+            const long long nMin = b64 ? INT64_MIN : INT32_MIN;
+            const long long nMax = b64 ? INT64_MAX : INT32_MAX;
+            if (errno != 0 || !WholeText(psz, pszEnd) || n < nMin || n > nMax) {
                 return false;
             }
-            bits = std::uint32_t(std::int32_t(n));
+            bits = b64 ? std::uint64_t(n) : std::uint32_t(std::int32_t(n));
             return true;
         }
-        case Kind32::Unsigned: {
-            unsigned long long n = 0;
-            if (!ParseUnsigned(str, 10, UINT32_MAX, n)) {
-                return false;
-            }
-            bits = std::uint32_t(n);
-            return true;
-        }
+        case Kind32::Unsigned:
+            return ParseUnsigned(str, 10, b64 ? UINT64_MAX : UINT32_MAX, bits);
         case Kind32::Float: {
-            const float f = std::strtof(psz, &pszEnd);
-            if (errno == ERANGE && std::isinf(f)) {
-                return false;  // too large for a float: not silently infinity
+            const double d = b64 ? std::strtod(psz, &pszEnd) : std::strtof(psz, &pszEnd);
+            if (errno == ERANGE && std::isinf(d)) {
+                return false;  // too large for the type: not silently infinity
             }
             if (!WholeText(psz, pszEnd)) {
                 return false;
             }
-            bits = FloatBits(f);
+            bits = b64 ? DoubleBits(d) : FloatBits(float(d));
             return true;
         }
     }
@@ -84,7 +80,7 @@ bool ParseDword(Kind32 kind, const CString& str, std::uint32_t& bits) {
 }
 
 bool ParseRegisterText(int nDataType, const CString& str, WORD& wValue) {
-    unsigned long long n = 0;
+    std::uint64_t n = 0;
     if (!ParseUnsigned(str, nDataType == TYPE_BINARY_16 ? 2 : 16, 0xFFFF, n)) {
         return false;
     }
@@ -266,6 +262,10 @@ CString WrittenText(const CTypedValue& value) {
             return DwordText(Kind32::Float, dwBits);
         case ValueKind::Double:
             return FormatReal(BitsDouble(value.nBits));
+        case ValueKind::Int64:
+            return std::to_string(static_cast<std::int64_t>(value.nBits));
+        case ValueKind::Uint64:
+            return std::to_string(value.nBits);
         case ValueKind::Bit:
             break;
     }
@@ -321,15 +321,14 @@ bool ParseWriteRegisters(int nDataType, const CString& str, CWordArray& register
         default: {
             Kind32 kind;
             WordOrder order;
-            std::uint32_t dwBits = 0;
-            if (!Is32BitType(nDataType, kind, order) || bBlank) {
+            if (!(Is32BitType(nDataType, kind, order) || Is64BitType(nDataType, kind, order)) ||
+                bBlank) {
                 return false;
             }
-            if (!ParseDword(kind, str, dwBits)) {
+            if (!ParseWideValue(kind, 16 * RegistersPerValue(nDataType), str, nBits)) {
                 strReason = "The value does not fit the data type";
                 return false;
             }
-            nBits = dwBits;
             break;
         }
     }

@@ -44,9 +44,10 @@ struct CReadResult {
 // digits up to the first other character, 0 when there are none.
 long ParseNumber(const CString& str);
 
-// A write value for a 32-bit type: the whole text must be one number that
-// fits the kind; false otherwise, and nothing is to be written.
-bool ParseDword(Kind32 kind, const CString& str, std::uint32_t& bits);
+// A write value for a 32- or 64-bit type (nWidth 32 or 64): the whole text
+// must be one decimal number that fits the kind at that width; false
+// otherwise, and nothing is to be written.
+bool ParseWideValue(Kind32 kind, unsigned nWidth, const CString& str, std::uint64_t& bits);
 // A 16-bit register as hex (0x optional) or binary digits, for those views.
 bool ParseRegisterText(int nDataType, const CString& str, WORD& wValue);
 // The registers a register write of the data type sends for the form's

@@ -28,19 +28,42 @@ const char* const g_szDataTypes[DATA_TYPE_COUNT] = {"char",
                                                     "float - 32 BADC",
                                                     "float - 32 DCBA",
                                                     "hex - 16",
-                                                    "binary - 16"};
+                                                    "binary - 16",
+                                                    "signed - 64 ABCD",
+                                                    "signed - 64 CDAB",
+                                                    "signed - 64 BADC",
+                                                    "signed - 64 DCBA",
+                                                    "unsigned - 64 ABCD",
+                                                    "unsigned - 64 CDAB",
+                                                    "unsigned - 64 BADC",
+                                                    "unsigned - 64 DCBA",
+                                                    "float - 64 ABCD",
+                                                    "float - 64 CDAB",
+                                                    "float - 64 BADC",
+                                                    "float - 64 DCBA"};
 
 const char* const g_szWriteFunctions[WRITE_FUNCTION_COUNT] = {"Preset Single Register",
                                                               "Force Single Coil"};
 
-bool Is32BitType(int nDataType, Kind32& kind, WordOrder& order) {
-    if (nDataType < TYPE_SIGNED_32_FIRST || nDataType >= TYPE_HEX_16) {
+namespace {
+// The kind and order of a type among the twelve that start at nFirst.
+bool KindAndOrder(int nDataType, int nFirst, Kind32& kind, WordOrder& order) {
+    const int nOffset = nDataType - nFirst;
+    if (nOffset < 0 || nOffset >= 3 * WORD_ORDER_COUNT) {
         return false;
     }
-    const int nOffset = nDataType - TYPE_SIGNED_32_FIRST;
     kind = static_cast<Kind32>(nOffset / WORD_ORDER_COUNT);
     order = static_cast<WordOrder>(nOffset % WORD_ORDER_COUNT);
     return true;
+}
+}  // namespace
+
+bool Is32BitType(int nDataType, Kind32& kind, WordOrder& order) {
+    return KindAndOrder(nDataType, TYPE_SIGNED_32_FIRST, kind, order);
+}
+
+bool Is64BitType(int nDataType, Kind32& kind, WordOrder& order) {
+    return KindAndOrder(nDataType, TYPE_SIGNED_64_FIRST, kind, order);
 }
 
 bool IsWordType(int nDataType) {
@@ -60,8 +83,7 @@ CString Format(const char* pszFormat, Args... args) {
 struct CLayout {
     ValueKind kind = ValueKind::Uint16;
     unsigned nRegisters = 1;
-    WordOrder order = WordOrder::ABCD;  // of two registers
-    bool bMostFirst = false;            // of four registers
+    WordOrder order = WordOrder::ABCD;  // of two or four registers
 };
 
 CLayout Layout(int nDataType) {
@@ -81,8 +103,9 @@ CLayout Layout(int nDataType) {
         case TYPE_FLOAT_REVERSE:
             return {ValueKind::Float, 2, WordOrder::ABCD};
         case TYPE_DOUBLE:
+            return {ValueKind::Double, 4, WordOrder::CDAB};
         case TYPE_DOUBLE_REVERSE:
-            return {ValueKind::Double, 4, WordOrder::ABCD, nDataType == TYPE_DOUBLE_REVERSE};
+            return {ValueKind::Double, 4, WordOrder::ABCD};
         default:
             break;
     }
@@ -91,6 +114,10 @@ CLayout Layout(int nDataType) {
     if (Is32BitType(nDataType, kind, order)) {
         const ValueKind kinds[] = {ValueKind::Int32, ValueKind::Uint32, ValueKind::Float};
         return {kinds[int(kind)], 2, order};
+    }
+    if (Is64BitType(nDataType, kind, order)) {
+        const ValueKind kinds[] = {ValueKind::Int64, ValueKind::Uint64, ValueKind::Double};
+        return {kinds[int(kind)], 4, order};
     }
     return {};  // unsigned 16-bit, and what is not a data type
 }
@@ -121,7 +148,7 @@ CDecodedValues DecodeValues(int nDataType, WORD wStart, const CWordArray& regist
     CDecodedValues values;
     values.reserve(registers.size() / n);
     for (size_t r = 0; r + n <= registers.size(); r += n) {
-        const std::uint64_t nBits = n == 4 ? JoinQword(&registers[r], layout.bMostFirst)
+        const std::uint64_t nBits = n == 4 ? JoinQword(&registers[r], layout.order)
                                     : n == 2
                                         ? JoinDword(registers[r], registers[r + 1], layout.order)
                                         : registers[r];
@@ -134,7 +161,7 @@ CWordArray ValueRegisters(int nDataType, std::uint64_t nBits) {
     const CLayout layout = Layout(nDataType);
     CWordArray registers(layout.nRegisters, WORD(nBits));
     if (layout.nRegisters == 4) {
-        SplitQword(nBits, layout.bMostFirst, registers.data());
+        SplitQword(nBits, layout.order, registers.data());
     } else if (layout.nRegisters == 2) {
         SplitDword(std::uint32_t(nBits), layout.order, registers.data());
     }
@@ -172,6 +199,10 @@ CString RowText(const CTypedValue& v) {
             return Format("[%u]=%g ", a, double(BitsFloat(w)));
         case ValueKind::Double:
             return Format("[%u]=%g ", a, BitsDouble(v.nBits));
+        case ValueKind::Int64:
+            return Format("[%u]=%lld ", a, static_cast<long long>(v.nBits));
+        case ValueKind::Uint64:
+            return Format("[%u]=%llu ", a, static_cast<unsigned long long>(v.nBits));
         case ValueKind::Bit:
             return Format("[%u]=%d ", a, int(w));
     }
@@ -208,6 +239,10 @@ CString ExactText(const CTypedValue& v) {
             return RealText(double(BitsFloat(w)), 9);
         case ValueKind::Double:
             return RealText(BitsDouble(v.nBits), 17);
+        case ValueKind::Int64:
+            return Format("%lld", static_cast<long long>(v.nBits));
+        case ValueKind::Uint64:
+            return Format("%llu", static_cast<unsigned long long>(v.nBits));
         case ValueKind::Bit:
             return w ? "1" : "0";
     }

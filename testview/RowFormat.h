@@ -34,13 +34,20 @@ enum : int {
     TYPE_FLOAT_32_FIRST = TYPE_UNSIGNED_32_FIRST + 4,
     TYPE_HEX_16 = TYPE_FLOAT_32_FIRST + 4,
     TYPE_BINARY_16 = TYPE_HEX_16 + 1,
-    DATA_TYPE_COUNT = TYPE_BINARY_16 + 1,
+    // After all of those: 64-bit values in each order, in the same sequence.
+    TYPE_SIGNED_64_FIRST = TYPE_BINARY_16 + 1,
+    TYPE_UNSIGNED_64_FIRST = TYPE_SIGNED_64_FIRST + 4,
+    TYPE_FLOAT_64_FIRST = TYPE_UNSIGNED_64_FIRST + 4,
+    DATA_TYPE_COUNT = TYPE_FLOAT_64_FIRST + 4,
 };
 
+// The kind of a 32-bit type, and of a 64-bit one (whose float is a double).
 enum class Kind32 { Signed, Unsigned, Float };
 
 // For a 32-bit type in any order: its kind and order. False for other types.
 bool Is32BitType(int nDataType, Kind32& kind, WordOrder& order);
+// The same for a 64-bit type.
+bool Is64BitType(int nDataType, Kind32& kind, WordOrder& order);
 // 16-bit registers shown one value each (the first three types, hex, binary).
 bool IsWordType(int nDataType);
 
@@ -58,7 +65,20 @@ extern const char* const g_szWriteFunctions[WRITE_FUNCTION_COUNT];
 // One value read, decoded but not yet text: the address it starts at (the
 // first of its registers, or its bit), what it is, and its bits: the
 // register, the 32 or 64 bits, or the bit's 0 or 1.
-enum class ValueKind { Char, Int16, Uint16, Hex16, Binary16, Int32, Uint32, Float, Double, Bit };
+enum class ValueKind {
+    Char,
+    Int16,
+    Uint16,
+    Hex16,
+    Binary16,
+    Int32,
+    Uint32,
+    Float,
+    Double,
+    Int64,
+    Uint64,
+    Bit
+};
 struct CTypedValue {
     unsigned nAddress = 0;  // counted in 32 bits: start 65535, second value 65536
     ValueKind kind = ValueKind::Uint16;
@@ -66,7 +86,8 @@ struct CTypedValue {
 };
 using CDecodedValues = std::vector<CTypedValue>;
 
-// Registers one value of the data type takes: 1, 2 (32-bit, float) or 4 (double).
+// Registers one value of the data type takes: 1, 2 (32-bit, float) or 4
+// (64-bit, double).
 unsigned RegistersPerValue(int nDataType);
 // Registers as the data type reads them, value i at wStart + i times its
 // registers; registers short of a whole value at the end are left out. An

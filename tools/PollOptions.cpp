@@ -1,5 +1,6 @@
 #include "PollOptions.h"
 
+#include <cctype>
 #include <climits>
 #include <iterator>
 #include <utility>
@@ -36,17 +37,43 @@ const char kTail[] =
     "read without values is one line with address and value empty. A field with\n"
     "a comma, a quote or a line end is quoted (RFC 4180); a NUL character is an\n"
     "empty value. JSON prints one array with an object per read and its values;\n"
-    "numbers are exact.\n"
+    "numbers are exact: a 64-bit integer further from 0 than 2^53, which a double\n"
+    "cannot hold, is a string.\n"
     "\n"
-    "Exit status: 0 when every read (and the write) succeeded, 1 otherwise,\n"
-    "2 for bad options.\n"
+    "--scan-addresses prints each readable range of the table as FIRST-LAST,\n"
+    "one a line, and on standard error the number of requests it took. A read\n"
+    "is taken to succeed when every entry it reaches exists; readable runs are\n"
+    "read as much at a time as a request takes (125 registers, 2000 bits) and\n"
+    "their ends found by bisection; where nothing can be read, one address in\n"
+    "--scan-step is probed, so a range shorter than that lying between two\n"
+    "probes can be missed. Any answer but data or exception 2 ends the scan.\n"
+    "\n"
+    "--raw prints the request and the answer as --trace does (\"> 01 03 00 00 00\n"
+    "02  unit 1: read holding registers, address 0, quantity 2\"), then the\n"
+    "status with the round trip; an exception answer is shown as its three\n"
+    "bytes. CSV prints request,answer,status,round_trip_ms,request_decoded,\n"
+    "answer_decoded; JSON one object with those names and ok.\n"
+    "\n"
+    "--scan-units prints a line per unit as it is asked (\"unit 3: data (0.41\n"
+    "ms)\", \"unit 4: silent (1000.20 ms)\", \"unit 7: exception 2 (illegal data\n"
+    "address) (0.38 ms)\", \"unit 9: error: CRC Error (0.52 ms)\"), then the units\n"
+    "that answered. An exception is an answer: the unit is there. A gateway's\n"
+    "exception 10 or 11 means no device answered behind it: silent. CSV prints\n"
+    "unit,result,round_trip_ms; JSON an array of objects with unit, result,\n"
+    "round_trip_ms and, unless the result is data, status.\n"
+    "\n"
+    "Exit status: 0 when every read (and the write) succeeded, or every unit of\n"
+    "a scan was asked; 1 otherwise; 2 for bad options.\n"
     "\n"
     "Examples:\n"
     "  regprobe-poll --port 1502 --address 10 --quantity 1 --type float --count 3\n"
     "  regprobe-poll --host 192.0.2.7 --once --format json --quantity 4\n"
     "  regprobe-poll --port 1502 --type int32-cdab --address 40 --write -100000 --once\n"
     "  regprobe-poll --port 1502 --write-function coil --write-address 3 --write 1\n"
-    "  regprobe-poll --config ~/Regpr.cfg --connection com1 --once --format csv\n";
+    "  regprobe-poll --config ~/Regpr.cfg --connection com1 --once --format csv\n"
+    "  regprobe-poll --host 192.0.2.7 --scan-units 1-247 --scan-timeout 200\n"
+    "  regprobe-poll --host 192.0.2.7 --device 3 --function coils --scan-addresses\n"
+    "  regprobe-poll --port 1502 --raw \"16 0004 00F2 0025\"\n";
 
 // set, noting in bGiven that the option was given; the rules after the
 // parse ask for that.
@@ -58,11 +85,97 @@ CL::Handler Given(bool& bGiven, CL::Handler set) {
     };
 }
 
+// "FROM-TO" (or one unit), each 0-255, FROM not above TO.
+CL::Handler UnitRange(long& nFirst, long& nLast) {
+    return [&nFirst, &nLast](const CString& strName, const CString& strValue, CString& strError) {
+        const size_t nDash = strValue.find('-');
+        const CString strFirst = strValue.substr(0, nDash);
+        const CString strLast = nDash == CString::npos ? strFirst : strValue.substr(nDash + 1);
+        long long n1 = 0;
+        long long n2 = 0;
+        if (!CL::ParseNumber(strFirst, 0, 255, n1, true) ||
+            !CL::ParseNumber(strLast, 0, 255, n2, true) || n1 > n2) {
+            strError = strName + " needs unit ids FROM-TO, each from 0 to 255 and FROM not " +
+                       "above TO, not '" + strValue + "'";
+            return false;
+        }
+        nFirst = long(n1);
+        nLast = long(n2);
+        return true;
+    };
+}
+
+// Pairs of hex digits (blanks, ':' and '-' between them are skipped): a
+// request's function code and data, at most a PDU's 253 bytes.
+CL::Handler HexBytes(CByteArray& bytes) {
+    return [&bytes](const CString& strName, const CString& strValue, CString& strError) {
+        CString strDigits;
+        for (char ch : strValue) {
+            if (ch != ' ' && ch != ':' && ch != '-') {
+                strDigits += ch;
+            }
+        }
+        const auto digit = [](char ch) {
+            const int c = std::tolower(static_cast<unsigned char>(ch));
+            return std::isdigit(c) ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        };
+        bytes.clear();
+        bool bHex = !strDigits.empty() && strDigits.size() % 2 == 0;
+        for (size_t i = 0; bHex && i < strDigits.size(); i += 2) {
+            const int nHigh = digit(strDigits[i]);
+            const int nLow = digit(strDigits[i + 1]);
+            bHex = nHigh >= 0 && nLow >= 0;
+            bytes.push_back(BYTE(nHigh * 16 + nLow));
+        }
+        if (!bHex) {
+            strError = strName + " needs the function code and data as pairs of hex digits, not '" +
+                       strValue + "'";
+            return false;
+        }
+        if (bytes.size() > 253) {
+            strError = strName + ": a request holds at most 253 bytes of function code and " +
+                       "data, not " + std::to_string(bytes.size());
+            return false;
+        }
+        return true;
+    };
+}
+
 // Every number may be given in hex as well.
 CL::Handler Number(long& nTarget, long long nMin, long long nMax) {
     return CL::Number(nTarget, nMin, nMax, true);
 }
 
+}  // namespace
+
+namespace {
+// Why options given together cannot run; empty when they can.
+CString Conflict(const CPollOptions& o) {
+    const bool bScan = o.bScanUnits || o.bScanAddresses || o.bRaw;
+    if (o.strConfig.empty() != o.strConnection.empty()) {
+        return "--config and --connection go together";
+    }
+    if (!o.strConfig.empty() && o.bAddressGiven) {
+        return "a saved connection brings its own address and time-out";
+    }
+    if (o.bOnce && o.bCountGiven) {
+        return "--once and --count exclude each other";
+    }
+    if (int(o.bScanUnits) + int(o.bScanAddresses) + int(o.bRaw) > 1) {
+        return "one of --scan-units, --scan-addresses and --raw at a time";
+    }
+    if (bScan && (o.bWrite || o.bOnce || o.bCountGiven)) {
+        return o.bRaw ? "--raw goes without --write, --once and --count"
+                      : "a scan goes without --write, --once and --count";
+    }
+    if (bScan && !o.bRaw && o.strFunction == "loopback") {
+        return "a scan asks with a read, not loopback";
+    }
+    if (o.nScanTimeout != 0 && !o.bScanUnits) {
+        return "--scan-timeout goes with --scan-units";
+    }
+    return CString();
+}
 }  // namespace
 
 CCommandLine::Table PollOptionTable(CPollOptions& o) {
@@ -97,11 +210,13 @@ CCommandLine::Table PollOptionTable(CPollOptions& o) {
          CL::Choice(o.strFunction, {std::begin(kFunctions), std::end(kFunctions)}, "function")},
         {"--address", "N", "starting address, 0-65535, sent as given (default 0)",
          Number(o.nAddress, 0, 65535)},
-        {"--quantity", "N", "number of values, 0-255 (default 10)", Number(o.nQuantity, 0, 255)},
+        {"--quantity", "N", "number of values, 0-255 (default 10)",
+         Given(o.bQuantityGiven, Number(o.nQuantity, 0, 255))},
         {"--type", "T",
          "char | int16 | uint16 | float | float-reverse | double |\n"
          "double-reverse | int32-ORDER | uint32-ORDER |\n"
-         "float32-ORDER | hex16 | bin16, ORDER one of abcd, cdab,\n"
+         "float32-ORDER | hex16 | bin16 | int64-ORDER |\n"
+         "uint64-ORDER | float64-ORDER, ORDER one of abcd, cdab,\n"
          "badc, dcba (registers only; default uint16)",
          CL::Choice(o.strType, {std::begin(kTypes), std::end(kTypes)}, "type")},
         CL::Heading("\nHow often:"),
@@ -125,6 +240,32 @@ CCommandLine::Table PollOptionTable(CPollOptions& o) {
                     "write function")},
         {"--write-address", "N", "address to write, 0-65535 (default: --address)",
          Number(o.nWriteAddress, 0, 65535)},
+        CL::Heading("\nFinding units (instead of reading):"),
+        {"--scan-units", "FROM-TO",
+         "ask each unit id in the range with one read of\n"
+         "--function, --address and --quantity (default 1), and\n"
+         "print who answered with data, with an exception, or not",
+         Given(o.bScanUnits, UnitRange(o.nScanFirst, o.nScanLast))},
+        {"--scan-timeout", "MS",
+         "time-out for each unit of the scan, usually shorter\n"
+         "than the connection's (Modbus/TCP; default: the\n"
+         "connection's)",
+         Number(o.nScanTimeout, 1, 0xFFFFFFFFLL)},
+        {"--scan-addresses", nullptr,
+         "find the readable address ranges of --function's table\n"
+         "of --device and print one a line, FIRST-LAST; --quantity\n"
+         "given is the most one read may ask for",
+         CL::Flag(o.bScanAddresses)},
+        {"--scan-step", "N",
+         "addresses between probes where nothing can be read,\n"
+         "1-2000 (default 40; 1 finds every range, however short)",
+         Number(o.nScanStep, 1, 2000)},
+        CL::Heading("\nAny request (instead of reading):"),
+        {"--raw", "HEX",
+         "send one request to --device: its function code and data\n"
+         "as hex (\"16 0004 00F2 0025\"), and print the answer\n"
+         "decoded with its round trip",
+         Given(o.bRaw, HexBytes(o.rawPdu))},
         CL::Heading("\nOutput:"),
         {"--format", "F", "text (default) | csv | json",
          CL::Choice(o.strFormat, {"text", "csv", "json"}, "format")},
@@ -147,14 +288,12 @@ CCommandLine::EResult ParsePollOptions(int argc, const char* const* argv, CPollO
     if (result != CCommandLine::EResult::RUN) {
         return result;
     }
-    strError = o.strConfig.empty() != o.strConnection.empty()
-                   ? "--config and --connection go together"
-               : !o.strConfig.empty() && o.bAddressGiven
-                   ? "a saved connection brings its own address and time-out"
-               : o.bOnce && o.bCountGiven ? "--once and --count exclude each other"
-                                          : "";
+    strError = Conflict(o);
     if (!strError.empty()) {
         return CCommandLine::EResult::BAD;
+    }
+    if (o.bScanUnits && !o.bQuantityGiven) {
+        o.nQuantity = 1;
     }
     if (o.bOnce) {
         o.nCount = 1;

@@ -21,6 +21,7 @@ struct CPollOptions {
     std::string strFunction = "holding";
     long nAddress = 0;
     long nQuantity = 10;
+    bool bQuantityGiven = false;
     std::string strType = "uint16";
     long nInterval = 1000;
     long nCount = -1;  // reads; -1 until interrupted
@@ -32,6 +33,14 @@ struct CPollOptions {
     long nWriteAddress = -1;  // -1: the read address
     std::string strFormat = "text";
     bool bTrace = false;
+    bool bScanUnits = false;  // --scan-units: the range instead of reads
+    long nScanFirst = 1;
+    long nScanLast = 247;
+    long nScanTimeout = 0;        // 0: the connection's own
+    bool bScanAddresses = false;  // --scan-addresses: the readable ranges instead of reads
+    long nScanStep = 40;
+    bool bRaw = false;  // --raw: one request of these bytes instead of reads
+    CByteArray rawPdu;  // function code and data
 };
 
 // The read functions, data types and write functions by name, in the test
@@ -39,10 +48,13 @@ struct CPollOptions {
 inline const char* const kFunctions[READ_FUNCTION_COUNT] = {"loopback", "holding",
                                                             "input-registers", "coils", "inputs"};
 inline const char* const kTypes[DATA_TYPE_COUNT] = {
-    "char",           "int16",       "uint16",      "float",        "float-reverse", "double",
-    "double-reverse", "int32-abcd",  "int32-cdab",  "int32-badc",   "int32-dcba",    "uint32-abcd",
-    "uint32-cdab",    "uint32-badc", "uint32-dcba", "float32-abcd", "float32-cdab",  "float32-badc",
-    "float32-dcba",   "hex16",       "bin16"};
+    "char",         "int16",          "uint16",       "float",        "float-reverse",
+    "double",       "double-reverse", "int32-abcd",   "int32-cdab",   "int32-badc",
+    "int32-dcba",   "uint32-abcd",    "uint32-cdab",  "uint32-badc",  "uint32-dcba",
+    "float32-abcd", "float32-cdab",   "float32-badc", "float32-dcba", "hex16",
+    "bin16",        "int64-abcd",     "int64-cdab",   "int64-badc",   "int64-dcba",
+    "uint64-abcd",  "uint64-cdab",    "uint64-badc",  "uint64-dcba",  "float64-abcd",
+    "float64-cdab", "float64-badc",   "float64-dcba"};
 inline const char* const kWriteFunctions[WRITE_FUNCTION_COUNT] = {"register", "coil"};
 
 // Every option with the field it sets, in the order --help shows them.

@@ -1,5 +1,9 @@
 #include "PollOutput.h"
 
+#include <cstdint>
+
+#include "core/FrameDecode.h"
+#include "core/Traffic.h"
 #include "testview/ValueLog.h"
 
 std::string Latin1ToUtf8(const std::string& str) {
@@ -126,6 +130,22 @@ private:
     std::FILE* m_pOut;
 };
 
+// Most JSON readers hold a number in a double: a 64-bit integer that a
+// double cannot hold exactly goes as a string, lest it be rounded.
+bool IsJsonNumber(const CTypedValue& v) {
+    constexpr std::int64_t kExact = std::int64_t(1) << 53;
+    switch (v.kind) {
+        case ValueKind::Int64: {
+            const auto n = static_cast<std::int64_t>(v.nBits);
+            return n >= -kExact && n <= kExact;
+        }
+        case ValueKind::Uint64:
+            return v.nBits <= std::uint64_t(kExact);
+        default:
+            return !IsTextValue(v);
+    }
+}
+
 // One array of reads, closed at the end, so that the whole output is one
 // JSON document.
 class CJsonOutput : public CPollOutput {
@@ -148,7 +168,7 @@ public:
             const CTypedValue& v = result.values[i];
             const CString strValue = ExactText(v);
             s += (i > 0 ? "," : "") + std::string("{\"address\":") + std::to_string(v.nAddress) +
-                 ",\"value\":" + (IsTextValue(v) ? JsonString(Latin1ToUtf8(strValue)) : strValue) +
+                 ",\"value\":" + (IsJsonNumber(v) ? strValue : JsonString(Latin1ToUtf8(strValue))) +
                  "}";
         }
         s += "]}";
@@ -180,4 +200,49 @@ std::unique_ptr<CPollOutput> CPollOutput::Make(const std::string& strFormat,
         return std::make_unique<CJsonOutput>(context, pOut);
     }
     return nullptr;
+}
+
+namespace {
+std::string RoundTrip(double dMillis) {
+    char sz[32];
+    std::snprintf(sz, sizeof sz, "%.3f", dMillis);
+    return sz;
+}
+}  // namespace
+
+void PrintRaw(const std::string& strFormat, const CRawExchange& x, std::FILE* pOut) {
+    using FrameDecode::EFraming;
+    const std::string strRequest = Traffic::FormatHex(x.request.data(), x.request.size());
+    const std::string strAnswer = Traffic::FormatHex(x.answer.data(), x.answer.size());
+    const std::string strRequestDecoded =
+        FrameDecode::DecodeRequest(x.request.data(), x.request.size(), EFraming::UNIT_PDU);
+    const std::string strAnswerDecoded =
+        x.answer.empty()
+            ? std::string()
+            : FrameDecode::DecodeAnswer(x.request.data(), x.request.size(), EFraming::UNIT_PDU,
+                                        x.answer.data(), x.answer.size(), EFraming::UNIT_PDU);
+    if (strFormat == "csv") {
+        std::fprintf(pOut,
+                     "request,answer,status,round_trip_ms,request_decoded,answer_decoded\n"
+                     "%s,%s,%s,%s,%s,%s\n",
+                     strRequest.c_str(), strAnswer.c_str(),
+                     CsvField(Latin1ToUtf8(x.strStatus)).c_str(), RoundTrip(x.dMillis).c_str(),
+                     CsvField(strRequestDecoded).c_str(), CsvField(strAnswerDecoded).c_str());
+    } else if (strFormat == "json") {
+        std::fprintf(pOut,
+                     "{\"request\": %s, \"answer\": %s, \"ok\": %s, \"status\": %s, "
+                     "\"round_trip_ms\": %s, \"request_decoded\": %s, \"answer_decoded\": %s}\n",
+                     JsonString(strRequest).c_str(), JsonString(strAnswer).c_str(),
+                     x.bOk ? "true" : "false", JsonString(Latin1ToUtf8(x.strStatus)).c_str(),
+                     RoundTrip(x.dMillis).c_str(), JsonString(strRequestDecoded).c_str(),
+                     JsonString(strAnswerDecoded).c_str());
+    } else {
+        std::fprintf(pOut, "> %s  %s\n", strRequest.c_str(), strRequestDecoded.c_str());
+        if (!x.answer.empty()) {
+            std::fprintf(pOut, "< %s  %s\n", strAnswer.c_str(), strAnswerDecoded.c_str());
+        }
+        std::fprintf(pOut, "%s (%s ms)\n", Latin1ToUtf8(x.strStatus).c_str(),
+                     RoundTrip(x.dMillis).c_str());
+    }
+    std::fflush(pOut);
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/WinTypes.h"
 #include "testview/ReadWrite.h"
 
 // What every record carries besides the read itself.
@@ -35,3 +36,17 @@ public:
 std::string Latin1ToUtf8(const std::string& str);
 // A JSON string literal, quotes included.
 std::string JsonString(const std::string& strUtf8);
+
+// A raw request and what came of it.
+struct CRawExchange {
+    CByteArray request;  // device address, function code, data
+    CByteArray answer;   // the same, as it came back; empty when nothing did
+    std::string strStatus;
+    bool bOk = false;
+    double dMillis = 0;
+};
+
+// As --trace shows an exchange ("> 01 03 ...  unit 1: read holding
+// registers, ..."), then the status and round trip (text); or one CSV
+// line after its header; or one JSON object.
+void PrintRaw(const std::string& strFormat, const CRawExchange& exchange, std::FILE* pOut);

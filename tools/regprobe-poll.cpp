@@ -1,6 +1,7 @@
 // Command-line poller: reads a device at an interval and prints the decoded
 // values, the status text and the running statistics; or writes one value
 // as the test window does. Output is text for a person, or CSV or JSON.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -13,12 +14,15 @@
 
 #include "PollOptions.h"
 #include "PollOutput.h"
+#include "ScanOutput.h"
 #include "connections/ConfigFile.h"
 #include "connections/Connection.h"
 #include "core/FrameDecode.h"
+#include "core/FunctionCodes.h"
 #include "core/Traffic.h"
 #include "platform/CommandLine.h"
 #include "platform/com/ComApi.h"
+#include "scan/AddressScan.h"
 #include "testview/PollStatistics.h"
 #include "testview/ReadWrite.h"
 #include "testview/RowFormat.h"
@@ -27,6 +31,9 @@
 namespace {
 
 volatile std::sig_atomic_t g_bStop = 0;
+
+// Room for the answer to a raw request: the longest Modbus answer fits.
+constexpr DWORD kRawAnswerRoom = 256;
 
 void OnSignal(int) {
     g_bStop = 1;
@@ -179,6 +186,109 @@ int Poll(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CPollOutput& o
     return statistics.m_nErrors == 0 ? 0 : 1;
 }
 
+// --scan-units: each unit of the range asked in turn; the exit status.
+int Scan(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CScanOutput& output) {
+    if (pTcp != nullptr && !pTcp->GetReconnect() && !pTcp->IsConnected()) {
+        return 1;  // the connection error is told already
+    }
+    if (o.nScanTimeout != 0) {
+        pTcp->SetTimeout(DWORD(o.nScanTimeout));
+    }
+    CUnitScanRequest request;
+    request.nReadFunction = IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction);
+    request.wAddress = WORD(o.nAddress);
+    request.wQuantity = WORD(o.nQuantity);
+    request.byFirst = BYTE(o.nScanFirst);
+    request.byLast = BYTE(o.nScanLast);
+    // A unit that stays silent costs a Modbus/TCP master its connection:
+    // it is made again before the next unit.
+    auto before = [pTcp] {
+        if (g_bStop) {
+            return false;
+        }
+        if (pTcp == nullptr || pTcp->GetReconnect() || pTcp->IsConnected() ||
+            pTcp->Connect(CString(), 0, 0)) {
+            return true;
+        }
+        std::fprintf(stderr, "Connection Error: %s\n", pTcp->GetLastCause().c_str());
+        return false;
+    };
+    const std::vector<CUnitAnswer> answers =
+        ScanUnits(*pModbus, request, before, [&output](const CUnitAnswer& answer) {
+            output.Unit(answer);
+            return g_bStop == 0;
+        });
+    output.End(answers);
+    return answers.size() == size_t(o.nScanLast - o.nScanFirst + 1) ? 0 : 1;
+}
+
+// --scan-addresses: the readable ranges of one table; the exit status.
+int ScanAddresses(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
+    if (pTcp != nullptr && !pTcp->GetReconnect() && !pTcp->IsConnected()) {
+        return 1;  // the connection error is told already
+    }
+    const int nFunction = IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction);
+    const bool bBits = nFunction == READ_OUTPUT_STATUS || nFunction == READ_INPUT_STATUS;
+    const unsigned nMaxCount = o.bQuantityGiven ? unsigned(std::max(1L, o.nQuantity))
+                               : bBits          ? 2000u
+                                                : 125u;
+    WORD wStatus = 0;
+    const auto read = [&](unsigned nFirst, unsigned nCount) {
+        if (g_bStop) {
+            return CAddressScan::ERead::FAILED;
+        }
+        wStatus = ReadTable(*pModbus, nFunction, BYTE(o.nDevice), WORD(nFirst), WORD(nCount));
+        return wStatus == MODBUS_OK                   ? CAddressScan::ERead::DATA
+               : wStatus == MODBUS_EXCEPTION_BASE + 2 ? CAddressScan::ERead::ILLEGAL_ADDRESS
+                                                      : CAddressScan::ERead::FAILED;
+    };
+    const CAddressScan::CResult result =
+        CAddressScan::Scan(read, 0, 65535, nMaxCount, unsigned(o.nScanStep));
+    PrintRanges(o.strFormat, result.ranges, stdout);
+    if (!result.bComplete) {
+        const CString strStatus =
+            g_bStop ? CString("interrupted")
+                    : FrameDecode::NameExceptionStatus(pModbus->GetErrorText(wStatus), wStatus);
+        std::fprintf(stderr, "regprobe-poll: scan stopped at %u after %u requests: %s\n",
+                     result.nFailedAt, result.nRequests, strStatus.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "%zu range%s in %u requests\n", result.ranges.size(),
+                 result.ranges.size() == 1 ? "" : "s", result.nRequests);
+    return 0;
+}
+
+// --raw: one request of the given bytes, its answer decoded; the exit status.
+int SendRaw(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
+    if (pTcp != nullptr && !pTcp->GetReconnect() && !pTcp->IsConnected()) {
+        return 1;  // the connection error is told already
+    }
+    CByteArray request(o.rawPdu.size() + 1);
+    request[0] = BYTE(o.nDevice);
+    std::copy(o.rawPdu.begin(), o.rawPdu.end(), request.begin() + 1);
+    CByteArray answer;
+    const auto t0 = std::chrono::steady_clock::now();
+    const WORD wStatus =
+        pModbus->Transact(request, DWORD(request.size()), answer, kRawAnswerRoom, FALSE);
+    const double dMillis =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    if (wStatus >= MODBUS_EXCEPTION_BASE && wStatus <= MODBUS_EXCEPTION_BASE + 0xFF) {
+        // Told as a status only: shown as the answer it stands for.
+        answer = {request[0], BYTE(request[1] | ModbusFunction::EXCEPTION_FLAG),
+                  BYTE(wStatus - MODBUS_EXCEPTION_BASE)};
+    } else if (wStatus != MODBUS_OK) {
+        answer.clear();
+    }
+    CRawExchange exchange;
+    exchange.request = request;
+    exchange.answer = answer;
+    exchange.strStatus = FrameDecode::NameExceptionStatus(pModbus->GetErrorText(wStatus), wStatus);
+    exchange.bOk = wStatus == MODBUS_OK;
+    exchange.dMillis = dMillis;
+    PrintRaw(o.strFormat, exchange, stdout);
+    return exchange.bOk ? 0 : 1;
+}
+
 }  // namespace
 
 // What the device is called in the output and the trace.
@@ -269,6 +379,23 @@ int main(int argc, char** argv) {
         CDevice device;
         if (!device.Open(o)) {
             nStatus = 1;
+        } else if (o.bScanUnits) {
+            if (o.nScanTimeout != 0 && device.Tcp() == nullptr) {
+                std::fprintf(stderr,
+                             "regprobe-poll: --scan-timeout needs a Modbus/TCP "
+                             "connection; a serial line keeps its own\n");
+                nStatus = 2;
+            } else {
+                nStatus =
+                    Scan(o, device.Modbus(), device.Tcp(), *CScanOutput::Make(o.strFormat, stdout));
+            }
+            o.nCount = 0;
+        } else if (o.bRaw) {
+            nStatus = SendRaw(o, device.Modbus(), device.Tcp());
+            o.nCount = 0;
+        } else if (o.bScanAddresses) {
+            nStatus = ScanAddresses(o, device.Modbus(), device.Tcp());
+            o.nCount = 0;
         } else if (o.bWrite && !Write(o, device.Modbus(), &nStatus)) {
             o.nCount = 0;
         }

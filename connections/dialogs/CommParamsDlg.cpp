@@ -2,8 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
-#include <QProgressBar>
 #include <QRadioButton>
 #include <cstdio>
 #include <cstdlib>
@@ -91,19 +89,11 @@ CCommParamsDlg::~CCommParamsDlg() {
 BOOL CCommParamsDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     // Below the controls, shown only while the server is being reached.
-    m_sizeIdle = size();
-    const QRect margin = MapDialogRect(0, 0, 7, 0);
-    const int nWidth = m_sizeIdle.width() - 2 * margin.width();
+    const int nMargin = MapDialogRect(0, 0, 7, 0).width();
+    const int nWidth = width() - 2 * nMargin;
     const int nLine = MapDialogRect(0, 0, 0, 9).height();
-    m_labelConnecting = new QLabel(this);
-    m_labelConnecting->setObjectName("connecting");
-    m_labelConnecting->setGeometry(margin.width(), m_sizeIdle.height(), nWidth, nLine);
-    m_progress = new QProgressBar(this);
-    m_progress->setRange(0, 0);  // no end is known: busy
-    m_progress->setTextVisible(false);
-    m_progress->setGeometry(margin.width(), m_sizeIdle.height() + nLine + nLine / 4, nWidth, nLine);
-    m_labelConnecting->hide();
-    m_progress->hide();
+    m_connecting.Create(this, QRect(nMargin, height(), nWidth, nLine),
+                        QRect(nMargin, height() + nLine + nLine / 4, nWidth, nLine));
     FillLists();
     if (!m_bNew) {
         ReadFromServer();
@@ -352,16 +342,10 @@ CSerialPortWrite CCommParamsDlg::CollectWrite(CString* pstrRefusal) {
 
 void CCommParamsDlg::ShowConnecting(bool bConnecting) {
     if (bConnecting) {
-        const CString strPlace = m_pJob != nullptr ? m_pJob->GetServerPlace() : CString();
-        m_labelConnecting->setText(QString::fromStdString("Connecting to " + strPlace) +
-                                   QChar(0x2026));
-        setFixedSize(m_sizeIdle.width(),
-                     m_progress->geometry().bottom() + MapDialogRect(0, 0, 0, 6).height());
+        m_connecting.Show(m_pJob != nullptr ? m_pJob->GetServerPlace() : CString());
     } else {
-        setFixedSize(m_sizeIdle);
+        m_connecting.Hide();
     }
-    m_labelConnecting->setVisible(bConnecting);
-    m_progress->setVisible(bConnecting);
     if (m_bNew) {
         m_editServer->setEnabled(!bConnecting);
         m_comboPort->setEnabled(!bConnecting);

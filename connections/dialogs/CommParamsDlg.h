@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "ConnectingIndicator.h"
 #include "connections/SerialSettingsJob.h"
 #include "platform/ui/Dialog.h"
 
@@ -14,9 +15,7 @@ class CConnection;
 class CJobWatch;
 class QCheckBox;
 class QComboBox;
-class QLabel;
 class QLineEdit;
-class QProgressBar;
 
 class CCommParamsDlg : public CDialog {
     Q_OBJECT
@@ -61,8 +60,6 @@ protected:
     BOOL m_bRtsCts = FALSE;
     BOOL m_bXonXoff = FALSE;
     CConnection* m_pConnection = nullptr;
-    QLabel* m_labelConnecting = nullptr;
-    QProgressBar* m_progress = nullptr;
 
 private:
     void StartPhase(CSerialSettingsJob::EPhase phase);
@@ -85,5 +82,5 @@ private:
     CString m_strRefusal;
     CString m_strNewName;
     CString m_strNewServer;
-    QSize m_sizeIdle;
+    CConnectingIndicator m_connecting;
 };

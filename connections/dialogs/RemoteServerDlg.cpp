@@ -1,7 +1,5 @@
 #include "RemoteServerDlg.h"
 
-#include <QLabel>
-#include <QProgressBar>
 #include <cstdlib>
 
 #include "DlgText.h"
@@ -29,16 +27,7 @@ void CRemoteServerDlg::DoDataExchange(CDataExchange* pDX) {
 BOOL CRemoteServerDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     // Below the buttons, shown only while connecting.
-    m_labelConnecting = new QLabel(this);
-    m_labelConnecting->setObjectName("connecting");
-    m_labelConnecting->setGeometry(MapDialogRect(13, 84, 159, 9));
-    m_progress = new QProgressBar(this);
-    m_progress->setRange(0, 0);  // no end is known: busy
-    m_progress->setTextVisible(false);
-    m_progress->setGeometry(MapDialogRect(13, 95, 159, 9));
-    m_labelConnecting->hide();
-    m_progress->hide();
-    m_sizeIdle = size();
+    m_connecting.Create(this, MapDialogRect(13, 84, 159, 9), MapDialogRect(13, 95, 159, 9));
     if (!m_bNew) {
         FillFromConnection();
     }
@@ -119,15 +108,10 @@ BOOL CRemoteServerDlg::ApplyAndConnect() {
 void CRemoteServerDlg::ShowConnecting(const CString& strTarget) {
     const bool bConnecting = !strTarget.empty();
     if (bConnecting) {
-        m_labelConnecting->setText(QString::fromStdString("Connecting to " + strTarget) +
-                                   QChar(0x2026));
-        setFixedSize(m_sizeIdle.width(),
-                     m_progress->geometry().bottom() + MapDialogRect(0, 0, 0, 6).height());
+        m_connecting.Show(strTarget);
     } else {
-        setFixedSize(m_sizeIdle);
+        m_connecting.Hide();
     }
-    m_labelConnecting->setVisible(bConnecting);
-    m_progress->setVisible(bConnecting);
     m_editTimeout->setEnabled(!bConnecting);
     if (m_bNew) {
         m_editAddress->setEnabled(!bConnecting);

@@ -7,14 +7,13 @@
 
 #include <memory>
 
+#include "ConnectingIndicator.h"
 #include "platform/ui/Dialog.h"
 
 class CConnection;
 class CJobWatch;
 class CRemoteConnectAttempt;
-class QLabel;
 class QLineEdit;
-class QProgressBar;
 
 class CRemoteServerDlg : public CDialog {
     Q_OBJECT
@@ -47,8 +46,6 @@ protected:
     QLineEdit* m_editTimeout = nullptr;
     QLineEdit* m_editPort = nullptr;
     QLineEdit* m_editAddress = nullptr;
-    QLabel* m_labelConnecting = nullptr;
-    QProgressBar* m_progress = nullptr;
     CConnection* m_pConnection = nullptr;
 
 private:
@@ -56,5 +53,5 @@ private:
     std::shared_ptr<CRemoteConnectAttempt> m_pAttempt;
     std::unique_ptr<CJobWatch> m_pWatch;
     CString m_strNewName;
-    QSize m_sizeIdle;
+    CConnectingIndicator m_connecting;
 };

@@ -70,6 +70,11 @@ const CFrameCase kCases[] = {
     // Requests that do not decode.
     {"RequestShort", false, "01 03 00 00", "",
      "not decoded: too short for read holding registers request: 3 PDU bytes, needs 5"},
+    {"ReadWriteRequest", false, "01 17 00 03 00 06 00 0E 00 02 04 00 FF 01 00", "",
+     "unit 1: read/write multiple registers, read address 3, quantity 6, write address 14, "
+     "quantity 2: 255 256"},
+    {"ReadWriteByteCount", false, "01 17 00 03 00 06 00 0E 00 02 02 00 FF", "",
+     "not decoded: byte count 2 for 2 registers"},
     {"RequestByteCount", false, "01 10 00 01 00 02 06 00 0A 01 02", "",
      "not decoded: byte count 6 but 4 bytes follow"},
     {"RequestCountLowByte", false, "01 10 00 01 00 81 02 00 0A", "",
@@ -98,6 +103,12 @@ const CFrameCase kCases[] = {
      "not decoded: not an echo of the request: address 1, value 4"},
     {"WriteRegistersAnswer", false, "01 10 00 01 00 02 04 00 0A 01 02", "01 10 00 01 00 02",
      "unit 1: write multiple registers, address 1, quantity 2"},
+    {"MaskWrite", false, "01 16 00 04 00 F2 00 25", "01 16 00 04 00 F2 00 25",
+     "unit 1: mask write register, address 4, AND 0x00F2, OR 0x0025"},
+    {"MaskWriteWrongEcho", false, "01 16 00 04 00 F2 00 25", "01 16 00 04 00 F2 00 26",
+     "not decoded: not an echo of the request: address 4, AND 0x00F2, OR 0x0026"},
+    {"ReadWriteRegisters", false, "01 17 00 03 00 02 00 0E 00 01 02 00 FF", "01 17 04 00 01 00 02",
+     "unit 1: read/write multiple registers: 1 2"},
     // Answers that do not decode.
     {"AnswerByteCount", false, "01 03 00 00 00 03", "01 03 06 00 01 00 02",
      "not decoded: byte count 6 but 4 bytes follow"},

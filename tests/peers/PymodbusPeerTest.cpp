@@ -59,9 +59,10 @@ TEST_F(PymodbusPeer, FloatsAndDoublesAsPymodbusPacksThemAndLoopback) {
     }
 }
 
-// The test window's 32-bit types against pymodbus's own packing in each byte
-// order, then written by the window's write and read back.
-TEST_F(PymodbusPeer, ThirtyTwoBitValuesInEachOrderAsPymodbusPacksThem) {
+// The test window's 32- and 64-bit types against pymodbus's own packing in
+// each byte order, then written by the window's write and read back, or
+// compared with pymodbus's registers.
+TEST_F(PymodbusPeer, WideValuesInEachOrderAsPymodbusPacksThem) {
     const char* const orders[] = {"ABCD", "CDAB", "BADC", "DCBA"};
     auto read = [&](int nType, const std::string& strAt) {
         CReadSettings settings;
@@ -96,6 +97,62 @@ TEST_F(PymodbusPeer, ThirtyTwoBitValuesInEachOrderAsPymodbusPacksThem) {
     // The same value in two orders is laid out differently on the device.
     EXPECT_NE(Holdings(920, 2), Holdings(922, 2));
     EXPECT_EQ(Holdings(920, 2), (CWordArray{0x1234, 0x5678}));
+
+    // Each 64-bit kind in each order from 1000 as pymodbus packed it; the
+    // window's write of the same text sends the same registers.
+    const struct {
+        int nFirst;
+        const char* pszText;
+        const char* pszExact;
+    } kWide[] = {{TYPE_SIGNED_64_FIRST, "-81985529216486896", "-81985529216486896"},
+                 {TYPE_UNSIGNED_64_FIRST, "9843086184167632639", "9843086184167632639"},
+                 {TYPE_FLOAT_64_FIRST, "3.141592653589793", "3.1415926535897931"}};
+    for (int i = 0; i < 3; ++i) {
+        for (int k = 0; k < 4; ++k) {
+            SCOPED_TRACE(std::string(kWide[i].pszText) + " " + orders[k]);
+            const WORD wAt = WORD(1000 + 16 * i + 4 * k), wTo = WORD(wAt + 60);
+            const CReadResult r = read(kWide[i].nFirst + k, std::to_string(wAt));
+            ASSERT_EQ(r.wStatus, 0);
+            ASSERT_EQ(r.values.size(), 1u);
+            EXPECT_EQ(ExactText(r.values[0]), kWide[i].pszExact);
+            const CWriteResult w =
+                WriteOnce({&m_master, WRITE_PRESET_SINGLE_REGISTER, kWide[i].nFirst + k, "1",
+                           std::to_string(wTo), kWide[i].pszText});
+            ASSERT_TRUE(w.bWritten);
+            EXPECT_EQ(w.wStatus, 0) << w.strError;
+            EXPECT_EQ(Holdings(wTo, 4), Holdings(wAt, 4));
+        }
+    }
 }
 
 }  // namespace
+
+namespace {
+// What the master's raw exchange gives back for the bytes given (device
+// address first), or the status when it is not 0.
+CByteArray Raw(CRemoteModbus& master, CByteArray request) {
+    CByteArray answer;
+    const WORD wStatus = master.Transact(request, DWORD(request.size()), answer, 256, FALSE);
+    EXPECT_EQ(wStatus, 0);
+    return answer;
+}
+}  // namespace
+
+// The functions the form does not offer, as the poller's --raw sends them
+// and as pymodbus serves them.
+TEST_F(PymodbusPeer, WriteCoilsMaskWriteAndReadWriteRegisters) {
+    EXPECT_EQ(Raw(m_master, {1, 0x0F, 0, 50, 0, 10, 2, 0xCD, 0x01}),
+              (CByteArray{1, 0x0F, 0, 50, 0, 10}));
+    CByteArray coils(10);
+    ASSERT_EQ(m_master.ReadOutputStatus(1, 50, 10, coils), 0);
+    EXPECT_EQ(coils, (CByteArray{1, 0, 1, 1, 0, 0, 1, 1, 1, 0}));
+
+    const WORD wBefore = Holdings(60, 1)[0];
+    EXPECT_EQ(Raw(m_master, {1, 0x16, 0, 60, 0x00, 0xF2, 0x00, 0x25}),
+              (CByteArray{1, 0x16, 0, 60, 0x00, 0xF2, 0x00, 0x25}));
+    EXPECT_EQ(Holdings(60, 1)[0], WORD((wBefore & 0x00F2) | (0x0025 & ~0x00F2)));
+
+    const WORD wNext = Holdings(71, 1)[0];
+    EXPECT_EQ(Raw(m_master, {1, 0x17, 0, 70, 0, 2, 0, 70, 0, 1, 2, 0xAB, 0xCD}),
+              (CByteArray{1, 0x17, 4, 0xAB, 0xCD, BYTE(wNext >> 8), BYTE(wNext)}));
+}

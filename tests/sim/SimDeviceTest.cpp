@@ -54,6 +54,14 @@ TEST(SimDevice, WritesEchoAndReadBack) {
     EXPECT_EQ(Ask(device, {3, 0, 30, 0, 2}), (CByteArray{3, 4, 0x11, 0x22, 0x33, 0x44}));
 
     EXPECT_EQ(Ask(device, {8, 0, 0, 0xA5, 0x37, 0x01}), (CByteArray{8, 0, 0, 0xA5, 0x37, 0x01}));
+
+    // Mask write: (0x12 AND 0xF2) OR (0x25 AND NOT 0xF2) is 0x17.
+    device.SetHoldingRegister(4, 0x12);
+    EXPECT_EQ(Ask(device, {22, 0, 4, 0, 0xF2, 0, 0x25}), (CByteArray{22, 0, 4, 0, 0xF2, 0, 0x25}));
+    EXPECT_EQ(device.GetHoldingRegister(4), 0x17);
+    // Read/write: the write first, so the read sees it.
+    EXPECT_EQ(Ask(device, {23, 0, 29, 0, 2, 0, 30, 0, 1, 2, 0xAB, 0xCD}),
+              (CByteArray{23, 4, 0, 0, 0xAB, 0xCD}));
 }
 
 TEST(SimDevice, RefusesWithTheStandardExceptions) {
@@ -91,6 +99,12 @@ TEST(SimDevice, RefusesWithTheStandardExceptions) {
         {{5, 0x27, 0x10, 0xFF, 0}, 2},
         {{16, 0, 99, 0, 2, 4, 0, 1, 0, 2}, 2},
         {{15, 0x27, 0x0F, 0, 2, 1, 3}, 2},
+        {{22, 0, 100, 0, 0, 0, 0}, 2},
+        {{22, 0, 1, 0, 0, 0}, 3},
+        {{23, 0, 0, 0, 126, 0, 0, 0, 1, 2, 0, 0}, 3},
+        {{23, 0, 0, 0, 1, 0, 0, 0, 1, 4, 0, 0}, 3},
+        {{23, 0, 99, 0, 2, 0, 0, 0, 1, 2, 0, 0}, 2},
+        {{23, 0, 0, 0, 1, 0, 99, 0, 2, 4, 0, 0, 0, 0}, 2},
     };
     for (const Case& c : cases) {
         CByteArray answer = Ask(device, c.pdu);

@@ -37,27 +37,35 @@ except ImportError as exc:
     sys.exit(3)
 
 
+ORDERS = ((Endian.Big, Endian.Big), (Endian.Big, Endian.Little),
+          (Endian.Little, Endian.Big), (Endian.Little, Endian.Little))
+
+
 def packed_values():
     """From 900 a float and a double packed by pymodbus, each with the most
     significant word first, then last; from 920 0x12345678 as an unsigned
     32-bit value, then 123456.0 as a 32-bit float, each in the orders ABCD,
-    CDAB, BADC and DCBA."""
-    first, second = [], []
+    CDAB, BADC and DCBA (byte order, word order); from 1000 in the same
+    orders -81985529216486896 as a signed 64-bit value, 0x8899AABBCCDDEEFF
+    as an unsigned one, then 3.141592653589793 as a 64-bit float."""
+    first, second, third = [], [], []
     for add, value in ((BinaryPayloadBuilder.add_32bit_float, -1234.5625),
                        (BinaryPayloadBuilder.add_64bit_float, 3.141592653589793)):
         for order in (Endian.Big, Endian.Little):
             builder = BinaryPayloadBuilder(byteorder=Endian.Big, wordorder=order)
             add(builder, value)
             first += builder.to_registers()
-    for add, value in ((BinaryPayloadBuilder.add_32bit_uint, 0x12345678),
-                       (BinaryPayloadBuilder.add_32bit_float, 123456.0)):
-        for byteorder, wordorder in ((Endian.Big, Endian.Big), (Endian.Big, Endian.Little),
-                                     (Endian.Little, Endian.Big),
-                                     (Endian.Little, Endian.Little)):
-            builder = BinaryPayloadBuilder(byteorder=byteorder, wordorder=wordorder)
-            add(builder, value)
-            second += builder.to_registers()
-    return {900: first, 920: second}
+    for words, values in ((second, ((BinaryPayloadBuilder.add_32bit_uint, 0x12345678),
+                                    (BinaryPayloadBuilder.add_32bit_float, 123456.0))),
+                          (third, ((BinaryPayloadBuilder.add_64bit_int, -81985529216486896),
+                                   (BinaryPayloadBuilder.add_64bit_uint, 0x8899AABBCCDDEEFF),
+                                   (BinaryPayloadBuilder.add_64bit_float, 3.141592653589793)))):
+        for add, value in values:
+            for byteorder, wordorder in ORDERS:
+                builder = BinaryPayloadBuilder(byteorder=byteorder, wordorder=wordorder)
+                add(builder, value)
+                words += builder.to_registers()
+    return {900: first, 920: second, 1000: third}
 
 
 def slave(size, inputs, packed):
@@ -79,7 +87,7 @@ def slave(size, inputs, packed):
 
 
 async def serve_tcp():
-    context = ModbusServerContext(slaves=slave(1000, lambda i: i % 5 in (1, 2), packed_values()),
+    context = ModbusServerContext(slaves=slave(1200, lambda i: i % 5 in (1, 2), packed_values()),
                                   single=True)
     server = ModbusTcpServer(context, address=("127.0.0.1", 0))
     serving = asyncio.create_task(server.serve_forever())

@@ -28,6 +28,10 @@ int Type32(Kind32 kind, WordOrder order) {
     return TYPE_SIGNED_32_FIRST + int(kind) * WORD_ORDER_COUNT + int(order);
 }
 
+int Type64(Kind32 kind, WordOrder order) {
+    return TYPE_SIGNED_64_FIRST + int(kind) * WORD_ORDER_COUNT + int(order);
+}
+
 CReadSettings Settings(CModbus* pModbus, int nFunction, int nType, const char* pszAddress,
                        const char* pszQuantity, const char* pszDevice = "1") {
     return {pModbus, nFunction, nType, pszDevice, pszAddress, pszQuantity, ""};
@@ -124,6 +128,38 @@ INSTANTIATE_TEST_SUITE_P(
              {{"[0]=123456 ", "123456"}}),
         Case("Float32DCBA", Type32(Kind32::Float, WordOrder::DCBA), K::Float, 0, {0xCDCC, 0xCC3D},
              {{"[0]=0.1 ", "0.100000001"}}),
+        // 0x0123456789ABCDEF, 0xFEDCBA9876543210 and 0.1 (0x3FB999999999999A)
+        // in each order.
+        Case("Signed64ABCDOddRegistersLeftOut", Type64(Kind32::Signed, WordOrder::ABCD), K::Int64,
+             65534, {0x0123, 0x4567, 0x89AB, 0xCDEF, 0xFEDC, 0xBA98, 0x7654, 0x3210, 1, 2, 3},
+             {{"[65534]=81985529216486895 ", "81985529216486895"},
+              {"[65538]=-81985529216486896 ", "-81985529216486896"}}),
+        Case("Signed64CDAB", Type64(Kind32::Signed, WordOrder::CDAB), K::Int64, 0,
+             {0x3210, 0x7654, 0xBA98, 0xFEDC}, {{"[0]=-81985529216486896 ", "-81985529216486896"}}),
+        Case("Signed64BADC", Type64(Kind32::Signed, WordOrder::BADC), K::Int64, 0,
+             {0xDCFE, 0x98BA, 0x5476, 0x1032}, {{"[0]=-81985529216486896 ", "-81985529216486896"}}),
+        Case("Signed64DCBA", Type64(Kind32::Signed, WordOrder::DCBA), K::Int64, 0,
+             {0x1032, 0x5476, 0x98BA, 0xDCFE}, {{"[0]=-81985529216486896 ", "-81985529216486896"}}),
+        Case("Unsigned64ABCD", Type64(Kind32::Unsigned, WordOrder::ABCD), K::Uint64, 0,
+             {0xFEDC, 0xBA98, 0x7654, 0x3210},
+             {{"[0]=18364758544493064720 ", "18364758544493064720"}}),
+        Case("Unsigned64CDAB", Type64(Kind32::Unsigned, WordOrder::CDAB), K::Uint64, 0,
+             {0x3210, 0x7654, 0xBA98, 0xFEDC},
+             {{"[0]=18364758544493064720 ", "18364758544493064720"}}),
+        Case("Unsigned64BADC", Type64(Kind32::Unsigned, WordOrder::BADC), K::Uint64, 0,
+             {0xDCFE, 0x98BA, 0x5476, 0x1032},
+             {{"[0]=18364758544493064720 ", "18364758544493064720"}}),
+        Case("Unsigned64DCBA", Type64(Kind32::Unsigned, WordOrder::DCBA), K::Uint64, 0,
+             {0x1032, 0x5476, 0x98BA, 0xDCFE},
+             {{"[0]=18364758544493064720 ", "18364758544493064720"}}),
+        Case("Float64ABCD", Type64(Kind32::Float, WordOrder::ABCD), K::Double, 0,
+             {0x3FB9, 0x9999, 0x9999, 0x999A}, {{"[0]=0.1 ", "0.10000000000000001"}}),
+        Case("Float64CDAB", Type64(Kind32::Float, WordOrder::CDAB), K::Double, 0,
+             {0x999A, 0x9999, 0x9999, 0x3FB9}, {{"[0]=0.1 ", "0.10000000000000001"}}),
+        Case("Float64BADC", Type64(Kind32::Float, WordOrder::BADC), K::Double, 0,
+             {0xB93F, 0x9999, 0x9999, 0x9A99}, {{"[0]=0.1 ", "0.10000000000000001"}}),
+        Case("Float64DCBA", Type64(Kind32::Float, WordOrder::DCBA), K::Double, 0,
+             {0x9A99, 0x9999, 0x9999, 0xB93F}, {{"[0]=0.1 ", "0.10000000000000001"}}),
         Case("Bits", BITS, K::Bit, 65535, {1, 0}, {{"[65535]=1 ", "1"}, {"[65536]=0 ", "0"}})),
     [](const testing::TestParamInfo<DecodeCase>& info) { return info.param.pszName; });
 
@@ -185,7 +221,6 @@ TEST(ReadOnce, EachFunctionAndTypeReadsAndFormatsItsValues) {
         Settings(&master, READ_INPUT_REGISTERS, Type32(Kind32::Float, WordOrder::BADC), "0", "1"));
     EXPECT_EQ(master.m_requests.back()[1], 4);
     EXPECT_EQ(r.list.rows, (Rows{"[0]=123456 "}));
-
     // The loop-back test writes no row; the list is cut to Quantity.
     master.Play(0, CByteArray{1, 8, 0, 0, 0x12, 0x34});
     r = ReadOnce(Settings(&master, READ_LOOPBACK, TYPE_CHAR, "0", "4"));
@@ -258,6 +293,28 @@ TEST(WriteOnce, ValuesAsTheFormTakesThem) {
         {P, Type32(Kind32::Float, WordOrder::BADC), "123456", {0xF147, 0x0020}},
         {P, Type32(Kind32::Float, WordOrder::ABCD), "1e39", {}, true},
         {P, Type32(Kind32::Float, WordOrder::ABCD), "  ", {}},
+        // Integers exactly, not through a double, which would make
+        // 81985529216486895 ...896.
+        {P, Type64(Kind32::Signed, WordOrder::ABCD), "-9223372036854775808", {0x8000, 0, 0, 0}},
+        {P,
+         Type64(Kind32::Signed, WordOrder::CDAB),
+         "81985529216486895",
+         {0xCDEF, 0x89AB, 0x4567, 0x0123}},
+        {P, Type64(Kind32::Signed, WordOrder::ABCD), "9223372036854775808", {}, true},
+        {P, Type64(Kind32::Signed, WordOrder::ABCD), "-9223372036854775809", {}, true},
+        {P,
+         Type64(Kind32::Unsigned, WordOrder::DCBA),
+         "18446744073709551615",
+         {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}},
+        {P,
+         Type64(Kind32::Unsigned, WordOrder::BADC),
+         "81985529216486895",
+         {0x2301, 0x6745, 0xAB89, 0xEFCD}},
+        {P, Type64(Kind32::Unsigned, WordOrder::ABCD), "-1", {}, true},
+        {P, Type64(Kind32::Unsigned, WordOrder::ABCD), "18446744073709551616", {}, true},
+        {P, Type64(Kind32::Float, WordOrder::DCBA), "0.1", {0x9A99, 0x9999, 0x9999, 0xB93F}},
+        {P, Type64(Kind32::Float, WordOrder::ABCD), "1e309", {}, true},
+        {P, Type64(Kind32::Float, WordOrder::ABCD), "abc", {}, true},
         {P, TYPE_HEX_16, "0xBEEF", {0xBEEF}},
         {P, TYPE_HEX_16, "beef", {0xBEEF}},
         {P, TYPE_HEX_16, "10000", {}, true},
@@ -314,6 +371,10 @@ TEST(WriteOnce, TheWriteIsToldAsItWentOut) {
          "Wrote 4294967295 to holding register 4464"},
         {P, Type32(Kind32::Float, WordOrder::BADC), "123456",
          "Wrote 123456 to holding register 4464"},
+        {P, Type64(Kind32::Signed, WordOrder::CDAB), "-81985529216486896",
+         "Wrote -81985529216486896 to holding register 4464"},
+        {P, Type64(Kind32::Unsigned, WordOrder::BADC), "18446744073709551615",
+         "Wrote 18446744073709551615 to holding register 4464"},
         {P, TYPE_HEX_16, "beef", "Wrote 0xBEEF to holding register 4464"},
         {P, TYPE_BINARY_16, "101", "Wrote 0000000000000101 to holding register 4464"},
     };

@@ -40,7 +40,16 @@ Fields Dump(const CPollOptions& o) {
             {"writeFunction", o.strWriteFunction},
             {"writeAddress", n(o.nWriteAddress)},
             {"format", o.strFormat},
-            {"trace", n(o.bTrace)}};
+            {"trace", n(o.bTrace)},
+            {"quantityGiven", n(o.bQuantityGiven)},
+            {"scanUnits", n(o.bScanUnits)},
+            {"scanFirst", n(o.nScanFirst)},
+            {"scanLast", n(o.nScanLast)},
+            {"scanTimeout", n(o.nScanTimeout)},
+            {"scanAddresses", n(o.bScanAddresses)},
+            {"scanStep", n(o.nScanStep)},
+            {"raw", n(o.bRaw)},
+            {"rawPdu", std::string(o.rawPdu.begin(), o.rawPdu.end())}};
 }
 
 // Each option with a value (none for a flag) and the fields it changes.
@@ -55,8 +64,8 @@ const std::map<std::string, std::pair<const char*, Fields>> kEffects = {
     {"--device", {"0", {{"device", "0"}}}},
     {"--function", {"coils", {{"function", "coils"}}}},
     {"--address", {"0x160", {{"address", "352"}}}},
-    {"--quantity", {"0", {{"quantity", "0"}}}},
-    {"--type", {"float32-dcba", {{"type", "float32-dcba"}}}},
+    {"--quantity", {"0", {{"quantity", "0"}, {"quantityGiven", "1"}}}},
+    {"--type", {"float64-dcba", {{"type", "float64-dcba"}}}},
     {"--interval", {"0", {{"interval", "0"}}}},
     {"--count", {"3", {{"count", "3"}, {"countGiven", "1"}}}},
     {"--cycles", {"4", {{"count", "4"}, {"countGiven", "1"}}}},
@@ -65,7 +74,12 @@ const std::map<std::string, std::pair<const char*, Fields>> kEffects = {
     {"--write-function", {"coil", {{"writeFunction", "coil"}}}},
     {"--write-address", {"3", {{"writeAddress", "3"}}}},
     {"--format", {"json", {{"format", "json"}}}},
-    {"--trace", {nullptr, {{"trace", "1"}}}}};
+    {"--trace", {nullptr, {{"trace", "1"}}}},
+    {"--scan-units", {"0x03-7", {{"scanUnits", "1"}, {"scanFirst", "3"}, {"scanLast", "7"}}}},
+    {"--scan-timeout", {"200", {{"scanTimeout", "200"}}}},
+    {"--scan-addresses", {nullptr, {{"scanAddresses", "1"}}}},
+    {"--scan-step", {"0x10", {{"scanStep", "16"}}}},
+    {"--raw", {"41 4a:62", {{"raw", "1"}, {"rawPdu", "AJb"}}}}};
 
 TEST(PollOptions, EachEntrySetsItsOwnFieldsAndIsInTheHelp) {
     CPollOptions unused;
@@ -161,6 +175,21 @@ INSTANTIATE_TEST_SUITE_P(
         CRule{{"--host", "h.invalid", "--config", "a", "--connection", "b"},
               "a saved connection brings its own address and time-out",
               0},
-        CRule{{"--cycles", "2", "--once"}, "--once and --count exclude each other", 0}));
+        CRule{{"--cycles", "2", "--once"}, "--once and --count exclude each other", 0},
+        CRule{{"--scan-units", "1-5", "--scan-timeout", "100"}, nullptr, -1},
+        CRule{{"--scan-units", "1-5", "--once"},
+              "a scan goes without --write, --once and --count",
+              0},
+        CRule{{"--scan-units", "1-5", "--function", "loopback"},
+              "a scan asks with a read, not loopback",
+              0},
+        CRule{{"--scan-timeout", "100"}, "--scan-timeout goes with --scan-units", 0},
+        CRule{{"--scan-addresses", "--scan-units", "1"},
+              "one of --scan-units, --scan-addresses and --raw at a time",
+              0},
+        CRule{{"--raw", "03", "--once"}, "--raw goes without --write, --once and --count", 0},
+        CRule{{"--scan-addresses", "--count", "2"},
+              "a scan goes without --write, --once and --count",
+              0}));
 
 }  // namespace

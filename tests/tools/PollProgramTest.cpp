@@ -18,6 +18,7 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "connections/ConfigFile.h"
@@ -80,10 +81,13 @@ std::string CsvColumn(const std::string& strLine, size_t i) {
 class PollProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        // From 20 on, characters that CSV and a text line must both survive.
-        m_strPort = StartSim(m_sim, {"--holding", "0=10,11,12,13", "--holding",
-                                     "20=0x4100,0x41,0x0A,0x2C,0x22,0x0D,0x5C,0x09,0x7F", "--float",
-                                     "10=1.5", "--size", "holding=100"});
+        // From 20 on, characters that CSV and a text line must both survive;
+        // from 60, 2^53, 2^53 + 1 and two values near the top of 64 bits.
+        m_strPort =
+            StartSim(m_sim, {"--holding", "0=10,11,12,13", "--holding",
+                             "20=0x4100,0x41,0x0A,0x2C,0x22,0x0D,0x5C,0x09,0x7F", "--holding",
+                             "60=0x20,0,0,0,0x20,0,0,1,0xFFE0,0,0,0,0xFFDF,0xFFFF,0xFFFF,0xFFFF",
+                             "--float", "10=1.5", "--size", "holding=100"});
         ASSERT_FALSE(m_strPort.empty());
     }
 
@@ -154,7 +158,8 @@ TEST_F(PollProgram, BadNumbersGiveOneLineAndStatus2) {
          {Lines{"--port", "x"}, Lines{"--quantity", "-1"}, Lines{"--port", "70000"},
           Lines{"--interval", "10001"}, Lines{"--address", "12abc"}, Lines{"--address", "0x"},
           Lines{"--address", "0x10000"}, Lines{"--address", "0x0x1"}, Lines{"--count", "0x-1"},
-          Lines{"--function", "nope"}}) {
+          Lines{"--function", "nope"}, Lines{"--scan-units", "9-3"},
+          Lines{"--scan-units", "1-256"}}) {
         int nStatus = -1;
         const Lines lines = Run(options, &nStatus);
         ASSERT_EQ(lines.size(), 1u) << options[0];
@@ -215,6 +220,32 @@ TEST_F(PollProgram, CsvAndJsonAreWhatPythonReadsBack) {
                        &nStatus, true);
     EXPECT_EQ(lines,
               (Lines{"False [] Modbus device return an exception code 2 (illegal data address)"}));
+}
+
+// A 64-bit integer is a JSON number only while a double holds it exactly:
+// 2^53 and -2^53 are numbers, one further out a string.
+TEST_F(PollProgram, JsonGives64BitIntegersBeyond2To53AsStrings) {
+    const struct {
+        const char* pszType;
+        const char* pszValues;
+    } kCases[] = {
+        {"int64-abcd",
+         "[9007199254740992, '9007199254740993', -9007199254740992, '-9007199254740993']"},
+        {"uint64-abcd",
+         "[9007199254740992, '9007199254740993', '18437736874454810624', "
+         "'18437736874454810623']"},
+    };
+    for (const auto& c : kCases) {
+        int nStatus = -1;
+        const Lines lines =
+            RunProgram({"/bin/sh", "-c",
+                        std::string(REGPROBE_POLL_PROGRAM) + " --port " + m_strPort +
+                            " --address 60 --once --quantity 4 --type " + c.pszType +
+                            " --format json | /usr/bin/python3 -c 'import json,sys;"
+                            " print([v[\"value\"] for v in json.load(sys.stdin)[0][\"values\"]])'"},
+                       &nStatus, true);
+        EXPECT_EQ(lines, Lines{c.pszValues}) << c.pszType;
+    }
 }
 
 TEST_F(PollProgram, TraceShowsTheFramesSentAndReceived) {
@@ -314,6 +345,116 @@ TEST_F(PollProgram, CsvCarriesEveryCharacterAsAField) {
 
 // Nothing listens on the port: the connection error on standard error, and
 // on standard output the read, failed, in each format.
+// Units 3, 7 and 200 answer; the others stay silent. An exception is an
+// answer, so a read past the table's end still finds them.
+TEST(PollScan, FindsExactlyTheUnitsThatAnswer) {
+    CChildProcess sim;
+    const std::string strPort = StartSim(sim, {"--units", "3,7,200", "--size", "holding=100"});
+    ASSERT_FALSE(strPort.empty());
+    const std::string strScan = std::string(REGPROBE_POLL_PROGRAM) + " --port " + strPort +
+                                " --scan-timeout 100 --scan-units ";
+    int nStatus = -1;
+    Lines lines = RunProgram({"/bin/sh", "-c", strScan + "2-8"}, &nStatus, false);
+    ASSERT_EQ(lines.size(), 8u);
+    for (int nUnit = 2; nUnit <= 8; ++nUnit) {
+        const std::string strWant = "unit " + std::to_string(nUnit) + ": " +
+                                    (nUnit == 3 || nUnit == 7 ? "data (" : "silent (");
+        EXPECT_EQ(lines[size_t(nUnit - 2)].rfind(strWant, 0), 0u) << lines[size_t(nUnit - 2)];
+    }
+    EXPECT_EQ(lines[7], "units that answered: 3, 7");
+    EXPECT_EQ(nStatus, 0);
+
+    lines = RunProgram({"/bin/sh", "-c",
+                        strScan + "199-201 --address 150 --format csv | /usr/bin/python3 -c "
+                                  "'import csv,sys\n"
+                                  "for r in csv.DictReader(sys.stdin): print(r[\"unit\"], "
+                                  "r[\"result\"], float(r[\"round_trip_ms\"]) < 1000)'"},
+                       &nStatus, true);
+    EXPECT_EQ(lines, (Lines{"199 silent True", "200 exception 2 True", "201 silent True"}));
+
+    lines = RunProgram({"/bin/sh", "-c",
+                        strScan + "6-7 --function coils --format json | /usr/bin/python3 -c "
+                                  "'import json,sys\n"
+                                  "for r in json.load(sys.stdin): print(r[\"unit\"], "
+                                  "r[\"result\"], r.get(\"status\"))'"},
+                       &nStatus, true);
+    EXPECT_EQ(lines, (Lines{"6 silent Socket Error: no answer within 100 ms", "7 data None"}));
+}
+
+// The readable ranges of the simulator's tables, found in fewer than 2,000
+// requests each; a unit that does not answer ends the scan with why.
+TEST(PollScan, FindsTheReadableRangesOfATable) {
+    CChildProcess sim;
+    const std::string strPort =
+        StartSim(sim, {"--units", "1", "--size", "holding=1000", "--size", "coils=70"});
+    ASSERT_FALSE(strPort.empty());
+    const Lines scan = {REGPROBE_POLL_PROGRAM, "--port", strPort, "--scan-addresses"};
+    int nStatus = -1;
+    for (const auto& [strFunction, strFormat, want] :
+         {std::tuple<std::string, std::string, Lines>{"holding", "text", {"0-999"}},
+          {"coils", "json", {"[{\"first\": 0, \"last\": 69}]"}},
+          {"inputs", "csv", {"first,last", "0,9999"}}}) {
+        Lines lines = RunProgram(scan + Lines{"--function", strFunction, "--format", strFormat},
+                                 &nStatus, true);
+        ASSERT_EQ(lines.size(), want.size() + 1) << strFunction;
+        EXPECT_EQ(Lines(lines.begin(), lines.end() - 1), want);
+        std::smatch match;
+        ASSERT_TRUE(
+            std::regex_match(lines.back(), match, std::regex("1 range in ([0-9]+) requests")))
+            << lines.back();
+        EXPECT_LT(std::stoi(match[1]), 2000) << strFunction;
+        EXPECT_EQ(nStatus, 0);
+    }
+    const Lines lines =
+        RunProgram(scan + Lines{"--device", "2", "--timeout", "200"}, &nStatus, true);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0],
+              "regprobe-poll: scan stopped at 0 after 1 requests: Socket Error: no answer within "
+              "200 ms");
+    EXPECT_EQ(nStatus, 1);
+}
+
+// Any request, sent as given and its answer decoded: a mask write (11 AND
+// 0xF2, OR 0x25 where the mask is clear: 7) and a read-back, a read/write of several registers, an
+// exception, and requests refused before anything is sent.
+TEST_F(PollProgram, RawRequestsGoOutAsGivenAndTheirAnswersAreDecoded) {
+    const std::vector<std::pair<std::string, Lines>> cases = {
+        {"16 0001 00F2 0025",
+         {"> 01 16 00 01 00 F2 00 25  unit 1: mask write register, address 1, AND 0x00F2, OR "
+          "0x0025",
+          "< 01 16 00 01 00 F2 00 25  unit 1: mask write register, address 1, AND 0x00F2, OR "
+          "0x0025"}},
+        {"03 0001 0001",
+         {"> 01 03 00 01 00 01  unit 1: read holding registers, address 1, quantity 1",
+          "< 01 03 02 00 07  unit 1: read holding registers: 7"}},
+        {"17:0000:0002:0005:0001:02:ABCD",
+         {"> 01 17 00 00 00 02 00 05 00 01 02 AB CD  unit 1: read/write multiple registers, read "
+          "address 0, quantity 2, write address 5, quantity 1: 43981",
+          "< 01 17 04 00 0A 00 07  unit 1: read/write multiple registers: 10 7"}},
+        {"03 FFF0 0002",
+         {"> 01 03 FF F0 00 02  unit 1: read holding registers, address 65520, quantity 2",
+          "< 01 83 02  unit 1: read holding registers, exception 2 (illegal data address)"}},
+    };
+    for (const auto& [strHex, want] : cases) {
+        int nStatus = -1;
+        const Lines lines = Run(Device() + Lines{"--raw", strHex}, &nStatus, true);
+        ASSERT_EQ(lines.size(), 3u) << strHex;
+        EXPECT_EQ(Lines(lines.begin(), lines.begin() + 2), want);
+        const bool bException = lines[1].find("exception") != std::string::npos;
+        EXPECT_EQ(
+            lines[2].rfind(bException ? "Modbus device return an exception code 2" : "Ok (", 0), 0u)
+            << lines[2];
+        EXPECT_EQ(nStatus, bException ? 1 : 0);
+    }
+    for (const std::string& strBad : {std::string("3"), std::string("0G"), std::string(508, 'A')}) {
+        int nStatus = -1;
+        const Lines lines = Run(Device() + Lines{"--raw", strBad}, &nStatus);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind("regprobe-poll: --raw", 0), 0u) << lines[0];
+        EXPECT_EQ(nStatus, 2);
+    }
+}
+
 TEST_F(PollProgram, AFailedConnectionIsAFailedReadInEveryFormat) {
     WORD nPort = 0;
     const int hBound = ListenLoopback(-1, &nPort);

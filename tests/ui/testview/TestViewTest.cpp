@@ -116,9 +116,14 @@ TEST_F(TestView, OpensOnlyWithAConnectionAndStartsWithTheDefaults) {
     EXPECT_EQ(pView->m_comboConnection->currentText().toStdString(), strName);
     EXPECT_EQ(pView->m_comboReadFunction->currentText(), "Read Output Registers");
     EXPECT_EQ(pView->m_comboDataType->currentText(), "signed - 16");
-    // The first seven data types as they always were, the wider ones after.
+    // The first seven data types as they always were, the wider ones after,
+    // the 64-bit ones last.
     EXPECT_EQ(pView->m_comboDataType->itemText(6), "double - 64 reverse");
     EXPECT_EQ(pView->m_comboDataType->itemText(7), "signed - 32 ABCD");
+    EXPECT_EQ(pView->m_comboDataType->itemText(20), "binary - 16");
+    EXPECT_EQ(pView->m_comboDataType->itemText(21), "signed - 64 ABCD");
+    // Where the style drops down a scrolling list, a good part of the 33 shows.
+    EXPECT_GE(pView->m_comboDataType->maxVisibleItems(), 12);
     EXPECT_EQ(pView->m_dwInterval, 1000u);
     EXPECT_FALSE(pView->IsPolling());
 }
