@@ -397,7 +397,7 @@ std::string ExceptionText(BYTE byCode) {
 }
 
 std::string NameExceptionStatus(const std::string& strStatus, WORD wStatus) {
-    if (wStatus < MODBUS_EXCEPTION_BASE || wStatus > MODBUS_EXCEPTION_BASE + 0xFF) {
+    if (!IsExceptionStatus(wStatus)) {
         return strStatus;
     }
     const BYTE byCode = BYTE(wStatus - MODBUS_EXCEPTION_BASE);

@@ -20,6 +20,11 @@ enum : WORD {
     MODBUS_EXCEPTION_BASE = 0x8000,
 };
 
+// Whether a status stands for an exception answer, its code the low byte.
+inline bool IsExceptionStatus(WORD wStatus) {
+    return wStatus >= MODBUS_EXCEPTION_BASE && wStatus <= MODBUS_EXCEPTION_BASE + 0xFF;
+}
+
 class CModbus : public CObject {
     DECLARE_DYNAMIC(CModbus)
 

@@ -85,7 +85,7 @@ void DecodeExchange(const CTrafficExchange& e, std::string& strRequest, std::str
         strAnswer = FrameDecode::DecodeAnswer(e.request.data(), e.request.size(), request,
                                               e.answer.data(), e.answer.size(),
                                               bTcp ? EFraming::TCP_HEADER : EFraming::UNIT_PDU);
-    } else if (e.wStatus >= MODBUS_EXCEPTION_BASE && e.wStatus <= MODBUS_EXCEPTION_BASE + 0xFF) {
+    } else if (IsExceptionStatus(e.wStatus)) {
         // The serial server's exception answer reaches us as a status only:
         // decoded as the answer it stands for.
         const size_t nAt = request == EFraming::TCP_HEADER ? 6 : 0;

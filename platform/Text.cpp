@@ -35,3 +35,23 @@ std::vector<std::string> Split(const std::string& str, char chSeparator) {
         nStart = nPos + 1;
     }
 }
+
+bool ParseHexBytes(const std::string& str, std::vector<unsigned char>& bytes) {
+    const auto digit = [](char ch) {
+        const int c = std::tolower(static_cast<unsigned char>(ch));
+        return std::isdigit(c) ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    bytes.clear();
+    if (str.empty() || str.size() % 2 != 0) {
+        return false;
+    }
+    for (size_t i = 0; i < str.size(); i += 2) {
+        const int nHigh = digit(str[i]);
+        const int nLow = digit(str[i + 1]);
+        if (nHigh < 0 || nLow < 0) {
+            return false;
+        }
+        bytes.push_back(static_cast<unsigned char>(nHigh * 16 + nLow));
+    }
+    return true;
+}

@@ -14,6 +14,10 @@ enum class ETrim {
 // The text without the leading and trailing characters of the kind given.
 std::string Trim(const std::string& str, ETrim cut = ETrim::WHITE_SPACE);
 
+// Pairs of hex digits, either case, as bytes; false for anything else, an
+// odd count of digits or no digits at all.
+bool ParseHexBytes(const std::string& str, std::vector<unsigned char>& bytes);
+
 // The pieces between the separators, empty ones included: n separators
 // make n + 1 pieces, and empty text is one empty piece.
 std::vector<std::string> Split(const std::string& str, char chSeparator);

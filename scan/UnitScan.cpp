@@ -24,7 +24,7 @@ CUnitAnswer::EResult Classify(WORD wStatus, BOOL bTimedOut) {
     if (wStatus == MODBUS_OK) {
         return CUnitAnswer::EResult::DATA;
     }
-    if (wStatus >= MODBUS_EXCEPTION_BASE && wStatus <= MODBUS_EXCEPTION_BASE + 0xFF) {
+    if (IsExceptionStatus(wStatus)) {
         const BYTE byCode = static_cast<BYTE>(wStatus - MODBUS_EXCEPTION_BASE);
         // A gateway answers for a device that did not: the unit is not there.
         return byCode == ModbusExceptionCode::GATEWAY_PATH_UNAVAILABLE ||

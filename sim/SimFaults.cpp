@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "core/FunctionCodes.h"
+#include "platform/Text.h"
 #include "wire/AsciiFrame.h"
 
 namespace {
@@ -134,21 +135,6 @@ bool ParseSelector(const CString& s, CSimFaultRule& rule, CString& strError) {
     return true;
 }
 
-bool ParseHexBytes(const CString& s, CByteArray& bytes) {
-    if (s.size() % 2 != 0) {
-        return false;
-    }
-    bytes.clear();
-    for (size_t i = 0; i < s.size(); i += 2) {
-        int hi = HexDigit(s[i]);
-        int lo = HexDigit(s[i + 1]);
-        if (hi < 0 || lo < 0) {
-            return false;
-        }
-        bytes.push_back(static_cast<BYTE>(hi * 16 + lo));
-    }
-    return !bytes.empty();
-}
 // The value after '=' of a fault of this kind, if any, into the rule.
 BOOL ParseValue(const KindName& kind, bool bHasValue, const CString& value, const CString& text,
                 CSimFaultRule& rule, CString& strError) {

@@ -1,9 +1,10 @@
 #include "PollOptions.h"
 
-#include <cctype>
 #include <climits>
 #include <iterator>
 #include <utility>
+
+#include "platform/Text.h"
 
 namespace {
 
@@ -115,18 +116,7 @@ CL::Handler HexBytes(CByteArray& bytes) {
                 strDigits += ch;
             }
         }
-        const auto digit = [](char ch) {
-            const int c = std::tolower(static_cast<unsigned char>(ch));
-            return std::isdigit(c) ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-        };
-        bytes.clear();
-        bool bHex = !strDigits.empty() && strDigits.size() % 2 == 0;
-        for (size_t i = 0; bHex && i < strDigits.size(); i += 2) {
-            const int nHigh = digit(strDigits[i]);
-            const int nLow = digit(strDigits[i + 1]);
-            bHex = nHigh >= 0 && nLow >= 0;
-            bytes.push_back(BYTE(nHigh * 16 + nLow));
-        }
+        const bool bHex = ParseHexBytes(strDigits, bytes);
         if (!bHex) {
             strError = strName + " needs the function code and data as pairs of hex digits, not '" +
                        strValue + "'";

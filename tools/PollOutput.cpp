@@ -202,13 +202,11 @@ std::unique_ptr<CPollOutput> CPollOutput::Make(const std::string& strFormat,
     return nullptr;
 }
 
-namespace {
-std::string RoundTrip(double dMillis) {
+std::string FormatMillis(double dMillis) {
     char sz[32];
     std::snprintf(sz, sizeof sz, "%.3f", dMillis);
     return sz;
 }
-}  // namespace
 
 void PrintRaw(const std::string& strFormat, const CRawExchange& x, std::FILE* pOut) {
     using FrameDecode::EFraming;
@@ -226,7 +224,7 @@ void PrintRaw(const std::string& strFormat, const CRawExchange& x, std::FILE* pO
                      "request,answer,status,round_trip_ms,request_decoded,answer_decoded\n"
                      "%s,%s,%s,%s,%s,%s\n",
                      strRequest.c_str(), strAnswer.c_str(),
-                     CsvField(Latin1ToUtf8(x.strStatus)).c_str(), RoundTrip(x.dMillis).c_str(),
+                     CsvField(Latin1ToUtf8(x.strStatus)).c_str(), FormatMillis(x.dMillis).c_str(),
                      CsvField(strRequestDecoded).c_str(), CsvField(strAnswerDecoded).c_str());
     } else if (strFormat == "json") {
         std::fprintf(pOut,
@@ -234,7 +232,7 @@ void PrintRaw(const std::string& strFormat, const CRawExchange& x, std::FILE* pO
                      "\"round_trip_ms\": %s, \"request_decoded\": %s, \"answer_decoded\": %s}\n",
                      JsonString(strRequest).c_str(), JsonString(strAnswer).c_str(),
                      x.bOk ? "true" : "false", JsonString(Latin1ToUtf8(x.strStatus)).c_str(),
-                     RoundTrip(x.dMillis).c_str(), JsonString(strRequestDecoded).c_str(),
+                     FormatMillis(x.dMillis).c_str(), JsonString(strRequestDecoded).c_str(),
                      JsonString(strAnswerDecoded).c_str());
     } else {
         std::fprintf(pOut, "> %s  %s\n", strRequest.c_str(), strRequestDecoded.c_str());
@@ -242,7 +240,7 @@ void PrintRaw(const std::string& strFormat, const CRawExchange& x, std::FILE* pO
             std::fprintf(pOut, "< %s  %s\n", strAnswer.c_str(), strAnswerDecoded.c_str());
         }
         std::fprintf(pOut, "%s (%s ms)\n", Latin1ToUtf8(x.strStatus).c_str(),
-                     RoundTrip(x.dMillis).c_str());
+                     FormatMillis(x.dMillis).c_str());
     }
     std::fflush(pOut);
 }

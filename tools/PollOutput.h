@@ -34,6 +34,8 @@ public:
 
 // Latin-1 text (as the device's characters are taken) in UTF-8.
 std::string Latin1ToUtf8(const std::string& str);
+// Milliseconds with three decimals, as round trips are printed.
+std::string FormatMillis(double dMillis);
 // A JSON string literal, quotes included.
 std::string JsonString(const std::string& strUtf8);
 

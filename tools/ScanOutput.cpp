@@ -5,12 +5,6 @@
 
 namespace {
 
-std::string Millis(double dMillis) {
-    char sz[32];
-    std::snprintf(sz, sizeof sz, "%.3f", dMillis);
-    return sz;
-}
-
 // "exception 2 (illegal data address)", "error: CRC Error", "data", "silent".
 std::string Told(const CUnitAnswer& a) {
     switch (a.result) {
@@ -32,7 +26,7 @@ public:
     explicit CTextScan(std::FILE* pOut) : m_pOut(pOut) {}
     void Unit(const CUnitAnswer& a) override {
         std::fprintf(m_pOut, "unit %u: %s (%s ms)\n", unsigned(a.byUnit), Told(a).c_str(),
-                     Millis(a.dMillis).c_str());
+                     FormatMillis(a.dMillis).c_str());
         std::fflush(m_pOut);
     }
     void End(const std::vector<CUnitAnswer>& answers) override {
@@ -58,7 +52,7 @@ public:
     }
     void Unit(const CUnitAnswer& a) override {
         std::fprintf(m_pOut, "%u,%s,%s\n", unsigned(a.byUnit), ResultText(a).c_str(),
-                     Millis(a.dMillis).c_str());
+                     FormatMillis(a.dMillis).c_str());
         std::fflush(m_pOut);
     }
     void End(const std::vector<CUnitAnswer>&) override {}
@@ -73,7 +67,7 @@ public:
     void Unit(const CUnitAnswer& a) override {
         std::fprintf(m_pOut, "%s\n  {\"unit\": %u, \"result\": %s, \"round_trip_ms\": %s",
                      m_bFirst ? "" : ",", unsigned(a.byUnit), JsonString(ResultText(a)).c_str(),
-                     Millis(a.dMillis).c_str());
+                     FormatMillis(a.dMillis).c_str());
         if (a.result != CUnitAnswer::EResult::DATA) {
             std::fprintf(m_pOut, ", \"status\": %s", JsonString(Latin1ToUtf8(a.strStatus)).c_str());
         }

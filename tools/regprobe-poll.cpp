@@ -186,10 +186,16 @@ int Poll(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CPollOutput& o
     return statistics.m_nErrors == 0 ? 0 : 1;
 }
 
+// A kept Modbus/TCP connection that could not be made at the start, whose
+// error is told already: a scan or a raw request then has nothing to use.
+bool LostAtTheStart(CRemoteModbus* pTcp) {
+    return pTcp != nullptr && !pTcp->GetReconnect() && !pTcp->IsConnected();
+}
+
 // --scan-units: each unit of the range asked in turn; the exit status.
 int Scan(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CScanOutput& output) {
-    if (pTcp != nullptr && !pTcp->GetReconnect() && !pTcp->IsConnected()) {
-        return 1;  // the connection error is told already
+    if (LostAtTheStart(pTcp)) {
+        return 1;
     }
     if (o.nScanTimeout != 0) {
         pTcp->SetTimeout(DWORD(o.nScanTimeout));
@@ -224,8 +230,8 @@ int Scan(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CScanOutput& o
 
 // --scan-addresses: the readable ranges of one table; the exit status.
 int ScanAddresses(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
-    if (pTcp != nullptr && !pTcp->GetReconnect() && !pTcp->IsConnected()) {
-        return 1;  // the connection error is told already
+    if (LostAtTheStart(pTcp)) {
+        return 1;
     }
     const int nFunction = IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction);
     const bool bBits = nFunction == READ_OUTPUT_STATUS || nFunction == READ_INPUT_STATUS;
@@ -260,8 +266,8 @@ int ScanAddresses(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
 
 // --raw: one request of the given bytes, its answer decoded; the exit status.
 int SendRaw(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
-    if (pTcp != nullptr && !pTcp->GetReconnect() && !pTcp->IsConnected()) {
-        return 1;  // the connection error is told already
+    if (LostAtTheStart(pTcp)) {
+        return 1;
     }
     CByteArray request(o.rawPdu.size() + 1);
     request[0] = BYTE(o.nDevice);
@@ -272,7 +278,7 @@ int SendRaw(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
         pModbus->Transact(request, DWORD(request.size()), answer, kRawAnswerRoom, FALSE);
     const double dMillis =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    if (wStatus >= MODBUS_EXCEPTION_BASE && wStatus <= MODBUS_EXCEPTION_BASE + 0xFF) {
+    if (IsExceptionStatus(wStatus)) {
         // Told as a status only: shown as the answer it stands for.
         answer = {request[0], BYTE(request[1] | ModbusFunction::EXCEPTION_FLAG),
                   BYTE(wStatus - MODBUS_EXCEPTION_BASE)};
