@@ -1,7 +1,5 @@
 #include "RemoteConnectAttempt.h"
 
-#include <utility>
-
 #include "transport/RemoteModbus.h"
 
 CRemoteConnectAttempt::CRemoteConnectAttempt(const CRemoteModbus* pSettings, const CString& strHost,
@@ -42,9 +40,7 @@ void CRemoteConnectAttempt::InstallInto(CConnection& connection) {
     CSingleLock lock(&pTarget->m_lock);
     lock.Lock(pTarget->m_dwLockTimeout);
     pTarget->Disconnect();
-    pTarget->m_socket.CloseQuietly();
-    std::swap(pTarget->m_socket, m_pModbus->m_socket);
-    std::swap(pTarget->m_addrPeer, m_pModbus->m_addrPeer);
+    pTarget->AdoptConnection(*m_pModbus);
     pTarget->SetHost(m_pModbus->GetHost());
     pTarget->SetPort(m_pModbus->GetPort());
     pTarget->SetTimeout(m_pModbus->GetTimeout());

@@ -39,6 +39,9 @@ public:
     bool m_bTimedOut = false;
     // The host name could not be turned into an address.
     bool m_bLookup = false;
+    // What went wrong in the user's words when the error number does not
+    // tell it (a refused certificate); empty otherwise.
+    CString m_strDetail;
 };
 
 // Time-outs are in milliseconds or deadlines. A wait of 0 or less is an

@@ -57,6 +57,9 @@ CString CauseText(const CBlockingSocketException& e, const CString& strHost, WOR
         return strWhere + Lowered(nError < 0 ? ::gai_strerror(nError) : std::strerror(nError));
     }
     const CString strWhere = HostAndPort(strHost, nPort) + ": ";
+    if (!e.m_strDetail.empty()) {
+        return strWhere + e.m_strDetail;
+    }
     if (e.m_bTimedOut || nError == ETIMEDOUT) {
         return strWhere + NoAnswerWithin(nTimeout);
     }
@@ -74,6 +77,8 @@ CRemoteModbus::CRemoteModbus()
       m_txBuffer(BUFFER_SIZE, 0) {}
 
 CRemoteModbus::~CRemoteModbus() {
+    // A derived master has closed its own stream by now; this closes the
+    // socket.
     Disconnect();
     m_socket.CloseQuietly();
 }
@@ -131,31 +136,56 @@ CString CRemoteModbus::GetLastCause() {
 BOOL CRemoteModbus::OpenSocket(const CDeadline& deadline, BOOL bKept) {
     // A socket that a failed exchange or disconnection left open is closed
     // here, never overwritten.
-    m_socket.CloseQuietly();
+    CloseStream();
     SOCKADDR_IN sa = AddressOf(m_strHost, m_nPort);
     try {
-        m_socket.Create(SOCK_STREAM);
         if (sa.sin_addr.s_addr == INADDR_NONE) {
             sa = GetHostByName(m_strHost.c_str(), m_nPort);
         }
-        if (bKept) {
-            m_socket.Connect(sa, deadline);
-            m_socket.SetNoDelay();
-        } else {
-            // A connection carries one exchange, so nothing sent is ever
-            // waiting for an acknowledgement that the no-delay option would
-            // skip.
-            m_socket.StartConnect(sa);
-        }
+        OpenStream(sa, deadline, bKept);
         m_addrPeer = sa;
         m_strCause.clear();
         return TRUE;
     } catch (CBlockingSocketException* e) {
         NoteFailure(*e);
         e->Delete();
-        m_socket.CloseQuietly();
+        CloseStream();
         return FALSE;
     }
+}
+
+void CRemoteModbus::OpenStream(const SOCKADDR_IN& sa, const CDeadline& deadline, BOOL bKept) {
+    m_socket.Create(SOCK_STREAM);
+    if (bKept) {
+        m_socket.Connect(sa, deadline);
+        m_socket.SetNoDelay();
+    } else {
+        // A connection carries one exchange, so nothing sent is ever waiting
+        // for an acknowledgement that the no-delay option would skip.
+        m_socket.StartConnect(sa);
+    }
+}
+
+int CRemoteModbus::SendFrame(const BYTE* pb, int n, const CDeadline& deadline) {
+    return m_socket.SendAll(reinterpret_cast<const char*>(pb), n, deadline);
+}
+
+int CRemoteModbus::ReceiveSome(BYTE* pb, int n, const CDeadline& deadline) {
+    return m_socket.Receive(reinterpret_cast<char*>(pb), n, deadline);
+}
+
+void CRemoteModbus::CloseStream() {
+    m_socket.CloseQuietly();
+}
+
+void CRemoteModbus::AdoptConnection(CRemoteModbus& from) {
+    CloseStream();
+    std::swap(m_socket, from.m_socket);
+    std::swap(m_addrPeer, from.m_addrPeer);
+}
+
+CString CRemoteModbus::TrafficLabel() const {
+    return "tcp " + m_strHost + ":" + std::to_string(m_nPort);
 }
 
 BOOL CRemoteModbus::Disconnect() {
@@ -169,26 +199,20 @@ BOOL CRemoteModbus::Disconnect() {
     // socket.
     m_addrPeer = UnconnectedAddress(m_nPort);
     m_addrLocal = m_addrPeer;
-    try {
-        m_socket.Close();
-    } catch (CBlockingSocketException* e) {
-        e->Delete();
-        m_socket.CloseQuietly();
-        return FALSE;
-    }
+    CloseStream();
     return TRUE;
 }
 
 void CRemoteModbus::DropConnection() {
     // A master whose connection is gone says so: its next exchange answers
     // 1004 at once, and its owner can tell that it needs to connect again.
-    m_socket.CloseQuietly();
+    CloseStream();
     m_addrPeer = UnconnectedAddress(m_nPort);
     m_addrLocal = m_addrPeer;
 }
 
 size_t CRemoteModbus::ReceiveAnswer(const CDeadline& deadline) {
-    char* buf = reinterpret_cast<char*>(m_rxBuffer.data());
+    BYTE* buf = m_rxBuffer.data();
     size_t nGot = 0;
     size_t nNeed = HEADER_SIZE;
     for (;;) {
@@ -199,7 +223,7 @@ size_t CRemoteModbus::ReceiveAnswer(const CDeadline& deadline) {
         if (nGot >= nNeed) {
             break;
         }
-        int n = m_socket.Receive(buf + nGot, static_cast<int>(BUFFER_SIZE - nGot), deadline);
+        const int n = ReceiveSome(buf + nGot, static_cast<int>(BUFFER_SIZE - nGot), deadline);
         if (n == 0) {
             return 0;
         }
@@ -217,11 +241,11 @@ size_t CRemoteModbus::ReceiveAnswer(const CDeadline& deadline) {
 
 void CRemoteModbus::Discard(size_t nTaken, size_t nFrame, const CDeadline& deadline) {
     // The room behind the answer, which stays as it arrived.
-    char* const pScratch = reinterpret_cast<char*>(m_rxBuffer.data()) + nTaken;
+    BYTE* const pScratch = m_rxBuffer.data() + nTaken;
     const size_t nRoom = BUFFER_SIZE - nTaken;
     try {
         while (nTaken < nFrame) {
-            const int n = m_socket.Receive(
+            const int n = ReceiveSome(
                 pScratch, static_cast<int>(std::min(nRoom, nFrame - nTaken)), deadline);
             if (n == 0) {
                 DropConnection();
@@ -267,7 +291,7 @@ WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteAr
         // The frame as sent, header and all; a request never framed (no
         // connection, too long) as the bytes the master handed over.
         const bool bFramed = nFrame > 0;
-        capture.Report(this, "tcp " + m_strHost + ":" + std::to_string(m_nPort),
+        capture.Report(this, TrafficLabel(),
                        bFramed ? m_txBuffer.data() : request.data(),
                        bFramed ? nFrame : std::min<size_t>(dwRequestLength, request.size()),
                        m_rxBuffer.data(), nAnswer, wStatus, GetErrorText(wStatus));
@@ -289,15 +313,14 @@ WORD CRemoteModbus::TransactLocked(CByteArray& request, DWORD dwRequestLength, C
         m_timer.Stop();
         return REMOTE_NOT_CONNECTED;
     }
-    if (HEADER_SIZE + size_t(dwRequestLength) > m_txBuffer.size() ||
-        HEADER_SIZE + size_t(dwResponseLength) > m_rxBuffer.size() ||
+    if (FramingBytes() + size_t(dwRequestLength) > m_txBuffer.size() ||
+        FramingBytes() + size_t(dwResponseLength) > m_rxBuffer.size() ||
         dwRequestLength > request.size()) {
         m_timer.Stop();
         return REMOTE_BUFFER_OVERFLOW;
     }
-    FrameRequest(request, dwRequestLength);
-    *pnFrame = HEADER_SIZE + dwRequestLength;
-    const WORD wStatus = Exchange(dwRequestLength, deadline, pnAnswer);
+    *pnFrame = FrameRequest(request, dwRequestLength);
+    const WORD wStatus = Exchange(*pnFrame, deadline, pnAnswer);
     m_timer.Stop();
     if (wStatus != MODBUS_OK) {
         *pnAnswer = 0;
@@ -313,21 +336,20 @@ WORD CRemoteModbus::TransactLocked(CByteArray& request, DWORD dwRequestLength, C
     return TakeAnswer(*pnAnswer, response);
 }
 
-void CRemoteModbus::FrameRequest(const CByteArray& request, DWORD dwRequestLength) {
+size_t CRemoteModbus::FrameRequest(const CByteArray& request, DWORD dwRequestLength) {
     // Nothing beyond the bytes written here is sent, and nothing beyond the
     // bytes that arrive is read, so neither buffer needs clearing first.
     std::fill_n(m_txBuffer.begin(), 4, 0);
     m_txBuffer[4] = static_cast<BYTE>(dwRequestLength >> 8);
     m_txBuffer[5] = static_cast<BYTE>(dwRequestLength);
     std::copy_n(request.begin(), dwRequestLength, m_txBuffer.begin() + HEADER_SIZE);
+    return HEADER_SIZE + dwRequestLength;
 }
 
-WORD CRemoteModbus::Exchange(DWORD dwRequestLength, const CDeadline& deadline, size_t* pnAnswer) {
+WORD CRemoteModbus::Exchange(size_t nFrame, const CDeadline& deadline, size_t* pnAnswer) {
     try {
-        const int nFrame = static_cast<int>(HEADER_SIZE + dwRequestLength);
-        const int nSent =
-            m_socket.SendAll(reinterpret_cast<const char*>(m_txBuffer.data()), nFrame, deadline);
-        if (nSent != nFrame) {
+        const int nSent = SendFrame(m_txBuffer.data(), static_cast<int>(nFrame), deadline);
+        if (nSent != static_cast<int>(nFrame)) {
             return REMOTE_WRITE_ERROR;
         }
         *pnAnswer = ReceiveAnswer(deadline);
@@ -348,9 +370,12 @@ WORD CRemoteModbus::Exchange(DWORD dwRequestLength, const CDeadline& deadline, s
 }
 
 WORD CRemoteModbus::TakeAnswer(size_t nAnswer, CByteArray& response) {
-    const size_t n = nAnswer - HEADER_SIZE;
-    if (n >= 2 && m_rxBuffer[7] > 0x80) {
-        BYTE e = n >= 3 ? m_rxBuffer[8] : 0;
+    return TakeUnitAnswer(m_rxBuffer.data() + HEADER_SIZE, nAnswer - HEADER_SIZE, response);
+}
+
+WORD CRemoteModbus::TakeUnitAnswer(const BYTE* pb, size_t n, CByteArray& response) const {
+    if (n >= 2 && pb[1] > 0x80) {
+        BYTE e = n >= 3 ? pb[2] : 0;
         if (m_bMapServerErrors && e >= m_byServerErrorBase) {
             WORD wStatus = static_cast<WORD>(e - m_byServerErrorBase);
             if (wStatus == 0) {
@@ -362,7 +387,7 @@ WORD CRemoteModbus::TakeAnswer(size_t nAnswer, CByteArray& response) {
         return static_cast<WORD>(MODBUS_EXCEPTION_BASE + e);
     }
     // Exactly what arrived; the master refuses an answer shorter than it needs.
-    response.assign(m_rxBuffer.begin() + HEADER_SIZE, m_rxBuffer.begin() + nAnswer);
+    response.assign(pb, pb + n);
     return MODBUS_OK;
 }
 
