@@ -245,8 +245,8 @@ void CRemoteModbus::Discard(size_t nTaken, size_t nFrame, const CDeadline& deadl
     const size_t nRoom = BUFFER_SIZE - nTaken;
     try {
         while (nTaken < nFrame) {
-            const int n = ReceiveSome(
-                pScratch, static_cast<int>(std::min(nRoom, nFrame - nTaken)), deadline);
+            const int n =
+                ReceiveSome(pScratch, static_cast<int>(std::min(nRoom, nFrame - nTaken)), deadline);
             if (n == 0) {
                 DropConnection();
                 return;
@@ -291,8 +291,7 @@ WORD CRemoteModbus::Transact(CByteArray& request, DWORD dwRequestLength, CByteAr
         // The frame as sent, header and all; a request never framed (no
         // connection, too long) as the bytes the master handed over.
         const bool bFramed = nFrame > 0;
-        capture.Report(this, TrafficLabel(),
-                       bFramed ? m_txBuffer.data() : request.data(),
+        capture.Report(this, TrafficLabel(), bFramed ? m_txBuffer.data() : request.data(),
                        bFramed ? nFrame : std::min<size_t>(dwRequestLength, request.size()),
                        m_rxBuffer.data(), nAnswer, wStatus, GetErrorText(wStatus));
     }
