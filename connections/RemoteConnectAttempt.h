@@ -24,6 +24,8 @@ public:
     BOOL IsConnected() const { return m_bConnected; }
     // Why a failed attempt failed, as the master tells it.
     const CString& GetCause() const { return m_strCause; }
+    // The attempt's own master, to be used as it is.
+    CRemoteModbus& Master() const { return *m_pModbus; }
     // The record's master takes the settings and the connection.
     void InstallInto(CConnection& connection);
     // What a failed connection leaves on an edited record: the new time-out,

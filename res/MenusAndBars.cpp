@@ -18,6 +18,11 @@ CMenuItemTemplate ViewPopup() {
                  {Item("&Toolbar", ID_VIEW_TOOLBAR), Item("&Status Bar", ID_VIEW_STATUS_BAR),
                   Separator(), Item("T&raffic", ID_VIEW_TRAFFIC)});
 }
+CMenuItemTemplate ToolsPopup() {
+    return Popup("&Tools", {Item("Scan &Units...", ID_TOOLS_SCAN_UNITS),
+                            Item("Scan &Addresses...", ID_TOOLS_SCAN_ADDRESSES),
+                            Item("Send &Request...", ID_TOOLS_SEND_REQUEST)});
+}
 CMenuItemTemplate HelpPopup() {
     return Popup("&Help", {Item("&About Regprobe...", ID_APP_ABOUT)});
 }
@@ -33,6 +38,7 @@ void AddMenusAndBars(CResourceModule& module) {
              ViewPopup(),
              Popup("&Options", {Item("&Connections...", ID_OPTIONS_CONNECTIONS),
                                 Item("&Register Type Library...", ID_OPTIONS_REGISTER_TYPELIB)}),
+             ToolsPopup(),
              HelpPopup(),
          }});
     // A document active.
@@ -42,6 +48,7 @@ void AddMenusAndBars(CResourceModule& module) {
              Popup("&File", {Item("&New\tCtrl+N", ID_FILE_NEW), Item("&Close", ID_FILE_CLOSE),
                              Separator(), Item("E&xit", ID_APP_EXIT)}),
              ViewPopup(),
+             ToolsPopup(),
              Popup("&Window",
                    {Item("&New Window", ID_WINDOW_NEW), Item("&Cascade", ID_WINDOW_CASCADE),
                     Item("&Tile", ID_WINDOW_TILE_HORZ), Item("&Arrange Icons", ID_WINDOW_ARRANGE)}),

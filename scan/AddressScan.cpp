@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include "UnitScan.h"
+#include "core/Modbus.h"
+#include "testview/RowFormat.h"
+
 namespace {
 
 class CScan {
@@ -165,4 +169,21 @@ CAddressScan::CResult CAddressScan::Scan(const Reader& read, unsigned nFirst, un
     }
     result.bComplete = true;
     return result;
+}
+
+CAddressScan::Reader TableReader(CModbus& modbus, int nReadFunction, BYTE byUnit, WORD* pwStatus,
+                                 std::function<bool()> pfnStop) {
+    return [&modbus, nReadFunction, byUnit, pwStatus, pfnStop](unsigned nFirst, unsigned nCount) {
+        if (pfnStop && pfnStop()) {
+            return CAddressScan::ERead::FAILED;
+        }
+        *pwStatus = ReadTable(modbus, nReadFunction, byUnit, WORD(nFirst), WORD(nCount));
+        return *pwStatus == MODBUS_OK                   ? CAddressScan::ERead::DATA
+               : *pwStatus == MODBUS_EXCEPTION_BASE + 2 ? CAddressScan::ERead::ILLEGAL_ADDRESS
+                                                        : CAddressScan::ERead::FAILED;
+    };
+}
+
+unsigned MaxReadCount(int nReadFunction) {
+    return nReadFunction == READ_OUTPUT_STATUS || nReadFunction == READ_INPUT_STATUS ? 2000u : 125u;
 }

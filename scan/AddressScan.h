@@ -13,6 +13,10 @@
 #include <functional>
 #include <vector>
 
+#include "platform/WinTypes.h"
+
+class CModbus;
+
 struct CAddressRange {
     unsigned nFirst = 0;
     unsigned nLast = 0;
@@ -42,3 +46,11 @@ public:
     static CResult Scan(const Reader& read, unsigned nFirst, unsigned nLast, unsigned nMaxCount,
                         unsigned nStep);
 };
+
+// Reads one table (an entry of the read-function list) of one unit through a
+// master, keeping each read's status in *pwStatus; a read is FAILED without
+// being sent once pfnStop says so.
+CAddressScan::Reader TableReader(CModbus& modbus, int nReadFunction, BYTE byUnit, WORD* pwStatus,
+                                 std::function<bool()> pfnStop);
+// The entries one read of the table may ask for: 2000 bits or 125 registers.
+unsigned MaxReadCount(int nReadFunction);

@@ -5,6 +5,7 @@
 #include "core/FunctionCodes.h"
 #include "core/Modbus.h"
 #include "testview/RowFormat.h"
+#include "transport/RemoteModbus.h"
 
 CString ResultText(const CUnitAnswer& answer) {
     switch (answer.result) {
@@ -80,4 +81,14 @@ std::vector<CUnitAnswer> ScanUnits(CModbus& modbus, const CUnitScanRequest& requ
         }
     }
     return answers;
+}
+
+bool KeepConnected(CModbus& modbus, CString* pstrCause) {
+    auto* pTcp = dynamic_cast<CRemoteModbus*>(&modbus);
+    if (pTcp == nullptr || pTcp->GetReconnect() || pTcp->IsConnected() ||
+        pTcp->Connect(CString(), 0, 0)) {
+        return true;
+    }
+    *pstrCause = pTcp->GetLastCause();
+    return false;
 }

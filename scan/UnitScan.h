@@ -56,3 +56,9 @@ CUnitAnswer::EResult Classify(WORD wStatus, BOOL bTimedOut);
 std::vector<CUnitAnswer> ScanUnits(CModbus& modbus, const CUnitScanRequest& request,
                                    const std::function<bool()>& pfnBefore,
                                    const std::function<bool(const CUnitAnswer&)>& pfnAnswered);
+
+// Makes again a kept host-and-port connection that a failed exchange
+// dropped (a silent unit costs a Modbus/TCP master its connection), so the
+// next unit or read is asked at all; false, with the cause in *pstrCause,
+// when it cannot be made. Other masters need nothing.
+bool KeepConnected(CModbus& modbus, CString* pstrCause);

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <iterator>
 
 #include "Splash.h"
 #include "connections/Connections.h"
@@ -12,6 +13,7 @@
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "res/Resource.h"
+#include "scan/ui/ToolWindows.h"
 #include "testview/ui/RegprobeDoc.h"
 
 IMPLEMENT_DYNAMIC(CMainFrame, CMDIFrameWnd)
@@ -40,6 +42,9 @@ CMainFrame::CMainFrame() : m_trayIcon(IDR_TRAYICON) {
     MapCommand(ID_TRAY_TERMINATE, [this] { OnClose(); });
     MapCommand(ID_OPTIONS_REGISTER_TYPELIB, [this] { OnRegisterTypeLibrary(); });
     MapCommand(ID_VIEW_TRAFFIC, [this] { OnViewTraffic(); });
+    for (UINT nID : {ID_TOOLS_SCAN_UNITS, ID_TOOLS_SCAN_ADDRESSES, ID_TOOLS_SEND_REQUEST}) {
+        MapCommand(nID, [this, nID] { OnTool(nID); });
+    }
 }
 
 CMainFrame::~CMainFrame() {
@@ -77,6 +82,30 @@ void CMainFrame::OnViewTraffic() {
     m_pTraffic->show();
     m_pTraffic->raise();
     m_pTraffic->activateWindow();
+}
+
+CToolWnd* CMainFrame::GetToolWnd(UINT nID) const {
+    const UINT nIndex = nID - ID_TOOLS_SCAN_UNITS;
+    return nIndex < std::size(m_tools) ? static_cast<CToolWnd*>(m_tools[nIndex].data()) : nullptr;
+}
+
+void CMainFrame::OnTool(UINT nID) {
+    QPointer<QWidget>& pTool = m_tools[nID - ID_TOOLS_SCAN_UNITS];
+    if (pTool == nullptr) {
+        if (nID == ID_TOOLS_SCAN_UNITS) {
+            pTool = new CScanUnitsWnd(this);
+        } else if (nID == ID_TOOLS_SCAN_ADDRESSES) {
+            pTool = new CScanAddressesWnd(this);
+        } else {
+            pTool = new CSendRequestWnd(this);
+        }
+    } else if (!static_cast<CToolWnd*>(pTool.data())->IsRunning()) {
+        // Connections may have come or gone since it was last shown.
+        static_cast<CToolWnd*>(pTool.data())->FillConnections();
+    }
+    pTool->show();
+    pTool->raise();
+    pTool->activateWindow();
 }
 
 void CMainFrame::SetConnectionsDialog(PFN_CONNECTIONS_DLG pfnRun) {

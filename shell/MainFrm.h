@@ -35,6 +35,8 @@ public:
 
     // The traffic monitor, one for the application; null until first shown.
     class CTrafficWnd* GetTrafficWnd() const;
+    // The Tools window of a command; null until first shown.
+    class CToolWnd* GetToolWnd(UINT nID) const;
 
     CStatusBar m_wndStatusBar;
     CToolBar m_wndToolBar;
@@ -56,8 +58,11 @@ protected:
     void OnTrayConnections();
     void OnRegisterTypeLibrary();
     void OnViewTraffic();
+    // Shows the Tools window of the command, one of each for the application.
+    void OnTool(UINT nID);
 
 private:
     QPointer<QWidget> m_pTraffic;
+    QPointer<QWidget> m_tools[3];
     BOOL m_bCloseAfterDialog = FALSE;
 };

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/Text.h"
+#include "scan/RawRequest.h"
 
 namespace {
 
@@ -110,19 +111,12 @@ CL::Handler UnitRange(long& nFirst, long& nLast) {
 // request's function code and data, at most a PDU's 253 bytes.
 CL::Handler HexBytes(CByteArray& bytes) {
     return [&bytes](const CString& strName, const CString& strValue, CString& strError) {
-        CString strDigits;
-        for (char ch : strValue) {
-            if (ch != ' ' && ch != ':' && ch != '-') {
-                strDigits += ch;
-            }
-        }
-        const bool bHex = ParseHexBytes(strDigits, bytes);
-        if (!bHex) {
+        if (!ParseRawHex(strValue, bytes)) {
             strError = strName + " needs the function code and data as pairs of hex digits, not '" +
                        strValue + "'";
             return false;
         }
-        if (bytes.size() > 253) {
+        if (bytes.size() > MAX_RAW_PDU) {
             strError = strName + ": a request holds at most 253 bytes of function code and " +
                        "data, not " + std::to_string(bytes.size());
             return false;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/WinTypes.h"
+#include "scan/RawRequest.h"
 #include "testview/ReadWrite.h"
 
 // What every record carries besides the read itself.
@@ -38,15 +39,6 @@ std::string Latin1ToUtf8(const std::string& str);
 std::string FormatMillis(double dMillis);
 // A JSON string literal, quotes included.
 std::string JsonString(const std::string& strUtf8);
-
-// A raw request and what came of it.
-struct CRawExchange {
-    CByteArray request;  // device address, function code, data
-    CByteArray answer;   // the same, as it came back; empty when nothing did
-    std::string strStatus;
-    bool bOk = false;
-    double dMillis = 0;
-};
 
 // As --trace shows an exchange ("> 01 03 ...  unit 1: read holding
 // registers, ..."), then the status and round trip (text); or one CSV

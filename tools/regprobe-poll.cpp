@@ -32,9 +32,6 @@ namespace {
 
 volatile std::sig_atomic_t g_bStop = 0;
 
-// Room for the answer to a raw request: the longest Modbus answer fits.
-constexpr DWORD kRawAnswerRoom = 256;
-
 void OnSignal(int) {
     g_bStop = 1;
 }
@@ -208,15 +205,15 @@ int Scan(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CScanOutput& o
     request.byLast = BYTE(o.nScanLast);
     // A unit that stays silent costs a Modbus/TCP master its connection:
     // it is made again before the next unit.
-    auto before = [pTcp] {
+    auto before = [pModbus] {
         if (g_bStop) {
             return false;
         }
-        if (pTcp == nullptr || pTcp->GetReconnect() || pTcp->IsConnected() ||
-            pTcp->Connect(CString(), 0, 0)) {
+        CString strCause;
+        if (KeepConnected(*pModbus, &strCause)) {
             return true;
         }
-        std::fprintf(stderr, "Connection Error: %s\n", pTcp->GetLastCause().c_str());
+        std::fprintf(stderr, "Connection Error: %s\n", strCause.c_str());
         return false;
     };
     const std::vector<CUnitAnswer> answers =
@@ -234,20 +231,11 @@ int ScanAddresses(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
         return 1;
     }
     const int nFunction = IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction);
-    const bool bBits = nFunction == READ_OUTPUT_STATUS || nFunction == READ_INPUT_STATUS;
-    const unsigned nMaxCount = o.bQuantityGiven ? unsigned(std::max(1L, o.nQuantity))
-                               : bBits          ? 2000u
-                                                : 125u;
+    const unsigned nMaxCount =
+        o.bQuantityGiven ? unsigned(std::max(1L, o.nQuantity)) : MaxReadCount(nFunction);
     WORD wStatus = 0;
-    const auto read = [&](unsigned nFirst, unsigned nCount) {
-        if (g_bStop) {
-            return CAddressScan::ERead::FAILED;
-        }
-        wStatus = ReadTable(*pModbus, nFunction, BYTE(o.nDevice), WORD(nFirst), WORD(nCount));
-        return wStatus == MODBUS_OK                   ? CAddressScan::ERead::DATA
-               : wStatus == MODBUS_EXCEPTION_BASE + 2 ? CAddressScan::ERead::ILLEGAL_ADDRESS
-                                                      : CAddressScan::ERead::FAILED;
-    };
+    const auto read =
+        TableReader(*pModbus, nFunction, BYTE(o.nDevice), &wStatus, [] { return g_bStop != 0; });
     const CAddressScan::CResult result =
         CAddressScan::Scan(read, 0, 65535, nMaxCount, unsigned(o.nScanStep));
     PrintRanges(o.strFormat, result.ranges, stdout);
@@ -269,28 +257,7 @@ int SendRaw(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
     if (LostAtTheStart(pTcp)) {
         return 1;
     }
-    CByteArray request(o.rawPdu.size() + 1);
-    request[0] = BYTE(o.nDevice);
-    std::copy(o.rawPdu.begin(), o.rawPdu.end(), request.begin() + 1);
-    CByteArray answer;
-    const auto t0 = std::chrono::steady_clock::now();
-    const WORD wStatus =
-        pModbus->Transact(request, DWORD(request.size()), answer, kRawAnswerRoom, FALSE);
-    const double dMillis =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    if (IsExceptionStatus(wStatus)) {
-        // Told as a status only: shown as the answer it stands for.
-        answer = {request[0], BYTE(request[1] | ModbusFunction::EXCEPTION_FLAG),
-                  BYTE(wStatus - MODBUS_EXCEPTION_BASE)};
-    } else if (wStatus != MODBUS_OK) {
-        answer.clear();
-    }
-    CRawExchange exchange;
-    exchange.request = request;
-    exchange.answer = answer;
-    exchange.strStatus = FrameDecode::NameExceptionStatus(pModbus->GetErrorText(wStatus), wStatus);
-    exchange.bOk = wStatus == MODBUS_OK;
-    exchange.dMillis = dMillis;
+    const CRawExchange exchange = SendRawRequest(*pModbus, BYTE(o.nDevice), o.rawPdu);
     PrintRaw(o.strFormat, exchange, stdout);
     return exchange.bOk ? 0 : 1;
 }

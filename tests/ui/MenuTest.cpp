@@ -44,9 +44,10 @@ std::vector<std::string> Outline(CMainFrame* pFrame) {
 }
 
 const std::vector<std::string> kNoDocumentMenu = {
-    "&File", "&View", "&Options", "&Help", "&New\tCtrl+N=57600", "-", "E&xit=57665"};
-const std::vector<std::string> kDocumentMenu = {
-    "&File", "&View", "&Window", "&Help", "&New\tCtrl+N=57600", "&Close=57602", "-", "E&xit=57665"};
+    "&File", "&View", "&Options", "&Tools", "&Help", "&New\tCtrl+N=57600", "-", "E&xit=57665"};
+const std::vector<std::string> kDocumentMenu = {"&File",        "&View", "&Tools",
+                                                "&Window",      "&Help", "&New\tCtrl+N=57600",
+                                                "&Close=57602", "-",     "E&xit=57665"};
 
 using MenuTest = CFrameTest;
 }  // namespace
@@ -82,7 +83,7 @@ TEST_F(MenuTest, WindowsAreNumberedAndListedInTheWindowMenu) {
     theConnections.Add("127.0.0.1:1502", CONNECTION_OPEN_MODBUS);
     m_pFrame->SendCommand(ID_FILE_NEW);
     m_pFrame->SendCommand(ID_WINDOW_NEW);
-    QMenu* pWindowMenu = m_pFrame->menuBar()->actions().at(2)->menu();
+    QMenu* pWindowMenu = m_pFrame->menuBar()->actions().at(3)->menu();
     emit pWindowMenu->aboutToShow();
     std::vector<std::string> lines = Describe(pWindowMenu->actions());
     ASSERT_EQ(lines.size(), 7u);
