@@ -65,7 +65,7 @@ struct RtuLink {
     WORD ReadTwo(const CByteArray& answer, size_t nChunk, CWordArray& regs) {
         WORD wStatus = 0xFFFF;
         std::thread client([&] { wStatus = master.ReadOutputRegisters(1, 0, 2, regs); });
-        EXPECT_EQ(ReadSome(peer, 8), Rtu({0x01, 0x03, 0x00, 0x00, 0x00, 0x02}));
+        EXPECT_EQ(ReadSome(peer, 8), (CByteArray{0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B}));
         for (size_t i = 0; i < answer.size(); i += nChunk) {
             if (i > 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(3));
