@@ -11,7 +11,20 @@
 IMPLEMENT_DYNAMIC(CRtuOverTcpModbus, CRemoteModbus)
 
 CRtuOverTcpModbus::~CRtuOverTcpModbus() {
+    m_bKeepSocket = false;
     CloseStream();
+}
+
+BOOL CRtuOverTcpModbus::IsConnected() {
+    return m_socket.m_hSocket != INVALID_SOCKET;
+}
+
+void CRtuOverTcpModbus::CloseStream() {
+    if (m_bKeepSocket) {
+        m_bKeepSocket = false;
+        return;
+    }
+    CRemoteModbus::CloseStream();
 }
 
 CString CRtuOverTcpModbus::TrafficLabel() const {
@@ -78,7 +91,14 @@ size_t CRtuOverTcpModbus::ReceiveAnswer(const CDeadline& deadline) {
         try {
             n = ReceiveSome(buf + nGot, static_cast<int>(BUFFER_SIZE - nGot), deadline);
         } catch (CBlockingSocketException* e) {
-            if (!e->m_bTimedOut || nGot == 0) {
+            if (!e->m_bTimedOut) {
+                throw;
+            }
+            if (nGot == 0) {
+                // No answer: reported as such, on a connection that stays,
+                // and one that comes late goes before the next request.
+                m_bKeepSocket = true;
+                m_bDiscardPending = true;
                 throw;
             }
             // The answer began but never ended. The connection itself is

@@ -3,6 +3,8 @@
 // byte first), with no header. An answer ends where its function's length
 // rules say (the tables the serial side uses), bounded by the exchange's
 // deadline. Nothing of a broken answer is left for the next exchange to read.
+// A device that stays silent leaves the connection open, as a converter does
+// for a device that is not on its line.
 #pragma once
 
 #include "RemoteModbus.h"
@@ -19,6 +21,8 @@ public:
     CRtuOverTcpModbus() = default;
     ~CRtuOverTcpModbus() override;
 
+    // Open while its socket is: a silent device does not end the connection.
+    BOOL IsConnected() override;
     void AdoptConnection(CRemoteModbus& from) override;
 
 protected:
@@ -29,6 +33,7 @@ protected:
     CString TrafficLabel() const override;
     void OpenStream(const SOCKADDR_IN& sa, const CDeadline& deadline, BOOL bKept) override;
     int SendFrame(const BYTE* pb, int n, const CDeadline& deadline) override;
+    void CloseStream() override;
 
 private:
     // Receives until nothing more comes for QUIET_GAP_MS or the deadline
@@ -44,4 +49,7 @@ private:
     bool m_bCut = false;
     // A broken or overlong answer may have left bytes in the stream.
     bool m_bDiscardPending = false;
+    // Set while a time-out is thrown: the base closes the stream after any
+    // failure, but this one stays usable.
+    bool m_bKeepSocket = false;
 };

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "tests/support/PeerSocket.h"
 #include "transport/RtuOverTcpModbus.h"
@@ -135,23 +136,29 @@ INSTANTIATE_TEST_SUITE_P(
                    MODBUS_INVALID_RESPONSE, 0}),
     [](const testing::TestParamInfo<SRtuAnswer>& info) { return std::string(info.param.pszName); });
 
-TEST(RtuOverTcp, CutAnswerThenAGoodOneOnTheSameConnection) {
+// An answer that stops after nSent bytes (none: a silent device) ends the
+// exchange by its time-out; the rest comes late, before the next request.
+class RtuOverTcpLate : public testing::TestWithParam<std::tuple<size_t, WORD>> {};
+
+TEST_P(RtuOverTcpLate, NextAnswerOnTheSameConnectionIsTheGoodOne) {
+    const auto [nSent, wStatus] = GetParam();
     RtuLink link(300);
     const CByteArray whole = Rtu({0x01, 0x03, 0x04, 0x00, 0x07, 0x00, 0x08});
     CWordArray regs(2, 0xAAAA);
-    // The answer stops after five bytes; the time-out ends the exchange.
-    EXPECT_EQ(link.ReadTwo(CByteArray(whole.begin(), whole.begin() + 5), 64, regs),
-              MODBUS_CRC_ERROR);
+    EXPECT_EQ(link.ReadTwo(CByteArray(whole.begin(), whole.begin() + nSent), 64, regs), wStatus);
     EXPECT_EQ(regs[0], 0);
     EXPECT_TRUE(link.master.IsConnected());
-    // Its rest arrives late, before the next request.
-    WriteAll(link.peer, whole.data() + 5, whole.size() - 5);
+    WriteAll(link.peer, whole.data() + nSent, whole.size() - nSent);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     CWordArray next(2);
     EXPECT_EQ(link.ReadTwo(Rtu({0x01, 0x03, 0x04, 0x00, 0x2A, 0x00, 0x2B}), 64, next), 0);
     EXPECT_EQ(next[0], 42);
     EXPECT_EQ(next[1], 43);
 }
+
+INSTANTIATE_TEST_SUITE_P(Answers, RtuOverTcpLate,
+                         testing::Values(std::make_tuple(size_t(5), WORD(MODBUS_CRC_ERROR)),
+                                         std::make_tuple(size_t(0), WORD(REMOTE_SOCKET_ERROR))));
 
 // ---- Modbus/UDP ----
 
