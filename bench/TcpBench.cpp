@@ -2,6 +2,8 @@
 // a bare socket ping-pong, all reading the same 10 holding registers from one
 // libmodbus slave in a child process. Client and server share one CPU so that
 // every contender pays for the server's work alike. Every answer is checked.
+// Then the other framings on host and port, each against its own floor
+// (FramedBench.h).
 #include <arpa/inet.h>
 #include <modbus.h>
 #include <netinet/in.h>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "FramedBench.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -339,6 +342,7 @@ int main(int argc, char** argv) {
     StopProcess(pid);
     if (rc == 0) {
         PrintResults(opt, nPort, rates);
+        rc = RunFramedBenches({opt.nRounds, opt.nPersistent, opt.nReconnect, opt.nCpu});
     }
     return rc;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Crc16.h"
 #include "FunctionCodes.h"
 #include "Modbus.h"
 
@@ -12,6 +13,7 @@ namespace {
 using namespace ModbusFunction;
 
 constexpr size_t kTcpHeader = 6;
+constexpr size_t kCrc = 2;
 
 // A frame split into its device address and its PDU, function first.
 struct CPdu {
@@ -57,6 +59,22 @@ bool IsBitRead(BYTE byFunction) {
     return byFunction == READ_COILS || byFunction == READ_DISCRETE_INPUTS;
 }
 
+// Drops the CRC from the end of an RTU frame once it proves right.
+bool StripCrc(const BYTE* p, size_t& n, std::string& strWhy) {
+    if (n < 2 + kCrc) {
+        strWhy = "too short for a device address, function and CRC: " + Bytes(n);
+        return false;
+    }
+    const WORD wWant = ModbusCrc16(p, n - kCrc);
+    if (p[n - 2] != LOBYTE(wWant) || p[n - 1] != HIBYTE(wWant)) {
+        strWhy = Format("CRC %02X %02X, expected %02X %02X", unsigned(p[n - 2]), unsigned(p[n - 1]),
+                        unsigned(LOBYTE(wWant)), unsigned(HIBYTE(wWant)));
+        return false;
+    }
+    n -= kCrc;
+    return true;
+}
+
 bool Split(const BYTE* p, size_t n, EFraming framing, CPdu& pdu, std::string& strWhy) {
     if (framing == EFraming::TCP_HEADER) {
         if (n < kTcpHeader) {
@@ -73,6 +91,8 @@ bool Split(const BYTE* p, size_t n, EFraming framing, CPdu& pdu, std::string& st
         }
         p += kTcpHeader;
         n -= kTcpHeader;
+    } else if (framing == EFraming::RTU && !StripCrc(p, n, strWhy)) {
+        return false;
     }
     if (n < 2) {
         strWhy = "too short for a device address and function: " + Bytes(n);
@@ -422,6 +442,10 @@ bool HasTcpHeader(const BYTE* p, size_t n) {
     // A device address and PDU never pass for a header: the length field
     // would have to count the bytes after a request's quantity.
     return n >= kTcpHeader + 2 && Word(p + 2) == 0 && Word(p + 4) == n - kTcpHeader;
+}
+
+bool HasRtuCrc(const BYTE* p, size_t n) {
+    return n >= 2 + kCrc && ModbusCrc16(p, n) == 0;
 }
 
 std::string DecodeRequest(const BYTE* p, size_t n, EFraming framing) {

@@ -15,6 +15,7 @@ namespace FrameDecode {
 enum class EFraming {
     UNIT_PDU,    // the device address, then the PDU
     TCP_HEADER,  // transaction, protocol and length (6 bytes), then device address and PDU
+    RTU,         // the device address, the PDU and the CRC-16, low byte first
 };
 
 // At most this many registers, or bits, are listed; the rest are counted.
@@ -34,6 +35,9 @@ std::string NameExceptionStatus(const std::string& strStatus, WORD wStatus);
 // Whether a request as a Modbus/TCP master captured it starts with its header
 // (one never sent is captured as device address and PDU).
 bool HasTcpHeader(const BYTE* p, size_t n);
+// Whether bytes end with the CRC-16 of those before them, as a request that
+// a master of RTU frames sent does (one never sent has no CRC).
+bool HasRtuCrc(const BYTE* p, size_t n);
 
 // "unit 1: read holding registers, address 0, quantity 10", or
 // "not decoded: <why>".

@@ -72,19 +72,33 @@ std::string FormatHex(const BYTE* p, size_t n) {
 }
 
 namespace {
+// How the master that the label names frames its exchanges.
+FrameDecode::EFraming FramingOf(const std::string& strTransport) {
+    using FrameDecode::EFraming;
+    const auto begins = [&strTransport](const char* psz) {
+        return strTransport.rfind(psz, 0) == 0;
+    };
+    if (begins("tcp ") || begins("udp ") || begins("tls ")) {
+        return EFraming::TCP_HEADER;
+    }
+    return begins("rtu-over-tcp ") ? EFraming::RTU : EFraming::UNIT_PDU;
+}
+
 void DecodeExchange(const CTrafficExchange& e, std::string& strRequest, std::string& strAnswer) {
     using FrameDecode::EFraming;
-    // The Modbus/TCP master captures its frames header and all, but a request
-    // it never sent as the device address and PDU it was handed.
-    const bool bTcp = e.strTransport.rfind("tcp ", 0) == 0;
-    const EFraming request = bTcp && FrameDecode::HasTcpHeader(e.request.data(), e.request.size())
-                                 ? EFraming::TCP_HEADER
-                                 : EFraming::UNIT_PDU;
+    // The masters on host and port capture their frames as sent, but a
+    // request never sent as the device address and PDU they were handed.
+    const EFraming framing = FramingOf(e.strTransport);
+    const bool bFramed = framing == EFraming::TCP_HEADER
+                             ? FrameDecode::HasTcpHeader(e.request.data(), e.request.size())
+                         : framing == EFraming::RTU
+                             ? FrameDecode::HasRtuCrc(e.request.data(), e.request.size())
+                             : false;
+    const EFraming request = bFramed ? framing : EFraming::UNIT_PDU;
     strRequest = FrameDecode::DecodeRequest(e.request.data(), e.request.size(), request);
     if (!e.answer.empty()) {
         strAnswer = FrameDecode::DecodeAnswer(e.request.data(), e.request.size(), request,
-                                              e.answer.data(), e.answer.size(),
-                                              bTcp ? EFraming::TCP_HEADER : EFraming::UNIT_PDU);
+                                              e.answer.data(), e.answer.size(), framing);
     } else if (IsExceptionStatus(e.wStatus)) {
         // The serial server's exception answer reaches us as a status only:
         // decoded as the answer it stands for.

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/FunctionCodes.h"
+#include "wire/RtuFrame.h"
 
 namespace {
 using Kind = CSimFaultRule::Kind;
@@ -18,6 +19,16 @@ bool HasByteCount(BYTE byFunction) {
     return byFunction >= ModbusFunction::READ_COILS &&
            byFunction <= ModbusFunction::READ_INPUT_REGISTERS;
 }
+
+// Frames with a checksum and no length field: the faults of a serial line
+// apply to them.
+bool IsChecksummed(CSimAnswer::ELink link) {
+    return link == CSimAnswer::ELink::SERIAL || link == CSimAnswer::ELink::RTU_OVER_TCP;
+}
+
+bool HasConnection(CSimAnswer::ELink link) {
+    return link == CSimAnswer::ELink::TCP || link == CSimAnswer::ELink::RTU_OVER_TCP;
+}
 }  // namespace
 
 CSimAnswer CSimAnswer::Make(ELink link, CSimDevice& device, BYTE unit, const BYTE* pdu, size_t n,
@@ -26,9 +37,9 @@ CSimAnswer CSimAnswer::Make(ELink link, CSimDevice& device, BYTE unit, const BYT
     answer.m_unit = unit;
     const Kind kind = pFault != nullptr ? pFault->m_kind : Kind::Delay;
     if (pFault != nullptr && (kind == Kind::Close || kind == Kind::NoAnswer)) {
-        // A serial line has no connection to close.
+        // A serial line or a datagram has no connection to close.
         answer.m_action =
-            kind == Kind::Close && link == ELink::TCP ? EAction::CLOSE : EAction::SILENT;
+            kind == Kind::Close && HasConnection(link) ? EAction::CLOSE : EAction::SILENT;
         return answer;
     }
     if (pFault != nullptr && kind == Kind::Exception) {
@@ -39,8 +50,10 @@ CSimAnswer CSimAnswer::Make(ELink link, CSimDevice& device, BYTE unit, const BYT
         answer.m_action = EAction::SILENT;
         return answer;
     }
-    if (link == ELink::SERIAL && unit == 0) {
-        answer.m_action = EAction::SILENT;  // a broadcast is carried out, never answered
+    if (IsChecksummed(link) && unit == 0) {
+        // An RTU broadcast is carried out, never answered; a converter puts
+        // RTU frames over TCP on such a line.
+        answer.m_action = EAction::SILENT;
         return answer;
     }
     if (pFault != nullptr) {
@@ -50,7 +63,7 @@ CSimAnswer CSimAnswer::Make(ELink link, CSimDevice& device, BYTE unit, const BYT
 }
 
 void CSimAnswer::ApplyFault(ELink link, BYTE byRequestFunction, const CSimFaultRule& fault) {
-    const bool bSerial = link == ELink::SERIAL;
+    const bool bSerial = IsChecksummed(link);
     switch (fault.m_kind) {
         case Kind::Delay:
             m_nDelayMillis = static_cast<int>(fault.m_dwValue);
@@ -115,6 +128,16 @@ CString CSimAnswer::Describe(ULONGLONG nRequest, BYTE unit, BYTE byFunction,
     std::snprintf(szText, sizeof szText, "request %llu: unit %u function %u",
                   static_cast<unsigned long long>(nRequest), unit, byFunction);
     return szText + (pFault != nullptr ? ", fault " + CSimFaults::Describe(*pFault) : CString());
+}
+
+CByteArray CSimAnswer::RtuFrame() const {
+    CByteArray adu{m_unit};
+    adu.insert(adu.end(), m_pdu.begin(), m_pdu.end());
+    CByteArray frame = CRtuFrame::Encode(adu.data(), adu.size());
+    if (m_bBadChecksum) {
+        frame.back() ^= 0xFF;
+    }
+    return frame;
 }
 
 bool CSimAnswer::Send(const CByteArray& framed, const Write& write, const Wait& wait) const {

@@ -1,7 +1,7 @@
-// How the simulator answers one request, decided alike for Modbus/TCP and
-// the serial line: the device's answer PDU with the fault rule applied,
-// what goes before and after the framed answer, and the pace of sending.
-// The transports only frame the PDU and hand over their write and wait.
+// How the simulator answers one request, decided alike for every link: the
+// device's answer PDU with the fault rule applied, what goes before and
+// after the framed answer, and the pace of sending. The transports only frame
+// the PDU and hand over their write and wait.
 #pragma once
 
 #include <functional>
@@ -11,11 +11,13 @@
 
 class CSimAnswer {
 public:
-    enum class ELink { TCP, SERIAL };
+    // Modbus/TCP, a serial line, RTU frames on a TCP connection, and
+    // Modbus/TCP frames in datagrams.
+    enum class ELink { TCP, SERIAL, RTU_OVER_TCP, UDP };
     enum class EAction {
         SEND,
         SILENT,  // nothing goes out; the connection or line stays
-        CLOSE,   // the connection closes instead of answering (TCP only)
+        CLOSE,   // the connection closes instead of answering (links with one)
     };
     enum class EPace { AT_ONCE, SPLIT_HEADER, BYTE_BY_BYTE, GAP };
 
@@ -25,9 +27,9 @@ public:
     EAction m_action = EAction::SEND;
     BYTE m_unit = 0;
     CByteArray m_pdu;
-    // Modbus/TCP: added to the length field of the header.
+    // Modbus/TCP and UDP: added to the length field of the header.
     size_t m_nLengthBias = 0;
-    // Serial: the CRC or LRC is spoiled.
+    // Serial and RTU over TCP: the CRC or LRC is spoiled.
     bool m_bBadChecksum = false;
     // Sent in the same write as the framed answer, before and after it.
     CByteArray m_before;
@@ -46,6 +48,9 @@ public:
     // "request N: unit U function F", and the fault when there is one.
     static CString Describe(ULONGLONG nRequest, BYTE unit, BYTE byFunction,
                             const CSimFaultRule* pFault);
+
+    // The answer as an RTU frame: unit, PDU and CRC (spoiled when asked).
+    CByteArray RtuFrame() const;
 
     using Write = std::function<bool(const BYTE* pb, size_t n)>;
     // Waits the milliseconds given; false when the server stops meanwhile.

@@ -16,7 +16,6 @@
 #include "platform/Deadline.h"
 #include "wire/AsciiFrame.h"
 #include "wire/AsciiParser.h"
-#include "wire/RtuFrame.h"
 #include "wire/RtuParser.h"
 
 namespace {
@@ -202,16 +201,11 @@ void CSimSerialServer::Take(CFrameParser& parser, CFrameParser::EState state) {
     parser.ExpectRequest();
 }
 
-CByteArray CSimSerialServer::Encode(const CByteArray& adu, bool bBadChecksum) const {
-    if (m_mode == EMode::RTU) {
-        CByteArray frame = CRtuFrame::Encode(adu.data(), adu.size());
-        if (bBadChecksum) {
-            frame.back() ^= 0xFF;
-        }
-        return frame;
-    }
+CByteArray CSimSerialServer::AsciiFrame(const CSimAnswer& answer) {
+    CByteArray adu{answer.m_unit};
+    adu.insert(adu.end(), answer.m_pdu.begin(), answer.m_pdu.end());
     CByteArray frame = CAsciiFrame::Encode(adu.data(), adu.size());
-    if (bBadChecksum) {
+    if (answer.m_bBadChecksum) {
         // The LRC's two digits sit before CR LF.
         const BYTE byWrong = static_cast<BYTE>(CAsciiFrame::Lrc(adu.data(), adu.size()) ^ 0x5A);
         const char szHex[] = "0123456789ABCDEF";
@@ -236,10 +230,8 @@ void CSimSerialServer::Answer(const CByteArray& request) {
     if (answer.m_action != CSimAnswer::EAction::SEND) {
         return;
     }
-    CByteArray adu{answer.m_unit};
-    adu.insert(adu.end(), answer.m_pdu.begin(), answer.m_pdu.end());
     answer.Send(
-        Encode(adu, answer.m_bBadChecksum),
+        m_mode == EMode::RTU ? answer.RtuFrame() : AsciiFrame(answer),
         [this](const BYTE* pb, size_t nBytes) { return Write(pb, nBytes); },
         [this](int nMillis) { return m_stop.Wait(nMillis); });
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "SimAnswer.h"
 #include "SimDevice.h"
 #include "SimFaults.h"
 #include "platform/UniqueFd.h"
@@ -64,7 +65,8 @@ private:
     // one, and starts over on either.
     void Take(CFrameParser& parser, CFrameParser::EState state);
     void Answer(const CByteArray& request);
-    CByteArray Encode(const CByteArray& adu, bool bBadChecksum) const;
+    // The answer as an ASCII frame, its LRC spoiled when asked.
+    static CByteArray AsciiFrame(const CSimAnswer& answer);
     bool Write(const BYTE* pb, size_t n);
     void Log(const CString& strLine);
 

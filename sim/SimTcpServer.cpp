@@ -1,9 +1,14 @@
 #include "SimTcpServer.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <cerrno>
+
 #include "SimAnswer.h"
+#include "platform/Deadline.h"
 #include "wire/MbapFramer.h"
+#include "wire/RtuParser.h"
 
 namespace {
 constexpr size_t MBAP_SIZE = CMbapFramer::HEADER_SIZE;
@@ -52,6 +57,11 @@ void CSimTcpServer::Log(const CString& strLine) {
 void CSimTcpServer::Serve(CConnection* pConnection) {
     const int hSocket = pConnection->m_hSocket;
     const CString strName = "connection " + std::to_string(pConnection->m_nId);
+    if (m_framing == EFraming::RTU) {
+        ServeRtu(pConnection);
+        ::shutdown(hSocket, SHUT_RDWR);
+        return;
+    }
     CMbapFramer framer;
     const auto end = framer.Serve(hSocket, m_listener.GetStopEvent().Get(),
                                   [&](const BYTE* frame, size_t nFrame) {
@@ -68,26 +78,93 @@ void CSimTcpServer::Serve(CConnection* pConnection) {
     ::shutdown(hSocket, SHUT_RDWR);
 }
 
+void CSimTcpServer::ServeRtu(CConnection* pConnection) {
+    const int hSocket = pConnection->m_hSocket;
+    CRtuParser parser;
+    parser.ExpectRequest();
+    BYTE chunk[512];
+    for (;;) {
+        const CDeadline quiet =
+            parser.HasStarted() ? CDeadline::AfterMillis(RTU_QUIET_MS) : CDeadline::Never();
+        pollfd pfds[2] = {{m_listener.GetStopEvent().Get(), POLLIN, 0}, {hSocket, POLLIN, 0}};
+        const int rc = WaitUntil(pfds, 2, quiet);
+        if (rc < 0 || pfds[0].revents != 0) {
+            return;
+        }
+        if (rc == 0) {
+            // The pause ends a request whose function gave no length.
+            if (TakeRtu(pConnection, parser, parser.EndOfFrame()) == ETake::END) {
+                return;
+            }
+            continue;
+        }
+        const ssize_t n = ::recv(hSocket, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            Log("connection " + std::to_string(pConnection->m_nId) + " closed by the peer");
+            return;
+        }
+        for (size_t nDone = 0; nDone < size_t(n);) {
+            size_t nUsed = 0;
+            const ETake take =
+                TakeRtu(pConnection, parser, parser.Feed(chunk + nDone, size_t(n) - nDone, &nUsed));
+            nDone += nUsed;
+            if (take == ETake::END) {
+                return;
+            }
+            // What came with a broken request goes with it.
+            if (take == ETake::DROPPED) {
+                break;
+            }
+        }
+    }
+}
+
+CSimTcpServer::ETake CSimTcpServer::TakeRtu(CConnection* pConnection, CFrameParser& parser,
+                                            CFrameParser::EState state) {
+    if (state == CFrameParser::EState::NEED_MORE) {
+        return ETake::MORE;
+    }
+    const bool bComplete = state == CFrameParser::EState::COMPLETE;
+    bool bGoOn = true;
+    if (bComplete) {
+        const CByteArray& f = parser.GetFrame();
+        bGoOn = Answer(pConnection, CSimAnswer::ELink::RTU_OVER_TCP, f[0], f.data() + 1,
+                       f.size() - 1, [](const CSimAnswer& a) { return a.RtuFrame(); });
+    } else {
+        Log("connection " + std::to_string(pConnection->m_nId) +
+            ": request dropped: bad checksum or framing");
+    }
+    parser.ExpectRequest();
+    return !bGoOn ? ETake::END : bComplete ? ETake::ANSWERED : ETake::DROPPED;
+}
+
 bool CSimTcpServer::HandleRequest(CConnection* pConnection, const BYTE* frame, size_t nFrame) {
+    return Answer(pConnection, CSimAnswer::ELink::TCP, frame[MBAP_SIZE - 1], frame + MBAP_SIZE,
+                  nFrame - MBAP_SIZE, [frame](const CSimAnswer& a) {
+                      return CMbapFramer::Answer(frame, a.m_unit, a.m_pdu, a.m_nLengthBias);
+                  });
+}
+
+bool CSimTcpServer::Answer(CConnection* pConnection, CSimAnswer::ELink link, BYTE unit,
+                           const BYTE* pdu, size_t n, const Frame& frame) {
     const ULONGLONG nRequest = ++m_nRequests;
-    const BYTE unit = frame[MBAP_SIZE - 1];
-    const BYTE* pdu = frame + MBAP_SIZE;
-    const size_t n = nFrame - MBAP_SIZE;
     CSimFaultRule fault;
     const CSimFaultRule* pFault = m_faults.Match(nRequest, pdu, n, fault) ? &fault : nullptr;
     if (m_log) {
         Log("connection " + std::to_string(pConnection->m_nId) + " " +
             CSimAnswer::Describe(nRequest, unit, pdu[0], pFault));
     }
-    const CSimAnswer answer =
-        CSimAnswer::Make(CSimAnswer::ELink::TCP, m_device, unit, pdu, n, pFault);
+    const CSimAnswer answer = CSimAnswer::Make(link, m_device, unit, pdu, n, pFault);
     if (answer.m_action != CSimAnswer::EAction::SEND) {
         return answer.m_action == CSimAnswer::EAction::SILENT;
     }
     const int hSocket = pConnection->m_hSocket;
     const CStopEvent& stop = m_listener.GetStopEvent();
     return answer.Send(
-        CMbapFramer::Answer(frame, answer.m_unit, answer.m_pdu, answer.m_nLengthBias),
+        frame(answer),
         [hSocket](const BYTE* pb, size_t nBytes) { return CMbapFramer::Send(hSocket, pb, nBytes); },
         [&stop](int nMillis) { return stop.Wait(nMillis); });
 }

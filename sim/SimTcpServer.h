@@ -3,18 +3,28 @@
 // in one; each answer carries its request's transaction and protocol ids.
 // A malformed header (protocol id other than 0, length below 2 or above 254)
 // closes the connection. Fault rules (SimFaults.h) alter chosen answers.
+// With RTU framing the connections carry RTU frames instead, as behind a
+// serial-to-Ethernet converter: a request ends where its function's length
+// says (or, for a function that does not say, with a pause), and one with a
+// wrong CRC is dropped unanswered, as on a serial line.
 #pragma once
 
 #include <atomic>
 #include <functional>
 
+#include "SimAnswer.h"
 #include "SimDevice.h"
 #include "SimFaults.h"
+#include "wire/FrameParser.h"
 #include "wire/TcpListener.h"
 
 class CSimTcpServer {
 public:
     static constexpr size_t DEFAULT_MAX_CONNECTIONS = 16;
+    // The pause that ends an RTU request whose function gives no length.
+    static constexpr int RTU_QUIET_MS = 20;
+
+    enum class EFraming { MBAP, RTU };
 
     explicit CSimTcpServer(CSimDevice& device);
     ~CSimTcpServer();
@@ -27,6 +37,7 @@ public:
     void SetPort(WORD nPort) { m_nPort = nPort; }
     // Connections beyond this many at once are closed as soon as accepted.
     void SetMaxConnections(size_t nMax) { m_nMaxConnections = nMax; }
+    void SetFraming(EFraming framing) { m_framing = framing; }
     // Receives one line per event; called from the serving threads.
     void SetLog(std::function<void(const CString&)> log) { m_log = std::move(log); }
 
@@ -51,9 +62,19 @@ public:
 private:
     using CConnection = CConnectionThreads::CConnection;
 
+    using Frame = std::function<CByteArray(const CSimAnswer& answer)>;
+
     void Serve(CConnection* pConnection);
+    void ServeRtu(CConnection* pConnection);
+    // What became of the RTU request that the parser's state ends, if any.
+    enum class ETake { MORE, ANSWERED, DROPPED, END };
+    ETake TakeRtu(CConnection* pConnection, CFrameParser& parser, CFrameParser::EState state);
     // Answers the complete request frame; false when the connection must end.
     bool HandleRequest(CConnection* pConnection, const BYTE* frame, size_t nFrame);
+    // Answers the request pdu[0..n) for unit on link, framed by frame; false
+    // when the connection must end.
+    bool Answer(CConnection* pConnection, CSimAnswer::ELink link, BYTE unit, const BYTE* pdu,
+                size_t n, const Frame& frame);
     void Log(const CString& strLine);
 
     CSimDevice& m_device;
@@ -61,6 +82,7 @@ private:
     CString m_strAddress = "127.0.0.1";
     WORD m_nPort = 0;
     size_t m_nMaxConnections = DEFAULT_MAX_CONNECTIONS;
+    EFraming m_framing = EFraming::MBAP;
     std::function<void(const CString&)> m_log;
 
     CTcpListener m_listener;

@@ -1,5 +1,6 @@
-// regprobe-sim: a simulated Modbus device on Modbus/TCP or a serial line for
-// trying out and testing masters, with faults on demand.
+// regprobe-sim: a simulated Modbus device on Modbus/TCP, RTU frames over TCP,
+// Modbus/UDP or a serial line for trying out and testing masters, with
+// faults on demand.
 #include <signal.h>
 
 #include <cctype>
@@ -16,6 +17,7 @@
 #include "SimFaults.h"
 #include "SimSerialServer.h"
 #include "SimTcpServer.h"
+#include "SimUdpServer.h"
 #include "platform/CommandLine.h"
 #include "platform/Text.h"
 
@@ -27,8 +29,8 @@ constexpr long long MAX_CLIENTS = 1024;
 
 const char HELP_TEXT[] = R"(Usage: regprobe-sim [OPTION]...
 Simulates a Modbus device (slave) with coils, discrete inputs, holding
-registers and input registers, on Modbus/TCP or on a serial line (RTU or
-ASCII). Answers functions 1, 2, 3, 4, 5, 6, 8 (sub-function 0), 15, 16, 22
+registers and input registers, on Modbus/TCP, RTU frames over TCP,
+Modbus/UDP or on a serial line (RTU or ASCII). Answers functions 1, 2, 3, 4, 5, 6, 8 (sub-function 0), 15, 16, 22
 and 23.
 Runs until interrupted (SIGINT or SIGTERM).
 
@@ -36,6 +38,13 @@ Runs until interrupted (SIGINT or SIGTERM).
                         (default 127.0.0.1:5020). Port 0 picks a free port.
                         Once listening, prints "listening on ADDR:PORT".
                         With --serial or --pty only when given.
+  --transport tcp|rtu-over-tcp|udp
+                        what --listen serves (default tcp): Modbus/TCP;
+                        RTU frames (address, PDU, CRC) on TCP connections,
+                        as behind a serial-to-Ethernet converter, a frame
+                        with a wrong CRC going unanswered; or Modbus/TCP
+                        frames in UDP datagrams, one a datagram, each
+                        answered to its sender
   --serial PATH         serve the serial device (tty) PATH
   --pty                 make a pseudo-terminal and serve it; prints
                         "pty /dev/pts/N", the device a master opens
@@ -96,13 +105,15 @@ Fault RULE: KIND[=VALUE][@SELECTOR][:LIMIT]
                         not executed
     extra-bytes=K       K garbage bytes (0xEE) follow the answer in the same
                         send; extra-bytes=0xHEX... sends exactly those bytes
-    On a serial line only (Modbus/TCP ignores them):
+    On a serial line and RTU over TCP only (Modbus/TCP and UDP ignore them):
     bad-crc             the answer carries a wrong CRC (RTU) or LRC (ASCII)
     gap=MS              the answer stops halfway for MS ms, longer than the
                         silence that ends an RTU frame
     garbage=K           K junk bytes (0xEE) go out just before the answer
-    On a serial line close acts as no-answer, and bad-length makes the byte
-    count of a read answer announce K more bytes than follow.
+    There, bad-length makes the byte count of a read answer announce K more
+    bytes than follow. On a serial line and UDP close acts as no-answer; on
+    UDP each piece of a split-header or byte-by-byte answer is a datagram of
+    its own.
   @SELECTOR (without it, every request)
     A or A-B            requests whose start address is in A..B
     A-B/fnN or fnN      only requests of function N
@@ -118,11 +129,24 @@ Examples:
   regprobe-sim --fault delay=200@0-9 --fault exception=2@100-199:3
   regprobe-sim --fault close@request=5 --fault no-answer@fn6
   regprobe-sim --pty --mode ascii --fault bad-crc@request=2 --fault garbage=3@fn4
+  regprobe-sim --transport rtu-over-tcp --fault bad-crc@request=3
+  regprobe-sim --transport udp --listen 127.0.0.1:1502 --fault delay=500:1
 )";
+
+// What --listen serves.
+enum class ETransport { TCP, RTU_OVER_TCP, UDP };
+
+// The --transport values.
+const std::pair<const char*, ETransport> TRANSPORTS[] = {
+    {"tcp", ETransport::TCP},
+    {"rtu-over-tcp", ETransport::RTU_OVER_TCP},
+    {"udp", ETransport::UDP},
+};
 
 struct Options {
     CString strAddress = "127.0.0.1";
     WORD nPort = 5020;
+    ETransport transport = ETransport::TCP;
     size_t nMaxClients = CSimTcpServer::DEFAULT_MAX_CONNECTIONS;
     bool bAnimate = false;
     bool bVerbose = false;
@@ -319,6 +343,15 @@ bool ApplyOption(const CString& strName, const CString& strValue, Options& opt, 
         opt.bListenGiven = true;
         return ParseListen(strValue, opt);
     }
+    if (strName == "--transport") {
+        for (const auto& [pszName, transport] : TRANSPORTS) {
+            if (strValue == pszName) {
+                opt.transport = transport;
+                return true;
+            }
+        }
+        return false;
+    }
     if (strName == "--serial") {
         opt.strSerial = strValue;
         return !strValue.empty();
@@ -363,13 +396,14 @@ bool ApplyOption(const CString& strName, const CString& strValue, Options& opt, 
 
 CCommandLine::EResult ParseArguments(int argc, char** argv, Options& opt, CString& strError) {
     return CCommandLine::Parse(
-        argc, argv, {{"--listen", true},      {"--serial", true},       {"--pty", false},
-                     {"--mode", true},        {"--baud", true},         {"--format", true},
-                     {"--units", true},       {"--size", true},         {"--fill", true},
-                     {"--coils", true},       {"--discrete", true},     {"--holding", true},
-                     {"--input", true},       {"--float", true},        {"--double", true},
-                     {"--input-float", true}, {"--input-double", true}, {"--fault", true},
-                     {"--max-clients", true}, {"--animate", false},     {"--verbose", false}},
+        argc, argv, {{"--listen", true},  {"--transport", true},   {"--serial", true},
+                     {"--pty", false},    {"--mode", true},        {"--baud", true},
+                     {"--format", true},  {"--units", true},       {"--size", true},
+                     {"--fill", true},    {"--coils", true},       {"--discrete", true},
+                     {"--holding", true}, {"--input", true},       {"--float", true},
+                     {"--double", true},  {"--input-float", true}, {"--input-double", true},
+                     {"--fault", true},   {"--max-clients", true}, {"--animate", false},
+                     {"--verbose", false}},
         [&opt](const CString& strName, const CString& strValue, CString& strWhy) {
             return ApplyOption(strName, strValue, opt, strWhy);
         },
@@ -436,10 +470,11 @@ bool StartSerial(const Options& opt, const CSimServerLog& log, CSimSerialServer&
     return true;
 }
 
-bool StartTcp(const Options& opt, const CSimServerLog& log, CSimTcpServer& server) {
+// Starts the server of --listen and says where it listens.
+template <typename TServer>
+bool StartListening(const Options& opt, const CSimServerLog& log, TServer& server) {
     server.SetAddress(opt.strAddress);
     server.SetPort(opt.nPort);
-    server.SetMaxConnections(opt.nMaxClients);
     SetLogAndFaults(opt, log, server);
     if (!server.Start()) {
         std::fprintf(stderr, "regprobe-sim: %s\n", server.GetError().c_str());
@@ -489,7 +524,7 @@ bool ReadArguments(int argc, char** argv, Options& opt, int& nExit) {
     return true;
 }
 
-// Serves the device on the serial side, the TCP side or both until a stop
+// Serves the device on the serial side, the network side or both until a stop
 // signal; the exit code.
 int Serve(const Options& opt, const sigset_t& stopSignals, CSimDevice& device) {
     std::mutex logMutex;
@@ -507,19 +542,26 @@ int Serve(const Options& opt, const sigset_t& stopSignals, CSimDevice& device) {
     if (bSerial && !StartSerial(opt, log, serial)) {
         return 1;
     }
+    const bool bListen = !bSerial || opt.bListenGiven;
+    const bool bUdp = opt.transport == ETransport::UDP;
     CSimTcpServer server(device);
-    if ((!bSerial || opt.bListenGiven) && !StartTcp(opt, log, server)) {
+    server.SetMaxConnections(opt.nMaxClients);
+    server.SetFraming(opt.transport == ETransport::RTU_OVER_TCP ? CSimTcpServer::EFraming::RTU
+                                                                : CSimTcpServer::EFraming::MBAP);
+    CSimUdpServer udp(device);
+    if (bListen && !(bUdp ? StartListening(opt, log, udp) : StartListening(opt, log, server))) {
         return 1;
     }
     RunUntilStopped(opt, stopSignals, device);
     server.Stop();
+    udp.Stop();
     serial.Stop();
     if (opt.bVerbose) {
-        std::fprintf(stderr,
-                     "stopped after %llu connections, %llu requests, %llu serial requests\n",
-                     static_cast<unsigned long long>(server.GetConnectionCount()),
-                     static_cast<unsigned long long>(server.GetRequestCount()),
-                     static_cast<unsigned long long>(serial.GetRequestCount()));
+        std::fprintf(
+            stderr, "stopped after %llu connections, %llu requests, %llu serial requests\n",
+            static_cast<unsigned long long>(server.GetConnectionCount()),
+            static_cast<unsigned long long>(server.GetRequestCount() + udp.GetRequestCount()),
+            static_cast<unsigned long long>(serial.GetRequestCount()));
     }
     return 0;
 }

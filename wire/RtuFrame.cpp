@@ -1,15 +1,9 @@
 #include "RtuFrame.h"
 
+#include "core/Crc16.h"
+
 WORD CRtuFrame::Crc16(const BYTE* pb, size_t n) {
-    WORD wCrc = 0xFFFF;
-    for (size_t i = 0; i < n; ++i) {
-        wCrc ^= pb[i];
-        for (int nBit = 0; nBit < 8; ++nBit) {
-            wCrc =
-                (wCrc & 1) ? static_cast<WORD>((wCrc >> 1) ^ 0xA001) : static_cast<WORD>(wCrc >> 1);
-        }
-    }
-    return wCrc;
+    return ModbusCrc16(pb, n);
 }
 
 CByteArray CRtuFrame::Encode(const BYTE* pbAdu, size_t n) {

@@ -28,11 +28,15 @@ std::string Repeat(const std::string& str, int n) {
     return s;
 }
 
-// A request alone (no answer), or an answer to a request; "tcp" frames carry
-// the 6-byte Modbus/TCP header.
+// A request alone (no answer), or an answer to a request, both framed alike:
+// bare (U), behind the 6-byte Modbus/TCP header (T), or with a CRC (R).
+constexpr EFraming U = EFraming::UNIT_PDU;
+constexpr EFraming T = EFraming::TCP_HEADER;
+constexpr EFraming R = EFraming::RTU;
+
 struct CFrameCase {
     const char* pszName;
-    bool bTcp;
+    EFraming framing;
     std::string strRequest;
     std::string strAnswer;
     std::string strWant;
@@ -42,7 +46,7 @@ class FrameDecodeCase : public ::testing::TestWithParam<CFrameCase> {};
 
 TEST_P(FrameDecodeCase, TextSaysWhatTheBytesMeanOrWhyNot) {
     const CFrameCase& c = GetParam();
-    const EFraming framing = c.bTcp ? EFraming::TCP_HEADER : EFraming::UNIT_PDU;
+    const EFraming framing = c.framing;
     const CByteArray request = Hex(c.strRequest);
     const CByteArray answer = Hex(c.strAnswer);
     EXPECT_EQ(answer.empty() ? FrameDecode::DecodeRequest(request.data(), request.size(), framing)
@@ -53,72 +57,81 @@ TEST_P(FrameDecodeCase, TextSaysWhatTheBytesMeanOrWhyNot) {
 
 const CFrameCase kCases[] = {
     // Requests of each function the master sends, and of 15.
-    {"ReadCoils", false, "01 01 00 13 00 25", "", "unit 1: read coils, address 19, quantity 37"},
-    {"ReadHoldingTcp", true, "00 00 00 00 00 06 01 03 00 00 00 0A", "",
+    {"ReadCoils", U, "01 01 00 13 00 25", "", "unit 1: read coils, address 19, quantity 37"},
+    {"ReadHoldingTcp", T, "00 00 00 00 00 06 01 03 00 00 00 0A", "",
      "unit 1: read holding registers, address 0, quantity 10"},
-    {"CoilOn", false, "11 05 00 AC FF 00", "", "unit 17: write single coil, address 172, on"},
-    {"CoilNeither", false, "01 05 00 01 12 34", "",
+    {"CoilOn", U, "11 05 00 AC FF 00", "", "unit 17: write single coil, address 172, on"},
+    {"CoilNeither", U, "01 05 00 01 12 34", "",
      "unit 1: write single coil, address 1, value 0x1234 (neither on nor off)"},
-    {"WriteRegister", false, "01 06 00 01 00 03", "",
+    {"WriteRegister", U, "01 06 00 01 00 03", "",
      "unit 1: write single register, address 1, value 3"},
-    {"LoopBack", false, "01 08 00 00 A5 37", "", "unit 1: diagnostics, return query data 0xA537"},
-    {"WriteCoils", false, "01 0F 00 13 00 0A 02 CD 01", "",
+    {"LoopBack", U, "01 08 00 00 A5 37", "", "unit 1: diagnostics, return query data 0xA537"},
+    {"WriteCoils", U, "01 0F 00 13 00 0A 02 CD 01", "",
      "unit 1: write multiple coils, address 19, quantity 10: 1 0 1 1 0 0 1 1 1 0"},
-    {"WriteRegisters", false, "01 10 00 01 00 02 04 00 0A 01 02", "",
+    {"WriteRegisters", U, "01 10 00 01 00 02 04 00 0A 01 02", "",
      "unit 1: write multiple registers, address 1, quantity 2: 10 258"},
-    {"OtherFunction", false, "01 11", "", "unit 1: report server id"},
+    {"OtherFunction", U, "01 11", "", "unit 1: report server id"},
     // Requests that do not decode.
-    {"RequestShort", false, "01 03 00 00", "",
+    {"RequestShort", U, "01 03 00 00", "",
      "not decoded: too short for read holding registers request: 3 PDU bytes, needs 5"},
-    {"ReadWriteRequest", false, "01 17 00 03 00 06 00 0E 00 02 04 00 FF 01 00", "",
+    {"ReadWriteRequest", U, "01 17 00 03 00 06 00 0E 00 02 04 00 FF 01 00", "",
      "unit 1: read/write multiple registers, read address 3, quantity 6, write address 14, "
      "quantity 2: 255 256"},
-    {"ReadWriteByteCount", false, "01 17 00 03 00 06 00 0E 00 02 02 00 FF", "",
+    {"ReadWriteByteCount", U, "01 17 00 03 00 06 00 0E 00 02 02 00 FF", "",
      "not decoded: byte count 2 for 2 registers"},
-    {"RequestByteCount", false, "01 10 00 01 00 02 06 00 0A 01 02", "",
+    {"RequestByteCount", U, "01 10 00 01 00 02 06 00 0A 01 02", "",
      "not decoded: byte count 6 but 4 bytes follow"},
-    {"RequestCountLowByte", false, "01 10 00 01 00 81 02 00 0A", "",
+    {"RequestCountLowByte", U, "01 10 00 01 00 81 02 00 0A", "",
      "not decoded: byte count 2 for 129 registers"},
-    {"TcpLength", true, "00 00 00 00 00 09 01 03 00 00 00 0A", "",
+    {"TcpLength", T, "00 00 00 00 00 09 01 03 00 00 00 0A", "",
      "not decoded: length field 9 but 6 bytes follow"},
-    {"NoFunction", false, "01", "",
-     "not decoded: too short for a device address and function: 1 byte"},
+    {"NoFunction", U, "01", "", "not decoded: too short for a device address and function: 1 byte"},
     // Answers.
-    {"Registers", false, "01 03 00 00 00 02", "01 03 04 00 07 00 08",
+    {"Registers", U, "01 03 00 00 00 02", "01 03 04 00 07 00 08",
      "unit 1: read holding registers: 7 8"},
-    {"ManyRegistersTcp", true, "00 00 00 00 00 06 01 04 00 00 00 12",
+    {"ManyRegistersTcp", T, "00 00 00 00 00 06 01 04 00 00 00 12",
      "00 00 00 00 00 27 01 04 24" + Repeat(" 00 01", 18),
      "unit 1: read input registers: " + Repeat("1 ", 15) + "1 ... (2 more)"},
-    {"Coils", false, "01 01 00 00 00 0A", "01 01 02 CD 01",
-     "unit 1: read coils: 1 0 1 1 0 0 1 1 1 0"},
-    {"Exception", false, "01 03 00 62 00 05", "01 83 02",
+    {"Coils", U, "01 01 00 00 00 0A", "01 01 02 CD 01", "unit 1: read coils: 1 0 1 1 0 0 1 1 1 0"},
+    {"Exception", U, "01 03 00 62 00 05", "01 83 02",
      "unit 1: read holding registers, exception 2 (illegal data address)"},
-    {"GatewayException", true, "00 00 00 00 00 06 05 04 00 00 00 01", "00 00 00 00 00 03 05 84 0B",
+    {"GatewayException", T, "00 00 00 00 00 06 05 04 00 00 00 01", "00 00 00 00 00 03 05 84 0B",
      "unit 5: read input registers, exception 11 (gateway target device failed to respond)"},
-    {"UnnamedException", false, "01 06 00 01 00 03", "01 86 0C",
+    {"UnnamedException", U, "01 06 00 01 00 03", "01 86 0C",
      "unit 1: write single register, exception 12"},
-    {"Echo", false, "01 06 00 01 00 03", "01 06 00 01 00 03",
+    {"Echo", U, "01 06 00 01 00 03", "01 06 00 01 00 03",
      "unit 1: write single register, address 1, value 3"},
-    {"WrongEcho", false, "01 06 00 01 00 03", "01 06 00 01 00 04",
+    {"WrongEcho", U, "01 06 00 01 00 03", "01 06 00 01 00 04",
      "not decoded: not an echo of the request: address 1, value 4"},
-    {"WriteRegistersAnswer", false, "01 10 00 01 00 02 04 00 0A 01 02", "01 10 00 01 00 02",
+    {"WriteRegistersAnswer", U, "01 10 00 01 00 02 04 00 0A 01 02", "01 10 00 01 00 02",
      "unit 1: write multiple registers, address 1, quantity 2"},
-    {"MaskWrite", false, "01 16 00 04 00 F2 00 25", "01 16 00 04 00 F2 00 25",
+    {"MaskWrite", U, "01 16 00 04 00 F2 00 25", "01 16 00 04 00 F2 00 25",
      "unit 1: mask write register, address 4, AND 0x00F2, OR 0x0025"},
-    {"MaskWriteWrongEcho", false, "01 16 00 04 00 F2 00 25", "01 16 00 04 00 F2 00 26",
+    {"MaskWriteWrongEcho", U, "01 16 00 04 00 F2 00 25", "01 16 00 04 00 F2 00 26",
      "not decoded: not an echo of the request: address 4, AND 0x00F2, OR 0x0026"},
-    {"ReadWriteRegisters", false, "01 17 00 03 00 02 00 0E 00 01 02 00 FF", "01 17 04 00 01 00 02",
+    {"ReadWriteRegisters", U, "01 17 00 03 00 02 00 0E 00 01 02 00 FF", "01 17 04 00 01 00 02",
      "unit 1: read/write multiple registers: 1 2"},
     // Answers that do not decode.
-    {"AnswerByteCount", false, "01 03 00 00 00 03", "01 03 06 00 01 00 02",
+    {"AnswerByteCount", U, "01 03 00 00 00 03", "01 03 06 00 01 00 02",
      "not decoded: byte count 6 but 4 bytes follow"},
-    {"AnswerQuantity", false, "01 03 00 00 00 03", "01 03 04 00 01 00 02",
+    {"AnswerQuantity", U, "01 03 00 00 00 03", "01 03 04 00 01 00 02",
      "not decoded: byte count 4 for 3 registers"},
-    {"OtherFunctionAnswered", false, "01 03 00 00 00 01", "01 04 02 00 01",
+    {"OtherFunctionAnswered", U, "01 03 00 00 00 01", "01 04 02 00 01",
      "not decoded: function 0x03 answered 0x04"},
-    {"OtherUnitAnswered", false, "01 03 00 00 00 01", "02 03 02 00 01",
+    {"OtherUnitAnswered", U, "01 03 00 00 00 01", "02 03 02 00 01",
      "not decoded: unit 2 answered for unit 1"},
-    {"ExceptionWithoutCode", false, "01 03 00 00 00 01", "01 83",
+    // RTU frames, whose CRC must prove right before anything is decoded.
+    {"RtuRequest", R, "01 03 00 00 00 02 C4 0B", "",
+     "unit 1: read holding registers, address 0, quantity 2"},
+    {"RtuAnswer", R, "01 03 00 00 00 02 C4 0B", "01 03 04 00 07 00 08 4A 34",
+     "unit 1: read holding registers: 7 8"},
+    {"RtuException", R, "01 03 00 00 00 02 C4 0B", "01 83 02 C0 F1",
+     "unit 1: read holding registers, exception 2 (illegal data address)"},
+    {"RtuWrongCrc", R, "01 03 00 00 00 02 C4 0B", "01 03 04 00 07 00 08 4A 35",
+     "not decoded: CRC 4A 35, expected 4A 34"},
+    {"RtuTooShort", R, "01 03 C4", "",
+     "not decoded: too short for a device address, function and CRC: 3 bytes"},
+    {"ExceptionWithoutCode", U, "01 03 00 00 00 01", "01 83",
      "not decoded: an exception answer of 1 PDU byte, not 2"},
 };
 

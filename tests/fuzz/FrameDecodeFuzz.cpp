@@ -24,8 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // The first byte picks the framings, the second where the request ends.
     using FrameDecode::EFraming;
-    const EFraming request = (data[0] & 1) != 0 ? EFraming::TCP_HEADER : EFraming::UNIT_PDU;
-    const EFraming answer = (data[0] & 2) != 0 ? EFraming::TCP_HEADER : EFraming::UNIT_PDU;
+    const EFraming kFramings[] = {EFraming::UNIT_PDU, EFraming::TCP_HEADER, EFraming::RTU,
+                                  EFraming::UNIT_PDU};
+    const EFraming request = kFramings[data[0] & 3];
+    const EFraming answer = kFramings[(data[0] >> 2) & 3];
     const std::uint8_t* p = data + 2;
     const std::size_t n = size - 2;
     const std::size_t nRequest = data[1] < n ? data[1] : n;
@@ -33,5 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(FrameDecode::DecodeAnswer(p, nRequest, request, p + nRequest, n - nRequest, answer));
     Check(FrameDecode::DecodeAnswer(nullptr, 0, request, p, n, answer));
     (void)FrameDecode::HasTcpHeader(p, n);
+    (void)FrameDecode::HasRtuCrc(p, n);
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 using ELink = CSimAnswer::ELink;
 using EAction = CSimAnswer::EAction;
@@ -45,28 +47,55 @@ TEST_F(SimAnswer, EveryLinkGetsTheSameFaultedPdu) {
     }
 }
 
-TEST_F(SimAnswer, EachLinkKeepsItsOwnFaults) {
-    // Modbus/TCP lies in its header's length field, a serial frame in its
-    // byte count; faults of the line are nothing on TCP.
-    const CSimAnswer tcp = Make(ELink::TCP, "bad-length=3");
-    EXPECT_EQ(tcp.m_nLengthBias, 3u);
-    EXPECT_EQ(tcp.m_pdu[1], 4);
-    const CSimAnswer serial = Make(ELink::SERIAL, "bad-length=3");
-    EXPECT_EQ(serial.m_nLengthBias, 0u);
-    EXPECT_EQ(serial.m_pdu[1], 7);
-    EXPECT_TRUE(Make(ELink::TCP, "garbage=2").m_before.empty());
-    EXPECT_EQ(Make(ELink::SERIAL, "garbage=2").m_before, CByteArray(2, CSimAnswer::JUNK));
-    EXPECT_FALSE(Make(ELink::TCP, "bad-crc").m_bBadChecksum);
-    EXPECT_TRUE(Make(ELink::SERIAL, "bad-crc").m_bBadChecksum);
-    EXPECT_EQ(Make(ELink::TCP, "gap=5").m_pace, CSimAnswer::EPace::AT_ONCE);
+// What each link makes of the faults that depend on its framing: a header's
+// length field or a byte count to lie in, a checksum, a connection to close,
+// broadcasts that go unanswered.
+struct SLinkFaults {
+    ELink link;
+    size_t nLengthBias;  // of bad-length=3
+    BYTE byCount;        // the byte count under bad-length=3
+    bool bChecksummed;   // garbage, bad-crc and gap apply
+    EAction close;
+    EAction broadcast;
+};
 
-    EXPECT_EQ(Make(ELink::TCP, "close").m_action, EAction::CLOSE);
-    EXPECT_EQ(Make(ELink::SERIAL, "close").m_action, EAction::SILENT);
-    // A serial broadcast is written, never answered; TCP answers unit 0.
+class SimAnswerLink : public SimAnswer, public testing::WithParamInterface<SLinkFaults> {};
+
+TEST_P(SimAnswerLink, KeepsItsOwnFaults) {
+    const SLinkFaults& c = GetParam();
+    const CSimAnswer badLength = Make(c.link, "bad-length=3");
+    EXPECT_EQ(badLength.m_nLengthBias, c.nLengthBias);
+    EXPECT_EQ(badLength.m_pdu[1], c.byCount);
+    EXPECT_EQ(Make(c.link, "garbage=2").m_before.size(), c.bChecksummed ? 2u : 0u);
+    EXPECT_EQ(Make(c.link, "bad-crc").m_bBadChecksum, c.bChecksummed);
+    EXPECT_EQ(Make(c.link, "gap=5").m_pace,
+              c.bChecksummed ? CSimAnswer::EPace::GAP : CSimAnswer::EPace::AT_ONCE);
+    EXPECT_EQ(Make(c.link, "close").m_action, c.close);
+    // A broadcast is carried out either way.
     const CByteArray write = {6, 0, 1, 0x12, 0x34};
-    EXPECT_EQ(Make(ELink::SERIAL, nullptr, 0, write).m_action, EAction::SILENT);
+    EXPECT_EQ(Make(c.link, nullptr, 0, write).m_action, c.broadcast);
     EXPECT_EQ(m_device.GetValue(CSimDevice::Table::HoldingRegisters, 1), 0x1234);
-    EXPECT_EQ(Make(ELink::TCP, nullptr, 0, write).m_action, EAction::SEND);
+}
+
+std::string LinkName(const testing::TestParamInfo<SLinkFaults>& info) {
+    static const char* const kNames[] = {"Tcp", "Serial", "RtuOverTcp", "Udp"};
+    return kNames[int(info.param.link)];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, SimAnswerLink,
+    testing::Values(SLinkFaults{ELink::TCP, 3, 4, false, EAction::CLOSE, EAction::SEND},
+                    SLinkFaults{ELink::SERIAL, 0, 7, true, EAction::SILENT, EAction::SILENT},
+                    SLinkFaults{ELink::RTU_OVER_TCP, 0, 7, true, EAction::CLOSE, EAction::SILENT},
+                    SLinkFaults{ELink::UDP, 3, 4, false, EAction::SILENT, EAction::SEND}),
+    LinkName);
+
+TEST_F(SimAnswer, RtuFrameCarriesTheCrcOrASpoiledOne) {
+    EXPECT_EQ(Make(ELink::RTU_OVER_TCP, nullptr).RtuFrame(),
+              (CByteArray{1, 3, 4, 1, 2, 3, 4, 0x5B, 0x3C}));
+    const CByteArray spoiled = Make(ELink::RTU_OVER_TCP, "bad-crc").RtuFrame();
+    ASSERT_EQ(spoiled.size(), 9u);
+    EXPECT_NE(CByteArray(spoiled.begin() + 7, spoiled.end()), (CByteArray{0x5B, 0x3C}));
 }
 
 TEST_F(SimAnswer, SendsAtThePaceAndStopsWhenAWaitFails) {

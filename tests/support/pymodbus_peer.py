@@ -5,6 +5,13 @@
                           PymodbusPeerTest.cpp: listens on 127.0.0.1 at a port
                           the system picks, prints "port N" once it accepts
                           connections and serves for two minutes.
+  pymodbus_peer.py rtu-over-tcp
+                          the same contents behind pymodbus's TCP server with
+                          its RTU framer, for PymodbusFramingPeerTest.cpp;
+                          prints "port N", then "frame HEX..." for each piece
+                          of a request as it arrives.
+  pymodbus_peer.py udp    the same behind its UDP server, the same lines, a
+                          "frame" line per datagram.
   pymodbus_peer.py ascii  Modbus ASCII slave (unit 7) for SerialPeerTest.cpp:
                           joins two pseudo-terminals like a null-modem cable,
                           serves one end and prints "ready PATH" with the
@@ -28,8 +35,14 @@ try:
         ModbusSlaveContext,
     )
     from pymodbus.payload import BinaryPayloadBuilder
-    from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer
-    from pymodbus.transaction import ModbusAsciiFramer
+    from pymodbus.server.async_io import (
+        ModbusConnectedRequestHandler,
+        ModbusDisconnectedRequestHandler,
+        ModbusSerialServer,
+        ModbusTcpServer,
+        ModbusUdpServer,
+    )
+    from pymodbus.transaction import ModbusAsciiFramer, ModbusRtuFramer
     if sys.argv[1:] == ["ascii"]:
         import serial_asyncio  # noqa: F401  (the serial server needs it)
 except ImportError as exc:
@@ -86,14 +99,45 @@ def slave(size, inputs, packed):
     )
 
 
-async def serve_tcp():
+def print_frame(data):
+    """One line for what arrived, as the peer's server saw it."""
+    print("frame", data.hex(" ").upper(), flush=True)
+
+
+class LoggedStreamHandler(ModbusConnectedRequestHandler):
+    """The TCP handler, saying what arrives."""
+
+    def data_received(self, data):
+        print_frame(data)
+        super().data_received(data)
+
+
+class LoggedDatagramHandler(ModbusDisconnectedRequestHandler):
+    """The UDP handler, saying what arrives."""
+
+    def datagram_received(self, data, addr):
+        print_frame(data)
+        super().datagram_received(data, addr)
+
+
+async def serve_network(mode):
     context = ModbusServerContext(slaves=slave(1200, lambda i: i % 5 in (1, 2), packed_values()),
                                   single=True)
-    server = ModbusTcpServer(context, address=("127.0.0.1", 0))
+    if mode == "udp":
+        server = ModbusUdpServer(context, address=("127.0.0.1", 0), handler=LoggedDatagramHandler)
+    elif mode == "rtu-over-tcp":
+        server = ModbusTcpServer(context, framer=ModbusRtuFramer, address=("127.0.0.1", 0),
+                                 handler=LoggedStreamHandler)
+    else:
+        server = ModbusTcpServer(context, address=("127.0.0.1", 0))
     serving = asyncio.create_task(server.serve_forever())
     await server.serving
     # Read back from the bound socket: no window in which the port is free.
-    print(f"port {server.server.sockets[0].getsockname()[1]}", flush=True)
+    if mode == "udp":
+        port = server.protocol.get_extra_info("sockname")[1]
+    else:
+        port = server.server.sockets[0].getsockname()[1]
+    print(f"port {port}", flush=True)
     await asyncio.sleep(120)
     serving.cancel()
 
@@ -118,4 +162,5 @@ if __name__ == "__main__":
     # pymodbus sets up logging when imported; its exception answers are
     # expected here.
     logging.getLogger().setLevel(logging.CRITICAL)
-    asyncio.run(serve_ascii() if sys.argv[1:] == ["ascii"] else serve_tcp())
+    MODE = sys.argv[1] if len(sys.argv) > 1 else "tcp"
+    asyncio.run(serve_ascii() if MODE == "ascii" else serve_network(MODE))
