@@ -1,0 +1,285 @@
+// The connection dialog for RTU over TCP, Modbus/UDP and Modbus/TCP Security:
+// each kind against the simulator speaking it, the record it makes and a
+// read through that record; the files of a secured connection, what is
+// refused before anything connects, the passphrase of an encrypted key, and
+// Edit keeping the files it was given.
+#include <QInputDialog>
+#include <QLineEdit>
+
+#include <chrono>
+#include <filesystem>
+
+#include "connections/Connections.h"
+#include "connections/dialogs/RemoteServerDlg.h"
+#include "res/Resource.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/ui/DialogTestSupport.h"
+#include "tests/support/ui/UiTestSupport.h"
+#include "transport/RemoteModbus.h"
+#include "transport/TlsModbus.h"
+
+namespace {
+
+// Runs a program to its end (20 s at most); true when it succeeded.
+bool Run(const std::vector<std::string>& argv) {
+    CChildProcess process;
+    return process.Start(argv, true) && process.Wait(20000) == 0;
+}
+
+// A CA, a device certificate for 127.0.0.1 and a client certificate whose
+// key is encrypted with "s3cret", made with openssl in a directory of their
+// own.
+class CTestCertificates {
+public:
+    CTestCertificates() {
+        const std::string ext = m_dir.WriteFile("ip.ext", "subjectAltName=IP:127.0.0.1\n", 0600);
+        m_bMade = Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                       "ec_paramgen_curve:P-256", "-nodes", "-keyout", Path("ca.key"), "-out",
+                       Path("ca.pem"), "-days", "2", "-subj", "/CN=Regprobe test CA"}) &&
+                  Signed("device", {"-nodes"}, ext) &&
+                  Signed("client", {"-passout", "pass:s3cret"}, CString());
+    }
+    std::string Path(const std::string& strName) const { return m_dir.Path() + "/" + strName; }
+    bool m_bMade = false;
+
+private:
+    // NAME.key (with the key options given) and NAME.pem signed by the CA.
+    bool Signed(const std::string& strName, const std::vector<std::string>& keyOptions,
+                const std::string& strExtFile) {
+        std::vector<std::string> req = {"/usr/bin/openssl",
+                                        "req",
+                                        "-newkey",
+                                        "ec",
+                                        "-pkeyopt",
+                                        "ec_paramgen_curve:P-256",
+                                        "-keyout",
+                                        Path(strName + ".key"),
+                                        "-out",
+                                        Path(strName + ".csr"),
+                                        "-subj",
+                                        "/CN=" + strName};
+        req.insert(req.end(), keyOptions.begin(), keyOptions.end());
+        std::vector<std::string> sign = {"/usr/bin/openssl",
+                                         "x509",
+                                         "-req",
+                                         "-in",
+                                         Path(strName + ".csr"),
+                                         "-CA",
+                                         Path("ca.pem"),
+                                         "-CAkey",
+                                         Path("ca.key"),
+                                         "-CAcreateserial",
+                                         "-out",
+                                         Path(strName + ".pem"),
+                                         "-days",
+                                         "2"};
+        if (!strExtFile.empty()) {
+            sign.insert(sign.end(), {"-extfile", strExtFile});
+        }
+        return Run(req) && Run(sign);
+    }
+
+    CTempDir m_dir;
+};
+
+class HostKindDlg : public testing::Test {
+protected:
+    void TearDown() override { theConnections.RemoveAll(); }
+
+    // A new-mode dialog of the kind, created, with the three fields typed in.
+    static std::unique_ptr<CRemoteServerDlg> Fill(WORD nType, const CString& strPort,
+                                                  const CString& strTimeout = "2000") {
+        auto pDlg = std::make_unique<CRemoteServerDlg>(nType, nullptr);
+        pDlg->m_bNew = TRUE;
+        EXPECT_TRUE(pDlg->Create());
+        SetText(pDlg.get(), IDC_EDIT_ADDRESS, "127.0.0.1");
+        SetText(pDlg.get(), IDC_EDIT_PORT, strPort);
+        SetText(pDlg.get(), IDC_EDIT_TIMEOUT, strTimeout);
+        return pDlg;
+    }
+    static void OkAndWait(CRemoteServerDlg& dlg) {
+        dlg.SendCommand(IDC_OK_BUTTON);
+        EXPECT_TRUE(WaitFor([&] { return !dlg.IsConnecting(); }, std::chrono::seconds(10)));
+    }
+    // Holding registers 0-2 through the record's own master.
+    static std::vector<WORD> ReadThrough(CConnection* pConnection) {
+        CWordArray values(3);
+        const WORD wStatus = pConnection->GetRemoteModbus()->ReadOutputRegisters(1, 0, 3, values);
+        EXPECT_EQ(wStatus, 0) << pConnection->GetRemoteModbus()->GetErrorText(wStatus);
+        return std::vector<WORD>(values.begin(), values.end());
+    }
+
+    CMessageBoxRecorder m_boxes;
+};
+
+struct CKind {
+    WORD nType;
+    const char* pszTransport;  // the simulator's and the poller's name
+    const char* pszTitle;
+};
+
+void PrintTo(const CKind& kind, std::ostream* pOut) {
+    *pOut << kind.pszTransport;
+}
+
+class HostKindConnects : public HostKindDlg, public testing::WithParamInterface<CKind> {};
+
+// The kind's title and port, then a record of the kind that reads from a
+// device speaking only that kind.
+TEST_P(HostKindConnects, MakesARecordOfItsKindThatReads) {
+    const CKind& kind = GetParam();
+    CTcpSim sim({"--transport", kind.pszTransport, "--holding", "0=11,22,33"});
+    ASSERT_NE(sim.m_nPort, 0);
+    auto pDlg = std::make_unique<CRemoteServerDlg>(kind.nType, nullptr);
+    pDlg->m_bNew = TRUE;
+    ASSERT_TRUE(pDlg->Create());
+    EXPECT_EQ(pDlg->windowTitle().toStdString(), kind.pszTitle);
+    EXPECT_EQ(Text(pDlg.get(), IDC_EDIT_PORT), "502");
+    EXPECT_EQ(pDlg->GetDlgItem(IDC_EDIT_CA_FILE), nullptr);
+
+    pDlg = Fill(kind.nType, sim.Port());
+    OkAndWait(*pDlg);
+    EXPECT_EQ(pDlg->result(), IDOK);
+    EXPECT_TRUE(m_boxes.Texts().empty());
+    const CString strName = CString(kind.pszTransport) + ":127.0.0.1:" + sim.Port();
+    ASSERT_EQ(ConnectionNames(), std::vector<CString>{strName});
+    CConnection* pConnection = pDlg->GetConnection();
+    ASSERT_NE(pConnection, nullptr);
+    EXPECT_EQ(pConnection->GetType(), kind.nType);
+    EXPECT_EQ(pConnection->GetRemoteModbus()->GetTimeout(), 2000u);
+    EXPECT_EQ(ReadThrough(pConnection), (std::vector<WORD>{11, 22, 33}));
+
+    // The same place again is refused by name; a plain Open Modbus
+    // connection to it is another record.
+    auto pTwice = Fill(kind.nType, sim.Port());
+    OkAndWait(*pTwice);
+    EXPECT_EQ(m_boxes.Texts(), std::vector<CString>{"Connection Alredy Exist"});
+    EXPECT_EQ(pTwice->GetConnection(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HostKindConnects,
+                         testing::Values(CKind{CONNECTION_RTU_OVER_TCP, "rtu-over-tcp",
+                                               "RTU over TCP Connection"},
+                                         CKind{CONNECTION_UDP, "udp", "Modbus/UDP Connection"}),
+                         [](const testing::TestParamInfo<CKind>& info) {
+                             return info.param.nType == CONNECTION_UDP ? "Udp" : "RtuOverTcp";
+                         });
+
+class TlsDlg : public HostKindDlg {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_certs.m_bMade); }
+
+    std::unique_ptr<CRemoteServerDlg> FillTls(const CString& strPort, const CString& strCa,
+                                              const CString& strCert, const CString& strKey) {
+        auto pDlg = Fill(CONNECTION_TLS, strPort);
+        SetText(pDlg.get(), IDC_EDIT_CA_FILE, strCa);
+        SetText(pDlg.get(), IDC_EDIT_CERT_FILE, strCert);
+        SetText(pDlg.get(), IDC_EDIT_KEY_FILE, strKey);
+        return pDlg;
+    }
+    // Answers the passphrase dialog with strPassphrase, or cancels it when
+    // null; *pstrLabel: what it asked.
+    static void AnswerPassphrase(const char* pszPassphrase, QString* pstrLabel) {
+        WhenModal([pszPassphrase, pstrLabel](QWidget* pModal) {
+            auto* pAsk = qobject_cast<QInputDialog*>(pModal);
+            ASSERT_NE(pAsk, nullptr);
+            *pstrLabel = pAsk->labelText();
+            EXPECT_EQ(pAsk->textEchoMode(), QLineEdit::Password);
+            if (pszPassphrase == nullptr) {
+                pAsk->reject();
+            } else {
+                pAsk->setTextValue(pszPassphrase);
+                pAsk->accept();
+            }
+        });
+    }
+
+    CTestCertificates m_certs;
+};
+
+// Each file is checked before anything connects, and what is wrong is said.
+struct CRefusal {
+    const char* pszCase;
+    int nField;              // the edit given strValue; the others hold good files
+    const char* pszValue;    // "DIR": a directory
+    const char* pszMessage;  // with the value after it where it ends in ':'
+};
+
+class TlsRefusal : public TlsDlg, public testing::WithParamInterface<CRefusal> {};
+
+TEST_P(TlsRefusal, SaysWhichFileAndConnectsNothing) {
+    const CRefusal& c = GetParam();
+    const WORD nPort = ClosedPort();
+    auto pDlg = FillTls(std::to_string(nPort), m_certs.Path("ca.pem"), m_certs.Path("client.pem"),
+                        m_certs.Path("client.key"));
+    const CString strValue =
+        CString(c.pszValue) == "DIR"
+            ? std::filesystem::path(m_certs.Path("ca.pem")).parent_path().string()
+            : CString(c.pszValue);
+    SetText(pDlg.get(), c.nField, strValue);
+    pDlg->SendCommand(IDC_OK_BUTTON);
+    EXPECT_FALSE(pDlg->IsConnecting());
+    CString strMessage = c.pszMessage;
+    if (strMessage.back() == ':') {
+        strMessage += "\n" + strValue;
+    }
+    EXPECT_EQ(m_boxes.Texts(), std::vector<CString>{strMessage});
+    EXPECT_EQ(pDlg->result(), 0);  // still open
+    EXPECT_EQ(theConnections.GetCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, TlsRefusal,
+    testing::Values(CRefusal{"NoCa", IDC_EDIT_CA_FILE, "  ", "Choose the CA certificate file"},
+                    CRefusal{"NoCert", IDC_EDIT_CERT_FILE, "",
+                             "Choose the client certificate file"},
+                    CRefusal{"NoKey", IDC_EDIT_KEY_FILE, "", "Choose the private key file"},
+                    CRefusal{"MissingCa", IDC_EDIT_CA_FILE, "/nonexistent/ca.pem",
+                             "The CA certificate file does not exist:"},
+                    CRefusal{"MissingKey", IDC_EDIT_KEY_FILE, "/nonexistent/client.key",
+                             "The private key file does not exist:"},
+                    CRefusal{"CertIsADirectory", IDC_EDIT_CERT_FILE, "DIR",
+                             "The client certificate file is not a file:"}),
+    [](const testing::TestParamInfo<CRefusal>& info) { return info.param.pszCase; });
+
+// Edit shows the record's files and keeps address and port; new files are
+// kept even when the connection then fails, as the time-out is.
+TEST_F(TlsDlg, EditKeepsTheFilesGiven) {
+    const WORD nPort = ClosedPort();
+    CConnection* pConnection = theConnections.Add("secure", CONNECTION_TLS);
+    auto* pTls = dynamic_cast<CTlsModbus*>(pConnection->GetRemoteModbus());
+    ASSERT_NE(pTls, nullptr);
+    pTls->SetHost("127.0.0.1");
+    pTls->SetPort(nPort);
+    pTls->SetTimeout(900);
+    pTls->SetCaFile(m_certs.Path("ca.pem"));
+    pTls->SetCertFile(m_certs.Path("device.pem"));
+    pTls->SetKeyFile(m_certs.Path("device.key"));
+    CRemoteServerDlg dlg(CONNECTION_TLS, nullptr);
+    dlg.SetConnection(pConnection);
+    ASSERT_TRUE(dlg.Create());
+    EXPECT_EQ(Text(&dlg, IDC_EDIT_CA_FILE).toStdString(), m_certs.Path("ca.pem"));
+    EXPECT_EQ(Text(&dlg, IDC_EDIT_KEY_FILE).toStdString(), m_certs.Path("device.key"));
+    EXPECT_FALSE(GetDlgItem(&dlg, IDC_EDIT_PORT)->isEnabled());
+    EXPECT_TRUE(GetDlgItem(&dlg, IDC_EDIT_CERT_FILE)->isEnabled());
+
+    SetText(&dlg, IDC_EDIT_TIMEOUT, "700");
+    SetText(&dlg, IDC_EDIT_CERT_FILE, m_certs.Path("client.pem"));
+    SetText(&dlg, IDC_EDIT_KEY_FILE, m_certs.Path("client.key"));
+    QString strAsked;
+    AnswerPassphrase("s3cret", &strAsked);
+    OkAndWait(dlg);
+    ASSERT_EQ(m_boxes.Texts().size(), 1u);
+    EXPECT_EQ(m_boxes.Texts()[0].rfind("Connection Error\n127.0.0.1:" + std::to_string(nPort), 0),
+              0u)
+        << m_boxes.Texts()[0];
+    EXPECT_EQ(dlg.result(), 0);
+    EXPECT_EQ(pTls->GetTimeout(), 700u);
+    EXPECT_EQ(pTls->GetCertFile(), m_certs.Path("client.pem"));
+    EXPECT_EQ(pTls->GetKeyFile(), m_certs.Path("client.key"));
+    EXPECT_EQ(pTls->GetPort(), nPort);
+    EXPECT_EQ(ConnectionNames(), std::vector<CString>{"secure"});
+}
+
+}  // namespace
