@@ -1,8 +1,8 @@
 // The connection dialog for RTU over TCP, Modbus/UDP and Modbus/TCP Security:
-// each kind against the simulator speaking it, the record it makes and a
-// read through that record; the files of a secured connection, what is
-// refused before anything connects, the passphrase of an encrypted key, and
-// Edit keeping the files it was given.
+// the two plain kinds against the simulator speaking them, the record each
+// makes and a read through it; the secured kind's files, what is refused
+// before anything connects, the passphrase of an encrypted key, the record
+// made against openssl's TLS server, and Edit keeping the files given.
 #include <QInputDialog>
 #include <QLineEdit>
 
@@ -195,7 +195,29 @@ protected:
         });
     }
 
+    // openssl's TLS server on 127.0.0.1 with the device's certificate,
+    // requiring a client certificate by the CA; its port, or empty.
+    CString StartTlsServer() {
+        if (!m_server.Start(
+                {"/usr/bin/openssl", "s_server", "-www", "-accept", "127.0.0.1:0", "-cert",
+                 m_certs.Path("device.pem"), "-key", m_certs.Path("device.key"), "-CAfile",
+                 m_certs.Path("ca.pem"), "-Verify", "1"},
+                true)) {
+            return CString();
+        }
+        const CString strPrefix = "ACCEPT 127.0.0.1:";
+        CString strLine;
+        for (int i = 0; i < 5 && m_server.ReadLine(strLine, 10000);) {
+            if (strLine.rfind(strPrefix, 0) == 0) {
+                return strLine.substr(strPrefix.size());
+            }
+            ++i;
+        }
+        return CString();
+    }
+
     CTestCertificates m_certs;
+    CChildProcess m_server;
 };
 
 // Each file is checked before anything connects, and what is wrong is said.
@@ -242,6 +264,52 @@ INSTANTIATE_TEST_SUITE_P(
                     CRefusal{"CertIsADirectory", IDC_EDIT_CERT_FILE, "DIR",
                              "The client certificate file is not a file:"}),
     [](const testing::TestParamInfo<CRefusal>& info) { return info.param.pszCase; });
+
+// Browse puts the chosen file in its own field; the encrypted key's
+// passphrase is asked once per OK, and a cancelled question starts nothing.
+// Connected (a TLS server that asks for the client's certificate), the
+// record holds the three files.
+TEST_F(TlsDlg, FilesPassphraseAndTheRecordMade) {
+    const CString strPort = StartTlsServer();
+    ASSERT_FALSE(strPort.empty());
+    auto pDlg = std::make_unique<CRemoteServerDlg>(CONNECTION_TLS, nullptr);
+    pDlg->m_bNew = TRUE;
+    ASSERT_TRUE(pDlg->Create());
+    EXPECT_EQ(pDlg->windowTitle(), "Modbus/TCP Security Connection");
+    EXPECT_EQ(Text(pDlg.get(), IDC_EDIT_PORT), "802");
+    const std::pair<int, int> browse[] = {{IDC_BUTTON_BROWSE_CA, IDC_EDIT_CA_FILE},
+                                          {IDC_BUTTON_BROWSE_CERT, IDC_EDIT_CERT_FILE},
+                                          {IDC_BUTTON_BROWSE_KEY, IDC_EDIT_KEY_FILE}};
+    for (const auto& [nButton, nEdit] : browse) {
+        CFileDialogAnswer answer("/chosen/" + std::to_string(nButton));
+        Click(pDlg.get(), nButton);
+        EXPECT_EQ(answer.m_nShown, 1);
+        EXPECT_EQ(Text(pDlg.get(), nEdit).toStdString(), "/chosen/" + std::to_string(nButton));
+    }
+
+    pDlg = FillTls(strPort, m_certs.Path("ca.pem"), m_certs.Path("client.pem"),
+                   m_certs.Path("client.key"));
+    QString strAsked;
+    AnswerPassphrase(nullptr, &strAsked);
+    pDlg->SendCommand(IDC_OK_BUTTON);
+    EXPECT_EQ(strAsked.toStdString(), "Passphrase for " + m_certs.Path("client.key") + ":");
+    EXPECT_FALSE(pDlg->IsConnecting());
+    EXPECT_TRUE(m_boxes.Texts().empty());
+    EXPECT_EQ(theConnections.GetCount(), 0u);
+
+    AnswerPassphrase("s3cret", &strAsked);
+    OkAndWait(*pDlg);
+    ASSERT_EQ(pDlg->result(), IDOK) << (m_boxes.Texts().empty() ? "" : m_boxes.Texts()[0]);
+    ASSERT_EQ(ConnectionNames(), std::vector<CString>{"tls:127.0.0.1:" + strPort});
+    CConnection* pConnection = pDlg->GetConnection();
+    EXPECT_EQ(pConnection->GetType(), CONNECTION_TLS);
+    auto* pTls = dynamic_cast<CTlsModbus*>(pConnection->GetRemoteModbus());
+    ASSERT_NE(pTls, nullptr);
+    EXPECT_EQ(pTls->GetCaFile(), m_certs.Path("ca.pem"));
+    EXPECT_EQ(pTls->GetCertFile(), m_certs.Path("client.pem"));
+    EXPECT_EQ(pTls->GetKeyFile(), m_certs.Path("client.key"));
+    EXPECT_TRUE(pTls->IsConnected());
+}
 
 // Edit shows the record's files and keeps address and port; new files are
 // kept even when the connection then fails, as the time-out is.
