@@ -1,6 +1,8 @@
 // regprobe-poll over RTU over TCP and Modbus/UDP, against the simulator
 // speaking only that transport: given on the command line, and as a record
-// of that kind saved in Regpr.cfg.
+// of that kind saved in Regpr.cfg. Over TLS, against a server that asks for
+// the client's certificate: an encrypted key's passphrase from a file, and
+// refused where nobody can be asked.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -10,7 +12,9 @@
 #include "connections/ConfigFile.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TlsTestFiles.h"
 #include "transport/RemoteModbus.h"
+#include "transport/TlsModbus.h"
 
 namespace {
 using Lines = std::vector<std::string>;
@@ -95,5 +99,62 @@ INSTANTIATE_TEST_SUITE_P(Transports, PollEachTransport,
                          [](const testing::TestParamInfo<CTransport>& info) {
                              return info.param.nType == CONNECTION_UDP ? "Udp" : "RtuOverTcp";
                          });
+
+// Standard input is not a terminal here. A connection that is made, to a
+// server that answers no Modbus, shows as a read that got no answer.
+TEST_F(PollTransport, AnEncryptedKeysPassphraseComesFromAFile) {
+    CTlsTestFiles files;
+    ASSERT_TRUE(files.Made());
+    CTlsTestServer server(files);
+    ASSERT_FALSE(server.Port().empty());
+    const std::string strKey = files.Path("client.key");
+    const std::string strPass = m_dir.Path() + "/pass";
+    std::ofstream(strPass) << CTlsTestFiles::PASSPHRASE << "\nnot this line\n";
+    const Lines options = {"--transport", "tls",
+                           "--port",      server.Port(),
+                           "--timeout",   "500",
+                           "--ca",        files.Path("ca.pem"),
+                           "--cert",      files.Path("client.pem"),
+                           "--key",       strKey};
+    const std::string strNoAnswer = "Socket Error: no answer within 500 ms (";
+    int nStatus = -1;
+    Lines lines = Poll(options, &nStatus);
+    EXPECT_EQ(nStatus, 1);
+    EXPECT_EQ(lines, Lines{"regprobe-poll: the key " + strKey +
+                           " is encrypted; give its passphrase with --key-passphrase-file FILE"});
+
+    Lines withFile = options;
+    withFile.insert(withFile.end(), {"--key-passphrase-file", strPass});
+    lines = Poll(withFile, &nStatus);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind(strNoAnswer, 0), 0u) << lines[0];
+
+    // A saved record with that key takes the same file.
+    CConnections connections;
+    auto* pTls =
+        dynamic_cast<CTlsModbus*>(connections.Add("dev", CONNECTION_TLS)->GetRemoteModbus());
+    ASSERT_NE(pTls, nullptr);
+    pTls->SetHost("127.0.0.1");
+    pTls->SetPort(WORD(std::stoi(server.Port())));
+    pTls->SetTimeout(500);
+    pTls->SetCaFile(files.Path("ca.pem"));
+    pTls->SetCertFile(files.Path("client.pem"));
+    pTls->SetKeyFile(strKey);
+    const std::string strConfig = m_dir.Path() + "/Regpr.cfg";
+    ASSERT_TRUE(SaveConnections(connections, strConfig));
+    connections.RemoveAll();
+    lines = Poll({"--config", strConfig, "--connection", "dev", "--key-passphrase-file", strPass},
+                 &nStatus);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind(strNoAnswer, 0), 0u) << lines[0];
+
+    // A wrong one fails the connection, said with where.
+    std::ofstream(strPass, std::ios::trunc) << "wrong\n";
+    lines = Poll(withFile, &nStatus);
+    EXPECT_EQ(nStatus, 1);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind("Connection Error: 127.0.0.1:" + server.Port() + ": ", 0), 0u)
+        << lines[0];
+}
 
 }  // namespace

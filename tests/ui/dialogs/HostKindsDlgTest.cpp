@@ -13,75 +13,13 @@
 #include "connections/dialogs/RemoteServerDlg.h"
 #include "res/Resource.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/TlsTestFiles.h"
 #include "tests/support/ui/DialogTestSupport.h"
 #include "tests/support/ui/UiTestSupport.h"
 #include "transport/RemoteModbus.h"
 #include "transport/TlsModbus.h"
 
 namespace {
-
-// Runs a program to its end (20 s at most); true when it succeeded.
-bool Run(const std::vector<std::string>& argv) {
-    CChildProcess process;
-    return process.Start(argv, true) && process.Wait(20000) == 0;
-}
-
-// A CA, a device certificate for 127.0.0.1 and a client certificate whose
-// key is encrypted with "s3cret", made with openssl in a directory of their
-// own.
-class CTestCertificates {
-public:
-    CTestCertificates() {
-        const std::string ext = m_dir.WriteFile("ip.ext", "subjectAltName=IP:127.0.0.1\n", 0600);
-        m_bMade = Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                       "ec_paramgen_curve:P-256", "-nodes", "-keyout", Path("ca.key"), "-out",
-                       Path("ca.pem"), "-days", "2", "-subj", "/CN=Regprobe test CA"}) &&
-                  Signed("device", {"-nodes"}, ext) &&
-                  Signed("client", {"-passout", "pass:s3cret"}, CString());
-    }
-    std::string Path(const std::string& strName) const { return m_dir.Path() + "/" + strName; }
-    bool m_bMade = false;
-
-private:
-    // NAME.key (with the key options given) and NAME.pem signed by the CA.
-    bool Signed(const std::string& strName, const std::vector<std::string>& keyOptions,
-                const std::string& strExtFile) {
-        std::vector<std::string> req = {"/usr/bin/openssl",
-                                        "req",
-                                        "-newkey",
-                                        "ec",
-                                        "-pkeyopt",
-                                        "ec_paramgen_curve:P-256",
-                                        "-keyout",
-                                        Path(strName + ".key"),
-                                        "-out",
-                                        Path(strName + ".csr"),
-                                        "-subj",
-                                        "/CN=" + strName};
-        req.insert(req.end(), keyOptions.begin(), keyOptions.end());
-        std::vector<std::string> sign = {"/usr/bin/openssl",
-                                         "x509",
-                                         "-req",
-                                         "-in",
-                                         Path(strName + ".csr"),
-                                         "-CA",
-                                         Path("ca.pem"),
-                                         "-CAkey",
-                                         Path("ca.key"),
-                                         "-CAcreateserial",
-                                         "-out",
-                                         Path(strName + ".pem"),
-                                         "-days",
-                                         "2"};
-        if (!strExtFile.empty()) {
-            sign.insert(sign.end(), {"-extfile", strExtFile});
-        }
-        return Run(req) && Run(sign);
-    }
-
-    CTempDir m_dir;
-};
 
 class HostKindDlg : public testing::Test {
 protected:
@@ -168,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, HostKindConnects,
 
 class TlsDlg : public HostKindDlg {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_certs.m_bMade); }
+    void SetUp() override { ASSERT_TRUE(m_certs.Made()); }
 
     std::unique_ptr<CRemoteServerDlg> FillTls(const CString& strPort, const CString& strCa,
                                               const CString& strCert, const CString& strKey) {
@@ -195,29 +133,7 @@ protected:
         });
     }
 
-    // openssl's TLS server on 127.0.0.1 with the device's certificate,
-    // requiring a client certificate by the CA; its port, or empty.
-    CString StartTlsServer() {
-        if (!m_server.Start(
-                {"/usr/bin/openssl", "s_server", "-www", "-accept", "127.0.0.1:0", "-cert",
-                 m_certs.Path("device.pem"), "-key", m_certs.Path("device.key"), "-CAfile",
-                 m_certs.Path("ca.pem"), "-Verify", "1"},
-                true)) {
-            return CString();
-        }
-        const CString strPrefix = "ACCEPT 127.0.0.1:";
-        CString strLine;
-        for (int i = 0; i < 5 && m_server.ReadLine(strLine, 10000);) {
-            if (strLine.rfind(strPrefix, 0) == 0) {
-                return strLine.substr(strPrefix.size());
-            }
-            ++i;
-        }
-        return CString();
-    }
-
-    CTestCertificates m_certs;
-    CChildProcess m_server;
+    CTlsTestFiles m_certs;
 };
 
 // Each file is checked before anything connects, and what is wrong is said.
@@ -270,7 +186,8 @@ INSTANTIATE_TEST_SUITE_P(
 // Connected (a TLS server that asks for the client's certificate), the
 // record holds the three files.
 TEST_F(TlsDlg, FilesPassphraseAndTheRecordMade) {
-    const CString strPort = StartTlsServer();
+    CTlsTestServer server(m_certs);
+    const CString strPort = server.Port();
     ASSERT_FALSE(strPort.empty());
     auto pDlg = std::make_unique<CRemoteServerDlg>(CONNECTION_TLS, nullptr);
     pDlg->m_bNew = TRUE;
@@ -297,7 +214,7 @@ TEST_F(TlsDlg, FilesPassphraseAndTheRecordMade) {
     EXPECT_TRUE(m_boxes.Texts().empty());
     EXPECT_EQ(theConnections.GetCount(), 0u);
 
-    AnswerPassphrase("s3cret", &strAsked);
+    AnswerPassphrase(CTlsTestFiles::PASSPHRASE, &strAsked);
     OkAndWait(*pDlg);
     ASSERT_EQ(pDlg->result(), IDOK) << (m_boxes.Texts().empty() ? "" : m_boxes.Texts()[0]);
     ASSERT_EQ(ConnectionNames(), std::vector<CString>{"tls:127.0.0.1:" + strPort});
@@ -336,7 +253,7 @@ TEST_F(TlsDlg, EditKeepsTheFilesGiven) {
     SetText(&dlg, IDC_EDIT_CERT_FILE, m_certs.Path("client.pem"));
     SetText(&dlg, IDC_EDIT_KEY_FILE, m_certs.Path("client.key"));
     QString strAsked;
-    AnswerPassphrase("s3cret", &strAsked);
+    AnswerPassphrase(CTlsTestFiles::PASSPHRASE, &strAsked);
     OkAndWait(dlg);
     ASSERT_EQ(m_boxes.Texts().size(), 1u);
     EXPECT_EQ(m_boxes.Texts()[0].rfind("Connection Error\n127.0.0.1:" + std::to_string(nPort), 0),
