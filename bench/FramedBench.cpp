@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -152,16 +153,20 @@ private:
     BYTE m_answer[256];
 };
 
-double Rate(CContender& c, int n) {
+// Seconds for n verified exchanges; a negative value after a wrong answer.
+double Seconds(CContender& c, int n) {
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < n; ++i) {
         if (!c.Exchange()) {
-            return 0;
+            return -1;
         }
     }
-    const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
-    return n / dt.count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
+
+// Contenders take turns in slices of this many exchanges, so that every one
+// of them meets the machine's load of the moment alike.
+constexpr int kSlice = 500;
 
 const char* const kNames[] = {"regprobe", "raw socket", "raw bounded"};
 constexpr int kContenders = 3;
@@ -191,28 +196,46 @@ void AddCase(std::vector<CCase>& cases, const char* pszName, EFraming framing, i
     c.contenders[2] = std::make_unique<CRawFramed>(framing, nPort, bReconnect, true);
 }
 
+// One round of a case: the contenders take turns, a slice each, until each
+// has done n exchanges; their rates in rates. False after a wrong answer.
+bool MeasureRound(CCase& c, int round, int n, double (&rates)[kContenders]) {
+    double seconds[kContenders] = {};
+    for (int nDone = 0; nDone < n; nDone += kSlice) {
+        const int nSlice = std::min(kSlice, n - nDone);
+        for (int k = 0; k < kContenders; ++k) {
+            const int i = ContenderAt(round + nDone / kSlice, k, kContenders);
+            const double dt = Seconds(*c.contenders[i], nSlice);
+            if (dt < 0) {
+                std::fprintf(stderr, "%s, %s: wrong or no answer\n", kNames[i], c.pszName);
+                return false;
+            }
+            seconds[i] += dt;
+        }
+    }
+    for (int i = 0; i < kContenders; ++i) {
+        rates[i] = n / seconds[i];
+    }
+    return true;
+}
+
 // One unrecorded round warms caches, allocators and the servers.
 int MeasureCases(const CFramedBenchOptions& opt, std::vector<CCase>& cases) {
     for (int round = kWarmUpRound; round < opt.nRounds; ++round) {
         for (CCase& c : cases) {
-            for (int k = 0; k < kContenders; ++k) {
-                const int n = ContenderAt(round, k, kContenders);
-                const double rate = Rate(*c.contenders[n], ExchangesIn(round, c.nPerRound));
-                if (rate == 0) {
-                    std::fprintf(stderr, "%s, %s: wrong or no answer\n", kNames[n], c.pszName);
-                    return 1;
-                }
-                if (round != kWarmUpRound) {
-                    c.rates[n].push_back(rate);
-                }
+            double rates[kContenders];
+            if (!MeasureRound(c, std::max(round, 0), ExchangesIn(round, c.nPerRound), rates)) {
+                return 1;
+            }
+            for (int i = 0; round != kWarmUpRound && i < kContenders; ++i) {
+                c.rates[i].push_back(rates[i]);
             }
         }
     }
     return 0;
 }
 
-// The median of each round's ratio: contenders of one round run seconds
-// apart, so a change in the machine's load between rounds cancels out.
+// The median of each round's ratio: the contenders of one round shared its
+// load, so a change in the machine's load between rounds cancels out.
 double RatioOfRounds(const std::vector<double>& ours, const std::vector<double>& other) {
     std::vector<double> ratios;
     for (size_t i = 0; i < ours.size() && i < other.size(); ++i) {
@@ -224,8 +247,9 @@ double RatioOfRounds(const std::vector<double>& ours, const std::vector<double>&
 void PrintCases(const CFramedBenchOptions& opt, const std::vector<CCase>& cases) {
     std::printf("\nRTU over TCP (8-byte request, 25-byte answer) and Modbus/UDP (12 and 29\n");
     std::printf("bytes): read 10 holding registers from regprobe-sim in a child process\n");
-    std::printf("%d rounds of %d persistent and %d reconnecting exchanges per contender%s\n\n",
-                opt.nRounds, opt.nPersistent, opt.nReconnect,
+    std::printf("%d rounds of %d persistent and %d reconnecting exchanges per contender,\n",
+                opt.nRounds, opt.nPersistent, opt.nReconnect);
+    std::printf("the contenders taking turns every %d exchanges%s\n\n", kSlice,
                 opt.nCpu >= 0 ? ", all on one CPU" : "");
     std::printf("%-24s %-11s %14s %12s %12s\n", "framing, mode", "contender", "median/s", "min/s",
                 "max/s");

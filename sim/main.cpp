@@ -30,8 +30,8 @@ constexpr long long MAX_CLIENTS = 1024;
 const char HELP_TEXT[] = R"(Usage: regprobe-sim [OPTION]...
 Simulates a Modbus device (slave) with coils, discrete inputs, holding
 registers and input registers, on Modbus/TCP, RTU frames over TCP,
-Modbus/UDP or on a serial line (RTU or ASCII). Answers functions 1, 2, 3, 4, 5, 6, 8 (sub-function 0), 15, 16, 22
-and 23.
+Modbus/UDP or on a serial line (RTU or ASCII). Answers functions 1, 2, 3,
+4, 5, 6, 8 (sub-function 0), 15, 16, 22 and 23.
 Runs until interrupted (SIGINT or SIGTERM).
 
   --listen ADDR:PORT    listen on IPv4 address ADDR, port PORT

@@ -9,6 +9,7 @@
 
 #include "sim/SimTcpServer.h"
 #include "sim/SimUdpServer.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/PeerSocket.h"
 #include "transport/RtuOverTcpModbus.h"
 #include "transport/UdpModbus.h"
@@ -157,6 +158,46 @@ TEST(FramedSimRtu, RequestWithAWrongCrcGoesUnanswered) {
     EXPECT_EQ(client.Receive(7, 1000), (CByteArray{0x01, 0x03, 0x02, 0x12, 0x34, 0xB5, 0x33}));
     EXPECT_EQ(server.GetRequestCount(), 1u);
     EXPECT_FALSE(client.m_bClosed);
+}
+
+// The program serves what --transport names on --listen, and refuses other
+// names.
+class SimProgramTransport : public testing::TestWithParam<const char*> {};
+
+TEST_P(SimProgramTransport, ServesTheNamedFraming) {
+    const std::string strTransport = GetParam();
+    CChildProcess sim;
+    ASSERT_TRUE(sim.Start({REGPROBE_SIM_PROGRAM, "--transport", strTransport, "--listen",
+                           "127.0.0.1:0", "--holding", "0=4660"}));
+    std::string strLine;
+    const std::string strPrefix = "listening on 127.0.0.1:";
+    ASSERT_TRUE(sim.ReadLine(strLine, 5000));
+    ASSERT_EQ(strLine.rfind(strPrefix, 0), 0u) << strLine;
+    std::unique_ptr<CRemoteModbus> pMaster;
+    if (strTransport == "udp") {
+        pMaster = std::make_unique<CUdpModbus>();
+    } else {
+        pMaster = std::make_unique<CRtuOverTcpModbus>();
+    }
+    ASSERT_TRUE(
+        pMaster->Connect("127.0.0.1", WORD(std::stoi(strLine.substr(strPrefix.size()))), 2000));
+    CWordArray values(1);
+    EXPECT_EQ(pMaster->ReadOutputRegisters(UNIT, 0, 1, values), 0);
+    EXPECT_EQ(values[0], 4660);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, SimProgramTransport, testing::Values("rtu-over-tcp", "udp"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param[0] == 'u' ? "Udp" : "RtuOverTcp");
+                         });
+
+TEST(SimProgram, RefusesAnUnknownTransport) {
+    CChildProcess sim;
+    ASSERT_TRUE(sim.Start({REGPROBE_SIM_PROGRAM, "--transport", "serial"}, true));
+    std::string strLine;
+    ASSERT_TRUE(sim.ReadLine(strLine, 5000));
+    EXPECT_EQ(strLine, "regprobe-sim: bad value for --transport: 'serial' (see --help)");
+    EXPECT_EQ(sim.Wait(5000), 2);
 }
 
 }  // namespace
