@@ -87,13 +87,6 @@ TEST_P(HostKindConnects, MakesARecordOfItsKindThatReads) {
     EXPECT_EQ(pConnection->GetType(), kind.nType);
     EXPECT_EQ(pConnection->GetRemoteModbus()->GetTimeout(), 2000u);
     EXPECT_EQ(ReadThrough(pConnection), (std::vector<WORD>{11, 22, 33}));
-
-    // The same place again is refused by name; a plain Open Modbus
-    // connection to it is another record.
-    auto pTwice = Fill(kind.nType, sim.Port());
-    OkAndWait(*pTwice);
-    EXPECT_EQ(m_boxes.Texts(), std::vector<CString>{"Connection Alredy Exist"});
-    EXPECT_EQ(pTwice->GetConnection(), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, HostKindConnects,
