@@ -3,7 +3,9 @@
 #include <sys/socket.h>
 
 #include "SimAnswer.h"
+#include "SimTls.h"
 #include "wire/MbapFramer.h"
+#include "wire/SocketStream.h"
 
 namespace {
 constexpr size_t MBAP_SIZE = CMbapFramer::HEADER_SIZE;
@@ -49,26 +51,42 @@ void CSimTcpServer::Log(const CString& strLine) {
     }
 }
 
+std::unique_ptr<CByteStream> CSimTcpServer::OpenStream(int hSocket, const CString& strName) {
+    if (!m_pTls) {
+        return std::make_unique<CSocketStream>(hSocket);
+    }
+    CString strWhy;
+    auto pStream = m_pTls->Accept(hSocket, m_listener.GetStopEvent().Get(),
+                                  CSimTls::HANDSHAKE_TIMEOUT_MS, strWhy);
+    if (!pStream) {
+        Log(strName + ": TLS refused: " + strWhy);
+    }
+    return pStream;
+}
+
 void CSimTcpServer::Serve(CConnection* pConnection) {
     const int hSocket = pConnection->m_hSocket;
     const CString strName = "connection " + std::to_string(pConnection->m_nId);
-    CMbapFramer framer;
-    const auto end = framer.Serve(hSocket, m_listener.GetStopEvent().Get(),
-                                  [&](const BYTE* frame, size_t nFrame) {
-                                      return HandleRequest(pConnection, frame, nFrame);
-                                  });
-    if (end == CMbapFramer::EEnd::PeerClosed) {
-        Log(strName + " closed by the peer");
-    } else if (end == CMbapFramer::EEnd::Malformed) {
-        Log(strName + ": malformed header (protocol " + std::to_string(framer.GetProtocol()) +
-            ", length " + std::to_string(framer.GetLength()) + "), closing");
+    if (auto pStream = OpenStream(hSocket, strName)) {
+        CMbapFramer framer;
+        const auto end = framer.Serve(
+            *pStream, m_listener.GetStopEvent().Get(), [&](const BYTE* frame, size_t nFrame) {
+                return HandleRequest(pConnection, *pStream, frame, nFrame);
+            });
+        if (end == CMbapFramer::EEnd::PeerClosed) {
+            Log(strName + " closed by the peer");
+        } else if (end == CMbapFramer::EEnd::Malformed) {
+            Log(strName + ": malformed header (protocol " + std::to_string(framer.GetProtocol()) +
+                ", length " + std::to_string(framer.GetLength()) + "), closing");
+        }
     }
     // The descriptor itself is closed by Reap once this thread is joined, so
     // that its number cannot be reused while the server still holds it.
     ::shutdown(hSocket, SHUT_RDWR);
 }
 
-bool CSimTcpServer::HandleRequest(CConnection* pConnection, const BYTE* frame, size_t nFrame) {
+bool CSimTcpServer::HandleRequest(CConnection* pConnection, CByteStream& stream, const BYTE* frame,
+                                  size_t nFrame) {
     const ULONGLONG nRequest = ++m_nRequests;
     const BYTE unit = frame[MBAP_SIZE - 1];
     const BYTE* pdu = frame + MBAP_SIZE;
@@ -84,10 +102,9 @@ bool CSimTcpServer::HandleRequest(CConnection* pConnection, const BYTE* frame, s
     if (answer.m_action != CSimAnswer::EAction::SEND) {
         return answer.m_action == CSimAnswer::EAction::SILENT;
     }
-    const int hSocket = pConnection->m_hSocket;
     const CStopEvent& stop = m_listener.GetStopEvent();
     return answer.Send(
         CMbapFramer::Answer(frame, answer.m_unit, answer.m_pdu, answer.m_nLengthBias),
-        [hSocket](const BYTE* pb, size_t nBytes) { return CMbapFramer::Send(hSocket, pb, nBytes); },
+        [&stream](const BYTE* pb, size_t nBytes) { return stream.Send(pb, nBytes); },
         [&stop](int nMillis) { return stop.Wait(nMillis); });
 }

@@ -3,14 +3,19 @@
 // in one; each answer carries its request's transaction and protocol ids.
 // A malformed header (protocol id other than 0, length below 2 or above 254)
 // closes the connection. Fault rules (SimFaults.h) alter chosen answers.
+// With a TLS side set, every connection is Modbus/TCP inside TLS.
 #pragma once
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 #include "SimDevice.h"
 #include "SimFaults.h"
 #include "wire/TcpListener.h"
+
+class CByteStream;
+class CSimTls;
 
 class CSimTcpServer {
 public:
@@ -29,6 +34,8 @@ public:
     void SetMaxConnections(size_t nMax) { m_nMaxConnections = nMax; }
     // Receives one line per event; called from the serving threads.
     void SetLog(std::function<void(const CString&)> log) { m_log = std::move(log); }
+    // Serves inside TLS made by pTls; null serves plain Modbus/TCP.
+    void SetTls(std::shared_ptr<const CSimTls> pTls) { m_pTls = std::move(pTls); }
 
     // Binds, listens and starts serving; FALSE with GetError() on failure.
     BOOL Start();
@@ -52,8 +59,12 @@ private:
     using CConnection = CConnectionThreads::CConnection;
 
     void Serve(CConnection* pConnection);
+    // The connection's stream: the socket, or TLS over it once the handshake
+    // is through; null (and logged) when that fails.
+    std::unique_ptr<CByteStream> OpenStream(int hSocket, const CString& strName);
     // Answers the complete request frame; false when the connection must end.
-    bool HandleRequest(CConnection* pConnection, const BYTE* frame, size_t nFrame);
+    bool HandleRequest(CConnection* pConnection, CByteStream& stream, const BYTE* frame,
+                       size_t nFrame);
     void Log(const CString& strLine);
 
     CSimDevice& m_device;
@@ -62,6 +73,7 @@ private:
     WORD m_nPort = 0;
     size_t m_nMaxConnections = DEFAULT_MAX_CONNECTIONS;
     std::function<void(const CString&)> m_log;
+    std::shared_ptr<const CSimTls> m_pTls;
 
     CTcpListener m_listener;
     std::atomic<ULONGLONG> m_nRequests{0};

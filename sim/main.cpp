@@ -16,6 +16,7 @@
 #include "SimFaults.h"
 #include "SimSerialServer.h"
 #include "SimTcpServer.h"
+#include "SimTls.h"
 #include "platform/CommandLine.h"
 #include "platform/Text.h"
 
@@ -64,6 +65,15 @@ Runs until interrupted (SIGINT or SIGTERM).
   --fault RULE          inject a fault; repeat for several rules (see below)
   --max-clients N       connections served at once (default 16); more are
                         closed as soon as accepted
+  --transport tcp|tls   what --listen serves (default tcp): Modbus/TCP, or
+                        Modbus/TCP inside TLS 1.2 or 1.3 (Modbus/TCP
+                        Security, whose usual port is 802)
+  --tls-cert FILE       with --transport tls: the simulator's certificate
+                        (PEM), followed by any CA certificates of its chain
+  --tls-key FILE        with --transport tls: its private key (PEM, without
+                        a passphrase)
+  --tls-ca FILE         with --transport tls: require a client certificate
+                        signed by a CA in FILE (PEM), and refuse others
   --animate             input register 0 counts up, 1 goes up and down
                         between 0 and 100, 2-3 hold a float sine wave (least
                         significant word first) and discrete input 0 blinks,
@@ -118,6 +128,8 @@ Examples:
   regprobe-sim --fault delay=200@0-9 --fault exception=2@100-199:3
   regprobe-sim --fault close@request=5 --fault no-answer@fn6
   regprobe-sim --pty --mode ascii --fault bad-crc@request=2 --fault garbage=3@fn4
+  regprobe-sim --transport tls --listen 127.0.0.1:8020 --tls-cert device.pem \
+      --tls-key device.key --tls-ca ca.pem
 )";
 
 struct Options {
@@ -140,6 +152,10 @@ struct Options {
     // Applied in the given order once the tables have their size.
     std::vector<std::function<bool(CSimDevice&)>> values;
     std::vector<CSimFaultRule> faults;
+    CString strTransport = "tcp";
+    CString strTlsCert;
+    CString strTlsKey;
+    CString strTlsCa;
 };
 
 bool ParseUnsigned(const CString& s, unsigned long long nMax, unsigned long long& v) {
@@ -348,6 +364,16 @@ bool ApplyOption(const CString& strName, const CString& strValue, Options& opt, 
         opt.nMaxClients = size_t(n);
         return true;
     }
+    if (strName == "--transport") {
+        opt.strTransport = strValue;
+        return strValue == "tcp" || strValue == "tls";
+    }
+    if (strName == "--tls-cert" || strName == "--tls-key" || strName == "--tls-ca") {
+        (strName == "--tls-cert"  ? opt.strTlsCert
+         : strName == "--tls-key" ? opt.strTlsKey
+                                  : opt.strTlsCa) = strValue;
+        return !strValue.empty();
+    }
     if (strName == "--fault") {
         CSimFaultRule rule;
         CString strWhy;
@@ -369,7 +395,9 @@ CCommandLine::EResult ParseArguments(int argc, char** argv, Options& opt, CStrin
                      {"--coils", true},       {"--discrete", true},     {"--holding", true},
                      {"--input", true},       {"--float", true},        {"--double", true},
                      {"--input-float", true}, {"--input-double", true}, {"--fault", true},
-                     {"--max-clients", true}, {"--animate", false},     {"--verbose", false}},
+                     {"--max-clients", true}, {"--animate", false},     {"--verbose", false},
+                     {"--transport", true},   {"--tls-cert", true},     {"--tls-key", true},
+                     {"--tls-ca", true}},
         [&opt](const CString& strName, const CString& strValue, CString& strWhy) {
             return ApplyOption(strName, strValue, opt, strWhy);
         },
@@ -436,7 +464,25 @@ bool StartSerial(const Options& opt, const CSimServerLog& log, CSimSerialServer&
     return true;
 }
 
+// With --transport tls, the TLS side from the --tls-* files.
+bool SetUpTls(const Options& opt, CSimTcpServer& server) {
+    if (opt.strTransport != "tls") {
+        return true;
+    }
+    auto pTls = std::make_shared<CSimTls>();
+    CString strError;
+    if (!pTls->Load(opt.strTlsCert, opt.strTlsKey, opt.strTlsCa, strError)) {
+        std::fprintf(stderr, "regprobe-sim: %s\n", strError.c_str());
+        return false;
+    }
+    server.SetTls(std::move(pTls));
+    return true;
+}
+
 bool StartTcp(const Options& opt, const CSimServerLog& log, CSimTcpServer& server) {
+    if (!SetUpTls(opt, server)) {
+        return false;
+    }
     server.SetAddress(opt.strAddress);
     server.SetPort(opt.nPort);
     server.SetMaxConnections(opt.nMaxClients);
@@ -465,6 +511,25 @@ void RunUntilStopped(const Options& opt, const sigset_t& stopSignals, CSimDevice
     }
 }
 
+// The --tls-* files go with --transport tls, which needs a certificate and
+// its key.
+bool CheckTlsOptions(const Options& opt, int& nExit) {
+    const bool bTls = opt.strTransport == "tls";
+    const bool bFiles = !opt.strTlsCert.empty() || !opt.strTlsKey.empty() || !opt.strTlsCa.empty();
+    const char* pszWhy = nullptr;
+    if (bTls && (opt.strTlsCert.empty() || opt.strTlsKey.empty())) {
+        pszWhy = "--transport tls needs --tls-cert and --tls-key";
+    } else if (!bTls && bFiles) {
+        pszWhy = "--tls-cert, --tls-key and --tls-ca go with --transport tls";
+    }
+    if (pszWhy != nullptr) {
+        std::fprintf(stderr, "regprobe-sim: %s\n", pszWhy);
+        nExit = 2;
+        return false;
+    }
+    return true;
+}
+
 // The options, checked; false with the exit code when the program should
 // not run (help shown, or bad usage told).
 bool ReadArguments(int argc, char** argv, Options& opt, int& nExit) {
@@ -486,7 +551,7 @@ bool ReadArguments(int argc, char** argv, Options& opt, int& nExit) {
         nExit = 2;
         return false;
     }
-    return true;
+    return CheckTlsOptions(opt, nExit);
 }
 
 // Serves the device on the serial side, the TCP side or both until a stop
