@@ -317,6 +317,20 @@ CString AlertText(const CTlsSession::CState& s) {
            Lowered(SSL_alert_desc_string_long(s.nAlert)) + ")";
 }
 
+// A device that closes without an alert; some close at once when our
+// certificate does not suit them.
+CString EndText(const CTlsSession::CState& s) {
+    if (!s.bHandshakeDone) {
+        return "the device closed the connection during the secure handshake";
+    }
+    if (s.bCertRequested && !s.bVerdict) {
+        return s.bCertGiven ? "the device closed the connection on receiving our certificate"
+                            : "the device closed the connection: it asked for our certificate "
+                              "(none given)";
+    }
+    return "the device closed the connection";
+}
+
 bool IsEndOfStream(int nError, int nSysError) {
     const unsigned long nLast = ERR_peek_error();
     return nError == SSL_ERROR_ZERO_RETURN ||
@@ -358,7 +372,10 @@ std::unique_ptr<CTlsSession> CTlsSession::Connect(int hSocket, const CString& st
     const auto start = std::chrono::steady_clock::now();
     p->Handshake(deadline);
     state.bHandshakeDone = true;
-    if (bKept && state.bCertRequested && SSL_version(p->m_pSsl) == TLS1_3_VERSION) {
+    // Before TLS 1.3 the device's last handshake message follows its check
+    // of our certificate.
+    state.bVerdict = state.bVerdict || SSL_version(p->m_pSsl) != TLS1_3_VERSION;
+    if (bKept && state.bCertRequested && !state.bVerdict) {
         const auto took = std::chrono::steady_clock::now() - start;
         p->AwaitVerdict(std::min(
             deadline, CDeadline::After(std::max<std::chrono::nanoseconds>(took, kMinVerdictWait))));
@@ -431,9 +448,7 @@ void CTlsSession::Fail(const char* pszOperation, int rc) {
         Throw(pszOperation, AlertText(s));
     }
     if (IsEndOfStream(nError, nSysError)) {
-        Throw(pszOperation, s.bHandshakeDone
-                                ? "the device closed the connection"
-                                : "the device closed the connection during the secure handshake");
+        Throw(pszOperation, EndText(s));
     }
     if (nError == SSL_ERROR_SYSCALL) {
         ERR_clear_error();
@@ -466,11 +481,15 @@ int CTlsSession::Receive(BYTE* pb, int n, const CDeadline& deadline) {
         size_t nDone = 0;
         const int rc = SSL_read_ex(m_pSsl, pb, size_t(n), &nDone);
         if (rc == 1) {
+            m_pState->bVerdict = true;
             return static_cast<int>(nDone);
         }
         const int nSysError = errno;
         const int nError = SSL_get_error(m_pSsl, rc);
-        if (m_pState->nAlert < 0 && IsEndOfStream(nError, nSysError)) {
+        // An end before any answer, where our certificate may be the
+        // reason, says so.
+        const bool bPlainEnd = m_pState->bVerdict || !m_pState->bCertRequested;
+        if (m_pState->nAlert < 0 && bPlainEnd && IsEndOfStream(nError, nSysError)) {
             ERR_clear_error();
             return 0;
         }

@@ -5,6 +5,13 @@
                           PymodbusPeerTest.cpp: listens on 127.0.0.1 at a port
                           the system picks, prints "port N" once it accepts
                           connections and serves for two minutes.
+  pymodbus_peer.py tls CA CERT KEY
+                          the same contents as tcp inside TLS, for
+                          PymodbusTlsPeerTest.cpp: serves with the
+                          certificate CERT and its key KEY (PEM), requires
+                          client certificates signed by the CA in CA, prints
+                          "port N" and then "frame HEX" for each request
+                          as it arrived; serves for two minutes.
   pymodbus_peer.py ascii  Modbus ASCII slave (unit 7) for SerialPeerTest.cpp:
                           joins two pseudo-terminals like a null-modem cable,
                           serves one end and prints "ready PATH" with the
@@ -17,6 +24,7 @@ ends early when it is ended. Addresses are used as given.
 import asyncio
 import logging
 import os
+import ssl
 import sys
 import tty
 
@@ -28,8 +36,8 @@ try:
         ModbusSlaveContext,
     )
     from pymodbus.payload import BinaryPayloadBuilder
-    from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer
-    from pymodbus.transaction import ModbusAsciiFramer
+    from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer, ModbusTlsServer
+    from pymodbus.transaction import ModbusAsciiFramer, ModbusSocketFramer
     if sys.argv[1:] == ["ascii"]:
         import serial_asyncio  # noqa: F401  (the serial server needs it)
 except ImportError as exc:
@@ -98,6 +106,33 @@ async def serve_tcp():
     serving.cancel()
 
 
+class PrintingFramer(ModbusSocketFramer):
+    """Modbus/TCP framing that prints the bytes of each request first."""
+
+    def processIncomingPacket(self, data, callback, unit, **kwargs):  # noqa: N802
+        print("frame", data.hex(), flush=True)
+        return super().processIncomingPacket(data, callback, unit, **kwargs)
+
+
+async def serve_tls(cafile, certfile, keyfile):
+    # pymodbus 3.0's own context would ask for a client certificate without
+    # any CA to check it against: this one has the CA, and reqclicert makes
+    # a certificate required.
+    sslctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    sslctx.minimum_version = ssl.TLSVersion.TLSv1_2
+    sslctx.load_cert_chain(certfile=certfile, keyfile=keyfile)
+    sslctx.load_verify_locations(cafile=cafile)
+    context = ModbusServerContext(slaves=slave(1200, lambda i: i % 5 in (1, 2), packed_values()),
+                                  single=True)
+    server = ModbusTlsServer(context, framer=PrintingFramer, address=("127.0.0.1", 0),
+                             sslctx=sslctx, reqclicert=True)
+    serving = asyncio.create_task(server.serve_forever())
+    await server.serving
+    print(f"port {server.server.sockets[0].getsockname()[1]}", flush=True)
+    await asyncio.sleep(120)
+    serving.cancel()
+
+
 async def serve_ascii():
     # Each device stays open here, so that its master never sees a hang-up.
     ends = [os.openpty() for _ in range(2)]
@@ -118,4 +153,7 @@ if __name__ == "__main__":
     # pymodbus sets up logging when imported; its exception answers are
     # expected here.
     logging.getLogger().setLevel(logging.CRITICAL)
-    asyncio.run(serve_ascii() if sys.argv[1:] == ["ascii"] else serve_tcp())
+    if sys.argv[1:2] == ["tls"]:
+        asyncio.run(serve_tls(*sys.argv[2:5]))
+    else:
+        asyncio.run(serve_ascii() if sys.argv[1:] == ["ascii"] else serve_tcp())
