@@ -1,7 +1,6 @@
 #include "TlsSession.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -365,10 +364,6 @@ std::unique_ptr<CTlsSession> CTlsSession::Connect(int hSocket, const CString& st
     SSL_set_bio(p->m_pSsl, pBio, pBio);
     SSL_set_app_data(p->m_pSsl, &state);
     CheckHostName(p->m_pSsl, state.strHost);
-    const int nFlags = ::fcntl(hSocket, F_GETFL);
-    if (nFlags < 0 || ::fcntl(hSocket, F_SETFL, nFlags | O_NONBLOCK) != 0) {
-        throw new CBlockingSocketException("Connect");
-    }
     const auto start = std::chrono::steady_clock::now();
     p->Handshake(deadline);
     state.bHandshakeDone = true;
@@ -423,6 +418,10 @@ void CTlsSession::WaitFor(int rc, const char* pszOperation, const CDeadline& dea
     if (events == 0) {
         Fail(pszOperation, rc);
     }
+    Wait(events, pszOperation, deadline);
+}
+
+void CTlsSession::Wait(short events, const char* pszOperation, const CDeadline& deadline) {
     const int nReady = WaitUntil(m_hSocket, events, deadline);
     if (nReady < 0) {
         throw new CBlockingSocketException(pszOperation);
@@ -476,10 +475,17 @@ int CTlsSession::Send(const BYTE* pb, int n, const CDeadline& deadline) {
 }
 
 int CTlsSession::Receive(BYTE* pb, int n, const CDeadline& deadline) {
+    BIO* pBio = SSL_get_rbio(m_pSsl);
     for (;;) {
+        // A read that blocks in the kernel, by a time-out that ends before
+        // the deadline, needs no timer of our own; the rest of the time, if
+        // any, is waited for exactly.
+        SetTlsSocketBioWaits(pBio,
+                             SetKernelTimeout(m_hSocket, SO_RCVTIMEO, m_nReceiveTimeout, deadline));
         ERR_clear_error();
         size_t nDone = 0;
         const int rc = SSL_read_ex(m_pSsl, pb, size_t(n), &nDone);
+        SetTlsSocketBioWaits(pBio, false);
         if (rc == 1) {
             m_pState->bVerdict = true;
             return static_cast<int>(nDone);

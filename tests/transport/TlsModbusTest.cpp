@@ -179,6 +179,26 @@ TEST_F(TlsModbusTest, ASilentDeviceEndsTheHandshakeByTheDeadline) {
     EXPECT_EQ(master.GetLastCause(), strCause);
 }
 
+TEST_F(TlsModbusTest, ALateAnswerEndsTheExchangeByItsDeadline) {
+    StartDevice("device.pem");
+    CSimFaultRule rule;
+    CString strError;
+    ASSERT_TRUE(CSimFaults::Parse("delay=1500@request=2", rule, strError)) << strError;
+    m_server.AddFault(rule);
+    CTlsModbus master;
+    SetFiles(master, "client.pem", "client.key");
+    ASSERT_TRUE(master.Connect("127.0.0.1", m_server.GetPort(), 300)) << master.GetLastCause();
+    CWordArray values(2);
+    ASSERT_EQ(master.ReadOutputRegisters(UNIT, 0, 2, values), MODBUS_OK);
+    const auto start = Clock::now();
+    EXPECT_EQ(master.ReadOutputRegisters(UNIT, 0, 2, values), REMOTE_SOCKET_ERROR);
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(300));
+    EXPECT_LT(took, std::chrono::milliseconds(600));
+    EXPECT_TRUE(master.LastExchangeTimedOut());
+    EXPECT_EQ(master.GetLastCause(), Where() + "no answer within 300 ms");
+}
+
 TEST_F(TlsModbusTest, AnAdoptedConnectionKeepsItsSession) {
     StartDevice("device.pem");
     CTlsModbus dialogs;
