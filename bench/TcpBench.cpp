@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "TlsBench.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -339,6 +340,7 @@ int main(int argc, char** argv) {
     StopProcess(pid);
     if (rc == 0) {
         PrintResults(opt, nPort, rates);
+        rc = RunTlsBench(opt.nRounds, opt.nPersistent / 2);
     }
     return rc;
 }
