@@ -14,6 +14,10 @@
 #include "transport/TlsModbus.h"
 
 namespace {
+const CTestCertificates& Certs() {
+    return CTestCertificates::Shared();
+}
+
 constexpr DWORD TIMEOUT_MS = 3000;
 
 template <typename T>
@@ -27,19 +31,14 @@ std::string Joined(const std::vector<T>& values) {
 
 class PymodbusTlsPeer : public testing::Test {
 protected:
-    static void SetUpTestSuite() { s_pCerts = new CTestCertificates; }
-    static void TearDownTestSuite() {
-        delete s_pCerts;
-        s_pCerts = nullptr;
-    }
     void SetUp() override {
         if (::access("/usr/bin/python3", X_OK) != 0) {
             GTEST_SKIP() << "no /usr/bin/python3";
         }
-        ASSERT_TRUE(s_pCerts->Ok()) << "openssl could not make the test certificates";
-        ASSERT_TRUE(m_peer.Start({"/usr/bin/python3", REGPROBE_PYMODBUS_PEER, "tls",
-                                  s_pCerts->Path("ca.pem"), s_pCerts->Path("device.pem"),
-                                  s_pCerts->Path("device.key")}));
+        ASSERT_TRUE(Certs().Ok()) << "openssl could not make the test certificates";
+        ASSERT_TRUE(
+            m_peer.Start({"/usr/bin/python3", REGPROBE_PYMODBUS_PEER, "tls", Certs().Path("ca.pem"),
+                          Certs().Path("device.pem"), Certs().Path("device.key")}));
         std::string strLine;
         ASSERT_TRUE(m_peer.ReadLine(strLine, 20000)) << "the pymodbus server did not start";
         if (strLine.rfind("skip ", 0) == 0) {
@@ -47,9 +46,9 @@ protected:
         }
         ASSERT_EQ(strLine.rfind("port ", 0), 0u) << strLine;
         m_nPort = static_cast<WORD>(std::stoi(strLine.substr(5)));
-        m_master.SetCaFile(s_pCerts->Path("ca.pem"));
-        m_master.SetCertFile(s_pCerts->Path("client.pem"));
-        m_master.SetKeyFile(s_pCerts->Path("client.key"));
+        m_master.SetCaFile(Certs().Path("ca.pem"));
+        m_master.SetCertFile(Certs().Path("client.pem"));
+        m_master.SetKeyFile(Certs().Path("client.key"));
     }
     // The next request the peer reports, as hex.
     std::string NextFrame() {
@@ -60,12 +59,10 @@ protected:
         return strLine.rfind("frame ", 0) == 0 ? strLine.substr(6) : strLine;
     }
 
-    static CTestCertificates* s_pCerts;
     CChildProcess m_peer;
     WORD m_nPort = 0;
     CTlsModbus m_master;
 };
-CTestCertificates* PymodbusTlsPeer::s_pCerts = nullptr;
 
 struct SFunctionCase {
     const char* pszName;

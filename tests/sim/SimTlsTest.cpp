@@ -12,17 +12,16 @@
 #include "transport/TlsModbus.h"
 
 namespace {
+const CTestCertificates& Certs() {
+    return CTestCertificates::Shared();
+}
+
 constexpr DWORD TIMEOUT_MS = 2000;
 
 class SimTls : public testing::Test {
 protected:
-    static void SetUpTestSuite() { s_pCerts = new CTestCertificates; }
-    static void TearDownTestSuite() {
-        delete s_pCerts;
-        s_pCerts = nullptr;
-    }
     void SetUp() override {
-        ASSERT_TRUE(s_pCerts->Ok()) << "openssl could not make the test certificates";
+        ASSERT_TRUE(Certs().Ok()) << "openssl could not make the test certificates";
         m_device.SetHoldingRegister(0, 0x0102);
         m_device.SetHoldingRegister(1, 0x0304);
         auto pTls = std::make_shared<CSimTls>();
@@ -32,13 +31,11 @@ protected:
         m_server.SetTls(pTls);
         ASSERT_TRUE(m_server.Start()) << m_server.GetError();
     }
-    static std::string Path(const char* pszName) { return s_pCerts->Path(pszName); }
+    static std::string Path(const char* pszName) { return Certs().Path(pszName); }
 
-    static CTestCertificates* s_pCerts;
     CSimDevice m_device;
     CSimTcpServer m_server{m_device};
 };
-CTestCertificates* SimTls::s_pCerts = nullptr;
 
 // A bare TLS client whose records can be sent together in one segment.
 class CTlsClient {
@@ -96,7 +93,7 @@ CByteArray ReadRequest(BYTE byId, BYTE byAddress) {
 }
 
 TEST_F(SimTls, RequestsReadOffTheSocketTogetherAreAllAnswered) {
-    CTlsClient client(m_server.GetPort(), *s_pCerts);
+    CTlsClient client(m_server.GetPort(), Certs());
     ASSERT_TRUE(client.m_bConnected);
     client.SendTogether({ReadRequest(1, 0), ReadRequest(2, 1), ReadRequest(3, 0)});
     EXPECT_EQ(client.Receive(33), (CByteArray{0, 1, 0, 0, 0, 5, 1, 3, 2, 1, 2,  //

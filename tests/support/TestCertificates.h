@@ -22,6 +22,11 @@ public:
 
     // Makes them all; Ok() tells whether openssl managed.
     CTestCertificates();
+    // One set for the whole test program, made at first use.
+    static const CTestCertificates& Shared() {
+        static const CTestCertificates s_certs;
+        return s_certs;
+    }
 
     bool Ok() const { return m_bOk; }
     // The path of one of the files above.

@@ -14,6 +14,10 @@
 #include "transport/TlsModbus.h"
 
 namespace {
+const CTestCertificates& Certs() {
+    return CTestCertificates::Shared();
+}
+
 using Clock = std::chrono::steady_clock;
 
 constexpr DWORD TIMEOUT_MS = 3000;
@@ -21,18 +25,13 @@ constexpr WORD UNIT = 1;
 
 class TlsModbusTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() { s_pCerts = new CTestCertificates; }
-    static void TearDownTestSuite() {
-        delete s_pCerts;
-        s_pCerts = nullptr;
-    }
     void SetUp() override {
-        ASSERT_TRUE(s_pCerts->Ok()) << "openssl could not make the test certificates";
+        ASSERT_TRUE(Certs().Ok()) << "openssl could not make the test certificates";
         m_device.SetHoldingRegister(0, 7);
         m_device.SetHoldingRegister(1, 8);
     }
     static std::string File(const std::string& strName) {
-        return strName.empty() ? std::string() : s_pCerts->Path(strName);
+        return strName.empty() ? std::string() : Certs().Path(strName);
     }
     // Serves the device inside TLS with strCert (plain Modbus/TCP when
     // empty), requiring clients signed by ca.pem.
@@ -56,11 +55,9 @@ protected:
         return strHost + ":" + std::to_string(m_server.GetPort()) + ": ";
     }
 
-    static CTestCertificates* s_pCerts;
     CSimDevice m_device;
     CSimTcpServer m_server{m_device};
 };
-CTestCertificates* TlsModbusTest::s_pCerts = nullptr;
 
 struct SConnectCase {
     const char* pszName;
