@@ -5,11 +5,27 @@
 #include <openssl/ssl.h>
 #include <poll.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "platform/Deadline.h"
 #include "platform/tls/TlsSocketBio.h"
 #include "wire/TcpListener.h"
 
 namespace {
+// "cannot read the private key key.pem: No such file or directory" when the
+// file cannot be opened at all.
+bool Readable(const CString& strPath, const CString& strWhat, CString& strError) {
+    FILE* pFile = std::fopen(strPath.c_str(), "r");
+    if (pFile == nullptr) {
+        strError = "cannot read the " + strWhat + " " + strPath + ": " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(pFile);
+    return true;
+}
+
 CString LastError(const CString& strWhat) {
     const char* pszReason = ERR_reason_error_string(ERR_peek_last_error());
     ERR_clear_error();
@@ -116,6 +132,11 @@ BOOL CSimTls::Load(const CString& strCertFile, const CString& strKeyFile, const 
     }
     SSL_CTX_set_min_proto_version(m_pCtx, TLS1_2_VERSION);
     SSL_CTX_set_read_ahead(m_pCtx, 1);
+    if (!Readable(strCertFile, "certificate file", strError) ||
+        !Readable(strKeyFile, "private key", strError) ||
+        (!strCaFile.empty() && !Readable(strCaFile, "CA file", strError))) {
+        return FALSE;
+    }
     if (SSL_CTX_use_certificate_chain_file(m_pCtx, strCertFile.c_str()) != 1) {
         strError = LastError("cannot use the certificate file " + strCertFile);
         return FALSE;

@@ -150,11 +150,11 @@ TEST_P(SimTlsFiles, AreRefusedWithWhichFile) {
     EXPECT_EQ(strError.rfind(c.pszError, 0), 0u) << strError;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SimTlsFiles,
-                         testing::Values(SFilesCase{"missing.pem", "device.key", "ca.pem",
-                                                    "cannot use the certificate file"},
-                                         SFilesCase{"device.pem", "client.key", "ca.pem",
-                                                    "cannot use the private key"},
-                                         SFilesCase{"device.pem", "device.key", "device.key",
-                                                    "cannot use the CA file"}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SimTlsFiles,
+    testing::Values(
+        SFilesCase{"missing.pem", "device.key", "ca.pem", "cannot read the certificate file"},
+        SFilesCase{"device.pem", "device.key", "missing.pem", "cannot read the CA file"},
+        SFilesCase{"device.pem", "client.key", "ca.pem", "cannot use the private key"},
+        SFilesCase{"device.pem", "device.key", "device.key", "cannot use the CA file"}));
 }  // namespace
