@@ -20,12 +20,13 @@ struct ssl_st;
 class CTlsSession {
 public:
     // The files a session is made from; an empty CA file means the CAs this
-    // system trusts, an empty key file the certificate file's own key.
+    // system trusts, an empty key file the certificate file's own key. Held
+    // by reference, so that the passphrase is never copied.
     struct CFiles {
-        CString strCaFile;
-        CString strCertFile;
-        CString strKeyFile;
-        CString strPassphrase;
+        const CString& strCaFile;
+        const CString& strCertFile;
+        const CString& strKeyFile;
+        const CString& strPassphrase;
     };
 
     ~CTlsSession();
