@@ -23,6 +23,7 @@
 
 #include "BenchSupport.h"
 #include "FramedBench.h"
+#include "TlsBench.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -343,6 +344,9 @@ int main(int argc, char** argv) {
     if (rc == 0) {
         PrintResults(opt, nPort, rates);
         rc = RunFramedBenches({opt.nRounds, opt.nPersistent, opt.nReconnect, opt.nCpu});
+        if (rc == 0) {
+            rc = RunTlsBench(opt.nRounds, opt.nPersistent / 2);
+        }
     }
     return rc;
 }
