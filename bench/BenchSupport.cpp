@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -199,4 +200,21 @@ void CChild::Stop() {
         ::close(m_hOut);
         m_hOut = -1;
     }
+}
+
+int ConnectRawSocket(const sockaddr_in& sa, int nType, bool bBounded) {
+    const int h = ::socket(AF_INET, nType | SOCK_CLOEXEC, 0);
+    if (h < 0) {
+        return -1;
+    }
+    if (::connect(h, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        ::close(h);
+        return -1;
+    }
+    if (bBounded) {
+        const timeval tv{10, 0};
+        ::setsockopt(h, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        ::setsockopt(h, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    }
+    return h;
 }

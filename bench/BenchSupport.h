@@ -3,6 +3,7 @@
 // medians they report.
 #pragma once
 
+#include <netinet/in.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -76,6 +77,10 @@ int StartBench(int argc, char** argv, std::initializer_list<CIntOption> options,
 // Pins this process, and every child it starts from now on, to CPU nCpu;
 // true at once for -1. Prints why on failure.
 bool PinToCpu(int nCpu);
+// A raw contender's socket (SOCK_STREAM or SOCK_DGRAM) connected to sa; with
+// bBounded, the kernel's send and receive time-outs set (10 s), as a careful
+// plain client would. The descriptor, or -1.
+int ConnectRawSocket(const sockaddr_in& sa, int nType, bool bBounded);
 
 // SIGTERM, then SIGKILL after 2 s; reaps the process either way.
 void StopProcess(pid_t pid);

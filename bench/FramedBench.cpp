@@ -125,22 +125,9 @@ public:
 
 private:
     bool Open() {
-        const int nType = m_framing == EFraming::UDP ? SOCK_DGRAM : SOCK_STREAM;
-        m_h = ::socket(AF_INET, nType | SOCK_CLOEXEC, 0);
-        if (m_h >= 0 &&
-            ::connect(m_h, reinterpret_cast<const sockaddr*>(&m_sa), sizeof m_sa) == 0) {
-            if (m_bBounded) {
-                const timeval tv{10, 0};
-                ::setsockopt(m_h, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-                ::setsockopt(m_h, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-            }
-            return true;
-        }
-        if (m_h >= 0) {
-            ::close(m_h);
-            m_h = -1;
-        }
-        return false;
+        m_h = ConnectRawSocket(m_sa, m_framing == EFraming::UDP ? SOCK_DGRAM : SOCK_STREAM,
+                               m_bBounded);
+        return m_h >= 0;
     }
 
     EFraming m_framing;

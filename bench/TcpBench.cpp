@@ -23,6 +23,7 @@
 
 #include "BenchSupport.h"
 #include "FramedBench.h"
+#include "TlsBench.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -189,21 +190,8 @@ public:
 
 private:
     bool Open() {
-        m_h = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (m_h >= 0 &&
-            ::connect(m_h, reinterpret_cast<const sockaddr*>(&m_sa), sizeof m_sa) == 0) {
-            if (m_bBounded) {
-                const timeval tv{10, 0};
-                ::setsockopt(m_h, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-                ::setsockopt(m_h, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-            }
-            return true;
-        }
-        if (m_h >= 0) {
-            ::close(m_h);
-            m_h = -1;
-        }
-        return false;
+        m_h = ConnectRawSocket(m_sa, SOCK_STREAM, m_bBounded);
+        return m_h >= 0;
     }
 
     sockaddr_in m_sa;
@@ -343,6 +331,9 @@ int main(int argc, char** argv) {
     if (rc == 0) {
         PrintResults(opt, nPort, rates);
         rc = RunFramedBenches({opt.nRounds, opt.nPersistent, opt.nReconnect, opt.nCpu});
+        if (rc == 0) {
+            rc = RunTlsBench(opt.nRounds, opt.nPersistent / 2);
+        }
     }
     return rc;
 }

@@ -6,9 +6,11 @@
 #include <cerrno>
 
 #include "SimAnswer.h"
+#include "SimTls.h"
 #include "platform/Deadline.h"
 #include "wire/MbapFramer.h"
 #include "wire/RtuParser.h"
+#include "wire/SocketStream.h"
 
 namespace {
 constexpr size_t MBAP_SIZE = CMbapFramer::HEADER_SIZE;
@@ -54,24 +56,36 @@ void CSimTcpServer::Log(const CString& strLine) {
     }
 }
 
+std::unique_ptr<CByteStream> CSimTcpServer::OpenStream(int hSocket, const CString& strName) {
+    if (!m_pTls) {
+        return std::make_unique<CSocketStream>(hSocket);
+    }
+    CString strWhy;
+    auto pStream = m_pTls->Accept(hSocket, m_listener.GetStopEvent().Get(),
+                                  CSimTls::HANDSHAKE_TIMEOUT_MS, strWhy);
+    if (!pStream) {
+        Log(strName + ": TLS refused: " + strWhy);
+    }
+    return pStream;
+}
+
 void CSimTcpServer::Serve(CConnection* pConnection) {
     const int hSocket = pConnection->m_hSocket;
     const CString strName = "connection " + std::to_string(pConnection->m_nId);
     if (m_framing == EFraming::RTU) {
         ServeRtu(pConnection);
-        ::shutdown(hSocket, SHUT_RDWR);
-        return;
-    }
-    CMbapFramer framer;
-    const auto end = framer.Serve(hSocket, m_listener.GetStopEvent().Get(),
-                                  [&](const BYTE* frame, size_t nFrame) {
-                                      return HandleRequest(pConnection, frame, nFrame);
-                                  });
-    if (end == CMbapFramer::EEnd::PeerClosed) {
-        Log(strName + " closed by the peer");
-    } else if (end == CMbapFramer::EEnd::Malformed) {
-        Log(strName + ": malformed header (protocol " + std::to_string(framer.GetProtocol()) +
-            ", length " + std::to_string(framer.GetLength()) + "), closing");
+    } else if (auto pStream = OpenStream(hSocket, strName)) {
+        CMbapFramer framer;
+        const auto end = framer.Serve(
+            *pStream, m_listener.GetStopEvent().Get(), [&](const BYTE* frame, size_t nFrame) {
+                return HandleRequest(pConnection, *pStream, frame, nFrame);
+            });
+        if (end == CMbapFramer::EEnd::PeerClosed) {
+            Log(strName + " closed by the peer");
+        } else if (end == CMbapFramer::EEnd::Malformed) {
+            Log(strName + ": malformed header (protocol " + std::to_string(framer.GetProtocol()) +
+                ", length " + std::to_string(framer.GetLength()) + "), closing");
+        }
     }
     // The descriptor itself is closed by Reap once this thread is joined, so
     // that its number cannot be reused while the server still holds it.
@@ -80,6 +94,7 @@ void CSimTcpServer::Serve(CConnection* pConnection) {
 
 void CSimTcpServer::ServeRtu(CConnection* pConnection) {
     const int hSocket = pConnection->m_hSocket;
+    CSocketStream stream(hSocket);
     CRtuParser parser;
     parser.ExpectRequest();
     BYTE chunk[512];
@@ -93,7 +108,7 @@ void CSimTcpServer::ServeRtu(CConnection* pConnection) {
         }
         if (rc == 0) {
             // The pause ends a request whose function gave no length.
-            if (TakeRtu(pConnection, parser, parser.EndOfFrame()) == ETake::END) {
+            if (TakeRtu(pConnection, stream, parser, parser.EndOfFrame()) == ETake::END) {
                 return;
             }
             continue;
@@ -108,8 +123,8 @@ void CSimTcpServer::ServeRtu(CConnection* pConnection) {
         }
         for (size_t nDone = 0; nDone < size_t(n);) {
             size_t nUsed = 0;
-            const ETake take =
-                TakeRtu(pConnection, parser, parser.Feed(chunk + nDone, size_t(n) - nDone, &nUsed));
+            const ETake take = TakeRtu(pConnection, stream, parser,
+                                       parser.Feed(chunk + nDone, size_t(n) - nDone, &nUsed));
             nDone += nUsed;
             if (take == ETake::END) {
                 return;
@@ -122,8 +137,8 @@ void CSimTcpServer::ServeRtu(CConnection* pConnection) {
     }
 }
 
-CSimTcpServer::ETake CSimTcpServer::TakeRtu(CConnection* pConnection, CFrameParser& parser,
-                                            CFrameParser::EState state) {
+CSimTcpServer::ETake CSimTcpServer::TakeRtu(CConnection* pConnection, CByteStream& stream,
+                                            CFrameParser& parser, CFrameParser::EState state) {
     if (state == CFrameParser::EState::NEED_MORE) {
         return ETake::MORE;
     }
@@ -131,7 +146,7 @@ CSimTcpServer::ETake CSimTcpServer::TakeRtu(CConnection* pConnection, CFramePars
     bool bGoOn = true;
     if (bComplete) {
         const CByteArray& f = parser.GetFrame();
-        bGoOn = Answer(pConnection, CSimAnswer::ELink::RTU_OVER_TCP, f[0], f.data() + 1,
+        bGoOn = Answer(pConnection, stream, CSimAnswer::ELink::RTU_OVER_TCP, f[0], f.data() + 1,
                        f.size() - 1, [](const CSimAnswer& a) { return a.RtuFrame(); });
     } else {
         Log("connection " + std::to_string(pConnection->m_nId) +
@@ -141,15 +156,16 @@ CSimTcpServer::ETake CSimTcpServer::TakeRtu(CConnection* pConnection, CFramePars
     return !bGoOn ? ETake::END : bComplete ? ETake::ANSWERED : ETake::DROPPED;
 }
 
-bool CSimTcpServer::HandleRequest(CConnection* pConnection, const BYTE* frame, size_t nFrame) {
-    return Answer(pConnection, CSimAnswer::ELink::TCP, frame[MBAP_SIZE - 1], frame + MBAP_SIZE,
-                  nFrame - MBAP_SIZE, [frame](const CSimAnswer& a) {
+bool CSimTcpServer::HandleRequest(CConnection* pConnection, CByteStream& stream, const BYTE* frame,
+                                  size_t nFrame) {
+    return Answer(pConnection, stream, CSimAnswer::ELink::TCP, frame[MBAP_SIZE - 1],
+                  frame + MBAP_SIZE, nFrame - MBAP_SIZE, [frame](const CSimAnswer& a) {
                       return CMbapFramer::Answer(frame, a.m_unit, a.m_pdu, a.m_nLengthBias);
                   });
 }
 
-bool CSimTcpServer::Answer(CConnection* pConnection, CSimAnswer::ELink link, BYTE unit,
-                           const BYTE* pdu, size_t n, const Frame& frame) {
+bool CSimTcpServer::Answer(CConnection* pConnection, CByteStream& stream, CSimAnswer::ELink link,
+                           BYTE unit, const BYTE* pdu, size_t n, const Frame& frame) {
     const ULONGLONG nRequest = ++m_nRequests;
     CSimFaultRule fault;
     const CSimFaultRule* pFault = m_faults.Match(nRequest, pdu, n, fault) ? &fault : nullptr;
@@ -161,10 +177,8 @@ bool CSimTcpServer::Answer(CConnection* pConnection, CSimAnswer::ELink link, BYT
     if (answer.m_action != CSimAnswer::EAction::SEND) {
         return answer.m_action == CSimAnswer::EAction::SILENT;
     }
-    const int hSocket = pConnection->m_hSocket;
     const CStopEvent& stop = m_listener.GetStopEvent();
     return answer.Send(
-        frame(answer),
-        [hSocket](const BYTE* pb, size_t nBytes) { return CMbapFramer::Send(hSocket, pb, nBytes); },
+        frame(answer), [&stream](const BYTE* pb, size_t nBytes) { return stream.Send(pb, nBytes); },
         [&stop](int nMillis) { return stop.Wait(nMillis); });
 }

@@ -6,17 +6,22 @@
 // With RTU framing the connections carry RTU frames instead, as behind a
 // serial-to-Ethernet converter: a request ends where its function's length
 // says (or, for a function that does not say, with a pause), and one with a
-// wrong CRC is dropped unanswered, as on a serial line.
+// wrong CRC is dropped unanswered, as on a serial line. With a TLS side set,
+// every connection is Modbus/TCP inside TLS.
 #pragma once
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 #include "SimAnswer.h"
 #include "SimDevice.h"
 #include "SimFaults.h"
 #include "wire/FrameParser.h"
 #include "wire/TcpListener.h"
+
+class CByteStream;
+class CSimTls;
 
 class CSimTcpServer {
 public:
@@ -40,6 +45,8 @@ public:
     void SetFraming(EFraming framing) { m_framing = framing; }
     // Receives one line per event; called from the serving threads.
     void SetLog(std::function<void(const CString&)> log) { m_log = std::move(log); }
+    // Serves inside TLS made by pTls; null serves plain Modbus/TCP.
+    void SetTls(std::shared_ptr<const CSimTls> pTls) { m_pTls = std::move(pTls); }
 
     // Binds, listens and starts serving; FALSE with GetError() on failure.
     BOOL Start();
@@ -68,13 +75,18 @@ private:
     void ServeRtu(CConnection* pConnection);
     // What became of the RTU request that the parser's state ends, if any.
     enum class ETake { MORE, ANSWERED, DROPPED, END };
-    ETake TakeRtu(CConnection* pConnection, CFrameParser& parser, CFrameParser::EState state);
+    ETake TakeRtu(CConnection* pConnection, CByteStream& stream, CFrameParser& parser,
+                  CFrameParser::EState state);
+    // The connection's stream: the socket, or TLS over it once the handshake
+    // is through; null (and logged) when that fails.
+    std::unique_ptr<CByteStream> OpenStream(int hSocket, const CString& strName);
     // Answers the complete request frame; false when the connection must end.
-    bool HandleRequest(CConnection* pConnection, const BYTE* frame, size_t nFrame);
-    // Answers the request pdu[0..n) for unit on link, framed by frame; false
-    // when the connection must end.
-    bool Answer(CConnection* pConnection, CSimAnswer::ELink link, BYTE unit, const BYTE* pdu,
-                size_t n, const Frame& frame);
+    bool HandleRequest(CConnection* pConnection, CByteStream& stream, const BYTE* frame,
+                       size_t nFrame);
+    // Answers the request pdu[0..n) for unit on link, framed by frame, on
+    // stream; false when the connection must end.
+    bool Answer(CConnection* pConnection, CByteStream& stream, CSimAnswer::ELink link, BYTE unit,
+                const BYTE* pdu, size_t n, const Frame& frame);
     void Log(const CString& strLine);
 
     CSimDevice& m_device;
@@ -84,6 +96,7 @@ private:
     size_t m_nMaxConnections = DEFAULT_MAX_CONNECTIONS;
     EFraming m_framing = EFraming::MBAP;
     std::function<void(const CString&)> m_log;
+    std::shared_ptr<const CSimTls> m_pTls;
 
     CTcpListener m_listener;
     std::atomic<ULONGLONG> m_nRequests{0};

@@ -17,6 +17,7 @@
 #include "SimFaults.h"
 #include "SimSerialServer.h"
 #include "SimTcpServer.h"
+#include "SimTls.h"
 #include "SimUdpServer.h"
 #include "platform/CommandLine.h"
 #include "platform/Text.h"
@@ -38,13 +39,15 @@ Runs until interrupted (SIGINT or SIGTERM).
                         (default 127.0.0.1:5020). Port 0 picks a free port.
                         Once listening, prints "listening on ADDR:PORT".
                         With --serial or --pty only when given.
-  --transport tcp|rtu-over-tcp|udp
+  --transport tcp|rtu-over-tcp|udp|tls
                         what --listen serves (default tcp): Modbus/TCP;
                         RTU frames (address, PDU, CRC) on TCP connections,
                         as behind a serial-to-Ethernet converter, a frame
-                        with a wrong CRC going unanswered; or Modbus/TCP
+                        with a wrong CRC going unanswered; Modbus/TCP
                         frames in UDP datagrams, one a datagram, each
-                        answered to its sender
+                        answered to its sender; or Modbus/TCP inside TLS
+                        1.2 or 1.3 (Modbus/TCP Security, whose usual port
+                        is 802)
   --serial PATH         serve the serial device (tty) PATH
   --pty                 make a pseudo-terminal and serve it; prints
                         "pty /dev/pts/N", the device a master opens
@@ -73,6 +76,12 @@ Runs until interrupted (SIGINT or SIGTERM).
   --fault RULE          inject a fault; repeat for several rules (see below)
   --max-clients N       connections served at once (default 16); more are
                         closed as soon as accepted
+  --tls-cert FILE       with --transport tls: the simulator's certificate
+                        (PEM), followed by any CA certificates of its chain
+  --tls-key FILE        with --transport tls: its private key (PEM, without
+                        a passphrase)
+  --tls-ca FILE         with --transport tls: require a client certificate
+                        signed by a CA in FILE (PEM), and refuse others
   --animate             input register 0 counts up, 1 goes up and down
                         between 0 and 100, 2-3 hold a float sine wave (least
                         significant word first) and discrete input 0 blinks,
@@ -131,16 +140,19 @@ Examples:
   regprobe-sim --pty --mode ascii --fault bad-crc@request=2 --fault garbage=3@fn4
   regprobe-sim --transport rtu-over-tcp --fault bad-crc@request=3
   regprobe-sim --transport udp --listen 127.0.0.1:1502 --fault delay=500:1
+  regprobe-sim --transport tls --listen 127.0.0.1:8020 --tls-cert device.pem \
+      --tls-key device.key --tls-ca ca.pem
 )";
 
 // What --listen serves.
-enum class ETransport { TCP, RTU_OVER_TCP, UDP };
+enum class ETransport { TCP, RTU_OVER_TCP, UDP, TLS };
 
 // The --transport values.
 const std::pair<const char*, ETransport> TRANSPORTS[] = {
     {"tcp", ETransport::TCP},
     {"rtu-over-tcp", ETransport::RTU_OVER_TCP},
     {"udp", ETransport::UDP},
+    {"tls", ETransport::TLS},
 };
 
 struct Options {
@@ -164,6 +176,9 @@ struct Options {
     // Applied in the given order once the tables have their size.
     std::vector<std::function<bool(CSimDevice&)>> values;
     std::vector<CSimFaultRule> faults;
+    CString strTlsCert;
+    CString strTlsKey;
+    CString strTlsCa;
 };
 
 bool ParseUnsigned(const CString& s, unsigned long long nMax, unsigned long long& v) {
@@ -381,6 +396,12 @@ bool ApplyOption(const CString& strName, const CString& strValue, Options& opt, 
         opt.nMaxClients = size_t(n);
         return true;
     }
+    if (strName == "--tls-cert" || strName == "--tls-key" || strName == "--tls-ca") {
+        (strName == "--tls-cert"  ? opt.strTlsCert
+         : strName == "--tls-key" ? opt.strTlsKey
+                                  : opt.strTlsCa) = strValue;
+        return !strValue.empty();
+    }
     if (strName == "--fault") {
         CSimFaultRule rule;
         CString strWhy;
@@ -396,14 +417,15 @@ bool ApplyOption(const CString& strName, const CString& strValue, Options& opt, 
 
 CCommandLine::EResult ParseArguments(int argc, char** argv, Options& opt, CString& strError) {
     return CCommandLine::Parse(
-        argc, argv, {{"--listen", true},  {"--transport", true},   {"--serial", true},
-                     {"--pty", false},    {"--mode", true},        {"--baud", true},
-                     {"--format", true},  {"--units", true},       {"--size", true},
-                     {"--fill", true},    {"--coils", true},       {"--discrete", true},
-                     {"--holding", true}, {"--input", true},       {"--float", true},
-                     {"--double", true},  {"--input-float", true}, {"--input-double", true},
-                     {"--fault", true},   {"--max-clients", true}, {"--animate", false},
-                     {"--verbose", false}},
+        argc, argv, {{"--listen", true},      {"--serial", true},       {"--pty", false},
+                     {"--mode", true},        {"--baud", true},         {"--format", true},
+                     {"--units", true},       {"--size", true},         {"--fill", true},
+                     {"--coils", true},       {"--discrete", true},     {"--holding", true},
+                     {"--input", true},       {"--float", true},        {"--double", true},
+                     {"--input-float", true}, {"--input-double", true}, {"--fault", true},
+                     {"--max-clients", true}, {"--animate", false},     {"--verbose", false},
+                     {"--transport", true},   {"--tls-cert", true},     {"--tls-key", true},
+                     {"--tls-ca", true}},
         [&opt](const CString& strName, const CString& strValue, CString& strWhy) {
             return ApplyOption(strName, strValue, opt, strWhy);
         },
@@ -470,6 +492,21 @@ bool StartSerial(const Options& opt, const CSimServerLog& log, CSimSerialServer&
     return true;
 }
 
+// With --transport tls, the TLS side from the --tls-* files.
+bool SetUpTls(const Options& opt, CSimTcpServer& server) {
+    if (opt.transport != ETransport::TLS) {
+        return true;
+    }
+    auto pTls = std::make_shared<CSimTls>();
+    CString strError;
+    if (!pTls->Load(opt.strTlsCert, opt.strTlsKey, opt.strTlsCa, strError)) {
+        std::fprintf(stderr, "regprobe-sim: %s\n", strError.c_str());
+        return false;
+    }
+    server.SetTls(std::move(pTls));
+    return true;
+}
+
 // Starts the server of --listen and says where it listens.
 template <typename TServer>
 bool StartListening(const Options& opt, const CSimServerLog& log, TServer& server) {
@@ -500,6 +537,25 @@ void RunUntilStopped(const Options& opt, const sigset_t& stopSignals, CSimDevice
     }
 }
 
+// The --tls-* files go with --transport tls, which needs a certificate and
+// its key.
+bool CheckTlsOptions(const Options& opt, int& nExit) {
+    const bool bTls = opt.transport == ETransport::TLS;
+    const bool bFiles = !opt.strTlsCert.empty() || !opt.strTlsKey.empty() || !opt.strTlsCa.empty();
+    const char* pszWhy = nullptr;
+    if (bTls && (opt.strTlsCert.empty() || opt.strTlsKey.empty())) {
+        pszWhy = "--transport tls needs --tls-cert and --tls-key";
+    } else if (!bTls && bFiles) {
+        pszWhy = "--tls-cert, --tls-key and --tls-ca go with --transport tls";
+    }
+    if (pszWhy != nullptr) {
+        std::fprintf(stderr, "regprobe-sim: %s\n", pszWhy);
+        nExit = 2;
+        return false;
+    }
+    return true;
+}
+
 // The options, checked; false with the exit code when the program should
 // not run (help shown, or bad usage told).
 bool ReadArguments(int argc, char** argv, Options& opt, int& nExit) {
@@ -521,7 +577,7 @@ bool ReadArguments(int argc, char** argv, Options& opt, int& nExit) {
         nExit = 2;
         return false;
     }
-    return true;
+    return CheckTlsOptions(opt, nExit);
 }
 
 // Serves the device on the serial side, the network side or both until a stop
@@ -549,7 +605,8 @@ int Serve(const Options& opt, const sigset_t& stopSignals, CSimDevice& device) {
     server.SetFraming(opt.transport == ETransport::RTU_OVER_TCP ? CSimTcpServer::EFraming::RTU
                                                                 : CSimTcpServer::EFraming::MBAP);
     CSimUdpServer udp(device);
-    if (bListen && !(bUdp ? StartListening(opt, log, udp) : StartListening(opt, log, server))) {
+    if (bListen && !(bUdp ? StartListening(opt, log, udp)
+                          : SetUpTls(opt, server) && StartListening(opt, log, server))) {
         return 1;
     }
     RunUntilStopped(opt, stopSignals, device);

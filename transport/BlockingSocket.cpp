@@ -108,6 +108,10 @@ void CBlockingSocket::SetNoDelay() {
 }
 
 bool CBlockingSocket::SetKernelTimeout(const SDirection& direction, const CDeadline& deadline) {
+    return ::SetKernelTimeout(m_hSocket, direction.nOption, this->*direction.pnTimeout, deadline);
+}
+
+bool SetKernelTimeout(SOCKET hSocket, int nOption, int& nCurrent, const CDeadline& deadline) {
     const long long nLeft = std::min<long long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline.Left()).count(), INT_MAX);
     const long long nWanted = nLeft - nLeft / 8 - kKernelTimerMargin;
@@ -116,14 +120,13 @@ bool CBlockingSocket::SetKernelTimeout(const SDirection& direction, const CDeadl
     }
     // A time-out in force that ends a little earlier still serves: the rest
     // is waited for exactly. Keeping it saves a system call per exchange.
-    int& nCurrent = this->*direction.pnTimeout;
     if (nCurrent > 0 && nCurrent <= nWanted && nCurrent >= nWanted - nWanted / 4) {
         return true;
     }
     timeval tv{};
     tv.tv_sec = static_cast<time_t>(nWanted / 1000);
     tv.tv_usec = static_cast<suseconds_t>((nWanted % 1000) * 1000);
-    if (::setsockopt(m_hSocket, SOL_SOCKET, direction.nOption, &tv, sizeof tv) != 0) {
+    if (::setsockopt(hSocket, SOL_SOCKET, nOption, &tv, sizeof tv) != 0) {
         nCurrent = -1;
         return false;
     }

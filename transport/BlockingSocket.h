@@ -119,6 +119,12 @@ private:
     bool m_bConnecting = false;
 };
 
+// Sets the kernel's send or receive time-out (nOption SO_SNDTIMEO or
+// SO_RCVTIMEO) of a blocking socket so that a call ends before the deadline,
+// the kernel's timers being coarse; the rest is for an exact wait. nCurrent
+// keeps the time-out in force (-1: unknown), and one that still serves is
+// not set again. False when too little is left for a blocking call.
+bool SetKernelTimeout(SOCKET hSocket, int nOption, int& nCurrent, const CDeadline& deadline);
 // Resolves an IPv4 address of the host; throws "GetHostByName" when none.
 SOCKADDR_IN GetHostByName(const char* pchName, USHORT ushPort = 0);
 // This machine's host name, "127.0.0.1" when it cannot be read.

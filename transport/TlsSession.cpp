@@ -1,7 +1,6 @@
 #include "TlsSession.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -317,6 +316,20 @@ CString AlertText(const CTlsSession::CState& s) {
            Lowered(SSL_alert_desc_string_long(s.nAlert)) + ")";
 }
 
+// A device that closes without an alert; some close at once when our
+// certificate does not suit them.
+CString EndText(const CTlsSession::CState& s) {
+    if (!s.bHandshakeDone) {
+        return "the device closed the connection during the secure handshake";
+    }
+    if (s.bCertRequested && !s.bVerdict) {
+        return s.bCertGiven ? "the device closed the connection on receiving our certificate"
+                            : "the device closed the connection: it asked for our certificate "
+                              "(none given)";
+    }
+    return "the device closed the connection";
+}
+
 bool IsEndOfStream(int nError, int nSysError) {
     const unsigned long nLast = ERR_peek_error();
     return nError == SSL_ERROR_ZERO_RETURN ||
@@ -351,14 +364,13 @@ std::unique_ptr<CTlsSession> CTlsSession::Connect(int hSocket, const CString& st
     SSL_set_bio(p->m_pSsl, pBio, pBio);
     SSL_set_app_data(p->m_pSsl, &state);
     CheckHostName(p->m_pSsl, state.strHost);
-    const int nFlags = ::fcntl(hSocket, F_GETFL);
-    if (nFlags < 0 || ::fcntl(hSocket, F_SETFL, nFlags | O_NONBLOCK) != 0) {
-        throw new CBlockingSocketException("Connect");
-    }
     const auto start = std::chrono::steady_clock::now();
     p->Handshake(deadline);
     state.bHandshakeDone = true;
-    if (bKept && state.bCertRequested && SSL_version(p->m_pSsl) == TLS1_3_VERSION) {
+    // Before TLS 1.3 the device's last handshake message follows its check
+    // of our certificate.
+    state.bVerdict = state.bVerdict || SSL_version(p->m_pSsl) != TLS1_3_VERSION;
+    if (bKept && state.bCertRequested && !state.bVerdict) {
         const auto took = std::chrono::steady_clock::now() - start;
         p->AwaitVerdict(std::min(
             deadline, CDeadline::After(std::max<std::chrono::nanoseconds>(took, kMinVerdictWait))));
@@ -406,6 +418,10 @@ void CTlsSession::WaitFor(int rc, const char* pszOperation, const CDeadline& dea
     if (events == 0) {
         Fail(pszOperation, rc);
     }
+    Wait(events, pszOperation, deadline);
+}
+
+void CTlsSession::Wait(short events, const char* pszOperation, const CDeadline& deadline) {
     const int nReady = WaitUntil(m_hSocket, events, deadline);
     if (nReady < 0) {
         throw new CBlockingSocketException(pszOperation);
@@ -431,9 +447,7 @@ void CTlsSession::Fail(const char* pszOperation, int rc) {
         Throw(pszOperation, AlertText(s));
     }
     if (IsEndOfStream(nError, nSysError)) {
-        Throw(pszOperation, s.bHandshakeDone
-                                ? "the device closed the connection"
-                                : "the device closed the connection during the secure handshake");
+        Throw(pszOperation, EndText(s));
     }
     if (nError == SSL_ERROR_SYSCALL) {
         ERR_clear_error();
@@ -461,16 +475,27 @@ int CTlsSession::Send(const BYTE* pb, int n, const CDeadline& deadline) {
 }
 
 int CTlsSession::Receive(BYTE* pb, int n, const CDeadline& deadline) {
+    BIO* pBio = SSL_get_rbio(m_pSsl);
     for (;;) {
+        // A read that blocks in the kernel, by a time-out that ends before
+        // the deadline, needs no timer of our own; the rest of the time, if
+        // any, is waited for exactly.
+        SetTlsSocketBioWaits(pBio,
+                             SetKernelTimeout(m_hSocket, SO_RCVTIMEO, m_nReceiveTimeout, deadline));
         ERR_clear_error();
         size_t nDone = 0;
         const int rc = SSL_read_ex(m_pSsl, pb, size_t(n), &nDone);
+        SetTlsSocketBioWaits(pBio, false);
         if (rc == 1) {
+            m_pState->bVerdict = true;
             return static_cast<int>(nDone);
         }
         const int nSysError = errno;
         const int nError = SSL_get_error(m_pSsl, rc);
-        if (m_pState->nAlert < 0 && IsEndOfStream(nError, nSysError)) {
+        // An end before any answer, where our certificate may be the
+        // reason, says so.
+        const bool bPlainEnd = m_pState->bVerdict || !m_pState->bCertRequested;
+        if (m_pState->nAlert < 0 && bPlainEnd && IsEndOfStream(nError, nSysError)) {
             ERR_clear_error();
             return 0;
         }

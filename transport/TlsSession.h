@@ -3,8 +3,9 @@
 // file and the host name or address, and the client's own certificate is
 // presented when the device asks for one. No check can be switched off.
 //
-// The socket is made non-blocking; every wait, the handshake's included,
-// keeps the deadline it is given. Failures are thrown as
+// Every wait, the handshake's included, keeps the deadline it is given: the
+// handshake polls; a receive on a blocking socket blocks in the kernel by a
+// time-out that ends early, and polls for the rest. Failures are thrown as
 // CBlockingSocketException pointers whose m_strDetail says in the user's
 // words which side refused what ("the device's certificate has expired",
 // "the device refused our certificate (none given)").
@@ -19,12 +20,13 @@ struct ssl_st;
 class CTlsSession {
 public:
     // The files a session is made from; an empty CA file means the CAs this
-    // system trusts, an empty key file the certificate file's own key.
+    // system trusts, an empty key file the certificate file's own key. Held
+    // by reference, so that the passphrase is never copied.
     struct CFiles {
-        CString strCaFile;
-        CString strCertFile;
-        CString strKeyFile;
-        CString strPassphrase;
+        const CString& strCaFile;
+        const CString& strCertFile;
+        const CString& strKeyFile;
+        const CString& strPassphrase;
     };
 
     ~CTlsSession();
@@ -58,11 +60,15 @@ private:
     [[noreturn]] void Fail(const char* pszOperation, int rc);
     // Waits for the event SSL_get_error(rc) asks for; throws at the deadline.
     void WaitFor(int rc, const char* pszOperation, const CDeadline& deadline);
+    // Waits for the events on the socket; throws at the deadline.
+    void Wait(short events, const char* pszOperation, const CDeadline& deadline);
     void Handshake(const CDeadline& deadline);
     void AwaitVerdict(const CDeadline& deadline);
 
     ssl_st* m_pSsl = nullptr;
     int m_hSocket = -1;
     int m_nMillis = 0;
+    // The socket's receive time-out in force, -1 when unknown.
+    int m_nReceiveTimeout = -1;
     std::unique_ptr<CState> m_pState;
 };

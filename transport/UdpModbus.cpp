@@ -1,6 +1,7 @@
 #include "UdpModbus.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "core/FunctionCodes.h"
 
@@ -62,6 +63,21 @@ bool CUdpModbus::Answers(size_t n) const {
            pb[HEADER_SIZE] == m_byUnit && byFunction == m_byFunction;
 }
 
+void CUdpModbus::KeepSocketThrough(const CBlockingSocketException& e) {
+    // An ICMP refusal is reported once, by the next send or receive; the
+    // socket serves on.
+    m_bKeepSocket = e.m_bTimedOut || e.m_nSocketError == ECONNREFUSED;
+}
+
+int CUdpModbus::SendFrame(const BYTE* pb, int n, const CDeadline& deadline) {
+    try {
+        return CRemoteModbus::SendFrame(pb, n, deadline);
+    } catch (CBlockingSocketException* e) {
+        KeepSocketThrough(*e);
+        throw;
+    }
+}
+
 size_t CUdpModbus::ReceiveAnswer(const CDeadline& deadline) {
     for (;;) {
         int n = 0;
@@ -69,7 +85,7 @@ size_t CUdpModbus::ReceiveAnswer(const CDeadline& deadline) {
             n = ReceiveSome(m_rxBuffer.data(), static_cast<int>(BUFFER_SIZE), deadline);
         } catch (CBlockingSocketException* e) {
             // Nothing broke: the next request goes out on the same socket.
-            m_bKeepSocket = e->m_bTimedOut;
+            KeepSocketThrough(*e);
             throw;
         }
         if (Answers(size_t(n))) {

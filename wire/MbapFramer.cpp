@@ -5,26 +5,35 @@
 
 #include <cerrno>
 
+#include "SocketStream.h"
+
 CMbapFramer::EEnd CMbapFramer::Serve(int hSocket, int hStopEvent, const Handler& onRequest) {
+    CSocketStream stream(hSocket);
+    return Serve(stream, hStopEvent, onRequest);
+}
+
+CMbapFramer::EEnd CMbapFramer::Serve(CByteStream& stream, int hStopEvent,
+                                     const Handler& onRequest) {
     BYTE chunk[512];
+    bool bWait = !stream.HasPending();
     for (;;) {
-        pollfd pfds[2] = {{hStopEvent, POLLIN, 0}, {hSocket, POLLIN, 0}};
-        const int rc = ::poll(pfds, 2, -1);
-        if (rc < 0) {
-            if (errno == EINTR) {
+        if (bWait) {
+            pollfd pfds[2] = {{hStopEvent, POLLIN, 0}, {stream.Handle(), POLLIN, 0}};
+            const int rc = ::poll(pfds, 2, -1);
+            if (rc < 0 && errno == EINTR) {
                 continue;
             }
-            return EEnd::Stopped;
-        }
-        if (pfds[0].revents != 0) {
-            return EEnd::Stopped;
-        }
-        const ssize_t n = ::recv(hSocket, chunk, sizeof chunk, 0);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) {
-                continue;
+            if (rc < 0 || pfds[0].revents != 0) {
+                return EEnd::Stopped;
             }
+        }
+        const ssize_t n = stream.Receive(chunk, sizeof chunk);
+        if (n == 0) {
             return EEnd::PeerClosed;
+        }
+        bWait = n < 0 || !stream.HasPending();
+        if (n < 0) {
+            continue;
         }
         m_pending.insert(m_pending.end(), chunk, chunk + n);
         EEnd end = EEnd::Stopped;
@@ -68,16 +77,5 @@ CByteArray CMbapFramer::Answer(const BYTE* pbRequest, BYTE unit, const CByteArra
 }
 
 bool CMbapFramer::Send(int hSocket, const BYTE* pb, size_t n) {
-    while (n > 0) {
-        const ssize_t nSent = ::send(hSocket, pb, n, MSG_NOSIGNAL);
-        if (nSent < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        pb += nSent;
-        n -= size_t(nSent);
-    }
-    return true;
+    return CSocketStream(hSocket).Send(pb, n);
 }

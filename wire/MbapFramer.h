@@ -10,6 +10,8 @@
 
 #include "platform/WinTypes.h"
 
+class CByteStream;
+
 class CMbapFramer {
 public:
     static constexpr size_t HEADER_SIZE = 7;  // the header including the unit id
@@ -25,6 +27,8 @@ public:
     // until hStopEvent becomes readable, the peer closes, a header is
     // malformed or onRequest refuses to go on.
     EEnd Serve(int hSocket, int hStopEvent, const Handler& onRequest);
+    // The same over any byte stream (a secured connection, for one).
+    EEnd Serve(CByteStream& stream, int hStopEvent, const Handler& onRequest);
 
     // The protocol id and length field of the header that ended Serve with
     // EEnd::Malformed.

@@ -4,11 +4,15 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstdint>
 
 namespace {
-int HandleOf(BIO* pBio) {
-    return static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(pBio)));
+struct CSocketState {
+    int hSocket;
+    bool bWaitInReads = false;
+};
+
+CSocketState& StateOf(BIO* pBio) {
+    return *static_cast<CSocketState*>(BIO_get_data(pBio));
 }
 
 // A call that would block, or was interrupted, is tried again by the caller.
@@ -28,7 +32,7 @@ int Finish(BIO* pBio, ssize_t rc, bool bRead) {
 
 int SocketWrite(BIO* pBio, const char* pb, int n) {
     BIO_clear_retry_flags(pBio);
-    const ssize_t rc = ::send(HandleOf(pBio), pb, size_t(n), MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t rc = ::send(StateOf(pBio).hSocket, pb, size_t(n), MSG_NOSIGNAL | MSG_DONTWAIT);
     return Finish(pBio, rc, false);
 }
 
@@ -37,12 +41,19 @@ int SocketRead(BIO* pBio, char* pb, int n) {
     if (n <= 0) {
         return 0;
     }
-    const ssize_t rc = ::recv(HandleOf(pBio), pb, size_t(n), MSG_DONTWAIT);
+    const CSocketState& state = StateOf(pBio);
+    const ssize_t rc = ::recv(state.hSocket, pb, size_t(n), state.bWaitInReads ? 0 : MSG_DONTWAIT);
     return Finish(pBio, rc, true);
 }
 
 long SocketCtrl(BIO*, int nCmd, long, void*) {
     return nCmd == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+int SocketDestroy(BIO* pBio) {
+    delete static_cast<CSocketState*>(BIO_get_data(pBio));
+    BIO_set_data(pBio, nullptr);
+    return 1;
 }
 
 BIO_METHOD* SocketMethod() {
@@ -52,6 +63,7 @@ BIO_METHOD* SocketMethod() {
             BIO_meth_set_write(p, SocketWrite);
             BIO_meth_set_read(p, SocketRead);
             BIO_meth_set_ctrl(p, SocketCtrl);
+            BIO_meth_set_destroy(p, SocketDestroy);
         }
         return p;
     }();
@@ -63,8 +75,12 @@ bio_st* NewTlsSocketBio(int hSocket) {
     BIO_METHOD* pMethod = SocketMethod();
     BIO* pBio = pMethod != nullptr ? BIO_new(pMethod) : nullptr;
     if (pBio != nullptr) {
-        BIO_set_data(pBio, reinterpret_cast<void*>(static_cast<intptr_t>(hSocket)));
+        BIO_set_data(pBio, new CSocketState{hSocket});
         BIO_set_init(pBio, 1);
     }
     return pBio;
+}
+
+void SetTlsSocketBioWaits(bio_st* pBio, bool bWaitInReads) {
+    StateOf(pBio).bWaitInReads = bWaitInReads;
 }

@@ -12,6 +12,13 @@
                           of a request as it arrives.
   pymodbus_peer.py udp    the same behind its UDP server, the same lines, a
                           "frame" line per datagram.
+  pymodbus_peer.py tls CA CERT KEY
+                          the same contents as tcp inside TLS, for
+                          PymodbusTlsPeerTest.cpp: serves with the
+                          certificate CERT and its key KEY (PEM), requires
+                          client certificates signed by the CA in CA, prints
+                          "port N" and then "frame HEX" for each request
+                          as it arrived; serves for two minutes.
   pymodbus_peer.py ascii  Modbus ASCII slave (unit 7) for SerialPeerTest.cpp:
                           joins two pseudo-terminals like a null-modem cable,
                           serves one end and prints "ready PATH" with the
@@ -24,6 +31,7 @@ ends early when it is ended. Addresses are used as given.
 import asyncio
 import logging
 import os
+import ssl
 import sys
 import tty
 
@@ -40,9 +48,10 @@ try:
         ModbusDisconnectedRequestHandler,
         ModbusSerialServer,
         ModbusTcpServer,
+        ModbusTlsServer,
         ModbusUdpServer,
     )
-    from pymodbus.transaction import ModbusAsciiFramer, ModbusRtuFramer
+    from pymodbus.transaction import ModbusAsciiFramer, ModbusRtuFramer, ModbusSocketFramer
     if sys.argv[1:] == ["ascii"]:
         import serial_asyncio  # noqa: F401  (the serial server needs it)
 except ImportError as exc:
@@ -142,6 +151,33 @@ async def serve_network(mode):
     serving.cancel()
 
 
+class PrintingFramer(ModbusSocketFramer):
+    """Modbus/TCP framing that prints the bytes of each request first."""
+
+    def processIncomingPacket(self, data, callback, unit, **kwargs):  # noqa: N802
+        print("frame", data.hex(), flush=True)
+        return super().processIncomingPacket(data, callback, unit, **kwargs)
+
+
+async def serve_tls(cafile, certfile, keyfile):
+    # pymodbus 3.0's own context would ask for a client certificate without
+    # any CA to check it against: this one has the CA, and reqclicert makes
+    # a certificate required.
+    sslctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    sslctx.minimum_version = ssl.TLSVersion.TLSv1_2
+    sslctx.load_cert_chain(certfile=certfile, keyfile=keyfile)
+    sslctx.load_verify_locations(cafile=cafile)
+    context = ModbusServerContext(slaves=slave(1200, lambda i: i % 5 in (1, 2), packed_values()),
+                                  single=True)
+    server = ModbusTlsServer(context, framer=PrintingFramer, address=("127.0.0.1", 0),
+                             sslctx=sslctx, reqclicert=True)
+    serving = asyncio.create_task(server.serve_forever())
+    await server.serving
+    print(f"port {server.server.sockets[0].getsockname()[1]}", flush=True)
+    await asyncio.sleep(120)
+    serving.cancel()
+
+
 async def serve_ascii():
     # Each device stays open here, so that its master never sees a hang-up.
     ends = [os.openpty() for _ in range(2)]
@@ -163,4 +199,7 @@ if __name__ == "__main__":
     # expected here.
     logging.getLogger().setLevel(logging.CRITICAL)
     MODE = sys.argv[1] if len(sys.argv) > 1 else "tcp"
-    asyncio.run(serve_ascii() if MODE == "ascii" else serve_network(MODE))
+    if MODE == "tls":
+        asyncio.run(serve_tls(*sys.argv[2:5]))
+    else:
+        asyncio.run(serve_ascii() if MODE == "ascii" else serve_network(MODE))

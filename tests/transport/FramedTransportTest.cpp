@@ -320,7 +320,7 @@ TEST(Udp, RetriesResendWithANewTransactionIdAndTakeExceptions) {
     EXPECT_EQ(link.master.GetTransactionId(), MAKEWORD(tries[1][1], tries[1][0]));
 }
 
-TEST(Udp, NobodyListeningIsReportedAtOnce) {
+TEST(Udp, NobodyListeningIsReportedAtOnceAndTheSocketServesOn) {
     WORD nClosed = 0;
     {
         CUdpPeer gone;
@@ -329,12 +329,15 @@ TEST(Udp, NobodyListeningIsReportedAtOnce) {
     CUdpModbus master;
     ASSERT_TRUE(master.Connect("127.0.0.1", nClosed, 2000));
     CWordArray regs(1);
-    const auto start = Clock::now();
-    EXPECT_EQ(master.ReadOutputRegisters(1, 0, 1, regs), REMOTE_SOCKET_ERROR);
-    EXPECT_LT(MillisSince(start), 1000);
-    EXPECT_FALSE(master.LastExchangeTimedOut());
-    EXPECT_EQ(master.GetLastCause(),
-              "127.0.0.1:" + std::to_string(nClosed) + ": connection refused");
+    for (int i = 0; i < 2; ++i) {
+        const auto start = Clock::now();
+        EXPECT_EQ(master.ReadOutputRegisters(1, 0, 1, regs), REMOTE_SOCKET_ERROR) << i;
+        EXPECT_LT(MillisSince(start), 1000);
+        EXPECT_FALSE(master.LastExchangeTimedOut());
+        EXPECT_EQ(master.GetLastCause(),
+                  "127.0.0.1:" + std::to_string(nClosed) + ": connection refused");
+        EXPECT_TRUE(master.IsConnected());
+    }
 }
 
 }  // namespace
