@@ -2,7 +2,7 @@
 // the two plain kinds against the simulator speaking them, the record each
 // makes and a read through it; the secured kind's files, what is refused
 // before anything connects, the passphrase of an encrypted key, the record
-// made against openssl's TLS server, and Edit keeping the files given.
+// made and read through, and Edit keeping the files given.
 #include <QInputDialog>
 #include <QLineEdit>
 
@@ -12,8 +12,7 @@
 #include "connections/Connections.h"
 #include "connections/dialogs/RemoteServerDlg.h"
 #include "res/Resource.h"
-#include "tests/support/ChildProcess.h"
-#include "tests/support/TlsTestFiles.h"
+#include "tests/support/TestCertificates.h"
 #include "tests/support/ui/DialogTestSupport.h"
 #include "tests/support/ui/UiTestSupport.h"
 #include "transport/RemoteModbus.h"
@@ -99,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, HostKindConnects,
 
 class TlsDlg : public HostKindDlg {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_certs.Made()); }
+    void SetUp() override { ASSERT_TRUE(m_certs.Ok()); }
 
     std::unique_ptr<CRemoteServerDlg> FillTls(const CString& strPort, const CString& strCa,
                                               const CString& strCert, const CString& strKey) {
@@ -126,7 +125,7 @@ protected:
         });
     }
 
-    CTlsTestFiles m_certs;
+    CTestCertificates m_certs;
 };
 
 // Each file is checked before anything connects, and what is wrong is said.
@@ -176,12 +175,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Browse puts the chosen file in its own field; the encrypted key's
 // passphrase is asked once per OK, and a cancelled question starts nothing.
-// Connected (a TLS server that asks for the client's certificate), the
-// record holds the three files.
+// Connected to the simulator over TLS (client certificates required), the
+// record holds the three files and reads.
 TEST_F(TlsDlg, FilesPassphraseAndTheRecordMade) {
-    CTlsTestServer server(m_certs);
-    const CString strPort = server.Port();
-    ASSERT_FALSE(strPort.empty());
+    CTcpSim sim({"--transport", "tls", "--tls-cert", m_certs.Path("device.pem"), "--tls-key",
+                 m_certs.Path("device.key"), "--tls-ca", m_certs.Path("ca.pem"), "--holding",
+                 "0=11,22,33"});
+    const CString strPort = sim.Port();
+    ASSERT_NE(sim.m_nPort, 0);
     auto pDlg = std::make_unique<CRemoteServerDlg>(CONNECTION_TLS, nullptr);
     pDlg->m_bNew = TRUE;
     ASSERT_TRUE(pDlg->Create());
@@ -198,16 +199,16 @@ TEST_F(TlsDlg, FilesPassphraseAndTheRecordMade) {
     }
 
     pDlg = FillTls(strPort, m_certs.Path("ca.pem"), m_certs.Path("client.pem"),
-                   m_certs.Path("client.key"));
+                   m_certs.Path("client-enc.key"));
     QString strAsked;
     AnswerPassphrase(nullptr, &strAsked);
     pDlg->SendCommand(IDC_OK_BUTTON);
-    EXPECT_EQ(strAsked.toStdString(), "Passphrase for " + m_certs.Path("client.key") + ":");
+    EXPECT_EQ(strAsked.toStdString(), "Passphrase for " + m_certs.Path("client-enc.key") + ":");
     EXPECT_FALSE(pDlg->IsConnecting());
     EXPECT_TRUE(m_boxes.Texts().empty());
     EXPECT_EQ(theConnections.GetCount(), 0u);
 
-    AnswerPassphrase(CTlsTestFiles::PASSPHRASE, &strAsked);
+    AnswerPassphrase(CTestCertificates::PASSPHRASE, &strAsked);
     OkAndWait(*pDlg);
     ASSERT_EQ(pDlg->result(), IDOK) << (m_boxes.Texts().empty() ? "" : m_boxes.Texts()[0]);
     ASSERT_EQ(ConnectionNames(), std::vector<CString>{"tls:127.0.0.1:" + strPort});
@@ -217,8 +218,8 @@ TEST_F(TlsDlg, FilesPassphraseAndTheRecordMade) {
     ASSERT_NE(pTls, nullptr);
     EXPECT_EQ(pTls->GetCaFile(), m_certs.Path("ca.pem"));
     EXPECT_EQ(pTls->GetCertFile(), m_certs.Path("client.pem"));
-    EXPECT_EQ(pTls->GetKeyFile(), m_certs.Path("client.key"));
-    EXPECT_TRUE(pTls->IsConnected());
+    EXPECT_EQ(pTls->GetKeyFile(), m_certs.Path("client-enc.key"));
+    EXPECT_EQ(ReadThrough(pConnection), (std::vector<WORD>{11, 22, 33}));
 }
 
 // Edit shows the record's files and keeps address and port; new files are
@@ -244,9 +245,9 @@ TEST_F(TlsDlg, EditKeepsTheFilesGiven) {
 
     SetText(&dlg, IDC_EDIT_TIMEOUT, "700");
     SetText(&dlg, IDC_EDIT_CERT_FILE, m_certs.Path("client.pem"));
-    SetText(&dlg, IDC_EDIT_KEY_FILE, m_certs.Path("client.key"));
+    SetText(&dlg, IDC_EDIT_KEY_FILE, m_certs.Path("client-enc.key"));
     QString strAsked;
-    AnswerPassphrase(CTlsTestFiles::PASSPHRASE, &strAsked);
+    AnswerPassphrase(CTestCertificates::PASSPHRASE, &strAsked);
     OkAndWait(dlg);
     ASSERT_EQ(m_boxes.Texts().size(), 1u);
     EXPECT_EQ(m_boxes.Texts()[0].rfind("Connection Error\n127.0.0.1:" + std::to_string(nPort), 0),
@@ -255,7 +256,7 @@ TEST_F(TlsDlg, EditKeepsTheFilesGiven) {
     EXPECT_EQ(dlg.result(), 0);
     EXPECT_EQ(pTls->GetTimeout(), 700u);
     EXPECT_EQ(pTls->GetCertFile(), m_certs.Path("client.pem"));
-    EXPECT_EQ(pTls->GetKeyFile(), m_certs.Path("client.key"));
+    EXPECT_EQ(pTls->GetKeyFile(), m_certs.Path("client-enc.key"));
     EXPECT_EQ(pTls->GetPort(), nPort);
     EXPECT_EQ(ConnectionNames(), std::vector<CString>{"secure"});
 }
