@@ -150,7 +150,7 @@ BOOL CConnections::LoadRecords(CArchive& ar, const CString* pOnly) {
         }
         // Neither comes from our own saving: a kind without a master, or a name
         // taken already. What follows can no longer be trusted; stop here.
-        if (nType != CONNECTION_LOCAL_DCOM && nType != CONNECTION_OPEN_MODBUS) {
+        if (nType != CONNECTION_LOCAL_DCOM && !IsHostConnection(nType)) {
             throw new CConfigLoadException(CArchiveException::badClass, i + 1, nCount,
                                            "unknown connection kind " + std::to_string(nType));
         }

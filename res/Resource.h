@@ -16,6 +16,7 @@ constexpr UINT IDB_SPLASH = 102;
 constexpr UINT IDD_COMM_PARAMS = 130;
 constexpr UINT IDD_CONNECTIONS = 131;
 constexpr UINT IDD_REMOTE_SERVER = 133;
+constexpr UINT IDD_TLS_SERVER = 135;
 
 // Strings.
 constexpr UINT IDP_OLE_INIT_FAILED = 100;
@@ -88,3 +89,11 @@ constexpr int IDC_BUTTON_LOAD = 1012;
 constexpr int IDC_EDIT_ADDRESS = 1004;
 constexpr int IDC_EDIT_PORT = 1005;
 constexpr int IDC_OK_BUTTON = 1010;
+
+// Modbus/TCP Security Connection (135): the controls of 133, then the files.
+constexpr int IDC_EDIT_CA_FILE = 1020;
+constexpr int IDC_BUTTON_BROWSE_CA = 1021;
+constexpr int IDC_EDIT_CERT_FILE = 1022;
+constexpr int IDC_BUTTON_BROWSE_CERT = 1023;
+constexpr int IDC_EDIT_KEY_FILE = 1024;
+constexpr int IDC_BUTTON_BROWSE_KEY = 1025;

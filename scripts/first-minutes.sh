@@ -4,7 +4,9 @@
 # "Open Modbus" connection to the simulator, saves it, closes the dialog and
 # opens a test window with File > New and ticks "Enable Poll", all from the
 # keyboard as a newcomer would, then opens View > Traffic, minimises and
-# restores it. Takes a picture of each of the three connection dialogs, of
+# restores it. On the way it opens the dialog of each of the three other
+# host-and-port kinds (RTU over TCP, Modbus/UDP, Modbus/TCP Security), fills
+# it in and leaves it with Esc. Takes a picture of each connection dialog, of
 # the new test window, of it polling and of the traffic window, and fails
 # unless the connection was made and saved, the simulator is polled and the
 # traffic window opens, minimises and comes back.
@@ -151,6 +153,30 @@ shoot "$remote" remote-server-connection
 key Return
 wait_for 100 sh -c "! xdotool search --onlyvisible --name '^Remote Server Connection\$'" ||
   fail "Remote Server Connection did not close (no connection to 127.0.0.1:$port)"
+
+# The next kind in the box, then "&Add", the address and time-out typed in (the
+# port keeps the kind's own), for TLS the three files; a picture, then Esc.
+for kind in "RTU over TCP:dialog-rtu-over-tcp" "Modbus/UDP:dialog-udp" \
+  "Modbus/TCP Security:dialog-tls"; do
+  title="${kind%%:*} Connection"
+  xdotool windowactivate --sync "$connections" 2>/dev/null || true
+  key Down  # the box keeps the focus while the dialogs come and go
+  key alt+a
+  dialog=$(window_named "$title") || fail "no $title dialog"
+  xdotool type --delay 40 "192.0.2.7"
+  key Tab Tab
+  xdotool type --delay 40 "3000"
+  if [ "${kind%%:*}" = "Modbus/TCP Security" ]; then
+    for file in pki/ca.pem pki/client.pem pki/client.key; do
+      key Tab
+      xdotool type --delay 40 "$file"
+      key Tab
+    done
+  fi
+  shoot "$dialog" "${kind##*:}"
+  key Escape
+  wait_for 100 sh -c "! xdotool search --onlyvisible --name '^$title\$'" || fail "$title did not close"
+done
 
 # The list shows the connection; "&Save" writes it to Regpr.cfg.
 key alt+s

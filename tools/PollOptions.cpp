@@ -21,7 +21,16 @@ const char kTail[] =
     "The numbers of options are decimal or hexadecimal with 0x (--address 0x160);\n"
     "a --write value is read as the test window reads it.\n"
     "\n"
-    "A Modbus/TCP connection (--host, or a saved Open Modbus one) that a failed\n"
+    "--transport tls speaks Modbus/TCP inside TLS 1.2 or 1.3: the device's\n"
+    "certificate must be signed by --ca and carry the host name or address\n"
+    "given; the device may ask for --cert, which --key signs for. A key that is\n"
+    "encrypted needs its passphrase: asked for on the terminal (not shown) when\n"
+    "standard input is one, otherwise read from the first line of\n"
+    "--key-passphrase-file. The same holds for a saved Modbus/TCP Security\n"
+    "connection.\n"
+    "\n"
+    "A connection by host and port (--host, or a saved Open Modbus, RTU over\n"
+    "TCP, Modbus/UDP or Modbus/TCP Security one) that a failed\n"
     "exchange dropped, or that could not be made at the start, is made again\n"
     "before the next read, after a pause that doubles from 50 ms up to the\n"
     "interval or 1 s, whichever is longer; with --reconnect every exchange makes\n"
@@ -75,7 +84,10 @@ const char kTail[] =
     "  regprobe-poll --config ~/Regpr.cfg --connection com1 --once --format csv\n"
     "  regprobe-poll --host 192.0.2.7 --scan-units 1-247 --scan-timeout 200\n"
     "  regprobe-poll --host 192.0.2.7 --device 3 --function coils --scan-addresses\n"
-    "  regprobe-poll --port 1502 --raw \"16 0004 00F2 0025\"\n";
+    "  regprobe-poll --port 1502 --raw \"16 0004 00F2 0025\"\n"
+    "  regprobe-poll --transport rtu-over-tcp --host 192.0.2.7 --port 4001 --once\n"
+    "  regprobe-poll --transport tls --host 192.0.2.7 --ca ca.pem --cert client.pem \\\n"
+    "      --key client.key --once\n";
 
 // set, noting in bGiven that the option was given; the rules after the
 // parse ask for that.
@@ -125,6 +137,22 @@ CL::Handler HexBytes(CByteArray& bytes) {
     };
 }
 
+// One of kTransports; a wrong name is told with the right ones.
+CL::Handler Transport(std::string& strTarget) {
+    return [&strTarget](const CString& strName, const CString& strValue, CString& strError) {
+        CString strNames;
+        for (const char* pszName : kTransports) {
+            if (strValue == pszName) {
+                strTarget = strValue;
+                return true;
+            }
+            strNames += (strNames.empty() ? "" : ", ") + CString(pszName);
+        }
+        strError = "unknown transport '" + strValue + "' for " + strName + ": one of " + strNames;
+        return false;
+    };
+}
+
 // Every number may be given in hex as well.
 CL::Handler Number(long& nTarget, long long nMin, long long nMax) {
     return CL::Number(nTarget, nMin, nMax, true);
@@ -141,6 +169,20 @@ CString Conflict(const CPollOptions& o) {
     }
     if (!o.strConfig.empty() && o.bAddressGiven) {
         return "a saved connection brings its own address and time-out";
+    }
+    const bool bTlsFiles = !o.strCaFile.empty() || !o.strCertFile.empty() || !o.strKeyFile.empty();
+    if (!o.strConfig.empty() && (o.bTransportGiven || bTlsFiles)) {
+        return "a saved connection brings its own transport and files";
+    }
+    // A saved connection's kind is known only once it is loaded: its
+    // key may need the passphrase file.
+    if (o.strConfig.empty() && o.strTransport != "tls" &&
+        (bTlsFiles || !o.strKeyPassphraseFile.empty())) {
+        return "--ca, --cert, --key and --key-passphrase-file go with --transport tls";
+    }
+    if (o.strTransport == "tls" &&
+        (o.strCaFile.empty() || o.strCertFile.empty() || o.strKeyFile.empty())) {
+        return "--transport tls needs --ca, --cert and --key";
     }
     if (o.bOnce && o.bCountGiven) {
         return "--once and --count exclude each other";
@@ -169,15 +211,20 @@ CCommandLine::Table PollOptionTable(CPollOptions& o) {
         {"--config", "FILE", "a connections file saved by the application (Regpr.cfg)",
          CL::Text(o.strConfig)},
         {"--connection", "NAME",
-         "the connection of that name in it: Open Modbus directly,\n"
+         "the connection of that name in it: Open Modbus, RTU over\n"
+         "TCP, Modbus/UDP and Modbus/TCP Security directly,\n"
          "Local/DCom through modbus-serial-server, started when it\n"
          "is not running, with the file's line settings",
          CL::Text(o.strConnection)},
-        CL::Heading("or given here (Modbus/TCP):"),
-        {"--host", "HOST", "Modbus/TCP server host name or dotted address (default 127.0.0.1)",
+        CL::Heading("or given here:"),
+        {"--transport", "T",
+         "tcp (Modbus/TCP, the default) | rtu-over-tcp (RTU frames\n"
+         "over TCP) | udp (Modbus/UDP) | tls (Modbus/TCP Security)",
+         Given(o.bTransportGiven, Transport(o.strTransport))},
+        {"--host", "HOST", "the device's host name or address (default 127.0.0.1)",
          Given(o.bAddressGiven, CL::Text(o.strHost))},
-        {"--port", "N", "its TCP port, 1-65535 (default 502)",
-         Given(o.bAddressGiven, Number(o.nPort, 1, 65535))},
+        {"--port", "N", "its port, 1-65535 (default 502; 802 for tls)",
+         Given(o.bAddressGiven, Given(o.bPortGiven, Number(o.nPort, 1, 65535)))},
         {"--timeout", "MS", "time-out of each exchange in milliseconds (default 10000)",
          Given(o.bAddressGiven, Number(o.nTimeout, 1, 0xFFFFFFFFLL))},
         {"--reconnect", nullptr, "open a new connection for every exchange",
@@ -186,6 +233,15 @@ CCommandLine::Table PollOptionTable(CPollOptions& o) {
          "attempts per exchange, 1-100 (default 1; with\n"
          "--connection, the saved connection's)",
          Given(o.bTriesGiven, Number(o.nTries, 1, 100))},
+        {"--ca", "FILE", "tls: the CA certificate (PEM) that signed the device's",
+         CL::Text(o.strCaFile)},
+        {"--cert", "FILE", "tls: this client's certificate (PEM)", CL::Text(o.strCertFile)},
+        {"--key", "FILE",
+         "tls: the certificate's private key (PEM); when it is\n"
+         "encrypted, its passphrase is asked for on the terminal,\n"
+         "or is the first line of --key-passphrase-file FILE",
+         CL::Text(o.strKeyFile)},
+        {"--key-passphrase-file", "FILE", nullptr, CL::Text(o.strKeyPassphraseFile)},
         CL::Heading("\nWhat to read:"),
         {"--device", "N", "device (unit) address, 0-255 (default 1)", Number(o.nDevice, 0, 255)},
         {"--function", "F",
@@ -275,6 +331,11 @@ CCommandLine::EResult ParsePollOptions(int argc, const char* const* argv, CPollO
     strError = Conflict(o);
     if (!strError.empty()) {
         return CCommandLine::EResult::BAD;
+    }
+    for (size_t i = 0; i < std::size(kTransports) && !o.bPortGiven; ++i) {
+        if (o.strTransport == kTransports[i]) {
+            o.nPort = kTransportPorts[i];
+        }
     }
     if (o.bScanUnits && !o.bQuantityGiven) {
         o.nQuantity = 1;

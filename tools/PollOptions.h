@@ -10,8 +10,15 @@
 struct CPollOptions {
     std::string strConfig;
     std::string strConnection;
+    std::string strTransport = "tcp";  // one of kTransports
+    bool bTransportGiven = false;
     std::string strHost = "127.0.0.1";
-    long nPort = 502;
+    long nPort = 502;  // the transport's own unless given
+    bool bPortGiven = false;
+    std::string strCaFile;  // --transport tls: the three files
+    std::string strCertFile;
+    std::string strKeyFile;
+    std::string strKeyPassphraseFile;
     long nTimeout = 10000;
     bool bReconnect = false;
     long nTries = 1;
@@ -55,6 +62,9 @@ inline const char* const kTypes[DATA_TYPE_COUNT] = {
     "bin16",        "int64-abcd",     "int64-cdab",   "int64-badc",   "int64-dcba",
     "uint64-abcd",  "uint64-cdab",    "uint64-badc",  "uint64-dcba",  "float64-abcd",
     "float64-cdab", "float64-badc",   "float64-dcba"};
+// The transports by name, and the port each is served on unless --port says.
+inline const char* const kTransports[] = {"tcp", "rtu-over-tcp", "udp", "tls"};
+inline const long kTransportPorts[] = {502, 502, 502, 802};
 inline const char* const kWriteFunctions[WRITE_FUNCTION_COUNT] = {"register", "coil"};
 
 // Every option with the field it sets, in the order --help shows them.

@@ -8,9 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
+
+#include <termios.h>
+#include <unistd.h>
 
 #include "PollOptions.h"
 #include "PollOutput.h"
@@ -27,6 +32,7 @@
 #include "testview/ReadWrite.h"
 #include "testview/RowFormat.h"
 #include "transport/RemoteModbus.h"
+#include "transport/TlsModbus.h"
 
 namespace {
 
@@ -269,23 +275,107 @@ std::string DeviceName(const Options& o) {
     return o.strConfig.empty() ? o.strHost + ":" + std::to_string(o.nPort) : o.strConnection;
 }
 
+// The connection kind of a --transport name: kTransports is in kind order
+// from Open Modbus on.
+WORD TransportKind(const std::string& strTransport) {
+    for (size_t i = 0; i < std::size(kTransports); ++i) {
+        if (strTransport == kTransports[i]) {
+            return static_cast<WORD>(CONNECTION_OPEN_MODBUS + i);
+        }
+    }
+    return CONNECTION_OPEN_MODBUS;
+}
+
+// A line typed on the terminal without echo, after the prompt on standard
+// error; false when standard input ended first.
+bool AskHidden(const std::string& strPrompt, CString& strLine) {
+    std::fprintf(stderr, "%s", strPrompt.c_str());
+    std::fflush(stderr);
+    termios saved{};
+    const bool bTerminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (bTerminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        quiet.c_lflag |= ECHONL;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    char buf[1024];
+    const bool bRead = std::fgets(buf, sizeof buf, stdin) != nullptr;
+    if (bTerminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    }
+    strLine = bRead ? CString(buf) : CString();
+    std::memset(buf, 0, sizeof buf);
+    while (!strLine.empty() && (strLine.back() == '\n' || strLine.back() == '\r')) {
+        strLine.pop_back();
+    }
+    return bRead;
+}
+
+// Gives a Modbus/TCP Security master the passphrase of its key when the key
+// is encrypted: asked on the terminal, or the first line of
+// --key-passphrase-file. False, with the reason on standard error, when it
+// cannot be had.
+bool SupplyPassphrase(const Options& o, CRemoteModbus* pModbus) {
+    auto* pTls = dynamic_cast<CTlsModbus*>(pModbus);
+    if (pTls == nullptr || !CTlsModbus::KeyNeedsPassphrase(pTls->GetKeyFile())) {
+        return true;
+    }
+    CString strPassphrase;
+    if (!o.strKeyPassphraseFile.empty()) {
+        std::ifstream file(o.strKeyPassphraseFile);
+        if (!file) {
+            std::fprintf(stderr, "regprobe-poll: cannot read %s: %s\n",
+                         o.strKeyPassphraseFile.c_str(), std::strerror(errno));
+            return false;
+        }
+        std::getline(file, strPassphrase);
+        if (!strPassphrase.empty() && strPassphrase.back() == '\r') {
+            strPassphrase.pop_back();
+        }
+    } else if (::isatty(STDIN_FILENO) == 1) {
+        if (!AskHidden("Passphrase for " + pTls->GetKeyFile() + ": ", strPassphrase)) {
+            std::fprintf(stderr, "regprobe-poll: no passphrase given\n");
+            return false;
+        }
+    } else {
+        std::fprintf(stderr,
+                     "regprobe-poll: the key %s is encrypted; give its passphrase with "
+                     "--key-passphrase-file FILE\n",
+                     pTls->GetKeyFile().c_str());
+        return false;
+    }
+    pTls->SetKeyPassphrase(strPassphrase);
+    return true;
+}
+
 // The master: a saved connection, or one made from the options. Open is
 // false, with the reason on standard error, when there is none to use.
 class CDevice {
 public:
     bool Open(const Options& o) {
         if (o.strConfig.empty()) {
-            m_tcp.m_nTries = WORD(o.nTries);
-            m_tcp.SetHost(o.strHost);
-            m_tcp.SetPort(WORD(o.nPort));
-            m_tcp.SetTimeout(DWORD(o.nTimeout));
-            m_tcp.SetReconnect(o.bReconnect ? TRUE : FALSE);
-            m_pModbus = &m_tcp;
-            m_pTcp = &m_tcp;
+            m_pOwn.reset(NewHostModbus(TransportKind(o.strTransport)));
+            CRemoteModbus& m = *m_pOwn;
+            m.m_nTries = WORD(o.nTries);
+            m.SetHost(o.strHost);
+            m.SetPort(WORD(o.nPort));
+            m.SetTimeout(DWORD(o.nTimeout));
+            m.SetReconnect(o.bReconnect ? TRUE : FALSE);
+            if (auto* pTls = dynamic_cast<CTlsModbus*>(&m)) {
+                pTls->SetCaFile(o.strCaFile);
+                pTls->SetCertFile(o.strCertFile);
+                pTls->SetKeyFile(o.strKeyFile);
+            }
+            if (!SupplyPassphrase(o, &m)) {
+                return false;
+            }
+            m_pModbus = &m;
+            m_pTcp = &m;
             // Without a connection the reads fail, and are printed as they fail,
             // until one can be made.
-            if (!m_tcp.Connect(CString(), 0, 0)) {
-                ReportConnectionError(m_tcp, o);
+            if (!m.Connect(CString(), 0, 0)) {
+                ReportConnectionError(m, o);
             }
             return true;
         }
@@ -303,9 +393,21 @@ public:
             m_pModbus->m_nTries = WORD(o.nTries);
         }
         // Local/DCom records reach their line through the server, which
-        // keeps it open; only an Open Modbus record has a connection to lose.
+        // keeps it open; only a record by host and port has a connection
+        // to lose.
         m_pTcp = pConnection->GetRemoteModbus();
         if (m_pTcp != nullptr && !m_pTcp->IsConnected()) {
+            // An encrypted key could not be used while loading: its
+            // passphrase first, then the connection again.
+            auto* pTls = dynamic_cast<CTlsModbus*>(m_pTcp);
+            if (pTls != nullptr && CTlsModbus::KeyNeedsPassphrase(pTls->GetKeyFile())) {
+                if (!SupplyPassphrase(o, m_pTcp)) {
+                    return false;
+                }
+                if (m_pTcp->Connect(CString(), 0, 0)) {
+                    return true;
+                }
+            }
             ReportConnectionError(*m_pTcp, o);
         }
         return true;
@@ -317,7 +419,8 @@ public:
         }
     }
     CModbus* Modbus() const { return m_pModbus; }
-    // The Modbus/TCP master to connect again when it lost its connection.
+    // The master by host and port to connect again when it lost its
+    // connection.
     CRemoteModbus* Tcp() const { return m_pTcp; }
 
 private:
@@ -329,7 +432,7 @@ private:
                      strCause.empty() ? DeviceName(o).c_str() : strCause.c_str());
     }
 
-    CRemoteModbus m_tcp;
+    std::unique_ptr<CRemoteModbus> m_pOwn;
     CConnections m_connections;
     CModbus* m_pModbus = nullptr;
     CRemoteModbus* m_pTcp = nullptr;

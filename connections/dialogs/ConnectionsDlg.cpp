@@ -40,8 +40,10 @@ BOOL CConnectionsDlg::OnInitDialog() {
 
 void CConnectionsDlg::FillControls() {
     m_comboType->clear();
-    AddString(m_comboType, ConnectionTypeLabel(CONNECTION_LOCAL_DCOM));
-    AddString(m_comboType, ConnectionTypeLabel(CONNECTION_OPEN_MODBUS));
+    // In kind order: the line's index is the kind less one.
+    for (WORD nType = CONNECTION_LOCAL_DCOM; nType <= CONNECTION_TLS; ++nType) {
+        AddString(m_comboType, ConnectionTypeLabel(nType));
+    }
     m_comboType->setCurrentIndex(0);
 
     m_listConnections->clear();
@@ -51,26 +53,26 @@ void CConnectionsDlg::FillControls() {
 }
 
 void CConnectionsDlg::OnAdd() {
+    const int nIndex = m_comboType->currentIndex();
+    if (nIndex < 0 || nIndex >= CONNECTION_TLS) {
+        return;
+    }
+    const auto nType = static_cast<WORD>(nIndex + CONNECTION_LOCAL_DCOM);
+    CConnection* pConnection = nullptr;
     // Owned by this dialog, as the system's owner rule (the active popup of
     // the main window) would have it, so this one is blocked meanwhile.
-    CCommParamsDlg commParamsDlg(this);
-    CRemoteServerDlg remoteServerDlg(this);
-    CConnection* pConnection = nullptr;
-    switch (m_comboType->currentIndex()) {
-        case 0:
-            commParamsDlg.m_bNew = TRUE;
-            commParamsDlg.SetConnection(nullptr);
-            commParamsDlg.DoModal();
-            pConnection = commParamsDlg.GetConnection();
-            break;
-        case 1:
-            remoteServerDlg.m_bNew = TRUE;
-            remoteServerDlg.SetConnection(nullptr);
-            remoteServerDlg.DoModal();
-            pConnection = remoteServerDlg.GetConnection();
-            break;
-        default:
-            return;
+    if (nType == CONNECTION_LOCAL_DCOM) {
+        CCommParamsDlg commParamsDlg(this);
+        commParamsDlg.m_bNew = TRUE;
+        commParamsDlg.SetConnection(nullptr);
+        commParamsDlg.DoModal();
+        pConnection = commParamsDlg.GetConnection();
+    } else {
+        CRemoteServerDlg remoteServerDlg(nType, this);
+        remoteServerDlg.m_bNew = TRUE;
+        remoteServerDlg.SetConnection(nullptr);
+        remoteServerDlg.DoModal();
+        pConnection = remoteServerDlg.GetConnection();
     }
     // Only what the sub-dialog created counts, not how it ended.
     if (pConnection != nullptr) {
@@ -92,8 +94,8 @@ void CConnectionsDlg::OnEdit() {
         dlg.m_bNew = FALSE;
         dlg.SetConnection(pConnection);
         dlg.DoModal();
-    } else if (pConnection->GetType() == CONNECTION_OPEN_MODBUS) {
-        CRemoteServerDlg dlg(this);
+    } else if (IsHostConnection(pConnection->GetType())) {
+        CRemoteServerDlg dlg(pConnection->GetType(), this);
         dlg.m_bNew = FALSE;
         dlg.SetConnection(pConnection);
         dlg.DoModal();

@@ -1,5 +1,5 @@
 // Connections, dialog 131: lists the application's connections, adds one of
-// either kind through its own dialog, edits or removes the selected one, and
+// any kind through its kind's dialog, edits or removes the selected one, and
 // saves the collection to or loads it from "Regpr.cfg". Every change acts on
 // the collection at once.
 #pragma once

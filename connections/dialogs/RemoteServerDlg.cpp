@@ -1,35 +1,127 @@
 #include "RemoteServerDlg.h"
 
+#include <QInputDialog>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "DlgText.h"
 #include "JobWatch.h"
 #include "connections/Connections.h"
 #include "connections/RemoteConnectAttempt.h"
+#include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "res/Resource.h"
 #include "transport/RemoteModbus.h"
+#include "transport/TlsModbus.h"
 
-CRemoteServerDlg::CRemoteServerDlg(QWidget* pParent) : CDialog(IDD_REMOTE_SERVER, pParent) {
+namespace {
+constexpr char kCertFilter[] =
+    "Certificates (*.pem;*.crt;*.cer)|*.pem;*.crt;*.cer|All Files (*)|*||";
+constexpr char kKeyFilter[] = "Private keys (*.pem;*.key)|*.pem;*.key|All Files (*)|*||";
+
+// The passphrase of an encrypted key, asked in a password field; FALSE when
+// the user cancelled.
+BOOL AskPassphrase(QWidget* pParent, const CString& strKeyFile, CString& strPassphrase) {
+    QInputDialog dlg(pParent);
+    dlg.setObjectName("passphrase");
+    dlg.setWindowTitle(QStringLiteral("Private Key Passphrase"));
+    dlg.setLabelText(QString::fromStdString("Passphrase for " + strKeyFile + ":"));
+    dlg.setTextEchoMode(QLineEdit::Password);
+    dlg.setWindowModality(Qt::WindowModal);
+    if (dlg.exec() != QDialog::Accepted) {
+        return FALSE;
+    }
+    strPassphrase = dlg.textValue().toStdString();
+    return TRUE;
+}
+
+// Why a file named in the dialog cannot be read; empty when it can.
+CString FileProblem(const char* pszWhat, const CString& strFile) {
+    if (strFile.empty()) {
+        return CString("Choose the ") + pszWhat + " file";
+    }
+    std::error_code ec;
+    if (!std::filesystem::exists(strFile, ec)) {
+        return CString("The ") + pszWhat + " file does not exist:\n" + strFile;
+    }
+    if (!std::filesystem::is_regular_file(strFile, ec)) {
+        return CString("The ") + pszWhat + " file is not a file:\n" + strFile;
+    }
+    return CString();
+}
+}  // namespace
+
+CRemoteServerDlg::CRemoteServerDlg(QWidget* pParent)
+    : CRemoteServerDlg(CONNECTION_OPEN_MODBUS, pParent) {}
+
+CRemoteServerDlg::CRemoteServerDlg(WORD nType, QWidget* pParent)
+    : CDialog(nType == CONNECTION_TLS ? IDD_TLS_SERVER : IDD_REMOTE_SERVER, pParent),
+      m_nType(nType) {
     MapCommand(IDC_OK_BUTTON, [this] { OnOkButton(); });
+    if (IsTls()) {
+        MapCommand(IDC_BUTTON_BROWSE_CA, [this] { Browse(m_editCaFile, kCertFilter); });
+        MapCommand(IDC_BUTTON_BROWSE_CERT, [this] { Browse(m_editCertFile, kCertFilter); });
+        MapCommand(IDC_BUTTON_BROWSE_KEY, [this] { Browse(m_editKeyFile, kKeyFilter); });
+    }
 }
 
 // The watch abandons an attempt still running.
 CRemoteServerDlg::~CRemoteServerDlg() = default;
+
+CString CRemoteServerDlg::TitleOf(WORD nType) {
+    switch (nType) {
+        case CONNECTION_RTU_OVER_TCP:
+            return "RTU over TCP Connection";
+        case CONNECTION_UDP:
+            return "Modbus/UDP Connection";
+        case CONNECTION_TLS:
+            return "Modbus/TCP Security Connection";
+        default:
+            return "Remote Server Connection";
+    }
+}
+
+CString CRemoteServerDlg::NameOf(WORD nType, const CString& strHost, const CString& strPort) {
+    const CString strPlace = strHost + ":" + strPort;
+    switch (nType) {
+        case CONNECTION_RTU_OVER_TCP:
+            return "rtu-over-tcp:" + strPlace;
+        case CONNECTION_UDP:
+            return "udp:" + strPlace;
+        case CONNECTION_TLS:
+            return "tls:" + strPlace;
+        default:
+            return strPlace;
+    }
+}
 
 void CRemoteServerDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_EDIT_TIMEOUT, m_editTimeout);
     DDX_Control(pDX, IDC_EDIT_PORT, m_editPort);
     DDX_Control(pDX, IDC_EDIT_ADDRESS, m_editAddress);
+    if (IsTls()) {
+        DDX_Control(pDX, IDC_EDIT_CA_FILE, m_editCaFile);
+        DDX_Control(pDX, IDC_EDIT_CERT_FILE, m_editCertFile);
+        DDX_Control(pDX, IDC_EDIT_KEY_FILE, m_editKeyFile);
+    }
 }
 
 BOOL CRemoteServerDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    setWindowTitle(QString::fromStdString(TitleOf(m_nType)));
     // Below the buttons, shown only while connecting.
-    m_connecting.Create(this, MapDialogRect(13, 84, 159, 9), MapDialogRect(13, 95, 159, 9));
+    const int y = IsTls() ? 175 : 84;
+    m_connecting.Create(this, MapDialogRect(13, y, 159, 9), MapDialogRect(13, y + 11, 159, 9));
     if (!m_bNew) {
         FillFromConnection();
+    } else if (m_nType != CONNECTION_OPEN_MODBUS) {
+        // The newer kinds offer their usual port; Open Modbus starts empty.
+        std::unique_ptr<CRemoteModbus> pDefaults(NewHostModbus(m_nType));
+        if (pDefaults != nullptr) {
+            SetWindowText(m_editPort, std::to_string(pDefaults->GetPort()));
+        }
     }
     return TRUE;
 }
@@ -42,9 +134,26 @@ void CRemoteServerDlg::FillFromConnection() {
     SetWindowText(m_editAddress, pModbus->GetHost());
     SetWindowText(m_editPort, std::to_string(pModbus->GetPort()));
     SetWindowText(m_editTimeout, std::to_string(pModbus->GetTimeout()));
+    if (auto* pTls = dynamic_cast<CTlsModbus*>(pModbus); pTls != nullptr && IsTls()) {
+        SetWindowText(m_editCaFile, pTls->GetCaFile());
+        SetWindowText(m_editCertFile, pTls->GetCertFile());
+        SetWindowText(m_editKeyFile, pTls->GetKeyFile());
+    }
     // Address and port make up the name.
     m_editAddress->setEnabled(false);
     m_editPort->setEnabled(false);
+}
+
+void CRemoteServerDlg::Browse(QLineEdit* pEdit, const char* pszFilter) {
+    if (IsConnecting()) {
+        return;
+    }
+    const CString strNow = GetWindowText(pEdit);
+    CFileDialog dlg(TRUE, nullptr, strNow.empty() ? nullptr : strNow.c_str(),
+                    OFN_HIDEREADONLY | OFN_FILEMUSTEXIST, pszFilter, this);
+    if (dlg.DoModal() == IDOK) {
+        SetWindowText(pEdit, dlg.GetPathName());
+    }
 }
 
 void CRemoteServerDlg::OnOkButton() {
@@ -60,6 +169,24 @@ void CRemoteServerDlg::OnCancel() {
     CDialog::OnCancel();
 }
 
+BOOL CRemoteServerDlg::TakeTlsFiles(CTlsFiles& files) {
+    files.strCaFile = Trim(GetWindowText(m_editCaFile));
+    files.strCertFile = Trim(GetWindowText(m_editCertFile));
+    files.strKeyFile = Trim(GetWindowText(m_editKeyFile));
+    for (const auto& [pszWhat, strFile] : {std::pair{"CA certificate", files.strCaFile},
+                                           std::pair{"client certificate", files.strCertFile},
+                                           std::pair{"private key", files.strKeyFile}}) {
+        const CString strProblem = FileProblem(pszWhat, strFile);
+        if (!strProblem.empty()) {
+            AfxMessageBox(strProblem, MB_OK);
+            return FALSE;
+        }
+    }
+    // Asked here, before the attempt's thread starts; kept in memory only.
+    return !CTlsModbus::KeyNeedsPassphrase(files.strKeyFile) ||
+           AskPassphrase(this, files.strKeyFile, files.strKeyPassphrase);
+}
+
 BOOL CRemoteServerDlg::ApplyAndConnect() {
     UpdateData(TRUE);
     if (m_bNew) {
@@ -71,7 +198,7 @@ BOOL CRemoteServerDlg::ApplyAndConnect() {
             AfxMessageBox("Invalid port", MB_OK);
             return FALSE;
         }
-        m_strNewName = strAddress + ":" + strPort;
+        m_strNewName = NameOf(m_nType, strAddress, strPort);
         CConnection* pExisting = nullptr;
         if (theConnections.Lookup(m_strNewName, pExisting)) {
             AfxMessageBox("Connection Alredy Exist", MB_OK);
@@ -92,10 +219,17 @@ BOOL CRemoteServerDlg::ApplyAndConnect() {
         AfxMessageBox("Invalid timeout", MB_OK);
         return FALSE;
     }
+    CTlsFiles files;
+    if (IsTls() && !TakeTlsFiles(files)) {
+        return FALSE;
+    }
     const CString strHost = GetWindowText(m_editAddress);
     const auto nPort = static_cast<WORD>(std::atol(GetWindowText(m_editPort).c_str()));
-    m_pAttempt = std::make_shared<CRemoteConnectAttempt>(pSettings, strHost, nPort,
+    m_pAttempt = std::make_shared<CRemoteConnectAttempt>(m_nType, pSettings, strHost, nPort,
                                                          static_cast<DWORD>(nTimeout));
+    if (IsTls()) {
+        m_pAttempt->SetTlsFiles(files);
+    }
     ShowConnecting(Trim(strHost) + ":" + std::to_string(nPort));
     // The thread holds the attempt itself and never the dialog or the record.
     std::shared_ptr<CRemoteConnectAttempt> pAttempt = m_pAttempt;
@@ -120,6 +254,12 @@ void CRemoteServerDlg::ShowConnecting(const CString& strTarget) {
     if (QWidget* pOk = GetDlgItem(IDC_OK_BUTTON)) {
         pOk->setEnabled(!bConnecting);
     }
+    if (IsTls()) {
+        for (int nID : {IDC_EDIT_CA_FILE, IDC_EDIT_CERT_FILE, IDC_EDIT_KEY_FILE,
+                        IDC_BUTTON_BROWSE_CA, IDC_BUTTON_BROWSE_CERT, IDC_BUTTON_BROWSE_KEY}) {
+            GetDlgItem(nID)->setEnabled(!bConnecting);
+        }
+    }
 }
 
 void CRemoteServerDlg::OnConnectDone() {
@@ -131,7 +271,7 @@ void CRemoteServerDlg::OnConnectDone() {
     ShowConnecting(CString());
     if (pAttempt->IsConnected()) {
         if (m_bNew) {
-            m_pConnection = theConnections.Add(m_strNewName, CONNECTION_OPEN_MODBUS);
+            m_pConnection = theConnections.Add(m_strNewName, m_nType);
             if (m_pConnection == nullptr) {
                 AfxMessageBox("Error Adding Connection", MB_OK);
                 return;

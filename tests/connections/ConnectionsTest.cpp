@@ -25,6 +25,9 @@
 #include "tests/support/TempDir.h"
 #include "transport/AutoModbus.h"
 #include "transport/RemoteModbus.h"
+#include "transport/RtuOverTcpModbus.h"
+#include "transport/TlsModbus.h"
+#include "transport/UdpModbus.h"
 
 namespace {
 
@@ -189,12 +192,13 @@ TEST_F(Connections, FilesThatAreNotOurs) {
     CByteArray one = Stored(src);
     CByteArray record(one.begin() + 4, one.end());
 
-    // Unknown kind second: the first stays, loading stops there.
+    // Unknown kind second (6, the first after ours): the first stays,
+    // loading stops there.
     CByteArray bytes{3, 0, 0, 0};
     bytes.insert(bytes.end(), record.begin(), record.end());
     CByteArray odd = Counted("odd");
     bytes.insert(bytes.end(), odd.begin(), odd.end());
-    bytes.insert(bytes.end(), {7, 0, 0});
+    bytes.insert(bytes.end(), {6, 0, 0});
     bytes.insert(bytes.end(), record.begin(), record.end());
     CConnections c;
     Load(c, bytes);
@@ -215,6 +219,91 @@ TEST_F(Connections, FilesThatAreNotOurs) {
     Load(e, huge);
     EXPECT_EQ(e.GetCount(), 1u);
 }
+
+// Each host-and-port kind is an Open Modbus record under its own kind, the
+// Modbus/TCP Security one followed by its three files; the kind brings its
+// own master and default port, and loading gives back the file's bytes.
+class ConnectionKinds : public Connections, public testing::WithParamInterface<WORD> {
+protected:
+    // Settings that differ from every default, towards a closed port.
+    static void Configure(CRemoteModbus& m, WORD nPort) {
+        m.m_nTries = 3;
+        m.m_bMapServerErrors = FALSE;
+        m.m_byServerErrorBase = 0x90;
+        m.SetHost("127.0.0.1");
+        m.SetPort(nPort);
+        m.SetTimeout(700);
+    }
+};
+
+TEST_P(ConnectionKinds, SavedAndLoadedWithTheirOwnFields) {
+    const WORD nType = GetParam();
+    WORD nClosed = 0;
+    ::close(ListenLoopback(-1, &nClosed));
+
+    CConnections c;
+    CConnection* p = c.Add("dev", nType);
+    CRemoteModbus* m = p->GetRemoteModbus();
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(p->GetAutoModbus(), nullptr);
+    const std::type_info& kind = nType == CONNECTION_RTU_OVER_TCP ? typeid(CRtuOverTcpModbus)
+                                 : nType == CONNECTION_UDP        ? typeid(CUdpModbus)
+                                 : nType == CONNECTION_TLS        ? typeid(CTlsModbus)
+                                                                  : typeid(CRemoteModbus);
+    EXPECT_TRUE(typeid(*m) == kind);
+    EXPECT_EQ(m->GetPort(), nType == CONNECTION_TLS ? 802 : 502);
+    Configure(*m, nClosed);
+    auto* pTls = dynamic_cast<CTlsModbus*>(m);
+    if (pTls != nullptr) {
+        pTls->SetCaFile("/etc/regprobe/ca.pem");
+        pTls->SetCertFile("client cert.pem");
+        pTls->SetKeyFile("");
+    }
+    const CByteArray bytes = Stored(c);
+
+    CConnections open;
+    Configure(*open.Add("dev", CONNECTION_OPEN_MODBUS)->GetRemoteModbus(), nClosed);
+    CByteArray expected = Stored(open);
+    expected[8] = static_cast<BYTE>(nType);
+    if (pTls != nullptr) {
+        for (const CString strFile : {"/etc/regprobe/ca.pem", "client cert.pem", ""}) {
+            expected.push_back(static_cast<BYTE>(strFile.size()));  // counted strings
+            for (char ch : strFile) {
+                expected.push_back(static_cast<BYTE>(ch));
+            }
+        }
+    }
+    EXPECT_EQ(bytes, expected);
+
+    CConnections loaded;
+    Load(loaded, bytes);
+    CConnection* q = nullptr;
+    ASSERT_TRUE(loaded.Lookup("dev", q));
+    EXPECT_EQ(q->GetType(), nType);
+    CRemoteModbus* n = q->GetRemoteModbus();
+    ASSERT_NE(n, nullptr);
+    EXPECT_TRUE(typeid(*n) == kind);
+    EXPECT_EQ(n->m_nTries, 3);
+    EXPECT_EQ(n->GetHost(), "127.0.0.1");
+    EXPECT_EQ(n->GetPort(), nClosed);
+    EXPECT_EQ(n->GetTimeout(), 700u);
+    EXPECT_EQ(n->m_byServerErrorBase, 0x90);
+    if (pTls != nullptr) {
+        auto* pLoaded = dynamic_cast<CTlsModbus*>(n);
+        ASSERT_NE(pLoaded, nullptr);
+        EXPECT_EQ(pLoaded->GetCaFile(), "/etc/regprobe/ca.pem");
+        EXPECT_EQ(pLoaded->GetCertFile(), "client cert.pem");
+        EXPECT_EQ(pLoaded->GetKeyFile(), "");
+    }
+    EXPECT_EQ(Stored(loaded), bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ConnectionKinds,
+                         testing::Values(CONNECTION_OPEN_MODBUS, CONNECTION_RTU_OVER_TCP,
+                                         CONNECTION_UDP, CONNECTION_TLS),
+                         [](const testing::TestParamInfo<WORD>& info) {
+                             return "Kind" + std::to_string(info.param);
+                         });
 
 TEST_F(Connections, CutAtEveryOffset) {
     CFakeSerialServer server;

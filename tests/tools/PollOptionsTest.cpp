@@ -19,8 +19,15 @@ Fields Dump(const CPollOptions& o) {
     auto n = [](long n) { return std::to_string(n); };
     return {{"config", o.strConfig},
             {"connection", o.strConnection},
+            {"transport", o.strTransport},
+            {"transportGiven", n(o.bTransportGiven)},
             {"host", o.strHost},
             {"port", n(o.nPort)},
+            {"portGiven", n(o.bPortGiven)},
+            {"ca", o.strCaFile},
+            {"cert", o.strCertFile},
+            {"key", o.strKeyFile},
+            {"keyPassphraseFile", o.strKeyPassphraseFile},
             {"timeout", n(o.nTimeout)},
             {"reconnect", n(o.bReconnect)},
             {"tries", n(o.nTries)},
@@ -57,7 +64,12 @@ const std::map<std::string, std::pair<const char*, Fields>> kEffects = {
     {"--config", {"a.cfg", {{"config", "a.cfg"}}}},
     {"--connection", {"com1", {{"connection", "com1"}}}},
     {"--host", {"plc.invalid", {{"host", "plc.invalid"}, {"addressGiven", "1"}}}},
-    {"--port", {"0x5DE", {{"port", "1502"}, {"addressGiven", "1"}}}},
+    {"--transport", {"rtu-over-tcp", {{"transport", "rtu-over-tcp"}, {"transportGiven", "1"}}}},
+    {"--port", {"0x5DE", {{"port", "1502"}, {"addressGiven", "1"}, {"portGiven", "1"}}}},
+    {"--ca", {"ca.pem", {{"ca", "ca.pem"}}}},
+    {"--cert", {"client.pem", {{"cert", "client.pem"}}}},
+    {"--key", {"client.key", {{"key", "client.key"}}}},
+    {"--key-passphrase-file", {"pass", {{"keyPassphraseFile", "pass"}}}},
     {"--timeout", {"0xFFFFFFFF", {{"timeout", "4294967295"}, {"addressGiven", "1"}}}},
     {"--reconnect", {nullptr, {{"reconnect", "1"}, {"addressGiven", "1"}}}},
     {"--tries", {"7", {{"tries", "7"}, {"triesGiven", "1"}}}},
@@ -132,8 +144,9 @@ TEST(PollOptions, EachEntrySetsItsOwnFieldsAndIsInTheHelp) {
 
 struct CRule {
     std::vector<const char*> args;
-    const char* pszError;  // null: parsed, with the count below
+    const char* pszError;  // null: parsed, with the count and port below
     long nCount;
+    long nPort = 502;
 };
 
 void PrintTo(const CRule& rule, std::ostream* pOut) {
@@ -157,6 +170,7 @@ TEST_P(PollOptionRules, ApplyAfterTheParse) {
     } else {
         EXPECT_EQ(result, CCommandLine::EResult::RUN) << strError;
         EXPECT_EQ(o.nCount, GetParam().nCount);
+        EXPECT_EQ(o.nPort, GetParam().nPort);
     }
 }
 
@@ -190,6 +204,34 @@ INSTANTIATE_TEST_SUITE_P(
         CRule{{"--raw", "03", "--once"}, "--raw goes without --write, --once and --count", 0},
         CRule{{"--scan-addresses", "--count", "2"},
               "a scan goes without --write, --once and --count",
+              0},
+        // Each transport's own port unless one is given.
+        CRule{{"--transport", "rtu-over-tcp"}, nullptr, -1, 502},
+        CRule{{"--transport", "udp", "--port", "1502"}, nullptr, -1, 1502},
+        CRule{{"--transport", "tls", "--ca", "a", "--cert", "b", "--key", "c"}, nullptr, -1, 802},
+        CRule{{"--port", "502", "--transport", "tls", "--ca", "a", "--cert", "b", "--key", "c",
+               "--key-passphrase-file", "p"},
+              nullptr,
+              -1,
+              502},
+        CRule{{"--transport", "serial"},
+              "unknown transport 'serial' for --transport: one of tcp, rtu-over-tcp, udp, tls",
+              0},
+        CRule{{"--transport", "tls", "--ca", "a", "--key", "c"},
+              "--transport tls needs --ca, --cert and --key",
+              0},
+        CRule{{"--cert", "b"},
+              "--ca, --cert, --key and --key-passphrase-file go with --transport tls",
+              0},
+        CRule{{"--transport", "udp", "--key-passphrase-file", "p"},
+              "--ca, --cert, --key and --key-passphrase-file go with --transport tls",
+              0},
+        CRule{{"--config", "a", "--connection", "b", "--transport", "tcp"},
+              "a saved connection brings its own transport and files",
+              0},
+        CRule{{"--config", "a", "--connection", "b", "--key-passphrase-file", "p"}, nullptr, -1},
+        CRule{{"--config", "a", "--connection", "b", "--ca", "x"},
+              "a saved connection brings its own transport and files",
               0}));
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/fsuid.h>
 #include <sys/stat.h>
 
+#include <QComboBox>
 #include <QListWidget>
 #include <QProgressDialog>
 #include <algorithm>
@@ -118,6 +119,36 @@ TEST_F(ConnectionsDlg, AddsOfEitherKindEditAndRemove) {
     EXPECT_EQ(m_boxes.m_boxes[0].nType, UINT(MB_YESNO));
     EXPECT_EQ(Lines(), std::vector<CString>{names[0]});
     EXPECT_EQ(ConnectionNames(), std::vector<CString>{names[0]});
+}
+
+// The box lists every kind; each host-and-port kind opens the dialog under
+// its own title for Add, and for Edit of a record of that kind.
+TEST_F(ConnectionsDlg, EachKindOpensItsOwnDialog) {
+    auto* pCombo = Ctl<QComboBox>(&m_dlg, IDC_COMBO_TYPE);
+    std::vector<CString> kinds;
+    for (int i = 0; i < pCombo->count(); ++i) {
+        kinds.push_back(pCombo->itemText(i).toStdString());
+    }
+    EXPECT_EQ(kinds, (std::vector<CString>{"Local/DCom", "Open Modbus", "RTU over TCP",
+                                           "Modbus/UDP", "Modbus/TCP Security"}));
+    const std::pair<WORD, const char*> titles[] = {
+        {CONNECTION_RTU_OVER_TCP, "RTU over TCP Connection"},
+        {CONNECTION_UDP, "Modbus/UDP Connection"},
+        {CONNECTION_TLS, "Modbus/TCP Security Connection"}};
+    for (const auto& [nType, pszTitle] : titles) {
+        Add(ConnectionTypeLabel(nType), pszTitle, [](QWidget* p) { Click(p, IDCANCEL); });
+        theConnections.Add(pszTitle, nType);
+        Ctl<QListWidget>(&m_dlg, IDC_LIST_CONNECTIONS)->addItem(pszTitle);  // as Load shows it
+        Select(pszTitle);
+        QString strTitle;
+        WhenModal([&strTitle](QWidget* p) {
+            strTitle = p->windowTitle();
+            Click(p, IDCANCEL);
+        });
+        Click(&m_dlg, IDC_BUTTON_EDIT);
+        EXPECT_EQ(strTitle.toStdString(), pszTitle);
+    }
+    EXPECT_EQ(theConnections.GetCount(), 3u);
 }
 
 TEST_F(ConnectionsDlg, SaveThenLoadGivesTheNamesBackConnected) {
