@@ -379,8 +379,19 @@ int MeasureThroughput(CRegprobeView* pView, CModbus* pModbus, const Options& opt
 // while every window polls at interval 0, with every window's chart open or
 // none.
 void MeasureLatency(const std::vector<CRegprobeView*>& views, const Options& opt, bool bCharts) {
+    // The charts are open and drawn once before polling starts: opening a
+    // window is not what is measured.
     for (CRegprobeView* p : views) {
         p->ShowChart(bCharts);
+    }
+    RunEventsUntil(
+        [&] {
+            return std::all_of(views.begin(), views.end(), [&](CRegprobeView* p) {
+                return !bCharts || p->GetChart()->m_pPlot->Paints() > 0;
+            });
+        },
+        10000);
+    for (CRegprobeView* p : views) {
         p->m_editInterval->setText("0");
         p->m_checkEnablePoll->click();
     }

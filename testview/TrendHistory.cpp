@@ -85,8 +85,16 @@ void CTrendHistory::Advance(CRing<B>* levels, std::int64_t nMillis) {
             CRing<B>& next = levels[nLevel + 1];
             Merge(next.At(next.nHead), ring.At(ring.nHead));
         }
-        for (std::int64_t n = std::max(ring.nHead + 1, nNew - BUCKETS + 1); n <= nNew; ++n) {
-            ring.At(n) = B();
+        if (nNew - ring.nHead >= BUCKETS) {
+            ring.buckets.assign(size_t(BUCKETS), B());  // every bucket is a new one
+        } else {
+            for (std::int64_t n = ring.nHead + 1; n <= nNew; ++n) {
+                if (n - ring.nBase < BUCKETS) {
+                    ring.buckets.push_back(B());  // still growing: n is the next
+                } else {
+                    ring.At(n) = B();
+                }
+            }
         }
         ring.nHead = nNew;
     }
@@ -112,8 +120,7 @@ B CTrendHistory::Combined(const CRing<B>* levels, int nLevel, std::int64_t nBuck
 void CTrendHistory::StartTrace(CTrace& trace, int nRow) const {
     trace.nRow = nRow;
     for (int nLevel = 0; nLevel < LEVELS; ++nLevel) {
-        trace.levels[nLevel].buckets.assign(size_t(BUCKETS), CTrendBucket());
-        trace.levels[nLevel].nHead = m_nNewest / BucketMillis(nLevel);
+        trace.levels[nLevel].Start(m_nNewest / BucketMillis(nLevel));
     }
 }
 
@@ -124,7 +131,7 @@ void CTrendHistory::Reset() {
     for (auto& ring : m_cycles) {
         ring.buckets.clear();
         ring.buckets.shrink_to_fit();
-        ring.nHead = 0;
+        ring.nBase = ring.nHead = 0;
     }
     m_statuses.clear();
     m_nNewest = m_nOldest = m_nSamples = 0;
@@ -187,8 +194,7 @@ void CTrendHistory::Add(const CTrendSample& sample) {
         m_key = sample.key;
         m_nNewest = m_nOldest = nMillis;
         for (int nLevel = 0; nLevel < LEVELS; ++nLevel) {
-            m_cycles[nLevel].buckets.assign(size_t(BUCKETS), CCycleBucket());
-            m_cycles[nLevel].nHead = nMillis / BucketMillis(nLevel);
+            m_cycles[nLevel].Start(nMillis / BucketMillis(nLevel));
         }
     }
     ++m_nSamples;
@@ -251,8 +257,7 @@ std::vector<CTrendRun> CTrendHistory::Runs(size_t nTrace, int nLevel, std::int64
     const CTrace& trace = m_traces[nTrace];
     const CRing<CTrendBucket>& ring = trace.levels[nLevel];
     const std::int64_t nLength = BucketMillis(nLevel);
-    const std::int64_t nFirst =
-        std::max({nFrom / nLength, ring.nHead - BUCKETS + 1, std::int64_t(0)});
+    const std::int64_t nFirst = std::max({nFrom / nLength, ring.nHead - BUCKETS + 1, ring.nBase});
     const std::int64_t nLast = std::min((nTo - 1) / nLength, ring.nHead);
     CTrendRun run;
     for (std::int64_t n = nFirst; n <= nLast; ++n) {
@@ -300,8 +305,7 @@ std::vector<CString> CTrendHistory::LogLines(int nLevel, std::int64_t nFrom,
     }
     const CRing<CCycleBucket>& ring = m_cycles[nLevel];
     const std::int64_t nLength = BucketMillis(nLevel);
-    const std::int64_t nFirst =
-        std::max({nFrom / nLength, ring.nHead - BUCKETS + 1, std::int64_t(0)});
+    const std::int64_t nFirst = std::max({nFrom / nLength, ring.nHead - BUCKETS + 1, ring.nBase});
     const std::int64_t nLast = std::min((nTo - 1) / nLength, ring.nHead);
     const bool bFunction = m_key.nReadFunction >= 0 && m_key.nReadFunction < READ_FUNCTION_COUNT;
     const CString strFunction = bFunction ? g_szReadFunctions[m_key.nReadFunction] : "";

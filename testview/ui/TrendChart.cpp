@@ -108,7 +108,15 @@ std::int64_t CTrendPlot::TimeAt(int x) const {
 }
 
 void CTrendPlot::paintEvent(QPaintEvent*) {
+    QElapsedTimer timer;
+    timer.start();
     ++m_nPaints;
+    Paint();
+    const double dMillis = double(timer.nsecsElapsed()) / 1e6;
+    m_dPaintMillis = m_nPaints == 1 ? dMillis : 0.8 * m_dPaintMillis + 0.2 * dMillis;
+}
+
+void CTrendPlot::Paint() {
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     const CTrendHistory& history = m_chart.History();
@@ -376,27 +384,55 @@ CTrendChart::CTrendChart(CTrendHistory& history, QWidget* pParent)
     resize(760, 420);
 }
 
+int CTrendChart::s_nShown = 0;
+
+CTrendChart::~CTrendChart() {
+    if (m_bCounted) {
+        --s_nShown;
+    }
+}
+
 void CTrendChart::showEvent(QShowEvent* pEvent) {
     QWidget::showEvent(pEvent);
-    m_bDirty = true;
+    if (!m_bCounted) {
+        m_bCounted = true;
+        ++s_nShown;
+    }
+    m_bDirty = m_bLegendDirty = true;
+    m_sinceDraw.start();
+    m_sinceLegend.start();
+    RefreshLegend();
     m_pTimer->start();
 }
 
 void CTrendChart::hideEvent(QHideEvent* pEvent) {
     QWidget::hideEvent(pEvent);
+    if (m_bCounted) {
+        m_bCounted = false;
+        --s_nShown;
+    }
     m_pTimer->stop();
 }
 
 void CTrendChart::DataChanged() {
-    m_bDirty = true;
+    m_bDirty = m_bLegendDirty = true;
 }
 
 void CTrendChart::OnTick() {
-    if (!m_bDirty) {
+    if (m_bLegendDirty && m_sinceLegend.elapsed() >= LEGEND_MILLIS) {
+        m_bLegendDirty = false;
+        m_sinceLegend.restart();
+        RefreshLegend();
+    }
+    // The charts shown share the window thread's time for drawing: with
+    // many of them, or a slow display, each draws less often.
+    const double dSpacing =
+        std::max(double(REDRAW_MILLIS), double(s_nShown) * m_pPlot->PaintMillis() / DRAW_SHARE);
+    if (!m_bDirty || double(m_sinceDraw.elapsed()) < dSpacing) {
         return;
     }
     m_bDirty = false;
-    RefreshLegend();
+    m_sinceDraw.restart();
     if (!m_bPaused) {
         m_pPlot->update();
     }
@@ -487,16 +523,24 @@ void CTrendChart::RefreshLegend() {
     for (int nRow = 0; nRow < nRows; ++nRow) {
         QTreeWidgetItem* pItem = m_treeLegend->topLevelItem(nRow);
         const CTraceStyle& style = Style(nRow);
-        pItem->setCheckState(COLUMN_ROW, traced[size_t(nRow)] ? Qt::Checked : Qt::Unchecked);
+        const Qt::CheckState state = traced[size_t(nRow)] ? Qt::Checked : Qt::Unchecked;
+        if (pItem->checkState(COLUMN_ROW) != state) {
+            pItem->setCheckState(COLUMN_ROW, state);
+        }
         if (!traced[size_t(nRow)] && pItem->text(COLUMN_ROW).isEmpty()) {
             pItem->setText(COLUMN_ROW, RowLabel(nRow));
         }
-        pItem->setText(COLUMN_AXIS, style.bRightAxis ? "Right" : "Left");
-        pItem->setText(
-            COLUMN_RANGE,
+        const QString strAxis = style.bRightAxis ? "Right" : "Left";
+        const QString strRange =
             style.bFixed
                 ? QString("%1 to %2").arg(style.dLow, 0, 'g', 6).arg(style.dHigh, 0, 'g', 6)
-                : QString("Auto"));
+                : QString("Auto");
+        if (pItem->text(COLUMN_AXIS) != strAxis) {
+            pItem->setText(COLUMN_AXIS, strAxis);
+        }
+        if (pItem->text(COLUMN_RANGE) != strRange) {
+            pItem->setText(COLUMN_RANGE, strRange);
+        }
     }
     m_bFillingLegend = false;
 }

@@ -5,6 +5,7 @@
 // costs the same however fast the device is polled.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -37,6 +38,8 @@ class CTrendPlot : public QWidget {
 public:
     explicit CTrendPlot(CTrendChart& chart);
     int Paints() const { return m_nPaints; }
+    // What a redraw takes, averaged over the last ones.
+    double PaintMillis() const { return m_dPaintMillis; }
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
@@ -48,11 +51,13 @@ protected:
     void leaveEvent(QEvent* pEvent) override;
 
 private:
+    void Paint();
     QRect PlotRect() const;
     std::int64_t TimeAt(int x) const;
 
     CTrendChart& m_chart;
     int m_nPaints = 0;
+    double m_dPaintMillis = 0;
     int m_nCursorX = -1;
     bool m_bDragging = false;
     int m_nDragX = 0;
@@ -64,12 +69,18 @@ class CTrendChart : public QWidget {
 
 public:
     static constexpr int REDRAW_MILLIS = 34;  // at most about 30 redraws a second
+    // Every chart shown draws less often when drawing them all would take
+    // more than this share of the window thread's time.
+    static constexpr double DRAW_SHARE = 0.15;
+    // The legend's last values change at most this often.
+    static constexpr int LEGEND_MILLIS = 250;
     static constexpr std::int64_t MIN_SPAN = 10 * 1000;
     static constexpr std::int64_t MAX_SPAN = 24 * 3600 * 1000;
 
     // A window of its own over pParent, drawing from history (which
     // outlives it).
     CTrendChart(CTrendHistory& history, QWidget* pParent);
+    ~CTrendChart() override;
 
     // New samples are in the history: shown at the next redraw.
     void DataChanged();
@@ -125,6 +136,11 @@ private:
     std::map<int, CTraceStyle> m_styles;
     QTimer* m_pTimer = nullptr;
     bool m_bDirty = true;
+    bool m_bLegendDirty = true;
+    QElapsedTimer m_sinceDraw;
+    QElapsedTimer m_sinceLegend;
+    bool m_bCounted = false;  // among the charts shown
+    static int s_nShown;
     bool m_bPaused = false;
     std::int64_t m_nSpan = 60 * 1000;
     std::int64_t m_nRight = 0;  // when paused
