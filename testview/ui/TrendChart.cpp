@@ -169,7 +169,11 @@ void CTrendPlot::Paint() {
         const CRange& r = shown[nAxis];
         const double dStep = NiceStep((r.dHigh - r.dLow) / std::max(2, plot.height() / 40));
         const bool bGrid = nAxis == 0 || !bUsed[0];
-        for (double d = std::ceil(r.dLow / dStep) * dStep; d <= r.dHigh; d += dStep) {
+        // Counted, not summed: near 2^64 a step can be below a double's
+        // resolution.
+        const double dFirst = std::ceil(r.dLow / dStep) * dStep;
+        for (int k = 0; k < 64 && dFirst + k * dStep <= r.dHigh; ++k) {
+            const double d = dFirst + k * dStep;
             const double y = plot.bottom() - (d - r.dLow) / (r.dHigh - r.dLow) * plot.height();
             if (bGrid) {
                 p.setPen(QColor(230, 230, 230));

@@ -71,7 +71,7 @@ public:
     static constexpr int REDRAW_MILLIS = 34;  // at most about 30 redraws a second
     // Every chart shown draws less often when drawing them all would take
     // more than this share of the window thread's time.
-    static constexpr double DRAW_SHARE = 0.15;
+    static constexpr double DRAW_SHARE = 0.1;
     // The legend's last values change at most this often.
     static constexpr int LEGEND_MILLIS = 250;
     static constexpr std::int64_t MIN_SPAN = 10 * 1000;
