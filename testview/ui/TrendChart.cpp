@@ -23,6 +23,9 @@
 #include "platform/ui/MessageBox.h"
 
 namespace {
+// Up to this many points in all, lines are drawn smooth.
+constexpr size_t SMOOTH_POINTS = 1000;
+
 struct CSpanChoice {
     const char* pszText;
     std::int64_t nMillis;
@@ -211,14 +214,22 @@ void CTrendPlot::Paint() {
                    TimeText(t, nStep < 60000));
     }
     // The traces: each bucket's last values joined, its min to max upright.
+    // Smooth lines cost several times plain ones: only for a few points.
+    size_t nPoints = 0;
+    for (const auto& trace : runs) {
+        for (const CTrendRun& run : trace) {
+            nPoints += run.size();
+        }
+    }
+    const bool bSmooth = nPoints <= SMOOTH_POINTS;
     p.setClipRect(plot.adjusted(1, 1, -1, -1));
-    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setRenderHint(QPainter::Antialiasing, bSmooth);
     for (size_t i = 0; i < runs.size(); ++i) {
         const int nRow = history.TraceRow(i);
         const CRange& r = shown[m_chart.Style(nRow).bRightAxis ? 1 : 0];
         const double dScale = plot.height() / (r.dHigh - r.dLow);
         auto yOf = [&](double d) { return plot.bottom() - (d - r.dLow) * dScale; };
-        p.setPen(QPen(CTrendChart::TraceColor(nRow), 1.5));
+        p.setPen(QPen(CTrendChart::TraceColor(nRow), bSmooth ? 1.5 : 1.0));
         std::vector<QLineF> lines;
         for (const CTrendRun& run : runs[i]) {
             QPolygonF line;
