@@ -1,8 +1,10 @@
 // Cycles per second of one test window polling at interval 0, against a loop
 // on the same master doing the same read (and the same statistics line)
 // without a window, and against the same window logging to a file, in the
-// same run; then, with eight windows polling at interval 0, how late an event
-// posted to the window's thread from outside is handled (as input would be).
+// same run, and against the same window with its trend chart open; then, with
+// eight windows polling at interval 0, how late an event posted to the
+// window's thread from outside is handled (as input would be), without and
+// with every window's chart open.
 // The simulator, the workers and the window share one CPU.
 #include <dirent.h>
 #include <unistd.h>
@@ -33,6 +35,7 @@
 #include "testview/PollStatistics.h"
 #include "testview/RowFormat.h"
 #include "testview/ui/RegprobeView.h"
+#include "testview/ui/TrendChart.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -111,6 +114,23 @@ double PollWindowLogged(CRegprobeView* pView, int nMillis, const CString& strPat
     }
     const double dRate = PollWindow(pView, nMillis);
     pView->m_checkLogToFile->click();
+    return dRate;
+}
+
+// The same with the window's trend chart open (and drawing) meanwhile.
+double PollWindowCharting(CRegprobeView* pView, int nMillis) {
+    pView->ShowChart(true);
+    if (!pView->IsChartShown()) {
+        std::fprintf(stderr, "the chart did not open\n");
+        std::exit(1);
+    }
+    const int nPaints = pView->GetChart()->m_pPlot->Paints();
+    const double dRate = PollWindow(pView, nMillis);
+    if (pView->GetChart()->m_pPlot->Paints() == nPaints) {
+        std::fprintf(stderr, "the chart did not draw while polling\n");
+        std::exit(1);
+    }
+    pView->ShowChart(false);
     return dRate;
 }
 
@@ -303,21 +323,24 @@ int MeasureThroughput(CRegprobeView* pView, CModbus* pModbus, const Options& opt
         return 1;
     }
     ::close(hLog);
-    std::vector<double> window, loop, ratio, logged, logRatio;
+    std::vector<double> window, loop, ratio, logged, logRatio, charting, chartRatio;
     for (int round = kWarmUpRound; round < opt.nRounds; ++round) {
         const int nMillis = round == kWarmUpRound ? opt.nMillis / 4 : opt.nMillis;
-        double dWindow = 0, dLoop = 0, dLogged = 0;
-        for (int k = 0; k < 3; ++k) {
-            switch (ContenderAt(round, k, 3)) {
+        double dWindow = 0, dLoop = 0, dLogged = 0, dCharting = 0;
+        for (int k = 0; k < 4; ++k) {
+            switch (ContenderAt(round, k, 4)) {
                 case 0:
                     dWindow = PollWindow(pView, nMillis);
                     break;
                 case 1:
                     dLoop = PollLoop(pModbus, nMillis);
                     break;
-                default:
+                case 2:
                     dLogged = PollWindowLogged(pView, nMillis, szLog);
                     ::truncate(szLog, 0);
+                    break;
+                default:
+                    dCharting = PollWindowCharting(pView, nMillis);
                     break;
             }
         }
@@ -327,6 +350,8 @@ int MeasureThroughput(CRegprobeView* pView, CModbus* pModbus, const Options& opt
             ratio.push_back(dWindow / dLoop);
             logged.push_back(dLogged);
             logRatio.push_back(dLogged / dWindow);
+            charting.push_back(dCharting);
+            chartRatio.push_back(dCharting / dWindow);
         }
     }
     ::unlink(szLog);
@@ -343,12 +368,29 @@ int MeasureThroughput(CRegprobeView* pView, CModbus* pModbus, const Options& opt
     std::printf("  window logging to a file %8.0f cycles/s (median)\n", Median(logged));
     std::printf("  logging on/off %.3f (min %.3f, max %.3f); goal >= 0.90: %s\n", l.dMedian, l.dMin,
                 l.dMax, l.dMedian >= 0.9 ? "met" : "NOT met");
+    const CSpread c = Spread(chartRatio);
+    std::printf("  window with its chart open %8.0f cycles/s (median)\n", Median(charting));
+    std::printf("  chart open/closed %.3f (min %.3f, max %.3f); goal >= 0.90: %s\n", c.dMedian,
+                c.dMin, c.dMax, c.dMedian >= 0.9 ? "met" : "NOT met");
     return 0;
 }
 
 // How late an event posted to the windows' thread from outside is handled
-// while every window polls at interval 0.
-void MeasureLatency(const std::vector<CRegprobeView*>& views, const Options& opt) {
+// while every window polls at interval 0, with every window's chart open or
+// none.
+void MeasureLatency(const std::vector<CRegprobeView*>& views, const Options& opt, bool bCharts) {
+    // The charts are open and drawn once before polling starts: opening a
+    // window is not what is measured.
+    for (CRegprobeView* p : views) {
+        p->ShowChart(bCharts);
+    }
+    RunEventsUntil(
+        [&] {
+            return std::all_of(views.begin(), views.end(), [&](CRegprobeView* p) {
+                return !bCharts || p->GetChart()->m_pPlot->Paints() > 0;
+            });
+        },
+        10000);
     for (CRegprobeView* p : views) {
         p->m_editInterval->setText("0");
         p->m_checkEnablePoll->click();
@@ -379,9 +421,9 @@ void MeasureLatency(const std::vector<CRegprobeView*>& views, const Options& opt
         nCycles += Cycles(p);
     }
     std::printf(
-        "%d windows polling at interval 0 for %d ms: %ld cycles in all; an event posted to "
+        "%d windows polling at interval 0 for %d ms%s: %ld cycles in all; an event posted to "
         "the window's thread every 5 ms waited\n",
-        opt.nWindows, opt.nLatencyMillis, nCycles);
+        opt.nWindows, opt.nLatencyMillis, bCharts ? ", each charting" : "", nCycles);
     const double dP99 = Percentile(probe.m_delaysMs, 0.99);
     std::printf("  p50 %.2f ms, p99 %.2f ms, max %.2f ms over %zu events; goal p99 <= 50 ms: %s\n",
                 Percentile(probe.m_delaysMs, 0.5), dP99, Percentile(probe.m_delaysMs, 1.0),
@@ -475,7 +517,8 @@ int main(int argc, char** argv) {
     if (!OpenWindows(pFrame, opt.nWindows, views)) {
         return 1;
     }
-    MeasureLatency(views, opt);
+    MeasureLatency(views, opt, false);
+    MeasureLatency(views, opt, true);
     QCoreApplication::processEvents();
     app.CloseAllDocuments(FALSE);
     theConnections.RemoveAll();

@@ -13,10 +13,15 @@ CMenuItemTemplate Popup(const char* text, std::vector<CMenuItemTemplate> items) 
     return {text, 0, MF_POPUP, std::move(items)};
 }
 
-CMenuItemTemplate ViewPopup() {
-    return Popup("&View",
-                 {Item("&Toolbar", ID_VIEW_TOOLBAR), Item("&Status Bar", ID_VIEW_STATUS_BAR),
-                  Separator(), Item("T&raffic", ID_VIEW_TRAFFIC)});
+// With a test window active, its trend chart too.
+CMenuItemTemplate ViewPopup(bool bDocument = false) {
+    std::vector<CMenuItemTemplate> items{Item("&Toolbar", ID_VIEW_TOOLBAR),
+                                         Item("&Status Bar", ID_VIEW_STATUS_BAR), Separator(),
+                                         Item("T&raffic", ID_VIEW_TRAFFIC)};
+    if (bDocument) {
+        items.push_back(Item("Trend &Chart", ID_VIEW_TREND_CHART));
+    }
+    return Popup("&View", std::move(items));
 }
 CMenuItemTemplate ToolsPopup() {
     return Popup("&Tools", {Item("Scan &Units...", ID_TOOLS_SCAN_UNITS),
@@ -47,7 +52,7 @@ void AddMenusAndBars(CResourceModule& module) {
          {
              Popup("&File", {Item("&New\tCtrl+N", ID_FILE_NEW), Item("&Close", ID_FILE_CLOSE),
                              Separator(), Item("E&xit", ID_APP_EXIT)}),
-             ViewPopup(),
+             ViewPopup(true),
              ToolsPopup(),
              Popup("&Window",
                    {Item("&New Window", ID_WINDOW_NEW), Item("&Cascade", ID_WINDOW_CASCADE),

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -17,12 +18,14 @@
 
 #include "connections/Connections.h"
 #include "platform/com/ComApi.h"
+#include "platform/ui/CmdUI.h"
 #include "platform/ui/MDIChildWnd.h"
 #include "platform/ui/MDIFrameWnd.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/WaitCursor.h"
 #include "res/Resource.h"
 #include "testview/RowFormat.h"
+#include "testview/ui/TrendChart.h"
 
 IMPLEMENT_DYNAMIC(CRegprobeView, CFormView)
 
@@ -30,6 +33,9 @@ namespace {
 constexpr long MAX_INTERVAL = 10000;
 // Nobody reads a list faster; the rest of a frame's time goes to reading.
 constexpr int MIN_APPLY_SPACING_MS = 16;
+// Cycles waiting for the chart while the window's thread is held up: the
+// oldest go first beyond this.
+constexpr size_t MAX_PENDING_SAMPLES = 8192;
 
 // The controls hold single-byte text, as the device's characters are shown:
 // one byte, one character.
@@ -74,6 +80,9 @@ CRegprobeView::CRegprobeView() : CFormView(IDD_REGPROBE_FORM) {
     m_pApplyTimer->setSingleShot(true);
     connect(m_pApplyTimer, &QTimer::timeout, this, [this] { ApplyLatestCycle(); });
     m_sinceApply.start();
+    MapCommand(ID_VIEW_TREND_CHART, [this] { ShowChart(!IsChartShown()); });
+    MapUpdateCommandUI(ID_VIEW_TREND_CHART,
+                       [this](CCmdUI* pCmdUI) { pCmdUI->SetCheck(IsChartShown() ? 1 : 0); });
 }
 
 CRegprobeView::~CRegprobeView() {
@@ -137,6 +146,18 @@ void CRegprobeView::InitFormControls() {
     }
     m_comboDataType->setCurrentIndex(TYPE_SIGNED_16);
     RefreshReadSettings();
+    // The chart from the values themselves too, leaving the form as it is.
+    m_listValues->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_listValues, &QListWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) {
+                QMenu menu(this);
+                QAction* pChart = menu.addAction("Trend Chart");
+                pChart->setCheckable(true);
+                pChart->setChecked(IsChartShown());
+                if (menu.exec(m_listValues->viewport()->mapToGlobal(pos)) == pChart) {
+                    ShowChart(!IsChartShown());
+                }
+            });
 }
 
 CModbus* CRegprobeView::GetSelectedModbus() const {
@@ -214,6 +235,26 @@ void CRegprobeView::DoWork() {
     m_responseTimes.Add(m_lastRead);
     m_pollRate.Add(CPollRate::Clock::now());
     CString strResponseTimes = m_responseTimes.Line() + m_pollRate.Text();
+    CTrendSample sample;
+    const bool bSample = m_bCharting && m_lastRead.bRead;
+    if (bSample) {
+        const CReadSettings& settings = m_lastSettings;
+        sample.nMillis = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+        sample.key = {settings.strConnection,
+                      settings.strDevice,
+                      nReadFunction,
+                      settings.nDataType,
+                      ParseNumber(settings.strAddress),
+                      ParseNumber(settings.strQuantity)};
+        sample.bFailed = m_lastRead.Failed();
+        sample.strStatus = m_lastRead.strStatus;
+        sample.qwMicros = m_lastRead.qwMicros;
+        if (!sample.bFailed) {
+            sample.values = std::move(m_lastRead.values);
+        }
+    }
     {
         std::lock_guard<std::mutex> lock(m_mailLock);
         m_mail.bNew = true;
@@ -224,6 +265,13 @@ void CRegprobeView::DoWork() {
         m_mail.strResult = std::move(strStatus);
         m_mail.strStatistics = std::move(strStatistics);
         m_mail.strResponseTimes = std::move(strResponseTimes);
+        if (bSample) {
+            if (m_mail.samples.size() >= MAX_PENDING_SAMPLES) {
+                m_mail.samples.erase(m_mail.samples.begin(),
+                                     m_mail.samples.begin() + MAX_PENDING_SAMPLES / 2);
+            }
+            m_mail.samples.push_back(std::move(sample));
+        }
     }
     if (!m_bPostPending.exchange(true)) {
         const uint64_t nOne = 1;
@@ -274,6 +322,12 @@ void CRegprobeView::ApplyLatestCycle() {
         m_mail = CCycle();
     }
     m_sinceApply.restart();
+    for (const CTrendSample& sample : cycle.samples) {
+        m_trend.Add(sample);
+    }
+    if (m_pChart != nullptr && !cycle.samples.empty()) {
+        m_pChart->DataChanged();
+    }
     if (m_listValues != nullptr && cycle.list.nMinQuantity >= 0) {
         CRowList rows;
         const int nOld = m_listValues->count();
@@ -330,6 +384,29 @@ void CRegprobeView::OnWorkerEnded() {
         StartPolling(IntervalInRange(nInterval) ? DWORD(nInterval) : DWORD(MAX_INTERVAL));
     }
     emit WorkerEnded();
+}
+
+void CRegprobeView::ShowChart(bool bShow) {
+    if (!bShow) {
+        if (m_pChart != nullptr) {
+            m_pChart->hide();
+        }
+        return;
+    }
+    m_bCharting = true;
+    if (m_pChart == nullptr) {
+        m_pChart = new CTrendChart(m_trend, this);
+    }
+    CMDIChildWnd* pChild = GetParentFrame();
+    m_pChart->setWindowTitle("Trend Chart - " +
+                             (pChild != nullptr ? pChild->windowTitle() : QString("Regprobe")));
+    m_pChart->show();
+    m_pChart->raise();
+    m_pChart->activateWindow();
+}
+
+bool CRegprobeView::IsChartShown() const {
+    return m_pChart != nullptr && m_pChart->isVisible();
 }
 
 void CRegprobeView::RequestStop() {

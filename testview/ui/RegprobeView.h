@@ -15,9 +15,11 @@
 #include "testview/ReadWrite.h"
 #include "testview/ResponseTimes.h"
 #include "testview/ThinThread.h"
+#include "testview/TrendHistory.h"
 #include "testview/ValueLog.h"
 
 class CModbus;
+class CTrendChart;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -49,6 +51,13 @@ public:
     // keeps its state.
     void RequestStop();
     BOOL IsPolling() const { return m_bRunning; }
+
+    // The trend chart's window, opened or closed. From its first opening
+    // every cycle goes into the chart's history, kept while the window lives.
+    void ShowChart(bool bShow);
+    bool IsChartShown() const;
+    CTrendChart* GetChart() const { return m_pChart; }
+    const CTrendHistory& GetTrendHistory() const { return m_trend; }
 
 signals:
     // The worker has ended and its last cycle is on the screen.
@@ -101,6 +110,8 @@ private:
         CString strResult;
         CString strStatistics;
         CString strResponseTimes;
+        // Every cycle since the last one shown, for the chart.
+        std::vector<CTrendSample> samples;
     };
 
     // On the window's thread.
@@ -131,4 +142,9 @@ private:
     QTimer* m_pApplyTimer = nullptr;
     QElapsedTimer m_sinceApply;
     bool m_bRestartWanted = false;
+
+    // The chart's: the worker hands it samples once it was opened.
+    std::atomic<bool> m_bCharting{false};
+    CTrendHistory m_trend;
+    CTrendChart* m_pChart = nullptr;
 };

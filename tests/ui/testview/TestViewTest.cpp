@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <algorithm>
 #include <fstream>
 
@@ -26,7 +27,9 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/ui/DialogTestSupport.h"
 #include "tests/support/ui/UiTestSupport.h"
+#include "testview/ValueLog.h"
 #include "testview/ui/RegprobeView.h"
+#include "testview/ui/TrendChart.h"
 #include "transport/RemoteModbus.h"
 
 namespace {
@@ -547,4 +550,106 @@ TEST_F(TestView, OneValueReadInEachOrderInFourWindows) {
     for (CRegprobeView* pView : views) {
         ASSERT_TRUE(Stop(pView));
     }
+}
+
+// The trend chart's window, toggled from the window's menu: its traces
+// follow polling, Pause holds them still while polling goes on, and new
+// values are drawn at most about 30 times a second however fast they come.
+TEST_F(TestView, ChartToggleFollowsPollingAndPauseHoldsItStill) {
+    CRegprobeView* pView = OpenSim({"--holding", "0=11,22,33"});
+    ASSERT_NE(pView, nullptr);
+    pView->m_editQuantity->setText("3");
+    m_pFrame->SendCommand(ID_VIEW_TREND_CHART);
+    ASSERT_TRUE(pView->IsChartShown());
+    CTrendChart* pChart = pView->GetChart();
+    EXPECT_TRUE(pChart->windowTitle().startsWith("Trend Chart - "));
+    const CTrendHistory& history = pView->GetTrendHistory();
+    Poll(pView, "0");
+    ASSERT_TRUE(WaitFor([&] {
+        return pChart->m_treeLegend->topLevelItemCount() == 3 &&
+               pChart->m_treeLegend->topLevelItem(2)->text(0) == "[2]=33 0x21";
+    }));
+    EXPECT_EQ(history.TraceCount(), 3u);
+    EXPECT_EQ(pChart->m_treeLegend->topLevelItem(0)->checkState(0), Qt::Checked);
+
+    const int nPaints = pChart->m_pPlot->Paints();
+    const int nCycles = Cycles(pView);
+    Pump(1000ms);
+    const int nRedraws = pChart->m_pPlot->Paints() - nPaints;
+    EXPECT_GT(Cycles(pView) - nCycles, 100);  // far more reads than redraws
+    EXPECT_GE(nRedraws, 5);
+    EXPECT_LE(nRedraws, 32);
+    EXPECT_EQ(pChart->RightMillis(), history.NewestMillis());
+
+    pChart->m_btnPause->click();
+    ASSERT_TRUE(pChart->IsPaused());
+    const std::int64_t nRight = pChart->RightMillis();
+    Pump(100ms);  // the one redraw that shows it paused
+    const int nPaused = pChart->m_pPlot->Paints();
+    EXPECT_TRUE(WaitFor([&] { return history.NewestMillis() > nRight + 300; }));
+    EXPECT_EQ(pChart->RightMillis(), nRight);
+    EXPECT_EQ(pChart->m_pPlot->Paints(), nPaused);
+    pChart->m_btnPause->click();
+    EXPECT_EQ(pChart->RightMillis(), history.NewestMillis());
+
+    // Unticking a row stops its trace; the others keep theirs.
+    pChart->m_treeLegend->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    ASSERT_EQ(history.TraceCount(), 2u);
+    EXPECT_EQ(history.TraceRow(1), 2);
+
+    m_pFrame->SendCommand(ID_VIEW_TREND_CHART);
+    EXPECT_FALSE(pView->IsChartShown());
+    ASSERT_TRUE(Stop(pView));
+}
+
+// Export: a PNG of the chart as shown, and a CSV in the value log's columns
+// that reads back as the device's values. Other read settings start new
+// traces.
+TEST_F(TestView, ChartExportsPictureAndValueLogColumnsAndRestartsOnNewSettings) {
+    const CString strName = AddSim({"--holding", "0=11,22,33"});
+    CRegprobeView* pView = OpenWindow();
+    ASSERT_NE(pView, nullptr);
+    pView->m_editQuantity->setText("2");
+    pView->ShowChart(true);
+    CTrendChart* pChart = pView->GetChart();
+    Poll(pView, "20");
+    const CTrendHistory& history = pView->GetTrendHistory();
+    ASSERT_TRUE(WaitFor([&] { return Cycles(pView) > 5 && history.TraceCount() == 2; }));
+    CTempDir dir;
+    const QString strPng = QString::fromStdString(dir.Path() + "/chart.png");
+    const QString strCsv = QString::fromStdString(dir.Path() + "/chart.csv");
+    pChart->resize(640, 360);
+    Pump(100ms);
+    pChart->m_chooseFile = [&](const QString&, const QString&) { return strPng; };
+    pChart->m_btnExportPng->click();
+    const QImage image(strPng);
+    EXPECT_EQ(image.size(), pChart->m_pBody->size() * pChart->m_pBody->devicePixelRatio());
+    EXPECT_FALSE(image.isNull());
+
+    pChart->m_chooseFile = [&](const QString&, const QString&) { return strCsv; };
+    pChart->m_btnExportCsv->click();
+    const std::vector<std::string> lines = FileLines(strCsv.toStdString());
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], g_szLogHeader);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const QStringList fields = QString::fromStdString(lines[i]).split(',');
+        ASSERT_EQ(fields.size(), 8) << lines[i];
+        EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$)")
+                        .match(fields[0])
+                        .hasMatch())
+            << lines[i];
+        EXPECT_EQ(fields[1].toStdString(), strName);
+        EXPECT_EQ(fields[2], "1");
+        EXPECT_EQ(fields[3], "Read Output Registers");
+        EXPECT_EQ(fields.mid(6), (QStringList{"[0]=11 0xb", "[1]=22 0x16"}));
+    }
+
+    // A new address: the old values are gone from the traces.
+    const std::int64_t nBefore = history.NewestMillis();
+    pView->m_editReadAddress->setText("1");
+    ASSERT_TRUE(WaitFor([&] { return history.Key().nAddress == 1 && history.TraceCount() == 2; }));
+    EXPECT_GE(history.OldestMillis(), nBefore);
+    EXPECT_EQ(history.TraceLastText(0), "[1]=22 0x16");
+    EXPECT_EQ(history.TraceLastText(1), "[2]=33 0x21");
+    ASSERT_TRUE(Stop(pView));
 }
