@@ -14,8 +14,10 @@
 #include <QSaveFile>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "connections/BackgroundJob.h"
 #include "connections/Connections.h"
@@ -126,9 +128,16 @@ CToolWnd::CToolWnd(const QString& strTitle, QWidget* pParent) : QWidget(pParent,
 }
 
 CToolWnd::~CToolWnd() {
-    // A run still going ends with its job; nothing reaches this window.
-    if (m_pRun != nullptr) {
-        m_pRun->Cancel();
+    if (m_pRun == nullptr || m_pWatch == nullptr) {
+        return;
+    }
+    // The run asks through a connection's master, which goes with the
+    // application: the window goes only with it, so the run is cancelled and
+    // waited for (its exchange under way ends by its time-out), boundedly.
+    m_pRun->Cancel();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!m_pWatch->Job().IsDone() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
