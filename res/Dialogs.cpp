@@ -163,36 +163,29 @@ CDialogTemplate RemoteServer() {
 }
 
 // Remote Server Connection's controls where they are, the three files of a
-// Modbus/TCP Security connection below them.
+// Modbus/TCP Security connection below them, and its buttons below those.
 CDialogTemplate TlsServer() {
-    return {IDD_TLS_SERVER,
-            kModal | WS_SYSMENU,
-            186,
-            178,
-            "Modbus/TCP Security Connection",
-            8,
-            "MS Sans Serif",
-            {
-                GROUPBOX("Remote Server", IDC_STATIC, 13, 13, 159, 50),
-                LTEXT("IP Address", IDC_STATIC, 20, 21, 49, 9),
-                EDITTEXT(IDC_EDIT_ADDRESS, 20, 31, 103, 12, ES_AUTOHSCROLL),
-                LTEXT("Port", IDC_STATIC, 126, 21, 37, 8),
-                EDITTEXT(IDC_EDIT_PORT, 127, 31, 42, 12, kNumber),
-                LTEXT("Time-out (ms)", IDC_STATIC, 19, 50, 44, 9),
-                EDITTEXT(IDC_EDIT_TIMEOUT, 68, 46, 54, 12, ES_AUTOHSCROLL),
-                GROUPBOX("Certificates (PEM)", IDC_STATIC, 13, 67, 159, 83),
-                LTEXT("CA certificate", IDC_STATIC, 20, 77, 100, 8),
-                EDITTEXT(IDC_EDIT_CA_FILE, 20, 87, 103, 12, ES_AUTOHSCROLL),
-                PUSHBUTTON("Browse...", IDC_BUTTON_BROWSE_CA, 127, 87, 42, 12),
-                LTEXT("Client certificate", IDC_STATIC, 20, 102, 100, 8),
-                EDITTEXT(IDC_EDIT_CERT_FILE, 20, 112, 103, 12, ES_AUTOHSCROLL),
-                PUSHBUTTON("Browse...", IDC_BUTTON_BROWSE_CERT, 127, 112, 42, 12),
-                LTEXT("Private key", IDC_STATIC, 20, 127, 100, 8),
-                EDITTEXT(IDC_EDIT_KEY_FILE, 20, 137, 103, 12, ES_AUTOHSCROLL),
-                PUSHBUTTON("Browse...", IDC_BUTTON_BROWSE_KEY, 127, 137, 42, 12),
-                DEFPUSHBUTTON("&OK", IDC_OK_BUTTON, 24, 156, 50, 14),
-                PUSHBUTTON("Cancel", IDCANCEL, 112, 156, 50, 14),
-            }};
+    CDialogTemplate tls = RemoteServer();
+    tls.nID = IDD_TLS_SERVER;
+    tls.cy = 178;
+    tls.strCaption = "Modbus/TCP Security Connection";
+    tls.items.resize(tls.items.size() - 2);  // the buttons, placed again below
+    tls.items.insert(tls.items.end(),
+                     {
+                         GROUPBOX("Certificates (PEM)", IDC_STATIC, 13, 67, 159, 83),
+                         LTEXT("CA certificate", IDC_STATIC, 20, 77, 100, 8),
+                         EDITTEXT(IDC_EDIT_CA_FILE, 20, 87, 103, 12, ES_AUTOHSCROLL),
+                         PUSHBUTTON("Browse...", IDC_BUTTON_BROWSE_CA, 127, 87, 42, 12),
+                         LTEXT("Client certificate", IDC_STATIC, 20, 102, 100, 8),
+                         EDITTEXT(IDC_EDIT_CERT_FILE, 20, 112, 103, 12, ES_AUTOHSCROLL),
+                         PUSHBUTTON("Browse...", IDC_BUTTON_BROWSE_CERT, 127, 112, 42, 12),
+                         LTEXT("Private key", IDC_STATIC, 20, 127, 100, 8),
+                         EDITTEXT(IDC_EDIT_KEY_FILE, 20, 137, 103, 12, ES_AUTOHSCROLL),
+                         PUSHBUTTON("Browse...", IDC_BUTTON_BROWSE_KEY, 127, 137, 42, 12),
+                         DEFPUSHBUTTON("&OK", IDC_OK_BUTTON, 24, 156, 50, 14),
+                         PUSHBUTTON("Cancel", IDCANCEL, 112, 156, 50, 14),
+                     });
+    return tls;
 }
 }  // namespace
 
