@@ -8,7 +8,8 @@ packages=(
   libclang-rt-14-dev
   qt6-base-dev libx11-dev
   libgtest-dev libgmock-dev
-  libmodbus-dev libssl-dev
+  libmodbus-dev libssl-dev nlohmann-json3-dev
+  libmosquitto-dev mosquitto mosquitto-clients
   python3 python3-pymodbus python3-serial-asyncio
   mbpoll socat util-linux
   xvfb openbox trayer xdotool x11-utils
