@@ -10,6 +10,11 @@
 struct CPollOptions {
     std::string strConfig;
     std::string strConnection;
+    std::string strWorkspace;  // --workspace: what window nWindow (from 1) polls
+    long nWindow = 0;
+    // The first option given that a workspace's window sets: --device,
+    // --function, --address, --quantity, --type, --interval or a write's.
+    std::string strFormOption;
     std::string strTransport = "tcp";  // one of kTransports
     bool bTransportGiven = false;
     std::string strHost = "127.0.0.1";
