@@ -9,15 +9,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <thread>
 #include <tuple>
 
 #include <nlohmann/json.hpp>
 
+#include "connections/BackgroundJob.h"
 #include "connections/ConfigFile.h"
+#include "connections/ConfigLoadJob.h"
 #include "tests/support/FakeSerialServer.h"
 #include "tests/support/FileLines.h"
 #include "tests/support/PeerSocket.h"
@@ -269,6 +273,43 @@ TEST_F(Workspace, RecordsLoadAsFromTheConfigurationFile) {
     CConnections none;
     EXPECT_EQ(LoadConnection(none, ConfigImageOf(records), m_strPath, "none", &strError), nullptr);
     EXPECT_EQ(strError, "no connection named none in " + m_strPath);
+}
+
+// The background load of the application's Load command, from an image: the
+// records replace the collection's, and a damaged image is told by the
+// workspace's name with the records before the fault kept.
+TEST_F(Workspace, TheBackgroundLoadTakesAnImage) {
+    CListener listener;
+    CConnections source;
+    for (const char* pszName : {"a", "b"}) {
+        CRemoteModbus* m = source.Add(pszName, CONNECTION_OPEN_MODBUS)->GetRemoteModbus();
+        m->SetHost("127.0.0.1");
+        m->SetPort(listener.Port());
+    }
+    const std::vector<CWorkspaceConnection> records = WorkspaceConnectionsOf(source);
+    CByteArray cut = ConfigImageOf(records);
+    cut.resize(cut.size() - 1);
+    const auto load = [&](const CByteArray& image, CConnections& into, CString& strError) {
+        auto pLoad = std::make_shared<CConfigLoadJob>(into, image, m_strPath);
+        auto pJob = CBackgroundJob::Start([pLoad](CBackgroundJob& job) { pLoad->Run(job); });
+        for (int i = 0; i < 500 && !pJob->IsDone(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(pJob->IsDone());
+        return pLoad->Finish(into, &strError);
+    };
+    CConnections c;
+    c.Add("old", CONNECTION_UDP);
+    CString strError;
+    EXPECT_TRUE(load(ConfigImageOf(records), c, strError)) << strError;
+    EXPECT_EQ(WorkspaceConnectionsOf(c), records);
+
+    CConnections damaged;
+    EXPECT_FALSE(load(cut, damaged, strError));
+    EXPECT_EQ(strError, m_strPath +
+                            " is damaged at record 2 of 2: Unexpected end of file; the "
+                            "connections before it were loaded");
+    EXPECT_EQ(damaged.GetCount(), 1u);
 }
 
 struct CDamage {
