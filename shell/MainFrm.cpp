@@ -5,11 +5,13 @@
 #include <iterator>
 
 #include "Splash.h"
+#include "WorkspaceSession.h"
 #include "connections/Connections.h"
 #include "monitor/TrafficWnd.h"
 #include "platform/Unicode.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/TypeLib.h"
+#include "platform/ui/CmdUI.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "res/Resource.h"
@@ -44,6 +46,22 @@ CMainFrame::CMainFrame() : m_trayIcon(IDR_TRAYICON) {
     MapCommand(ID_VIEW_TRAFFIC, [this] { OnViewTraffic(); });
     for (UINT nID : {ID_TOOLS_SCAN_UNITS, ID_TOOLS_SCAN_ADDRESSES, ID_TOOLS_SEND_REQUEST}) {
         MapCommand(nID, [this, nID] { OnTool(nID); });
+    }
+    MapCommand(ID_FILE_OPEN_WORKSPACE, [this] { m_pWorkspace->OnOpen(); });
+    MapCommand(ID_FILE_SAVE_WORKSPACE, [this] { m_pWorkspace->OnSave(); });
+    MapCommand(ID_FILE_SAVE_WORKSPACE_AS, [this] { m_pWorkspace->OnSaveAs(); });
+    MapCommand(ID_OPTIONS_PREFERENCES, [this] { m_pWorkspace->OnPreferences(); });
+    for (UINT i = 0; i < RECENT_WORKSPACE_COUNT; ++i) {
+        MapCommand(ID_FILE_RECENT_WORKSPACE1 + i, [this, i] { m_pWorkspace->OnRecent(i); });
+        MapUpdateCommandUI(ID_FILE_RECENT_WORKSPACE1 + i, [this, i](CCmdUI* pCmdUI) {
+            const QStringList recent = m_pWorkspace->GetRecent();
+            // Only the first shows while the list is empty, greyed.
+            pCmdUI->Show(i < UINT(recent.size()) || i == 0);
+            pCmdUI->Enable(i < UINT(recent.size()));
+            pCmdUI->SetText(i < UINT(recent.size())
+                                ? "&" + std::to_string(i + 1) + " " + recent[int(i)].toStdString()
+                                : CString("Recent Workspace"));
+        });
     }
 }
 
@@ -141,6 +159,8 @@ int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
     EnableDocking(CBRS_ALIGN_ANY);
     DockControlBar(&m_wndToolBar);
 
+    m_pWorkspace = new CWorkspaceSession(*this);
+
     CSplashWnd::ShowSplashScreen(this);
 
     m_trayIcon.SetNotificationWnd(this, WM_USER);
@@ -193,6 +213,9 @@ void CMainFrame::OnClose() {
     }
     if (m_bConnectionsDlgOpen) {
         m_bCloseAfterDialog = TRUE;
+        return;
+    }
+    if (m_pWorkspace != nullptr && !m_pWorkspace->ConfirmDiscard()) {
         return;
     }
     CMDIFrameWnd::OnClose();
