@@ -352,6 +352,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         CDamage{"BadJson", nullptr, "{\n  \"format\": \"regprobe-workspace\",\n  oops\n}",
                 "line 3, column 3: syntax error while parsing object key"},
+        CDamage{"HugeNumber", nullptr, "{\n  \"version\": 1,\n  \"x\": -1e999\n}",
+                "line 3, column 8: number overflow parsing '-1e999'"},
         CDamage{"NoFormat", [](Json& j) { j.erase("format"); }, nullptr,
                 "not a Regprobe workspace: \"format\" is not \"regprobe-workspace\""},
         CDamage{"OtherFormat", [](Json& j) { j["format"] = "other"; }, nullptr,
