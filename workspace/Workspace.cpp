@@ -411,10 +411,9 @@ CWorkspaceConnection ConnectionOf(const CObjectReader& r) {
     return c;
 }
 
-// "line 4, column 9: " and what the parser says, for a byte offset into
-// the text (1 for the first byte).
-std::string ParseErrorText(const std::string& strText, const nlohmann::json::parse_error& e) {
-    const size_t nEnd = std::min<size_t>(e.byte > 0 ? e.byte - 1 : 0, strText.size());
+// "line 4, column 9: " for the byte at nEnd (from 0) of the text.
+std::string PlaceOf(const std::string& strText, size_t nEnd) {
+    nEnd = std::min(nEnd, strText.size());
     size_t nLine = 1;
     size_t nColumn = 1;
     for (size_t i = 0; i < nEnd; ++i) {
@@ -425,6 +424,11 @@ std::string ParseErrorText(const std::string& strText, const nlohmann::json::par
             ++nColumn;
         }
     }
+    return "line " + std::to_string(nLine) + ", column " + std::to_string(nColumn) + ": ";
+}
+
+// The parser's fault at its place; e.byte counts from 1.
+std::string ParseErrorText(const std::string& strText, const nlohmann::json::parse_error& e) {
     // The parser's own text leads with its exception's name and place.
     std::string strWhat = e.what();
     const size_t nColumnAt = strWhat.find("column ");
@@ -432,7 +436,22 @@ std::string ParseErrorText(const std::string& strText, const nlohmann::json::par
     if (nColon != std::string::npos) {
         strWhat = strWhat.substr(nColon + 2);
     }
-    return "line " + std::to_string(nLine) + ", column " + std::to_string(nColumn) + ": " + strWhat;
+    return PlaceOf(strText, e.byte > 0 ? e.byte - 1 : 0) + strWhat;
+}
+
+// A number too large for any type ("number overflow parsing '1e999'"): the
+// parser does not say where, so the number's first occurrence is the place.
+std::string OverflowText(const std::string& strText, const nlohmann::json::exception& e) {
+    std::string strWhat = e.what();
+    const size_t nTag = strWhat.find("] ");
+    strWhat = nTag == std::string::npos ? strWhat : strWhat.substr(nTag + 2);
+    const size_t nOpen = strWhat.find('\'');
+    const size_t nClose = strWhat.rfind('\'');
+    if (nOpen == std::string::npos || nClose <= nOpen + 1) {
+        return strWhat;
+    }
+    const size_t nAt = strText.find(strWhat.substr(nOpen + 1, nClose - nOpen - 1));
+    return nAt == std::string::npos ? strWhat : PlaceOf(strText, nAt) + strWhat;
 }
 
 void ReadWorkspace(const Json& root, CWorkspace& ws) {
@@ -511,6 +530,9 @@ bool WorkspaceFromText(const std::string& strText, CWorkspace& workspace, CStrin
         root = Json::parse(strText);
     } catch (const nlohmann::json::parse_error& e) {
         strError = ParseErrorText(strText, e);
+        return false;
+    } catch (const nlohmann::json::exception& e) {
+        strError = OverflowText(strText, e);
         return false;
     }
     CWorkspace read;
