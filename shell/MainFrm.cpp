@@ -107,6 +107,15 @@ CToolWnd* CMainFrame::GetToolWnd(UINT nID) const {
     return nIndex < std::size(m_tools) ? static_cast<CToolWnd*>(m_tools[nIndex].data()) : nullptr;
 }
 
+bool CMainFrame::IsToolRunning() const {
+    for (const QPointer<QWidget>& pTool : m_tools) {
+        if (pTool != nullptr && static_cast<CToolWnd*>(pTool.data())->IsRunning()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void CMainFrame::OnTool(UINT nID) {
     QPointer<QWidget>& pTool = m_tools[nID - ID_TOOLS_SCAN_UNITS];
     if (pTool == nullptr) {
@@ -225,6 +234,12 @@ void CMainFrame::OnConnections() {
     if (MDIGetActive() != nullptr) {
         ShowWindow(SW_SHOWNORMAL);
         AfxMessageBox("Close All documents before configuring connections", MB_OK);
+        return;
+    }
+    if (IsToolRunning()) {
+        // Its run holds a master that the dialog could remove.
+        ShowWindow(SW_SHOWNORMAL);
+        AfxMessageBox("Cancel the Tools window's run before configuring connections", MB_OK);
         return;
     }
     m_bConnectionsDlgOpen = TRUE;

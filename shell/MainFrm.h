@@ -37,6 +37,9 @@ public:
     class CTrafficWnd* GetTrafficWnd() const;
     // The Tools window of a command; null until first shown.
     class CToolWnd* GetToolWnd(UINT nID) const;
+    // Whether a Tools window's run is using a connection's master: the
+    // connections must then stay as they are.
+    bool IsToolRunning() const;
     // The open workspace; there from the window's creation on.
     class CWorkspaceSession* GetWorkspace() const {
         return m_pWorkspace;

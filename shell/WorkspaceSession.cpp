@@ -378,6 +378,11 @@ bool CWorkspaceSession::LoadConnections(const CWorkspace& workspace, const CStri
 }
 
 bool CWorkspaceSession::Open(const CString& strPath) {
+    if (m_frame.IsToolRunning()) {
+        // Its run holds a master that opening would replace.
+        AfxMessageBox("Cancel the Tools window's run before opening a workspace", MB_OK);
+        return false;
+    }
     CWorkspace workspace;
     CString strError;
     if (!LoadWorkspace(strPath, workspace, strError)) {
