@@ -2,12 +2,16 @@
 # Time from starting `regprobe day.rpw` to all eight of its test windows
 # polling the simulator: a workspace of eight windows on one connection,
 # each reading its own unit, opened from the command line on a private Xvfb
-# with openbox; "Resume polling in 8 windows?" is answered as soon as it
-# shows. A window polls once the simulator has seen its unit's first
+# with openbox (tests/ui/x11/run_xvfb.sh); "Resume polling in 8 windows?" is
+# answered as soon as it shows. A window polls once the simulator has seen its unit's first
 # request. Prints each run and the median with the spread.
 #   bench/workspace-open.sh [--build DIR] [--runs N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# On a private X server with a window manager, which run_xvfb.sh starts.
+if [ -z "${REGPROBE_XVFB_RUN:-}" ]; then
+  REGPROBE_XVFB_RUN=1 exec tests/ui/x11/run_xvfb.sh "$(realpath "$0")" "$@"
+fi
 . ./scripts/runtime-dir.sh
 
 build=build
@@ -32,28 +36,7 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "workspace-open.sh: $*" >&2; exit 1; }
-wait_for() {
-  local tries=$1; shift
-  for ((n = 0; n < tries; n++)); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
-display=
-for n in $(seq 400 450); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
-done
-[ -n "$display" ] || fail "no free display"
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=":$display"
-wait_for 300 xdpyinfo || fail "Xvfb did not start"
-unset DBUS_SESSION_BUS_ADDRESS
-openbox --sm-disable >/dev/null 2>&1 &
-pids+=($!)
-wait_for 300 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
 export QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME=$work/config
 
 mkfifo "$work/sim.out"

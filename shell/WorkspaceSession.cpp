@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QProgressDialog>
 #include <QSettings>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -19,10 +18,9 @@
 #include <memory>
 
 #include "MainFrm.h"
-#include "connections/BackgroundJob.h"
 #include "connections/ConfigLoadJob.h"
 #include "connections/Connections.h"
-#include "connections/dialogs/JobWatch.h"
+#include "connections/dialogs/ConfigLoadProgress.h"
 #include "monitor/TrafficWnd.h"
 #include "platform/ui/DocTemplate.h"
 #include "platform/ui/MDIChildWnd.h"
@@ -344,37 +342,15 @@ bool CWorkspaceSession::LoadConnections(const CWorkspace& workspace, const CStri
                                         CString& strError) {
     auto pLoad = std::make_shared<CConfigLoadJob>(theConnections,
                                                   ConfigImageOf(workspace.connections), strPath);
-    QProgressDialog progress(&m_frame);
-    progress.setWindowTitle("Open Workspace");
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setLabelText("Connecting" + QString(QChar(0x2026)));
-    progress.setRange(0, 0);
-    progress.setAutoReset(false);
-    progress.setMinimumDuration(0);
-    bool bCancelled = false;
-    CJobWatch watch(
-        CBackgroundJob::Start([pLoad](CBackgroundJob& job) { pLoad->Run(job); }), &progress, [&] {
-            const CConfigLoadJob::Progress now = pLoad->GetProgress();
-            if (now.nCount > 0) {
-                progress.setRange(0, now.nCount);
-                progress.setValue(now.nRecord - 1);
-                progress.setLabelText(QString::fromStdString("Connecting " + now.strName + " (" +
-                                                             std::to_string(now.nRecord) + " of " +
-                                                             std::to_string(now.nCount) + ")"));
-                if (m_onLoading) {
-                    m_onLoading(progress, now.nRecord, now.nCount);
-                }
-            }
-            if (watch.Job().IsDone()) {
-                progress.hide();
-            }
-        });
-    if (!watch.Job().IsDone()) {
-        progress.exec();
-        bCancelled = !watch.Job().IsDone();
-    }
+    const bool bWhole =
+        RunConfigLoad(pLoad, &m_frame, "Open Workspace", "Connecting" + QString(QChar(0x2026)),
+                      [this](QProgressDialog& progress, const CConfigLoadJob::Progress& now) {
+                          if (m_onLoading) {
+                              m_onLoading(progress, now.nRecord, now.nCount);
+                          }
+                      });
     pLoad->Finish(theConnections, &strError);
-    return !bCancelled;
+    return bWhole;
 }
 
 bool CWorkspaceSession::Open(const CString& strPath) {

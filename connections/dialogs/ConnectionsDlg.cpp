@@ -2,12 +2,11 @@
 
 #include <QComboBox>
 #include <QListWidget>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <memory>
 
 #include "CommParamsDlg.h"
-#include "JobWatch.h"
+#include "ConfigLoadProgress.h"
 #include "RemoteServerDlg.h"
 #include "connections/ConfigFile.h"
 #include "connections/ConfigLoadJob.h"
@@ -124,34 +123,9 @@ void CConnectionsDlg::OnSave() {
 }
 
 void CConnectionsDlg::OnLoad() {
-    // Records connect (and servers start) on the job's thread; this one
-    // shows which record it is at and takes what is loaded when it ends or
-    // on Cancel.
     auto pLoad = std::make_shared<CConfigLoadJob>(theConnections, CONFIG_FILE_NAME);
-    QProgressDialog progress(this);
-    progress.setWindowTitle(windowTitle());
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setLabelText(QStringLiteral("Loading %1").arg(CONFIG_FILE_NAME) + QChar(0x2026));
-    progress.setRange(0, 0);
-    progress.setAutoReset(false);
-    progress.setMinimumDuration(0);
-    CJobWatch watch(
-        CBackgroundJob::Start([pLoad](CBackgroundJob& job) { pLoad->Run(job); }), &progress, [&] {
-            const CConfigLoadJob::Progress now = pLoad->GetProgress();
-            if (now.nCount > 0) {
-                progress.setRange(0, now.nCount);
-                progress.setValue(now.nRecord - 1);
-                progress.setLabelText(QString::fromStdString(std::to_string(now.nRecord) + " of " +
-                                                             std::to_string(now.nCount) + ": " +
-                                                             now.strName));
-            }
-            if (watch.Job().IsDone()) {
-                progress.hide();
-            }
-        });
-    if (!watch.Job().IsDone()) {
-        progress.exec();
-    }
+    RunConfigLoad(pLoad, this, windowTitle(),
+                  QStringLiteral("Loading %1").arg(CONFIG_FILE_NAME) + QChar(0x2026));
     CString strError;
     // Cancel keeps what was loaded so far and reports nothing.
     const BOOL bLoaded = pLoad->Finish(theConnections, &strError);
