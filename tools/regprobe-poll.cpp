@@ -2,6 +2,7 @@
 // values, the status text and the running statistics; or writes one value
 // as the test window does. Output is text for a person, or CSV or JSON.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -9,16 +10,22 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <termios.h>
 #include <unistd.h>
 
 #include "PollOptions.h"
 #include "PollOutput.h"
+#include "PollPublisher.h"
+#include "ReadsFile.h"
 #include "ScanOutput.h"
 #include "connections/ConfigFile.h"
 #include "connections/Connection.h"
@@ -36,10 +43,11 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_bStop = 0;
+// Lock-free, so that the handler may set it; the reading threads watch it.
+std::atomic<bool> g_bStop{false};
 
 void OnSignal(int) {
-    g_bStop = 1;
+    g_bStop = true;
 }
 
 // The options as the rest of this file calls them.
@@ -113,11 +121,15 @@ bool Write(const Options& o, CModbus* pModbus, int* pnStatus) {
     return true;
 }
 
-// Waits nMillis in steps short enough for SIGINT and SIGTERM to end it.
-void Sleep(long nMillis) {
-    for (long waited = 0; waited < nMillis && !g_bStop; waited += 50) {
-        std::this_thread::sleep_for(
-            std::chrono::milliseconds(std::min<long>(50, nMillis - waited)));
+// Waits until tEnd in steps short enough for SIGINT and SIGTERM to end it.
+void SleepUntil(std::chrono::steady_clock::time_point tEnd) {
+    while (!g_bStop) {
+        const auto tNow = std::chrono::steady_clock::now();
+        if (tNow >= tEnd) {
+            return;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            std::chrono::milliseconds(50), tEnd - tNow));
     }
 }
 
@@ -149,22 +161,69 @@ private:
     long m_nPause = kFirstPause;
 };
 
-// Reads until the count is done or a signal comes; the exit status.
-int Poll(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CPollOutput& output) {
-    CReadSettings settings;
-    settings.pModbus = pModbus;
-    settings.nReadFunction = IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction);
-    settings.nDataType = IndexOf(kTypes, DATA_TYPE_COUNT, o.strType);
-    settings.strDevice = std::to_string(o.nDevice);
-    settings.strAddress = std::to_string(o.nAddress);
-    settings.strQuantity = std::to_string(o.nQuantity);
+// One read of a connection, on its own schedule.
+struct CReadJob {
+    CReadSettings settings;  // without the master, which its connection gives
+    CPollContext context;
+    long nInterval = 1000;
+    long nDone = 0;
     CPollStatistics statistics;
-    CReconnector reconnector(pTcp, o.nInterval);
-    long nReads = 0;
-    while (!g_bStop && (o.nCount < 0 || nReads < o.nCount)) {
+    std::chrono::steady_clock::time_point tDue{};
+};
+
+CReadJob MakeReadJob(const std::string& strConnection, long nDevice, const std::string& strFunction,
+                     long nAddress, long nQuantity, const std::string& strType, long nInterval) {
+    CReadJob job;
+    job.settings.nReadFunction = IndexOf(kFunctions, READ_FUNCTION_COUNT, strFunction);
+    job.settings.nDataType = IndexOf(kTypes, DATA_TYPE_COUNT, strType);
+    job.settings.strDevice = std::to_string(nDevice);
+    job.settings.strAddress = std::to_string(nAddress);
+    job.settings.strQuantity = std::to_string(nQuantity);
+    job.context = {strConnection, nDevice, strFunction, strType, std::string()};
+    job.nInterval = nInterval;
+    return job;
+}
+
+// Where each read goes: its connection's index, the read, its time, its
+// result and its statistics line.
+using ReadSink = std::function<void(size_t, const CPollContext&, std::int64_t, const CReadResult&,
+                                    const std::string&)>;
+
+// Runs the reads of one connection, each nCount times (-1: until a signal
+// comes), the one due first each time; the number of failed reads. A read
+// is due its interval after its last one ended; a connection that a
+// failure dropped is made again before the next read, no sooner than the
+// reconnector's pause after the last one.
+int RunReads(std::vector<CReadJob>& jobs, size_t nConnection, CModbus* pModbus, CRemoteModbus* pTcp,
+             long nCount, bool bOnce, const ReadSink& sink) {
+    long nLongest = 0;
+    for (CReadJob& job : jobs) {
+        job.settings.pModbus = pModbus;
+        job.tDue = std::chrono::steady_clock::now();
+        nLongest = std::max(nLongest, job.nInterval);
+    }
+    CReconnector reconnector(pTcp, nLongest);
+    auto tLastEnd = std::chrono::steady_clock::now();
+    bool bFirst = true;
+    int nErrors = 0;
+    while (!g_bStop) {
+        CReadJob* pJob = nullptr;
+        for (CReadJob& job : jobs) {
+            if ((nCount < 0 || job.nDone < nCount) && (pJob == nullptr || job.tDue < pJob->tDue)) {
+                pJob = &job;
+            }
+        }
+        if (pJob == nullptr) {
+            break;
+        }
         // The first read follows the connection made at the start, or its failure.
-        const bool bConnect = nReads > 0 && reconnector.Due();
-        Sleep(nReads == 0 ? 0 : bConnect ? reconnector.Pause(o.nInterval) : o.nInterval);
+        const bool bConnect = !bFirst && reconnector.Due();
+        auto tStart = pJob->tDue;
+        if (bConnect) {
+            tStart = std::max(
+                tStart, tLastEnd + std::chrono::milliseconds(reconnector.Pause(pJob->nInterval)));
+        }
+        SleepUntil(tStart);
         if (g_bStop) {
             break;
         }
@@ -172,21 +231,25 @@ int Poll(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CPollOutput& o
             reconnector.Connect();
         }
         const auto tNow = std::chrono::system_clock::now();
-        CReadResult result = ReadOnce(settings);
+        CReadResult result = ReadOnce(pJob->settings);
         result.strStatus = FrameDecode::NameExceptionStatus(result.strStatus, result.wStatus);
-        ++nReads;
+        ++pJob->nDone;
+        bFirst = false;
         if (!result.Failed()) {
             reconnector.ReadSucceeded();
+        } else {
+            ++nErrors;
         }
-        output.Read(
-            std::chrono::duration_cast<std::chrono::milliseconds>(tNow.time_since_epoch()).count(),
-            result, statistics.AddCycle(result));
-        if (o.bOnce && result.Failed()) {
+        sink(nConnection, pJob->context,
+             std::chrono::duration_cast<std::chrono::milliseconds>(tNow.time_since_epoch()).count(),
+             result, pJob->statistics.AddCycle(result));
+        if (bOnce && result.Failed()) {
             std::fprintf(stderr, "%s\n", result.strStatus.c_str());
         }
+        tLastEnd = std::chrono::steady_clock::now();
+        pJob->tDue = tLastEnd + std::chrono::milliseconds(pJob->nInterval);
     }
-    output.End();
-    return statistics.m_nErrors == 0 ? 0 : 1;
+    return nErrors;
 }
 
 // A kept Modbus/TCP connection that could not be made at the start, whose
@@ -225,7 +288,7 @@ int Scan(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CScanOutput& o
     const std::vector<CUnitAnswer> answers =
         ScanUnits(*pModbus, request, before, [&output](const CUnitAnswer& answer) {
             output.Unit(answer);
-            return g_bStop == 0;
+            return !g_bStop;
         });
     output.End(answers);
     return answers.size() == size_t(o.nScanLast - o.nScanFirst + 1) ? 0 : 1;
@@ -241,7 +304,7 @@ int ScanAddresses(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
         o.bQuantityGiven ? unsigned(std::max(1L, o.nQuantity)) : MaxReadCount(nFunction);
     WORD wStatus = 0;
     const auto read =
-        TableReader(*pModbus, nFunction, BYTE(o.nDevice), &wStatus, [] { return g_bStop != 0; });
+        TableReader(*pModbus, nFunction, BYTE(o.nDevice), &wStatus, [] { return g_bStop.load(); });
     const CAddressScan::CResult result =
         CAddressScan::Scan(read, 0, 65535, nMaxCount, unsigned(o.nScanStep));
     PrintRanges(o.strFormat, result.ranges, stdout);
@@ -439,48 +502,194 @@ private:
     bool m_bCom = false;
 };
 
+// A connection the poller reads, and its reads.
+struct CPolled {
+    Options options;  // how to open it
+    std::string strName;
+    std::vector<CReadJob> jobs;
+    CDevice device;
+    size_t nPublisher = 0;  // its client of the broker
+};
+using PolledList = std::vector<std::unique_ptr<CPolled>>;
+
+// The connections and reads of --reads FILE; false with the line to print.
+bool PlanReads(const Options& o, PolledList& polled, std::string& strError) {
+    std::vector<CReadLine> reads;
+    if (!LoadReads(o.strReads, reads, strError)) {
+        return false;
+    }
+    std::map<std::string, CPolled*> byConnection;
+    for (const CReadLine& r : reads) {
+        CPolled*& p = byConnection[r.strConnection];
+        if (p == nullptr) {
+            polled.push_back(std::make_unique<CPolled>());
+            p = polled.back().get();
+            p->options = o;
+            if (!r.strTransport.empty()) {
+                p->options.strConfig.clear();
+                p->options.strTransport = r.strTransport;
+                p->options.strHost = r.strHost;
+                p->options.nPort = r.nPort;
+            } else if (o.strConfig.empty()) {
+                strError = o.strReads + ":" + std::to_string(r.nLine) + ": '" + r.strConnection +
+                           "' is no tcp:, rtu-over-tcp: or udp:HOST:PORT, and no --config FILE " +
+                           "is given to find it in";
+                return false;
+            } else {
+                p->options.strConnection = r.strConnection;
+            }
+            p->strName = DeviceName(p->options);
+        }
+        CReadJob job = MakeReadJob(p->strName, r.nDevice, r.strFunction, r.nAddress, r.nQuantity,
+                                   r.strType, r.nInterval);
+        job.context.strLabel = p->strName + " " + std::to_string(r.nDevice) + " " + r.strFunction +
+                               " " + std::to_string(r.nAddress) + ": ";
+        p->jobs.push_back(std::move(job));
+    }
+    return true;
+}
+
+// The environment's password for the broker, if any.
+std::string MqttPassword() {
+    const char* psz = std::getenv("REGPROBE_MQTT_PASSWORD");
+    return psz == nullptr ? std::string() : std::string(psz);
+}
+
+// Every connection's reads until their counts are done or a signal comes,
+// printed or published; the exit status. Several connections, or a
+// publishing poller, read on a thread per connection while this thread
+// tells of a broker that is away.
+int PollAll(const Options& o, PolledList& polled) {
+    std::unique_ptr<CPollPublisher> pPublisher;
+    std::unique_ptr<CPollOutput> pOutput;
+    std::mutex outputLock;
+    ReadSink sink;
+    if (!o.strPublish.empty()) {
+        pPublisher = std::make_unique<CPollPublisher>(
+            CPollPublisher::CSettings{o.publish, MqttPassword(), o.strMqttCaFile, o.strMqttCertFile,
+                                      o.strMqttKeyFile, size_t(o.nQueue)});
+        for (auto& p : polled) {
+            std::string strError;
+            if (!pPublisher->AddConnection(p->strName, &p->nPublisher, strError)) {
+                std::fprintf(stderr, "regprobe-poll: %s\n", strError.c_str());
+                return 1;
+            }
+        }
+        sink = [&pPublisher](size_t nIndex, const CPollContext& context, std::int64_t nMillis,
+                             const CReadResult& result, const std::string&) {
+            pPublisher->Read(nIndex, context, nMillis, result);
+        };
+    } else {
+        pOutput = CPollOutput::Make(o.strFormat, stdout);
+        sink = [&pOutput, &outputLock](size_t, const CPollContext& context, std::int64_t nMillis,
+                                       const CReadResult& result,
+                                       const std::string& strStatistics) {
+            std::lock_guard<std::mutex> lock(outputLock);
+            pOutput->Read(context, nMillis, result, strStatistics);
+        };
+    }
+    std::atomic<int> nErrors{0};
+    const auto run = [&](CPolled& p) {
+        nErrors += RunReads(p.jobs, p.nPublisher, p.device.Modbus(), p.device.Tcp(), o.nCount,
+                            o.bOnce, sink);
+    };
+    if (polled.size() == 1 && pPublisher == nullptr) {
+        run(*polled.front());
+    } else {
+        std::atomic<size_t> nRunning{polled.size()};
+        std::vector<std::thread> threads;
+        for (auto& p : polled) {
+            threads.emplace_back([&run, &nRunning, pPolled = p.get()] {
+                // A Local/DCom connection's calls come from this thread.
+                const bool bCom = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+                run(*pPolled);
+                if (bCom) {
+                    CoUninitialize();
+                }
+                --nRunning;
+            });
+        }
+        constexpr auto kReportEvery = std::chrono::minutes(1);
+        auto tReport = std::chrono::steady_clock::now() + kReportEvery;
+        while (nRunning > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const auto tNow = std::chrono::steady_clock::now();
+            if (pPublisher != nullptr && tNow >= tReport) {
+                std::fputs(pPublisher->Degraded(tNow).c_str(), stderr);
+                tReport = tNow + kReportEvery;
+            }
+        }
+        for (std::thread& t : threads) {
+            t.join();
+        }
+    }
+    if (pOutput != nullptr) {
+        pOutput->End();
+    }
+    const bool bDelivered =
+        pPublisher == nullptr || pPublisher->Finish(std::chrono::milliseconds(o.nFlushTimeout));
+    return nErrors == 0 && bDelivered ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     Options o;
     ParseOptions(argc, argv, o);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    // A broker or device that goes away mid-write is a failed write, not an end.
+    std::signal(SIGPIPE, SIG_IGN);
 
-    const std::string strName = DeviceName(o);
+    PolledList polled;
+    if (!o.strReads.empty()) {
+        std::string strError;
+        if (!PlanReads(o, polled, strError)) {
+            Usage(strError);
+        }
+    } else {
+        polled.push_back(std::make_unique<CPolled>());
+        polled.back()->options = o;
+        polled.back()->strName = DeviceName(o);
+        polled.back()->jobs.push_back(MakeReadJob(polled.back()->strName, o.nDevice, o.strFunction,
+                                                  o.nAddress, o.nQuantity, o.strType, o.nInterval));
+    }
+    const std::string strName = o.strReads.empty() ? polled.front()->strName : o.strReads;
     CTracePrinter trace(strName);
     if (o.bTrace) {
         Traffic::SetObserver(&trace);
     }
     int nStatus = 0;
-    {
-        CDevice device;
-        if (!device.Open(o)) {
+    for (auto& p : polled) {
+        if (!p->device.Open(p->options)) {
             nStatus = 1;
-        } else if (o.bScanUnits) {
-            if (o.nScanTimeout != 0 && device.Tcp() == nullptr) {
-                std::fprintf(stderr,
-                             "regprobe-poll: --scan-timeout needs a Modbus/TCP "
-                             "connection; a serial line keeps its own\n");
-                nStatus = 2;
-            } else {
-                nStatus =
-                    Scan(o, device.Modbus(), device.Tcp(), *CScanOutput::Make(o.strFormat, stdout));
-            }
-            o.nCount = 0;
-        } else if (o.bRaw) {
-            nStatus = SendRaw(o, device.Modbus(), device.Tcp());
-            o.nCount = 0;
-        } else if (o.bScanAddresses) {
-            nStatus = ScanAddresses(o, device.Modbus(), device.Tcp());
-            o.nCount = 0;
-        } else if (o.bWrite && !Write(o, device.Modbus(), &nStatus)) {
-            o.nCount = 0;
-        }
-        if (nStatus == 0 && o.nCount != 0) {
-            const CPollContext context{strName, o.nDevice, o.strFunction, o.strType};
-            nStatus = Poll(o, device.Modbus(), device.Tcp(),
-                           *CPollOutput::Make(o.strFormat, context, stdout));
         }
     }
+    CDevice& device = polled.front()->device;
+    if (nStatus != 0) {
+        o.nCount = 0;
+    } else if (o.bScanUnits) {
+        if (o.nScanTimeout != 0 && device.Tcp() == nullptr) {
+            std::fprintf(stderr,
+                         "regprobe-poll: --scan-timeout needs a Modbus/TCP "
+                         "connection; a serial line keeps its own\n");
+            nStatus = 2;
+        } else {
+            nStatus =
+                Scan(o, device.Modbus(), device.Tcp(), *CScanOutput::Make(o.strFormat, stdout));
+        }
+        o.nCount = 0;
+    } else if (o.bRaw) {
+        nStatus = SendRaw(o, device.Modbus(), device.Tcp());
+        o.nCount = 0;
+    } else if (o.bScanAddresses) {
+        nStatus = ScanAddresses(o, device.Modbus(), device.Tcp());
+        o.nCount = 0;
+    } else if (o.bWrite && !Write(o, device.Modbus(), &nStatus)) {
+        o.nCount = 0;
+    }
+    if (nStatus == 0 && o.nCount != 0) {
+        nStatus = PollAll(o, polled);
+    }
+    polled.clear();
     Traffic::SetObserver(nullptr);
     return nStatus;
 }
