@@ -245,6 +245,10 @@ TEST_P(BrokerAway, NothingIsLostWithinTheBoundAndDropsAreCountedBeyond) {
     const size_t nBefore = subscriber.Messages().size();
     ASSERT_TRUE(
         subscriber.WaitFor([&](const Messages& m) { return m.size() >= nBefore + 300; }, 20s));
+    // The restarted broker forgot the status; the poller, back, told it again.
+    CMqttSubscriber late(broker.Port(), "plant/+/status");
+    ASSERT_TRUE(late.WaitFor([](const Messages& m) { return !m.empty(); }, 5s));
+    EXPECT_NE(late.Messages()[0].strPayload.find(R"({"state":"online")"), std::string::npos);
     m_poller.Signal(SIGTERM);
     int nStatus = -1;
     const std::string strSummary = Summary(&nStatus);
