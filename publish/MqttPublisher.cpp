@@ -1,6 +1,7 @@
 #include "MqttPublisher.h"
 
 #include <mosquitto.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -69,6 +70,14 @@ bool CMqttPublisher::Start(std::string& strError) {
         return false;
     }
     if (m_settings.bTls) {
+        // The library only says that something was wrong with them.
+        for (const std::string* pFile :
+             {&m_settings.strCaFile, &m_settings.strCertFile, &m_settings.strKeyFile}) {
+            if (!pFile->empty() && ::access(pFile->c_str(), R_OK) != 0) {
+                strError = "cannot read " + *pFile + ": " + std::strerror(errno);
+                return false;
+            }
+        }
         auto file = [](const std::string& str) { return str.empty() ? nullptr : str.c_str(); };
         rc = mosquitto_tls_set(m_pClient, file(m_settings.strCaFile), nullptr,
                                file(m_settings.strCertFile), file(m_settings.strKeyFile), nullptr);

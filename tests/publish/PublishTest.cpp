@@ -19,6 +19,7 @@
 #include "publish/MqttTarget.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/MqttBroker.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestCertificates.h"
 #include "tools/ReadsFile.h"
@@ -119,6 +120,7 @@ protected:
             if (strLine.find("messages delivered") != std::string::npos) {
                 strSummary = strLine;
             }
+            m_lines.push_back(strLine);
         }
         *pnStatus = m_poller.Wait(5000);
         return strSummary;
@@ -132,6 +134,7 @@ protected:
     CChildProcess m_sim1;
     CChildProcess m_sim2;
     CChildProcess m_poller;
+    Lines m_lines;  // what the poller printed
     std::string m_strPort1;
     std::string m_strPort2;
 };
@@ -233,6 +236,8 @@ class BrokerAway : public PublishProgram, public ::testing::WithParamInterface<C
 TEST_P(BrokerAway, NothingIsLostWithinTheBoundAndDropsAreCountedBeyond) {
     CMqttSubscriber subscriber(broker.Port(), "plant/#");
     ASSERT_TRUE(subscriber.WaitFor([&](const Messages&) { return subscriber.Connected(); }, 5s));
+    // While the broker is away, a line each second says so.
+    CScopedEnv every("REGPROBE_POLL_REPORT_MS", "1000");
     StartPoller("tcp:" + Device1() + " 1 holding 0 2 uint16 20\n",
                 {"--queue", GetParam().pszQueue, "--flush-timeout", "10000"});
     ASSERT_TRUE(subscriber.WaitFor([](const Messages& m) { return m.size() >= 10; }, 10s));
@@ -256,6 +261,11 @@ TEST_P(BrokerAway, NothingIsLostWithinTheBoundAndDropsAreCountedBeyond) {
     ASSERT_TRUE(std::regex_search(strSummary, match,
                                   std::regex(R"((\d+) messages delivered, (\d+) dropped, 0 left)")))
         << strSummary;
+    const std::regex away(
+        "regprobe-poll: MQTT 127\\.0\\.0\\.1:\\d+ for " + Device1() +
+        R"(: broker away for [1-9]\d* s \(.+\), \d+ messages waiting, \d+ dropped)");
+    EXPECT_TRUE(std::any_of(m_lines.begin(), m_lines.end(),
+                            [&](const std::string& s) { return std::regex_match(s, away); }));
     const size_t nDelivered = std::stoul(match[1]);
     const size_t nDropped = std::stoul(match[2]);
     EXPECT_EQ(nDropped > 0, GetParam().bDrops) << strSummary;
