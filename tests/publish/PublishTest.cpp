@@ -335,8 +335,10 @@ TEST_P(PublishTls, ValuesGoOnlyToTheBrokerOfTheCa) {
          m_certs.Path(GetParam().pszCa), "--mqtt-cert", m_certs.Path("client.pem"), "--mqtt-key",
          m_certs.Path("client.key"), "--flush-timeout", "3000"},
         true));
+    const auto tStart = std::chrono::steady_clock::now();
     int nStatus = -1;
     const std::string strSummary = Summary(&nStatus);
+    const auto elapsed = std::chrono::steady_clock::now() - tStart;
     const std::string strTopic = "plant/" + Device1() + "/1/holding/1";
     if (GetParam().bDelivered) {
         EXPECT_NE(strSummary.find("delivered, 0 dropped, 0 left"), std::string::npos) << strSummary;
@@ -346,6 +348,9 @@ TEST_P(PublishTls, ValuesGoOnlyToTheBrokerOfTheCa) {
     } else {
         EXPECT_NE(strSummary.find("0 messages delivered"), std::string::npos) << strSummary;
         EXPECT_EQ(nStatus, 1);
+        // Three reads, then --flush-timeout for a broker that never took us.
+        EXPECT_GE(elapsed, 3s);
+        EXPECT_LT(elapsed, 6s);
         EXPECT_EQ(CountTopic(subscriber.Messages(), strTopic), 0u);
     }
 }
