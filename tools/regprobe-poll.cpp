@@ -25,6 +25,7 @@
 #include "PollOptions.h"
 #include "PollOutput.h"
 #include "PollPublisher.h"
+#include "PollReads.h"
 #include "ReadsFile.h"
 #include "ScanOutput.h"
 #include "connections/ConfigFile.h"
@@ -121,56 +122,6 @@ bool Write(const Options& o, CModbus* pModbus, int* pnStatus) {
     return true;
 }
 
-// Waits until tEnd in steps short enough for SIGINT and SIGTERM to end it.
-void SleepUntil(std::chrono::steady_clock::time_point tEnd) {
-    while (!g_bStop) {
-        const auto tNow = std::chrono::steady_clock::now();
-        if (tNow >= tEnd) {
-            return;
-        }
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            std::chrono::milliseconds(50), tEnd - tNow));
-    }
-}
-
-// Connects a Modbus/TCP master again before a read once a failed exchange
-// dropped its connection; without it every later read would fail at once.
-// The pause before each try doubles up to the interval or 1 s, whichever is
-// longer, so that a device that is gone is not hammered at interval 0.
-class CReconnector {
-public:
-    // Null, or a master that connects for each exchange by itself: nothing to do.
-    CReconnector(CRemoteModbus* pTcp, long nInterval)
-        : m_pTcp(pTcp != nullptr && !pTcp->GetReconnect() ? pTcp : nullptr),
-          m_nMaxPause(std::max(nInterval, 1000L)) {}
-
-    bool Due() { return m_pTcp != nullptr && !m_pTcp->IsConnected(); }
-    // The wait before a read that connects first: at least the interval.
-    long Pause(long nInterval) const { return std::max(nInterval, m_nPause); }
-    // Same host, port and time-out; a failure shows in the read that follows.
-    void Connect() {
-        m_pTcp->Connect(CString(), 0, 0);
-        m_nPause = std::min(m_nPause * 2, m_nMaxPause);
-    }
-    void ReadSucceeded() { m_nPause = kFirstPause; }
-
-private:
-    static constexpr long kFirstPause = 50;
-    CRemoteModbus* m_pTcp;
-    long m_nMaxPause;
-    long m_nPause = kFirstPause;
-};
-
-// One read of a connection, on its own schedule.
-struct CReadJob {
-    CReadSettings settings;  // without the master, which its connection gives
-    CPollContext context;
-    long nInterval = 1000;
-    long nDone = 0;
-    CPollStatistics statistics;
-    std::chrono::steady_clock::time_point tDue{};
-};
-
 CReadJob MakeReadJob(const std::string& strConnection, long nDevice, const std::string& strFunction,
                      long nAddress, long nQuantity, const std::string& strType, long nInterval) {
     CReadJob job;
@@ -182,74 +133,6 @@ CReadJob MakeReadJob(const std::string& strConnection, long nDevice, const std::
     job.context = {strConnection, nDevice, strFunction, strType, std::string()};
     job.nInterval = nInterval;
     return job;
-}
-
-// Where each read goes: its connection's index, the read, its time, its
-// result and its statistics line.
-using ReadSink = std::function<void(size_t, const CPollContext&, std::int64_t, const CReadResult&,
-                                    const std::string&)>;
-
-// Runs the reads of one connection, each nCount times (-1: until a signal
-// comes), the one due first each time; the number of failed reads. A read
-// is due its interval after its last one ended; a connection that a
-// failure dropped is made again before the next read, no sooner than the
-// reconnector's pause after the last one.
-int RunReads(std::vector<CReadJob>& jobs, size_t nConnection, CModbus* pModbus, CRemoteModbus* pTcp,
-             long nCount, bool bOnce, const ReadSink& sink) {
-    long nLongest = 0;
-    for (CReadJob& job : jobs) {
-        job.settings.pModbus = pModbus;
-        job.tDue = std::chrono::steady_clock::now();
-        nLongest = std::max(nLongest, job.nInterval);
-    }
-    CReconnector reconnector(pTcp, nLongest);
-    auto tLastEnd = std::chrono::steady_clock::now();
-    bool bFirst = true;
-    int nErrors = 0;
-    while (!g_bStop) {
-        CReadJob* pJob = nullptr;
-        for (CReadJob& job : jobs) {
-            if ((nCount < 0 || job.nDone < nCount) && (pJob == nullptr || job.tDue < pJob->tDue)) {
-                pJob = &job;
-            }
-        }
-        if (pJob == nullptr) {
-            break;
-        }
-        // The first read follows the connection made at the start, or its failure.
-        const bool bConnect = !bFirst && reconnector.Due();
-        auto tStart = pJob->tDue;
-        if (bConnect) {
-            tStart = std::max(
-                tStart, tLastEnd + std::chrono::milliseconds(reconnector.Pause(pJob->nInterval)));
-        }
-        SleepUntil(tStart);
-        if (g_bStop) {
-            break;
-        }
-        if (bConnect) {
-            reconnector.Connect();
-        }
-        const auto tNow = std::chrono::system_clock::now();
-        CReadResult result = ReadOnce(pJob->settings);
-        result.strStatus = FrameDecode::NameExceptionStatus(result.strStatus, result.wStatus);
-        ++pJob->nDone;
-        bFirst = false;
-        if (!result.Failed()) {
-            reconnector.ReadSucceeded();
-        } else {
-            ++nErrors;
-        }
-        sink(nConnection, pJob->context,
-             std::chrono::duration_cast<std::chrono::milliseconds>(tNow.time_since_epoch()).count(),
-             result, pJob->statistics.AddCycle(result));
-        if (bOnce && result.Failed()) {
-            std::fprintf(stderr, "%s\n", result.strStatus.c_str());
-        }
-        tLastEnd = std::chrono::steady_clock::now();
-        pJob->tDue = tLastEnd + std::chrono::milliseconds(pJob->nInterval);
-    }
-    return nErrors;
 }
 
 // A kept Modbus/TCP connection that could not be made at the start, whose
@@ -555,6 +438,41 @@ std::string MqttPassword() {
     return psz == nullptr ? std::string() : std::string(psz);
 }
 
+// Runs each connection's reads on a thread of its own; meanwhile this
+// thread tells of a broker that is away, once a minute (the tests shorten
+// it).
+void RunOnThreads(PolledList& polled, const std::function<void(CPolled&)>& run,
+                  CPollPublisher* pPublisher) {
+    std::atomic<size_t> nRunning{polled.size()};
+    std::vector<std::thread> threads;
+    for (auto& p : polled) {
+        threads.emplace_back([&run, &nRunning, pPolled = p.get()] {
+            // A Local/DCom connection's calls come from this thread.
+            const bool bCom = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+            run(*pPolled);
+            if (bCom) {
+                CoUninitialize();
+            }
+            --nRunning;
+        });
+    }
+    const char* pszEvery = std::getenv("REGPROBE_POLL_REPORT_MS");
+    const auto every = std::chrono::milliseconds(
+        pszEvery != nullptr ? std::max(100L, std::atol(pszEvery)) : 60000L);
+    auto tReport = std::chrono::steady_clock::now() + every;
+    while (nRunning > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto tNow = std::chrono::steady_clock::now();
+        if (pPublisher != nullptr && tNow >= tReport) {
+            std::fputs(pPublisher->Degraded(tNow).c_str(), stderr);
+            tReport = tNow + every;
+        }
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+}
+
 // Every connection's reads until their counts are done or a signal comes,
 // printed or published; the exit status. Several connections, or a
 // publishing poller, read on a thread per connection while this thread
@@ -591,40 +509,12 @@ int PollAll(const Options& o, PolledList& polled) {
     std::atomic<int> nErrors{0};
     const auto run = [&](CPolled& p) {
         nErrors += RunReads(p.jobs, p.nPublisher, p.device.Modbus(), p.device.Tcp(), o.nCount,
-                            o.bOnce, sink);
+                            o.bOnce, g_bStop, sink);
     };
     if (polled.size() == 1 && pPublisher == nullptr) {
         run(*polled.front());
     } else {
-        std::atomic<size_t> nRunning{polled.size()};
-        std::vector<std::thread> threads;
-        for (auto& p : polled) {
-            threads.emplace_back([&run, &nRunning, pPolled = p.get()] {
-                // A Local/DCom connection's calls come from this thread.
-                const bool bCom = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-                run(*pPolled);
-                if (bCom) {
-                    CoUninitialize();
-                }
-                --nRunning;
-            });
-        }
-        // Once a minute; the tests shorten it.
-        const char* pszEvery = std::getenv("REGPROBE_POLL_REPORT_MS");
-        const auto kReportEvery = std::chrono::milliseconds(
-            pszEvery != nullptr ? std::max(100L, std::atol(pszEvery)) : 60000L);
-        auto tReport = std::chrono::steady_clock::now() + kReportEvery;
-        while (nRunning > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            const auto tNow = std::chrono::steady_clock::now();
-            if (pPublisher != nullptr && tNow >= tReport) {
-                std::fputs(pPublisher->Degraded(tNow).c_str(), stderr);
-                tReport = tNow + kReportEvery;
-            }
-        }
-        for (std::thread& t : threads) {
-            t.join();
-        }
+        RunOnThreads(polled, run, pPublisher.get());
     }
     if (pOutput != nullptr) {
         pOutput->End();
