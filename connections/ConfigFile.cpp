@@ -23,50 +23,28 @@ CString TextOf(CException* e) {
 }  // namespace
 
 BOOL SaveConnections(CConnections& connections, const CString& strPath, CString* pstrError) {
-    CAtomicFile target;
-    if (const int nError = target.Begin(strPath)) {
-        SetError(pstrError, nError == EWOULDBLOCK
-                                ? strPath + " is being saved by another program"
-                                : target.GetFailedPath() + ": " + std::strerror(nError));
-        return FALSE;
+    CString strError;
+    const bool bSaved = SaveWholeFile(
+        strPath,
+        [&connections](CFile& file) {
+            CArchive ar(&file, CArchive::store);
+            connections.Serialize(ar);
+            ar.Close();
+        },
+        strError);
+    if (!bSaved) {
+        SetError(pstrError, strError);
     }
-    // The file writes through the temporary's descriptor; target keeps it
-    // (and its lock) until the rename.
-    CFile file;
-    file.m_hFile = target.GetFd();
-    file.m_strFileName = target.GetTempPath();
-    try {
-        CArchive ar(&file, CArchive::store);
-        connections.Serialize(ar);
-        ar.Close();
-        file.Flush();
-    } catch (CException* e) {
-        SetError(pstrError, TextOf(e));
-        e->Delete();
-        file.m_hFile = -1;
-        return FALSE;
-    }
-    file.m_hFile = -1;
-    if (const int nError = target.Commit()) {
-        SetError(pstrError, strPath + ": " + std::strerror(nError));
-        return FALSE;
-    }
-    return TRUE;
+    return bSaved ? TRUE : FALSE;
 }
 
 namespace {
-// pOnly: load only that record; *pbFound then tells whether the file held it.
-// pfnOpened: runs once the file has opened; false loads nothing.
-BOOL Load(CConnections& connections, const CString& strPath, CString* pstrError, bool bReplace,
-          const CString* pOnly = nullptr, BOOL* pbFound = nullptr,
-          const std::function<bool()>& pfnOpened = {}) {
-    CFile file;
-    CFileException error;
-    if (!file.Open(strPath.c_str(), CFile::modeRead, &error)) {
-        SetError(pstrError, "Cannot open " + strPath + ": " +
-                                std::strerror(error.m_lOsError != 0 ? error.m_lOsError : EIO));
-        return FALSE;
-    }
+// The records of an open file, or of an image of one; strPath names it in
+// messages. pOnly: load only that record; *pbFound then tells whether the
+// file held it. pfnOpened: runs first; false loads nothing.
+BOOL LoadFrom(CFile& file, CConnections& connections, const CString& strPath, CString* pstrError,
+              bool bReplace, const CString* pOnly = nullptr, BOOL* pbFound = nullptr,
+              const std::function<bool()>& pfnOpened = {}) {
     if (bReplace) {
         connections.RemoveAll();
     }
@@ -88,6 +66,35 @@ BOOL Load(CConnections& connections, const CString& strPath, CString* pstrError,
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL Load(CConnections& connections, const CString& strPath, CString* pstrError, bool bReplace,
+          const CString* pOnly = nullptr, BOOL* pbFound = nullptr,
+          const std::function<bool()>& pfnOpened = {}) {
+    CFile file;
+    CFileException error;
+    if (!file.Open(strPath.c_str(), CFile::modeRead, &error)) {
+        SetError(pstrError, "Cannot open " + strPath + ": " +
+                                std::strerror(error.m_lOsError != 0 ? error.m_lOsError : EIO));
+        return FALSE;
+    }
+    return LoadFrom(file, connections, strPath, pstrError, bReplace, pOnly, pbFound, pfnOpened);
+}
+
+// What a one-record load that kept nothing says, from the load's own error.
+CString NotLoadedText(const CString& strLoadError, BOOL bFound, const CString& strSource,
+                      const CString& strName) {
+    if (!strLoadError.empty()) {
+        return strLoadError;
+    }
+    if (bFound) {
+        // The activation's own account, such as a server of another version.
+        const CString strDescription = TakeErrorDescription();
+        return strDescription.empty()
+                   ? "the serial-port server of connection " + strName + " cannot be reached"
+                   : "connection " + strName + ": " + strDescription;
+    }
+    return "no connection named " + strName + " in " + strSource;
 }
 }  // namespace
 
@@ -113,15 +120,33 @@ CConnection* LoadConnection(CConnections& connections, const CString& strPath,
     if (connections.Lookup(strName, pConnection)) {
         return pConnection;  // a fault in a later record does not touch this one
     }
-    if (strError.empty() && bFound) {
-        // The activation's own account, such as a server of another version.
-        const CString strDescription = TakeErrorDescription();
-        strError = strDescription.empty()
-                       ? "the serial-port server of connection " + strName + " cannot be reached"
-                       : "connection " + strName + ": " + strDescription;
-    } else if (strError.empty()) {
-        strError = "no connection named " + strName + " in " + strPath;
+    SetError(pstrError, NotLoadedText(strError, bFound, strPath, strName));
+    return nullptr;
+}
+
+BOOL LoadConnectionsObserved(CConnections& connections, const CByteArray& image,
+                             const CString& strSource, CString* pstrError,
+                             const std::function<bool()>& pfnOpened) {
+    CMemFile file(image);
+    return LoadFrom(file, connections, strSource, pstrError, false, nullptr, nullptr, pfnOpened);
+}
+
+BOOL LoadConnections(CConnections& connections, const CByteArray& image, const CString& strSource,
+                     CString* pstrError) {
+    CMemFile file(image);
+    return LoadFrom(file, connections, strSource, pstrError, false);
+}
+
+CConnection* LoadConnection(CConnections& connections, const CByteArray& image,
+                            const CString& strSource, const CString& strName, CString* pstrError) {
+    CString strError;
+    BOOL bFound = FALSE;
+    CMemFile file(image);
+    LoadFrom(file, connections, strSource, &strError, false, &strName, &bFound);
+    CConnection* pConnection = nullptr;
+    if (connections.Lookup(strName, pConnection)) {
+        return pConnection;
     }
-    SetError(pstrError, strError);
+    SetError(pstrError, NotLoadedText(strError, bFound, strSource, strName));
     return nullptr;
 }

@@ -39,3 +39,15 @@ BOOL ReplaceConnections(CConnections& connections, const CString& strPath,
 // reached.
 CConnection* LoadConnection(CConnections& connections, const CString& strPath,
                             const CString& strName, CString* pstrError = nullptr);
+
+// The same three loads from an image of the file held in memory (what
+// ConfigImageOf makes of a workspace's records); strSource names it in
+// messages, as the path names the file.
+BOOL LoadConnections(CConnections& connections, const CByteArray& image, const CString& strSource,
+                     CString* pstrError = nullptr);
+BOOL LoadConnectionsObserved(CConnections& connections, const CByteArray& image,
+                             const CString& strSource, CString* pstrError,
+                             const std::function<bool()>& pfnOpened);
+CConnection* LoadConnection(CConnections& connections, const CByteArray& image,
+                            const CString& strSource, const CString& strName,
+                            CString* pstrError = nullptr);

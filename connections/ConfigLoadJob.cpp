@@ -6,6 +6,15 @@
 
 CConfigLoadJob::CConfigLoadJob(CConnections& connections, CString strPath)
     : m_strPath(std::move(strPath)) {
+    TakeRecords(connections);
+}
+
+CConfigLoadJob::CConfigLoadJob(CConnections& connections, CByteArray image, CString strSource)
+    : m_strPath(std::move(strSource)), m_image(std::move(image)), m_bImage(true) {
+    TakeRecords(connections);
+}
+
+void CConfigLoadJob::TakeRecords(CConnections& connections) {
     while (!connections.IsEmpty()) {
         POSITION pos = connections.GetStartPosition();
         CString strName;
@@ -26,7 +35,7 @@ void CConfigLoadJob::Run(CBackgroundJob& job) {
         records.SetLoadObserver(this);
         std::vector<std::unique_ptr<CConnection>> previous;
         CString strError;
-        const BOOL bResult = LoadConnectionsObserved(records, m_strPath, &strError, [&] {
+        const auto opened = [&] {
             std::lock_guard<std::mutex> guard(m_mutex);
             if (m_bFinished) {
                 return false;
@@ -34,7 +43,10 @@ void CConfigLoadJob::Run(CBackgroundJob& job) {
             m_bOpened = true;
             previous.swap(m_previous);
             return true;
-        });
+        };
+        const BOOL bResult =
+            m_bImage ? LoadConnectionsObserved(records, m_image, m_strPath, &strError, opened)
+                     : LoadConnectionsObserved(records, m_strPath, &strError, opened);
         // Off the GUI thread too: releasing a server object is a call to it.
         previous.clear();
         std::lock_guard<std::mutex> guard(m_mutex);

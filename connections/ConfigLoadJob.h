@@ -23,6 +23,9 @@ public:
     // Takes the collection's records: they go once the file has opened, as
     // ReplaceConnections has them go, or come back through Finish.
     CConfigLoadJob(CConnections& connections, CString strPath);
+    // The same from an image of the file (a workspace's records);
+    // strSource names it in messages.
+    CConfigLoadJob(CConnections& connections, CByteArray image, CString strSource);
     ~CConfigLoadJob() override;
 
     // On the job's thread; blocks while records connect.
@@ -35,10 +38,15 @@ public:
     BOOL Finish(CConnections& connections, CString* pstrError);
 
 private:
+    // The collection's records into m_previous.
+    void TakeRecords(CConnections& connections);
     bool OnRecord(int nRecord, int nCount, const CString& strName) override;
     bool OnKept(CConnection* pConnection) override;
 
+    // The file, or the image's name in messages when there is one.
     const CString m_strPath;
+    const CByteArray m_image;
+    const bool m_bImage = false;
     CBackgroundJob* m_pJob = nullptr;  // while Run runs
     mutable std::mutex m_mutex;
     // Under m_mutex from here on.

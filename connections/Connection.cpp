@@ -91,6 +91,13 @@ void CConnection::Serialize(CArchive& ar) {
     }
 }
 
+void CConnection::WriteSettings(CArchive& ar) const {
+    ar << m_strReserved;
+    if (m_pModbus != nullptr) {
+        m_pModbus->WriteSettings(ar);
+    }
+}
+
 void CConnection::Load(CArchive& ar, CModbus::ELoad mode) {
     ar >> m_strReserved;
     if (m_pModbus != nullptr) {

@@ -53,6 +53,8 @@ public:
     // The reserved text, then the master's settings. The name and the kind
     // are the collection's to write.
     void Serialize(CArchive& ar) override;
+    // The same bytes as storing, with nothing connecting again.
+    void WriteSettings(CArchive& ar) const;
     // Loading, with the master set up as mode says.
     void Load(CArchive& ar, CModbus::ELoad mode);
 

@@ -52,10 +52,14 @@ CModbus::~CModbus() = default;
 
 void CModbus::Serialize(CArchive& ar) {
     if (ar.IsStoring()) {
-        ar << m_nTries << m_bThrowOnError << m_dwReserved;
+        WriteSettings(ar);
     } else {
         Load(ar, ELoad::CONNECT);
     }
+}
+
+void CModbus::WriteSettings(CArchive& ar) {
+    ar << m_nTries << m_bThrowOnError << m_dwReserved;
 }
 
 void CModbus::Load(CArchive& ar, ELoad) {

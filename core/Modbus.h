@@ -37,8 +37,13 @@ public:
     // only, for a record that is read past.
     enum class ELoad { CONNECT, VALUES_ONLY };
 
-    // Storing; loading is Load with ELoad::CONNECT.
+    // Storing: WriteSettings, then whatever a stored master does besides
+    // (a host master connects again); loading is Load with ELoad::CONNECT.
     void Serialize(CArchive& ar) override;
+    // Exactly the bytes storing writes, and nothing else: no master
+    // connects or reconnects. A master behind a server asks it for the
+    // line's settings, as storing does.
+    virtual void WriteSettings(CArchive& ar);
     virtual void Load(CArchive& ar, ELoad mode);
 
     // Sends one request frame (device, function, data) and delivers the answer

@@ -7,9 +7,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "Deadline.h"
+#include "File.h"
 
 namespace {
 // Rounds of losing the temporary to another save before giving up; each
@@ -155,4 +157,36 @@ void CAtomicFile::Discard() {
         ::unlink(m_strTemp.c_str());
         m_fd.Reset();
     }
+}
+
+bool SaveWholeFile(const std::string& strPath, const std::function<void(CFile&)>& pfnWrite,
+                   std::string& strError) {
+    CAtomicFile target;
+    if (const int nError = target.Begin(strPath)) {
+        strError = nError == EWOULDBLOCK ? strPath + " is being saved by another program"
+                                         : target.GetFailedPath() + ": " + std::strerror(nError);
+        return false;
+    }
+    // The file writes through the temporary's descriptor; target keeps it
+    // (and its lock) until the rename.
+    CFile file;
+    file.m_hFile = target.GetFd();
+    file.m_strFileName = target.GetTempPath();
+    try {
+        pfnWrite(file);
+        file.Flush();
+    } catch (CException* e) {
+        char text[256];
+        e->GetErrorMessage(text, sizeof text);
+        strError = text;
+        e->Delete();
+        file.m_hFile = -1;
+        return false;
+    }
+    file.m_hFile = -1;
+    if (const int nError = target.Commit()) {
+        strError = strPath + ": " + std::strerror(nError);
+        return false;
+    }
+    return true;
 }

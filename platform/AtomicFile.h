@@ -10,9 +10,12 @@
 // makes the next fail with EWOULDBLOCK rather than wait for ever.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "UniqueFd.h"
+
+class CFile;
 
 class CAtomicFile {
 public:
@@ -55,3 +58,10 @@ private:
     std::string m_strFailed;
     CUniqueFd m_fd;
 };
+
+// A whole file saved through a CAtomicFile: pfnWrite writes the content to
+// the file it is given (failures thrown as CException pointers, as a CFile
+// throws them). false, with the reason naming the file in strError, when
+// the save failed; the old file is then as it was.
+bool SaveWholeFile(const std::string& strPath, const std::function<void(CFile&)>& pfnWrite,
+                   std::string& strError);

@@ -28,6 +28,25 @@ CMenuItemTemplate ToolsPopup() {
                             Item("Scan &Addresses...", ID_TOOLS_SCAN_ADDRESSES),
                             Item("Send &Request...", ID_TOOLS_SEND_REQUEST)});
 }
+// New (and Close, with a test window active), the workspace's commands and
+// its recent files, then Exit.
+CMenuItemTemplate FilePopup(bool bDocument) {
+    std::vector<CMenuItemTemplate> items{Item("&New\tCtrl+N", ID_FILE_NEW)};
+    if (bDocument) {
+        items.push_back(Item("&Close", ID_FILE_CLOSE));
+    }
+    items.push_back(Separator());
+    items.push_back(Item("&Open Workspace...", ID_FILE_OPEN_WORKSPACE));
+    items.push_back(Item("&Save Workspace", ID_FILE_SAVE_WORKSPACE));
+    items.push_back(Item("Save Workspace &As...", ID_FILE_SAVE_WORKSPACE_AS));
+    items.push_back(Separator());
+    for (UINT i = 0; i < RECENT_WORKSPACE_COUNT; ++i) {
+        items.push_back(Item("Recent Workspace", ID_FILE_RECENT_WORKSPACE1 + i));
+    }
+    items.push_back(Separator());
+    items.push_back(Item("E&xit", ID_APP_EXIT));
+    return Popup("&File", std::move(items));
+}
 CMenuItemTemplate HelpPopup() {
     return Popup("&Help", {Item("&About Regprobe...", ID_APP_ABOUT)});
 }
@@ -38,11 +57,11 @@ void AddMenusAndBars(CResourceModule& module) {
     module.m_menus.push_back(
         {IDR_MAINFRAME,
          {
-             Popup("&File",
-                   {Item("&New\tCtrl+N", ID_FILE_NEW), Separator(), Item("E&xit", ID_APP_EXIT)}),
+             FilePopup(false),
              ViewPopup(),
              Popup("&Options", {Item("&Connections...", ID_OPTIONS_CONNECTIONS),
-                                Item("&Register Type Library...", ID_OPTIONS_REGISTER_TYPELIB)}),
+                                Item("&Register Type Library...", ID_OPTIONS_REGISTER_TYPELIB),
+                                Item("&Preferences...", ID_OPTIONS_PREFERENCES)}),
              ToolsPopup(),
              HelpPopup(),
          }});
@@ -50,8 +69,7 @@ void AddMenusAndBars(CResourceModule& module) {
     module.m_menus.push_back(
         {IDR_REGPROTYPE,
          {
-             Popup("&File", {Item("&New\tCtrl+N", ID_FILE_NEW), Item("&Close", ID_FILE_CLOSE),
-                             Separator(), Item("E&xit", ID_APP_EXIT)}),
+             FilePopup(true),
              ViewPopup(true),
              ToolsPopup(),
              Popup("&Window",

@@ -4,12 +4,13 @@
 # "Open Modbus" connection to the simulator, saves it, closes the dialog and
 # opens a test window with File > New and ticks "Enable Poll", all from the
 # keyboard as a newcomer would, then opens View > Traffic, minimises and
-# restores it. On the way it opens the dialog of each of the three other
+# restores it, saves the workspace, quits and starts again with it. On the way it opens the dialog of each of the three other
 # host-and-port kinds (RTU over TCP, Modbus/UDP, Modbus/TCP Security), fills
 # it in and leaves it with Esc. Takes a picture of each connection dialog, of
 # the new test window, of it polling and of the traffic window, and fails
 # unless the connection was made and saved, the simulator is polled and the
-# traffic window opens, minimises and comes back.
+# traffic window opens, minimises and comes back, and the reopened workspace
+# polls again.
 #   scripts/first-minutes.sh [--build DIR] [--output DIR]
 # Defaults: the build directory build/, pictures in build/first-minutes/.
 set -euo pipefail
@@ -217,4 +218,49 @@ wait_for 100 sh -c "! xprop -id $traffic _NET_WM_STATE | grep -q _NET_WM_STATE_H
   fail "the traffic window did not come back"
 sleep 1
 shoot "$traffic" traffic-restored
-echo "first-minutes.sh: connection 127.0.0.1:$port made, saved, opened in a test window, polled and its traffic watched"
+# File > Save Workspace As...: the day's workspace, with the traffic
+# window closed. Then quit, and start again with it on the command line:
+# the window comes back, polling once the question is answered.
+xdotool windowactivate --sync "$traffic" 2>/dev/null || true
+key alt+F4
+wait_for 100 sh -c "! xdotool search --onlyvisible --name '^Traffic\$'" || fail "the traffic window did not close"
+xdotool windowactivate --sync "$main" 2>/dev/null || true
+key alt+f
+key a
+window_named "Save Workspace As" >/dev/null || fail "File > Save Workspace As... opened no dialog"
+xdotool type --delay 20 "$work/home/day.rpw"
+key Return
+wait_for 100 test -s "$work/home/day.rpw" || fail "File > Save Workspace As... saved no workspace"
+regprobe_pid=${pids[-1]}
+xdotool windowactivate --sync "$main" 2>/dev/null || true
+key alt+f
+key x
+wait_for 100 sh -c "! kill -0 $regprobe_pid" || fail "File > Exit did not end regprobe"
+(cd "$work/home" && exec "$regprobe" day.rpw) >>"$work/regprobe.log" 2>&1 &
+pids+=($!)
+main=$(window_named Regprobe) || fail "regprobe day.rpw showed no main window"
+# "Resume polling in 1 window?": Yes, once the question shows, and again
+# while it stays (the first key press may go to the splash screen).
+asked=0
+for _ in $(seq 1 150); do
+  question=
+  for w in $(xdotool search --onlyvisible --name '^Regprobe$' 2>/dev/null); do
+    xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q DIALOG && question=$w
+  done
+  if [ -n "$question" ]; then
+    asked=1
+    xdotool windowactivate --sync "$question" 2>/dev/null || true
+    key Return
+  elif [ "$asked" -eq 1 ]; then
+    break
+  fi
+  sleep 0.1
+done
+[ "$asked" -eq 1 ] || fail "regprobe day.rpw did not ask to resume polling"
+main=$(window_named 'Regprobe - .*') || fail "regprobe day.rpw opened no test window"
+before=$(wc -l <"$work/sim.err")
+sleep 2.5
+after=$(wc -l <"$work/sim.err")
+[ "$after" -gt "$((before + 1))" ] || fail "the reopened workspace does not poll"
+shoot "$main" workspace
+echo "first-minutes.sh: connection 127.0.0.1:$port made, saved, opened in a test window, polled, its traffic watched, and the workspace saved and reopened"

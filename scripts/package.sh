@@ -44,6 +44,17 @@ dpkg-deb -f "$deb" Package Version Section Maintainer Depends
 dpkg -x "$deb" "$root/fs"
 share=$root/fs/usr/share
 desktop-file-validate "$share/applications/org.regprobe.Regprobe.desktop"
+# The workspace type: the desktop entry opens what the MIME package names.
+mime=$share/mime/packages/org.regprobe.Regprobe.xml
+grep -q 'type="application/x-regprobe-workspace"' "$mime" ||
+  { echo "package.sh: no workspace type in $mime" >&2; exit 1; }
+grep -q '^MimeType=application/x-regprobe-workspace;' "$share/applications/org.regprobe.Regprobe.desktop" ||
+  { echo "package.sh: the desktop entry does not open workspaces" >&2; exit 1; }
+if command -v update-mime-database >/dev/null; then
+  mkdir -p "$root/mime/packages" && cp "$mime" "$root/mime/packages/" &&
+    update-mime-database "$root/mime" && grep -q 'x-regprobe-workspace' "$root/mime/globs2" ||
+    { echo "package.sh: update-mime-database does not take $mime" >&2; exit 1; }
+fi
 appstreamcli validate --no-net --pedantic "$share/metainfo/org.regprobe.Regprobe.metainfo.xml"
 for size in 16x16 22x22 24x24 32x32 48x48 64x64 128x128 256x256; do
   [ -s "$share/icons/hicolor/$size/apps/org.regprobe.Regprobe.png" ] ||

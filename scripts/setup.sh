@@ -13,7 +13,7 @@ packages=(
   python3 python3-pymodbus python3-serial-asyncio
   mbpoll socat util-linux
   xvfb openbox trayer xdotool x11-utils
-  dpkg-dev lintian desktop-file-utils appstream systemd
+  dpkg-dev lintian desktop-file-utils appstream systemd shared-mime-info
 )
 
 missing=()

@@ -5,11 +5,13 @@
 #include <iterator>
 
 #include "Splash.h"
+#include "WorkspaceSession.h"
 #include "connections/Connections.h"
 #include "monitor/TrafficWnd.h"
 #include "platform/Unicode.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/TypeLib.h"
+#include "platform/ui/CmdUI.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "res/Resource.h"
@@ -44,6 +46,22 @@ CMainFrame::CMainFrame() : m_trayIcon(IDR_TRAYICON) {
     MapCommand(ID_VIEW_TRAFFIC, [this] { OnViewTraffic(); });
     for (UINT nID : {ID_TOOLS_SCAN_UNITS, ID_TOOLS_SCAN_ADDRESSES, ID_TOOLS_SEND_REQUEST}) {
         MapCommand(nID, [this, nID] { OnTool(nID); });
+    }
+    MapCommand(ID_FILE_OPEN_WORKSPACE, [this] { m_pWorkspace->OnOpen(); });
+    MapCommand(ID_FILE_SAVE_WORKSPACE, [this] { m_pWorkspace->OnSave(); });
+    MapCommand(ID_FILE_SAVE_WORKSPACE_AS, [this] { m_pWorkspace->OnSaveAs(); });
+    MapCommand(ID_OPTIONS_PREFERENCES, [this] { m_pWorkspace->OnPreferences(); });
+    for (UINT i = 0; i < RECENT_WORKSPACE_COUNT; ++i) {
+        MapCommand(ID_FILE_RECENT_WORKSPACE1 + i, [this, i] { m_pWorkspace->OnRecent(i); });
+        MapUpdateCommandUI(ID_FILE_RECENT_WORKSPACE1 + i, [this, i](CCmdUI* pCmdUI) {
+            const QStringList recent = m_pWorkspace->GetRecent();
+            // Only the first shows while the list is empty, greyed.
+            pCmdUI->Show(i < UINT(recent.size()) || i == 0);
+            pCmdUI->Enable(i < UINT(recent.size()));
+            pCmdUI->SetText(i < UINT(recent.size())
+                                ? "&" + std::to_string(i + 1) + " " + recent[int(i)].toStdString()
+                                : CString("Recent Workspace"));
+        });
     }
 }
 
@@ -87,6 +105,15 @@ void CMainFrame::OnViewTraffic() {
 CToolWnd* CMainFrame::GetToolWnd(UINT nID) const {
     const UINT nIndex = nID - ID_TOOLS_SCAN_UNITS;
     return nIndex < std::size(m_tools) ? static_cast<CToolWnd*>(m_tools[nIndex].data()) : nullptr;
+}
+
+bool CMainFrame::IsToolRunning() const {
+    for (const QPointer<QWidget>& pTool : m_tools) {
+        if (pTool != nullptr && static_cast<CToolWnd*>(pTool.data())->IsRunning()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void CMainFrame::OnTool(UINT nID) {
@@ -140,6 +167,8 @@ int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
     m_wndToolBar.EnableDocking(CBRS_ALIGN_ANY);
     EnableDocking(CBRS_ALIGN_ANY);
     DockControlBar(&m_wndToolBar);
+
+    m_pWorkspace = new CWorkspaceSession(*this);
 
     CSplashWnd::ShowSplashScreen(this);
 
@@ -195,6 +224,9 @@ void CMainFrame::OnClose() {
         m_bCloseAfterDialog = TRUE;
         return;
     }
+    if (m_pWorkspace != nullptr && !m_pWorkspace->ConfirmDiscard()) {
+        return;
+    }
     CMDIFrameWnd::OnClose();
 }
 
@@ -202,6 +234,12 @@ void CMainFrame::OnConnections() {
     if (MDIGetActive() != nullptr) {
         ShowWindow(SW_SHOWNORMAL);
         AfxMessageBox("Close All documents before configuring connections", MB_OK);
+        return;
+    }
+    if (IsToolRunning()) {
+        // Its run holds a master that the dialog could remove.
+        ShowWindow(SW_SHOWNORMAL);
+        AfxMessageBox("Cancel the Tools window's run before configuring connections", MB_OK);
         return;
     }
     m_bConnectionsDlgOpen = TRUE;

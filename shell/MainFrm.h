@@ -37,6 +37,13 @@ public:
     class CTrafficWnd* GetTrafficWnd() const;
     // The Tools window of a command; null until first shown.
     class CToolWnd* GetToolWnd(UINT nID) const;
+    // Whether a Tools window's run is using a connection's master: the
+    // connections must then stay as they are.
+    bool IsToolRunning() const;
+    // The open workspace; there from the window's creation on.
+    class CWorkspaceSession* GetWorkspace() const {
+        return m_pWorkspace;
+    }
 
     CStatusBar m_wndStatusBar;
     CToolBar m_wndToolBar;
@@ -64,5 +71,6 @@ protected:
 private:
     QPointer<QWidget> m_pTraffic;
     QPointer<QWidget> m_tools[3];
+    class CWorkspaceSession* m_pWorkspace = nullptr;  // a child of this window
     BOOL m_bCloseAfterDialog = FALSE;
 };

@@ -6,6 +6,7 @@
 #include "ChildFrm.h"
 #include "MainFrm.h"
 #include "Splash.h"
+#include "WorkspaceSession.h"
 #include "connections/dialogs/ConnectionsDlg.h"
 #include "platform/com/ComApi.h"
 #include "platform/ui/AfxSock.h"
@@ -72,7 +73,14 @@ BOOL CRegprobeApp::InitInstance() {
     }
     pMainFrame->ShowWindow(m_nCmdShow);
     pMainFrame->UpdateWindow();
+    OpenStartWorkspace(*pMainFrame);
     return TRUE;
+}
+
+void CRegprobeApp::OpenStartWorkspace(CMainFrame& frame) {
+    if (CWorkspaceSession* pWorkspace = frame.GetWorkspace()) {
+        pWorkspace->OpenFromCommandLine(QCoreApplication::arguments());
+    }
 }
 
 int CRegprobeApp::ExitInstance() {

@@ -25,5 +25,8 @@ protected:
     void OnAppAbout();
 
 private:
+    // The workspace of the command line, or the last one if so preferred.
+    void OpenStartWorkspace(class CMainFrame& frame);
+
     BOOL m_bComInitialized = FALSE;
 };

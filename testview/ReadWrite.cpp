@@ -175,14 +175,31 @@ WORD Read(CModbus* pModbus, const CReadSettings& s, WORD nDevice, WORD wAddress,
 }
 }  // namespace
 
+WORD FormDevice(const CString& str) {
+    return WORD(ParseNumber(str) & 0xFF);
+}
+
+WORD FormAddress(const CString& str) {
+    return WORD(ParseNumber(str));
+}
+
+WORD FormQuantity(const CString& str) {
+    return WORD(ParseNumber(str) & 0xFF);
+}
+
+DWORD FormInterval(const CString& str) {
+    const long nInterval = ParseNumber(str);
+    return DWORD(nInterval >= 0 && nInterval <= MAX_POLL_INTERVAL ? nInterval : MAX_POLL_INTERVAL);
+}
+
 CReadResult ReadOnce(const CReadSettings& s) {
     CReadResult result;
     if (s.pModbus == nullptr || s.nReadFunction < 0 || s.nReadFunction >= READ_FUNCTION_COUNT) {
         return result;
     }
-    const WORD nDevice = WORD(ParseNumber(s.strDevice) & 0xFF);
-    const WORD wAddress = WORD(ParseNumber(s.strAddress));
-    const WORD wQuantity = WORD(ParseNumber(s.strQuantity) & 0xFF);
+    const WORD nDevice = FormDevice(s.strDevice);
+    const WORD wAddress = FormAddress(s.strAddress);
+    const WORD wQuantity = FormQuantity(s.strQuantity);
     result.bRead = TRUE;
     CReadClock clock(result);
     try {
@@ -351,8 +368,8 @@ CWriteResult WriteOnce(const CWriteSettings& s) {
     } else {
         return result;
     }
-    const WORD nDevice = WORD(ParseNumber(s.strDevice) & 0xFF);
-    const WORD wAddress = WORD(ParseNumber(s.strAddress));
+    const WORD nDevice = FormDevice(s.strDevice);
+    const WORD wAddress = FormAddress(s.strAddress);
     result.strValue = s.nWriteFunction == WRITE_FORCE_SINGLE_COIL
                           ? CString(registers[0] == 1 ? "1" : "0")
                           : WrittenText(DecodeValues(s.nDataType, wAddress, registers).front());

@@ -43,6 +43,15 @@ struct CReadResult {
 // The decimal text rules of the form: leading white space, an optional sign,
 // digits up to the first other character, 0 when there are none.
 long ParseNumber(const CString& str);
+// The form's device, address and quantity texts as a read sends them.
+WORD FormDevice(const CString& str);
+WORD FormAddress(const CString& str);
+WORD FormQuantity(const CString& str);
+// The longest poll interval the form takes, in milliseconds.
+constexpr long MAX_POLL_INTERVAL = 10000;
+// The form's interval text as polling runs at it: one out of range runs at
+// the longest, as the window puts the longest in its place.
+DWORD FormInterval(const CString& str);
 
 // A write value for a 32- or 64-bit type (nWidth 32 or 64): the whole text
 // must be one decimal number that fits the kind at that width; false

@@ -21,6 +21,14 @@ const char kTail[] =
     "The numbers of options are decimal or hexadecimal with 0x (--address 0x160);\n"
     "a --write value is read as the test window reads it.\n"
     "\n"
+    "--workspace polls what a test window of a saved workspace polls: its\n"
+    "connection (from the workspace's own records, loaded as --config loads\n"
+    "one), device, function, address, quantity, type and interval, each text\n"
+    "read as the window reads it (an interval out of range is 10000). Options\n"
+    "that the window sets cannot be given with it; --once, --count, --tries,\n"
+    "--format and --trace can. A file that cannot be read, a window that is not\n"
+    "there or has no connection are bad options (exit status 2).\n"
+    "\n"
     "--transport tls speaks Modbus/TCP inside TLS 1.2 or 1.3: the device's\n"
     "certificate must be signed by --ca and carry the host name or address\n"
     "given; the device may ask for --cert, which --key signs for. A key that is\n"
@@ -107,6 +115,7 @@ const char kTail[] =
     "  regprobe-poll --port 1502 --type int32-cdab --address 40 --write -100000 --once\n"
     "  regprobe-poll --port 1502 --write-function coil --write-address 3 --write 1\n"
     "  regprobe-poll --config ~/Regpr.cfg --connection com1 --once --format csv\n"
+    "  regprobe-poll --workspace ~/line3.rpw --window 2 --count 10\n"
     "  regprobe-poll --host 192.0.2.7 --scan-units 1-247 --scan-timeout 200\n"
     "  regprobe-poll --host 192.0.2.7 --device 3 --function coils --scan-addresses\n"
     "  regprobe-poll --port 1502 --raw \"16 0004 00F2 0025\"\n"
@@ -121,6 +130,17 @@ CL::Handler Given(bool& bGiven, CL::Handler set) {
     return [&bGiven, set = std::move(set)](const CString& strName, const CString& strValue,
                                            CString& strError) {
         bGiven = true;
+        return set(strName, strValue, strError);
+    };
+}
+
+// set, noting the option's name in strFirst unless one is noted already.
+CL::Handler Noted(std::string& strFirst, CL::Handler set) {
+    return [&strFirst, set = std::move(set)](const CString& strName, const CString& strValue,
+                                             CString& strError) {
+        if (strFirst.empty()) {
+            strFirst = strName;
+        }
         return set(strName, strValue, strError);
     };
 }
@@ -202,16 +222,35 @@ CString Conflict(const CPollOptions& o) {
     if (o.strConfig.empty() != o.strConnection.empty() && o.strReads.empty()) {
         return "--config and --connection go together";
     }
+    if (o.strWorkspace.empty() != (o.nWindow == 0)) {
+        return "--workspace and --window go together";
+    }
+    const bool bTlsFiles = !o.strCaFile.empty() || !o.strCertFile.empty() || !o.strKeyFile.empty();
+    if (!o.strWorkspace.empty()) {
+        if (!o.strConfig.empty()) {
+            return "--workspace brings its own connections: it goes without --config and "
+                   "--connection";
+        }
+        if (o.bAddressGiven || o.bTransportGiven || bTlsFiles) {
+            return "the window's connection brings its own address, transport and files";
+        }
+        if (!o.strFormOption.empty()) {
+            return "the window says what to read: --workspace goes without " + o.strFormOption;
+        }
+        if (bScan) {
+            return "--workspace polls as its window does: it goes without --scan-units, "
+                   "--scan-addresses and --raw";
+        }
+    }
     if (!o.strConfig.empty() && o.bAddressGiven) {
         return "a saved connection brings its own address and time-out";
     }
-    const bool bTlsFiles = !o.strCaFile.empty() || !o.strCertFile.empty() || !o.strKeyFile.empty();
     if (!o.strConfig.empty() && (o.bTransportGiven || bTlsFiles)) {
         return "a saved connection brings its own transport and files";
     }
     // A saved connection's kind is known only once it is loaded: its
     // key may need the passphrase file.
-    if (o.strConfig.empty() && o.strTransport != "tls" &&
+    if (o.strConfig.empty() && o.strWorkspace.empty() && o.strTransport != "tls" &&
         (bTlsFiles || !o.strKeyPassphraseFile.empty())) {
         return "--ca, --cert, --key and --key-passphrase-file go with --transport tls";
     }
@@ -267,6 +306,15 @@ CCommandLine::Table PollOptionTable(CPollOptions& o) {
          "Local/DCom through modbus-serial-server, started when it\n"
          "is not running, with the file's line settings",
          CL::Text(o.strConnection)},
+        CL::Heading("or a window of a workspace:"),
+        {"--workspace", "FILE", "a workspace saved by the application (.rpw)",
+         CL::Text(o.strWorkspace)},
+        {"--window", "N",
+         "poll what its window N (from 1, in the file's order)\n"
+         "polls: its connection, device, function, address,\n"
+         "quantity, type and interval, read as the window reads\n"
+         "them",
+         Number(o.nWindow, 1, LONG_MAX)},
         CL::Heading("or given here:"),
         {"--transport", "T",
          "tcp (Modbus/TCP, the default) | rtu-over-tcp (RTU frames\n"
@@ -294,25 +342,29 @@ CCommandLine::Table PollOptionTable(CPollOptions& o) {
          CL::Text(o.strKeyFile)},
         {"--key-passphrase-file", "FILE", nullptr, CL::Text(o.strKeyPassphraseFile)},
         CL::Heading("\nWhat to read:"),
-        {"--device", "N", "device (unit) address, 0-255 (default 1)", Number(o.nDevice, 0, 255)},
+        {"--device", "N", "device (unit) address, 0-255 (default 1)",
+         Noted(o.strFormOption, Number(o.nDevice, 0, 255))},
         {"--function", "F",
          "coils | inputs | holding | input-registers | loopback\n"
          "(default holding)",
-         CL::Choice(o.strFunction, {std::begin(kFunctions), std::end(kFunctions)}, "function")},
+         Noted(o.strFormOption,
+               CL::Choice(o.strFunction, {std::begin(kFunctions), std::end(kFunctions)},
+                          "function"))},
         {"--address", "N", "starting address, 0-65535, sent as given (default 0)",
-         Number(o.nAddress, 0, 65535)},
+         Noted(o.strFormOption, Number(o.nAddress, 0, 65535))},
         {"--quantity", "N", "number of values, 0-255 (default 10)",
-         Given(o.bQuantityGiven, Number(o.nQuantity, 0, 255))},
+         Noted(o.strFormOption, Given(o.bQuantityGiven, Number(o.nQuantity, 0, 255)))},
         {"--type", "T",
          "char | int16 | uint16 | float | float-reverse | double |\n"
          "double-reverse | int32-ORDER | uint32-ORDER |\n"
          "float32-ORDER | hex16 | bin16 | int64-ORDER |\n"
          "uint64-ORDER | float64-ORDER, ORDER one of abcd, cdab,\n"
          "badc, dcba (registers only; default uint16)",
-         CL::Choice(o.strType, {std::begin(kTypes), std::end(kTypes)}, "type")},
+         Noted(o.strFormOption,
+               CL::Choice(o.strType, {std::begin(kTypes), std::end(kTypes)}, "type"))},
         CL::Heading("\nHow often:"),
         {"--interval", "MS", "pause between reads, 0-10000 (default 1000)",
-         Number(o.nInterval, 0, 10000)},
+         Noted(o.strFormOption, Number(o.nInterval, 0, 10000))},
         {"--count", "N",
          "stop after N reads (default: until interrupted);\n"
          "--cycles N is the same",
@@ -325,12 +377,13 @@ CCommandLine::Table PollOptionTable(CPollOptions& o) {
         CL::Heading(
             "\nWriting (done once, before any read; with --once or --count the reads follow):"),
         {"--write", "VALUE", "the value as typed in the test window, read by --type",
-         Given(o.bWrite, CL::Text(o.strWriteValue))},
+         Noted(o.strFormOption, Given(o.bWrite, CL::Text(o.strWriteValue)))},
         {"--write-function", "F", "register | coil (default register)",
-         CL::Choice(o.strWriteFunction, {std::begin(kWriteFunctions), std::end(kWriteFunctions)},
-                    "write function")},
+         Noted(o.strFormOption, CL::Choice(o.strWriteFunction,
+                                           {std::begin(kWriteFunctions), std::end(kWriteFunctions)},
+                                           "write function"))},
         {"--write-address", "N", "address to write, 0-65535 (default: --address)",
-         Number(o.nWriteAddress, 0, 65535)},
+         Noted(o.strFormOption, Number(o.nWriteAddress, 0, 65535))},
         CL::Heading("\nFinding units (instead of reading):"),
         {"--scan-units", "FROM-TO",
          "ask each unit id in the range with one read of\n"

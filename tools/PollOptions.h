@@ -6,11 +6,16 @@
 
 #include "platform/CommandLine.h"
 #include "publish/MqttTarget.h"
-#include "testview/RowFormat.h"
+#include "testview/FormNames.h"
 
 struct CPollOptions {
     std::string strConfig;
     std::string strConnection;
+    std::string strWorkspace;  // --workspace: what window nWindow (from 1) polls
+    long nWindow = 0;
+    // The first option given that a workspace's window sets: --device,
+    // --function, --address, --quantity, --type, --interval or a write's.
+    std::string strFormOption;
     std::string strTransport = "tcp";  // one of kTransports
     bool bTransportGiven = false;
     std::string strHost = "127.0.0.1";
@@ -59,22 +64,9 @@ struct CPollOptions {
     long nFlushTimeout = 5000;  // ms to deliver what waits once stopped
 };
 
-// The read functions, data types and write functions by name, in the test
-// window's order.
-inline const char* const kFunctions[READ_FUNCTION_COUNT] = {"loopback", "holding",
-                                                            "input-registers", "coils", "inputs"};
-inline const char* const kTypes[DATA_TYPE_COUNT] = {
-    "char",         "int16",          "uint16",       "float",        "float-reverse",
-    "double",       "double-reverse", "int32-abcd",   "int32-cdab",   "int32-badc",
-    "int32-dcba",   "uint32-abcd",    "uint32-cdab",  "uint32-badc",  "uint32-dcba",
-    "float32-abcd", "float32-cdab",   "float32-badc", "float32-dcba", "hex16",
-    "bin16",        "int64-abcd",     "int64-cdab",   "int64-badc",   "int64-dcba",
-    "uint64-abcd",  "uint64-cdab",    "uint64-badc",  "uint64-dcba",  "float64-abcd",
-    "float64-cdab", "float64-badc",   "float64-dcba"};
 // The transports by name, and the port each is served on unless --port says.
 inline const char* const kTransports[] = {"tcp", "rtu-over-tcp", "udp", "tls"};
 inline const long kTransportPorts[] = {502, 502, 502, 802};
-inline const char* const kWriteFunctions[WRITE_FUNCTION_COUNT] = {"register", "coil"};
 
 // Every option with the field it sets, in the order --help shows them.
 CCommandLine::Table PollOptionTable(CPollOptions& o);

@@ -41,6 +41,7 @@
 #include "testview/RowFormat.h"
 #include "transport/RemoteModbus.h"
 #include "transport/TlsModbus.h"
+#include "workspace/Workspace.h"
 
 namespace {
 
@@ -66,6 +67,47 @@ int IndexOf(const char* const* names, int nNames, const std::string& strName) {
 [[noreturn]] void Usage(const std::string& strError) {
     std::fprintf(stderr, "regprobe-poll: %s (see --help)\n", strError.c_str());
     std::exit(2);
+}
+
+// A fault of what the options name, such as a file: the line and exit status 2.
+[[noreturn]] void Refuse(const std::string& strError) {
+    std::fprintf(stderr, "regprobe-poll: %s\n", strError.c_str());
+    std::exit(2);
+}
+
+// --workspace: the window's form into the options, its connection's name
+// into strConnection; the workspace's records as the configuration file's
+// image. Refuses a file that cannot be read, a window that is not there,
+// and one without a connection of the workspace's.
+CByteArray TakeWindow(Options& o) {
+    CWorkspace ws;
+    CString strError;
+    if (!LoadWorkspace(o.strWorkspace, ws, strError)) {
+        Refuse(strError);
+    }
+    const std::string strWindow = "window " + std::to_string(o.nWindow) + " of " + o.strWorkspace;
+    if (size_t(o.nWindow) > ws.windows.size()) {
+        Refuse("no " + strWindow + ": it holds " + std::to_string(ws.windows.size()) +
+               (ws.windows.size() == 1 ? " window" : " windows"));
+    }
+    const CWorkspaceWindow& w = ws.windows[size_t(o.nWindow) - 1];
+    if (w.strConnection.empty()) {
+        Refuse(strWindow + " has no connection selected");
+    }
+    const bool bHeld = std::any_of(ws.connections.begin(), ws.connections.end(),
+                                   [&w](const auto& c) { return c.strName == w.strConnection; });
+    if (!bHeld) {
+        Refuse(strWindow + " reads through connection " + w.strConnection +
+               ", which the workspace does not hold");
+    }
+    o.strConnection = w.strConnection;
+    o.nDevice = FormDevice(w.strDevice);
+    o.strFunction = kFunctions[w.nReadFunction];
+    o.nAddress = FormAddress(w.strAddress);
+    o.nQuantity = FormQuantity(w.strQuantity);
+    o.strType = kTypes[w.nDataType];
+    o.nInterval = long(FormInterval(w.strInterval));
+    return ConfigImageOf(ws.connections);
 }
 
 // The options, or the help, or the fault that ends the program.
@@ -218,7 +260,7 @@ int SendRaw(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
 
 // What the device is called in the output and the trace.
 std::string DeviceName(const Options& o) {
-    return o.strConfig.empty() ? o.strHost + ":" + std::to_string(o.nPort) : o.strConnection;
+    return o.strConnection.empty() ? o.strHost + ":" + std::to_string(o.nPort) : o.strConnection;
 }
 
 // The connection kind of a --transport name: kTransports is in kind order
@@ -299,8 +341,10 @@ bool SupplyPassphrase(const Options& o, CRemoteModbus* pModbus) {
 // false, with the reason on standard error, when there is none to use.
 class CDevice {
 public:
-    bool Open(const Options& o) {
-        if (o.strConfig.empty()) {
+    // image: a workspace's records, where o.strConnection is to be found
+    // instead of in --config's file.
+    bool Open(const Options& o, const CByteArray& image) {
+        if (o.strConnection.empty()) {
             m_pOwn.reset(NewHostModbus(TransportKind(o.strTransport)));
             CRemoteModbus& m = *m_pOwn;
             m.m_nTries = WORD(o.nTries);
@@ -329,7 +373,9 @@ public:
         m_bCom = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
         CString strError;
         CConnection* pConnection =
-            LoadConnection(m_connections, o.strConfig, o.strConnection, &strError);
+            o.strWorkspace.empty()
+                ? LoadConnection(m_connections, o.strConfig, o.strConnection, &strError)
+                : LoadConnection(m_connections, image, o.strWorkspace, o.strConnection, &strError);
         if (pConnection == nullptr) {
             std::fprintf(stderr, "regprobe-poll: %s\n", strError.c_str());
             return false;
@@ -527,6 +573,7 @@ int PollAll(const Options& o, PolledList& polled) {
 int main(int argc, char** argv) {
     Options o;
     ParseOptions(argc, argv, o);
+    const CByteArray image = o.strWorkspace.empty() ? CByteArray() : TakeWindow(o);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     // A broker or device that goes away mid-write is a failed write, not an end.
@@ -552,7 +599,7 @@ int main(int argc, char** argv) {
     }
     int nStatus = 0;
     for (auto& p : polled) {
-        if (!p->device.Open(p->options)) {
+        if (!p->device.Open(p->options, image)) {
             nStatus = 1;
         }
     }

@@ -341,12 +341,8 @@ BOOL CAutoModbus::Connect(HRESULT* phr) {
     return bOpen == VARIANT_TRUE;
 }
 
-void CAutoModbus::Serialize(CArchive& ar) {
-    if (!ar.IsStoring()) {
-        Load(ar, ELoad::CONNECT);
-        return;
-    }
-    CModbus::Serialize(ar);
+void CAutoModbus::WriteSettings(CArchive& ar) {
+    CModbus::WriteSettings(ar);
     StoreSettings(ar);
 }
 

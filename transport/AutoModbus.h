@@ -23,7 +23,9 @@ public:
     // server stay as they are.
     ~CAutoModbus() override;
 
-    void Serialize(CArchive& ar) override;
+    // The base's part, then the line's settings as the server has them now
+    // and its TCP server's.
+    void WriteSettings(CArchive& ar) override;
     void Load(CArchive& ar, ELoad mode) override;
     WORD Transact(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
                   DWORD dwResponseLength, BOOL bFlag) override;

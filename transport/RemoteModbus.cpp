@@ -414,10 +414,15 @@ void CRemoteModbus::Serialize(CArchive& ar) {
         Load(ar, ELoad::CONNECT);
         return;
     }
-    CModbus::Serialize(ar);
+    // A derived master's settings too, all of them before it connects.
+    WriteSettings(ar);
+    Connect(CString(), 0, 0);
+}
+
+void CRemoteModbus::WriteSettings(CArchive& ar) {
+    CModbus::WriteSettings(ar);
     ar << m_bReconnect << m_strHost << m_nPort << m_dwTimeout << m_bMapServerErrors
        << m_byServerErrorBase;
-    Connect(CString(), 0, 0);
 }
 
 void CRemoteModbus::Load(CArchive& ar, ELoad mode) {

@@ -28,7 +28,9 @@ public:
     CRemoteModbus();
     ~CRemoteModbus() override;
 
+    // Stores the settings, then connects with them.
     void Serialize(CArchive& ar) override;
+    void WriteSettings(CArchive& ar) override;
     void Load(CArchive& ar, ELoad mode) override;
     WORD Transact(CByteArray& request, DWORD dwRequestLength, CByteArray& response,
                   DWORD dwResponseLength, BOOL bFlag) override;

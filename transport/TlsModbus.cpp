@@ -76,13 +76,8 @@ void CTlsModbus::AdoptConnection(CRemoteModbus& from) {
     }
 }
 
-void CTlsModbus::Serialize(CArchive& ar) {
-    if (!ar.IsStoring()) {
-        Load(ar, ELoad::CONNECT);
-        return;
-    }
-    // The base writes its part and connects, with the files already set.
-    CRemoteModbus::Serialize(ar);
+void CTlsModbus::WriteSettings(CArchive& ar) {
+    CRemoteModbus::WriteSettings(ar);
     ar << m_strCaFile << m_strCertFile << m_strKeyFile;
 }
 

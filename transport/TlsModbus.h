@@ -23,8 +23,8 @@ public:
     ~CTlsModbus() override;
 
     // The base's part, then the CA, certificate and key files. The
-    // passphrase is never stored.
-    void Serialize(CArchive& ar) override;
+    // passphrase is never stored. Storing connects as the base's does.
+    void WriteSettings(CArchive& ar) override;
     void Load(CArchive& ar, ELoad mode) override;
 
     void SetCaFile(const CString& strPath) { m_strCaFile = strPath; }

@@ -17,6 +17,18 @@ public:
         m_bCheckChanged = TRUE;
     }
 
+    // A menu item's text.
+    void SetText(const CString& strText) {
+        m_strText = strText;
+        m_bTextChanged = TRUE;
+    }
+    // A menu item shown or left out, as the system's recent-file lists grow
+    // and shrink.
+    void Show(BOOL bShow) {
+        m_bVisible = bShow;
+        m_bVisibleChanged = TRUE;
+    }
+
     // Asks pTarget's update handler; without one, the item is enabled exactly
     // when some target on the route handles the command.
     BOOL DoUpdate(CCmdTarget* pTarget, BOOL bDisableIfNoHandler);
@@ -26,4 +38,8 @@ public:
     BOOL m_bEnableChanged = FALSE;
     int m_nCheck = 0;
     BOOL m_bCheckChanged = FALSE;
+    CString m_strText;
+    BOOL m_bTextChanged = FALSE;
+    BOOL m_bVisible = TRUE;
+    BOOL m_bVisibleChanged = FALSE;
 };

@@ -547,6 +547,12 @@ void CMDIFrameWnd::UpdateMenuState(QMenu* pPopup) {
             pAction->setCheckable(true);
             pAction->setChecked(state.m_nCheck == 1);
         }
+        if (state.m_bTextChanged) {
+            pAction->setText(QString::fromStdString(state.m_strText));
+        }
+        if (state.m_bVisibleChanged) {
+            pAction->setVisible(state.m_bVisible);
+        }
     }
     if (IsWindowMenu(pPopup)) {
         FillWindowList(pPopup);

@@ -305,6 +305,59 @@ INSTANTIATE_TEST_SUITE_P(Kinds, ConnectionKinds,
                              return "Kind" + std::to_string(info.param);
                          });
 
+// A record's settings written without storing: the same bytes as storing
+// writes, and no master connects for them.
+class SettingsOnly : public Connections, public testing::WithParamInterface<WORD> {};
+
+TEST_P(SettingsOnly, SameBytesAsStoringAndNothingConnects) {
+    const WORD nType = GetParam();
+    CFakeSerialServer server;
+    CFakeServerRegistration reg(server, CLSCTX_LOCAL_SERVER);
+    CListener listener;
+    CConnections c;
+    CConnection* p = c.Add("dev", nType);
+    p->m_strReserved = "kept";
+    p->m_pModbus->m_nTries = 4;
+    p->m_pModbus->m_dwReserved = 0xA5A5;
+    if (CRemoteModbus* m = p->GetRemoteModbus()) {
+        m->SetHost("127.0.0.1");
+        m->SetPort(listener.Port());
+        m->SetTimeout(700);
+        m->m_byServerErrorBase = 0x90;
+        if (auto* pTls = dynamic_cast<CTlsModbus*>(m)) {
+            pTls->SetCaFile("ca.pem");
+            pTls->SetKeyFile("client.key");
+        }
+    } else {
+        ASSERT_EQ(p->GetAutoModbus()->Create("", "com3"), S_OK);
+        server.m_nBaudRate = 19200;
+        server.m_nParity = 2;
+        server.m_tcp.m_strAddress = "127.0.0.1";
+        server.m_tcp.m_nPort = 1502;
+        server.m_tcp.m_bRunning = true;
+    }
+    CMemFile file;
+    CArchive ar(&file, CArchive::store);
+    p->WriteSettings(ar);
+    ar.Close();
+    if (CRemoteModbus* m = p->GetRemoteModbus()) {
+        EXPECT_FALSE(m->IsConnected());
+        EXPECT_LT(listener.Accept(nType == CONNECTION_UDP ? 0 : 200), 0);
+    }
+    EXPECT_EQ(server.m_nConnects, 0);
+    EXPECT_EQ(file.GetData(), Stored(*p));
+    if (nType == CONNECTION_LOCAL_DCOM) {
+        p->GetAutoModbus()->ReleaseServer();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SettingsOnly,
+                         testing::Values(CONNECTION_LOCAL_DCOM, CONNECTION_OPEN_MODBUS,
+                                         CONNECTION_RTU_OVER_TCP, CONNECTION_UDP, CONNECTION_TLS),
+                         [](const testing::TestParamInfo<WORD>& info) {
+                             return "Kind" + std::to_string(info.param);
+                         });
+
 TEST_F(Connections, CutAtEveryOffset) {
     CFakeSerialServer server;
     CFakeServerRegistration reg(server, CLSCTX_LOCAL_SERVER);

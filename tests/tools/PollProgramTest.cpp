@@ -31,6 +31,7 @@
 #include "tests/support/TempDir.h"
 #include "transport/AutoModbus.h"
 #include "transport/RemoteModbus.h"
+#include "workspace/Workspace.h"
 
 namespace {
 using Lines = std::vector<std::string>;
@@ -622,6 +623,132 @@ TEST_P(PollReconnect, ReadsSucceedAgainAfterTheConnectionDropped) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, PollReconnect, ::testing::Values("no-answer", "close"));
+
+// A workspace whose windows 2, 4 and 5 poll the simulator through its record
+// "plc"; window 1 has no connection, window 3 one the workspace lacks.
+class PollWorkspace : public PollProgram {
+protected:
+    void SetUp() override {
+        PollProgram::SetUp();
+        ASSERT_FALSE(m_dir.Path().empty());
+        CConnections connections;
+        CRemoteModbus* pTcp = connections.Add("plc", CONNECTION_OPEN_MODBUS)->GetRemoteModbus();
+        pTcp->SetHost("127.0.0.1");
+        pTcp->SetPort(WORD(std::stoi(m_strPort)));
+        CWorkspace ws;
+        ws.connections = WorkspaceConnectionsOf(connections);
+        // As typed: the window reads "1x" as 1 and takes the longest
+        // interval for one out of range.
+        const auto window = [](const char* pszConnection, const char* pszAddress,
+                               const char* pszQuantity, int nType, const char* pszInterval) {
+            CWorkspaceWindow w;
+            w.strConnection = pszConnection;
+            w.strDevice = "1x";
+            w.strAddress = pszAddress;
+            w.strQuantity = pszQuantity;
+            w.nDataType = nType;
+            w.strInterval = pszInterval;
+            return w;
+        };
+        ws.windows = {window("", "0", "1", 2, "0"), window("plc", " 1", "2", 2, "0"),
+                      window("gone", "0", "1", 2, "0"), window("plc", "10", "1", 3, "0"),
+                      window("plc", "10", "1", 3, "-1")};
+        CString strError;
+        ASSERT_TRUE(SaveWorkspace(ws, m_strWorkspace, strError)) << strError;
+    }
+
+    CTempDir m_dir;
+    const std::string m_strWorkspace = m_dir.Path() + "/day.rpw";
+};
+
+TEST_F(PollWorkspace, AWindowPollsAsThePlainOptionsDo) {
+    struct {
+        const char* pszWindow;
+        Lines plain;
+    } const kCases[] = {{"2", {"--address", "1", "--quantity", "2"}},
+                        {"4", {"--address", "10", "--quantity", "1", "--type", "float"}}};
+    for (const auto& c : kCases) {
+        for (const char* pszFormat : {"text", "json"}) {
+            int nPlain = -1;
+            const Lines plain = Run(
+                Device() + c.plain + Lines{"--count", "2", "--format", pszFormat}, &nPlain, true);
+            int nStatus = -1;
+            const Lines lines = Run({"--workspace", m_strWorkspace, "--window", c.pszWindow,
+                                     "--count", "2", "--format", pszFormat},
+                                    &nStatus, true);
+            EXPECT_EQ(nStatus, 0);
+            EXPECT_EQ(nPlain, 0);
+            ASSERT_FALSE(lines.empty());
+            ASSERT_FALSE(plain.empty());
+            if (std::string(pszFormat) == "text") {
+                EXPECT_EQ(lines.size(), 6u);  // values, status, statistics per read
+                EXPECT_EQ(lines[0], plain[0]);
+                EXPECT_EQ(lines[3], plain[3]);
+                continue;
+            }
+            // The same values; the connection is named instead of host:port.
+            const std::regex vary("\"(time|read_ms|connection)\": *(\"[^\"]*\"|[0-9.]+)");
+            std::string strWant;
+            std::string strGot;
+            for (const std::string& strLine : plain) {
+                strWant += std::regex_replace(strLine, vary, "$1") + "\n";
+            }
+            for (const std::string& strLine : lines) {
+                strGot += std::regex_replace(strLine, vary, "$1") + "\n";
+            }
+            EXPECT_EQ(strGot, strWant);
+            EXPECT_NE(strGot.find("\"values\""), std::string::npos) << strGot;
+        }
+    }
+    // An interval out of range is the longest: a second read waits 10 s.
+    CChildProcess poll;
+    ASSERT_TRUE(poll.Start(
+        {REGPROBE_POLL_PROGRAM, "--workspace", m_strWorkspace, "--window", "5", "--count", "2"},
+        false));
+    std::string strLine;
+    ASSERT_TRUE(poll.ReadLine(strLine, 10000));
+    EXPECT_EQ(strLine, "[10]=1.5");
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(poll.ReadLine(strLine, 10000));
+    }
+    EXPECT_FALSE(poll.ReadLine(strLine, 1500));  // at 0, the second would be here
+}
+
+TEST_F(PollWorkspace, WhatCannotBePolledIsOneLineAndStatus2) {
+    CTempDir dir;
+    const std::string strDamaged = dir.WriteFile("damaged.rpw", "{\n  \"format\" 1\n}\n", 0600);
+    struct {
+        Lines options;
+        std::string strLine;  // its start for the parser's own text
+    } const kCases[] = {
+        {{"--window", "6"},
+         "regprobe-poll: no window 6 of " + m_strWorkspace + ": it holds 5 windows"},
+        {{"--window", "1"},
+         "regprobe-poll: window 1 of " + m_strWorkspace + " has no connection selected"},
+        {{"--window", "3"},
+         "regprobe-poll: window 3 of " + m_strWorkspace +
+             " reads through connection gone, which the workspace does not "
+             "hold"},
+        {{"--window", "2", "--host", "127.0.0.1"},
+         "regprobe-poll: the window's connection brings its own address, transport and files "
+         "(see --help)"},
+        {{"--window", "2", "--quantity", "3"},
+         "regprobe-poll: the window says what to read: --workspace goes without --quantity (see "
+         "--help)"},
+        {{"--window", "1", "--workspace", strDamaged},
+         "regprobe-poll: " + strDamaged + ": line 2, column 12: syntax error"},
+        {{"--window", "1", "--workspace", dir.Path() + "/none.rpw"},
+         "regprobe-poll: Cannot open " + dir.Path() + "/none.rpw: No such file or directory"},
+    };
+    for (const auto& c : kCases) {
+        int nStatus = -1;
+        const Lines lines =
+            Run(Lines{"--workspace", m_strWorkspace, "--once"} + c.options, &nStatus);
+        EXPECT_EQ(nStatus, 2) << c.strLine;
+        ASSERT_EQ(lines.size(), 1u) << c.strLine;
+        EXPECT_EQ(lines[0].substr(0, c.strLine.size()), c.strLine);
+    }
+}
 
 // An Open Modbus record saved with three tries, against a device that
 // refuses the first two requests: the record's tries hold unless --tries

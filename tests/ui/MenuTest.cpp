@@ -43,11 +43,26 @@ std::vector<std::string> Outline(CMainFrame* pFrame) {
     return lines;
 }
 
-const std::vector<std::string> kNoDocumentMenu = {
-    "&File", "&View", "&Options", "&Tools", "&Help", "&New\tCtrl+N=57600", "-", "E&xit=57665"};
-const std::vector<std::string> kDocumentMenu = {"&File",        "&View", "&Tools",
-                                                "&Window",      "&Help", "&New\tCtrl+N=57600",
-                                                "&Close=57602", "-",     "E&xit=57665"};
+// The workspace's commands and its recent files after New (and Close).
+const std::vector<std::string> kWorkspaceItems = {"-",
+                                                  "&Open Workspace...=32815",
+                                                  "&Save Workspace=32816",
+                                                  "Save Workspace &As...=32817",
+                                                  "-",
+                                                  "Recent Workspace=32819",
+                                                  "Recent Workspace=32820",
+                                                  "Recent Workspace=32821",
+                                                  "Recent Workspace=32822",
+                                                  "-",
+                                                  "E&xit=57665"};
+std::vector<std::string> Menu(std::vector<std::string> head) {
+    head.insert(head.end(), kWorkspaceItems.begin(), kWorkspaceItems.end());
+    return head;
+}
+const std::vector<std::string> kNoDocumentMenu =
+    Menu({"&File", "&View", "&Options", "&Tools", "&Help", "&New\tCtrl+N=57600"});
+const std::vector<std::string> kDocumentMenu =
+    Menu({"&File", "&View", "&Tools", "&Window", "&Help", "&New\tCtrl+N=57600", "&Close=57602"});
 
 using MenuTest = CFrameTest;
 }  // namespace
@@ -61,10 +76,18 @@ TEST_F(MenuTest, MenuBarFollowsTheActiveDocument) {
     EXPECT_EQ(Outline(m_pFrame), kDocumentMenu);
     EXPECT_EQ(m_pFrame->windowTitle(), QStringLiteral("Regprobe - Regpro1"));
     EXPECT_NE(dynamic_cast<CRegprobeView*>(m_pFrame->MDIGetActive()->GetActiveView()), nullptr);
-    // Every item has its handler now; one nobody handles is greyed.
+    // Every item has its handler now; one nobody handles is greyed. With no
+    // recent workspace, one greyed entry stands for the list.
     QMenu* pFileMenu = m_pFrame->menuBar()->actions().at(0)->menu();
     emit pFileMenu->aboutToShow();
     for (QAction* pAction : pFileMenu->actions()) {
+        const UINT nID = GetActionCommandId(pAction);
+        if (nID >= ID_FILE_RECENT_WORKSPACE1 &&
+            nID < ID_FILE_RECENT_WORKSPACE1 + RECENT_WORKSPACE_COUNT) {
+            EXPECT_EQ(pAction->isVisible(), nID == ID_FILE_RECENT_WORKSPACE1);
+            EXPECT_FALSE(pAction->isEnabled());
+            continue;
+        }
         EXPECT_TRUE(pAction->isSeparator() || pAction->isEnabled())
             << pAction->text().toStdString();
     }

@@ -452,6 +452,14 @@ void CRegprobeView::OnEnablePoll() {
     }
 }
 
+void CRegprobeView::SetPolling(bool bOn) {
+    if (m_checkEnablePoll == nullptr || m_checkEnablePoll->isChecked() == bOn) {
+        return;
+    }
+    m_checkEnablePoll->setChecked(bOn);
+    OnEnablePoll();
+}
+
 void CRegprobeView::OnChangeInterval() {
     const long nInterval = ParseNumber(Text(m_editInterval));
     if (IntervalInRange(nInterval)) {
@@ -503,11 +511,31 @@ void CRegprobeView::OnLogToFile() {
     }
     const CString strPath = m_chooseLogFile ? m_chooseLogFile() : CString();
     CString strError;
-    if (strPath.empty() || !m_log.Open(strPath, strError)) {
+    if (strPath.empty() || !StartLogging(strPath, strError)) {
         m_checkLogToFile->setChecked(false);
         if (!strError.empty()) {
             AfxMessageBox(strError, MB_OK);
         }
+    }
+}
+
+bool CRegprobeView::StartLogging(const CString& strPath, CString& strError) {
+    if (m_checkLogToFile == nullptr) {
+        return false;
+    }
+    m_log.Close();
+    if (!m_log.Open(strPath, strError)) {
+        m_checkLogToFile->setChecked(false);
+        return false;
+    }
+    m_strLogPath = strPath;
+    m_checkLogToFile->setChecked(true);
+    return true;
+}
+
+void CRegprobeView::ShowNote(const CString& strNote) {
+    if (m_staticResult != nullptr) {
+        m_staticResult->setText(ToQt(strNote));
     }
 }
 

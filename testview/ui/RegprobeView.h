@@ -51,6 +51,18 @@ public:
     // keeps its state.
     void RequestStop();
     BOOL IsPolling() const { return m_bRunning; }
+    // Ticks or unticks the poll box as a click does, with the form's interval.
+    void SetPolling(bool bOn);
+    // Hands the worker the form as it now stands, after the form was set
+    // from elsewhere than its own controls' edits.
+    void ApplyForm() { RefreshReadSettings(); }
+    // Starts logging to strPath as the log box does once a file is chosen;
+    // false with the reason, the box unticked.
+    bool StartLogging(const CString& strPath, CString& strError);
+    // The log's file while logging; empty otherwise.
+    CString GetLogPath() const { return m_log.IsOpen() ? m_strLogPath : CString(); }
+    // A line in the window's status text, until the next read replaces it.
+    void ShowNote(const CString& strNote);
 
     // The trend chart's window, opened or closed. From its first opening
     // every cycle goes into the chart's history, kept while the window lives.
@@ -102,6 +114,7 @@ public:
     // Asks the user for the log's file; empty when cancelled.
     std::function<CString()> m_chooseLogFile;
     CValueLog m_log;
+    CString m_strLogPath;  // the file m_log was last opened on
 
 private:
     struct CCycle {

@@ -12,6 +12,7 @@
 #include "res/Resource.h"
 #include "scan/ui/ToolWindows.h"
 #include "shell/MainFrm.h"
+#include "shell/WorkspaceSession.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ui/DialogTestSupport.h"
 #include "tests/support/ui/UiTestSupport.h"
@@ -199,4 +200,24 @@ TEST_F(ToolWindows, RefusesFieldsOutOfRangeBeforeAnyExchange) {
     EXPECT_FALSE(pWnd->IsRunning());
 }
 
+TEST_F(ToolWindows, ARunKeepsTheConnectionsFromBeingReplaced) {
+    AddDevice({"--units", "250"});
+    CToolWnd* pWnd = Open(ID_TOOLS_SCAN_UNITS);
+    Set(pWnd, "last", "9");
+    ASSERT_TRUE(pWnd->Start());
+    // Neither the Connections dialog nor a workspace may take the master
+    // the scan is using.
+    int nDialogs = 0;
+    CMainFrame::SetConnectionsDialog([&nDialogs] { ++nDialogs; });
+    m_pFrame->SendCommand(ID_OPTIONS_CONNECTIONS);
+    EXPECT_EQ(nDialogs, 0);
+    CTempDir dir;
+    EXPECT_FALSE(m_pFrame->GetWorkspace()->Open(dir.Path() + "/any.rpw"));
+    EXPECT_EQ(m_boxes.Texts(),
+              (std::vector<CString>{"Cancel the Tools window's run before configuring connections",
+                                    "Cancel the Tools window's run before opening a workspace"}));
+    EXPECT_EQ(theConnections.GetCount(), 1);
+    pWnd->Cancel();
+    ASSERT_TRUE(WaitFor([pWnd] { return !pWnd->IsRunning(); }, 5s));
+}
 }  // namespace
