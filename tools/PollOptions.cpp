@@ -85,7 +85,9 @@ const char kTail[] =
     "schedule: CONNECTION DEVICE FUNCTION ADDRESS QUANTITY TYPE INTERVAL_MS,\n"
     "blanks between them, '#' to the end of a line a comment. CONNECTION is a\n"
     "connection saved in --config FILE (in double quotes when its name has\n"
-    "blanks) or tcp:HOST:PORT, rtu-over-tcp:HOST:PORT or udp:HOST:PORT. Reads of\n"
+    "blanks) or tcp:HOST:PORT, rtu-over-tcp:HOST:PORT or udp:HOST:PORT. A\n"
+    "workspace (FILE.rpw) is read as such a file: each test window a read,\n"
+    "through its connection from the workspace's own records. Reads of\n"
     "one connection share it, one exchange at a time; --count and --once count\n"
     "each read's own. Text starts each line with the read (\"plc 1 holding 0:\n"
     "\"); CSV and JSON name it in their fields.\n"
@@ -273,6 +275,10 @@ CString Conflict(const CPollOptions& o) {
     }
     if (o.nScanTimeout != 0 && !o.bScanUnits) {
         return "--scan-timeout goes with --scan-units";
+    }
+    if (!o.strReads.empty() && !o.strWorkspace.empty()) {
+        return "--reads goes without --workspace: a workspace's windows are read with --reads "
+               "FILE.rpw";
     }
     if (!o.strReads.empty() && (!o.strConnection.empty() || o.bAddressGiven || o.bTransportGiven ||
                                 bTlsFiles || bScan || o.bWrite)) {

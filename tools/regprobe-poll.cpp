@@ -441,10 +441,60 @@ struct CPolled {
 };
 using PolledList = std::vector<std::unique_ptr<CPolled>>;
 
-// The connections and reads of --reads FILE; false with the line to print.
-bool PlanReads(const Options& o, PolledList& polled, std::string& strError) {
+// A workspace given as --reads: each test window a read through its
+// connection, found in the workspace's own records, which go to image.
+bool WorkspaceReads(const std::string& strFile, std::vector<CReadLine>& reads, CByteArray& image,
+                    std::string& strError) {
+    CWorkspace ws;
+    CString strWhy;
+    if (!LoadWorkspace(strFile, ws, strWhy)) {
+        strError = strWhy;
+        return false;
+    }
+    for (size_t i = 0; i < ws.windows.size(); ++i) {
+        const CWorkspaceWindow& w = ws.windows[i];
+        const std::string strWindow = "window " + std::to_string(i + 1) + " of " + strFile;
+        const bool bHeld =
+            std::any_of(ws.connections.begin(), ws.connections.end(),
+                        [&w](const auto& c) { return c.strName == w.strConnection; });
+        if (w.strConnection.empty() || !bHeld) {
+            strError = strWindow + (w.strConnection.empty()
+                                        ? " has no connection selected"
+                                        : " reads through connection " + w.strConnection +
+                                              ", which the workspace does not hold");
+            return false;
+        }
+        CReadLine r;
+        r.nLine = int(i + 1);
+        r.strConnection = w.strConnection;
+        r.nDevice = FormDevice(w.strDevice);
+        r.strFunction = kFunctions[w.nReadFunction];
+        r.nAddress = FormAddress(w.strAddress);
+        r.nQuantity = FormQuantity(w.strQuantity);
+        r.strType = kTypes[w.nDataType];
+        r.nInterval = long(FormInterval(w.strInterval));
+        reads.push_back(r);
+    }
+    if (reads.empty()) {
+        strError = strFile + ": no test windows to read";
+        return false;
+    }
+    image = ConfigImageOf(ws.connections);
+    return true;
+}
+
+bool EndsWith(const std::string& str, const std::string& strEnd) {
+    return str.size() >= strEnd.size() &&
+           str.compare(str.size() - strEnd.size(), strEnd.size(), strEnd) == 0;
+}
+
+// The connections and reads of --reads FILE, a reads file or a workspace
+// (.rpw, whose records go to image); false with the line to print.
+bool PlanReads(const Options& o, PolledList& polled, CByteArray& image, std::string& strError) {
     std::vector<CReadLine> reads;
-    if (!LoadReads(o.strReads, reads, strError)) {
+    const bool bWorkspace = EndsWith(o.strReads, WORKSPACE_EXTENSION);
+    if (bWorkspace ? !WorkspaceReads(o.strReads, reads, image, strError)
+                   : !LoadReads(o.strReads, reads, strError)) {
         return false;
     }
     std::map<std::string, CPolled*> byConnection;
@@ -459,6 +509,10 @@ bool PlanReads(const Options& o, PolledList& polled, std::string& strError) {
                 p->options.strTransport = r.strTransport;
                 p->options.strHost = r.strHost;
                 p->options.nPort = r.nPort;
+            } else if (bWorkspace) {
+                p->options.strConfig.clear();
+                p->options.strWorkspace = o.strReads;
+                p->options.strConnection = r.strConnection;
             } else if (o.strConfig.empty()) {
                 strError = o.strReads + ":" + std::to_string(r.nLine) + ": '" + r.strConnection +
                            "' is no tcp:, rtu-over-tcp: or udp:HOST:PORT, and no --config FILE " +
@@ -573,7 +627,7 @@ int PollAll(const Options& o, PolledList& polled) {
 int main(int argc, char** argv) {
     Options o;
     ParseOptions(argc, argv, o);
-    const CByteArray image = o.strWorkspace.empty() ? CByteArray() : TakeWindow(o);
+    CByteArray image = o.strWorkspace.empty() ? CByteArray() : TakeWindow(o);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     // A broker or device that goes away mid-write is a failed write, not an end.
@@ -582,7 +636,7 @@ int main(int argc, char** argv) {
     PolledList polled;
     if (!o.strReads.empty()) {
         std::string strError;
-        if (!PlanReads(o, polled, strError)) {
+        if (!PlanReads(o, polled, image, strError)) {
             Usage(strError);
         }
     } else {

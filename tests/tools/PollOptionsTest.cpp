@@ -269,6 +269,10 @@ INSTANTIATE_TEST_SUITE_P(
               "--reads brings its own connections and reads: it goes without --connection, "
               "--host, --port, --transport, --write, scans and --raw",
               0},
+        CRule{{"--reads", "r", "--workspace", "w", "--window", "1"},
+              "--reads goes without --workspace: a workspace's windows are read with --reads "
+              "FILE.rpw",
+              0},
         CRule{{"--publish", "mqtt://h/p", "--scan-units", "1"},
               "--publish goes with reads, not with scans or --raw",
               0},

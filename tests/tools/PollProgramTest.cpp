@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -712,6 +713,26 @@ TEST_F(PollWorkspace, AWindowPollsAsThePlainOptionsDo) {
         ASSERT_TRUE(poll.ReadLine(strLine, 10000));
     }
     EXPECT_FALSE(poll.ReadLine(strLine, 1500));  // at 0, the second would be here
+}
+
+TEST_F(PollWorkspace, AsReadsEachWindowIsARead) {
+    CWorkspace ws;
+    CString strError;
+    ASSERT_TRUE(LoadWorkspace(m_strWorkspace, ws, strError)) << strError;
+    ws.windows = {ws.windows[1], ws.windows[3]};
+    const std::string strPanel = m_dir.Path() + "/panel.rpw";
+    ASSERT_TRUE(SaveWorkspace(ws, strPanel, strError)) << strError;
+    int nStatus = -1;
+    const Lines lines = Run({"--reads", strPanel, "--count", "2"}, &nStatus, true);
+    EXPECT_EQ(nStatus, 0);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "plc 1 holding 1: [1]=11 0xb [2]=12 0xc"), 2);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "plc 1 holding 10: [10]=1.5"), 2);
+    EXPECT_EQ(lines.size(), 12u);
+
+    const Lines refused = Run({"--reads", m_strWorkspace}, &nStatus);
+    EXPECT_EQ(nStatus, 2);
+    EXPECT_EQ(refused, Lines{"regprobe-poll: window 1 of " + m_strWorkspace +
+                             " has no connection selected (see --help)"});
 }
 
 TEST_F(PollWorkspace, WhatCannotBePolledIsOneLineAndStatus2) {
