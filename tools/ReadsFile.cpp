@@ -11,7 +11,7 @@
 
 namespace {
 
-// The line's fields: blanks part them, double quotes keep blanks in one;
+// The line's fields: blanks separate them, double quotes keep blanks in one;
 // '#' outside quotes ends the line. False when a quote is not closed.
 bool SplitFields(const std::string& strLine, std::vector<std::string>& fields) {
     std::string strField;
