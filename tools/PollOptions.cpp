@@ -81,8 +81,35 @@ const char kTail[] =
     "unit,result,round_trip_ms; JSON an array of objects with unit, result,\n"
     "round_trip_ms and, unless the result is data, status.\n"
     "\n"
+    "--reads FILE runs every read of the file, one a line, each on its own\n"
+    "schedule: CONNECTION DEVICE FUNCTION ADDRESS QUANTITY TYPE INTERVAL_MS,\n"
+    "blanks between them, '#' to the end of a line a comment. CONNECTION is a\n"
+    "connection saved in --config FILE (in double quotes when its name has\n"
+    "blanks) or tcp:HOST:PORT, rtu-over-tcp:HOST:PORT or udp:HOST:PORT. A\n"
+    "workspace (FILE.rpw) is read as such a file: each test window a read,\n"
+    "through its connection from the workspace's own records. Reads of\n"
+    "one connection share it, one exchange at a time; --count and --once count\n"
+    "each read's own. Text starts each line with the read (\"plc 1 holding 0:\n"
+    "\"); CSV and JSON name it in their fields.\n"
+    "\n"
+    "--publish sends each value of each read to the broker as one message, topic\n"
+    "PREFIX/CONNECTION/DEVICE/FUNCTION/ADDRESS, payload the read's JSON fields with\n"
+    "the value's address and value; CONNECTION is the saved connection's name or\n"
+    "HOST:PORT, each '/', '+', '#' or control character in it written '_'.\n"
+    "PREFIX/CONNECTION/status is retained: {\"state\":\"online\"} or \"offline\" with\n"
+    "the last read's status, published when either changes, \"offline\" when the\n"
+    "poller stops, and by the broker (the will) when the poller is lost. Messages\n"
+    "go at QoS 1; those not yet acknowledged wait, at most --queue of them per\n"
+    "connection, the oldest dropped and counted beyond that. A lost broker is\n"
+    "tried again after 1 s, doubling up to 30 s; while it is away or messages are\n"
+    "dropped, a line on standard error every minute says so. SIGTERM or SIGINT\n"
+    "stops the reads, publishes \"offline\" and waits at most --flush-timeout for\n"
+    "the broker to take what waits. The user's password, if the broker wants one,\n"
+    "is taken from the environment variable REGPROBE_MQTT_PASSWORD.\n"
+    "\n"
     "Exit status: 0 when every read (and the write) succeeded, or every unit of\n"
-    "a scan was asked; 1 otherwise; 2 for bad options.\n"
+    "a scan was asked, and every message was delivered; 1 otherwise; 2 for bad\n"
+    "options.\n"
     "\n"
     "Examples:\n"
     "  regprobe-poll --port 1502 --address 10 --quantity 1 --type float --count 3\n"
@@ -96,7 +123,8 @@ const char kTail[] =
     "  regprobe-poll --port 1502 --raw \"16 0004 00F2 0025\"\n"
     "  regprobe-poll --transport rtu-over-tcp --host 192.0.2.7 --port 4001 --once\n"
     "  regprobe-poll --transport tls --host 192.0.2.7 --ca ca.pem --cert client.pem \\\n"
-    "      --key client.key --once\n";
+    "      --key client.key --once\n"
+    "  regprobe-poll --reads panel.reads --publish mqtt://127.0.0.1/plant/line1\n";
 
 // set, noting in bGiven that the option was given; the rules after the
 // parse ask for that.
@@ -173,6 +201,14 @@ CL::Handler Transport(std::string& strTarget) {
     };
 }
 
+// An MQTT broker's address and topic prefix.
+CL::Handler Target(std::string& strTarget, CMqttTarget& target) {
+    return [&strTarget, &target](const CString&, const CString& strValue, CString& strError) {
+        strTarget = strValue;
+        return ParseMqttTarget(strValue, target, strError);
+    };
+}
+
 // Every number may be given in hex as well.
 CL::Handler Number(long& nTarget, long long nMin, long long nMax) {
     return CL::Number(nTarget, nMin, nMax, true);
@@ -184,7 +220,8 @@ namespace {
 // Why options given together cannot run; empty when they can.
 CString Conflict(const CPollOptions& o) {
     const bool bScan = o.bScanUnits || o.bScanAddresses || o.bRaw;
-    if (o.strConfig.empty() != o.strConnection.empty()) {
+    // A reads file may name connections of --config itself.
+    if (o.strConfig.empty() != o.strConnection.empty() && o.strReads.empty()) {
         return "--config and --connection go together";
     }
     if (o.strWorkspace.empty() != (o.nWindow == 0)) {
@@ -238,6 +275,26 @@ CString Conflict(const CPollOptions& o) {
     }
     if (o.nScanTimeout != 0 && !o.bScanUnits) {
         return "--scan-timeout goes with --scan-units";
+    }
+    if (!o.strReads.empty() && !o.strWorkspace.empty()) {
+        return "--reads goes without --workspace: a workspace's windows are read with --reads "
+               "FILE.rpw";
+    }
+    if (!o.strReads.empty() && (!o.strConnection.empty() || o.bAddressGiven || o.bTransportGiven ||
+                                bTlsFiles || bScan || o.bWrite)) {
+        return "--reads brings its own connections and reads: it goes without --connection, "
+               "--host, --port, --transport, --write, scans and --raw";
+    }
+    if (!o.strPublish.empty() && bScan) {
+        return "--publish goes with reads, not with scans or --raw";
+    }
+    const bool bMqttFiles =
+        !o.strMqttCaFile.empty() || !o.strMqttCertFile.empty() || !o.strMqttKeyFile.empty();
+    if (bMqttFiles && (o.strPublish.empty() || !o.publish.bTls)) {
+        return "--mqtt-ca, --mqtt-cert and --mqtt-key go with --publish mqtts://...";
+    }
+    if (o.strMqttCertFile.empty() != o.strMqttKeyFile.empty()) {
+        return "--mqtt-cert and --mqtt-key go together";
     }
     return CString();
 }
@@ -366,6 +423,30 @@ CCommandLine::Table PollOptionTable(CPollOptions& o) {
          "every exchange's bytes and what they mean on standard\n"
          "error, as the traffic monitor shows them",
          CL::Flag(o.bTrace)},
+        CL::Heading("\nSeveral reads:"),
+        {"--reads", "FILE",
+         "the reads of FILE, one a line, each on its own schedule\n"
+         "(see below), instead of the read of the options",
+         CL::Text(o.strReads)},
+        CL::Heading("\nPublishing to an MQTT broker (instead of printing):"),
+        {"--publish", "URL",
+         "mqtt://[USER@]HOST[:PORT]/PREFIX (port 1883), or\n"
+         "mqtts://... for TLS (port 8883): each value read is one\n"
+         "message under PREFIX",
+         Target(o.strPublish, o.publish)},
+        {"--mqtt-ca", "FILE", "mqtts: the CA certificate (PEM) that signed the broker's",
+         CL::Text(o.strMqttCaFile)},
+        {"--mqtt-cert", "FILE", "mqtts: this client's certificate (PEM), when the broker\nasks",
+         CL::Text(o.strMqttCertFile)},
+        {"--mqtt-key", "FILE", "mqtts: its private key (PEM)", CL::Text(o.strMqttKeyFile)},
+        {"--queue", "N",
+         "messages that may wait for the broker per connection,\n"
+         "1-10000000 (default 10000); beyond, the oldest are dropped",
+         Number(o.nQueue, 1, 10000000)},
+        {"--flush-timeout", "MS",
+         "once stopped, how long to wait for the broker to take\n"
+         "the messages still waiting, 0-600000 (default 5000)",
+         Number(o.nFlushTimeout, 0, 600000)},
     };
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/CommandLine.h"
+#include "publish/MqttTarget.h"
 #include "testview/FormNames.h"
 
 struct CPollOptions {
@@ -51,8 +52,16 @@ struct CPollOptions {
     long nScanTimeout = 0;        // 0: the connection's own
     bool bScanAddresses = false;  // --scan-addresses: the readable ranges instead of reads
     long nScanStep = 40;
-    bool bRaw = false;  // --raw: one request of these bytes instead of reads
-    CByteArray rawPdu;  // function code and data
+    bool bRaw = false;       // --raw: one request of these bytes instead of reads
+    CByteArray rawPdu;       // function code and data
+    std::string strReads;    // --reads FILE: its reads instead of one from the options
+    std::string strPublish;  // --publish URL: to an MQTT broker instead of printing
+    CMqttTarget publish;
+    std::string strMqttCaFile;
+    std::string strMqttCertFile;
+    std::string strMqttKeyFile;
+    long nQueue = 10000;        // messages waiting for the broker, per connection
+    long nFlushTimeout = 5000;  // ms to deliver what waits once stopped
 };
 
 // The transports by name, and the port each is served on unless --port says.

@@ -75,13 +75,16 @@ std::string JoinRows(const std::vector<CString>& rows) {
 class CTextOutput : public CPollOutput {
 public:
     explicit CTextOutput(std::FILE* pOut) : m_pOut(pOut) {}
-    void Read(std::int64_t, const CReadResult& result, const std::string& strStatistics) override {
+    void Read(const CPollContext& context, std::int64_t, const CReadResult& result,
+              const std::string& strStatistics) override {
+        const char* pszLabel = context.strLabel.c_str();
         // Zero-filled rows of a failed read are not the device's values.
         if (!result.Failed() && result.list.bWroteRows) {
-            std::fprintf(m_pOut, "%s\n", EscapeControls(JoinRows(result.list.rows)).c_str());
+            std::fprintf(m_pOut, "%s%s\n", pszLabel,
+                         EscapeControls(JoinRows(result.list.rows)).c_str());
         }
-        std::fprintf(m_pOut, "%s (%s ms)\n%s\n", result.strStatus.c_str(),
-                     FormatReadMillis(result.qwMicros).c_str(), strStatistics.c_str());
+        std::fprintf(m_pOut, "%s%s (%s ms)\n%s%s\n", pszLabel, result.strStatus.c_str(),
+                     FormatReadMillis(result.qwMicros).c_str(), pszLabel, strStatistics.c_str());
         std::fflush(m_pOut);
     }
 
@@ -106,14 +109,15 @@ void WriteText(const std::string& str, std::FILE* pOut) {
 // quote or a line end are quoted.
 class CCsvOutput : public CPollOutput {
 public:
-    CCsvOutput(const CPollContext& context, std::FILE* pOut) : m_context(context), m_pOut(pOut) {
+    explicit CCsvOutput(std::FILE* pOut) : m_pOut(pOut) {
         std::fputs("time,connection,device,function,type,address,value,status,read_ms\n", m_pOut);
     }
-    void Read(std::int64_t nUnixMillis, const CReadResult& result, const std::string&) override {
+    void Read(const CPollContext& context, std::int64_t nUnixMillis, const CReadResult& result,
+              const std::string&) override {
         const std::string strHead =
-            FormatUtcTime(nUnixMillis) + "," + CsvField(m_context.strConnection) + "," +
-            std::to_string(m_context.nDevice) + "," + CsvField(m_context.strFunction) + "," +
-            CsvField(m_context.strType) + ",";
+            FormatUtcTime(nUnixMillis) + "," + CsvField(context.strConnection) + "," +
+            std::to_string(context.nDevice) + "," + CsvField(context.strFunction) + "," +
+            CsvField(context.strType) + ",";
         const std::string strTail = "," + CsvField(Latin1ToUtf8(result.strStatus)) + "," +
                                     FormatReadMillis(result.qwMicros) + "\n";
         if (result.values.empty()) {
@@ -126,7 +130,6 @@ public:
     }
 
 private:
-    CPollContext m_context;
     std::FILE* m_pOut;
 };
 
@@ -150,28 +153,11 @@ bool IsJsonNumber(const CTypedValue& v) {
 // JSON document.
 class CJsonOutput : public CPollOutput {
 public:
-    CJsonOutput(const CPollContext& context, std::FILE* pOut) : m_context(context), m_pOut(pOut) {
-        std::fputs("[", m_pOut);
-    }
-    void Read(std::int64_t nUnixMillis, const CReadResult& result, const std::string&) override {
-        std::string s = m_bFirst ? "\n" : ",\n";
+    explicit CJsonOutput(std::FILE* pOut) : m_pOut(pOut) { std::fputs("[", m_pOut); }
+    void Read(const CPollContext& context, std::int64_t nUnixMillis, const CReadResult& result,
+              const std::string&) override {
+        const std::string s = (m_bFirst ? "\n" : ",\n") + JsonRead(context, nUnixMillis, result);
         m_bFirst = false;
-        s += "{\"time\":" + JsonString(FormatUtcTime(nUnixMillis)) +
-             ",\"connection\":" + JsonString(m_context.strConnection) +
-             ",\"device\":" + std::to_string(m_context.nDevice) +
-             ",\"function\":" + JsonString(m_context.strFunction) +
-             ",\"type\":" + JsonString(m_context.strType) +
-             ",\"ok\":" + (result.Failed() ? "false" : "true") +
-             ",\"status\":" + JsonString(Latin1ToUtf8(result.strStatus)) +
-             ",\"read_ms\":" + FormatReadMillis(result.qwMicros) + ",\"values\":[";
-        for (size_t i = 0; i < result.values.size(); ++i) {
-            const CTypedValue& v = result.values[i];
-            const CString strValue = ExactText(v);
-            s += (i > 0 ? "," : "") + std::string("{\"address\":") + std::to_string(v.nAddress) +
-                 ",\"value\":" + (IsJsonNumber(v) ? strValue : JsonString(Latin1ToUtf8(strValue))) +
-                 "}";
-        }
-        s += "]}";
         std::fputs(s.c_str(), m_pOut);
         std::fflush(m_pOut);
     }
@@ -181,23 +167,56 @@ public:
     }
 
 private:
-    CPollContext m_context;
     std::FILE* m_pOut;
     bool m_bFirst = true;
 };
 
+// The fields of a read that every object of it starts with, each followed
+// by a comma.
+std::string JsonReadFields(const CPollContext& context, std::int64_t nUnixMillis,
+                           const CReadResult& result) {
+    return "\"time\":" + JsonString(FormatUtcTime(nUnixMillis)) +
+           ",\"connection\":" + JsonString(context.strConnection) +
+           ",\"device\":" + std::to_string(context.nDevice) +
+           ",\"function\":" + JsonString(context.strFunction) +
+           ",\"type\":" + JsonString(context.strType) +
+           ",\"ok\":" + (result.Failed() ? "false" : "true") +
+           ",\"status\":" + JsonString(Latin1ToUtf8(result.strStatus)) +
+           ",\"read_ms\":" + FormatReadMillis(result.qwMicros) + ",";
+}
+
+// "address":N,"value":V of one value.
+std::string JsonValueFields(const CTypedValue& v) {
+    const CString strValue = ExactText(v);
+    return "\"address\":" + std::to_string(v.nAddress) +
+           ",\"value\":" + (IsJsonNumber(v) ? strValue : JsonString(Latin1ToUtf8(strValue)));
+}
+
 }  // namespace
 
-std::unique_ptr<CPollOutput> CPollOutput::Make(const std::string& strFormat,
-                                               const CPollContext& context, std::FILE* pOut) {
+std::string JsonRead(const CPollContext& context, std::int64_t nUnixMillis,
+                     const CReadResult& result) {
+    std::string s = "{" + JsonReadFields(context, nUnixMillis, result) + "\"values\":[";
+    for (size_t i = 0; i < result.values.size(); ++i) {
+        s += (i > 0 ? ",{" : "{") + JsonValueFields(result.values[i]) + "}";
+    }
+    return s + "]}";
+}
+
+std::string JsonValue(const CPollContext& context, std::int64_t nUnixMillis,
+                      const CReadResult& result, const CTypedValue& value) {
+    return "{" + JsonReadFields(context, nUnixMillis, result) + JsonValueFields(value) + "}";
+}
+
+std::unique_ptr<CPollOutput> CPollOutput::Make(const std::string& strFormat, std::FILE* pOut) {
     if (strFormat == "text") {
         return std::make_unique<CTextOutput>(pOut);
     }
     if (strFormat == "csv") {
-        return std::make_unique<CCsvOutput>(context, pOut);
+        return std::make_unique<CCsvOutput>(pOut);
     }
     if (strFormat == "json") {
-        return std::make_unique<CJsonOutput>(context, pOut);
+        return std::make_unique<CJsonOutput>(pOut);
     }
     return nullptr;
 }

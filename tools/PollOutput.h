@@ -17,21 +17,33 @@ struct CPollContext {
     long nDevice = 1;
     std::string strFunction;  // as given on the command line
     std::string strType;
+    // Several reads in one output: text starts each of this read's lines
+    // with it ("plc1 1 holding 0: "); CSV and JSON name the read anyway.
+    std::string strLabel;
 };
 
+// One output for every read of the poller; the caller keeps reads of
+// several threads apart.
 class CPollOutput {
 public:
     virtual ~CPollOutput() = default;
     // One read; strStatistics is the statistics line after it.
-    virtual void Read(std::int64_t nUnixMillis, const CReadResult& result,
-                      const std::string& strStatistics) = 0;
+    virtual void Read(const CPollContext& context, std::int64_t nUnixMillis,
+                      const CReadResult& result, const std::string& strStatistics) = 0;
     // After the last read (also after an interrupt): closes what is open.
     virtual void End() {}
 
     // "text", "csv" or "json"; null for anything else.
-    static std::unique_ptr<CPollOutput> Make(const std::string& strFormat,
-                                             const CPollContext& context, std::FILE* pOut);
+    static std::unique_ptr<CPollOutput> Make(const std::string& strFormat, std::FILE* pOut);
 };
+
+// One read as a JSON object with its values, as the JSON output prints it.
+std::string JsonRead(const CPollContext& context, std::int64_t nUnixMillis,
+                     const CReadResult& result);
+// One value of a read as an object of its own: the read's fields, then the
+// value's address and value, as they stand in JsonRead's values.
+std::string JsonValue(const CPollContext& context, std::int64_t nUnixMillis,
+                      const CReadResult& result, const CTypedValue& value);
 
 // Latin-1 text (as the device's characters are taken) in UTF-8.
 std::string Latin1ToUtf8(const std::string& str);

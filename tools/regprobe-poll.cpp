@@ -2,6 +2,7 @@
 // values, the status text and the running statistics; or writes one value
 // as the test window does. Output is text for a person, or CSV or JSON.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -9,16 +10,23 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <termios.h>
 #include <unistd.h>
 
 #include "PollOptions.h"
 #include "PollOutput.h"
+#include "PollPublisher.h"
+#include "PollReads.h"
+#include "ReadsFile.h"
 #include "ScanOutput.h"
 #include "connections/ConfigFile.h"
 #include "connections/Connection.h"
@@ -37,10 +45,11 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_bStop = 0;
+// Lock-free, so that the handler may set it; the reading threads watch it.
+std::atomic<bool> g_bStop{false};
 
 void OnSignal(int) {
-    g_bStop = 1;
+    g_bStop = true;
 }
 
 // The options as the rest of this file calls them.
@@ -155,80 +164,17 @@ bool Write(const Options& o, CModbus* pModbus, int* pnStatus) {
     return true;
 }
 
-// Waits nMillis in steps short enough for SIGINT and SIGTERM to end it.
-void Sleep(long nMillis) {
-    for (long waited = 0; waited < nMillis && !g_bStop; waited += 50) {
-        std::this_thread::sleep_for(
-            std::chrono::milliseconds(std::min<long>(50, nMillis - waited)));
-    }
-}
-
-// Connects a Modbus/TCP master again before a read once a failed exchange
-// dropped its connection; without it every later read would fail at once.
-// The pause before each try doubles up to the interval or 1 s, whichever is
-// longer, so that a device that is gone is not hammered at interval 0.
-class CReconnector {
-public:
-    // Null, or a master that connects for each exchange by itself: nothing to do.
-    CReconnector(CRemoteModbus* pTcp, long nInterval)
-        : m_pTcp(pTcp != nullptr && !pTcp->GetReconnect() ? pTcp : nullptr),
-          m_nMaxPause(std::max(nInterval, 1000L)) {}
-
-    bool Due() { return m_pTcp != nullptr && !m_pTcp->IsConnected(); }
-    // The wait before a read that connects first: at least the interval.
-    long Pause(long nInterval) const { return std::max(nInterval, m_nPause); }
-    // Same host, port and time-out; a failure shows in the read that follows.
-    void Connect() {
-        m_pTcp->Connect(CString(), 0, 0);
-        m_nPause = std::min(m_nPause * 2, m_nMaxPause);
-    }
-    void ReadSucceeded() { m_nPause = kFirstPause; }
-
-private:
-    static constexpr long kFirstPause = 50;
-    CRemoteModbus* m_pTcp;
-    long m_nMaxPause;
-    long m_nPause = kFirstPause;
-};
-
-// Reads until the count is done or a signal comes; the exit status.
-int Poll(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CPollOutput& output) {
-    CReadSettings settings;
-    settings.pModbus = pModbus;
-    settings.nReadFunction = IndexOf(kFunctions, READ_FUNCTION_COUNT, o.strFunction);
-    settings.nDataType = IndexOf(kTypes, DATA_TYPE_COUNT, o.strType);
-    settings.strDevice = std::to_string(o.nDevice);
-    settings.strAddress = std::to_string(o.nAddress);
-    settings.strQuantity = std::to_string(o.nQuantity);
-    CPollStatistics statistics;
-    CReconnector reconnector(pTcp, o.nInterval);
-    long nReads = 0;
-    while (!g_bStop && (o.nCount < 0 || nReads < o.nCount)) {
-        // The first read follows the connection made at the start, or its failure.
-        const bool bConnect = nReads > 0 && reconnector.Due();
-        Sleep(nReads == 0 ? 0 : bConnect ? reconnector.Pause(o.nInterval) : o.nInterval);
-        if (g_bStop) {
-            break;
-        }
-        if (bConnect) {
-            reconnector.Connect();
-        }
-        const auto tNow = std::chrono::system_clock::now();
-        CReadResult result = ReadOnce(settings);
-        result.strStatus = FrameDecode::NameExceptionStatus(result.strStatus, result.wStatus);
-        ++nReads;
-        if (!result.Failed()) {
-            reconnector.ReadSucceeded();
-        }
-        output.Read(
-            std::chrono::duration_cast<std::chrono::milliseconds>(tNow.time_since_epoch()).count(),
-            result, statistics.AddCycle(result));
-        if (o.bOnce && result.Failed()) {
-            std::fprintf(stderr, "%s\n", result.strStatus.c_str());
-        }
-    }
-    output.End();
-    return statistics.m_nErrors == 0 ? 0 : 1;
+CReadJob MakeReadJob(const std::string& strConnection, long nDevice, const std::string& strFunction,
+                     long nAddress, long nQuantity, const std::string& strType, long nInterval) {
+    CReadJob job;
+    job.settings.nReadFunction = IndexOf(kFunctions, READ_FUNCTION_COUNT, strFunction);
+    job.settings.nDataType = IndexOf(kTypes, DATA_TYPE_COUNT, strType);
+    job.settings.strDevice = std::to_string(nDevice);
+    job.settings.strAddress = std::to_string(nAddress);
+    job.settings.strQuantity = std::to_string(nQuantity);
+    job.context = {strConnection, nDevice, strFunction, strType, std::string()};
+    job.nInterval = nInterval;
+    return job;
 }
 
 // A kept Modbus/TCP connection that could not be made at the start, whose
@@ -267,7 +213,7 @@ int Scan(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp, CScanOutput& o
     const std::vector<CUnitAnswer> answers =
         ScanUnits(*pModbus, request, before, [&output](const CUnitAnswer& answer) {
             output.Unit(answer);
-            return g_bStop == 0;
+            return !g_bStop;
         });
     output.End(answers);
     return answers.size() == size_t(o.nScanLast - o.nScanFirst + 1) ? 0 : 1;
@@ -283,7 +229,7 @@ int ScanAddresses(const Options& o, CModbus* pModbus, CRemoteModbus* pTcp) {
         o.bQuantityGiven ? unsigned(std::max(1L, o.nQuantity)) : MaxReadCount(nFunction);
     WORD wStatus = 0;
     const auto read =
-        TableReader(*pModbus, nFunction, BYTE(o.nDevice), &wStatus, [] { return g_bStop != 0; });
+        TableReader(*pModbus, nFunction, BYTE(o.nDevice), &wStatus, [] { return g_bStop.load(); });
     const CAddressScan::CResult result =
         CAddressScan::Scan(read, 0, 65535, nMaxCount, unsigned(o.nScanStep));
     PrintRanges(o.strFormat, result.ranges, stdout);
@@ -485,49 +431,259 @@ private:
     bool m_bCom = false;
 };
 
+// A connection the poller reads, and its reads.
+struct CPolled {
+    Options options;  // how to open it
+    std::string strName;
+    std::vector<CReadJob> jobs;
+    CDevice device;
+    size_t nPublisher = 0;  // its client of the broker
+};
+using PolledList = std::vector<std::unique_ptr<CPolled>>;
+
+// A workspace given as --reads: each test window a read through its
+// connection, found in the workspace's own records, which go to image.
+bool WorkspaceReads(const std::string& strFile, std::vector<CReadLine>& reads, CByteArray& image,
+                    std::string& strError) {
+    CWorkspace ws;
+    CString strWhy;
+    if (!LoadWorkspace(strFile, ws, strWhy)) {
+        strError = strWhy;
+        return false;
+    }
+    for (size_t i = 0; i < ws.windows.size(); ++i) {
+        const CWorkspaceWindow& w = ws.windows[i];
+        const std::string strWindow = "window " + std::to_string(i + 1) + " of " + strFile;
+        const bool bHeld =
+            std::any_of(ws.connections.begin(), ws.connections.end(),
+                        [&w](const auto& c) { return c.strName == w.strConnection; });
+        if (w.strConnection.empty() || !bHeld) {
+            strError = strWindow + (w.strConnection.empty()
+                                        ? " has no connection selected"
+                                        : " reads through connection " + w.strConnection +
+                                              ", which the workspace does not hold");
+            return false;
+        }
+        CReadLine r;
+        r.nLine = int(i + 1);
+        r.strConnection = w.strConnection;
+        r.nDevice = FormDevice(w.strDevice);
+        r.strFunction = kFunctions[w.nReadFunction];
+        r.nAddress = FormAddress(w.strAddress);
+        r.nQuantity = FormQuantity(w.strQuantity);
+        r.strType = kTypes[w.nDataType];
+        r.nInterval = long(FormInterval(w.strInterval));
+        reads.push_back(r);
+    }
+    if (reads.empty()) {
+        strError = strFile + ": no test windows to read";
+        return false;
+    }
+    image = ConfigImageOf(ws.connections);
+    return true;
+}
+
+bool EndsWith(const std::string& str, const std::string& strEnd) {
+    return str.size() >= strEnd.size() &&
+           str.compare(str.size() - strEnd.size(), strEnd.size(), strEnd) == 0;
+}
+
+// The connections and reads of --reads FILE, a reads file or a workspace
+// (.rpw, whose records go to image); false with the line to print.
+bool PlanReads(const Options& o, PolledList& polled, CByteArray& image, std::string& strError) {
+    std::vector<CReadLine> reads;
+    const bool bWorkspace = EndsWith(o.strReads, WORKSPACE_EXTENSION);
+    if (bWorkspace ? !WorkspaceReads(o.strReads, reads, image, strError)
+                   : !LoadReads(o.strReads, reads, strError)) {
+        return false;
+    }
+    std::map<std::string, CPolled*> byConnection;
+    for (const CReadLine& r : reads) {
+        CPolled*& p = byConnection[r.strConnection];
+        if (p == nullptr) {
+            polled.push_back(std::make_unique<CPolled>());
+            p = polled.back().get();
+            p->options = o;
+            if (!r.strTransport.empty()) {
+                p->options.strConfig.clear();
+                p->options.strTransport = r.strTransport;
+                p->options.strHost = r.strHost;
+                p->options.nPort = r.nPort;
+            } else if (bWorkspace) {
+                p->options.strConfig.clear();
+                p->options.strWorkspace = o.strReads;
+                p->options.strConnection = r.strConnection;
+            } else if (o.strConfig.empty()) {
+                strError = o.strReads + ":" + std::to_string(r.nLine) + ": '" + r.strConnection +
+                           "' is no tcp:, rtu-over-tcp: or udp:HOST:PORT, and no --config FILE " +
+                           "is given to find it in";
+                return false;
+            } else {
+                p->options.strConnection = r.strConnection;
+            }
+            p->strName = DeviceName(p->options);
+        }
+        CReadJob job = MakeReadJob(p->strName, r.nDevice, r.strFunction, r.nAddress, r.nQuantity,
+                                   r.strType, r.nInterval);
+        job.context.strLabel = p->strName + " " + std::to_string(r.nDevice) + " " + r.strFunction +
+                               " " + std::to_string(r.nAddress) + ": ";
+        p->jobs.push_back(std::move(job));
+    }
+    return true;
+}
+
+// The environment's password for the broker, if any.
+std::string MqttPassword() {
+    const char* psz = std::getenv("REGPROBE_MQTT_PASSWORD");
+    return psz == nullptr ? std::string() : std::string(psz);
+}
+
+// Runs each connection's reads on a thread of its own; meanwhile this
+// thread tells of a broker that is away, once a minute (the tests shorten
+// it).
+void RunOnThreads(PolledList& polled, const std::function<void(CPolled&)>& run,
+                  CPollPublisher* pPublisher) {
+    std::atomic<size_t> nRunning{polled.size()};
+    std::vector<std::thread> threads;
+    for (auto& p : polled) {
+        threads.emplace_back([&run, &nRunning, pPolled = p.get()] {
+            // A Local/DCom connection's calls come from this thread.
+            const bool bCom = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+            run(*pPolled);
+            if (bCom) {
+                CoUninitialize();
+            }
+            --nRunning;
+        });
+    }
+    const char* pszEvery = std::getenv("REGPROBE_POLL_REPORT_MS");
+    const auto every = std::chrono::milliseconds(
+        pszEvery != nullptr ? std::max(100L, std::atol(pszEvery)) : 60000L);
+    auto tReport = std::chrono::steady_clock::now() + every;
+    while (nRunning > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto tNow = std::chrono::steady_clock::now();
+        if (pPublisher != nullptr && tNow >= tReport) {
+            std::fputs(pPublisher->Degraded(tNow).c_str(), stderr);
+            tReport = tNow + every;
+        }
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+}
+
+// Every connection's reads until their counts are done or a signal comes,
+// printed or published; the exit status. Several connections, or a
+// publishing poller, read on a thread per connection while this thread
+// tells of a broker that is away.
+int PollAll(const Options& o, PolledList& polled) {
+    std::unique_ptr<CPollPublisher> pPublisher;
+    std::unique_ptr<CPollOutput> pOutput;
+    std::mutex outputLock;
+    ReadSink sink;
+    if (!o.strPublish.empty()) {
+        pPublisher = std::make_unique<CPollPublisher>(
+            CPollPublisher::CSettings{o.publish, MqttPassword(), o.strMqttCaFile, o.strMqttCertFile,
+                                      o.strMqttKeyFile, size_t(o.nQueue)});
+        for (auto& p : polled) {
+            std::string strError;
+            if (!pPublisher->AddConnection(p->strName, &p->nPublisher, strError)) {
+                std::fprintf(stderr, "regprobe-poll: %s\n", strError.c_str());
+                return 1;
+            }
+        }
+        sink = [&pPublisher](size_t nIndex, const CPollContext& context, std::int64_t nMillis,
+                             const CReadResult& result, const std::string&) {
+            pPublisher->Read(nIndex, context, nMillis, result);
+        };
+    } else {
+        pOutput = CPollOutput::Make(o.strFormat, stdout);
+        sink = [&pOutput, &outputLock](size_t, const CPollContext& context, std::int64_t nMillis,
+                                       const CReadResult& result,
+                                       const std::string& strStatistics) {
+            std::lock_guard<std::mutex> lock(outputLock);
+            pOutput->Read(context, nMillis, result, strStatistics);
+        };
+    }
+    std::atomic<int> nErrors{0};
+    const auto run = [&](CPolled& p) {
+        nErrors += RunReads(p.jobs, p.nPublisher, p.device.Modbus(), p.device.Tcp(), o.nCount,
+                            o.bOnce, g_bStop, sink);
+    };
+    if (polled.size() == 1 && pPublisher == nullptr) {
+        run(*polled.front());
+    } else {
+        RunOnThreads(polled, run, pPublisher.get());
+    }
+    if (pOutput != nullptr) {
+        pOutput->End();
+    }
+    const bool bDelivered =
+        pPublisher == nullptr || pPublisher->Finish(std::chrono::milliseconds(o.nFlushTimeout));
+    return nErrors == 0 && bDelivered ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     Options o;
     ParseOptions(argc, argv, o);
-    const CByteArray image = o.strWorkspace.empty() ? CByteArray() : TakeWindow(o);
+    CByteArray image = o.strWorkspace.empty() ? CByteArray() : TakeWindow(o);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    // A broker or device that goes away mid-write is a failed write, not an end.
+    std::signal(SIGPIPE, SIG_IGN);
 
-    const std::string strName = DeviceName(o);
+    PolledList polled;
+    if (!o.strReads.empty()) {
+        std::string strError;
+        if (!PlanReads(o, polled, image, strError)) {
+            Usage(strError);
+        }
+    } else {
+        polled.push_back(std::make_unique<CPolled>());
+        polled.back()->options = o;
+        polled.back()->strName = DeviceName(o);
+        polled.back()->jobs.push_back(MakeReadJob(polled.back()->strName, o.nDevice, o.strFunction,
+                                                  o.nAddress, o.nQuantity, o.strType, o.nInterval));
+    }
+    const std::string strName = o.strReads.empty() ? polled.front()->strName : o.strReads;
     CTracePrinter trace(strName);
     if (o.bTrace) {
         Traffic::SetObserver(&trace);
     }
     int nStatus = 0;
-    {
-        CDevice device;
-        if (!device.Open(o, image)) {
+    for (auto& p : polled) {
+        if (!p->device.Open(p->options, image)) {
             nStatus = 1;
-        } else if (o.bScanUnits) {
-            if (o.nScanTimeout != 0 && device.Tcp() == nullptr) {
-                std::fprintf(stderr,
-                             "regprobe-poll: --scan-timeout needs a Modbus/TCP "
-                             "connection; a serial line keeps its own\n");
-                nStatus = 2;
-            } else {
-                nStatus =
-                    Scan(o, device.Modbus(), device.Tcp(), *CScanOutput::Make(o.strFormat, stdout));
-            }
-            o.nCount = 0;
-        } else if (o.bRaw) {
-            nStatus = SendRaw(o, device.Modbus(), device.Tcp());
-            o.nCount = 0;
-        } else if (o.bScanAddresses) {
-            nStatus = ScanAddresses(o, device.Modbus(), device.Tcp());
-            o.nCount = 0;
-        } else if (o.bWrite && !Write(o, device.Modbus(), &nStatus)) {
-            o.nCount = 0;
-        }
-        if (nStatus == 0 && o.nCount != 0) {
-            const CPollContext context{strName, o.nDevice, o.strFunction, o.strType};
-            nStatus = Poll(o, device.Modbus(), device.Tcp(),
-                           *CPollOutput::Make(o.strFormat, context, stdout));
         }
     }
+    CDevice& device = polled.front()->device;
+    if (nStatus != 0) {
+        o.nCount = 0;
+    } else if (o.bScanUnits) {
+        if (o.nScanTimeout != 0 && device.Tcp() == nullptr) {
+            std::fprintf(stderr,
+                         "regprobe-poll: --scan-timeout needs a Modbus/TCP "
+                         "connection; a serial line keeps its own\n");
+            nStatus = 2;
+        } else {
+            nStatus =
+                Scan(o, device.Modbus(), device.Tcp(), *CScanOutput::Make(o.strFormat, stdout));
+        }
+        o.nCount = 0;
+    } else if (o.bRaw) {
+        nStatus = SendRaw(o, device.Modbus(), device.Tcp());
+        o.nCount = 0;
+    } else if (o.bScanAddresses) {
+        nStatus = ScanAddresses(o, device.Modbus(), device.Tcp());
+        o.nCount = 0;
+    } else if (o.bWrite && !Write(o, device.Modbus(), &nStatus)) {
+        o.nCount = 0;
+    }
+    if (nStatus == 0 && o.nCount != 0) {
+        nStatus = PollAll(o, polled);
+    }
+    polled.clear();
     Traffic::SetObserver(nullptr);
     return nStatus;
 }

@@ -17,6 +17,9 @@ using Fields = std::map<std::string, std::string>;
 
 Fields Dump(const CPollOptions& o) {
     auto n = [](long n) { return std::to_string(n); };
+    const CMqttTarget& t = o.publish;
+    const std::string strTarget =
+        n(t.bTls) + " " + t.strUser + "@" + t.strHost + ":" + n(t.nPort) + "/" + t.strPrefix;
     return {{"config", o.strConfig},
             {"connection", o.strConnection},
             {"workspace", o.strWorkspace},
@@ -59,7 +62,15 @@ Fields Dump(const CPollOptions& o) {
             {"scanAddresses", n(o.bScanAddresses)},
             {"scanStep", n(o.nScanStep)},
             {"raw", n(o.bRaw)},
-            {"rawPdu", std::string(o.rawPdu.begin(), o.rawPdu.end())}};
+            {"rawPdu", std::string(o.rawPdu.begin(), o.rawPdu.end())},
+            {"reads", o.strReads},
+            {"publish", o.strPublish},
+            {"publishTarget", strTarget},
+            {"mqttCa", o.strMqttCaFile},
+            {"mqttCert", o.strMqttCertFile},
+            {"mqttKey", o.strMqttKeyFile},
+            {"queue", n(o.nQueue)},
+            {"flushTimeout", n(o.nFlushTimeout)}};
 }
 
 // Each option with a value (none for a flag) and the fields it changes.
@@ -97,7 +108,16 @@ const std::map<std::string, std::pair<const char*, Fields>> kEffects = {
     {"--scan-timeout", {"200", {{"scanTimeout", "200"}}}},
     {"--scan-addresses", {nullptr, {{"scanAddresses", "1"}}}},
     {"--scan-step", {"0x10", {{"scanStep", "16"}}}},
-    {"--raw", {"41 4a:62", {{"raw", "1"}, {"rawPdu", "AJb"}}}}};
+    {"--raw", {"41 4a:62", {{"raw", "1"}, {"rawPdu", "AJb"}}}},
+    {"--reads", {"panel.reads", {{"reads", "panel.reads"}}}},
+    {"--publish",
+     {"mqtts://op@b.invalid:9/p/q",
+      {{"publish", "mqtts://op@b.invalid:9/p/q"}, {"publishTarget", "1 op@b.invalid:9/p/q"}}}},
+    {"--mqtt-ca", {"ca.pem", {{"mqttCa", "ca.pem"}}}},
+    {"--mqtt-cert", {"c.pem", {{"mqttCert", "c.pem"}}}},
+    {"--mqtt-key", {"c.key", {{"mqttKey", "c.key"}}}},
+    {"--queue", {"0x10", {{"queue", "16"}}}},
+    {"--flush-timeout", {"0", {{"flushTimeout", "0"}}}}};
 
 TEST(PollOptions, EachEntrySetsItsOwnFieldsAndIsInTheHelp) {
     CPollOptions unused;
@@ -238,6 +258,37 @@ INSTANTIATE_TEST_SUITE_P(
         CRule{{"--config", "a", "--connection", "b", "--key-passphrase-file", "p"}, nullptr, -1},
         CRule{{"--config", "a", "--connection", "b", "--ca", "x"},
               "a saved connection brings its own transport and files",
+              0},
+        // Several reads, published.
+        CRule{{"--reads", "r", "--config", "a", "--once"}, nullptr, 1},
+        CRule{{"--reads", "r", "--port", "1502"},
+              "--reads brings its own connections and reads: it goes without --connection, "
+              "--host, --port, --transport, --write, scans and --raw",
+              0},
+        CRule{{"--reads", "r", "--config", "a", "--connection", "b"},
+              "--reads brings its own connections and reads: it goes without --connection, "
+              "--host, --port, --transport, --write, scans and --raw",
+              0},
+        CRule{{"--reads", "r", "--workspace", "w", "--window", "1"},
+              "--reads goes without --workspace: a workspace's windows are read with --reads "
+              "FILE.rpw",
+              0},
+        CRule{{"--publish", "mqtt://h/p", "--scan-units", "1"},
+              "--publish goes with reads, not with scans or --raw",
+              0},
+        CRule{{"--publish", "mqtt://h/p", "--mqtt-ca", "ca"},
+              "--mqtt-ca, --mqtt-cert and --mqtt-key go with --publish mqtts://...",
+              0},
+        CRule{{"--publish", "mqtts://h/p", "--mqtt-cert", "c"},
+              "--mqtt-cert and --mqtt-key go together",
+              0},
+        CRule{
+            {"--publish", "mqtts://h/p", "--mqtt-ca", "ca", "--mqtt-cert", "c", "--mqtt-key", "k"},
+            nullptr,
+            -1},
+        CRule{{"--publish", "h/p"},
+              "--publish needs mqtt://[user@]host[:port]/PREFIX or mqtts://...: no mqtt:// or "
+              "mqtts:// in 'h/p'",
               0},
         // A workspace's window brings the connection and what to read.
         CRule{{"--workspace", "w", "--window", "1", "--once", "--tries", "2",

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -120,6 +121,42 @@ TEST_F(PollProgram, RowsCarryTheAddressOfTheirRegister) {
         &nStatus);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], "[10]=1.5");
+}
+
+TEST_F(PollProgram, AReadsFileRunsEachReadAndLabelsItsLines) {
+    CTempDir dir;
+    const std::string strFile =
+        dir.WriteFile("panel.reads",
+                      "# two reads of one device\n"
+                      "tcp:127.0.0.1:" +
+                          m_strPort +
+                          " 1 holding 1 2 uint16 0\n"
+                          "tcp:127.0.0.1:" +
+                          m_strPort + " 1 holding 10 1 float 30 # the float\n",
+                      0600);
+    int nStatus = -1;
+    const Lines lines = Run({"--reads", strFile, "--count", "2"}, &nStatus, true);
+    EXPECT_EQ(nStatus, 0);
+    const std::string strLabel = "127.0.0.1:" + m_strPort + " 1 holding ";
+    size_t nFirst = 0;
+    size_t nFloat = 0;
+    for (const std::string& strLine : lines) {
+        nFirst += strLine == strLabel + "1: [1]=11 0xb [2]=12 0xc";
+        nFloat += strLine == strLabel + "10: [10]=1.5";
+        EXPECT_EQ(strLine.rfind(strLabel, 0), 0u) << strLine;
+    }
+    EXPECT_EQ(nFirst, 2u);
+    EXPECT_EQ(nFloat, 2u);
+    EXPECT_EQ(lines.size(), 12u);
+
+    dir.WriteFile("bad.reads",
+                  "tcp:127.0.0.1:1 1 holding 0 1 uint16 0\nplc 1 holding 0 1 uint16 0\n", 0600);
+    const Lines bad = Run({"--reads", dir.Path() + "/bad.reads"}, &nStatus);
+    EXPECT_EQ(nStatus, 2);
+    ASSERT_EQ(bad.size(), 1u);
+    EXPECT_EQ(bad[0], "regprobe-poll: " + dir.Path() +
+                          "/bad.reads:2: 'plc' is no tcp:, rtu-over-tcp: or udp:HOST:PORT, and no "
+                          "--config FILE is given to find it in (see --help)");
 }
 
 TEST_F(PollProgram, AFailedReadPrintsItsStatusAndNoValues) {
@@ -676,6 +713,26 @@ TEST_F(PollWorkspace, AWindowPollsAsThePlainOptionsDo) {
         ASSERT_TRUE(poll.ReadLine(strLine, 10000));
     }
     EXPECT_FALSE(poll.ReadLine(strLine, 1500));  // at 0, the second would be here
+}
+
+TEST_F(PollWorkspace, AsReadsEachWindowIsARead) {
+    CWorkspace ws;
+    CString strError;
+    ASSERT_TRUE(LoadWorkspace(m_strWorkspace, ws, strError)) << strError;
+    ws.windows = {ws.windows[1], ws.windows[3]};
+    const std::string strPanel = m_dir.Path() + "/panel.rpw";
+    ASSERT_TRUE(SaveWorkspace(ws, strPanel, strError)) << strError;
+    int nStatus = -1;
+    const Lines lines = Run({"--reads", strPanel, "--count", "2"}, &nStatus, true);
+    EXPECT_EQ(nStatus, 0);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "plc 1 holding 1: [1]=11 0xb [2]=12 0xc"), 2);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "plc 1 holding 10: [10]=1.5"), 2);
+    EXPECT_EQ(lines.size(), 12u);
+
+    const Lines refused = Run({"--reads", m_strWorkspace}, &nStatus);
+    EXPECT_EQ(nStatus, 2);
+    EXPECT_EQ(refused, Lines{"regprobe-poll: window 1 of " + m_strWorkspace +
+                             " has no connection selected (see --help)"});
 }
 
 TEST_F(PollWorkspace, WhatCannotBePolledIsOneLineAndStatus2) {
