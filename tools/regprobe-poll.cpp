@@ -75,6 +75,33 @@ int IndexOf(const char* const* names, int nNames, const std::string& strName) {
     std::exit(2);
 }
 
+// Window i (from 0) of the workspace read from strFile, as a read of the
+// reads file; false with why in strError when it has no connection of the
+// workspace's.
+bool WindowRead(const CWorkspace& ws, size_t i, const std::string& strFile, CReadLine& r,
+                std::string& strError) {
+    const CWorkspaceWindow& w = ws.windows[i];
+    const std::string strWindow = "window " + std::to_string(i + 1) + " of " + strFile;
+    const bool bHeld = std::any_of(ws.connections.begin(), ws.connections.end(),
+                                   [&w](const auto& c) { return c.strName == w.strConnection; });
+    if (w.strConnection.empty() || !bHeld) {
+        strError =
+            strWindow + (w.strConnection.empty() ? " has no connection selected"
+                                                 : " reads through connection " + w.strConnection +
+                                                       ", which the workspace does not hold");
+        return false;
+    }
+    r.nLine = int(i + 1);
+    r.strConnection = w.strConnection;
+    r.nDevice = FormDevice(w.strDevice);
+    r.strFunction = kFunctions[w.nReadFunction];
+    r.nAddress = FormAddress(w.strAddress);
+    r.nQuantity = FormQuantity(w.strQuantity);
+    r.strType = kTypes[w.nDataType];
+    r.nInterval = long(FormInterval(w.strInterval));
+    return true;
+}
+
 // --workspace: the window's form into the options, its connection's name
 // into strConnection; the workspace's records as the configuration file's
 // image. Refuses a file that cannot be read, a window that is not there,
@@ -90,23 +117,18 @@ CByteArray TakeWindow(Options& o) {
         Refuse("no " + strWindow + ": it holds " + std::to_string(ws.windows.size()) +
                (ws.windows.size() == 1 ? " window" : " windows"));
     }
-    const CWorkspaceWindow& w = ws.windows[size_t(o.nWindow) - 1];
-    if (w.strConnection.empty()) {
-        Refuse(strWindow + " has no connection selected");
+    CReadLine r;
+    std::string strWhy;
+    if (!WindowRead(ws, size_t(o.nWindow) - 1, o.strWorkspace, r, strWhy)) {
+        Refuse(strWhy);
     }
-    const bool bHeld = std::any_of(ws.connections.begin(), ws.connections.end(),
-                                   [&w](const auto& c) { return c.strName == w.strConnection; });
-    if (!bHeld) {
-        Refuse(strWindow + " reads through connection " + w.strConnection +
-               ", which the workspace does not hold");
-    }
-    o.strConnection = w.strConnection;
-    o.nDevice = FormDevice(w.strDevice);
-    o.strFunction = kFunctions[w.nReadFunction];
-    o.nAddress = FormAddress(w.strAddress);
-    o.nQuantity = FormQuantity(w.strQuantity);
-    o.strType = kTypes[w.nDataType];
-    o.nInterval = long(FormInterval(w.strInterval));
+    o.strConnection = r.strConnection;
+    o.nDevice = r.nDevice;
+    o.strFunction = r.strFunction;
+    o.nAddress = r.nAddress;
+    o.nQuantity = r.nQuantity;
+    o.strType = r.strType;
+    o.nInterval = r.nInterval;
     return ConfigImageOf(ws.connections);
 }
 
@@ -452,27 +474,10 @@ bool WorkspaceReads(const std::string& strFile, std::vector<CReadLine>& reads, C
         return false;
     }
     for (size_t i = 0; i < ws.windows.size(); ++i) {
-        const CWorkspaceWindow& w = ws.windows[i];
-        const std::string strWindow = "window " + std::to_string(i + 1) + " of " + strFile;
-        const bool bHeld =
-            std::any_of(ws.connections.begin(), ws.connections.end(),
-                        [&w](const auto& c) { return c.strName == w.strConnection; });
-        if (w.strConnection.empty() || !bHeld) {
-            strError = strWindow + (w.strConnection.empty()
-                                        ? " has no connection selected"
-                                        : " reads through connection " + w.strConnection +
-                                              ", which the workspace does not hold");
+        CReadLine r;
+        if (!WindowRead(ws, i, strFile, r, strError)) {
             return false;
         }
-        CReadLine r;
-        r.nLine = int(i + 1);
-        r.strConnection = w.strConnection;
-        r.nDevice = FormDevice(w.strDevice);
-        r.strFunction = kFunctions[w.nReadFunction];
-        r.nAddress = FormAddress(w.strAddress);
-        r.nQuantity = FormQuantity(w.strQuantity);
-        r.strType = kTypes[w.nDataType];
-        r.nInterval = long(FormInterval(w.strInterval));
         reads.push_back(r);
     }
     if (reads.empty()) {
