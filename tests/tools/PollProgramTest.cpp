@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -106,23 +107,6 @@ protected:
     std::string m_strPort;
 };
 
-TEST_F(PollProgram, RowsCarryTheAddressOfTheirRegister) {
-    int nStatus = -1;
-    Lines lines =
-        Run(Device() + Lines{"--address", "1", "--quantity", "2", "--count", "1"}, &nStatus);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "[1]=11 0xb [2]=12 0xc");
-    EXPECT_EQ(lines[1].rfind("Ok (", 0), 0u) << lines[1];
-    EXPECT_EQ(lines[2].rfind("1 Errors=0  ", 0), 0u) << lines[2];
-    EXPECT_EQ(nStatus, 0);
-
-    lines = Run(
-        Device() + Lines{"--address", "10", "--quantity", "1", "--type", "float", "--count", "1"},
-        &nStatus);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0], "[10]=1.5");
-}
-
 TEST_F(PollProgram, AReadsFileRunsEachReadAndLabelsItsLines) {
     CTempDir dir;
     const std::string strFile =
@@ -159,23 +143,6 @@ TEST_F(PollProgram, AReadsFileRunsEachReadAndLabelsItsLines) {
                           "--config FILE is given to find it in (see --help)");
 }
 
-TEST_F(PollProgram, AFailedReadPrintsItsStatusAndNoValues) {
-    int nStatus = -1;
-    // Registers 98-102: past the end of the device's 100.
-    const Lines lines =
-        Run(Device() + Lines{"--address", "98", "--quantity", "5", "--count", "2"}, &nStatus);
-    EXPECT_EQ(lines.size(), 4u);
-    for (size_t i = 0; i + 1 < lines.size(); i += 2) {
-        EXPECT_EQ(
-            lines[i].rfind("Modbus device return an exception code 2 (illegal data address) (", 0),
-            0u)
-            << lines[i];
-    }
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[3].rfind("2 Errors=2  ", 0), 0u) << lines[3];
-    EXPECT_EQ(nStatus, 1);
-}
-
 TEST_F(PollProgram, TheRateIsThatOfEachReadAndOfTheLastTenEveryTenth) {
     int nStatus = -1;
     const Lines lines = Run(Device() + Lines{"--quantity", "1", "--cycles", "10"}, &nStatus);
@@ -208,84 +175,6 @@ TEST_F(PollProgram, BadNumbersGiveOneLineAndStatus2) {
     }
 }
 
-TEST_F(PollProgram, OnceExitsByTheReadAndSaysAFailureOnStandardError) {
-    int nStatus = -1;
-    Lines lines = Run(Device() + Lines{"--once", "--quantity", "2"}, &nStatus, true);
-    EXPECT_EQ(nStatus, 0);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "[0]=10 0xa [1]=11 0xb");
-    // Past the device's end: the status text goes to standard error too.
-    lines = Run(Device() + Lines{"--once", "--address", "99", "--quantity", "2"}, &nStatus);
-    EXPECT_EQ(nStatus, 1);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(),
-                         "Modbus device return an exception code 2 (illegal data address)"),
-              1)
-        << lines.size();
-    EXPECT_EQ(Run(Device() + Lines{"--once", "--count", "2"}, &nStatus).size(), 1u);
-    EXPECT_EQ(nStatus, 2);
-    EXPECT_EQ(Run({"--config", "/nonexistent"}, &nStatus).size(), 1u);
-    EXPECT_EQ(nStatus, 2);
-}
-
-// Python's own csv and json modules read the output back; what they print
-// is compared.
-TEST_F(PollProgram, CsvAndJsonAreWhatPythonReadsBack) {
-    const std::string strPoll = std::string(REGPROBE_POLL_PROGRAM) + " --port " + m_strPort +
-                                " --interval 0 --count 2 --address 10 --quantity 1 --type float";
-    int nStatus = -1;
-    Lines lines = RunProgram(
-        {"/bin/sh", "-c",
-         strPoll + " --format csv | /usr/bin/python3 -c 'import csv,sys\n"
-                   "for r in csv.DictReader(sys.stdin): print(r[\"address\"], r[\"value\"], "
-                   "r[\"status\"], r[\"type\"], float(r[\"read_ms\"]) >= 0)'"},
-        &nStatus, true);
-    EXPECT_EQ(lines, (Lines{"10 1.5 Ok float True", "10 1.5 Ok float True"}));
-    lines = RunProgram({"/bin/sh", "-c",
-                        strPoll +
-                            " --format json | /usr/bin/python3 -c 'import json,sys\n"
-                            "for r in json.load(sys.stdin): print(r[\"ok\"], r[\"values\"], "
-                            "r[\"connection\"].endswith(\":" +
-                            m_strPort + "\"))'"},
-                       &nStatus, true);
-    EXPECT_EQ(lines, (Lines{"True [{'address': 10, 'value': 1.5}] True",
-                            "True [{'address': 10, 'value': 1.5}] True"}));
-    // A failed read: no values, ok false; characters and the rest as text.
-    lines = RunProgram({"/bin/sh", "-c",
-                        std::string(REGPROBE_POLL_PROGRAM) + " --port " + m_strPort +
-                            " --once --quantity 2 --address 99 --format json 2>/dev/null |"
-                            " /usr/bin/python3 -c 'import json,sys; r = json.load(sys.stdin)[0];"
-                            " print(r[\"ok\"], r[\"values\"], r[\"status\"])'"},
-                       &nStatus, true);
-    EXPECT_EQ(lines,
-              (Lines{"False [] Modbus device return an exception code 2 (illegal data address)"}));
-}
-
-// A 64-bit integer is a JSON number only while a double holds it exactly:
-// 2^53 and -2^53 are numbers, one further out a string.
-TEST_F(PollProgram, JsonGives64BitIntegersBeyond2To53AsStrings) {
-    const struct {
-        const char* pszType;
-        const char* pszValues;
-    } kCases[] = {
-        {"int64-abcd",
-         "[9007199254740992, '9007199254740993', -9007199254740992, '-9007199254740993']"},
-        {"uint64-abcd",
-         "[9007199254740992, '9007199254740993', '18437736874454810624', "
-         "'18437736874454810623']"},
-    };
-    for (const auto& c : kCases) {
-        int nStatus = -1;
-        const Lines lines =
-            RunProgram({"/bin/sh", "-c",
-                        std::string(REGPROBE_POLL_PROGRAM) + " --port " + m_strPort +
-                            " --address 60 --once --quantity 4 --type " + c.pszType +
-                            " --format json | /usr/bin/python3 -c 'import json,sys;"
-                            " print([v[\"value\"] for v in json.load(sys.stdin)[0][\"values\"]])'"},
-                       &nStatus, true);
-        EXPECT_EQ(lines, Lines{c.pszValues}) << c.pszType;
-    }
-}
-
 TEST_F(PollProgram, TraceShowsTheFramesSentAndReceived) {
     int nStatus = -1;
     const Lines lines =
@@ -305,84 +194,165 @@ TEST_F(PollProgram, TraceShowsTheFramesSentAndReceived) {
     EXPECT_EQ(find(" ms  unit 1: read holding registers: 11 12"), 1);
 }
 
-TEST_F(PollProgram, WritesFollowTheWindowsRulesAndReadBack) {
+const char kIllegal[] = "Modbus device return an exception code 2 (illegal data address)";
+const std::string kIllegalAt = std::string(kIllegal) + " (*";
+
+// One run against the simulator: its options (after its port and --interval
+// 0; "$hexport" is the port in hex), standard error too unless bStdoutOnly,
+// the exit status and every line printed, a line ending in '*' being the
+// start of one whose rest is a time.
+struct CRun {
+    const char* pszName;
+    const char* pszOptions;
+    bool bStdoutOnly;
+    int nStatus;
+    Lines want;
+};
+CRun R(const char* pszName, const char* pszOptions, bool bStdoutOnly, int nStatus, Lines want) {
+    return {pszName, pszOptions, bStdoutOnly, nStatus, std::move(want)};
+}
+void PrintTo(const CRun& run, std::ostream* pOut) {
+    *pOut << run.pszOptions;
+}
+
+class PollRuns : public PollProgram, public ::testing::WithParamInterface<CRun> {};
+
+TEST_P(PollRuns, PrintWhatTheyReadAndExitByIt) {
+    char szHex[8];
+    std::snprintf(szHex, sizeof szHex, "0x%X", unsigned(std::stoul(m_strPort)));
+    Lines options = Device();
+    std::istringstream in(GetParam().pszOptions);
+    for (std::string strOption; in >> strOption;) {
+        options.push_back(strOption == "$hexport" ? szHex : strOption);
+    }
     int nStatus = -1;
-    Lines lines = Run(Device() + Lines{"--type", "int32-cdab", "--address", "40", "--write",
-                                       "-100000", "--once", "--quantity", "1"},
-                      &nStatus);
-    EXPECT_EQ(nStatus, 0);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0], "[40]=-100000");
-    // Only the write: nothing printed, the coil set.
+    const Lines lines = Run(options, &nStatus, GetParam().bStdoutOnly);
+    EXPECT_EQ(nStatus, GetParam().nStatus);
+    ASSERT_EQ(lines.size(), GetParam().want.size()) << ::testing::PrintToString(lines);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& strWant = GetParam().want[i];
+        if (!strWant.empty() && strWant.back() == '*') {
+            EXPECT_EQ(lines[i].rfind(strWant.substr(0, strWant.size() - 1), 0), 0u) << lines[i];
+        } else {
+            EXPECT_EQ(lines[i], strWant);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, PollRuns,
+    ::testing::Values(
+        R("RowsCarryTheAddressOfTheirRegister", "--address 1 --quantity 2 --count 1", false, 0,
+          {"[1]=11 0xb [2]=12 0xc", "Ok (*", "1 Errors=0  *"}),
+        R("AFloat", "--address 10 --quantity 1 --type float --count 1", false, 0,
+          {"[10]=1.5", "Ok (*", "1 Errors=0  *"}),
+        // Registers 98-102: past the end of the device's 100.
+        R("AFailedReadPrintsItsStatusAndNoValues", "--address 98 --quantity 5 --count 2", false, 1,
+          {kIllegalAt, "1 Errors=1  *", kIllegalAt, "2 Errors=2  *"}),
+        R("OnceExitsByTheRead", "--once --quantity 2", true, 0,
+          {"[0]=10 0xa [1]=11 0xb", "Ok (*", "1 Errors=0  *"}),
+        R("OnceExitsByAFailedRead", "--once --address 99 --quantity 2", true, 1,
+          {kIllegalAt, "1 Errors=1  *"}),
+        R("AWriteFollowedByItsReadBack",
+          "--type int32-cdab --address 40 --write -100000 --once --quantity 1", true, 0,
+          {"[40]=-100000", "Ok (*", "1 Errors=0  *"}),
+        R("AValueTheTypeCannotHoldWritesNothing", "--type int32-abcd --write abc", false, 2,
+          {"regprobe-poll: nothing written: The value does not fit the data type (see --help)"}),
+        R("AWriteTheDeviceRefuses", "--write-address 500 --write 7", false, 1, {kIllegal}),
+        // Every number the poller takes may be written in hex as well.
+        R("NumbersMayBeHex",
+          "--port $hexport --timeout 0x2710 --tries 0X2 --device 0x01 --address 0x1 --quantity "
+          "0x2 --interval 0x0 --count 0x1 --write-address 0x2 --write 42",
+          false, 0, {"[1]=11 0xb [2]=42 0x2a", "Ok (*", "1 Errors=0  *"}),
+        // Control characters, a backslash and DEL are written escaped, so
+        // that a read stays on one line; a NUL ends its row as in the window.
+        R("TextKeepsEachReadOnOneLine", "--once --type char --address 20 --quantity 9", true, 0,
+          {R"([20]= [21]=A 0x41 [22]=\n 0xa [23]=, 0x2c [24]=" 0x22 [25]=\r 0xd [26]=\\ 0x5c)"
+           R"( [27]=\x09 0x9 [28]=\x7f 0x7f)",
+           "Ok (*", "1 Errors=0  *"})),
+    [](const ::testing::TestParamInfo<CRun>& info) { return info.param.pszName; });
+
+// Only a write: nothing printed, and the coil reads back set.
+TEST_F(PollProgram, AWriteAloneSetsWhatItWrites) {
+    int nStatus = -1;
     EXPECT_TRUE(
         Run(Device() + Lines{"--write-function", "coil", "--write-address", "3", "--write", "1"},
             &nStatus)
             .empty());
     EXPECT_EQ(nStatus, 0);
-    lines =
+    const Lines lines =
         Run(Device() + Lines{"--function", "coils", "--address", "3", "--quantity", "1", "--once"},
             &nStatus);
     EXPECT_EQ(lines.at(0), "[3]=1");
-    // A value the type cannot hold writes nothing; a refusal by the device is 1.
-    lines = Run(Device() + Lines{"--type", "int32-abcd", "--write", "abc"}, &nStatus);
-    EXPECT_EQ(nStatus, 2);
-    lines = Run(Device() + Lines{"--write-address", "500", "--write", "7"}, &nStatus);
-    EXPECT_EQ(nStatus, 1);
-    EXPECT_EQ(lines, Lines{"Modbus device return an exception code 2 (illegal data address)"});
 }
 
-// Every number the poller takes may be written in hex as well.
-TEST_F(PollProgram, NumbersMayBeHex) {
-    int nStatus = -1;
-    const std::string strHexPort = "0x" + [&] {
-        char sz[8];
-        std::snprintf(sz, sizeof sz, "%X", unsigned(std::stoul(m_strPort)));
-        return std::string(sz);
-    }();
-    Lines lines = Run({"--port",     strHexPort, "--timeout", "0x2710", "--tries",         "0X2",
-                       "--device",   "0x01",     "--address", "0x1",    "--quantity",      "0x2",
-                       "--interval", "0x0",      "--count",   "0x1",    "--write-address", "0x2",
-                       "--write",    "42"},
-                      &nStatus);
-    EXPECT_EQ(nStatus, 0);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0], "[1]=11 0xb [2]=42 0x2a");
+// Python's own csv and json modules read the output back; what they print is
+// compared.
+struct CPython {
+    const char* pszName;
+    const char* pszOptions;  // after the simulator's port and --interval 0
+    const char* pszScript;   // "$port" is the simulator's
+    Lines want;
+};
+CPython Py(const char* pszName, const char* pszOptions, const char* pszScript, Lines want) {
+    return {pszName, pszOptions, pszScript, std::move(want)};
+}
+void PrintTo(const CPython& c, std::ostream* pOut) {
+    *pOut << c.pszName;
 }
 
-// Control characters, a backslash and DEL are written escaped, so that a
-// read stays on one line; a NUL ends its row as in the window.
-TEST_F(PollProgram, TextKeepsEachReadOnOneLine) {
+class PollThroughPython : public PollProgram, public ::testing::WithParamInterface<CPython> {};
+
+TEST_P(PollThroughPython, ReadsBackWhatWasRead) {
+    std::string strScript = GetParam().pszScript;
+    if (const size_t n = strScript.find("$port"); n != std::string::npos) {
+        strScript.replace(n, 5, m_strPort);
+    }
     int nStatus = -1;
     const Lines lines =
-        Run(Device() + Lines{"--once", "--type", "char", "--address", "20", "--quantity", "9"},
-            &nStatus, true);
+        RunProgram({"/bin/sh", "-c",
+                    std::string(REGPROBE_POLL_PROGRAM) + " --port " + m_strPort + " --interval 0 " +
+                        GetParam().pszOptions + " | /usr/bin/python3 -c '" + strScript + "'"},
+                   &nStatus, true);
+    EXPECT_EQ(lines, GetParam().want);
     EXPECT_EQ(nStatus, 0);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0],
-              R"([20]= [21]=A 0x41 [22]=\n 0xa [23]=, 0x2c [24]=" 0x22 [25]=\r 0xd [26]=\\ 0x5c)"
-              R"( [27]=\x09 0x9 [28]=\x7f 0x7f)");
-    EXPECT_EQ(lines[1].rfind("Ok (", 0), 0u) << lines[1];
 }
 
-// Python's csv module reads every character back as its own field: a NUL is
-// an empty value, and nothing of the record after it is lost.
-TEST_F(PollProgram, CsvCarriesEveryCharacterAsAField) {
-    int nStatus = -1;
-    const Lines lines = RunProgram(
-        {"/bin/sh", "-c",
-         std::string(REGPROBE_POLL_PROGRAM) + " --port " + m_strPort +
-             " --once --type char --address 20 --quantity 7 --format csv | /usr/bin/python3 -c '"
-             "import csv\n"
-             "for r in csv.DictReader(open(0, newline=\"\")): "
-             "print(r[\"address\"], repr(r[\"value\"]), r[\"status\"], float(r[\"read_ms\"]) >= "
-             "0)'"},
-        &nStatus, true);
-    EXPECT_EQ(lines, (Lines{"20 '' Ok True", "21 'A' Ok True", "22 '\\n' Ok True", "23 ',' Ok True",
-                            "24 '\"' Ok True", "25 '\\r' Ok True", "26 '\\\\' Ok True"}));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Formats, PollThroughPython,
+    ::testing::Values(
+        Py("Csv", "--count 2 --address 10 --quantity 1 --type float --format csv",
+           "import csv,sys\nfor r in csv.DictReader(sys.stdin): print(r[\"address\"], "
+           "r[\"value\"], r[\"status\"], r[\"type\"], float(r[\"read_ms\"]) >= 0)",
+           {"10 1.5 Ok float True", "10 1.5 Ok float True"}),
+        Py("Json", "--count 2 --address 10 --quantity 1 --type float --format json",
+           "import json,sys\nfor r in json.load(sys.stdin): print(r[\"ok\"], r[\"values\"], "
+           "r[\"connection\"].endswith(\":$port\"))",
+           {"True [{'address': 10, 'value': 1.5}] True",
+            "True [{'address': 10, 'value': 1.5}] True"}),
+        // A failed read: no values, ok false.
+        Py("JsonOfAFailedRead", "--once --quantity 2 --address 99 --format json 2>/dev/null",
+           "import json,sys; r = json.load(sys.stdin)[0]; "
+           "print(r[\"ok\"], r[\"values\"], r[\"status\"])",
+           {"False [] Modbus device return an exception code 2 (illegal data address)"}),
+        // A 64-bit integer is a JSON number only while a double holds it
+        // exactly: 2^53 and -2^53 are numbers, one further out a string.
+        Py("JsonOfInt64", "--address 60 --once --quantity 4 --type int64-abcd --format json",
+           "import json,sys; print([v[\"value\"] for v in json.load(sys.stdin)[0][\"values\"]])",
+           {"[9007199254740992, '9007199254740993', -9007199254740992, '-9007199254740993']"}),
+        Py("JsonOfUint64", "--address 60 --once --quantity 4 --type uint64-abcd --format json",
+           "import json,sys; print([v[\"value\"] for v in json.load(sys.stdin)[0][\"values\"]])",
+           {"[9007199254740992, '9007199254740993', '18437736874454810624', "
+            "'18437736874454810623']"}),
+        // Every character comes back as its own field: a NUL is an empty
+        // value, and nothing of the record after it is lost.
+        Py("CsvOfEveryCharacter", "--once --type char --address 20 --quantity 7 --format csv",
+           "import csv\nfor r in csv.DictReader(open(0, newline=\"\")): print(r[\"address\"], "
+           "repr(r[\"value\"]), r[\"status\"], float(r[\"read_ms\"]) >= 0)",
+           {"20 '' Ok True", "21 'A' Ok True", "22 '\\n' Ok True", "23 ',' Ok True",
+            "24 '\"' Ok True", "25 '\\r' Ok True", "26 '\\\\' Ok True"})),
+    [](const ::testing::TestParamInfo<CPython>& info) { return info.param.pszName; });
 
-// Nothing listens on the port: the connection error on standard error, and
-// on standard output the read, failed, in each format.
 // Units 3, 7 and 200 answer; the others stay silent. An exception is an
 // answer, so a read past the table's end still finds them.
 TEST(PollScan, FindsExactlyTheUnitsThatAnswer) {
