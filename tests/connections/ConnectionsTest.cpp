@@ -72,8 +72,6 @@ TEST_F(Connections, RecordsOwnTheirMasters) {
     EXPECT_NE(b->GetAutoModbus(), nullptr);
     EXPECT_EQ(b->GetRemoteModbus(), nullptr);
     EXPECT_EQ(c.GetCount(), 2u);
-    EXPECT_STREQ(ConnectionTypeLabel(CONNECTION_LOCAL_DCOM), "Local/DCom");
-    EXPECT_STREQ(ConnectionTypeLabel(CONNECTION_OPEN_MODBUS), "Open Modbus");
     CConnection* found = nullptr;
     EXPECT_TRUE(c.Lookup("PLC", found));
     EXPECT_EQ(found, b);

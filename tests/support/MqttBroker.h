@@ -71,8 +71,6 @@ public:
     bool Connected() const { return m_bConnected; }
 
 private:
-    void Run();
-
     mosquitto* m_pClient = nullptr;
     std::string m_strFilter;
     std::atomic<bool> m_bStop{false};
