@@ -14,29 +14,6 @@
 
 namespace {
 
-// Reads exactly n bytes from fd within a bounded time; fewer on close/time-out.
-CByteArray ReadBytes(int fd, size_t n, int nMillis = 2000) {
-    CByteArray got;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMillis);
-    while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) != 1) {
-            continue;
-        }
-        BYTE buf[1024];
-        ssize_t r = ::read(fd, buf, std::min(sizeof buf, n - got.size()));
-        if (r <= 0) {
-            break;
-        }
-        got.insert(got.end(), buf, buf + r);
-    }
-    return got;
-}
-
-void WriteBytes(int fd, const CByteArray& bytes) {
-    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-}
-
 struct Link {
     CListener listener;
     CRemoteModbus master;
