@@ -29,6 +29,20 @@ struct Link {
             ::close(peer);
         }
     }
+    // Reads regs.size() holding registers from address 0 of unit 1 while
+    // the peer takes the request (into *pRequest) and sends answer.
+    WORD Read(CWordArray& regs, const CByteArray& answer, CByteArray* pRequest = nullptr) {
+        WORD wStatus = 0xFFFF;
+        std::thread client(
+            [&] { wStatus = master.ReadOutputRegisters(1, 0, WORD(regs.size()), regs); });
+        const CByteArray request = ReadBytes(peer, 12);
+        WriteBytes(peer, answer);
+        client.join();
+        if (pRequest != nullptr) {
+            *pRequest = request;
+        }
+        return wStatus;
+    }
 };
 
 TEST(RemoteModbus, UnconnectedUntilConnectedAndAfterDisconnectOrAFailedConnect) {
@@ -74,18 +88,14 @@ TEST(RemoteModbus, UnconnectedUntilConnectedAndAfterDisconnectOrAFailedConnect) 
 TEST(RemoteModbus, WireFormatAndLowLengthByte) {
     Link link;
     CWordArray regs(10);
-    WORD wStatus = 0xFFFF;
-    std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 10, regs); });
-    EXPECT_EQ(ReadBytes(link.peer, 12),
-              (CByteArray{0, 0, 0, 0, 0, 6, 0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}));
     // The transaction and protocol identifiers are not examined.
     CByteArray answer{0x12, 0x34, 0x56, 0x78, 0, 23, 0x01, 0x03, 20};
     for (int i = 0; i < 20; ++i) {
         answer.push_back(static_cast<BYTE>(i));
     }
-    WriteBytes(link.peer, answer);
-    client.join();
-    EXPECT_EQ(wStatus, 0);
+    CByteArray request;
+    EXPECT_EQ(link.Read(regs, answer, &request), 0);
+    EXPECT_EQ(request, (CByteArray{0, 0, 0, 0, 0, 6, 0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}));
     EXPECT_EQ(regs[0], 0x0001);
     EXPECT_EQ(regs[9], 0x1213);
 }
@@ -115,19 +125,12 @@ TEST_P(RemoteModbusLeftover, NextReadGetsItsOwnAnswer) {
     const SLeftover& c = GetParam();
     Link link;
     CWordArray regs(c.wCount);
-    WORD wStatus = 0xFFFF;
-    std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, c.wCount, regs); });
-    ReadBytes(link.peer, 12);
-    WriteBytes(link.peer, c.frame);
-    client.join();
-    EXPECT_EQ(wStatus, c.wStatus);
+    EXPECT_EQ(link.Read(regs, c.frame), c.wStatus);
 
     CWordArray next(1);
-    std::thread again([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 1, next); });
-    EXPECT_EQ(ReadBytes(link.peer, 12).size(), 12u);
-    WriteBytes(link.peer, {0, 0, 0, 0, 0, 5, 1, 3, 2, 0, 42});
-    again.join();
-    EXPECT_EQ(wStatus, 0);
+    CByteArray request;
+    EXPECT_EQ(link.Read(next, {0, 0, 0, 0, 0, 5, 1, 3, 2, 0, 42}, &request), 0);
+    EXPECT_EQ(request.size(), 12u);
     EXPECT_EQ(next[0], 42);
 }
 
@@ -148,13 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RemoteModbus, AnnouncedRestThatNeverComesDropsTheConnection) {
     Link link(300);
     CWordArray regs(1);
-    WORD wStatus = 0xFFFF;
-    std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 1, regs); });
-    ReadBytes(link.peer, 12);
-    WriteBytes(link.peer, AnswerOf(0x0105, {1, 3, 2, 0, 7}, 0));
-    client.join();
     // The answer itself is whole; the connection is not, and goes.
-    EXPECT_EQ(wStatus, 0);
+    EXPECT_EQ(link.Read(regs, AnswerOf(0x0105, {1, 3, 2, 0, 7}, 0)), 0);
     EXPECT_EQ(regs[0], 7);
     EXPECT_FALSE(link.master.IsConnected());
     EXPECT_EQ(link.master.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
@@ -260,12 +258,8 @@ TEST(RemoteModbus, ExceptionAnswers) {
     for (const Case& c : cases) {
         link.master.m_bMapServerErrors = c.bMap;
         CWordArray regs(1, 7);
-        WORD wStatus = 0xFFFF;
-        std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 1, regs); });
-        ReadBytes(link.peer, 12);
-        WriteBytes(link.peer, {0, 0, 0, 0, 0, 3, 0x01, c.byFunction, c.byCode});
-        client.join();
-        EXPECT_EQ(wStatus, c.wExpected) << int(c.byFunction) << "/" << int(c.byCode);
+        EXPECT_EQ(link.Read(regs, {0, 0, 0, 0, 0, 3, 0x01, c.byFunction, c.byCode}), c.wExpected)
+            << int(c.byFunction) << "/" << int(c.byCode);
         EXPECT_EQ(regs[0], 0);
     }
 }
