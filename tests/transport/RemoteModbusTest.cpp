@@ -30,13 +30,19 @@ struct Link {
         }
     }
     // Reads regs.size() holding registers from address 0 of unit 1 while
-    // the peer takes the request (into *pRequest) and sends answer.
-    WORD Read(CWordArray& regs, const CByteArray& answer, CByteArray* pRequest = nullptr) {
+    // the peer takes the request (into *pRequest), sends answer and, with
+    // bClose, closes the connection.
+    WORD Read(CWordArray& regs, const CByteArray& answer, CByteArray* pRequest = nullptr,
+              bool bClose = false) {
         WORD wStatus = 0xFFFF;
         std::thread client(
             [&] { wStatus = master.ReadOutputRegisters(1, 0, WORD(regs.size()), regs); });
         const CByteArray request = ReadBytes(peer, 12);
         WriteBytes(peer, answer);
+        if (bClose) {
+            ::close(peer);
+            peer = -1;
+        }
         client.join();
         if (pRequest != nullptr) {
             *pRequest = request;
@@ -154,6 +160,17 @@ TEST(RemoteModbus, AnnouncedRestThatNeverComesDropsTheConnection) {
     // The answer itself is whole; the connection is not, and goes.
     EXPECT_EQ(link.Read(regs, AnswerOf(0x0105, {1, 3, 2, 0, 7}, 0)), 0);
     EXPECT_EQ(regs[0], 7);
+    EXPECT_FALSE(link.master.IsConnected());
+    EXPECT_EQ(link.master.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
+}
+
+// A device that closes before its answer is whole leaves nothing to keep.
+TEST(RemoteModbus, ADeviceClosingMidAnswerDropsTheConnection) {
+    Link link;
+    CWordArray regs(2, 7);
+    EXPECT_EQ(link.Read(regs, {0, 0, 0, 0, 0, 7, 1, 3, 4, 0}, nullptr, true), REMOTE_READ_ERROR);
+    EXPECT_EQ(link.master.GetLastCause(), "127.0.0.1:" + std::to_string(link.listener.Port()) +
+                                              ": connection closed by the device");
     EXPECT_FALSE(link.master.IsConnected());
     EXPECT_EQ(link.master.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
 }
