@@ -1,10 +1,12 @@
 #include "core/Traffic.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <thread>
 
 namespace {
+using testing::HasSubstr;
 
 CTrafficExchange Exchange(BYTE byTag) {
     CTrafficExchange e;
@@ -82,41 +84,36 @@ TEST(Traffic, LinesShowBothDirectionsInHexWithStatusTimeAndMeaning) {
     e.answer.clear();
     e.strStatus = "Socket not connected";
     lines = Traffic::FormatLines(e, "plc");
-    EXPECT_NE(lines[0].find(">  01 03 00 00 00 01  unit 1: read holding registers, address 0"),
-              std::string::npos)
-        << lines[0];
-    EXPECT_NE(lines[1].find("<  (nothing)  Socket not connected  1.843 ms"), std::string::npos);
+    EXPECT_THAT(lines[0],
+                HasSubstr(">  01 03 00 00 00 01  unit 1: read holding registers, address 0"));
+    EXPECT_THAT(lines[1], HasSubstr("<  (nothing)  Socket not connected  1.843 ms"));
     EXPECT_EQ(lines[1].back(), 's') << lines[1];
     // The other masters on host and port: a datagram frames as Modbus/TCP
     // does, RTU frames end with a CRC unless they were never sent.
     e.strTransport = "udp 127.0.0.1:502";
     e.request = {0, 7, 0, 0, 0, 6, 0x01, 0x03, 0x00, 0x00, 0x00, 0x01};
-    EXPECT_NE(Traffic::FormatLines(e, "plc")[0].find("  unit 1: read holding registers, address 0"),
-              std::string::npos);
+    EXPECT_THAT(Traffic::FormatLines(e, "plc")[0],
+                HasSubstr("  unit 1: read holding registers, address 0"));
     e.strTransport = "rtu-over-tcp 127.0.0.1:502";
     e.request = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
     e.answer = {0x01, 0x03, 0x02, 0x00, 0x2A, 0x39, 0x9B};
     lines = Traffic::FormatLines(e, "plc");
-    EXPECT_NE(lines[0].find("84 0A  unit 1: read holding registers, address 0, quantity 1"),
-              std::string::npos)
-        << lines[0];
-    EXPECT_NE(lines[1].find("39 9B  Socket not connected  1.843 ms  unit 1: read holding "
-                            "registers: 42"),
-              std::string::npos)
-        << lines[1];
+    EXPECT_THAT(lines[0],
+                HasSubstr("84 0A  unit 1: read holding registers, address 0, quantity 1"));
+    EXPECT_THAT(lines[1], HasSubstr("39 9B  Socket not connected  1.843 ms  unit 1: read holding "
+                                    "registers: 42"));
     e.request.resize(6);
     e.answer.clear();
-    EXPECT_NE(Traffic::FormatLines(e, "plc")[0].find("00 01  unit 1: read holding registers"),
-              std::string::npos);
+    EXPECT_THAT(Traffic::FormatLines(e, "plc")[0],
+                HasSubstr("00 01  unit 1: read holding registers"));
     // The serial server's exception comes as a status: named, and decoded.
     e.strTransport = "serial COM1";
     e.wStatus = 0x8002;
     e.strStatus = "Modbus device return an exception code 2";
-    EXPECT_NE(Traffic::FormatLines(e, "plc")[1].find(
-                  "<  (nothing)  Modbus device return an exception code 2 (illegal data address)  "
-                  "1.843 ms  unit 1: read holding registers, exception 2 (illegal data address)"),
-              std::string::npos)
-        << Traffic::FormatLines(e, "plc")[1];
+    EXPECT_THAT(
+        Traffic::FormatLines(e, "plc")[1],
+        HasSubstr("<  (nothing)  Modbus device return an exception code 2 (illegal data address)  "
+                  "1.843 ms  unit 1: read holding registers, exception 2 (illegal data address)"));
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <stdexcept>
 
 #include "platform/WinTypes.h"
@@ -69,6 +71,30 @@ private:
     int m_fd;
     sockaddr_in m_addr{};
 };
+
+// Up to n bytes from fd within nMillis; fewer when the peer closes or the
+// time runs out.
+inline CByteArray ReadBytes(int fd, size_t n, int nMillis = 2000) {
+    CByteArray got;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMillis);
+    while (got.size() < n && std::chrono::steady_clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) != 1) {
+            continue;
+        }
+        BYTE buf[1024];
+        const ssize_t r = ::recv(fd, buf, std::min(sizeof buf, n - got.size()), 0);
+        if (r <= 0) {
+            break;
+        }
+        got.insert(got.end(), buf, buf + r);
+    }
+    return got;
+}
+
+inline void WriteBytes(int fd, const CByteArray& bytes) {
+    ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+}
 
 class CRawClient {
 public:

@@ -9,39 +9,13 @@
 #include <tuple>
 
 #include "tests/support/PeerSocket.h"
+#include "tests/support/Timing.h"
 #include "transport/RtuOverTcpModbus.h"
 #include "transport/UdpModbus.h"
 #include "wire/RtuFrame.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
-
-long long MillisSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// Up to n bytes from fd within nMillis; fewer when the time runs out.
-CByteArray ReadSome(int fd, size_t n, int nMillis = 2000) {
-    CByteArray got;
-    const auto end = Clock::now() + std::chrono::milliseconds(nMillis);
-    while (got.size() < n && Clock::now() < end) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 20) != 1) {
-            continue;
-        }
-        BYTE buf[512];
-        const ssize_t r = ::recv(fd, buf, std::min(sizeof buf, n - got.size()), 0);
-        if (r <= 0) {
-            break;
-        }
-        got.insert(got.end(), buf, buf + r);
-    }
-    return got;
-}
-
-void WriteAll(int fd, const BYTE* pb, size_t n) {
-    ASSERT_EQ(::send(fd, pb, n, MSG_NOSIGNAL), ssize_t(n));
-}
 
 CByteArray Rtu(const CByteArray& adu) {
     return CRtuFrame::Encode(adu.data(), adu.size());
@@ -66,12 +40,13 @@ struct RtuLink {
     WORD ReadTwo(const CByteArray& answer, size_t nChunk, CWordArray& regs) {
         WORD wStatus = 0xFFFF;
         std::thread client([&] { wStatus = master.ReadOutputRegisters(1, 0, 2, regs); });
-        EXPECT_EQ(ReadSome(peer, 8), (CByteArray{0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B}));
+        EXPECT_EQ(ReadBytes(peer, 8), (CByteArray{0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B}));
         for (size_t i = 0; i < answer.size(); i += nChunk) {
             if (i > 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(3));
             }
-            WriteAll(peer, answer.data() + i, std::min(nChunk, answer.size() - i));
+            WriteBytes(peer, CByteArray(answer.begin() + i,
+                                        answer.begin() + std::min(i + nChunk, answer.size())));
         }
         client.join();
         return wStatus;
@@ -148,7 +123,7 @@ TEST_P(RtuOverTcpLate, NextAnswerOnTheSameConnectionIsTheGoodOne) {
     EXPECT_EQ(link.ReadTwo(CByteArray(whole.begin(), whole.begin() + nSent), 64, regs), wStatus);
     EXPECT_EQ(regs[0], 0);
     EXPECT_TRUE(link.master.IsConnected());
-    WriteAll(link.peer, whole.data() + nSent, whole.size() - nSent);
+    WriteBytes(link.peer, CByteArray(whole.begin() + nSent, whole.end()));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     CWordArray next(2);
     EXPECT_EQ(link.ReadTwo(Rtu({0x01, 0x03, 0x04, 0x00, 0x2A, 0x00, 0x2B}), 64, next), 0);

@@ -14,29 +14,6 @@
 
 namespace {
 
-// Reads exactly n bytes from fd within a bounded time; fewer on close/time-out.
-CByteArray ReadBytes(int fd, size_t n, int nMillis = 2000) {
-    CByteArray got;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMillis);
-    while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) != 1) {
-            continue;
-        }
-        BYTE buf[1024];
-        ssize_t r = ::read(fd, buf, std::min(sizeof buf, n - got.size()));
-        if (r <= 0) {
-            break;
-        }
-        got.insert(got.end(), buf, buf + r);
-    }
-    return got;
-}
-
-void WriteBytes(int fd, const CByteArray& bytes) {
-    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-}
-
 struct Link {
     CListener listener;
     CRemoteModbus master;
@@ -51,6 +28,26 @@ struct Link {
         if (peer >= 0) {
             ::close(peer);
         }
+    }
+    // Reads regs.size() holding registers from address 0 of unit 1 while
+    // the peer takes the request (into *pRequest), sends answer and, with
+    // bClose, closes the connection.
+    WORD Read(CWordArray& regs, const CByteArray& answer, CByteArray* pRequest = nullptr,
+              bool bClose = false) {
+        WORD wStatus = 0xFFFF;
+        std::thread client(
+            [&] { wStatus = master.ReadOutputRegisters(1, 0, WORD(regs.size()), regs); });
+        const CByteArray request = ReadBytes(peer, 12);
+        WriteBytes(peer, answer);
+        if (bClose) {
+            ::close(peer);
+            peer = -1;
+        }
+        client.join();
+        if (pRequest != nullptr) {
+            *pRequest = request;
+        }
+        return wStatus;
     }
 };
 
@@ -97,18 +94,14 @@ TEST(RemoteModbus, UnconnectedUntilConnectedAndAfterDisconnectOrAFailedConnect) 
 TEST(RemoteModbus, WireFormatAndLowLengthByte) {
     Link link;
     CWordArray regs(10);
-    WORD wStatus = 0xFFFF;
-    std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 10, regs); });
-    EXPECT_EQ(ReadBytes(link.peer, 12),
-              (CByteArray{0, 0, 0, 0, 0, 6, 0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}));
     // The transaction and protocol identifiers are not examined.
     CByteArray answer{0x12, 0x34, 0x56, 0x78, 0, 23, 0x01, 0x03, 20};
     for (int i = 0; i < 20; ++i) {
         answer.push_back(static_cast<BYTE>(i));
     }
-    WriteBytes(link.peer, answer);
-    client.join();
-    EXPECT_EQ(wStatus, 0);
+    CByteArray request;
+    EXPECT_EQ(link.Read(regs, answer, &request), 0);
+    EXPECT_EQ(request, (CByteArray{0, 0, 0, 0, 0, 6, 0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}));
     EXPECT_EQ(regs[0], 0x0001);
     EXPECT_EQ(regs[9], 0x1213);
 }
@@ -138,19 +131,12 @@ TEST_P(RemoteModbusLeftover, NextReadGetsItsOwnAnswer) {
     const SLeftover& c = GetParam();
     Link link;
     CWordArray regs(c.wCount);
-    WORD wStatus = 0xFFFF;
-    std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, c.wCount, regs); });
-    ReadBytes(link.peer, 12);
-    WriteBytes(link.peer, c.frame);
-    client.join();
-    EXPECT_EQ(wStatus, c.wStatus);
+    EXPECT_EQ(link.Read(regs, c.frame), c.wStatus);
 
     CWordArray next(1);
-    std::thread again([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 1, next); });
-    EXPECT_EQ(ReadBytes(link.peer, 12).size(), 12u);
-    WriteBytes(link.peer, {0, 0, 0, 0, 0, 5, 1, 3, 2, 0, 42});
-    again.join();
-    EXPECT_EQ(wStatus, 0);
+    CByteArray request;
+    EXPECT_EQ(link.Read(next, {0, 0, 0, 0, 0, 5, 1, 3, 2, 0, 42}, &request), 0);
+    EXPECT_EQ(request.size(), 12u);
     EXPECT_EQ(next[0], 42);
 }
 
@@ -171,14 +157,20 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RemoteModbus, AnnouncedRestThatNeverComesDropsTheConnection) {
     Link link(300);
     CWordArray regs(1);
-    WORD wStatus = 0xFFFF;
-    std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 1, regs); });
-    ReadBytes(link.peer, 12);
-    WriteBytes(link.peer, AnswerOf(0x0105, {1, 3, 2, 0, 7}, 0));
-    client.join();
     // The answer itself is whole; the connection is not, and goes.
-    EXPECT_EQ(wStatus, 0);
+    EXPECT_EQ(link.Read(regs, AnswerOf(0x0105, {1, 3, 2, 0, 7}, 0)), 0);
     EXPECT_EQ(regs[0], 7);
+    EXPECT_FALSE(link.master.IsConnected());
+    EXPECT_EQ(link.master.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
+}
+
+// A device that closes before its answer is whole leaves nothing to keep.
+TEST(RemoteModbus, ADeviceClosingMidAnswerDropsTheConnection) {
+    Link link;
+    CWordArray regs(2, 7);
+    EXPECT_EQ(link.Read(regs, {0, 0, 0, 0, 0, 7, 1, 3, 4, 0}, nullptr, true), REMOTE_READ_ERROR);
+    EXPECT_EQ(link.master.GetLastCause(), "127.0.0.1:" + std::to_string(link.listener.Port()) +
+                                              ": connection closed by the device");
     EXPECT_FALSE(link.master.IsConnected());
     EXPECT_EQ(link.master.ReadOutputRegisters(1, 0, 1, regs), REMOTE_NOT_CONNECTED);
 }
@@ -283,12 +275,8 @@ TEST(RemoteModbus, ExceptionAnswers) {
     for (const Case& c : cases) {
         link.master.m_bMapServerErrors = c.bMap;
         CWordArray regs(1, 7);
-        WORD wStatus = 0xFFFF;
-        std::thread client([&] { wStatus = link.master.ReadOutputRegisters(1, 0, 1, regs); });
-        ReadBytes(link.peer, 12);
-        WriteBytes(link.peer, {0, 0, 0, 0, 0, 3, 0x01, c.byFunction, c.byCode});
-        client.join();
-        EXPECT_EQ(wStatus, c.wExpected) << int(c.byFunction) << "/" << int(c.byCode);
+        EXPECT_EQ(link.Read(regs, {0, 0, 0, 0, 0, 3, 0x01, c.byFunction, c.byCode}), c.wExpected)
+            << int(c.byFunction) << "/" << int(c.byCode);
         EXPECT_EQ(regs[0], 0);
     }
 }

@@ -15,19 +15,6 @@
 
 namespace {
 
-bool ReadAll(int h, BYTE* p, size_t n) {
-    while (n > 0) {
-        pollfd pfd{h, POLLIN, 0};
-        const ssize_t got = ::poll(&pfd, 1, 2000) == 1 ? ::recv(h, p, n, 0) : -1;
-        if (got <= 0) {
-            return false;
-        }
-        p += got;
-        n -= size_t(got);
-    }
-    return true;
-}
-
 // A Modbus/TCP peer on one connection that answers every function the master
 // has, recording each frame it received and each frame it sent.
 class CRecordingPeer {
@@ -48,19 +35,17 @@ public:
 private:
     void Serve() {
         const int h = m_listener.Accept(5000);
-        BYTE header[7];
-        while (h >= 0 && ReadAll(h, header, 7)) {
-            const size_t nBody = size_t(header[4] << 8 | header[5]) - 1;
-            CByteArray frame(7 + nBody);
-            std::copy_n(header, 7, frame.begin());
-            if (!ReadAll(h, frame.data() + 7, nBody)) {
+        for (CByteArray frame; h >= 0 && (frame = ReadBytes(h, 7)).size() == 7;) {
+            const size_t nBody = size_t(frame[4] << 8 | frame[5]) - 1;
+            const CByteArray body = ReadBytes(h, nBody);
+            if (body.size() != nBody) {
                 break;
             }
+            frame.insert(frame.end(), body.begin(), body.end());
             m_received.push_back(frame);
-            CByteArray pdu = Answer(CByteArray(frame.begin() + 7, frame.end()));
-            CByteArray answer(7 + pdu.size());
-            std::copy_n(header, 7, answer.begin());
-            std::copy(pdu.begin(), pdu.end(), answer.begin() + 7);
+            const CByteArray pdu = Answer(body);
+            CByteArray answer(frame.begin(), frame.begin() + 7);
+            answer.insert(answer.end(), pdu.begin(), pdu.end());
             answer[4] = BYTE((pdu.size() + 1) >> 8);
             answer[5] = BYTE(pdu.size() + 1);
             m_sent.push_back(answer);
