@@ -1,6 +1,6 @@
 // Commands reach their handlers by id from menus, accelerators and the tool
 // bar; the New refusal; the guarded Connections command; the ways out; the
-// About box.
+// About box. A minimised About box is in x11/ShellX11Test.cpp.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -80,41 +80,39 @@ TEST_F(CommandTest, AboutOpensOneModalBoxThatOkEnterAndEscClose) {
     EXPECT_EQ(nShown, 4);
 }
 
-// For window managers that minimise a dialog without its owner.
-TEST_F(CommandTest, AboutBoxIsNeverMinimisedAloneAndComesBackWithTheFrame) {
-    bool bFrameWentWithIt = false;
-    bool bBack = false;
-    WhenModal([&](QWidget* pAbout) {
-        pAbout->showMinimized();
-        bFrameWentWithIt = WaitFor([&] { return m_pFrame->isMinimized(); });
-        m_pFrame->SendCommand(ID_TRAY_POLL_DEVICE);  // as from the tray
-        bBack = WaitFor([&] {
-            return !m_pFrame->isMinimized() && pAbout->isVisible() && !pAbout->isMinimized();
-        });
-        QTest::keyClick(pAbout, Qt::Key_Escape);
-    });
-    m_pFrame->SendCommand(ID_APP_ABOUT);
-    EXPECT_TRUE(bFrameWentWithIt);
-    EXPECT_TRUE(bBack);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-}
-
-TEST_F(CommandTest, ConnectionsRunsTheDialogOnceWithItsFlagSet) {
-    int nRuns = 0;
+// The Connections dialog runs once at a time, with its flag set: the tray's
+// Connections while it runs does nothing, and Terminate waits for it.
+TEST_F(CommandTest, ConnectionsRunsOnceAndTerminateWaitsForIt) {
     std::vector<BOOL> flags;
+    bool bAliveAfterTerminate = false;
     CMainFrame::SetConnectionsDialog([&] {
-        ++nRuns;
         flags.push_back(m_pFrame->m_bConnectionsDlgOpen);
-        // The tray's Connections while the dialog runs does nothing.
         m_pFrame->SendCommand(ID_TRAY_CONNECTIONS);
+        if (flags.size() == 1) {
+            return;
+        }
+        CDialog dlg(IDD_CONNECTIONS);
+        WhenModal([&](QWidget* pDialog) {
+            // The tray's commands arrive while the dialog runs.
+            PostMessage(m_pFrame, WM_COMMAND, ID_TRAY_TERMINATE, 0);
+            PostMessage(m_pFrame, WM_COMMAND, ID_TRAY_CONNECTIONS, 0);
+            Pump(std::chrono::milliseconds(100));
+            bAliveAfterTerminate = AfxGetMainWnd() == m_pFrame && pDialog->isVisible();
+            QTest::keyClick(pDialog, Qt::Key_Escape);
+        });
+        EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     });
     MenuItem(m_pFrame, ID_OPTIONS_CONNECTIONS)->trigger();
-    EXPECT_EQ(nRuns, 1);
     EXPECT_EQ(flags, std::vector<BOOL>{TRUE});
     EXPECT_FALSE(m_pFrame->m_bConnectionsDlgOpen);
 
+    QPointer<CMainFrame> pFrame(m_pFrame);
     m_pFrame->SendCommand(ID_TRAY_CONNECTIONS);
-    EXPECT_EQ(nRuns, 2);
+    EXPECT_EQ(flags, (std::vector<BOOL>{TRUE, TRUE}));
+    EXPECT_TRUE(bAliveAfterTerminate);
+    // Closed once the dialog was done.
+    EXPECT_EQ(AfxGetMainWnd(), nullptr);
+    EXPECT_TRUE(WaitFor([&] { return pFrame.isNull(); }));
     EXPECT_TRUE(m_boxes.m_boxes.empty());
 }
 
@@ -137,28 +135,6 @@ TEST_F(CommandTest, ConnectionsWithADocumentOpenRestoresTheFrameAndRefuses) {
     EXPECT_EQ(m_boxes.Texts(), std::vector<CString>{kCloseDocuments});
     EXPECT_EQ(nRuns, 0);
     EXPECT_EQ(theConnections.GetCount(), 1u);
-}
-
-TEST_F(CommandTest, TerminateWaitsForTheConnectionsDialog) {
-    bool bAliveAfterTerminate = false;
-    CMainFrame::SetConnectionsDialog([&] {
-        CDialog dlg(IDD_CONNECTIONS);
-        WhenModal([&](QWidget* pDialog) {
-            // The tray's commands arrive while the dialog runs.
-            PostMessage(m_pFrame, WM_COMMAND, ID_TRAY_TERMINATE, 0);
-            PostMessage(m_pFrame, WM_COMMAND, ID_TRAY_CONNECTIONS, 0);
-            Pump(std::chrono::milliseconds(100));
-            bAliveAfterTerminate = AfxGetMainWnd() == m_pFrame && pDialog->isVisible();
-            QTest::keyClick(pDialog, Qt::Key_Escape);
-        });
-        EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-    });
-    QPointer<CMainFrame> pFrame(m_pFrame);
-    m_pFrame->SendCommand(ID_OPTIONS_CONNECTIONS);
-    EXPECT_TRUE(bAliveAfterTerminate);
-    // Closed once the dialog was done.
-    EXPECT_EQ(AfxGetMainWnd(), nullptr);
-    EXPECT_TRUE(WaitFor([&] { return pFrame.isNull(); }));
 }
 
 TEST(ExitTest, ExitTerminateAndCloseEndInTheFramesClose) {

@@ -5,7 +5,6 @@
 #include <QApplication>
 
 #include "connections/Connections.h"
-#include "platform/ui/CommandLineInfo.h"
 #include "res/RegprobeResources.h"
 #include "shell/MainFrm.h"
 #include "shell/Splash.h"
@@ -97,6 +96,7 @@ TEST_F(StartupTest, CommandLineOpensNothingAndOnlyItsSwitchesSuppressTheSplash) 
     const Case cases[] = {
         {{"Regpr.cfg"}, true},        {{"-p", "x.cfg"}, true},
         {{"/Embedding", "a"}, false}, {{"-Automation", "file"}, false},
+        {{"/eMbEdDiNg"}, false},  // automation switches ignore case
         {{"--Embedding"}, true},  // "-Embedding" is not a switch the parser knows
     };
     for (const Case& c : cases) {
@@ -112,27 +112,4 @@ TEST_F(StartupTest, CommandLineOpensNothingAndOnlyItsSwitchesSuppressTheSplash) 
     }
     CSplashWnd::EnableSplashScreen(FALSE);
     EXPECT_TRUE(m_boxes.m_boxes.empty());
-}
-
-TEST(CommandLineInfoTest, ParsesAsTheFrameworkDoes) {
-    auto parse = [](std::vector<const char*> params) {
-        CCommandLineInfo info;
-        for (size_t i = 0; i < params.size(); ++i) {
-            const char* p = params[i];
-            BOOL bFlag = p[0] == '/' || p[0] == '-';
-            info.ParseParam(bFlag ? p + 1 : p, bFlag, i + 1 == params.size());
-        }
-        return info;
-    };
-    EXPECT_EQ(parse({}).m_nShellCommand, CCommandLineInfo::FileNew);
-    CCommandLineInfo file = parse({"a.cfg"});
-    EXPECT_EQ(file.m_nShellCommand, CCommandLineInfo::FileOpen);
-    EXPECT_EQ(file.m_strFileName, "a.cfg");
-
-    // Shell switches are case-sensitive, automation switches are not.
-    EXPECT_EQ(parse({"/P", "a"}).m_nShellCommand, CCommandLineInfo::FileOpen);
-    CCommandLineInfo embedded = parse({"/eMbEdDiNg"});
-    EXPECT_TRUE(embedded.m_bRunEmbedded);
-    EXPECT_FALSE(embedded.m_bShowSplash);
-    EXPECT_TRUE(parse({"/Automation"}).m_bRunAutomated);
 }

@@ -8,9 +8,12 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -106,4 +109,42 @@ std::vector<CString> ConnectionNames() {
     std::vector<CString> names = ConnectionNames(theConnections);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+void ExpectAnswersWhileConnecting(QWidget* pDialog, int nOkID,
+                                  const std::function<bool()>& connecting, const CString& strTarget,
+                                  std::chrono::nanoseconds okTook) {
+    using Clock = std::chrono::steady_clock;
+    EXPECT_LT(okTook, std::chrono::milliseconds(100));
+    ASSERT_TRUE(connecting());
+    auto* pLabel = pDialog->findChild<QLabel*>("connecting");
+    ASSERT_NE(pLabel, nullptr);
+    EXPECT_TRUE(pLabel->isVisible());
+    EXPECT_EQ(pLabel->text(), QString::fromStdString("Connecting to " + strTarget) + QChar(0x2026));
+    EXPECT_FALSE(GetDlgItem(pDialog, nOkID)->isEnabled());
+
+    QTimer timer;
+    Clock::time_point last = Clock::now();
+    Clock::duration longest{};
+    int nTicks = 0;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        // Counted from the first tick: the dialog's first paint comes before.
+        const Clock::time_point now = Clock::now();
+        if (nTicks++ > 0) {
+            longest = std::max(longest, now - last);
+        }
+        last = now;
+    });
+    timer.start(10);
+    Pump(std::chrono::milliseconds(1000));
+    timer.stop();
+    EXPECT_TRUE(connecting());
+    const double dLongest = std::chrono::duration<double, std::milli>(longest).count();
+    std::printf(
+        "while connecting: OK held the GUI thread %.2f ms; longest timer gap %.2f ms "
+        "(%d ticks)\n",
+        std::chrono::duration<double, std::milli>(okTook).count(), dLongest, nTicks);
+    testing::Test::RecordProperty("longest_gap_us", static_cast<int>(dLongest * 1000));
+    EXPECT_GT(nTicks, 20);
+    EXPECT_LT(longest, std::chrono::milliseconds(200));
 }

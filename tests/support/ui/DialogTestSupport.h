@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QWidget>
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/ui/UiTestSupport.h"
 
 // regprobe-sim on 127.0.0.1, a free port; holding registers 0-2 = 11, 22, 33.
 class CTcpSim {
@@ -58,3 +61,29 @@ void Choose(const QWidget* pDialog, int nID, const char* pszLine);
 std::vector<CString> Lines(const QWidget* pDialog, int nID);
 // The collection's names, sorted.
 std::vector<CString> ConnectionNames();
+
+// A dialog just sent "&OK" (which held the GUI thread for okTook) connects
+// to strTarget without holding that thread: the "connecting" line says so,
+// OK is greyed, and a 10 ms timer of the GUI thread keeps its pace.
+void ExpectAnswersWhileConnecting(QWidget* pDialog, int nOkID,
+                                  const std::function<bool()>& connecting, const CString& strTarget,
+                                  std::chrono::nanoseconds okTook);
+
+// Then Cancel closes it at once; the abandoned attempt, ended later by
+// endAttempt, neither adds the record, reopens the dialog nor says anything.
+template <typename TDialog>
+void ExpectCancelAbandonsTheAttempt(TDialog& dlg, const CMessageBoxRecorder& boxes,
+                                    const std::function<void()>& endAttempt) {
+    const auto start = std::chrono::steady_clock::now();
+    Click(&dlg, IDCANCEL);
+    EXPECT_TRUE(WaitFor([&] { return !dlg.isVisible(); }, std::chrono::milliseconds(100)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_FALSE(dlg.IsConnecting());
+    endAttempt();
+    Pump(std::chrono::milliseconds(300));
+    EXPECT_EQ(dlg.result(), IDCANCEL);
+    EXPECT_EQ(dlg.GetConnection(), nullptr);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_TRUE(boxes.Texts().empty());
+    EXPECT_EQ(ConnectionNames(), std::vector<CString>{});
+}

@@ -3,6 +3,7 @@
 // the refusals, a port another client holds, the port's TCP server; against
 // a server that never answers: the window answering while it waits, Cancel
 // abandoning the attempt; and each failure of the server, met for real.
+// An edited record whose server has gone is one of those failures.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,13 +11,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <optional>
 
 #include "connections/Connections.h"
@@ -38,6 +35,24 @@
 #include "transport/RemoteModbus.h"
 
 namespace {
+// A dialog for a new connection (or editing pEdit) once it has the server's
+// settings, with a time-out and a silent interval typed in.
+std::unique_ptr<CCommParamsDlg> Dialog(CConnection* pEdit = nullptr) {
+    auto pDlg = std::make_unique<CCommParamsDlg>();
+    pDlg->m_bNew = pEdit == nullptr;
+    pDlg->SetConnection(pEdit);
+    EXPECT_TRUE(pDlg->Create());
+    EXPECT_TRUE(WaitFor([&] { return !pDlg->IsConnecting(); }, std::chrono::seconds(10)));
+    SetText(pDlg.get(), IDC_EDIT_TIMEOUT, "1000");
+    SetText(pDlg.get(), IDC_EDIT_SILENT_INTERVAL, "5");
+    return pDlg;
+}
+// "&OK", waiting until the server has answered.
+void Ok(CCommParamsDlg* pDlg) {
+    pDlg->SendCommand(IDC_BUTTON_OK);
+    EXPECT_TRUE(WaitFor([&] { return !pDlg->IsConnecting(); }, std::chrono::seconds(15)));
+}
+
 class CommParamsDlg : public testing::Test {
 protected:
     void SetUp() override {
@@ -50,26 +65,6 @@ protected:
         theConnections.RemoveAll();
         m_probe.ReleaseServer();
         CoUninitialize();
-    }
-
-    // A dialog for a new connection (or editing pEdit) with a time-out and a
-    // silent interval typed in.
-    std::unique_ptr<CCommParamsDlg> Dialog(CConnection* pEdit = nullptr) {
-        auto pDlg = std::make_unique<CCommParamsDlg>();
-        pDlg->m_bNew = pEdit == nullptr;
-        pDlg->SetConnection(pEdit);
-        EXPECT_TRUE(pDlg->Create());
-        EXPECT_TRUE(WaitFor([&] { return !pDlg->IsConnecting(); }, std::chrono::seconds(10)));
-        if (pEdit == nullptr) {
-            SetText(pDlg.get(), IDC_EDIT_TIMEOUT, "1000");
-            SetText(pDlg.get(), IDC_EDIT_SILENT_INTERVAL, "5");
-        }
-        return pDlg;
-    }
-    // "&OK", waiting until the server has answered.
-    static void Ok(CCommParamsDlg* pDlg) {
-        pDlg->SendCommand(IDC_BUTTON_OK);
-        EXPECT_TRUE(WaitFor([&] { return !pDlg->IsConnecting(); }, std::chrono::seconds(10)));
     }
     void Check(const QWidget* pDlg, int nID, bool bChecked = true) {
         Ctl<QAbstractButton>(pDlg, nID)->setChecked(bChecked);
@@ -266,158 +261,46 @@ TEST_F(CommParamsDlg, TcpServerStartsForModbusTcpClientsAndStops) {
     EXPECT_TRUE(m_boxes.m_boxes.empty());
 }
 
-// Creating a connection whose server never answers: a listener that takes
+// Creating a connection whose server never answers (a listener that takes
 // the connection in the kernel and says nothing, so the key's handshake
-// waits out its whole time-out.
-class CommParamsSilent : public testing::Test {
-protected:
-    void SetUp() override {
-        CoSetAccessKeyFile(
-            m_dir.WriteFile("access.key", "00112233445566778899aabbccddeeff\n", 0600).c_str());
-    }
-    void TearDown() override {
-        CoSetAccessKeyFile(nullptr);
-        theConnections.RemoveAll();
-    }
-    CString Server() const { return "127.0.0.1:" + std::to_string(m_listener.Port()); }
-
-    // A new-mode dialog, shown, its "&OK" pressed; *pOkTook: how long the
-    // press held the GUI thread.
-    std::unique_ptr<CCommParamsDlg> StartConnecting(std::chrono::nanoseconds* pOkTook = nullptr) {
-        auto pDlg = std::make_unique<CCommParamsDlg>();
-        pDlg->m_bNew = TRUE;
-        EXPECT_TRUE(pDlg->Create());
-        pDlg->show();
-        SetText(pDlg.get(), IDC_EDIT_SERVER, Server());
-        SetText(pDlg.get(), IDC_EDIT_TIMEOUT, "1000");
-        SetText(pDlg.get(), IDC_EDIT_SILENT_INTERVAL, "5");
-        const auto start = std::chrono::steady_clock::now();
-        pDlg->SendCommand(IDC_BUTTON_OK);
-        if (pOkTook != nullptr) {
-            *pOkTook = std::chrono::steady_clock::now() - start;
-        }
-        return pDlg;
-    }
-
-    CTempDir m_dir;
-    CListener m_listener;
-    CMessageBoxRecorder m_boxes;
-};
-
-using Clock = std::chrono::steady_clock;
-
-TEST_F(CommParamsSilent, TheWindowAnswersWhileItConnects) {
-    std::chrono::nanoseconds okTook{};
-    auto pDlg = StartConnecting(&okTook);
-    EXPECT_LT(okTook, std::chrono::milliseconds(100));
-    ASSERT_TRUE(pDlg->IsConnecting());
-    auto* pLabel = pDlg->findChild<QLabel*>("connecting");
-    ASSERT_NE(pLabel, nullptr);
-    EXPECT_TRUE(pLabel->isVisible());
-    EXPECT_EQ(pLabel->text(), QString::fromStdString("Connecting to " + Server()) + QChar(0x2026));
-    EXPECT_FALSE(GetDlgItem(pDlg.get(), IDC_BUTTON_OK)->isEnabled());
-
-    // A timer of the GUI thread keeps its pace for a second of waiting.
-    QTimer timer;
-    Clock::time_point last = Clock::now();
-    Clock::duration longest{};
-    int nTicks = 0;
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        // Counted from the first tick: the dialog's first paint comes before.
-        const Clock::time_point now = Clock::now();
-        if (nTicks++ > 0) {
-            longest = std::max(longest, now - last);
-        }
-        last = now;
-    });
-    timer.start(10);
-    Pump(std::chrono::milliseconds(1000));
-    timer.stop();
-    EXPECT_TRUE(pDlg->IsConnecting());
-    const double dLongest = std::chrono::duration<double, std::milli>(longest).count();
-    std::printf(
-        "while connecting: OK held the GUI thread %.2f ms; longest timer gap %.2f ms "
-        "(%d ticks)\n",
-        std::chrono::duration<double, std::milli>(okTook).count(), dLongest, nTicks);
-    RecordProperty("longest_gap_us", static_cast<int>(dLongest * 1000));
-    EXPECT_GT(nTicks, 20);
-    EXPECT_LT(longest, std::chrono::milliseconds(200));
-    pDlg->SendCommand(IDCANCEL);
-}
-
-// Cancel closes at once; the abandoned attempt, ending later, neither adds
-// the record nor says anything.
-TEST_F(CommParamsSilent, CancelAbandonsTheAttempt) {
-    auto pDlg = StartConnecting();
-    Pump(std::chrono::milliseconds(200));
-    ASSERT_TRUE(pDlg->IsConnecting());
-    const auto start = Clock::now();
-    Click(pDlg.get(), IDCANCEL);
-    EXPECT_TRUE(WaitFor([&] { return !pDlg->isVisible(); }, std::chrono::milliseconds(100)));
-    const auto took = Clock::now() - start;
-    std::printf("Cancel closed the dialog in %.2f ms\n",
-                std::chrono::duration<double, std::milli>(took).count());
-    EXPECT_LT(took, std::chrono::milliseconds(100));
-    EXPECT_EQ(pDlg->result(), IDCANCEL);
-    EXPECT_FALSE(pDlg->IsConnecting());
-    EXPECT_EQ(pDlg->GetConnection(), nullptr);
-
-    // The listener ends the connection: the attempt fails and closes its end.
-    CUniqueFd peer(m_listener.Accept());
-    ASSERT_TRUE(peer.IsValid());
-    ::shutdown(peer.Get(), SHUT_WR);
-    bool bClosed = false;
-    for (int i = 0; i < 100 && !bClosed; ++i) {
-        pollfd p{peer.Get(), POLLIN, 0};
-        char buf[512];
-        bClosed = ::poll(&p, 1, 50) == 1 && ::read(peer.Get(), buf, sizeof buf) <= 0;
-    }
-    ASSERT_TRUE(bClosed);
-    Pump(std::chrono::milliseconds(300));
-    EXPECT_EQ(theConnections.GetCount(), 0u);
-    EXPECT_EQ(pDlg->GetConnection(), nullptr);
-    EXPECT_EQ(pDlg->result(), IDCANCEL);
-    EXPECT_FALSE(pDlg->isVisible());
-    EXPECT_TRUE(m_boxes.Texts().empty());
-}
-
-// An edited connection whose server has gone: the record stays, and the
-// message names the server that could not be reached and why.
-TEST(CommParamsEdit, AServerGoneIsNamedAndTheRecordStays) {
+// waits out its whole time-out): the window answers, and Cancel abandons
+// the attempt.
+TEST(CommParamsSilent, TheWindowAnswersAndCancelAbandonsTheAttempt) {
+    CTempDir dir;
+    CoSetAccessKeyFile(
+        dir.WriteFile("access.key", "00112233445566778899aabbccddeeff\n", 0600).c_str());
+    CListener listener;
     CMessageBoxRecorder boxes;
-    std::optional<CSerialRig> rig(std::in_place);
-    ASSERT_FALSE(rig->m_strRemote.empty());
-    const CString strRemote = rig->m_strRemote;
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    CConnection* pConnection = theConnections.Add(strRemote + ":com1", CONNECTION_LOCAL_DCOM);
-    ASSERT_EQ(pConnection->GetAutoModbus()->Create(strRemote, "com1"), S_OK);
-    rig.reset();
-    Pump(std::chrono::milliseconds(200));  // the connection's watcher sees it end
-
-    CCommParamsDlg dlg;
-    dlg.SetConnection(pConnection);
-    ASSERT_TRUE(dlg.Create());
-    EXPECT_TRUE(WaitFor([&] { return !dlg.IsConnecting(); }, std::chrono::seconds(10)));
-    Choose(&dlg, IDC_COMBO_PORT, "COM1");
-    Choose(&dlg, IDC_COMBO_BAUDRATE, "9600");
-    SetText(&dlg, IDC_EDIT_TIMEOUT, "1000");
-    SetText(&dlg, IDC_EDIT_SILENT_INTERVAL, "5");
-    dlg.SendCommand(IDC_BUTTON_OK);
-    EXPECT_TRUE(WaitFor([&] { return !dlg.IsConnecting(); }, std::chrono::seconds(10)));
-    EXPECT_EQ(boxes.Texts(),
-              std::vector<CString>{"Can't connect\nAt " + strRemote +
-                                   ": The serial-port server cannot be reached: Connection "
-                                   "refused."});
-    EXPECT_EQ(dlg.GetConnection(), pConnection);
-    EXPECT_EQ(ConnectionNames(), std::vector<CString>{strRemote + ":com1"});
-    EXPECT_EQ(dlg.result(), 0);
+    const CString strServer = "127.0.0.1:" + std::to_string(listener.Port());
+    auto pDlg = Dialog();
+    pDlg->show();
+    SetText(pDlg.get(), IDC_EDIT_SERVER, strServer);
+    const auto start = std::chrono::steady_clock::now();
+    pDlg->SendCommand(IDC_BUTTON_OK);
+    ExpectAnswersWhileConnecting(
+        pDlg.get(), IDC_BUTTON_OK, [&] { return pDlg->IsConnecting(); }, strServer,
+        std::chrono::steady_clock::now() - start);
+    ExpectCancelAbandonsTheAttempt(*pDlg, boxes, [&] {
+        // The listener ends the connection: the attempt fails and closes its end.
+        CUniqueFd peer(listener.Accept());
+        ASSERT_TRUE(peer.IsValid());
+        ::shutdown(peer.Get(), SHUT_WR);
+        bool bClosed = false;
+        for (int i = 0; i < 100 && !bClosed; ++i) {
+            pollfd p{peer.Get(), POLLIN, 0};
+            char buf[512];
+            bClosed = ::poll(&p, 1, 50) == 1 && ::read(peer.Get(), buf, sizeof buf) <= 0;
+        }
+        EXPECT_TRUE(bClosed);
+    });
+    CoSetAccessKeyFile(nullptr);
     theConnections.RemoveAll();
-    CoUninitialize();
 }
 
 // Each way the serial-port server can fail, met for real: the message's
-// first line is the system's text, the second names the server and why.
-enum class ECause { NOT_INSTALLED, WRONG_KEY, OTHER_VERSION, SILENT, UNKNOWN_PORT };
+// first line is the system's text, the second names the server and why. An
+// edited record whose server has gone stays.
+enum class ECause { NOT_INSTALLED, WRONG_KEY, OTHER_VERSION, SILENT, UNKNOWN_PORT, GONE };
 struct FailureCase {
     const char* pszName;
     ECause cause;
@@ -426,9 +309,11 @@ struct FailureCase {
 
 class CommParamsFailure : public testing::TestWithParam<FailureCase> {
 protected:
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
     void TearDown() override {
         CoSetAccessKeyFile(nullptr);
         theConnections.RemoveAll();
+        CoUninitialize();
     }
 
     CTempDir m_dir;
@@ -442,6 +327,7 @@ TEST_P(CommParamsFailure, TheMessageNamesTheServerAndTheCause) {
     std::optional<CGreetingServer> other;
     std::optional<CListener> silent;
     std::optional<CScopedEnv> config;
+    CConnection* pEdit = nullptr;
     CString strServer, strCause;
     const char* pszPort = "COM1";
     switch (GetParam().cause) {
@@ -483,22 +369,29 @@ TEST_P(CommParamsFailure, TheMessageNamesTheServerAndTheCause) {
             pszPort = "COM2";
             strCause = "The serial-port server has no device for COM2.";
             break;
+        case ECause::GONE:
+            rig.emplace();
+            ASSERT_FALSE(rig->m_strRemote.empty());
+            strServer = rig->m_strRemote;
+            pEdit = theConnections.Add(strServer + ":com1", CONNECTION_LOCAL_DCOM);
+            ASSERT_EQ(pEdit->GetAutoModbus()->Create(strServer, "com1"), S_OK);
+            rig.reset();
+            Pump(std::chrono::milliseconds(200));  // the connection's watcher sees it end
+            strCause = "The serial-port server cannot be reached: Connection refused.";
+            break;
     }
-    CCommParamsDlg dlg;
-    dlg.m_bNew = TRUE;
-    ASSERT_TRUE(dlg.Create());
-    SetText(&dlg, IDC_EDIT_SERVER, strServer);
-    Choose(&dlg, IDC_COMBO_PORT, pszPort);
-    SetText(&dlg, IDC_EDIT_TIMEOUT, "1000");
-    SetText(&dlg, IDC_EDIT_SILENT_INTERVAL, "5");
-    dlg.SendCommand(IDC_BUTTON_OK);
-    EXPECT_TRUE(WaitFor([&] { return !dlg.IsConnecting(); }, std::chrono::seconds(15)));
+    auto pDlg = Dialog(pEdit);
+    SetText(pDlg.get(), IDC_EDIT_SERVER, strServer);
+    Choose(pDlg.get(), IDC_COMBO_PORT, pszPort);
+    Choose(pDlg.get(), IDC_COMBO_BAUDRATE, "9600");
+    Ok(pDlg.get());
     const CString strPlace = strServer.empty() ? "On this machine" : "At " + strServer;
     EXPECT_EQ(m_boxes.Texts(), std::vector<CString>{CString(GetParam().pszFirstLine) + "\n" +
                                                     strPlace + ": " + strCause});
-    EXPECT_EQ(dlg.GetConnection(), nullptr);
-    EXPECT_EQ(theConnections.GetCount(), 0u);
-    EXPECT_EQ(dlg.result(), 0);  // still open
+    EXPECT_EQ(pDlg->GetConnection(), pEdit);
+    EXPECT_EQ(ConnectionNames(), pEdit == nullptr ? std::vector<CString>{}
+                                                  : std::vector<CString>{strServer + ":com1"});
+    EXPECT_EQ(pDlg->result(), 0);  // still open
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -509,7 +402,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 "The serial-port server speaks another protocol version than "
                                 "this program."},
                     FailureCase{"Silent", ECause::SILENT, "The RPC server is unavailable."},
-                    FailureCase{"UnknownPort", ECause::UNKNOWN_PORT, "Can't connect"}),
+                    FailureCase{"UnknownPort", ECause::UNKNOWN_PORT, "Can't connect"},
+                    FailureCase{"EditedServerGone", ECause::GONE, "Can't connect"}),
     [](const testing::TestParamInfo<FailureCase>& info) {
         return std::string(info.param.pszName);
     });
