@@ -223,6 +223,32 @@ void PrintFootprint(const char* pszWhen, const CFootprint& f) {
     std::fflush(stdout);
 }
 
+// Every window polling at interval 0, or none; back when all say so.
+void SetPollingAtZero(const std::vector<CRegprobeView*>& views, bool bOn) {
+    for (CRegprobeView* p : views) {
+        p->m_editInterval->setText("0");
+        if (p->m_checkEnablePoll->isChecked() != bOn) {
+            p->m_checkEnablePoll->click();
+        }
+    }
+    RunEventsUntil(
+        [&] {
+            return std::all_of(views.begin(), views.end(),
+                               [&](CRegprobeView* p) { return p->IsPolling() == bOn; });
+        },
+        10000);
+    RunEventsFor(50);
+}
+
+void PrintNewDescriptors(const CFootprint& before, const CFootprint& after) {
+    for (const std::string& str : after.descriptors) {
+        if (std::find(before.descriptors.begin(), before.descriptors.end(), str) ==
+            before.descriptors.end()) {
+            std::printf("  new since the first second: %s\n", str.c_str());
+        }
+    }
+}
+
 // Every window polls back to back; one of them writes every 100 ms.
 int Soak(std::vector<CRegprobeView*> views, int nSeconds) {
     std::printf("soak: %zu windows polling at interval 0 for %d s, a write every 100 ms\n",
@@ -231,28 +257,13 @@ int Soak(std::vector<CRegprobeView*> views, int nSeconds) {
     // reconnecting master's socket of the moment may be counted or not), and
     // after a first round of polling and writing, which makes what Qt makes
     // once.
-    auto setPolling = [&](bool bOn) {
-        for (CRegprobeView* p : views) {
-            p->m_editInterval->setText("0");
-            if (p->m_checkEnablePoll->isChecked() != bOn) {
-                p->m_checkEnablePoll->click();
-            }
-        }
-        RunEventsUntil(
-            [&] {
-                return std::all_of(views.begin(), views.end(),
-                                   [&](CRegprobeView* p) { return p->IsPolling() == bOn; });
-            },
-            10000);
-        RunEventsFor(50);
-    };
-    setPolling(true);
+    SetPollingAtZero(views, true);
     RunEventsFor(1000);
     views.front()->m_btnWrite->click();
-    setPolling(false);
+    SetPollingAtZero(views, false);
     const CFootprint idle = Footprint();
     PrintFootprint("after a first second", idle);
-    setPolling(true);
+    SetPollingAtZero(views, true);
     RunEventsFor(2000);  // every window's first cycles and drawing done
     const CFootprint start = Footprint();
     PrintFootprint("after 2 s", start);
@@ -276,7 +287,7 @@ int Soak(std::vector<CRegprobeView*> views, int nSeconds) {
     }
     const CFootprint end = Footprint();
     PrintFootprint("at the end", end);
-    setPolling(false);
+    SetPollingAtZero(views, false);
     const CFootprint stopped = Footprint();
     PrintFootprint("after polling", stopped);
     long nCycles = 0;
@@ -294,13 +305,8 @@ int Soak(std::vector<CRegprobeView*> views, int nSeconds) {
         stopped.nDescriptors == idle.nDescriptors  ? "equal"
         : stopped.nDescriptors < idle.nDescriptors ? "fewer (none new)"
                                                    : "MORE");
-    for (const std::string& str : stopped.nDescriptors > idle.nDescriptors
-                                      ? stopped.descriptors
-                                      : std::vector<std::string>{}) {
-        if (std::find(idle.descriptors.begin(), idle.descriptors.end(), str) ==
-            idle.descriptors.end()) {
-            std::printf("  new since the first second: %s\n", str.c_str());
-        }
+    if (stopped.nDescriptors > idle.nDescriptors) {
+        PrintNewDescriptors(idle, stopped);
     }
     return bErrors || stopped.nDescriptors > idle.nDescriptors ? 1 : 0;
 }

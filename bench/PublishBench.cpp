@@ -85,6 +85,64 @@ long long BrokerReceived(int nPort) {
     return std::atoll(strLine.c_str());
 }
 
+// Each round's rates, the warm-up left out.
+struct CRates {
+    std::vector<double> printing;
+    std::vector<double> publishing;
+    std::vector<double> ratios;
+    std::vector<double> brokerRates;
+};
+
+// Every round: printing, then publishing with the broker's count around it.
+bool RunRounds(const Options& opt, const std::string& strPoll, const std::string& strPublish,
+               int nBroker, CRates& rates) {
+    for (int round = kWarmUpRound; round < opt.nRounds; ++round) {
+        const double dPrint = Run(strPoll + " >/dev/null");
+        const long long nBefore = BrokerReceived(nBroker);
+        std::string strSummary;
+        const double dPublish = Run(strPoll + strPublish, &strSummary);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // $SYS catches up
+        const long long nAfter = BrokerReceived(nBroker);
+        if (dPrint <= 0 || dPublish <= 0 ||
+            strSummary.find(" 0 dropped, 0 left") == std::string::npos) {
+            std::fprintf(stderr, "a run failed: %s\n", strSummary.c_str());
+            return false;
+        }
+        if (round == kWarmUpRound) {
+            continue;
+        }
+        rates.printing.push_back(opt.nReads / dPrint);
+        rates.publishing.push_back(opt.nReads / dPublish);
+        rates.ratios.push_back(dPrint / dPublish);
+        rates.brokerRates.push_back(double(nAfter - nBefore) / dPublish);
+        std::printf(
+            "round %d: %.0f reads/s printed, %.0f reads/s published (%.0f messages/s), "
+            "broker counted %lld messages\n",
+            round + 1, rates.printing.back(), rates.publishing.back(),
+            rates.publishing.back() * 125, nAfter - nBefore);
+    }
+    return true;
+}
+
+void PrintRates(const Options& opt, const CRates& rates) {
+    const CSpread print = Spread(rates.printing);
+    const CSpread publish = Spread(rates.publishing);
+    const CSpread ratio = Spread(rates.ratios);
+    const CSpread brokerRate = Spread(rates.brokerRates);
+    std::printf(
+        "\nregprobe-poll, 125 registers at interval 0, %d reads a run, median of %d "
+        "(min-max):\n",
+        opt.nReads, opt.nRounds);
+    std::printf("  printing                 %8.0f reads/s (%.0f-%.0f)\n", print.dMedian, print.dMin,
+                print.dMax);
+    std::printf("  publishing at QoS 1      %8.0f reads/s (%.0f-%.0f), %.0f messages/s\n",
+                publish.dMedian, publish.dMin, publish.dMax, publish.dMedian * 125);
+    std::printf("  broker's count ($SYS)    %8.0f messages/s (%.0f-%.0f)\n", brokerRate.dMedian,
+                brokerRate.dMin, brokerRate.dMax);
+    std::printf("  publishing / printing    %8.2f (%.2f-%.2f); goal >= 0.90: %s\n", ratio.dMedian,
+                ratio.dMin, ratio.dMax, ratio.dMedian >= 0.9 ? "met" : "NOT met");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -126,52 +184,12 @@ int main(int argc, char** argv) {
         " --quantity 125 --interval 0 --count " + std::to_string(opt.nReads);
     const std::string strPublish = " --publish mqtt://127.0.0.1:" + std::to_string(nBroker) +
                                    "/bench --queue 10000000 --flush-timeout 600000";
-    std::vector<double> printing;
-    std::vector<double> publishing;
-    std::vector<double> ratios;
-    std::vector<double> brokerRates;
-    for (int round = kWarmUpRound; round < opt.nRounds; ++round) {
-        const double dPrint = Run(strPoll + " >/dev/null");
-        const long long nBefore = BrokerReceived(nBroker);
-        std::string strSummary;
-        const double dPublish = Run(strPoll + strPublish, &strSummary);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // $SYS catches up
-        const long long nAfter = BrokerReceived(nBroker);
-        if (dPrint <= 0 || dPublish <= 0 ||
-            strSummary.find(" 0 dropped, 0 left") == std::string::npos) {
-            std::fprintf(stderr, "a run failed: %s\n", strSummary.c_str());
-            ::unlink(szConfig);
-            return 1;
-        }
-        if (round == kWarmUpRound) {
-            continue;
-        }
-        printing.push_back(opt.nReads / dPrint);
-        publishing.push_back(opt.nReads / dPublish);
-        ratios.push_back(dPrint / dPublish);
-        brokerRates.push_back(double(nAfter - nBefore) / dPublish);
-        std::printf(
-            "round %d: %.0f reads/s printed, %.0f reads/s published (%.0f messages/s), "
-            "broker counted %lld messages\n",
-            round + 1, printing.back(), publishing.back(), publishing.back() * 125,
-            nAfter - nBefore);
-    }
+    CRates rates;
+    const bool bRan = RunRounds(opt, strPoll, strPublish, nBroker, rates);
     ::unlink(szConfig);
-    const CSpread print = Spread(printing);
-    const CSpread publish = Spread(publishing);
-    const CSpread ratio = Spread(ratios);
-    const CSpread brokerRate = Spread(brokerRates);
-    std::printf(
-        "\nregprobe-poll, 125 registers at interval 0, %d reads a run, median of %d "
-        "(min-max):\n",
-        opt.nReads, opt.nRounds);
-    std::printf("  printing                 %8.0f reads/s (%.0f-%.0f)\n", print.dMedian, print.dMin,
-                print.dMax);
-    std::printf("  publishing at QoS 1      %8.0f reads/s (%.0f-%.0f), %.0f messages/s\n",
-                publish.dMedian, publish.dMin, publish.dMax, publish.dMedian * 125);
-    std::printf("  broker's count ($SYS)    %8.0f messages/s (%.0f-%.0f)\n", brokerRate.dMedian,
-                brokerRate.dMin, brokerRate.dMax);
-    std::printf("  publishing / printing    %8.2f (%.2f-%.2f); goal >= 0.90: %s\n", ratio.dMedian,
-                ratio.dMin, ratio.dMax, ratio.dMedian >= 0.9 ? "met" : "NOT met");
+    if (!bRan) {
+        return 1;
+    }
+    PrintRates(opt, rates);
     return 0;
 }

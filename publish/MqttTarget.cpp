@@ -2,6 +2,43 @@
 
 #include <cstdlib>
 
+namespace {
+// [v6 address] or host, then :port; the reason when it is not that.
+const char* ParseHostPort(const std::string& strAuthority, CMqttTarget& target) {
+    size_t nColon = std::string::npos;
+    if (!strAuthority.empty() && strAuthority.front() == '[') {
+        const size_t nClose = strAuthority.find(']');
+        if (nClose == std::string::npos) {
+            return "no ']'";
+        }
+        target.strHost = strAuthority.substr(1, nClose - 1);
+        if (nClose + 1 < strAuthority.size()) {
+            if (strAuthority[nClose + 1] != ':') {
+                return "no ':' after ']'";
+            }
+            nColon = nClose + 1;
+        }
+    } else {
+        nColon = strAuthority.find(':');
+        target.strHost = strAuthority.substr(0, nColon);
+    }
+    if (target.strHost.empty()) {
+        return "no host";
+    }
+    if (nColon != std::string::npos) {
+        const std::string strPort = strAuthority.substr(nColon + 1);
+        char* pEnd = nullptr;
+        const long nPort = std::strtol(strPort.c_str(), &pEnd, 10);
+        if (strPort.empty() || *pEnd != '\0' || strPort[0] < '0' || strPort[0] > '9' || nPort < 1 ||
+            nPort > 65535) {
+            return "the port must be 1-65535";
+        }
+        target.nPort = int(nPort);
+    }
+    return nullptr;
+}
+}  // namespace
+
 bool ParseMqttTarget(const std::string& strUrl, CMqttTarget& target, std::string& strError) {
     const auto bad = [&](const std::string& strWhy) {
         strError = "--publish needs mqtt://[user@]host[:port]/PREFIX or mqtts://...: " + strWhy +
@@ -29,36 +66,8 @@ bool ParseMqttTarget(const std::string& strUrl, CMqttTarget& target, std::string
     const size_t nAt = strAuthority.rfind('@');
     target.strUser = nAt == std::string::npos ? std::string() : strAuthority.substr(0, nAt);
     strAuthority = nAt == std::string::npos ? strAuthority : strAuthority.substr(nAt + 1);
-    // [v6 address] or host, then :port.
-    size_t nColon = std::string::npos;
-    if (!strAuthority.empty() && strAuthority.front() == '[') {
-        const size_t nClose = strAuthority.find(']');
-        if (nClose == std::string::npos) {
-            return bad("no ']'");
-        }
-        target.strHost = strAuthority.substr(1, nClose - 1);
-        if (nClose + 1 < strAuthority.size()) {
-            if (strAuthority[nClose + 1] != ':') {
-                return bad("no ':' after ']'");
-            }
-            nColon = nClose + 1;
-        }
-    } else {
-        nColon = strAuthority.find(':');
-        target.strHost = strAuthority.substr(0, nColon);
-    }
-    if (target.strHost.empty()) {
-        return bad("no host");
-    }
-    if (nColon != std::string::npos) {
-        const std::string strPort = strAuthority.substr(nColon + 1);
-        char* pEnd = nullptr;
-        const long nPort = std::strtol(strPort.c_str(), &pEnd, 10);
-        if (strPort.empty() || *pEnd != '\0' || strPort[0] < '0' || strPort[0] > '9' || nPort < 1 ||
-            nPort > 65535) {
-            return bad("the port must be 1-65535");
-        }
-        target.nPort = int(nPort);
+    if (const char* pszWhy = ParseHostPort(strAuthority, target)) {
+        return bad(pszWhy);
     }
     if (target.strPrefix.find_first_of("+#") != std::string::npos) {
         return bad("a prefix holds no '+' or '#'");

@@ -410,6 +410,37 @@ bool CWorkspaceSession::Open(const CString& strPath) {
     return true;
 }
 
+namespace {
+// A window's normal rectangle, then its state.
+void RestoreGeometry(CMDIChildWnd* pChild, const CWindowGeometry& geometry) {
+    if (geometry.nWidth > 0 && geometry.nHeight > 0) {
+        pChild->setGeometry(geometry.x, geometry.y, geometry.nWidth, geometry.nHeight);
+        pChild->setProperty(kNormalGeometry, pChild->geometry());
+    }
+    if (geometry.state == EWindowState::MAXIMISED) {
+        pChild->showMaximized();
+    } else if (geometry.state == EWindowState::MINIMISED) {
+        pChild->showMinimized();
+    }
+}
+
+// Why a window of this connection cannot poll; empty when it can.
+CString NotPollingNote(const CString& strConnection) {
+    CConnection* pConnection = nullptr;
+    if (!theConnections.Lookup(strConnection, pConnection)) {
+        return "Not polling: the connection " + strConnection +
+               " is not among the workspace's loaded connections";
+    }
+    CRemoteModbus* pRemote = pConnection->GetRemoteModbus();
+    if (pRemote != nullptr && !pRemote->GetReconnect() && !pRemote->IsConnected()) {
+        const CString strCause = pRemote->GetLastCause();
+        return "Not polling: the connection " + strConnection + " could not connect" +
+               (strCause.empty() ? CString() : ": " + strCause);
+    }
+    return CString();
+}
+}  // namespace
+
 void CWorkspaceSession::OpenWindow(const CWorkspaceWindow& window, bool bResume) {
     CWinApp* pApp = AfxGetApp();
     if (pApp == nullptr || pApp->GetDocTemplates().empty()) {
@@ -439,28 +470,8 @@ void CWorkspaceSession::OpenWindow(const CWorkspaceWindow& window, bool bResume)
     pView->m_editInterval->setText(ToQt(window.strInterval));
     pView->ApplyForm();
 
-    const CWindowGeometry& geometry = window.geometry;
-    if (geometry.nWidth > 0 && geometry.nHeight > 0) {
-        pChild->setGeometry(geometry.x, geometry.y, geometry.nWidth, geometry.nHeight);
-        pChild->setProperty(kNormalGeometry, pChild->geometry());
-    }
-    if (geometry.state == EWindowState::MAXIMISED) {
-        pChild->showMaximized();
-    } else if (geometry.state == EWindowState::MINIMISED) {
-        pChild->showMinimized();
-    }
-
-    CString strNote;
-    CConnection* pConnection = nullptr;
-    if (!theConnections.Lookup(window.strConnection, pConnection)) {
-        strNote = "Not polling: the connection " + window.strConnection +
-                  " is not among the workspace's loaded connections";
-    } else if (CRemoteModbus* pRemote = pConnection->GetRemoteModbus();
-               pRemote != nullptr && !pRemote->GetReconnect() && !pRemote->IsConnected()) {
-        const CString strCause = pRemote->GetLastCause();
-        strNote = "Not polling: the connection " + window.strConnection + " could not connect" +
-                  (strCause.empty() ? CString() : ": " + strCause);
-    }
+    RestoreGeometry(pChild, window.geometry);
+    CString strNote = NotPollingNote(window.strConnection);
     if (window.bLogging && !window.strLogFile.empty()) {
         CString strError;
         if (!pView->StartLogging(window.strLogFile, strError)) {

@@ -345,7 +345,36 @@ bool ApplyDeviceOption(const CString& strName, const CString& strValue, Options&
                      opt);
 }
 
-// The options of the servers; the device's go to ApplyDeviceOption.
+// The serial line's options; the device's go to ApplyDeviceOption.
+bool ApplySerialOption(const CString& strName, const CString& strValue, Options& opt,
+                       CString& strError) {
+    if (strName == "--serial") {
+        opt.strSerial = strValue;
+        return !strValue.empty();
+    }
+    if (strName == "--mode") {
+        opt.mode =
+            strValue == "ascii" ? CSimSerialServer::EMode::ASCII : CSimSerialServer::EMode::RTU;
+        return strValue == "rtu" || strValue == "ascii";
+    }
+    if (strName == "--baud") {
+        long long n = 0;
+        if (!CCommandLine::ParseNumber(strName, strValue, CSerialSettings::MIN_BAUD_RATE,
+                                       CSerialSettings::MAX_BAUD_RATE, n, strError)) {
+            return false;
+        }
+        opt.nBaudRate = LONG(n);
+        return true;
+    }
+    if (strName == "--format") {
+        opt.strFormat = strValue;
+        CSerialSettings settings;
+        return CSimSerialServer::ParseFormat(strValue, settings) != FALSE;
+    }
+    return ApplyDeviceOption(strName, strValue, opt);
+}
+
+// The options of the servers; the serial line's go to ApplySerialOption.
 bool ApplyOption(const CString& strName, const CString& strValue, Options& opt, CString& strError) {
     long long n = 0;
     if (strName == "--animate" || strName == "--verbose" || strName == "--pty") {
@@ -366,28 +395,6 @@ bool ApplyOption(const CString& strName, const CString& strValue, Options& opt, 
             }
         }
         return false;
-    }
-    if (strName == "--serial") {
-        opt.strSerial = strValue;
-        return !strValue.empty();
-    }
-    if (strName == "--mode") {
-        opt.mode =
-            strValue == "ascii" ? CSimSerialServer::EMode::ASCII : CSimSerialServer::EMode::RTU;
-        return strValue == "rtu" || strValue == "ascii";
-    }
-    if (strName == "--baud") {
-        if (!CCommandLine::ParseNumber(strName, strValue, CSerialSettings::MIN_BAUD_RATE,
-                                       CSerialSettings::MAX_BAUD_RATE, n, strError)) {
-            return false;
-        }
-        opt.nBaudRate = LONG(n);
-        return true;
-    }
-    if (strName == "--format") {
-        opt.strFormat = strValue;
-        CSerialSettings settings;
-        return CSimSerialServer::ParseFormat(strValue, settings) != FALSE;
     }
     if (strName == "--max-clients") {
         if (!CCommandLine::ParseNumber(strName, strValue, 1, MAX_CLIENTS, n, strError)) {
@@ -412,7 +419,7 @@ bool ApplyOption(const CString& strName, const CString& strValue, Options& opt, 
         opt.faults.push_back(rule);
         return true;
     }
-    return ApplyDeviceOption(strName, strValue, opt);
+    return ApplySerialOption(strName, strValue, opt, strError);
 }
 
 CCommandLine::EResult ParseArguments(int argc, char** argv, Options& opt, CString& strError) {

@@ -217,6 +217,50 @@ CL::Handler Number(long& nTarget, long long nMin, long long nMax) {
 }  // namespace
 
 namespace {
+// What --workspace cannot go with: the window brings it.
+CString WorkspaceConflict(const CPollOptions& o, bool bScan, bool bTlsFiles) {
+    if (!o.strConfig.empty()) {
+        return "--workspace brings its own connections: it goes without --config and "
+               "--connection";
+    }
+    if (o.bAddressGiven || o.bTransportGiven || bTlsFiles) {
+        return "the window's connection brings its own address, transport and files";
+    }
+    if (!o.strFormOption.empty()) {
+        return "the window says what to read: --workspace goes without " + o.strFormOption;
+    }
+    if (bScan) {
+        return "--workspace polls as its window does: it goes without --scan-units, "
+               "--scan-addresses and --raw";
+    }
+    return CString();
+}
+
+// What --reads and --publish cannot go with.
+CString ReadsConflict(const CPollOptions& o, bool bScan, bool bTlsFiles) {
+    if (!o.strReads.empty() && !o.strWorkspace.empty()) {
+        return "--reads goes without --workspace: a workspace's windows are read with --reads "
+               "FILE.rpw";
+    }
+    if (!o.strReads.empty() && (!o.strConnection.empty() || o.bAddressGiven || o.bTransportGiven ||
+                                bTlsFiles || bScan || o.bWrite)) {
+        return "--reads brings its own connections and reads: it goes without --connection, "
+               "--host, --port, --transport, --write, scans and --raw";
+    }
+    if (!o.strPublish.empty() && bScan) {
+        return "--publish goes with reads, not with scans or --raw";
+    }
+    const bool bMqttFiles =
+        !o.strMqttCaFile.empty() || !o.strMqttCertFile.empty() || !o.strMqttKeyFile.empty();
+    if (bMqttFiles && (o.strPublish.empty() || !o.publish.bTls)) {
+        return "--mqtt-ca, --mqtt-cert and --mqtt-key go with --publish mqtts://...";
+    }
+    if (o.strMqttCertFile.empty() != o.strMqttKeyFile.empty()) {
+        return "--mqtt-cert and --mqtt-key go together";
+    }
+    return CString();
+}
+
 // Why options given together cannot run; empty when they can.
 CString Conflict(const CPollOptions& o) {
     const bool bScan = o.bScanUnits || o.bScanAddresses || o.bRaw;
@@ -229,19 +273,9 @@ CString Conflict(const CPollOptions& o) {
     }
     const bool bTlsFiles = !o.strCaFile.empty() || !o.strCertFile.empty() || !o.strKeyFile.empty();
     if (!o.strWorkspace.empty()) {
-        if (!o.strConfig.empty()) {
-            return "--workspace brings its own connections: it goes without --config and "
-                   "--connection";
-        }
-        if (o.bAddressGiven || o.bTransportGiven || bTlsFiles) {
-            return "the window's connection brings its own address, transport and files";
-        }
-        if (!o.strFormOption.empty()) {
-            return "the window says what to read: --workspace goes without " + o.strFormOption;
-        }
-        if (bScan) {
-            return "--workspace polls as its window does: it goes without --scan-units, "
-                   "--scan-addresses and --raw";
+        const CString strWhy = WorkspaceConflict(o, bScan, bTlsFiles);
+        if (!strWhy.empty()) {
+            return strWhy;
         }
     }
     if (!o.strConfig.empty() && o.bAddressGiven) {
@@ -276,27 +310,7 @@ CString Conflict(const CPollOptions& o) {
     if (o.nScanTimeout != 0 && !o.bScanUnits) {
         return "--scan-timeout goes with --scan-units";
     }
-    if (!o.strReads.empty() && !o.strWorkspace.empty()) {
-        return "--reads goes without --workspace: a workspace's windows are read with --reads "
-               "FILE.rpw";
-    }
-    if (!o.strReads.empty() && (!o.strConnection.empty() || o.bAddressGiven || o.bTransportGiven ||
-                                bTlsFiles || bScan || o.bWrite)) {
-        return "--reads brings its own connections and reads: it goes without --connection, "
-               "--host, --port, --transport, --write, scans and --raw";
-    }
-    if (!o.strPublish.empty() && bScan) {
-        return "--publish goes with reads, not with scans or --raw";
-    }
-    const bool bMqttFiles =
-        !o.strMqttCaFile.empty() || !o.strMqttCertFile.empty() || !o.strMqttKeyFile.empty();
-    if (bMqttFiles && (o.strPublish.empty() || !o.publish.bTls)) {
-        return "--mqtt-ca, --mqtt-cert and --mqtt-key go with --publish mqtts://...";
-    }
-    if (o.strMqttCertFile.empty() != o.strMqttKeyFile.empty()) {
-        return "--mqtt-cert and --mqtt-key go together";
-    }
-    return CString();
+    return ReadsConflict(o, bScan, bTlsFiles);
 }
 }  // namespace
 

@@ -629,15 +629,8 @@ int PollAll(const Options& o, PolledList& polled) {
     return nErrors == 0 && bDelivered ? 0 : 1;
 }
 
-int main(int argc, char** argv) {
-    Options o;
-    ParseOptions(argc, argv, o);
-    CByteArray image = o.strWorkspace.empty() ? CByteArray() : TakeWindow(o);
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-    // A broker or device that goes away mid-write is a failed write, not an end.
-    std::signal(SIGPIPE, SIG_IGN);
-
+// What one device is polled for, or the reads of --reads.
+PolledList PlanPolled(const Options& o, CByteArray& image) {
     PolledList polled;
     if (!o.strReads.empty()) {
         std::string strError;
@@ -651,21 +644,14 @@ int main(int argc, char** argv) {
         polled.back()->jobs.push_back(MakeReadJob(polled.back()->strName, o.nDevice, o.strFunction,
                                                   o.nAddress, o.nQuantity, o.strType, o.nInterval));
     }
-    const std::string strName = o.strReads.empty() ? polled.front()->strName : o.strReads;
-    CTracePrinter trace(strName);
-    if (o.bTrace) {
-        Traffic::SetObserver(&trace);
-    }
+    return polled;
+}
+
+// A scan, a raw request or a write, which come before polling or instead
+// of it (o.nCount is then 0); the exit status.
+int RunBeforePolling(Options& o, CDevice& device) {
     int nStatus = 0;
-    for (auto& p : polled) {
-        if (!p->device.Open(p->options, image)) {
-            nStatus = 1;
-        }
-    }
-    CDevice& device = polled.front()->device;
-    if (nStatus != 0) {
-        o.nCount = 0;
-    } else if (o.bScanUnits) {
+    if (o.bScanUnits) {
         if (o.nScanTimeout != 0 && device.Tcp() == nullptr) {
             std::fprintf(stderr,
                          "regprobe-poll: --scan-timeout needs a Modbus/TCP "
@@ -684,6 +670,35 @@ int main(int argc, char** argv) {
         o.nCount = 0;
     } else if (o.bWrite && !Write(o, device.Modbus(), &nStatus)) {
         o.nCount = 0;
+    }
+    return nStatus;
+}
+
+int main(int argc, char** argv) {
+    Options o;
+    ParseOptions(argc, argv, o);
+    CByteArray image = o.strWorkspace.empty() ? CByteArray() : TakeWindow(o);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    // A broker or device that goes away mid-write is a failed write, not an end.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    PolledList polled = PlanPolled(o, image);
+    const std::string strName = o.strReads.empty() ? polled.front()->strName : o.strReads;
+    CTracePrinter trace(strName);
+    if (o.bTrace) {
+        Traffic::SetObserver(&trace);
+    }
+    int nStatus = 0;
+    for (auto& p : polled) {
+        if (!p->device.Open(p->options, image)) {
+            nStatus = 1;
+        }
+    }
+    if (nStatus != 0) {
+        o.nCount = 0;
+    } else {
+        nStatus = RunBeforePolling(o, polled.front()->device);
     }
     if (nStatus == 0 && o.nCount != 0) {
         nStatus = PollAll(o, polled);

@@ -18,6 +18,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "platform/ui/MessageBox.h"
@@ -43,6 +44,7 @@ enum { COLUMN_ROW, COLUMN_AXIS, COLUMN_RANGE };
 struct CRange {
     double dLow = INFINITY;
     double dHigh = -INFINITY;
+    bool bUsed = false;  // a trace is drawn against it
     void Take(double d) {
         dLow = std::min(dLow, d);
         dHigh = std::max(dHigh, d);
@@ -51,11 +53,11 @@ struct CRange {
     // Room above and below; a flat line is given some.
     CRange Padded() const {
         if (Empty()) {
-            return {0, 1};
+            return {0, 1, bUsed};
         }
         const double dPad =
             dHigh > dLow ? (dHigh - dLow) * 0.05 : std::max(1.0, std::fabs(dLow) * 0.05);
-        return {dLow - dPad, dHigh + dPad};
+        return {dLow - dPad, dHigh + dPad, bUsed};
     }
 };
 
@@ -82,6 +84,175 @@ QString SpanText(std::int64_t nMillis) {
 
 QString TimeText(std::int64_t nMillis, bool bSeconds) {
     return QDateTime::fromMSecsSinceEpoch(nMillis).toString(bSeconds ? "HH:mm:ss" : "HH:mm");
+}
+
+// Where the plot lies and which times it spans.
+struct CPlotFrame {
+    QRect plot;
+    std::int64_t nLeft;
+    std::int64_t nRight;
+    double dPerMilli;
+    double X(std::int64_t t) const { return plot.left() + double(t - nLeft) * dPerMilli; }
+};
+}  // namespace
+
+namespace {
+// The range each axis shows: fixed by a trace's style, or what its traces
+// hold, padded.
+std::array<CRange, 2> ShownRanges(CTrendChart& chart,
+                                  const std::vector<std::vector<CTrendRun>>& runs) {
+    const CTrendHistory& history = chart.History();
+    std::array<CRange, 2> ranges;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const CTraceStyle& style = chart.Style(history.TraceRow(i));
+        CRange& range = ranges[style.bRightAxis ? 1 : 0];
+        range.bUsed = true;
+        if (style.bFixed) {
+            range.Take(style.dLow);
+            range.Take(style.dHigh);
+            continue;
+        }
+        for (const CTrendRun& run : runs[i]) {
+            for (const CTrendPoint& point : run) {
+                range.Take(point.dMin);
+                range.Take(point.dMax);
+            }
+        }
+    }
+    return {ranges[0].Padded(), ranges[1].Padded()};
+}
+
+// Values on each axis in use, grid lines for the left one (or the right
+// when only it is used).
+void PaintValueAxes(QPainter& p, const QRect& plot, const std::array<CRange, 2>& shown) {
+    for (int nAxis = 0; nAxis < 2; ++nAxis) {
+        const CRange& r = shown[size_t(nAxis)];
+        if (!r.bUsed) {
+            continue;
+        }
+        const double dStep = NiceStep((r.dHigh - r.dLow) / std::max(2, plot.height() / 40));
+        const bool bGrid = nAxis == 0 || !shown[0].bUsed;
+        // Counted, not summed: near 2^64 a step can be below a double's
+        // resolution.
+        const double dFirst = std::ceil(r.dLow / dStep) * dStep;
+        for (int k = 0; k < 64 && dFirst + k * dStep <= r.dHigh; ++k) {
+            const double d = dFirst + k * dStep;
+            const double y = plot.bottom() - (d - r.dLow) / (r.dHigh - r.dLow) * plot.height();
+            if (bGrid) {
+                p.setPen(QColor(230, 230, 230));
+                p.drawLine(QPointF(plot.left() + 1, y), QPointF(plot.right() - 1, y));
+            }
+            p.setPen(Qt::black);
+            const QString strValue = QString::number(std::fabs(d) < dStep / 2 ? 0.0 : d, 'g', 6);
+            const QRectF box = nAxis == 0 ? QRectF(0, y - 8, plot.left() - 4, 16)
+                                          : QRectF(plot.right() + 4, y - 8, 60, 16);
+            p.drawText(box, (nAxis == 0 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
+                       strValue);
+        }
+    }
+}
+
+// Times along the bottom, on whole steps of local time.
+void PaintTimeAxis(QPainter& p, const CPlotFrame& frame) {
+    static constexpr std::int64_t TIME_STEPS[] = {
+        1000,   2000,   5000,    10000,   15000,   30000,    60000,    120000,   300000,
+        600000, 900000, 1800000, 3600000, 7200000, 10800000, 21600000, 43200000,
+    };
+    std::int64_t nStep = TIME_STEPS[std::size(TIME_STEPS) - 1];
+    for (std::int64_t n : TIME_STEPS) {
+        if (double(n) * frame.dPerMilli >= p.fontMetrics().horizontalAdvance("00:00:00") + 24) {
+            nStep = n;
+            break;
+        }
+    }
+    const QRect& plot = frame.plot;
+    const std::int64_t nOffset =
+        std::int64_t(QDateTime::fromMSecsSinceEpoch(frame.nRight).offsetFromUtc()) * 1000;
+    for (std::int64_t t = ((frame.nLeft + nOffset) / nStep + 1) * nStep - nOffset;
+         t <= frame.nRight; t += nStep) {
+        const double x = frame.X(t);
+        p.setPen(QColor(230, 230, 230));
+        p.drawLine(QPointF(x, plot.top() + 1), QPointF(x, plot.bottom() - 1));
+        p.setPen(Qt::black);
+        p.drawText(QRectF(x - 40, plot.bottom() + 3, 80, 18), Qt::AlignHCenter | Qt::AlignTop,
+                   TimeText(t, nStep < 60000));
+    }
+}
+
+// The traces: each bucket's last values joined, its min to max upright.
+// Smooth lines cost several times plain ones: only for a few points.
+void PaintTraces(QPainter& p, CTrendChart& chart, const CPlotFrame& frame,
+                 const std::vector<std::vector<CTrendRun>>& runs,
+                 const std::array<CRange, 2>& shown) {
+    size_t nPoints = 0;
+    for (const auto& trace : runs) {
+        for (const CTrendRun& run : trace) {
+            nPoints += run.size();
+        }
+    }
+    const bool bSmooth = nPoints <= SMOOTH_POINTS;
+    const QRect& plot = frame.plot;
+    p.setClipRect(plot.adjusted(1, 1, -1, -1));
+    p.setRenderHint(QPainter::Antialiasing, bSmooth);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const int nRow = chart.History().TraceRow(i);
+        const CRange& r = shown[chart.Style(nRow).bRightAxis ? 1 : 0];
+        const double dScale = plot.height() / (r.dHigh - r.dLow);
+        auto yOf = [&](double d) { return plot.bottom() - (d - r.dLow) * dScale; };
+        p.setPen(QPen(CTrendChart::TraceColor(nRow), bSmooth ? 1.5 : 1.0));
+        std::vector<QLineF> lines;
+        for (const CTrendRun& run : runs[i]) {
+            QPolygonF line;
+            line.reserve(qsizetype(run.size()));
+            for (const CTrendPoint& point : run) {
+                const double x = frame.X(point.nMillis);
+                line.append(QPointF(x, yOf(point.dLast)));
+                if (point.dMax > point.dMin) {
+                    lines.emplace_back(x, yOf(point.dMin), x, yOf(point.dMax));
+                }
+            }
+            if (line.size() == 1) {
+                p.drawEllipse(line.front(), 1.5, 1.5);
+            } else {
+                p.drawPolyline(line);
+            }
+        }
+        p.drawLines(lines.data(), int(lines.size()));
+    }
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setClipping(false);
+}
+
+// The cursor at x: each trace's value at its time t.
+void PaintCursor(QPainter& p, CTrendChart& chart, const QRect& plot, int nLevel, int nCursorX,
+                 std::int64_t t) {
+    const CTrendHistory& history = chart.History();
+    const QFontMetrics metrics = p.fontMetrics();
+    p.setPen(QPen(Qt::darkGray, 1, Qt::DashLine));
+    p.drawLine(nCursorX, plot.top(), nCursorX, plot.bottom());
+    QStringList lines{QDateTime::fromMSecsSinceEpoch(t).toString("HH:mm:ss.zzz")};
+    for (size_t i = 0; i < history.TraceCount(); ++i) {
+        const std::optional<double> v = history.ValueAt(i, nLevel, t);
+        lines << chart.RowLabel(history.TraceRow(i)) + " " +
+                     (v ? QString::number(*v, 'g', 10) : QString("-"));
+    }
+    const int nHeight = metrics.height() * int(lines.size()) + 8;
+    int nWidth = 0;
+    for (const QString& str : lines) {
+        nWidth = std::max(nWidth, metrics.horizontalAdvance(str));
+    }
+    nWidth += 12;
+    const int nBoxX = nCursorX + 8 + nWidth < plot.right() ? nCursorX + 8 : nCursorX - 8 - nWidth;
+    const QRect box(nBoxX, plot.top() + 6, nWidth, nHeight);
+    p.fillRect(box, QColor(255, 255, 240, 230));
+    p.setPen(Qt::gray);
+    p.drawRect(box);
+    for (int i = 0; i < int(lines.size()); ++i) {
+        p.setPen(i == 0 ? QColor(Qt::black)
+                        : CTrendChart::TraceColor(history.TraceRow(size_t(i - 1))));
+        p.drawText(box.left() + 6, box.top() + 4 + metrics.ascent() + i * metrics.height(),
+                   lines[i]);
+    }
 }
 }  // namespace
 
@@ -131,161 +302,25 @@ void CTrendPlot::Paint() {
         p.drawText(plot, Qt::AlignCenter, "No values yet: the chart starts with the next read");
         return;
     }
-    const std::int64_t nRight = m_chart.RightMillis();
-    const std::int64_t nSpan = m_chart.Span();
-    const std::int64_t nLeft = nRight - nSpan;
+    CPlotFrame frame{plot, m_chart.RightMillis() - m_chart.Span(), m_chart.RightMillis(),
+                     double(plot.width()) / double(m_chart.Span())};
     const int nLevel = m_chart.LevelShown();
-    const double dPerMilli = double(plot.width()) / double(nSpan);
-    auto xOf = [&](std::int64_t t) { return plot.left() + double(t - nLeft) * dPerMilli; };
-
-    // The runs of every trace, and the range of each axis.
     std::vector<std::vector<CTrendRun>> runs(history.TraceCount());
-    CRange ranges[2];
     for (size_t i = 0; i < history.TraceCount(); ++i) {
-        const CTraceStyle& style = m_chart.Style(history.TraceRow(i));
-        runs[i] = history.Runs(i, nLevel, nLeft, nRight + 1);
-        CRange& range = ranges[style.bRightAxis ? 1 : 0];
-        if (style.bFixed) {
-            range.Take(style.dLow);
-            range.Take(style.dHigh);
-            continue;
-        }
-        for (const CTrendRun& run : runs[i]) {
-            for (const CTrendPoint& point : run) {
-                range.Take(point.dMin);
-                range.Take(point.dMax);
-            }
-        }
+        runs[i] = history.Runs(i, nLevel, frame.nLeft, frame.nRight + 1);
     }
-    const QFontMetrics metrics = p.fontMetrics();
-    // Values on each axis in use, grid lines for the left one (or the right
-    // when only it is used).
-    bool bUsed[2] = {false, false};
-    for (size_t i = 0; i < history.TraceCount(); ++i) {
-        bUsed[m_chart.Style(history.TraceRow(i)).bRightAxis ? 1 : 0] = true;
-    }
-    CRange shown[2] = {ranges[0].Padded(), ranges[1].Padded()};
-    for (int nAxis = 0; nAxis < 2; ++nAxis) {
-        if (!bUsed[nAxis]) {
-            continue;
-        }
-        const CRange& r = shown[nAxis];
-        const double dStep = NiceStep((r.dHigh - r.dLow) / std::max(2, plot.height() / 40));
-        const bool bGrid = nAxis == 0 || !bUsed[0];
-        // Counted, not summed: near 2^64 a step can be below a double's
-        // resolution.
-        const double dFirst = std::ceil(r.dLow / dStep) * dStep;
-        for (int k = 0; k < 64 && dFirst + k * dStep <= r.dHigh; ++k) {
-            const double d = dFirst + k * dStep;
-            const double y = plot.bottom() - (d - r.dLow) / (r.dHigh - r.dLow) * plot.height();
-            if (bGrid) {
-                p.setPen(QColor(230, 230, 230));
-                p.drawLine(QPointF(plot.left() + 1, y), QPointF(plot.right() - 1, y));
-            }
-            p.setPen(Qt::black);
-            const QString strValue = QString::number(std::fabs(d) < dStep / 2 ? 0.0 : d, 'g', 6);
-            const QRectF box = nAxis == 0 ? QRectF(0, y - 8, plot.left() - 4, 16)
-                                          : QRectF(plot.right() + 4, y - 8, 60, 16);
-            p.drawText(box, (nAxis == 0 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
-                       strValue);
-        }
-    }
-    // Times along the bottom, on whole steps of local time.
-    static constexpr std::int64_t TIME_STEPS[] = {
-        1000,   2000,   5000,    10000,   15000,   30000,    60000,    120000,   300000,
-        600000, 900000, 1800000, 3600000, 7200000, 10800000, 21600000, 43200000,
-    };
-    std::int64_t nStep = TIME_STEPS[std::size(TIME_STEPS) - 1];
-    for (std::int64_t n : TIME_STEPS) {
-        if (double(n) * dPerMilli >= metrics.horizontalAdvance("00:00:00") + 24) {
-            nStep = n;
-            break;
-        }
-    }
-    const std::int64_t nOffset =
-        std::int64_t(QDateTime::fromMSecsSinceEpoch(nRight).offsetFromUtc()) * 1000;
-    for (std::int64_t t = ((nLeft + nOffset) / nStep + 1) * nStep - nOffset; t <= nRight;
-         t += nStep) {
-        const double x = xOf(t);
-        p.setPen(QColor(230, 230, 230));
-        p.drawLine(QPointF(x, plot.top() + 1), QPointF(x, plot.bottom() - 1));
-        p.setPen(Qt::black);
-        p.drawText(QRectF(x - 40, plot.bottom() + 3, 80, 18), Qt::AlignHCenter | Qt::AlignTop,
-                   TimeText(t, nStep < 60000));
-    }
-    // The traces: each bucket's last values joined, its min to max upright.
-    // Smooth lines cost several times plain ones: only for a few points.
-    size_t nPoints = 0;
-    for (const auto& trace : runs) {
-        for (const CTrendRun& run : trace) {
-            nPoints += run.size();
-        }
-    }
-    const bool bSmooth = nPoints <= SMOOTH_POINTS;
-    p.setClipRect(plot.adjusted(1, 1, -1, -1));
-    p.setRenderHint(QPainter::Antialiasing, bSmooth);
-    for (size_t i = 0; i < runs.size(); ++i) {
-        const int nRow = history.TraceRow(i);
-        const CRange& r = shown[m_chart.Style(nRow).bRightAxis ? 1 : 0];
-        const double dScale = plot.height() / (r.dHigh - r.dLow);
-        auto yOf = [&](double d) { return plot.bottom() - (d - r.dLow) * dScale; };
-        p.setPen(QPen(CTrendChart::TraceColor(nRow), bSmooth ? 1.5 : 1.0));
-        std::vector<QLineF> lines;
-        for (const CTrendRun& run : runs[i]) {
-            QPolygonF line;
-            line.reserve(qsizetype(run.size()));
-            for (const CTrendPoint& point : run) {
-                const double x = xOf(point.nMillis);
-                line.append(QPointF(x, yOf(point.dLast)));
-                if (point.dMax > point.dMin) {
-                    lines.emplace_back(x, yOf(point.dMin), x, yOf(point.dMax));
-                }
-            }
-            if (line.size() == 1) {
-                p.drawEllipse(line.front(), 1.5, 1.5);
-            } else {
-                p.drawPolyline(line);
-            }
-        }
-        p.drawLines(lines.data(), int(lines.size()));
-    }
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setClipping(false);
+    const std::array<CRange, 2> shown = ShownRanges(m_chart, runs);
+    PaintValueAxes(p, plot, shown);
+    PaintTimeAxis(p, frame);
+    PaintTraces(p, m_chart, frame, runs, shown);
     if (m_chart.IsPaused()) {
         p.setPen(Qt::darkGray);
         p.drawText(plot.adjusted(6, 2, -6, 0), Qt::AlignRight | Qt::AlignTop,
-                   "Paused: " + TimeText(nLeft, true) + " to " + TimeText(nRight, true) + " (" +
-                       SpanText(nSpan) + ")");
+                   "Paused: " + TimeText(frame.nLeft, true) + " to " +
+                       TimeText(frame.nRight, true) + " (" + SpanText(m_chart.Span()) + ")");
     }
-    // The cursor: each trace's value at its time.
     if (m_nCursorX >= plot.left() && m_nCursorX <= plot.right()) {
-        const std::int64_t t = TimeAt(m_nCursorX);
-        p.setPen(QPen(Qt::darkGray, 1, Qt::DashLine));
-        p.drawLine(m_nCursorX, plot.top(), m_nCursorX, plot.bottom());
-        QStringList lines{QDateTime::fromMSecsSinceEpoch(t).toString("HH:mm:ss.zzz")};
-        for (size_t i = 0; i < history.TraceCount(); ++i) {
-            const std::optional<double> v = history.ValueAt(i, nLevel, t);
-            lines << m_chart.RowLabel(history.TraceRow(i)) + " " +
-                         (v ? QString::number(*v, 'g', 10) : QString("-"));
-        }
-        const int nHeight = metrics.height() * int(lines.size()) + 8;
-        int nWidth = 0;
-        for (const QString& str : lines) {
-            nWidth = std::max(nWidth, metrics.horizontalAdvance(str));
-        }
-        nWidth += 12;
-        const int x =
-            m_nCursorX + 8 + nWidth < plot.right() ? m_nCursorX + 8 : m_nCursorX - 8 - nWidth;
-        const QRect box(x, plot.top() + 6, nWidth, nHeight);
-        p.fillRect(box, QColor(255, 255, 240, 230));
-        p.setPen(Qt::gray);
-        p.drawRect(box);
-        for (int i = 0; i < int(lines.size()); ++i) {
-            p.setPen(i == 0 ? QColor(Qt::black)
-                            : CTrendChart::TraceColor(history.TraceRow(size_t(i - 1))));
-            p.drawText(box.left() + 6, box.top() + 4 + metrics.ascent() + i * metrics.height(),
-                       lines[i]);
-        }
+        PaintCursor(p, m_chart, plot, nLevel, m_nCursorX, TimeAt(m_nCursorX));
     }
 }
 

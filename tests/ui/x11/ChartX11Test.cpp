@@ -81,6 +81,8 @@ TEST_F(ChartX11Test, OpensFramedOnItsOwnAndDrawsThePolledValues) {
 
     const CTrendHistory& history = pView->GetTrendHistory();
     EXPECT_TRUE(WaitFor([&] { return history.TraceCount() == 1; }, 10s));
+    // The legend is filled at a redraw after the first values.
+    ASSERT_TRUE(WaitFor([&] { return pChart->m_treeLegend->topLevelItemCount() == 1; }, 10s));
     EXPECT_EQ(pChart->m_treeLegend->topLevelItem(0)->checkState(0), Qt::Checked);
     Pump(bPicture ? 31s : 1s);
     // The sine moved, within its bounds, with no gap.
