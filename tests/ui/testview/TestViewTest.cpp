@@ -109,25 +109,6 @@ protected:
     std::vector<std::unique_ptr<CTcpSim>> m_sims;
 };
 
-TEST_F(TestView, StartsWithTheDefaults) {
-    const CString strName = AddSim({});
-    CRegprobeView* pView = OpenWindow();
-    ASSERT_NE(pView, nullptr);
-    EXPECT_EQ(pView->m_comboConnection->currentText().toStdString(), strName);
-    EXPECT_EQ(pView->m_comboReadFunction->currentText(), "Read Output Registers");
-    EXPECT_EQ(pView->m_comboDataType->currentText(), "signed - 16");
-    // The first seven data types as they always were, the wider ones after,
-    // the 64-bit ones last.
-    EXPECT_EQ(pView->m_comboDataType->itemText(6), "double - 64 reverse");
-    EXPECT_EQ(pView->m_comboDataType->itemText(7), "signed - 32 ABCD");
-    EXPECT_EQ(pView->m_comboDataType->itemText(20), "binary - 16");
-    EXPECT_EQ(pView->m_comboDataType->itemText(21), "signed - 64 ABCD");
-    // Where the style drops down a scrolling list, a good part of the 33 shows.
-    EXPECT_GE(pView->m_comboDataType->maxVisibleItems(), 12);
-    EXPECT_EQ(pView->m_dwInterval, 1000u);
-    EXPECT_FALSE(pView->IsPolling());
-}
-
 TEST_F(TestView, PollShowsValuesAndAChangedReadAtTheNextCycle) {
     CRegprobeView* pView =
         OpenSim({"--holding", "0=11,22,-1", "--float", "10=1.5", "--coils", "4=1,0,1"});
@@ -163,9 +144,25 @@ TEST_F(TestView, PollShowsValuesAndAChangedReadAtTheNextCycle) {
     EXPECT_TRUE(WaitFor([&] { return Cycles(pView) == 1; }));
 }
 
-TEST_F(TestView, IntervalAboveTheMaximumIsRefusedInEitherHandler) {
-    CRegprobeView* pView = OpenSim({});
+TEST_F(TestView, StartsWithTheDefaultsAndRefusesAnIntervalAboveTheMaximum) {
+    const CString strName = AddSim({});
+    CRegprobeView* pView = OpenWindow();
     ASSERT_NE(pView, nullptr);
+    EXPECT_EQ(pView->m_comboConnection->currentText().toStdString(), strName);
+    EXPECT_EQ(pView->m_comboReadFunction->currentText(), "Read Output Registers");
+    EXPECT_EQ(pView->m_comboDataType->currentText(), "signed - 16");
+    // The first seven data types as they always were, the wider ones after,
+    // the 64-bit ones last.
+    EXPECT_EQ(pView->m_comboDataType->itemText(6), "double - 64 reverse");
+    EXPECT_EQ(pView->m_comboDataType->itemText(7), "signed - 32 ABCD");
+    EXPECT_EQ(pView->m_comboDataType->itemText(20), "binary - 16");
+    EXPECT_EQ(pView->m_comboDataType->itemText(21), "signed - 64 ABCD");
+    // Where the style drops down a scrolling list, a good part of the 33 shows.
+    EXPECT_GE(pView->m_comboDataType->maxVisibleItems(), 12);
+    EXPECT_EQ(pView->m_dwInterval, 1000u);
+    EXPECT_FALSE(pView->IsPolling());
+
+    // Typed or found when polling starts, an interval above 10 s is refused.
     pView->m_editInterval->clear();
     EXPECT_EQ(pView->m_dwInterval, 0u);
     QTest::keyClicks(pView->m_editInterval, "1200");
