@@ -8,14 +8,13 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "connections/Connections.h"
 #include "core/Traffic.h"
 #include "monitor/TrafficWnd.h"
 #include "res/Resource.h"
 #include "shell/MainFrm.h"
+#include "tests/support/FileLines.h"
 #include "tests/support/ui/DialogTestSupport.h"
 #include "tests/support/ui/UiTestSupport.h"
 #include "transport/RemoteModbus.h"
@@ -105,10 +104,9 @@ TEST_F(TrafficMonitor, ShowsEveryConnectionsExchangesAndCapturesOnlyWhileOpen) {
     const std::string strPath = std::filesystem::temp_directory_path() / "regprobe-traffic.txt";
     pWnd->m_chooseFile = [&] { return QString::fromStdString(strPath); };
     ASSERT_TRUE(pWnd->OnSaveAs());
-    std::stringstream saved;
-    saved << std::ifstream(strPath).rdbuf();
+    const std::string strSaved = FileText(strPath);
     std::filesystem::remove(strPath);
-    EXPECT_EQ(QString::fromStdString(saved.str()), pWnd->ShownLines(false).join('\n') + "\n");
+    EXPECT_EQ(QString::fromStdString(strSaved), pWnd->ShownLines(false).join('\n') + "\n");
     pWnd->m_chooseFile = [] { return QString("/nonexistent/dir/traffic.txt"); };
     EXPECT_FALSE(pWnd->OnSaveAs());
     ASSERT_EQ(m_boxes.Texts().size(), 1u);

@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <atomic>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -13,6 +12,7 @@
 #include "scan/ui/ToolWindows.h"
 #include "shell/MainFrm.h"
 #include "shell/WorkspaceSession.h"
+#include "tests/support/FileLines.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ui/DialogTestSupport.h"
 #include "tests/support/ui/UiTestSupport.h"
@@ -91,12 +91,24 @@ TEST_F(ToolWindows, UnitScanGoesOnBesidePollingOfTheSameConnection) {
               (std::vector<std::string>{"unit,result", "1,data", "2,data", "3,data", "4,silent"}));
 }
 
-TEST_F(ToolWindows, UnitScanTimeOutIsItsOwnAndCancelStopsIt) {
+TEST_F(ToolWindows, ARunUsesItsOwnTimeOutHoldsTheConnectionsAndCancelStopsIt) {
     CRemoteModbus* pModbus = AddDevice({"--units", "250"});
     const DWORD dwTimeout = pModbus->GetTimeout();
     CToolWnd* pWnd = Open(ID_TOOLS_SCAN_UNITS);
     Set(pWnd, "timeout", "150");
     ASSERT_TRUE(pWnd->Start());
+    // Neither the Connections dialog nor a workspace may take the master
+    // the scan is using.
+    int nDialogs = 0;
+    CMainFrame::SetConnectionsDialog([&nDialogs] { ++nDialogs; });
+    m_pFrame->SendCommand(ID_OPTIONS_CONNECTIONS);
+    EXPECT_EQ(nDialogs, 0);
+    CTempDir dir;
+    EXPECT_FALSE(m_pFrame->GetWorkspace()->Open(dir.Path() + "/any.rpw"));
+    EXPECT_EQ(m_boxes.Texts(),
+              (std::vector<CString>{"Cancel the Tools window's run before configuring connections",
+                                    "Cancel the Tools window's run before opening a workspace"}));
+    EXPECT_EQ(theConnections.GetCount(), 1);
     ASSERT_TRUE(WaitFor([pWnd] { return pWnd->ResultText().count('\n') >= 2; }, 5s));
     // Two silent units took about 300 ms: the connection's own time-out was
     // not used, nor changed.
@@ -133,10 +145,7 @@ TEST_F(ToolWindows, AddressScanFindsTheTablesRangesAndSavesThemAsCsv) {
     const std::string strPath = dir.Path() + "/ranges.csv";
     pWnd->m_chooseFile = [&] { return QString::fromStdString(strPath); };
     ASSERT_TRUE(pWnd->Save());
-    std::ifstream in(strPath);
-    std::stringstream saved;
-    saved << in.rdbuf();
-    EXPECT_EQ(saved.str(), "first,last\n0,1049\n");
+    EXPECT_EQ(FileText(strPath), "first,last\n0,1049\n");
 }
 
 struct CRequestCase {
@@ -200,24 +209,4 @@ TEST_F(ToolWindows, RefusesFieldsOutOfRangeBeforeAnyExchange) {
     EXPECT_FALSE(pWnd->IsRunning());
 }
 
-TEST_F(ToolWindows, ARunKeepsTheConnectionsFromBeingReplaced) {
-    AddDevice({"--units", "250"});
-    CToolWnd* pWnd = Open(ID_TOOLS_SCAN_UNITS);
-    Set(pWnd, "last", "9");
-    ASSERT_TRUE(pWnd->Start());
-    // Neither the Connections dialog nor a workspace may take the master
-    // the scan is using.
-    int nDialogs = 0;
-    CMainFrame::SetConnectionsDialog([&nDialogs] { ++nDialogs; });
-    m_pFrame->SendCommand(ID_OPTIONS_CONNECTIONS);
-    EXPECT_EQ(nDialogs, 0);
-    CTempDir dir;
-    EXPECT_FALSE(m_pFrame->GetWorkspace()->Open(dir.Path() + "/any.rpw"));
-    EXPECT_EQ(m_boxes.Texts(),
-              (std::vector<CString>{"Cancel the Tools window's run before configuring connections",
-                                    "Cancel the Tools window's run before opening a workspace"}));
-    EXPECT_EQ(theConnections.GetCount(), 1);
-    pWnd->Cancel();
-    ASSERT_TRUE(WaitFor([pWnd] { return !pWnd->IsRunning(); }, 5s));
-}
 }  // namespace
