@@ -23,9 +23,9 @@ int Applied(CSimFaults& faults, ULONGLONG nRequest, const CByteArray& pdu) {
 }  // namespace
 
 TEST(SimFaults, ParsesTheRuleGrammar) {
-    // Every part of a rule shows in its description.
-    EXPECT_EQ(CSimFaults::Describe(Parsed("exception=0x81@100-199/fn3:3")),
-              "exception=129@100-199/fn3:3");
+    // Every part of a rule shows in its description; hex digits in either case.
+    EXPECT_EQ(CSimFaults::Describe(Parsed("exception=0xaB@100-199/fn3:3")),
+              "exception=171@100-199/fn3:3");
     EXPECT_EQ(Parsed("extra-bytes=0x0001fF").m_extra, (CByteArray{0x00, 0x01, 0xFF}));
     EXPECT_EQ(Parsed("wrong-unit").ValueOr(9), 9u);
     for (const char* pszText :
