@@ -2,7 +2,6 @@
 // member across the wire, one proxy shared by threads, reference counts
 // across processes, and every way the server can fail or vanish.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
