@@ -48,20 +48,16 @@ TEST_F(ServerLookup, OrderIsBesideThenTheInstallationThenTheSystem) {
     EXPECT_TRUE(candidates[2].ends_with("/libexec/regprobe/srv")) << candidates[2];
 }
 
-TEST_F(ServerLookup, FindsTheInstalledServerAndPrefersOneBesideTheClient) {
+TEST_F(ServerLookup, FindsTheFirstExecutableInOrder) {
     // Nothing anywhere: the path beside the client, so failures name it.
     EXPECT_EQ(RpcFindLocalServer(m_strBin, "srv"), m_strBin + "/srv");
     MakeFile(m_strHelper, 0700);
     EXPECT_EQ(RpcFindLocalServer(m_strBin, "srv"), m_strHelper);
-    MakeFile(m_strBin + "/srv", 0700);
-    EXPECT_EQ(RpcFindLocalServer(m_strBin, "srv"), m_strBin + "/srv");
-}
-
-TEST_F(ServerLookup, SkipsWhatCannotBeExecuted) {
-    MakeFile(m_strHelper, 0700);
     // Not executable, or a directory of that name: the next place wins.
     MakeFile(m_strBin + "/srv", 0600);
     EXPECT_EQ(RpcFindLocalServer(m_strBin, "srv"), m_strHelper);
+    ASSERT_EQ(::chmod((m_strBin + "/srv").c_str(), 0700), 0);
+    EXPECT_EQ(RpcFindLocalServer(m_strBin, "srv"), m_strBin + "/srv");
     ::unlink((m_strBin + "/srv").c_str());
     ASSERT_EQ(::mkdir((m_strBin + "/srv").c_str(), 0700), 0);
     EXPECT_EQ(RpcFindLocalServer(m_strBin, "srv"), m_strHelper);

@@ -1,21 +1,10 @@
 // The two programs as their users run them: regprobe-sim on a pty it makes,
 // and modbus-serial-server serving other processes through the remoting
 // layer.
-#include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include "platform/com/ComApi.h"
-#include "platform/com/rpc/RpcSettings.h"
-#include "serialapi/ModbusSerialServerPs.h"
-#include "sim/SimSerialServer.h"
 #include "tests/server/ServerProgram.h"
 #include "tests/server/ServerTestKit.h"
-#include "tests/support/ChildProcess.h"
 #include "transport/AutoModbus.h"
 
 namespace {

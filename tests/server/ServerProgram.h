@@ -3,10 +3,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>

@@ -81,8 +81,7 @@ inline CByteArray Mbap(WORD wTransaction, const CByteArray& adu) {
     return frame;
 }
 
-// A TCP client on 127.0.0.1 that sends and receives bytes as they are.
-// Holds the log's lines while alive.
+// Holds the server log's lines while alive.
 class CLogCapture {
 public:
     CLogCapture() {

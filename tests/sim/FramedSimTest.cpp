@@ -9,6 +9,7 @@
 
 #include "sim/SimTcpServer.h"
 #include "sim/SimUdpServer.h"
+#include "tests/sim/SimRule.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PeerSocket.h"
 #include "transport/RtuOverTcpModbus.h"
@@ -50,13 +51,6 @@ protected:
         }
         ASSERT_TRUE(m_pMaster->Connect("127.0.0.1", nPort, TIMEOUT_MS));
     }
-    void Fault(const char* pszRule) {
-        CSimFaultRule rule;
-        CString strError;
-        ASSERT_TRUE(CSimFaults::Parse(pszRule, rule, strError)) << strError;
-        m_udp.AddFault(rule);
-        m_tcp.AddFault(rule);
-    }
     WORD Read(WORD wCount, CWordArray& values) {
         values.assign(wCount, 0);
         return m_pMaster->ReadOutputRegisters(UNIT, 0, wCount, values);
@@ -70,7 +64,8 @@ protected:
 
 TEST_P(FramedSim, FaultGivesItsStatusAndTheNextReadItsOwnAnswer) {
     const SFaultCase& c = GetParam();
-    Fault(c.pszRule);
+    m_udp.AddFault(Rule(c.pszRule));
+    m_tcp.AddFault(Rule(c.pszRule));
     CWordArray values;
     const auto start = Clock::now();
     EXPECT_EQ(Read(3, values), c.wStatus);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "sim/SimTcpServer.h"
+#include "tests/sim/SimRule.h"
 #include "tests/support/Timing.h"
 #include "transport/RemoteModbus.h"
 
@@ -40,12 +41,7 @@ protected:
         // moment after the master's connect returned.
         ASSERT_TRUE(WaitUntil([this] { return m_server.GetConnectionCount() == 1; }, 1000));
     }
-    void Fault(const char* pszRule) {
-        CSimFaultRule rule;
-        CString strError;
-        ASSERT_TRUE(CSimFaults::Parse(pszRule, rule, strError)) << strError;
-        m_server.AddFault(rule);
-    }
+    void Fault(const char* pszRule) { m_server.AddFault(Rule(pszRule)); }
     // Reads holding registers 0..wCount-1; values holds them on success.
     WORD Read(WORD wCount, CWordArray& values) {
         values.assign(wCount, 0);

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/sim/SimRule.h"
+
 namespace {
 using ELink = CSimAnswer::ELink;
 using EAction = CSimAnswer::EAction;
@@ -19,11 +21,7 @@ protected:
     }
     CSimAnswer Make(ELink link, const char* pszRule, BYTE unit = 1,
                     const CByteArray& pdu = READ_TWO) {
-        CSimFaultRule rule;
-        CString strError;
-        if (pszRule != nullptr) {
-            EXPECT_TRUE(CSimFaults::Parse(pszRule, rule, strError)) << strError;
-        }
+        const CSimFaultRule rule = pszRule != nullptr ? Rule(pszRule) : CSimFaultRule();
         return CSimAnswer::Make(link, m_device, unit, pdu.data(), pdu.size(),
                                 pszRule != nullptr ? &rule : nullptr);
     }

@@ -2,15 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/sim/SimRule.h"
+
 namespace {
 using Kind = CSimFaultRule::Kind;
-
-CSimFaultRule Parsed(const CString& strText) {
-    CSimFaultRule rule;
-    CString strError;
-    EXPECT_TRUE(CSimFaults::Parse(strText, rule, strError)) << strText << ": " << strError;
-    return rule;
-}
 
 // The kind of the rule that request nRequest with this PDU gets, or -1.
 int Applied(CSimFaults& faults, ULONGLONG nRequest, const CByteArray& pdu) {
@@ -23,15 +18,15 @@ int Applied(CSimFaults& faults, ULONGLONG nRequest, const CByteArray& pdu) {
 }  // namespace
 
 TEST(SimFaults, ParsesTheRuleGrammar) {
-    // Every part of a rule shows in its description.
-    EXPECT_EQ(CSimFaults::Describe(Parsed("exception=0x81@100-199/fn3:3")),
-              "exception=129@100-199/fn3:3");
-    EXPECT_EQ(Parsed("extra-bytes=0x0001fF").m_extra, (CByteArray{0x00, 0x01, 0xFF}));
-    EXPECT_EQ(Parsed("wrong-unit").ValueOr(9), 9u);
+    // Every part of a rule shows in its description; hex digits in either case.
+    EXPECT_EQ(CSimFaults::Describe(Rule("exception=0xaB@100-199/fn3:3")),
+              "exception=171@100-199/fn3:3");
+    EXPECT_EQ(Rule("extra-bytes=0x0001fF").m_extra, (CByteArray{0x00, 0x01, 0xFF}));
+    EXPECT_EQ(Rule("wrong-unit").ValueOr(9), 9u);
     for (const char* pszText :
          {"close@request=5", "wrong-unit", "delay=200@7", "no-answer@fn6", "split-header@next=2:1",
           "bad-length=4@0-65535", "extra-bytes=0x0A0B:2", "cut-short=3@10-20/fn16"}) {
-        EXPECT_EQ(CSimFaults::Describe(Parsed(pszText)), pszText);
+        EXPECT_EQ(CSimFaults::Describe(Rule(pszText)), pszText);
     }
 
     CSimFaultRule rule;
@@ -48,10 +43,10 @@ TEST(SimFaults, ParsesTheRuleGrammar) {
 
 TEST(SimFaults, MatchesBySelectorInOrderWithinLimits) {
     CSimFaults faults;
-    faults.Add(Parsed("exception=2@100-199/fn3:2"), 0);
-    faults.Add(Parsed("delay=1@100-199"), 0);
-    faults.Add(Parsed("close@request=7"), 0);
-    faults.Add(Parsed("no-answer@next=2"), 3);
+    faults.Add(Rule("exception=2@100-199/fn3:2"), 0);
+    faults.Add(Rule("delay=1@100-199"), 0);
+    faults.Add(Rule("close@request=7"), 0);
+    faults.Add(Rule("no-answer@next=2"), 3);
 
     const CByteArray read150{3, 0, 150, 0, 1};
     const CByteArray write150{6, 0, 150, 0, 1};
@@ -73,6 +68,6 @@ TEST(SimFaults, MatchesBySelectorInOrderWithinLimits) {
     faults.Clear();
     EXPECT_EQ(faults.GetCount(), 0u);
     EXPECT_EQ(Applied(faults, 12, read150), -1);
-    faults.Add(Parsed("wrong-function@fn8"), 12);
+    faults.Add(Rule("wrong-function@fn8"), 12);
     EXPECT_EQ(Applied(faults, 13, {8, 0, 0, 0, 0}), int(Kind::WrongFunction));
 }

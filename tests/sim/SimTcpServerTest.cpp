@@ -1,15 +1,11 @@
 #include "sim/SimTcpServer.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <thread>
 
+#include "tests/sim/SimRule.h"
 #include "tests/support/PeerSocket.h"
 
 namespace {
@@ -27,12 +23,7 @@ protected:
         ASSERT_TRUE(m_server.Start()) << m_server.GetError();
         ASSERT_NE(m_server.GetPort(), 0);
     }
-    void Fault(const char* pszRule) {
-        CSimFaultRule rule;
-        CString strError;
-        ASSERT_TRUE(CSimFaults::Parse(pszRule, rule, strError)) << strError;
-        m_server.AddFault(rule);
-    }
+    void Fault(const char* pszRule) { m_server.AddFault(Rule(pszRule)); }
 
     CSimDevice m_device;
     CSimTcpServer m_server{m_device};

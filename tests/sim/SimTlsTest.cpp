@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include "sim/SimTcpServer.h"
+#include "tests/sim/SimRule.h"
 #include "tests/support/PeerSocket.h"
 #include "tests/support/TestCertificates.h"
 #include "transport/TlsModbus.h"
@@ -109,10 +110,7 @@ struct SFaultCase {
 class SimTlsFault : public SimTls, public testing::WithParamInterface<SFaultCase> {};
 
 TEST_P(SimTlsFault, AppliesInsideTls) {
-    CSimFaultRule rule;
-    CString strError;
-    ASSERT_TRUE(CSimFaults::Parse(GetParam().pszRule, rule, strError)) << strError;
-    m_server.AddFault(rule);
+    m_server.AddFault(Rule(GetParam().pszRule));
     CTlsModbus master;
     master.SetCaFile(Path("ca.pem"));
     master.SetCertFile(Path("client.pem"));
