@@ -19,6 +19,7 @@
 #include "server/ServerLog.h"
 #include "sim/SimFaults.h"
 #include "tests/support/PeerSocket.h"
+#include "tests/support/SimRule.h"
 
 // A port object on COMn, mapped to strPath and connected; null when the
 // device does not open.
@@ -65,13 +66,6 @@ inline CExchange Transfer(IModbusSerialPort* pPort, const CByteArray& request) {
 
 inline constexpr LONG ServerStatus(WORD wStatus) {
     return MODBUS_SERVER_STATUS_BASE + wStatus;
-}
-
-inline CSimFaultRule Rule(const char* pszText) {
-    CSimFaultRule rule;
-    CString strError;
-    EXPECT_TRUE(CSimFaults::Parse(pszText, rule, strError)) << strError;
-    return rule;
 }
 
 inline CByteArray Mbap(WORD wTransaction, const CByteArray& adu) {

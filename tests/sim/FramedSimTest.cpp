@@ -9,7 +9,7 @@
 
 #include "sim/SimTcpServer.h"
 #include "sim/SimUdpServer.h"
-#include "tests/sim/SimRule.h"
+#include "tests/support/SimRule.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PeerSocket.h"
 #include "transport/RtuOverTcpModbus.h"

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "sim/SimTcpServer.h"
-#include "tests/sim/SimRule.h"
+#include "tests/support/SimRule.h"
 #include "tests/support/Timing.h"
 #include "transport/RemoteModbus.h"
 

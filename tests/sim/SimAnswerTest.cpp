@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/sim/SimRule.h"
+#include "tests/support/SimRule.h"
 
 namespace {
 using ELink = CSimAnswer::ELink;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/sim/SimRule.h"
+#include "tests/support/SimRule.h"
 
 namespace {
 using Kind = CSimFaultRule::Kind;

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/sim/SimRule.h"
+#include "tests/support/SimRule.h"
 #include "tests/support/PeerSocket.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 
 #include "sim/SimTcpServer.h"
-#include "tests/sim/SimRule.h"
+#include "tests/support/SimRule.h"
 #include "tests/support/PeerSocket.h"
 #include "tests/support/TestCertificates.h"
 #include "transport/TlsModbus.h"

@@ -9,6 +9,7 @@
 #include "sim/SimTls.h"
 #include "tests/support/PeerSocket.h"
 #include "tests/support/Serialized.h"
+#include "tests/support/SimRule.h"
 #include "tests/support/TestCertificates.h"
 #include "tests/support/Timing.h"
 #include "transport/TlsModbus.h"
@@ -178,10 +179,7 @@ TEST_F(TlsModbusTest, ASilentDeviceEndsTheHandshakeByTheDeadline) {
 
 TEST_F(TlsModbusTest, ALateAnswerEndsTheExchangeByItsDeadline) {
     StartDevice("device.pem");
-    CSimFaultRule rule;
-    CString strError;
-    ASSERT_TRUE(CSimFaults::Parse("delay=1500@request=2", rule, strError)) << strError;
-    m_server.AddFault(rule);
+    m_server.AddFault(Rule("delay=1500@request=2"));
     CTlsModbus master;
     SetFiles(master, "client.pem", "client.key");
     ASSERT_TRUE(master.Connect("127.0.0.1", m_server.GetPort(), 300)) << master.GetLastCause();
